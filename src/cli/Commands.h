@@ -1,0 +1,13 @@
+// Subcommands of `trd`. Each Add* registers one subcommand on the app; the
+// callback it installs sets the process exit status through `exit_code`.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace trd::cli {
+
+void AddServe(CLI::App& app, int& exit_code);    // trd serve
+void AddCall(CLI::App& app, int& exit_code);     // trd call
+void AddConvert(CLI::App& app, int& exit_code);  // trd convert
+
+}  // namespace trd::cli

@@ -1,0 +1,82 @@
+// Remote connection to one data module of the translation server, with
+// late-bound calls by method name: the stand-in for the client's remote
+// connection component.
+//
+// A Connection takes its host and port just before it opens (the caller sets
+// them from WebURL/WebPort) and makes its transport through the process-wide
+// transport factory: HTTP/1.1 on a kept-alive socket by default, or the
+// in-process transport, which hands the same encoded request to a server
+// object living in this process.
+//
+// Call() returns the server's result; a failure answered by the server comes
+// back as a ServerFailure value for the result check to raise. A transport
+// failure (refused, timed out, broken) raises ConnectionError.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Value.h"
+
+namespace trd {
+
+// Carries one encoded request to the server and returns its encoded response.
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  // Throws ConnectionError when the exchange cannot be completed.
+  virtual std::string Exchange(const std::string& request) = 0;
+};
+
+struct HttpOptions {
+  std::chrono::milliseconds connect_timeout{3000};
+  std::chrono::milliseconds read_timeout{30000};
+  std::string token;  // sent as the X-Trd-Token header when not empty
+};
+
+// HTTP/1.1 POST /call on one kept-alive connection, TCP_NODELAY on.
+std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOptions options = {});
+
+// Handles an encoded request and returns the encoded response (the server's
+// entry point); must not throw.
+using RequestHandler = std::function<std::string(std::string_view)>;
+std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler);
+
+using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, int port)>;
+// Replaces the process-wide factory (the default makes HTTP transports with
+// the token of TRD_TOKEN). Pass nullptr to restore the default.
+void SetTransportFactory(TransportFactory factory);
+
+class Connection {
+ public:
+  Connection(std::string name, std::string module);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const std::string& Module() const { return module_; }
+
+  std::string host;
+  int port = 0;
+
+  // Makes the transport for host:port. Opening an open connection is a no-op.
+  void Open();
+  void Close();
+  bool Connected() const { return transport_ != nullptr; }
+
+  // Calls a method of the module's server object. Opens the connection first
+  // when it is closed.
+  Value Call(std::string_view method, std::vector<Value> args);
+
+ private:
+  std::string name_;
+  std::string module_;
+  std::unique_ptr<Transport> transport_;
+};
+
+}  // namespace trd

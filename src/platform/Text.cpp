@@ -1,0 +1,193 @@
+#include "Text.h"
+
+#include <array>
+
+namespace trd::text {
+namespace {
+
+constexpr char Up(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+constexpr bool IsCont(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Byte length of the UTF-8 sequence starting with lead byte c, or 1 when c
+// cannot start one.
+std::size_t SeqLen(std::string_view s, std::size_t i) {
+  std::size_t i2 = i;
+  DecodeUtf8(s, i2);
+  return i2 - i;
+}
+
+}  // namespace
+
+std::string UpperAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = Up(c);
+  return r;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Up(a[i]) != Up(b[i])) return false;
+  return true;
+}
+
+int CompareIgnoreCase(std::string_view a, std::string_view b) {
+  std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char x = Up(a[i]), y = Up(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
+}
+
+std::string_view Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return s.substr(b, e - b);
+}
+
+std::string_view TrimRight(std::string_view s) {
+  std::size_t e = s.size();
+  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return s.substr(0, e);
+}
+
+std::string_view TrimTrailingBlanks(std::string_view s) {
+  std::size_t e = s.size();
+  while (e > 0 && s[e - 1] == ' ') --e;
+  return s.substr(0, e);
+}
+
+std::size_t Length(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); i += SeqLen(s, i)) ++n;
+  return n;
+}
+
+std::string_view Left(std::string_view s, std::size_t n) {
+  std::size_t i = 0;
+  while (n > 0 && i < s.size()) {
+    i += SeqLen(s, i);
+    --n;
+  }
+  return s.substr(0, i);
+}
+
+std::string_view Right(std::string_view s, std::size_t n) {
+  std::size_t len = Length(s);
+  if (len <= n) return s;
+  std::size_t skip = len - n, i = 0;
+  while (skip-- > 0) i += SeqLen(s, i);
+  return s.substr(i);
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
+  unsigned char c = s[i];
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  std::size_t n;
+  char32_t cp, min;
+  if ((c & 0xE0) == 0xC0) {
+    n = 1, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 2, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 3, cp = c & 0x07, min = 0x10000;
+  } else {
+    ++i;
+    return 0xFFFD;
+  }
+  if (i + n >= s.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  for (std::size_t k = 1; k <= n; ++k) {
+    unsigned char d = s[i + k];
+    if (!IsCont(d)) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return 0xFFFD;
+  }
+  i += n + 1;
+  return cp;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t start = i;
+    char32_t cp = DecodeUtf8(s, i);
+    // A malformed sequence decodes to U+FFFD consuming one byte; a real
+    // U+FFFD consumes three.
+    if (cp == 0xFFFD && i - start == 1) return false;
+  }
+  return true;
+}
+
+std::string Cp1252ToUtf8(std::string_view s) {
+  // 0x80..0x9F of Windows-1252; 0 marks the five undefined codes, which map
+  // to the C1 control of the same number.
+  static constexpr std::array<char16_t, 32> kHigh = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  out.reserve(s.size() + s.size() / 8);
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0xA0) {
+      char16_t u = kHigh[c - 0x80];
+      AppendUtf8(out, u ? u : c);
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t u = s[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, u);
+  }
+  return out;
+}
+
+}  // namespace trd::text

@@ -1,0 +1,46 @@
+// Text model: text is Unicode held as UTF-8. A "character" is a code point.
+// Case folding and case-insensitive comparison touch only ASCII a-z; trimming
+// removes code points 0..32 at both ends.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace trd::text {
+
+// Upper-cases ASCII a-z only; every other byte is kept.
+std::string UpperAscii(std::string_view s);
+// Equality ignoring the case of ASCII letters only.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Three-way comparison ignoring ASCII case (for sorted lists).
+int CompareIgnoreCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
+
+// Removes code points 0..32 at both ends / at the end only.
+std::string_view Trim(std::string_view s);
+std::string_view TrimRight(std::string_view s);
+// Removes trailing blanks (code 32) only.
+std::string_view TrimTrailingBlanks(std::string_view s);
+
+// Number of code points of a UTF-8 text (malformed bytes count one each).
+std::size_t Length(std::string_view s);
+// The first n code points; never splits one.
+std::string_view Left(std::string_view s, std::size_t n);
+// The last n code points (the whole text when it is shorter).
+std::string_view Right(std::string_view s, std::size_t n);
+
+// Appends the UTF-8 encoding of a code point (invalid ones become U+FFFD).
+void AppendUtf8(std::string& out, char32_t cp);
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
+// Decodes one code point at s[i], advancing i; malformed bytes yield U+FFFD
+// and advance by one.
+char32_t DecodeUtf8(std::string_view s, std::size_t& i);
+// Windows-1252 bytes to UTF-8.
+std::string Cp1252ToUtf8(std::string_view s);
+// UTF-16 code units (little or big endian bytes) to UTF-8; pairs are joined,
+// lone surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view s);
+
+}  // namespace trd::text

@@ -1,0 +1,39 @@
+// The one wire encoding shared by client and server (JSON; see
+// docs/protocol.md). Decoding never trusts its input: every malformed shape
+// raises ProtocolError with a message naming what is wrong.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "Value.h"
+
+namespace trd::wire {
+
+struct Request {
+  std::string module;
+  std::string method;
+  std::vector<Value> args;
+};
+
+nlohmann::json ToJson(const Value& v);
+Value FromJson(const nlohmann::json& j);
+
+nlohmann::json PacketToJson(const Packet& p);
+Packet PacketFromJson(const nlohmann::json& j);
+nlohmann::json ChangeSetToJson(const ChangeSet& c);
+ChangeSet ChangeSetFromJson(const nlohmann::json& j);
+
+std::string EncodeRequest(const Request& r);
+Request DecodeRequest(std::string_view body);
+
+// A response carries either a result value or a failure message.
+std::string EncodeResult(const Value& v);
+std::string EncodeFailure(std::string_view message);
+// Returns the result, or a ServerFailure value for a failure response.
+Value DecodeResponse(std::string_view body);
+
+}  // namespace trd::wire
