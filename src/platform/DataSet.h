@@ -13,12 +13,15 @@
 // operation that raised it (the operation itself stays done, so the handler
 // is the one to undo it, e.g. with CancelUpdates()).
 //
-// Text values are measured in code points against the field's width; a longer
-// text raises FieldError naming the field. Not thread-safe.
+// Text values are measured in code points against the field's width (a width
+// of 0 takes any length); a longer text raises FieldError naming the field, as
+// does a value of the wrong kind. An operation that the table's state does not
+// allow raises DataSetError. Not thread-safe.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +38,7 @@ class DataSet {
   using Event = std::function<void(DataSet&)>;
 
   explicit DataSet(std::string name, std::vector<FieldDef> fields = {});
+  ~DataSet();
   DataSet(const DataSet&) = delete;
   DataSet& operator=(const DataSet&) = delete;
 
@@ -56,7 +60,9 @@ class DataSet {
   // The current contents (settled and pending changes) as a packet.
   Packet Data() const;
 
-  // Navigation over the visible rows (deleted rows are not visible).
+  // Navigation over the visible rows (deleted rows are not visible). Next()
+  // on the last row sets Eof and stays there. Navigating, inserting, deleting
+  // and locating need the browse state (post or cancel first).
   void First();
   void Next();
   bool Eof() const;
@@ -65,7 +71,10 @@ class DataSet {
 
   // Editing. Insert/Append start a new row (blank values) as the current one;
   // Edit starts changing the current row; Post completes either and logs it;
-  // Cancel abandons it. Delete removes the current row and logs it.
+  // Cancel abandons it. Delete removes the current row and logs it; the next
+  // row (or, after the last, the previous one) becomes current. After Post the
+  // posted row is current; Insert places it before the current row, Append at
+  // the end.
   void Insert();
   void Append();
   void Edit();
@@ -81,7 +90,9 @@ class DataSet {
   DateTime AsDateTime(std::string_view name) const;     // null gives the epoch
   void SetField(std::string_view name, FieldValue value);
 
-  // Change log.
+  // Change log. ChangeCount is the number of posts and deletes logged.
+  // CancelUpdates also abandons an unposted row (without AfterCancel) and
+  // restores the original order of the rows.
   int ChangeCount() const;
   ChangeSet Delta() const;
   void MergeChangeLog();
@@ -98,12 +109,11 @@ class DataSet {
   Event AfterCancel;
 
  private:
-  struct Slot;  // a row with its settled values and log status
-  struct Impl;
+  struct Impl;  // rows, cursor, pending row and change log; see DataSet.cpp
   std::string name_;
   std::vector<FieldDef> fields_;
   DataSetState state_ = DataSetState::Inactive;
-  std::vector<Slot*> dummy_;  // placeholder; see DataSet.cpp
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace trd

@@ -42,9 +42,13 @@ std::vector<FieldDef> FieldsFromJson(const json& j) {
     if (!f.is_array() || f.size() != 3 || !f[0].is_string() || !f[1].is_string() ||
         !f[2].is_number_integer())
       Bad("a field definition is not [name, type, size]");
-    int size = f[2].get<int>();
+    // Read wide: a narrowing read would wrap a huge size into a plausible one.
+    std::int64_t size = f[2].is_number_unsigned() && f[2].get<std::uint64_t>() > 1'000'000
+                            ? -1
+                            : f[2].get<std::int64_t>();
     if (size < 0 || size > 1'000'000) Bad("a field size is out of range");
-    out.push_back(FieldDef{f[0].get<std::string>(), TypeFromName(f[1].get<std::string>()), size});
+    out.push_back(
+        FieldDef{f[0].get<std::string>(), TypeFromName(f[1].get<std::string>()), int(size)});
   }
   return out;
 }

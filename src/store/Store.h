@@ -1,0 +1,70 @@
+// The screen's side of the translation store: the three server connections,
+// the staging tables, and the handlers that send each post or delete of a
+// sending table to the server at once.
+//
+// A Store is created with the screen and lives as long as it; it owns its
+// tables and connections. Everything runs on one thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Connection.h"
+#include "platform/DataSet.h"
+
+namespace trd::store {
+
+class Store {
+ public:
+  // Creates the connections and the tables and binds the send handlers.
+  // Nothing is opened yet.
+  Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // Opens the three connections, each taking its host and port from
+  // WebURL()/WebPort() just before it opens.
+  void OpenConnections();
+  void CloseConnections();
+
+  // Connections: L, R and U.
+  Connection NetTradRelDfm;
+  Connection netImportRel;
+  Connection netUpdRelDfm;
+
+  // Look-up tables (closed and reloaded before each look-up).
+  DataSet cdsIdiLeDfm;
+  DataSet cdsPropried;
+  DataSet cdsUpdRelDfm;
+  DataSet cdsProprieRel;
+  DataSet cdsTesteUpd;
+  // Sending tables.
+  DataSet cdsVersao;
+  DataSet cdsVerificaProp;
+  DataSet cdsPropProp;
+  DataSet cdsVerifiRel;
+  DataSet cdsPropRel;
+
+  // The send handlers, bound to the tables' events by the constructor.
+  void cdsVersaoAfterPost(DataSet& sender);
+  void cdsVerificaPropAfterDelete(DataSet& sender);
+  void cdsPropPropAfterPost(DataSet& sender);
+  void cdsVerifiRelAfterDelete(DataSet& sender);
+  void cdsPropRelAfterPost(DataSet& sender);
+  void cdsVersaoAfterCancel(DataSet& sender);
+};
+
+// Sends the change log of `table` through `method` on `connection` as one
+// change set: nothing when the log is empty; otherwise busy indicator on,
+// call, result check, indicator off, merge. On any failure the indicator is
+// hidden, the log discarded (the change undone) and the failure rethrown.
+void SendChanges(DataSet& table, Connection& connection, std::string_view method);
+
+// A look-up: closes `table`, calls `method` with `args`, passes the result
+// through the result check and loads the returned data packet into `table`.
+// A result that is not a data packet raises ServerError.
+void Lookup(DataSet& table, Connection& connection, std::string_view method,
+            std::vector<Value> args);
+
+}  // namespace trd::store

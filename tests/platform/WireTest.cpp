@@ -1,0 +1,179 @@
+#include "platform/Wire.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Errors.h"
+
+namespace trd::wire {
+namespace {
+using json = nlohmann::json;
+
+const std::vector<FieldDef> kFields = {{"NAME", FieldType::String, 50},
+                                       {"NR", FieldType::Float, 0},
+                                       {"WHEN", FieldType::DateTime, 0}};
+
+Packet SamplePacket() {
+  DateTime t = DateTime::FromParts(2023, 12, 31, 23, 59, 58, 7);
+  return Packet{kFields,
+                {{std::string("Caption \xC3\xA9\"\\"), 0.0, t},
+                 {FieldValue{}, FieldValue{}, FieldValue{}},
+                 {std::string(""), -1.5e300, DateTime{-1}}}};
+}
+
+ChangeSet SampleChangeSet() {
+  Row a{std::string("a"), 1.0, FieldValue{}};
+  Row b{std::string("b"), 2.0, DateTime::FromParts(2000, 2, 29)};
+  return ChangeSet{kFields,
+                   {{ChangeKind::Insert, {}, a}, {ChangeKind::Modify, a, b}, {ChangeKind::Delete, b, {}}}};
+}
+
+TEST(WireValue, EveryKindRoundTrips) {
+  std::vector<Value> values = {
+      std::monostate{},
+      true,
+      false,
+      std::int64_t{0},
+      std::numeric_limits<std::int64_t>::min(),
+      std::numeric_limits<std::int64_t>::max(),
+      2.0,  // a whole double stays a double
+      -0.125,
+      std::string("ol\xC3\xA1 \xF0\x9F\x98\x80 \"q\"\n"),
+      DateTime::FromParts(1999, 1, 2, 3, 4, 5, 600),
+      SamplePacket(),
+      Packet{},
+      SampleChangeSet(),
+      ServerFailure{"disk full"},
+  };
+  for (const Value& v : values) {
+    SCOPED_TRACE(ToJson(v).dump());
+    EXPECT_EQ(FromJson(ToJson(v)), v);
+    // and through text, as it travels
+    EXPECT_EQ(FromJson(json::parse(ToJson(v).dump())), v);
+  }
+}
+
+TEST(WireValue, TaggedShapes) {
+  EXPECT_EQ(ToJson(2.5), json::parse(R"({"float":2.5})"));
+  EXPECT_EQ(ToJson(std::int64_t{2}), json(2));
+  EXPECT_EQ(ToJson(DateTime::FromParts(2024, 5, 6, 7, 8, 9, 10)),
+            json::parse(R"({"datetime":"2024-05-06T07:08:09.010"})"));
+  EXPECT_EQ(ToJson(ServerFailure{"x"}), json::parse(R"({"failure":"x"})"));
+  EXPECT_EQ(ToJson(Packet{{{"A", FieldType::String, 3}}, {{std::string("x")}, {FieldValue{}}}}),
+            json::parse(R"({"packet":{"fields":[["A","string",3]],"rows":[["x"],[null]]}})"));
+  ChangeSet cs{{{"N", FieldType::Float, 0}},
+               {{ChangeKind::Insert, {}, {1.0}}, {ChangeKind::Modify, {1.0}, {2.0}},
+                {ChangeKind::Delete, {2.0}, {}}}};
+  EXPECT_EQ(ToJson(cs), json::parse(R"({"delta":{"fields":[["N","float",0]],"changes":[
+      {"kind":"insert","new":[1.0]},
+      {"kind":"modify","old":[1.0],"new":[2.0]},
+      {"kind":"delete","old":[2.0]}]}})"));
+  // A number in a float field may arrive without a fraction.
+  EXPECT_EQ(FromJson(json::parse(R"({"float":3})")), Value(3.0));
+  EXPECT_EQ(PacketFromJson(json::parse(R"({"fields":[["N","float",0]],"rows":[[3]]})")).rows[0][0],
+            FieldValue(3.0));
+}
+
+TEST(WireMessage, RequestsAndResponsesRoundTrip) {
+  Request r{"Trd00200.rdmLeituraDfm", "GetVerProp",
+            {std::string("PROG"), 0.0, std::int64_t{7}, SamplePacket(), SampleChangeSet()}};
+  std::string body = EncodeRequest(r);
+  json j = json::parse(body);
+  EXPECT_EQ(j["module"], "Trd00200.rdmLeituraDfm");
+  EXPECT_EQ(j["method"], "GetVerProp");
+  EXPECT_EQ(j["args"].size(), 5u);
+  Request back = DecodeRequest(body);
+  EXPECT_EQ(back.module, r.module);
+  EXPECT_EQ(back.method, r.method);
+  EXPECT_EQ(back.args, r.args);
+
+  EXPECT_EQ(json::parse(EncodeResult(true)), json::parse(R"({"result":true})"));
+  EXPECT_EQ(DecodeResponse(EncodeResult(SamplePacket())), Value(SamplePacket()));
+  EXPECT_EQ(DecodeResponse(EncodeResult(std::monostate{})), Value(std::monostate{}));
+  EXPECT_EQ(json::parse(EncodeFailure("no such method")),
+            json::parse(R"({"error":"no such method"})"));
+  EXPECT_EQ(DecodeResponse(EncodeFailure("no such method")), Value(ServerFailure{"no such method"}));
+
+  // Bad UTF-8 in a text never stops the encoding.
+  std::string bad = EncodeRequest(Request{"m", "f", {std::string("a\xFF")}});
+  EXPECT_EQ(DecodeRequest(bad).args[0], Value(std::string("a\xEF\xBF\xBD")));
+}
+
+TEST(WireMessage, MalformedRequestsRaiseProtocolError) {
+  const char* bodies[] = {
+      "",
+      "not json",
+      "[1,2]",
+      R"({"method":"f","args":[]})",
+      R"({"module":"m","args":[]})",
+      R"({"module":"m","method":"f"})",
+      R"({"module":1,"method":"f","args":[]})",
+      R"({"module":"m","method":"f","args":{}})",
+      R"({"module":"m","method":"f","args":[[1]]})",
+      R"({"module":"m","method":"f","args":[18446744073709551615]})",
+      R"({"module":"m","method":"f","args":[{}]})",
+      R"({"module":"m","method":"f","args":[{"float":1,"datetime":"2020-01-01"}]})",
+      R"({"module":"m","method":"f","args":[{"color":1}]})",
+      R"({"module":"m","method":"f","args":[{"float":"1"}]})",
+      R"({"module":"m","method":"f","args":[{"datetime":"2020-02-30"}]})",
+      R"({"module":"m","method":"f","args":[{"datetime":5}]})",
+      R"({"module":"m","method":"f","args":[{"failure":null}]})",
+      R"({"module":"m","method":"f","args":[{"packet":[]}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":{},"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string"]],"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","blob",1]],"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",-1]],"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",4294967301]],"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",1.5]],"rows":[]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",1]],"rows":{}}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",1]],"rows":[["a","b"]]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","string",1]],"rows":[[1]]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","float",0]],"rows":[["1"]]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","datetime",0]],"rows":[["x"]]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["A","float",0]],"rows":[3]}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":{}}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[{"kind":"upsert"}]}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[{"kind":1}]}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[{"kind":"modify","new":[]}]}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[{"kind":"insert"}]}}]})",
+      R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[[]]}}]})",
+      "{\"module\":\"m\xFF\",\"method\":\"f\",\"args\":[]}",
+  };
+  for (const char* b : bodies) {
+    SCOPED_TRACE(b);
+    EXPECT_THROW(DecodeRequest(b), ProtocolError);
+  }
+}
+
+TEST(WireMessage, MalformedResponsesRaiseProtocolError) {
+  const char* bodies[] = {"", "[]", "\"x\"", "{}", R"({"error":1})", R"({"result":{"float":null}})",
+                          R"({"result":[]})"};
+  for (const char* b : bodies) {
+    SCOPED_TRACE(b);
+    EXPECT_THROW(DecodeResponse(b), ProtocolError);
+  }
+}
+
+TEST(WireDateTime, IsoTextRoundTripsAndRejectsImpossibleDates) {
+  for (DateTime t : {DateTime{0}, DateTime{-1}, DateTime::FromParts(1899, 12, 30),
+                     DateTime::FromParts(2024, 2, 29, 23, 59, 59, 999)}) {
+    EXPECT_EQ(DateTime::FromIso(t.ToIso()), t) << t.ToIso();
+  }
+  EXPECT_EQ(DateTime{-1}.ToIso(), "1969-12-31T23:59:59.999");
+  EXPECT_EQ(DateTime::FromIso("2024-01-02"), DateTime::FromParts(2024, 1, 2));
+  EXPECT_EQ(DateTime::FromIso("2024-01-02 03:04"), DateTime::FromParts(2024, 1, 2, 3, 4));
+  EXPECT_EQ(DateTime::FromParts(2024, 1, 2, 3, 4, 5, 6).DateOnly(), DateTime::FromParts(2024, 1, 2));
+  for (const char* s : {"", "2024", "2024-1-02", "2023-02-29", "2024-13-01", "2024-01-02T24:00",
+                        "2024-01-02T10:60", "2024-01-02T10:00:60", "2024-01-02T10:00:00.5",
+                        "2024-01-02T10:00:00.1234", "2024-01-02X10:00", "2024-01-02T", "2024-01-02T10:0"}) {
+    EXPECT_FALSE(DateTime::FromIso(s).has_value()) << s;
+  }
+}
+
+}  // namespace
+}  // namespace trd::wire
