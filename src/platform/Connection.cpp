@@ -99,7 +99,9 @@ Value Connection::Call(std::string_view method, std::vector<Value> args) {
   std::string request =
       wire::EncodeRequest(wire::Request{module_, std::string(method), std::move(args)});
   std::string response = transport_->Exchange(request);
-  return wire::DecodeResponse(response);
+  Value result = wire::DecodeResponse(response);
+  if (OnResult) OnResult(method, result);
+  return result;
 }
 
 }  // namespace trd

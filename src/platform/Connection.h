@@ -73,6 +73,10 @@ class Connection {
   // when it is closed.
   Value Call(std::string_view method, std::vector<Value> args);
 
+  // Observes every answered call (after decoding, before any result check);
+  // used for run statistics. Must not throw.
+  std::function<void(std::string_view method, const Value& result)> OnResult;
+
  private:
   std::string name_;
   std::string module_;

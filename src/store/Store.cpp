@@ -1,5 +1,7 @@
 #include "Store.h"
 
+#include <variant>
+
 #include "Modules.h"
 #include "Record.h"
 #include "shared/Services.h"
@@ -26,6 +28,24 @@ Store::Store()
   cdsPropProp.AfterPost = [this](DataSet& s) { cdsPropPropAfterPost(s); };
   cdsVerifiRel.AfterDelete = [this](DataSet& s) { cdsVerifiRelAfterDelete(s); };
   cdsPropRel.AfterPost = [this](DataSet& s) { cdsPropRelAfterPost(s); };
+  auto count = [this](std::string_view method, const Value& result) { Count(method, result); };
+  NetTradRelDfm.OnResult = count;
+  netImportRel.OnResult = count;
+  netUpdRelDfm.OnResult = count;
+}
+
+void Store::Count(std::string_view method, const Value& result) {
+  if (std::holds_alternative<ServerFailure>(result)) return;
+  if (method == "GetPropried" || method == "GetPropriedRel") {
+    ++stats.texts_seen;
+    if (const auto* p = std::get_if<Packet>(&result); p && !p->rows.empty()) ++stats.already_stored;
+  } else if (method == "SetPropried" || method == "SetPropriedRel") {
+    ++stats.created;
+  } else if (method == "SetVerProp" || method == "SetVerPropRel") {
+    ++stats.replaced;
+  } else if (method == "UpdateRelDfm") {
+    ++stats.translations_reused;
+  }
 }
 
 void Store::OpenConnections() {

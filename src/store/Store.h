@@ -15,6 +15,16 @@
 
 namespace trd::store {
 
+// What the server calls of one run amounted to, counted from the answers
+// (failures are not counted).
+struct RunStats {
+  long texts_seen = 0;        // value look-ups (GetPropried, GetPropriedRel)
+  long already_stored = 0;    // look-ups that found the text stored
+  long created = 0;           // records sent (SetPropried, SetPropriedRel)
+  long replaced = 0;          // older values of a key deleted (SetVerProp, SetVerPropRel)
+  long translations_reused = 0;  // translations copied (UpdateRelDfm)
+};
+
 class Store {
  public:
   // Creates the connections and the tables and binds the send handlers.
@@ -27,6 +37,9 @@ class Store {
   // WebURL()/WebPort() just before it opens.
   void OpenConnections();
   void CloseConnections();
+
+  // Counters of the answered calls; the caller resets them per run.
+  RunStats stats;
 
   // Connections: L, R and U.
   Connection NetTradRelDfm;
@@ -53,6 +66,9 @@ class Store {
   void cdsVerifiRelAfterDelete(DataSet& sender);
   void cdsPropRelAfterPost(DataSet& sender);
   void cdsVersaoAfterCancel(DataSet& sender);
+
+ private:
+  void Count(std::string_view method, const Value& result);
 };
 
 // Sends the change log of `table` through `method` on `connection` as one

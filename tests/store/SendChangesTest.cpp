@@ -165,6 +165,21 @@ TEST_F(SendTest, EmptyLogSendsNothingAndShowsNoIndicator) {
   EXPECT_EQ(busy->shows, 0);
 }
 
+TEST_F(SendTest, StatisticsCountAnsweredCallsOnly) {
+  server.lookup_answer.fields = RecordFields();
+  Lookup(store.cdsPropried, store.NetTradRelDfm, "GetPropried", {});
+  server.lookup_answer.rows.push_back(Row(10));
+  Lookup(store.cdsProprieRel, store.netImportRel, "GetPropriedRel", {});
+  store.cdsPropProp.CreateDataSet();
+  InsertRecord(store.cdsPropProp, "Salvar");
+  server.fail_method = "SetPropried";
+  EXPECT_THROW(InsertRecord(store.cdsPropProp, "Fechar"), ServerError);
+  EXPECT_EQ(store.stats.texts_seen, 2);
+  EXPECT_EQ(store.stats.already_stored, 1);
+  EXPECT_EQ(store.stats.created, 1);
+  EXPECT_EQ(store.stats.replaced, 0);
+}
+
 TEST_F(SendTest, LookupRefusesAResultThatIsNotAPacket) {
   server.fail_method = "";
   // SetVersao answers null, which is no packet.
