@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench screenshot clean
 
 all: build
 
@@ -29,6 +29,12 @@ bench: deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRD_BENCH=ON
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@echo "benchmarks built in $(BUILD)-bench/bench"
+
+# docs/screenshot.png: the harvesting screen in trd-client under Xvfb.
+screenshot: deps configure
+	@TRD_DEPS_EXTRA=1 scripts/install-deps
+	cmake --build $(BUILD) --target trd trd-client -j $(JOBS)
+	@BUILD=$(BUILD) scripts/screenshot
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-bench

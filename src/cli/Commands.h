@@ -9,5 +9,7 @@ namespace trd::cli {
 void AddServe(CLI::App& app, int& exit_code);    // trd serve
 void AddCall(CLI::App& app, int& exit_code);     // trd call
 void AddConvert(CLI::App& app, int& exit_code);  // trd convert
+void AddExtract(CLI::App& app, int& exit_code);  // trd extract
+void AddMkReport(CLI::App& app, int& exit_code); // trd mkreport
 
 }  // namespace trd::cli

@@ -1,9 +1,68 @@
+// trd convert FILE: prints the canonical text of a form file (binary or
+// text), one line per line, or the reason it cannot be read (exit status 1).
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include "Commands.h"
+#include "platform/Errors.h"
+#include "platform/FormStream.h"
+#include "platform/Text.h"
 
 namespace trd::cli {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("cannot open " + path);
+  std::ostringstream data;
+  data << in.rdbuf();
+  if (in.bad()) throw Error("cannot read " + path);
+  return std::move(data).str();
+}
+
+std::string Extension(const std::string& path) {
+  std::size_t slash = path.find_last_of("/\\");
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return text::UpperAscii(std::string_view(path).substr(dot));
+}
+
+// The text lines of a source file, chosen by its kind. Report files (.QR2)
+// will get their own reader; every other file is read as a form file.
+std::vector<std::string> ConvertFile(const std::string& path) {
+  std::string bytes = ReadFile(path);
+  if (Extension(path) == ".QR2") throw Error(path + ": report files cannot be converted yet");
+  return form::ObjectResourceToText(bytes, path);
+}
+
+}  // namespace
 
 void AddConvert(CLI::App& app, int& exit_code) {
-  app.add_subcommand("convert", "(not built yet)");
+  auto* cmd = app.add_subcommand("convert", "Print the form text of a form file (binary or text)");
+  auto path = std::make_shared<std::string>();
+  cmd->add_option("FILE", *path, "form file (.dfm)")->required();
+  cmd->callback([path, &exit_code] {
+    try {
+      std::vector<std::string> lines = ConvertFile(*path);
+      std::string out;
+      for (const std::string& l : lines) {
+        out += l;
+        out += '\n';
+      }
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      exit_code = 0;
+    } catch (const Error& e) {
+      std::cerr << "trd convert: " << e.what() << "\n";
+      exit_code = 1;
+    }
+  });
 }
 
 }  // namespace trd::cli

@@ -1,9 +1,133 @@
+// trd serve: the translation server over HTTP.
+//
+// On start it prints exactly one line to standard output,
+// "listening on http://HOST:PORT", once the socket listens (so that a caller
+// that asked for port 0 learns the port). SIGINT and SIGTERM stop it: the
+// listening socket closes, requests in flight finish, exit status 0.
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <future>
+#include <iostream>
+#include <thread>
+
 #include "Commands.h"
+#include "server/HttpServer.h"
+#include "server/Service.h"
+#include "shared/Services.h"
 
 namespace trd::cli {
+namespace {
+
+struct ServeArgs {
+  std::string db = "var/trd.sqlite";
+  std::string listen = "127.0.0.1:" + std::to_string(shared::kDefaultPort);
+  int threads = 16;
+  std::size_t max_request_mib = server::kDefaultMaxRequestBytes >> 20;
+};
+
+// The directory of a SQLite file is created when missing ("var/" on a fresh
+// checkout).
+void PrepareDatabaseDir(const std::string& url) {
+  if (url == ":memory:") return;
+  std::string path = url.starts_with("sqlite:") ? url.substr(7) : url;
+  if (path.find("://") != std::string::npos) return;
+  auto dir = std::filesystem::path(path).parent_path();
+  if (!dir.empty()) std::filesystem::create_directories(dir);
+}
+
+int Serve(const ServeArgs& args) {
+  // Signals are taken by sigwait in this thread only; every thread started
+  // from here on (the HTTP pool) inherits the block.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGUSR1);  // the server thread ended by itself
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  server::Endpoint at = server::ParseEndpoint(args.listen, shared::kDefaultPort, server::AnyPort::Allow);
+  PrepareDatabaseDir(args.db);
+  server::ServiceOptions service_options;
+  service_options.max_request_bytes = args.max_request_mib << 20;
+  auto service = server::Service::Open(args.db, service_options);
+
+  server::HttpOptions http_options;
+  http_options.host = at.host;
+  http_options.port = at.port;
+  http_options.threads = args.threads;
+  http_options.max_request_bytes = service_options.max_request_bytes;
+  if (const char* token = std::getenv("TRD_TOKEN")) http_options.token = token;
+  server::HttpServer http(*service, http_options);
+  int port = http.Bind();
+  bool v6 = at.host.find(':') != std::string::npos;
+  std::cout << "listening on http://" << (v6 ? "[" + at.host + "]" : at.host) << ":" << port << std::endl;
+  std::cerr << "trd serve: " << service->Storage().Describe() << "\n";
+
+  std::promise<void> ran;
+  std::future<void> done = ran.get_future();
+  std::thread runner([&] {
+    try {
+      http.Run();
+      ran.set_value();
+    } catch (...) {
+      ran.set_exception(std::current_exception());
+    }
+    kill(getpid(), SIGUSR1);
+  });
+
+  int sig = 0;
+  sigwait(&stop_signals, &sig);
+  http.Stop();
+  // Idle kept-alive connections hold their pool thread until the client
+  // leaves or the keep-alive timeout ends; the server does not wait for them.
+  // It waits for the storage instead, so that no transaction is cut short.
+  if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+    auto session = service->Storage().Acquire();
+    std::cerr << "trd serve: stopped" << std::endl;
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  runner.join();
+  done.get();  // raises the server thread's failure
+  std::cerr << "trd serve: stopped\n";
+  return 0;
+}
+
+}  // namespace
 
 void AddServe(CLI::App& app, int& exit_code) {
-  app.add_subcommand("serve", "(not built yet)");
+  auto args = std::make_shared<ServeArgs>();
+  auto* cmd = app.add_subcommand("serve", "Run the translation server over HTTP");
+  cmd->add_option("--db", args->db,
+                  "Database: a SQLite file PATH, sqlite:PATH, or :memory: (created with its schema on first "
+                  "start)")
+      ->capture_default_str();
+  cmd->add_option("--listen", args->listen, "HOST:PORT to listen on; port 0 picks a free port")
+      ->capture_default_str();
+  cmd->add_option("--threads", args->threads, "Connections served at once")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  cmd->add_option("--max-request-mib", args->max_request_mib, "Largest request body accepted, in MiB")
+      ->check(CLI::Range(1, 1024))
+      ->capture_default_str();
+  cmd->footer(
+      "Prints \"listening on http://HOST:PORT\" once listening. SIGINT/SIGTERM stop it. With TRD_TOKEN "
+      "set, requests must carry it in the X-Trd-Token header.");
+  cmd->callback([args, &exit_code] {
+    try {
+      exit_code = Serve(*args);
+    } catch (const std::exception& e) {
+      std::cerr << "trd serve: " << e.what() << "\n";
+      exit_code = 1;
+    }
+  });
 }
 
 }  // namespace trd::cli

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   trd::cli::AddServe(app, exit_code);
   trd::cli::AddCall(app, exit_code);
   trd::cli::AddConvert(app, exit_code);
+  trd::cli::AddExtract(app, exit_code);
+  trd::cli::AddMkReport(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,153 @@
+// trd extract [--lang CODE] FILE...: imports form files into an empty
+// translation store and prints what the store then holds.
+//
+// The store is the real translation server on a private in-memory database,
+// reached through the in-process transport, so every record passes the same
+// look-ups and transfers as in a run of the screen. Files are read in the
+// order given; the program code of each is its file name up to its first
+// ".". A file that cannot be read or imported is reported on standard error
+// (the records it created before the failure stay) and the next file is read;
+// the exit status is then 1.
+//
+// Output: every record of the translation table in creation order, one JSON
+// object per line with the keys CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
+// NMPROPRIEDADE, NRVALORPROP (integer), IDSITTRADUCAO, STVALORPROP,
+// STAGRVALPROP, IDIDIOMA, DTULTATUTRAD (ISO 8601), in this order.
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "extract/FormScanner.h"
+#include "platform/Connection.h"
+#include "platform/DateTimeText.h"
+#include "platform/Errors.h"
+#include "platform/FormStream.h"
+#include "server/Service.h"
+#include "store/Store.h"
+
+namespace trd::cli {
+namespace {
+
+struct ExtractOptions {
+  std::string language = "POR";
+  std::vector<std::string> files;
+};
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("cannot open the file");
+  std::ostringstream data;
+  data << in.rdbuf();
+  if (in.bad()) throw Error("cannot read the file");
+  return std::move(data).str();
+}
+
+// Restores the process-wide transport factory when the command ends.
+class InProcessServer {
+ public:
+  explicit InProcessServer(std::shared_ptr<server::Service> service)
+      : service_(std::move(service)) {
+    SetTransportFactory([svc = service_](const std::string&, int) {
+      return MakeInProcessTransport(svc->Handler());
+    });
+  }
+  ~InProcessServer() { SetTransportFactory(nullptr); }
+  InProcessServer(const InProcessServer&) = delete;
+  InProcessServer& operator=(const InProcessServer&) = delete;
+
+ private:
+  std::shared_ptr<server::Service> service_;
+};
+
+nlohmann::ordered_json Text(const FieldValue& v) {
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  return nullptr;
+}
+
+// The translation table in creation order, read through the storage behind
+// the service (the server's methods only look records up by key or value).
+void PrintRecords(server::Service& service, std::ostream& out) {
+  static const std::vector<FieldType> kTypes = {
+      FieldType::String, FieldType::String,  FieldType::String, FieldType::String,
+      FieldType::Float,  FieldType::String,  FieldType::String, FieldType::String,
+      FieldType::String, FieldType::DateTime};
+  auto session = service.Storage().Acquire();
+  // Rows of the in-memory SQLite table keep their insertion order in rowid.
+  std::vector<Row> rows = session->Query(
+      "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDSITTRADUCAO, "
+      "STVALORPROP, STAGRVALPROP, IDIDIOMA, DTULTATUTRAD FROM TRDPROPRIEDADE ORDER BY rowid",
+      {}, kTypes);
+  for (const Row& r : rows) {
+    nlohmann::ordered_json j;
+    j["CDPROGRAMA"] = Text(r[0]);
+    j["NMFORMULARIO"] = Text(r[1]);
+    j["NMCOMPONENTE"] = Text(r[2]);
+    j["NMPROPRIEDADE"] = Text(r[3]);
+    if (const auto* n = std::get_if<double>(&r[4]))
+      j["NRVALORPROP"] = std::int64_t(*n);
+    else
+      j["NRVALORPROP"] = nullptr;
+    j["IDSITTRADUCAO"] = Text(r[5]);
+    j["STVALORPROP"] = Text(r[6]);
+    j["STAGRVALPROP"] = Text(r[7]);
+    j["IDIDIOMA"] = Text(r[8]);
+    if (const auto* t = std::get_if<DateTime>(&r[9]))
+      j["DTULTATUTRAD"] = t->ToIso();
+    else
+      j["DTULTATUTRAD"] = nullptr;
+    out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  }
+}
+
+int RunExtract(const ExtractOptions& options) {
+  auto service = server::Service::Open(":memory:");
+  InProcessServer in_process(service);
+  store::Store store;
+  store.cdsPropProp.CreateDataSet();
+
+  const bool cancel = false;
+  const DateTimeText dates;
+  extract::ScanEnvironment env{store, cancel, options.language, dates, {}, {}};
+
+  int status = 0;
+  for (const std::string& path : options.files) {
+    try {
+      std::vector<std::string> lines = form::ObjectResourceToText(ReadBytes(path), path);
+      extract::Import(env, lines, extract::ProgramCode(path));
+    } catch (const std::exception& e) {
+      std::string what = e.what();
+      // Form-file errors already name the file.
+      if (what.rfind(path, 0) != 0) what = path + ": " + what;
+      std::cerr << "trd extract: " << what << "\n";
+      status = 1;
+    }
+  }
+  PrintRecords(*service, std::cout);
+  std::cout.flush();
+  return status;
+}
+
+}  // namespace
+
+void AddExtract(CLI::App& app, int& exit_code) {
+  auto options = std::make_shared<ExtractOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "extract",
+      "import form files into an empty in-memory store and print its records as JSON lines");
+  cmd->add_option("--lang", options->language, "language code of the run (three characters)")
+      ->capture_default_str()
+      ->check([](const std::string& s) {
+        return s.size() == 3 ? std::string()
+                             : std::string("the language code has three characters");
+      });
+  cmd->add_option("FILE", options->files, "form files (*.dfm, binary or text), read in this order")
+      ->required();
+  cmd->callback([options, &exit_code] { exit_code = RunExtract(*options); });
+}
+
+}  // namespace trd::cli

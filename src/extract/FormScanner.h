@@ -1,0 +1,107 @@
+// The form-file scanner: walks the text lines of one form file, follows the
+// component each line belongs to, picks out the translatable properties and
+// turns every text into a translation property record on the translation
+// server (look-up by value, look-up by key, delete of an older value, post of
+// the new record, copy of an existing translation of the same source text).
+//
+// The scanner needs no user interface: the screen (or the command line, or a
+// test) lends it a status sink, an event pump, its cancel flag, the run's
+// language, the date settings and the store with its connections and staging
+// tables. The staging table cdsPropProp must be open (CreateDataSet) before
+// Import is called; the import run does that once per run.
+//
+// Failures: a failed server call, a failed transfer of a post or delete, and
+// a value announced to continue past the last line (FormatError) leave Import
+// at once; records created before stay stored. Lines that fit no rule are
+// skipped silently.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTimeText.h"
+#include "store/Store.h"
+
+namespace trd::extract {
+
+using StatusSink = std::function<void(const std::string&)>;  // the status line
+using EventPump = std::function<void()>;                     // processes pending screen events
+
+// What the screen lends to a scan. The referenced objects must outlive it.
+struct ScanEnvironment {
+  store::Store& store;
+  const bool& cancel;         // boCancelar: read before every line
+  std::string language;       // stIdiLeDfm: three-character language code
+  const DateTimeText& dates;  // regional settings for IsDateTimeText
+  StatusSink status;          // may be empty
+  EventPump process_events;   // may be empty
+};
+
+// The state of one Import call, shared with the value, list and collection
+// readers, which read and advance it directly.
+struct ScannerContext {
+  ScannerContext(const ScanEnvironment& env, const std::vector<std::string>& lines,
+                 std::string program_code)
+      : env(env), lines(lines), program_code(std::move(program_code)) {}
+
+  const ScanEnvironment& env;
+  const std::vector<std::string>& lines;
+  std::size_t line_index = 0;  // the line being read; readers leave it on their last line
+  std::string program_code;    // upper-cased in place before the first record of the file
+  std::vector<std::string> component_stack;  // open objects, outermost first, upper-case
+  std::string header_name;                   // name from the latest object header (upper-case)
+  bool page = false;                         // the latest object header is an unnamed page header
+  std::string form_name;                     // header name after the file's first line
+  bool first_line = true;
+  std::string component_name;  // top of the stack as of the latest property line
+  std::string property_name;
+  std::string value;
+  std::string class_name;    // from the latest line containing "object"
+  std::string current_line;  // the trimmed current line
+};
+
+// The program code of a source file: its file name (after the last backslash
+// or slash) up to its first ".".
+std::string ProgramCode(std::string_view path);
+
+// Reads one form file. `program_code` is the file name up to its first ".".
+void Import(const ScanEnvironment& env, const std::vector<std::string>& lines,
+            std::string program_code);
+
+enum class HeaderKind { None, Object, Inherited };
+
+// Whether the line opens an object: its first 6 characters are "Object" or
+// its first 9 "inherited" (ASCII case ignored; no blank needed after the
+// word, so a property such as ObjectMenuItem = x counts as a header).
+HeaderKind IsObjectHeader(std::string_view line);
+
+// Keeps the component stack, the header name and the page flag: an object
+// header pushes its upper-cased name (the text between the word and the first
+// ":", possibly empty); an unnamed page header ("object TPage",
+// "object TTabPage", "inherited TPage", "inherited TTabPage") pushes the name
+// of the enclosing component again and sets the page flag; "end" pops.
+void TrackComponent(std::string_view line, ScannerContext& ctx);
+
+// The class name of a header line: the text after the first ": ", trimmed
+// (the whole line trimmed when there is none); a position suffix stays.
+std::string ReadClassName(std::string_view line);
+
+// Whether the value is exactly "<" and the property a collection name.
+bool IsCollectionProperty(std::string_view property, std::string_view value);
+
+// Reads the string list whose header is the current line, one record per
+// entry numbered from 0. Ends on the line ending in ")", when the cancel flag
+// is set, or at the last line of the file.
+void ReadStringList(ScannerContext& ctx);
+
+// Reads the collection whose header ("Name = <") is the current line: one
+// record per translatable item property, under the item's name (owner "."
+// item counter) and the property path prefixed with the collection name.
+// Ends on "end>" (ASCII case ignored), when the cancel flag is set, or at the
+// last line of the file.
+void ReadCollection(ScannerContext& ctx);
+
+}  // namespace trd::extract

@@ -1,0 +1,116 @@
+// Binary component streams and the resource header of binary form files.
+//
+// Component stream: the signature "TPF0", then the root object:
+//   object   := [prefix] class:short name:short property* 00 object* 00
+//   prefix   := byte F0|flags (1 inherited, 2 child position, 4 inline),
+//               followed by an Int8/Int16/Int32 value when flag 2 is set
+//   property := name:short value
+//   short    := length byte, bytes (names are UTF-8; plain ASCII in practice)
+//   value    := tag byte (ValueKind) and its payload, little-endian:
+//     Int8/16/32/64 1/2/4/8 bytes; Extended 10; Double, Date, Currency 8;
+//     Single 4; String length byte + bytes; LString, Utf8String, Binary
+//     u32 byte count + bytes; WString u32 count of UTF-16 units + units;
+//     Ident short; False/True/Nil/Null nothing; Set shorts ended by an empty
+//     one; List values ended by 00; Collection items ended by 00, each item
+//     an optional Int8/16/32 index, tag List, property*, 00.
+//
+// Binary form file: a 16-bit resource header, then the stream:
+//   FF 0A 00 (type RCDATA), name (upper-case class name, NUL-terminated; or
+//   FF and a 16-bit ordinal), u16 flags (0x1030), u32 size of the stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FormObject.h"
+#include "FormSink.h"
+
+namespace trd::form {
+
+enum class ResourceHeader { Without, With };
+
+inline constexpr std::string_view kStreamSignature = "TPF0";
+
+// Reads the component stream at the start of `bytes` and replays it to
+// `sink`. Returns the number of bytes used (signature included); bytes after
+// the root object's end are not looked at. Every read is bounds-checked, and
+// nesting deeper than kMaxNesting is refused. Errors are FormatError
+// "<file_name>: offset N: <what>", N counted from the start of `bytes` plus
+// `base_offset` (so a caller reading a stream inside a larger file reports
+// file offsets).
+std::size_t ReadComponentStream(std::string_view bytes, FormSink& sink, std::string_view file_name,
+                                std::size_t base_offset = 0);
+// The same, building the object tree; `consumed` receives the bytes used.
+FormObject ReadComponentStream(std::string_view bytes, std::string_view file_name,
+                               std::size_t base_offset = 0, std::size_t* consumed = nullptr);
+
+// Depth limit of objects, lists and collections together.
+inline constexpr int kMaxNesting = 256;
+
+// Where the component stream of a binary form file lies.
+struct StreamExtent {
+  std::size_t offset = 0;
+  std::size_t size = 0;
+};
+// A file starting with "TPF0" is a bare stream (the whole file); one starting
+// with FF 0A 00 has a resource header whose size field must fit the file.
+// Anything else is a FormatError.
+StreamExtent LocateComponentStream(std::string_view bytes, std::string_view file_name);
+// True when the bytes start like a binary form file (FF 0A 00 or "TPF0").
+bool LooksBinary(std::string_view bytes);
+
+// Writes events as a component stream appended to `out` (starting with the
+// signature). Strings keep their kind where the text allows: an 8-bit kind
+// whose text has no Windows-1252 form is written as WString, a String longer
+// than 255 bytes as LString. An integer is written in its kind when it fits,
+// else in the narrowest kind that does. Names and identifiers longer than 255
+// bytes, and Null as a list element, raise FormatError "<file_name>: <what>".
+class BinaryWriter final : public FormSink {
+ public:
+  BinaryWriter(std::string& out, std::string_view file_name);
+
+  void BeginObject(ObjectKind kind, std::string_view class_name, std::string_view name,
+                   std::optional<std::int32_t> position) override;
+  void EndObject() override;
+  void BeginProperty(std::string_view name) override;
+  void IntegerValue(ValueKind kind, std::int64_t v) override;
+  void RealValue(ValueKind kind, long double v) override;
+  void StringValue(ValueKind kind, std::string_view utf8) override;
+  void IdentValue(ValueKind kind, std::string_view text) override;
+  void BinaryValue(std::string_view bytes) override;
+  void BeginSet() override;
+  void SetElement(std::string_view name) override;
+  void EndSet() override;
+  void BeginList() override;
+  void EndList() override;
+  void BeginCollection() override;
+  void BeginItem(std::optional<ItemIndex> index) override;
+  void EndItem() override;
+  void EndCollection() override;
+
+  // Class name of the root object (names the resource).
+  const std::string& RootClass() const { return root_class_; }
+
+ private:
+  enum class Open : std::uint8_t { ObjectProperties, ObjectChildren, List, Set, Collection, Item };
+  [[noreturn]] void Fail(std::string_view what) const;
+  void Short(std::string_view s, std::string_view what);
+  void Integer(std::int64_t v);  // narrowest Int8/16/32/64
+
+  std::string& out_;
+  std::string file_name_;
+  std::string root_class_;
+  std::string scratch_;
+  std::vector<Open> open_;
+};
+
+// Component stream of a tree.
+std::string WriteComponentStream(const FormObject& root, std::string_view file_name = {});
+// Prefixes a component stream with the resource header named after the
+// upper-cased class name.
+std::string WrapInResource(std::string_view stream, std::string_view class_name);
+
+}  // namespace trd::form

@@ -1,0 +1,208 @@
+#include "ReportImport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/Errors.h"
+#include "platform/Text.h"
+#include "shared/Services.h"
+#include "store/Record.h"
+
+namespace trd::report {
+namespace {
+
+std::string_view FileName(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The entry of `key` in the caller's table, else in ours, else the key.
+std::string MessageText(const shared::TMessages& table, std::string_view key) {
+  for (const shared::TMessages* t : {&table, &ReportMessages()}) {
+    for (const auto& e : t->Entries()) {
+      std::size_t bar = e.find('|');
+      if (bar != std::string::npos && std::string_view(e).substr(0, bar) == key)
+        return e.substr(bar + 1);
+    }
+  }
+  return std::string(key);
+}
+
+// The language box text names a language of the list: code and description.
+enum class LanguageCheck { Known, Unknown };
+
+LanguageCheck CheckLanguage(const ReportRun& run) {
+  DataSet& langs = run.store.cdsIdiLeDfm;
+  if (!langs.Active()) return LanguageCheck::Unknown;
+  std::string_view box = run.language_box_text;
+  std::string code(text::Left(box, 3));
+  std::string description(box.substr(text::Left(box, 4).size()));
+  bool found = langs.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive);
+  return found ? LanguageCheck::Known : LanguageCheck::Unknown;
+}
+
+enum class FileSignature { Report, Other };
+
+// Opens the file only to read its first two bytes.
+FileSignature ReadFileSignature(std::string_view path) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  const std::string p(path);
+  std::unique_ptr<std::FILE, Closer> f(std::fopen(p.c_str(), "rb"));
+  if (!f) throw Error(p + ": cannot open: " + std::strerror(errno));
+  char head[kSignatureSize];
+  std::size_t n = std::fread(head, 1, sizeof head, f.get());
+  if (n < sizeof head && std::ferror(f.get()))
+    throw Error(p + ": cannot read: " + std::strerror(errno));
+  std::optional<std::uint16_t> id = ReadSignature(std::string_view(head, n));
+  return id && *id == kReportFileID ? FileSignature::Report : FileSignature::Other;
+}
+
+void ShowNotAReport(const ReportRun& run, std::string_view path) {
+  std::string text = MessageText(run.messages, "Nao_Import");
+  if (std::size_t at = text.find("%s"); at != std::string::npos)
+    text.replace(at, 2, FileName(path));
+  shared::TMessages({"Nao_Import|" + text})
+      .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
+}
+
+// A look-up that turns the busy indicator off whether it succeeds or fails.
+void LookupQuietly(DataSet& table, Connection& connection, std::string_view method,
+                   std::vector<Value> args) {
+  try {
+    store::Lookup(table, connection, method, std::move(args));
+  } catch (...) {
+    shared::DeactiveShowAvi();
+    throw;
+  }
+  shared::DeactiveShowAvi();
+}
+
+void ShowStatus(const ReportRun& run, std::string_view path, std::string_view element,
+                std::string_view number, std::string_view property, std::string_view text) {
+  if (run.status) {
+    std::string line = ReportFileStem(path);
+    for (std::string_view part : {element, property, number, text}) {
+      line += " - ";
+      line += part;
+    }
+    line += " ...";
+    run.status(line);
+  }
+  if (run.process_events) run.process_events();
+}
+
+}  // namespace
+
+const shared::TMessages& ReportMessages() {
+  static const shared::TMessages messages(
+      {"Nao_Import|O arquivo %s não é um relatório válido e não foi importado."});
+  return messages;
+}
+
+std::string ReportFileStem(std::string_view path) {
+  std::string_view name = FileName(path);
+  return std::string(name.substr(0, name.find('.')));
+}
+
+ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {
+  if (CheckLanguage(run) == LanguageCheck::Unknown) {
+    if (run.focus_language_box) run.focus_language_box();
+    shared::MensErro(MessageText(run.messages, "Idi_Inv"), true);
+  }
+  int unnamed = 0;
+
+  if (ReadFileSignature(path) == FileSignature::Other) {
+    ShowNotAReport(run, path);
+    return ReportOutcome::NotAReport;
+  }
+  loader_.Load(path);
+
+  auto element_name = [&unnamed](const ReportElement& e) {
+    if (!e.name.empty()) return e.name;
+    return "__" + e.class_name + std::to_string(unnamed++);
+  };
+  const std::vector<ReportElement>& components = loader_.Components();
+  const std::size_t count = components.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ReportElement& e = components[i];
+    const ElementClass* cls = ClassOf(e.kind);
+    if (!cls) continue;
+    if (cls->shape == TextShape::Single) {
+      StoreReportValue(run, path, element_name(e), 0, cls->recorded_property, e.texts.front());
+      continue;
+    }
+    for (std::size_t j = 0; j < e.texts.size(); ++j) {
+      std::string_view line = e.texts[j];
+      if (e.kind == ElementKind::Expression) {
+        if (std::size_t bar = line.find('|'); bar != std::string_view::npos)
+          line.remove_prefix(bar + 1);
+      }
+      StoreReportValue(run, path, element_name(e), int(j), cls->recorded_property, line);
+    }
+  }
+  return ReportOutcome::Read;
+}
+
+void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
+                      int number, std::string_view property, std::string_view text) {
+  store::Store& st = run.store;
+  const std::string program = text::UpperAscii(ReportFileStem(path));
+  const std::string form(kReportFormName);
+  const std::string name(element);
+  const std::string prop(property);
+  const std::string num = std::to_string(number);
+  const std::string value(text::Left(text, store::kMaxValueLength));
+  const std::string& lang = run.language;
+
+  LookupQuietly(st.cdsProprieRel, st.netImportRel, "GetPropriedRel",
+                {program, form, name, prop, num, shared::RTrim(value), lang});
+  if (!st.cdsProprieRel.IsEmpty()) {
+    ShowStatus(run, path, element, num, property, text);
+    return;
+  }
+
+  LookupQuietly(st.cdsVerifiRel, st.netImportRel, "GetVerPropRel",
+                {program, form, name, prop, num, lang});
+  if (!st.cdsVerifiRel.IsEmpty()) st.cdsVerifiRel.Delete();
+
+  ShowStatus(run, path, element, num, property, text);
+
+  DataSet& rec = st.cdsPropRel;
+  rec.Insert();
+  try {
+    rec.SetField("CDPROGRAMA", program);
+    rec.SetField("NMFORMULARIO", form);
+    rec.SetField("NMCOMPONENTE", name);
+    rec.SetField("NMPROPRIEDADE", prop);
+    rec.SetField("NRVALORPROP", double(number));
+    rec.SetField("IDSITTRADUCAO", std::string("N"));
+    rec.SetField("STVALORPROP", value);
+    rec.SetField("STAGRVALPROP", value);
+    rec.SetField("DTULTATUTRAD", DateTime::Now());
+    rec.SetField("IDIDIOMA", lang);
+  } catch (...) {
+    rec.Cancel();  // a value that does not fit leaves no half-filled row behind
+    throw;
+  }
+  rec.Post();
+
+  try {
+    store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});
+    if (!st.cdsTesteUpd.IsEmpty()) {
+      Value result = st.netUpdRelDfm.Call(
+          "UpdateRelDfm",
+          {program, form, name, prop, num, lang, st.cdsTesteUpd.AsString("STVALORPROP"),
+           std::string("T"), DateTimeToText(DateTime::Now(), run.dates)});
+      shared::CheckResultServ(result, true, 0);
+    }
+  } catch (...) {
+    shared::DeactiveShowAvi();
+    throw;
+  }
+}
+
+}  // namespace trd::report

@@ -1,0 +1,429 @@
+#include "Cli_trd00500.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Cli_trd00501.h"
+#include "FileDiscovery.h"
+#include "QtListBox.h"
+#include "platform/Text.h"
+#include "shared/Services.h"
+#include "shared/gui/DirectoryChooser.h"
+#include "shared/gui/Glyphs.h"
+#include "shared/gui/Handler.h"
+#include "store/Store.h"
+
+namespace trd::screen {
+
+namespace Cli_trd00500 {
+TfrmLeDfmRel* frmLeDfmRel = nullptr;
+bool boStcriado = false;
+std::string stIdiLeDfm;
+std::int32_t inContArquivoRel = 0;
+std::unique_ptr<harvest::StringList> stlFiles;
+std::unique_ptr<harvest::StringList> stlVerRep;
+std::unique_ptr<harvest::StringList> stlTesta;
+}  // namespace Cli_trd00500
+
+using namespace Cli_trd00500;
+
+namespace {
+
+const QRect kGeometry(240, 164, 852, 553);
+
+// The busy indicator over the host's main window for one server exchange;
+// hidden on every path out.
+class BusyScope {
+ public:
+  explicit BusyScope(shared::ShowAviKind kind) { shared::ActiveShowAvi(shared::MainWindow(), kind); }
+  ~BusyScope() { shared::DeactiveShowAvi(); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+};
+
+QLabel* BoldLabel(QWidget* parent, const char* name, const QString& text) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  QFont f = l->font();
+  f.setBold(true);
+  l->setFont(f);
+  return l;
+}
+
+QToolButton* MoveButton(QWidget* parent, const char* name, const QString& text, const QString& hint) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setText(text);
+  b->setToolTip(hint);
+  b->setMinimumSize(36, 28);
+  return b;
+}
+
+QListWidget* FileList(QWidget* parent, const char* name) {
+  auto* l = new QListWidget(parent);
+  l->setObjectName(name);
+  l->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  l->setSortingEnabled(false);  // kept in order by QtListBox
+  return l;
+}
+
+}  // namespace
+
+// Holds the listing state: boListando set, the controls and the import
+// button locked; restores them unless the screen went away meanwhile.
+class TfrmLeDfmRel::ListingScope {
+ public:
+  explicit ListingScope(TfrmLeDfmRel& screen)
+      : screen_(&screen), import_enabled_(screen.sbtImportExport->isEnabled()) {
+    screen.boListando = true;
+    screen.sbtImportExport->setEnabled(false);
+    screen.LockControls(Lock::Locked);
+  }
+  ~ListingScope() {
+    if (!screen_) return;
+    screen_->boListando = false;
+    screen_->LockControls(Lock::Unlocked);
+    screen_->sbtImportExport->setEnabled(import_enabled_);
+  }
+  ListingScope(const ListingScope&) = delete;
+  ListingScope& operator=(const ListingScope&) = delete;
+
+ private:
+  QPointer<TfrmLeDfmRel> screen_;
+  bool import_enabled_;
+};
+
+TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
+    : TfrmPadrImportExport(parent), dados_(std::make_unique<store::Store>()) {
+  setObjectName("frmLeDfmRel");
+  setWindowTitle(QStringLiteral("Leitura Geral dos Dfm´s e Relatórios"));
+  lblCodTela->setText(QStringLiteral("TRD00500"));
+  msgPadrao = shared::TMessages({
+      "Sair|Sair",
+      "sucesso|A importação foi realizada com sucesso!",
+      "Alias_Exist|Erro na importação de dfm's. Já existe um alias com o nome %s.",
+      "CONF_SUBS|A Tabela de tradução possui alguns registros. Serão adicionados novos registros "
+      "durante a leitura dos dfm´s e relatórios. Confirma a operação?",
+      "Arq_Ja|Arquivo já selecionado.",
+      "DEL_TRADUCAO|Os registros da Tabela de tradução estão sendo apagados.",
+      "Idi_Inv|Idioma inválido.",
+      "sucessoGeral|Todos os arquivos foram importados com sucesso!",
+      "CONF_REL|A Leitura...",
+      "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
+  });
+  BuildUi();
+  ConnectHandlers();
+}
+
+TfrmLeDfmRel::~TfrmLeDfmRel() { Release(); }
+
+void TfrmLeDfmRel::BuildUi() {
+  auto* content = new QVBoxLayout(grbDadosRel);
+
+  auto* top = new QHBoxLayout;
+  lblIdioma = BoldLabel(grbDadosRel, "lblIdioma", QStringLiteral("Gravar com o Idioma:"));
+  cbbIdioma = new QComboBox(grbDadosRel);
+  cbbIdioma->setObjectName("cbbIdioma");
+  cbbIdioma->setEditable(true);
+  cbbIdioma->setInsertPolicy(QComboBox::NoInsert);
+  cbbIdioma->setMinimumWidth(260);
+  top->addWidget(lblIdioma);
+  top->addWidget(cbbIdioma);
+  top->addStretch(1);
+  content->addLayout(top);
+
+  splArquivos = new QSplitter(Qt::Horizontal, grbDadosRel);
+  splArquivos->setObjectName("splArquivos");
+  splArquivos->setChildrenCollapsible(false);
+
+  auto* left = new QWidget(splArquivos);
+  auto* leftBox = new QVBoxLayout(left);
+  leftBox->setContentsMargins(0, 0, 0, 0);
+  lblDiretorio = BoldLabel(left, "lblDiretorio", QStringLiteral("Selecione o Diretório"));
+  leftBox->addWidget(lblDiretorio);
+  auto* dirRow = new QHBoxLayout;
+  edtDiretorio = new QLineEdit(left);
+  edtDiretorio->setObjectName("edtDiretorio");
+  edtDiretorio->setToolTip(QStringLiteral("F9 abre a seleção de diretório"));
+  sbtDiretorio = MoveButton(left, "sbtDiretorio", QStringLiteral("..."), QStringLiteral("Selecionar o diretório (F9)"));
+  dirRow->addWidget(edtDiretorio, 1);
+  dirRow->addWidget(sbtDiretorio);
+  leftBox->addLayout(dirRow);
+  auto* listRow = new QHBoxLayout;
+  lsbDisp = FileList(left, "lsbDisp");
+  listRow->addWidget(lsbDisp, 1);
+  auto* moves = new QVBoxLayout;
+  sbtDireita = MoveButton(left, "sbtDireita", QStringLiteral(">"), QStringLiteral("Selecionar os arquivos marcados"));
+  sbtTudoDir = MoveButton(left, "sbtTudoDir", QStringLiteral(">>"), QStringLiteral("Selecionar todos os arquivos"));
+  sbtEsquerda = MoveButton(left, "sbtEsquerda", QStringLiteral("<"), QStringLiteral("Retirar os arquivos marcados"));
+  sbtTudoEsq = MoveButton(left, "sbtTudoEsq", QStringLiteral("<<"), QStringLiteral("Retirar todos os arquivos"));
+  moves->addStretch(1);
+  for (QToolButton* b : {sbtDireita, sbtTudoDir, sbtEsquerda, sbtTudoEsq}) moves->addWidget(b);
+  moves->addStretch(1);
+  listRow->addLayout(moves);
+  leftBox->addLayout(listRow, 1);
+
+  auto* right = new QWidget(splArquivos);
+  auto* rightBox = new QVBoxLayout(right);
+  rightBox->setContentsMargins(0, 0, 0, 0);
+  lblSelec = BoldLabel(right, "lblSelec", QStringLiteral("Arquivos Selecionados"));
+  lsbSelec = FileList(right, "lsbSelec");
+  rightBox->addWidget(lblSelec);
+  rightBox->addWidget(lsbSelec, 1);
+
+  splArquivos->addWidget(left);
+  splArquivos->addWidget(right);
+  splArquivos->setStretchFactor(0, 1);
+  splArquivos->setStretchFactor(1, 1);
+  content->addWidget(splArquivos, 1);
+
+  lblStatus = new QLabel(panProgresso);
+  lblStatus->setObjectName("lblStatus");
+  ProgressLayout()->insertWidget(0, lblStatus, 1);
+}
+
+void TfrmLeDfmRel::ConnectHandlers() {
+  auto bind = [this](QToolButton* button, void (TfrmLeDfmRel::*handler)()) {
+    connect(button, &QToolButton::clicked, this, [this, handler] { gui::RunHandler([&] { (this->*handler)(); }); });
+  };
+  bind(sbtDiretorio, &TfrmLeDfmRel::sbtDiretorioClick);
+  bind(sbtDireita, &TfrmLeDfmRel::sbtDireitaClick);
+  bind(sbtTudoDir, &TfrmLeDfmRel::sbtTudoDirClick);
+  bind(sbtEsquerda, &TfrmLeDfmRel::sbtEsquerdaClick);
+  bind(sbtTudoEsq, &TfrmLeDfmRel::sbtTudoEsqClick);
+  connect(cbbIdioma, &QComboBox::currentTextChanged, this, [this] { gui::RunHandler([this] { cbbIdiomaChange(); }); });
+  connect(edtDiretorio, &QLineEdit::textChanged, this, [this] { gui::RunHandler([this] { edtDiretorioChange(); }); });
+  edtDiretorio->installEventFilter(this);
+}
+
+bool TfrmLeDfmRel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edtDiretorio) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F9) {
+      gui::RunHandler([this] { sbtDiretorioClick(); });
+      return true;
+    }
+    if (event->type() == QEvent::FocusOut) {
+      // Leaving the field for another control of the application; a window
+      // switch or a popup is not leaving it.
+      Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+          reason != Qt::MenuBarFocusReason)
+        gui::RunHandler([this] { edtDiretorioExit(); });
+    }
+  }
+  return TfrmPadrImportExport::eventFilter(watched, event);
+}
+
+void TfrmLeDfmRel::FormCreate() {
+  {
+    BusyScope busy(shared::ShowAviKind::Search);
+    dados_->OpenConnections();
+  }
+  dados_->cdsVersao.CreateDataSet();
+  gui::SetGlyph(sbtImportExport, ImportGlyph());
+  stlFiles = std::make_unique<harvest::StringList>();
+  stlVerRep = std::make_unique<harvest::StringList>();
+  stlTesta = std::make_unique<harvest::StringList>();
+  CarregaIdiomas();
+}
+
+void TfrmLeDfmRel::CarregaIdiomas() {
+  const char* failure = "Não foi possível carregar a lista de idiomas do servidor de tradução.";
+  try {
+    BusyScope busy(shared::ShowAviKind::Process);
+    store::Lookup(dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, "GetIdiLeDfm", {});
+  } catch (const shared::ServerFailureError&) {
+    // The result check has shown the server's message.
+    shared::GetDialogs().Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
+    return;
+  } catch (const Error& e) {
+    shared::GetDialogs().Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
+                              shared::MsgButtons::Ok);
+    return;
+  }
+  // The box starts with empty text: no language is chosen at creation.
+  QSignalBlocker quiet(cbbIdioma);
+  DataSet& idiomas = dados_->cdsIdiLeDfm;
+  for (idiomas.First(); !idiomas.Eof(); idiomas.Next()) {
+    cbbIdioma->addItem(QString::fromStdString(idiomas.AsString("IDIDIOMA") + "-" + idiomas.AsString("DSIDIOMA")));
+  }
+  cbbIdioma->setCurrentIndex(-1);
+  cbbIdioma->clearEditText();
+}
+
+void TfrmLeDfmRel::cbbIdiomaChange() {
+  AplicaRegraImportar();
+  stIdiLeDfm = std::string(text::Left(cbbIdioma->currentText().toStdString(), 3));
+}
+
+void TfrmLeDfmRel::AplicaRegraImportar() {
+  auto state = harvest::ImportButtonState(lsbSelec->count(), cbbIdioma->currentText().toStdString());
+  sbtImportExport->setEnabled(state == harvest::ImportButton::Enabled);
+}
+
+void TfrmLeDfmRel::sbtCancelClick() {
+  if (boImportando) {
+    boCancelar = true;
+    return;
+  }
+  Close();
+}
+
+gui::CloseDecision TfrmLeDfmRel::CloseQuery() {
+  if (boImportando) {
+    boCancelar = true;
+    return gui::CloseDecision::Refuse;
+  }
+  return boListando ? gui::CloseDecision::Refuse : gui::CloseDecision::Allow;
+}
+
+void TfrmLeDfmRel::FormClose(gui::CloseAction& action) {
+  TfrmPadrImportExport::FormClose(action);
+  Release();
+}
+
+void TfrmLeDfmRel::Release() {
+  if (released_) return;
+  released_ = true;
+  Cli_trd00501::FechaVerRep();  // it works on the lists released next
+  if (frmLeDfmRel == this) {
+    stlFiles.reset();
+    stlVerRep.reset();
+    stlTesta.reset();
+  }
+  dados_->CloseConnections();
+  if (frmLeDfmRel == this) {
+    boStcriado = false;
+    frmLeDfmRel = nullptr;
+  }
+}
+
+// ---- Directory listing -----------------------------------------------------
+
+void TfrmLeDfmRel::LockControls(Lock lock) {
+  const bool enabled = lock == Lock::Unlocked;
+  for (QWidget* w : std::initializer_list<QWidget*>{cbbIdioma, edtDiretorio, sbtDiretorio, sbtDireita,
+                                                    sbtTudoDir, sbtEsquerda, sbtTudoEsq})
+    w->setEnabled(enabled);
+}
+
+void TfrmLeDfmRel::ListaArquivos(std::string_view directory, std::string_view kind) {
+  QPointer<TfrmLeDfmRel> self(this);
+  QtListBox disp(lsbDisp);
+  harvest::ListingSink sink;
+  sink.found = [&](const std::string& path) {
+    disp.Add(path);
+    stlFiles->push_back(path);
+  };
+  sink.yield = [&self] {
+    QCoreApplication::processEvents();
+    return self ? harvest::WalkControl::Continue : harvest::WalkControl::Stop;
+  };
+  harvest::ListaArquivos(directory, kind, sink);
+}
+
+bool TfrmLeDfmRel::ListaDiretorio(const std::string& directory) {
+  QPointer<TfrmLeDfmRel> self(this);
+  ListingScope listing(*this);
+  for (const harvest::SourceSubtree& s : harvest::SourceSubtrees()) {
+    if (std::optional<std::string> root = harvest::ResolveSubtree(directory, s.suffix))
+      ListaArquivos(*root, s.kind);
+    if (!self) return false;
+  }
+  harvest::SortIgnoreCase(*stlFiles);
+  return true;
+}
+
+void TfrmLeDfmRel::sbtDiretorioClick() {
+  if (boListando || boImportando) return;
+  lsbDisp->clear();
+  stlFiles->clear();
+  stlVerRep->clear();
+  stlTesta->clear();
+  lsbSelec->clear();
+  QPointer<TfrmLeDfmRel> self(this);
+  std::optional<QString> chosen = gui::GetDirectoryChooser().Choose(this);
+  if (!self || !chosen) return;
+  edtDiretorio->setText(*chosen);
+  ListaDiretorio(edtDiretorio->text().toStdString());
+}
+
+void TfrmLeDfmRel::edtDiretorioChange() {
+  lsbDisp->clear();
+  if (stlFiles) stlFiles->clear();
+}
+
+void TfrmLeDfmRel::edtDiretorioExit() {
+  if (boListando || boImportando || !stlFiles) return;
+  if (lsbDisp->count() == 0 && lsbSelec->count() == 0) ListaDiretorio(edtDiretorio->text().toStdString());
+}
+
+// ---- File selection --------------------------------------------------------
+
+void TfrmLeDfmRel::MoveRight(harvest::MoveScope scope) {
+  QtListBox disp(lsbDisp);
+  QtListBox selec(lsbSelec);
+  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  if (harvest::MoveIntoSelection(lists, scope) == harvest::MoveOutcome::AlreadySelected)
+    shared::MensErro(msgPadrao.Msg("Arq_Ja"), true);
+  AplicaRegraImportar();
+}
+
+void TfrmLeDfmRel::MoveLeft(harvest::MoveScope scope) {
+  QtListBox disp(lsbDisp);
+  QtListBox selec(lsbSelec);
+  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  harvest::MoveOutOfSelection(lists, scope);
+  AplicaRegraImportar();
+}
+
+void TfrmLeDfmRel::sbtDireitaClick() { MoveRight(harvest::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoDirClick() { MoveRight(harvest::MoveScope::All); }
+void TfrmLeDfmRel::sbtEsquerdaClick() { MoveLeft(harvest::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoEsqClick() { MoveLeft(harvest::MoveScope::All); }
+
+// ---- Unit ------------------------------------------------------------------
+
+namespace Cli_trd00500 {
+
+void CriaLeDfmRel() {
+  gui::WaitCursor hourglass;
+  if (!boStcriado) {
+    auto* screen = new TfrmLeDfmRel;
+    frmLeDfmRel = screen;  // reachable from the creation handler on
+    try {
+      screen->FormCreate();
+    } catch (...) {
+      delete screen;  // releases what the handler created
+      throw;
+    }
+    screen->PlaceOnHost(kGeometry);
+    boStcriado = true;
+  }
+  frmLeDfmRel->ShowNormal();
+}
+
+void IniProc() { CriaLeDfmRel(); }
+
+void UnitInitialization() { boStcriado = false; }
+
+void UnitFinalization() {
+  if (frmLeDfmRel && QCoreApplication::instance()) delete frmLeDfmRel->Container();
+  stIdiLeDfm.clear();
+  stIdiLeDfm.shrink_to_fit();
+}
+
+}  // namespace Cli_trd00500
+}  // namespace trd::screen

@@ -1,0 +1,60 @@
+// trd-client: a small desktop client hosting the harvesting module.
+//
+//   trd-client [--server http://HOST:PORT] [--module PATH]
+//              [--screenshot FILE --sample DIR]
+//
+// The translation server's address comes from TRD_SERVER (--server sets it
+// for this process). The module is taken from --module, else TRD_MODULE,
+// else libPkg_trd00500.so next to the program, else the build's copy. The
+// harvesting screen opens once at start and again from the menu.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdlib>
+
+#include "Screenshot.h"
+#include "TfrmPrincipal.h"
+
+namespace {
+
+QString ModulePath(const QCommandLineParser& args) {
+  if (args.isSet("module")) return args.value("module");
+  if (const char* env = std::getenv("TRD_MODULE"); env && *env) return QString::fromLocal8Bit(env);
+  QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("libPkg_trd00500.so");
+  if (QFileInfo::exists(beside)) return beside;
+  return QStringLiteral(TRD_MODULE_PATH);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("trd-client");
+
+  QCommandLineParser args;
+  args.setApplicationDescription("Desktop client hosting the translation-harvesting screen TRD00500.");
+  args.addHelpOption();
+  args.addOption({"server", "Translation server, http://HOST:PORT (sets TRD_SERVER).", "url"});
+  args.addOption({"module", "Path of the module to load.", "path"});
+  args.addOption({"screenshot", "Stage the screen, save the main window as PNG to FILE, quit.", "file"});
+  args.addOption({"sample", "Directory listed for --screenshot.", "dir"});
+  args.process(app);
+  if (args.isSet("server")) qputenv("TRD_SERVER", args.value("server").toUtf8());
+  if (args.isSet("screenshot") && !args.isSet("sample")) {
+    std::fprintf(stderr, "trd-client: --screenshot needs --sample\n");
+    return 2;
+  }
+
+  trd::host::TfrmPrincipal window;
+  window.show();
+  if (window.LoadModule(ModulePath(args))) {
+    QTimer::singleShot(0, &window, [&window] { window.OpenScreen(); });
+    if (args.isSet("screenshot"))
+      trd::host::StageScreenshot(window, args.value("sample"), args.value("screenshot"));
+  } else if (args.isSet("screenshot")) {
+    return 1;
+  }
+  return app.exec();
+}

@@ -1,0 +1,40 @@
+#include "Database.h"
+
+#include "SqliteDatabase.h"
+
+namespace trd::server {
+
+Transaction::Transaction(Session& session) : session_(session) { session_.Begin(); }
+
+Transaction::~Transaction() {
+  if (!open_) return;
+  try {
+    session_.Rollback();
+  } catch (...) {
+  }
+}
+
+void Transaction::Commit() {
+  session_.Commit();
+  open_ = false;
+}
+
+std::unique_ptr<Database> OpenDatabase(std::string_view url) {
+  if (url.empty()) throw StorageError("no database given");
+  if (url == ":memory:") return OpenSqlite(":memory:");
+  if (url.starts_with("sqlite:")) {
+    std::string_view path = url.substr(7);
+    if (path.starts_with("//")) path.remove_prefix(2);  // sqlite://PATH
+    if (path.empty()) throw StorageError("no path in database URL \"" + std::string(url) + "\"");
+    return OpenSqlite(std::string(path));
+  }
+  // A scheme other than sqlite: is a backend this build does not have. A
+  // single letter before ':' is not a scheme.
+  if (auto colon = url.find(':'); colon != std::string_view::npos && colon > 1 &&
+                                  url.substr(0, colon).find('/') == std::string_view::npos)
+    throw StorageError("unsupported database \"" + std::string(url) +
+                       "\": use a file path, sqlite:PATH or :memory:");
+  return OpenSqlite(std::string(url));
+}
+
+}  // namespace trd::server

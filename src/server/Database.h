@@ -1,0 +1,95 @@
+// Storage behind the translation server: a small, backend-neutral SQL
+// interface. SQLite is the backend today; a PostgreSQL backend plugs in behind
+// the same two classes.
+//
+// Contract of the SQL handed to a Session:
+// - the portable subset understood by every backend: standard DDL types
+//   (VARCHAR(n), DOUBLE PRECISION, TIMESTAMP), CREATE ... IF NOT EXISTS,
+//   INSERT ... ON CONFLICT DO NOTHING, RTRIM(x), ORDER BY ... DESC with the
+//   order of NULLs stated explicitly;
+// - values only through bound parameters, written "?" and bound in order
+//   (a backend with numbered placeholders rewrites them); never spliced text.
+//
+// Values cross the interface as FieldValue: null, text (UTF-8), number or
+// date-time. A backend stores a date-time in its own way (SQLite: ISO 8601
+// text, which sorts in time order) and converts it back when the caller asks
+// for a DateTime column.
+//
+// Transactions are explicit: Begin/Commit/Rollback on a Session, or the RAII
+// Transaction below. Outside a transaction each statement commits by itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Errors.h"
+#include "platform/Value.h"
+
+namespace trd::server {
+
+// A statement broke a unique or primary key.
+class DuplicateKeyError : public StorageError {
+ public:
+  using StorageError::StorageError;
+};
+
+// Exclusive use of one database connection. Not thread-safe; one thread uses
+// a session at a time, and a session is released by destroying it.
+class Session {
+ public:
+  virtual ~Session() = default;
+
+  // Runs a statement that returns rows. `columns` gives the type of each
+  // result column, in order; a value is converted to it (null stays null).
+  // Throws StorageError (DuplicateKeyError for a key violation).
+  virtual std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
+                                 std::span<const FieldType> columns) = 0;
+
+  // Runs a statement that returns no rows; returns the number of rows it
+  // inserted, changed or deleted. Throws like Query.
+  virtual std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params = {}) = 0;
+
+  // A write transaction: Begin takes the write lock at once, so that two
+  // writers never deadlock halfway. Nested transactions are not supported.
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+};
+
+// A database: hands out sessions. Thread-safe.
+class Database {
+ public:
+  virtual ~Database() = default;
+  // Blocks until a connection is free and returns a session on it.
+  virtual std::unique_ptr<Session> Acquire() = 0;
+  // Where the data lives, for messages ("sqlite:/path/trd.sqlite").
+  virtual std::string Describe() const = 0;
+};
+
+// Commits on Commit(); rolls back when destroyed uncommitted (an exception
+// left the scope). Rollback failures in the destructor are swallowed: the
+// backend discards the open transaction with the connection anyway.
+class Transaction {
+ public:
+  explicit Transaction(Session& session);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Commit();
+
+ private:
+  Session& session_;
+  bool open_ = true;
+};
+
+// Opens the database named by `url`:
+//   "sqlite:PATH", a plain PATH, or ":memory:" (a private in-memory database).
+// The schema is not touched here (see Schema.h). Throws StorageError when the
+// database cannot be opened or the scheme is unknown.
+std::unique_ptr<Database> OpenDatabase(std::string_view url);
+
+}  // namespace trd::server

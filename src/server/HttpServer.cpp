@@ -1,0 +1,159 @@
+#include "HttpServer.h"
+
+#include <httplib.h>
+
+#include <thread>
+
+#include "platform/Errors.h"
+#include "platform/Wire.h"
+
+namespace trd::server {
+namespace {
+
+constexpr const char* kJson = "application/json";
+
+int ParsePort(std::string_view p, std::string_view text, AnyPort any_port) {
+  if (p.empty() || p.size() > 5) throw Error("no valid port in \"" + std::string(text) + "\"");
+  int port = 0;
+  for (char c : p) {
+    if (c < '0' || c > '9') throw Error("no valid port in \"" + std::string(text) + "\"");
+    port = port * 10 + (c - '0');
+  }
+  if (port > 65535 || (port == 0 && any_port == AnyPort::Refuse))
+    throw Error("port out of range in \"" + std::string(text) + "\"");
+  return port;
+}
+
+}  // namespace
+
+Endpoint ParseEndpoint(std::string_view text, int default_port, AnyPort any_port) {
+  std::string_view s = text;
+  if (s.starts_with("http://")) s.remove_prefix(7);
+  while (!s.empty() && s.back() == '/') s.remove_suffix(1);
+  Endpoint e;
+  e.port = default_port;
+  if (s.starts_with("[")) {  // [v6-address]:port
+    auto close = s.find(']');
+    if (close == std::string_view::npos) throw Error("unclosed \"[\" in \"" + std::string(text) + "\"");
+    e.host = std::string(s.substr(1, close - 1));
+    std::string_view rest = s.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != ':') throw Error("malformed address \"" + std::string(text) + "\"");
+      e.port = ParsePort(rest.substr(1), text, any_port);
+    }
+  } else {
+    auto colon = s.rfind(':');
+    e.host = std::string(colon == std::string_view::npos ? s : s.substr(0, colon));
+    if (colon != std::string_view::npos) e.port = ParsePort(s.substr(colon + 1), text, any_port);
+  }
+  if (e.host.empty()) throw Error("no host in \"" + std::string(text) + "\"");
+  if (e.host.find('/') != std::string::npos) throw Error("malformed address \"" + std::string(text) + "\"");
+  return e;
+}
+
+class HttpServer::Impl {
+ public:
+  httplib::Server svr;
+};
+
+HttpServer::HttpServer(Service& service, HttpOptions options)
+    : options_(std::move(options)), impl_(std::make_unique<Impl>()) {
+  auto& svr = impl_->svr;
+  const int threads = std::max(1, options_.threads);
+  svr.new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
+  svr.set_tcp_nodelay(true);
+  // A client keeps one connection for a whole import run.
+  svr.set_keep_alive_max_count(std::numeric_limits<std::size_t>::max());
+  svr.set_keep_alive_timeout(options_.keep_alive_timeout.count());
+  svr.set_payload_max_length(options_.max_request_bytes);
+
+  const std::string token = options_.token;
+  auto authorized = [token](const httplib::Request& req, httplib::Response& res) {
+    if (token.empty() || req.get_header_value("X-Trd-Token") == token) return true;
+    res.status = 403;
+    res.set_content(wire::EncodeFailure("request refused: missing or wrong X-Trd-Token"), kJson);
+    return false;
+  };
+
+  svr.Post("/call", [&service, authorized](const httplib::Request& req, httplib::Response& res) {
+    if (!authorized(req, res)) return;
+    res.set_content(service.Handle(req.body), kJson);
+  });
+  svr.Post("/echo", [authorized](const httplib::Request& req, httplib::Response& res) {
+    if (!authorized(req, res)) return;
+    res.set_content(req.body, "application/octet-stream");
+  });
+
+  // Errors of the HTTP layer itself (unknown path, body over the limit, a
+  // handler that threw) answer in the wire format too, so that a client shows
+  // the reason rather than a bare status.
+  const std::size_t limit = options_.max_request_bytes;
+  svr.set_error_handler(httplib::Server::HandlerWithResponse(
+      [limit](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    std::string message;
+    switch (res.status) {
+      case 404: message = "no such service: " + req.method + " " + req.path + " (use POST /call)"; break;
+      case 413:
+        message = "request refused: the body exceeds the limit of " + std::to_string(limit) + " bytes";
+        break;
+      default: message = "HTTP " + std::to_string(res.status); break;
+    }
+    res.set_content(wire::EncodeFailure(message), kJson);
+    return httplib::Server::HandlerResponse::Handled;
+  }));
+  svr.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+    std::string message = "internal error";
+    try {
+      if (ep) std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      message += std::string(": ") + e.what();
+    } catch (...) {
+    }
+    res.status = 500;
+    res.set_content(wire::EncodeFailure(message), kJson);
+  });
+}
+
+HttpServer::~HttpServer() { Stop(); }
+
+int HttpServer::Bind() {
+  if (bound_port_ >= 0) return bound_port_;
+  auto& svr = impl_->svr;
+  int port = options_.port;
+  if (port == 0) {
+    port = svr.bind_to_any_port(options_.host);
+  } else if (!svr.bind_to_port(options_.host, port)) {
+    port = -1;
+  }
+  if (port < 0)
+    throw ConnectionError("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
+                          " (address in use, or not an address of this machine)");
+  bound_port_ = port;
+  return port;
+}
+
+void HttpServer::Run() {
+  Bind();
+  RunState idle = RunState::Idle;
+  if (!state_.compare_exchange_strong(idle, RunState::Starting))
+    throw ConnectionError("the HTTP server runs once");
+  if (stop_requested_) {
+    state_ = RunState::Done;
+    return;
+  }
+  bool ok = impl_->svr.listen_after_bind();
+  state_ = RunState::Done;
+  if (!ok && !stop_requested_) throw ConnectionError("the HTTP server stopped listening");
+}
+
+void HttpServer::Stop() {
+  stop_requested_ = true;
+  // Run() may be between its check of the request and the listening loop;
+  // httplib's stop() only reaches a server that runs.
+  while (state_ == RunState::Starting && !impl_->svr.is_running())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  impl_->svr.stop();
+}
+
+}  // namespace trd::server

@@ -1,0 +1,284 @@
+#include "Records.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/Text.h"
+
+namespace trd::server {
+namespace {
+
+std::string Quote(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string FormatNumber(double d) {
+  char buf[64];
+  if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15)
+    std::snprintf(buf, sizeof buf, "%.0f", d);
+  else
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+  return buf;
+}
+
+std::string FormatValue(const FieldValue& v) {
+  if (std::holds_alternative<std::monostate>(v)) return "null";
+  if (const auto* s = std::get_if<std::string>(&v)) return Quote(*s);
+  if (const auto* d = std::get_if<double>(&v)) return FormatNumber(*d);
+  return std::get<DateTime>(v).ToIso();
+}
+
+std::vector<FieldType> TypesOf(const std::vector<FieldDef>& fields) {
+  std::vector<FieldType> types;
+  types.reserve(fields.size());
+  for (const auto& f : fields) types.push_back(f.type);
+  return types;
+}
+
+std::vector<FieldValue> KeyParams(const RecordKey& key) {
+  return {key.program, key.form, key.component, key.property, key.number, key.language};
+}
+
+Packet Select(Session& s, const std::vector<FieldDef>& fields, std::string_view sql,
+              std::span<const FieldValue> params) {
+  auto types = TypesOf(fields);
+  return Packet{fields, s.Query(sql, params, types)};
+}
+
+// ---- Change sets ------------------------------------------------------------
+
+// The change set's fields matched to the table's columns.
+struct FieldMap {
+  std::vector<int> column;  // per change-set field, its column in the table
+  std::vector<int> key_at;  // per key column of the table, its change-set field
+};
+
+FieldMap MapFields(const TableDef& t, const ChangeSet& cs) {
+  FieldMap m;
+  std::vector<bool> seen(t.fields.size(), false);
+  for (const auto& f : cs.fields) {
+    int c = t.FieldIndex(f.name);
+    if (c < 0) throw FieldError("the change set's field " + f.name + " is not a column of " + t.name);
+    if (seen[std::size_t(c)]) throw FieldError("the change set has the field " + f.name + " twice");
+    const FieldDef& col = t.fields[std::size_t(c)];
+    if (f.type != col.type)
+      throw FieldError("the change set's field " + f.name + " is " + TypeName(f.type) + ", " + t.name +
+                       "." + col.name + " is " + TypeName(col.type));
+    seen[std::size_t(c)] = true;
+    m.column.push_back(c);
+  }
+  if (cs.fields.empty()) throw FieldError("the change set has no fields for " + t.name);
+  for (int k : t.key) {
+    if (!seen[std::size_t(k)])
+      throw FieldError("the change set lacks the key field " + t.fields[std::size_t(k)].name + " of " +
+                       t.name);
+    for (std::size_t i = 0; i < m.column.size(); ++i)
+      if (m.column[i] == k) m.key_at.push_back(int(i));
+  }
+  return m;
+}
+
+const char* KindName(ChangeKind k) {
+  switch (k) {
+    case ChangeKind::Insert: return "insert";
+    case ChangeKind::Modify: return "modify";
+    case ChangeKind::Delete: return "delete";
+  }
+  return "?";
+}
+
+std::string ChangeName(std::size_t i, std::size_t n, ChangeKind k) {
+  return "change " + std::to_string(i + 1) + " of " + std::to_string(n) + " (" + KindName(k) + ")";
+}
+
+// `what` makes the name of the row for a message.
+template <class What>
+void CheckRow(const TableDef& t, const FieldMap& m, const Row& row, const What& what) {
+  for (std::size_t i = 0; i < m.column.size(); ++i) {
+    int c = m.column[i];
+    const FieldDef& col = t.fields[std::size_t(c)];
+    const FieldValue& v = row[i];
+    if (std::holds_alternative<std::monostate>(v)) {
+      if (t.IsKey(c)) throw FieldError(what() + ": the key field " + col.name + " is null");
+      continue;
+    }
+    const bool kind_fits = (col.type == FieldType::String && std::holds_alternative<std::string>(v)) ||
+                           (col.type == FieldType::Float && std::holds_alternative<double>(v)) ||
+                           (col.type == FieldType::DateTime && std::holds_alternative<DateTime>(v));
+    if (!kind_fits) throw FieldError(what() + ": the value of " + col.name + " is not a " + TypeName(col.type));
+    if (const auto* s = std::get_if<std::string>(&v); s && !Fits(col, *s)) RefuseTooLong(col, *s, what());
+    if (const auto* d = std::get_if<double>(&v); d && !std::isfinite(*d))
+      throw FieldError(what() + ": " + col.name + " is not a finite number");
+  }
+}
+
+std::string DescribeRowKey(const TableDef& t, const FieldMap& m, const Row& row) {
+  std::string s = "(";
+  for (std::size_t k = 0; k < t.key.size(); ++k) {
+    if (k) s += ", ";
+    s += t.fields[std::size_t(t.key[k])].name + " " + FormatValue(row[std::size_t(m.key_at[k])]);
+  }
+  return s + ")";
+}
+
+std::string KeyWhere(const TableDef& t) {
+  std::string s;
+  for (int k : t.key) s += (s.empty() ? " WHERE " : " AND ") + t.fields[std::size_t(k)].name + " = ?";
+  return s;
+}
+
+void AppendKey(const FieldMap& m, const Row& row, std::vector<FieldValue>& params) {
+  for (int at : m.key_at) params.push_back(row[std::size_t(at)]);
+}
+
+void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSet& cs) {
+  std::string columns, marks, sets;
+  for (std::size_t i = 0; i < m.column.size(); ++i) {
+    const std::string& name = t.fields[std::size_t(m.column[i])].name;
+    columns += (i ? ", " : "") + name;
+    marks += i ? ", ?" : "?";
+    sets += (i ? ", " : "") + name + " = ?";
+  }
+  const std::string where = KeyWhere(t);
+  const std::string insert = "INSERT INTO " + t.name + " (" + columns + ") VALUES (" + marks + ")";
+  const std::string update = "UPDATE " + t.name + " SET " + sets + where;
+  const std::string remove = "DELETE FROM " + t.name + where;
+
+  std::vector<FieldValue> params;
+  for (std::size_t i = 0; i < cs.changes.size(); ++i) {
+    const Change& ch = cs.changes[i];
+    auto what = [&] { return ChangeName(i, cs.changes.size(), ch.kind); };
+    params.clear();
+    try {
+      switch (ch.kind) {
+        case ChangeKind::Insert:
+          s.Execute(insert, ch.after);
+          break;
+        case ChangeKind::Delete:
+          AppendKey(m, ch.before, params);
+          if (s.Execute(remove, params) == 0)
+            throw StorageError(what() + ": no record of key " + DescribeRowKey(t, m, ch.before) +
+                               " in " + t.name);
+          break;
+        case ChangeKind::Modify:
+          params.assign(ch.after.begin(), ch.after.end());
+          AppendKey(m, ch.before, params);
+          if (s.Execute(update, params) == 0)
+            throw StorageError(what() + ": no record of key " + DescribeRowKey(t, m, ch.before) +
+                               " in " + t.name);
+          break;
+      }
+    } catch (const DuplicateKeyError&) {
+      throw DuplicateKeyError(what() + ": duplicate key: " + t.name + " has a record of key " +
+                              DescribeRowKey(t, m, ch.after) + " already");
+    }
+  }
+}
+
+void ApplySingleRow(Session& s, const TableDef& t, const FieldMap& m, const ChangeSet& cs) {
+  const std::string& col = t.fields[std::size_t(m.column.at(0))].name;
+  const std::string update = "UPDATE " + t.name + " SET " + col + " = ?";
+  const std::string insert = "INSERT INTO " + t.name + " (" + col + ") VALUES (?)";
+  const std::string remove = "DELETE FROM " + t.name;
+  for (const Change& ch : cs.changes) {
+    if (ch.kind == ChangeKind::Delete) {
+      s.Execute(remove);
+      continue;
+    }
+    std::span<const FieldValue> value(ch.after.data(), 1);
+    if (s.Execute(update, value) == 0) s.Execute(insert, value);
+  }
+}
+
+}  // namespace
+
+std::string DescribeKey(const RecordKey& key) {
+  return "(CDPROGRAMA " + Quote(key.program) + ", NMFORMULARIO " + Quote(key.form) + ", NMCOMPONENTE " +
+         Quote(key.component) + ", NMPROPRIEDADE " + Quote(key.property) + ", NRVALORPROP " +
+         FormatNumber(key.number) + ", IDIDIOMA " + Quote(key.language) + ")";
+}
+
+bool Fits(const FieldDef& field, std::string_view s) {
+  if (field.type != FieldType::String || field.size <= 0) return true;
+  // The byte length bounds the character count from above: most texts need no count.
+  return s.size() <= std::size_t(field.size) || text::Length(s) <= std::size_t(field.size);
+}
+
+void RefuseTooLong(const FieldDef& field, std::string_view s, std::string_view what) {
+  throw FieldError(std::string(what) + ": a text of " + std::to_string(text::Length(s)) +
+                   " characters does not fit " + field.name + " (" + std::to_string(field.size) +
+                   " characters); it is refused, not cut");
+}
+
+Packet Languages(Session& s) {
+  return Select(s, LanguageTable().fields,
+                "SELECT IDIDIOMA, DSIDIOMA, IDIPROP FROM TRDIDIOMA ORDER BY IDIDIOMA", {});
+}
+
+Packet Version(Session& s) {
+  // The table holds one row; should a foreign writer have added more, the
+  // latest stamp is the version.
+  return Select(s, VersionTable().fields,
+                "SELECT DTGERARQTRAD FROM TRDVERSAO ORDER BY CASE WHEN DTGERARQTRAD IS NULL THEN 1 "
+                "ELSE 0 END, DTGERARQTRAD DESC LIMIT 1",
+                {});
+}
+
+Packet RecordsOfKey(Session& s, const RecordKey& key) {
+  auto params = KeyParams(key);
+  return Select(s, TranslationTable().fields, sql::RecordsOfKey(), params);
+}
+
+Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view source) {
+  const auto& fields = TranslationTable().fields;
+  source = text::TrimTrailingBlanks(source);
+  if (text::Length(source) > std::size_t(fields[kStAgrValProp].size)) return Packet{fields, {}};
+  auto params = KeyParams(key);
+  params.emplace_back(std::string(source));
+  return Select(s, fields, sql::RecordsOfKeyAndSource(), params);
+}
+
+Packet TranslationsOfSource(Session& s, std::string_view language, std::string_view source) {
+  const auto& fields = TranslationLookupFields();
+  if (text::Length(source) > std::size_t(fields[0].size)) return Packet{fields, {}};
+  const FieldValue params[] = {std::string(language), std::string(source)};
+  return Select(s, fields, sql::TranslationsOfSource(), params);
+}
+
+void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
+                      const std::string& state, DateTime when) {
+  std::vector<FieldValue> params{translation, state, when};
+  auto key_params = KeyParams(key);
+  params.insert(params.end(), key_params.begin(), key_params.end());
+  static const std::string update =
+      "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = ?, DTULTATUTRAD = ?" +
+      KeyWhere(TranslationTable());
+  if (s.Execute(update, params) == 0)
+    throw StorageError("no record of key " + DescribeKey(key) + " in TRDPROPRIEDADE");
+}
+
+void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) {
+  FieldMap m = MapFields(table, cs);
+  const std::size_t n = cs.changes.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Change& ch = cs.changes[i];
+    auto what = [&] { return ChangeName(i, n, ch.kind); };
+    // The wire decoder gives every row one value per field; a change set built
+    // in process is held to the same shape.
+    if (ch.kind != ChangeKind::Insert) {
+      if (ch.before.size() != cs.fields.size()) throw ProtocolError(what() + ": the old row does not match the fields");
+      CheckRow(table, m, ch.before, [&] { return what() + ", old row"; });
+    }
+    if (ch.kind != ChangeKind::Delete) {
+      if (ch.after.size() != cs.fields.size()) throw ProtocolError(what() + ": the new row does not match the fields");
+      CheckRow(table, m, ch.after, [&] { return what() + ", new row"; });
+    }
+  }
+  if (n == 0) return;
+  Transaction tx(s);
+  if (table.key.empty())
+    ApplySingleRow(s, table, m, cs);
+  else
+    ApplyKeyed(s, table, m, cs);
+  tx.Commit();
+}
+
+}  // namespace trd::server

@@ -1,0 +1,74 @@
+// The server's operations on its tables, on one storage session. Each returns
+// a packet shaped as the client expects it (fields and widths of Schema.h) or
+// applies a change; every failure is raised, nothing is half-applied.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Database.h"
+#include "Schema.h"
+#include "platform/Value.h"
+
+namespace trd::server {
+
+// The key of a translation record. Texts fit their columns (checked by the
+// caller; see CheckFits).
+struct RecordKey {
+  std::string program;    // CDPROGRAMA
+  std::string form;       // NMFORMULARIO
+  std::string component;  // NMCOMPONENTE
+  std::string property;   // NMPROPRIEDADE
+  double number = 0;      // NRVALORPROP
+  std::string language;   // IDIDIOMA
+};
+
+// "(CDPROGRAMA 'P', ..., NRVALORPROP 0, IDIDIOMA 'POR')", for messages.
+std::string DescribeKey(const RecordKey& key);
+
+// True when a text is no longer than `field` allows (characters, not bytes).
+bool Fits(const FieldDef& field, std::string_view text);
+// Raises FieldError for a text that does not fit `field`; "what" names the
+// value in the message ("argument 1 (program)", "change 2 of 3 (insert)").
+[[noreturn]] void RefuseTooLong(const FieldDef& field, std::string_view text, std::string_view what);
+inline void CheckFits(const FieldDef& field, std::string_view text, std::string_view what) {
+  if (!Fits(field, text)) RefuseTooLong(field, text, what);
+}
+
+// The languages: packet IDIDIOMA, DSIDIOMA, IDIPROP ordered by code.
+Packet Languages(Session& s);
+
+// The version record: packet DTGERARQTRAD with no row or one.
+Packet Version(Session& s);
+
+// The records of the key (zero or one): packet of the ten record fields.
+Packet RecordsOfKey(Session& s, const RecordKey& key);
+
+// The records of the key whose source text equals `source`, trailing blanks
+// ignored on both sides. A source longer than the column matches nothing.
+Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view source);
+
+// The translated records (state "T") of the language whose source text equals
+// `source`: packet STAGRVALPROP, STVALORPROP, most recent change first. A
+// source longer than the column matches nothing.
+Packet TranslationsOfSource(Session& s, std::string_view language, std::string_view source);
+
+// Stores a translation into the record of the key: STVALORPROP, IDSITTRADUCAO
+// and DTULTATUTRAD. Raises StorageError when no record has the key.
+void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
+                      const std::string& state, DateTime when);
+
+// Applies a change set to `table` in one transaction, whole or not at all.
+// The change set's fields must be columns of the table (any order, ASCII case
+// ignored, same type) and include every key column; a column it lacks is null
+// in an inserted row and left as it is by a modification. Inserts insert (a
+// duplicate key is an error); deletes and modifications act on the row of the
+// old key, which must exist. For the keyless version table an insert or a
+// modification sets the one row (inserting it when the table has none) and a
+// delete empties the table.
+// Raises FieldError or ProtocolError for a change set that does not fit the
+// table, DuplicateKeyError / StorageError for a change the data refuses; the
+// message names the change ("change 2 of 3 (insert)").
+void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& changes);
+
+}  // namespace trd::server

@@ -1,0 +1,74 @@
+// The translation server's tables (documented in docs/server.md):
+//
+//   TRDPROPRIEDADE  the translation table: one translatable text of one
+//                   property, in one language; key CDPROGRAMA, NMFORMULARIO,
+//                   NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDIDIOMA
+//   TRDIDIOMA       the languages the server knows (key IDIDIOMA)
+//   TRDVERSAO       the version record: at most one row, DTGERARQTRAD
+//
+// The field definitions below are also the shape of the packets the server
+// returns and the fields a change set may carry. Widths are in characters
+// (code points); the server refuses a longer text instead of cutting it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Database.h"
+#include "platform/Value.h"
+
+namespace trd::server {
+
+struct TableDef {
+  std::string name;
+  std::vector<FieldDef> fields;
+  // Indices of the key fields (unique together, never null); empty for the
+  // single-row version table.
+  std::vector<int> key;
+
+  int FieldIndex(std::string_view name) const;  // -1 when absent (ASCII case ignored)
+  bool IsKey(int field) const;
+};
+
+// Field positions in the translation table, in record order.
+enum RecordField : int {
+  kCdPrograma,
+  kNmFormulario,
+  kNmComponente,
+  kNmPropriedade,
+  kNrValorProp,
+  kIdSitTraducao,
+  kStValorProp,
+  kStAgrValProp,
+  kDtUltAtuTrad,
+  kIdIdioma,
+  kRecordFieldCount
+};
+
+const TableDef& TranslationTable();  // TRDPROPRIEDADE
+const TableDef& LanguageTable();     // TRDIDIOMA
+const TableDef& VersionTable();      // TRDVERSAO
+
+// The translation-lookup packet: STAGRVALPROP and STVALORPROP.
+const std::vector<FieldDef>& TranslationLookupFields();
+
+// Creates the tables and indexes that are missing and seeds the language
+// table when it is empty (POR, ENG, ESP), in one transaction. Safe to run on
+// every start.
+void EnsureSchema(Session& session);
+
+// The statements behind the look-ups, shared with the benchmark that times
+// the bare statement.
+namespace sql {
+// Parameters: the six key fields in key order; result: the ten record fields.
+const std::string& RecordsOfKey();
+// Parameters: the six key fields, then the source text; trailing blanks of the
+// stored source text are ignored.
+const std::string& RecordsOfKeyAndSource();
+// Parameters: language, source text; result STAGRVALPROP, STVALORPROP of the
+// translated records, most recent first.
+const std::string& TranslationsOfSource();
+}  // namespace sql
+
+}  // namespace trd::server

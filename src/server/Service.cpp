@@ -1,0 +1,192 @@
+#include "Service.h"
+
+#include <array>
+
+#include "Arguments.h"
+#include "Records.h"
+#include "Schema.h"
+#include "platform/Text.h"
+#include "platform/Wire.h"
+
+namespace trd::server {
+namespace {
+
+using Args = std::span<const Value>;
+using MethodFn = Value (*)(Session&, Args);
+using Names = std::span<const char* const>;
+
+// Names of a method's arguments, for messages.
+constexpr const char* kLookupByValue[] = {"program", "form",  "component", "property",
+                                          "number",  "value", "language"};
+constexpr const char* kLookupByKey[] = {"program", "form", "component", "property", "number", "language"};
+constexpr const char* kTranslationLookup[] = {"source text", "language"};
+constexpr const char* kStoreTranslation[] = {"program",  "form",            "component",
+                                             "property", "number",          "language",
+                                             "translated text", "state",    "time"};
+constexpr const char* kApply[] = {"change set"};
+
+ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
+
+// A text argument that must fit the translation table's `field`.
+std::string FittingText(Args a, std::size_t i, int field, Names names) {
+  std::string s = TextArg(a[i], Arg(i, names));
+  const FieldDef& def = TranslationTable().fields[std::size_t(field)];
+  if (!Fits(def, s)) RefuseTooLong(def, s, Arg(i, names).Text());
+  return s;
+}
+
+// Key arguments: program, form, component, property, number at 0..4; the
+// language at `language_at`.
+RecordKey KeyArgs(Args a, std::size_t language_at, Names names) {
+  RecordKey k;
+  k.program = FittingText(a, 0, kCdPrograma, names);
+  k.form = FittingText(a, 1, kNmFormulario, names);
+  k.component = FittingText(a, 2, kNmComponente, names);
+  k.property = FittingText(a, 3, kNmPropriedade, names);
+  k.number = NumberArg(a[4], Arg(4, names));
+  k.language = FittingText(a, language_at, kIdIdioma, names);
+  return k;
+}
+
+const ChangeSet& ChangeSetArg(const Value& v) {
+  if (const auto* c = std::get_if<ChangeSet>(&v)) return *c;
+  throw ProtocolError(std::string("argument 1 (change set) must be a change set, got ") + KindName(v));
+}
+
+// ---- The methods ------------------------------------------------------------
+
+Value GetIdiLeDfm(Session& s, Args) { return Languages(s); }
+
+Value GetVersao(Session& s, Args) { return Version(s); }
+
+Value GetPropried(Session& s, Args a) {
+  RecordKey key = KeyArgs(a, 6, kLookupByValue);
+  std::string value = TextArg(a[5], Arg(5, kLookupByValue));
+  return RecordsOfKeyAndSource(s, key, value);
+}
+
+Value GetVerProp(Session& s, Args a) { return RecordsOfKey(s, KeyArgs(a, 5, kLookupByKey)); }
+
+Value SetVersao(Session& s, Args a) {
+  ApplyChangeSet(s, VersionTable(), ChangeSetArg(a[0]));
+  return std::monostate{};
+}
+
+Value SetRecords(Session& s, Args a) {
+  ApplyChangeSet(s, TranslationTable(), ChangeSetArg(a[0]));
+  return std::monostate{};
+}
+
+Value GetUpdRelDfm(Session& s, Args a) {
+  std::string source = TextArg(a[0], Arg(0, kTranslationLookup));
+  std::string language = FittingText(a, 1, kIdIdioma, kTranslationLookup);
+  return TranslationsOfSource(s, language, source);
+}
+
+Value UpdateRelDfm(Session& s, Args a) {
+  Names n = kStoreTranslation;
+  RecordKey key = KeyArgs(a, 5, n);
+  std::string translation = FittingText(a, 6, kStValorProp, n);
+  std::string state = FittingText(a, 7, kIdSitTraducao, n);
+  DateTime when = DateTimeArg(a[8], Arg(8, n));
+  StoreTranslation(s, key, translation, state, when);
+  return std::monostate{};
+}
+
+struct Method {
+  std::string_view module;
+  std::string_view name;
+  Names params;
+  MethodFn fn;
+};
+
+const std::array<Method, 13> kMethods = {{
+    {kModuleForms, "GetIdiLeDfm", {}, GetIdiLeDfm},
+    {kModuleForms, "GetVersao", {}, GetVersao},
+    {kModuleForms, "GetPropried", kLookupByValue, GetPropried},
+    {kModuleForms, "GetVerProp", kLookupByKey, GetVerProp},
+    {kModuleForms, "SetVersao", kApply, SetVersao},
+    {kModuleForms, "SetVerProp", kApply, SetRecords},
+    {kModuleForms, "SetPropried", kApply, SetRecords},
+    {kModuleReports, "GetPropriedRel", kLookupByValue, GetPropried},
+    {kModuleReports, "GetVerPropRel", kLookupByKey, GetVerProp},
+    {kModuleReports, "SetVerPropRel", kApply, SetRecords},
+    {kModuleReports, "SetPropriedRel", kApply, SetRecords},
+    {kModuleTranslations, "GetUpdRelDfm", kTranslationLookup, GetUpdRelDfm},
+    {kModuleTranslations, "UpdateRelDfm", kStoreTranslation, UpdateRelDfm},
+}};
+
+const Method& FindMethod(std::string_view module, std::string_view name) {
+  bool module_known = false;
+  for (const auto& m : kMethods) {
+    if (!text::EqualsIgnoreCase(m.module, module)) continue;
+    module_known = true;
+    if (text::EqualsIgnoreCase(m.name, name)) return m;
+  }
+  if (!module_known)
+    throw ProtocolError("unknown module \"" + std::string(module) + "\"; the server has " +
+                        std::string(kModuleForms) + ", " + std::string(kModuleReports) + " and " +
+                        std::string(kModuleTranslations));
+  throw ProtocolError("module " + std::string(module) + " has no method \"" + std::string(name) + "\"");
+}
+
+std::string ParamList(Names params) {
+  std::string s;
+  for (const char* p : params) s += (s.empty() ? "" : ", ") + std::string(p);
+  return s;
+}
+
+std::string Failure(std::string_view message) noexcept {
+  try {
+    return wire::EncodeFailure(message);
+  } catch (...) {
+    return R"({"error":"internal error"})";
+  }
+}
+
+}  // namespace
+
+Service::Service(std::shared_ptr<Database> db, ServiceOptions options)
+    : db_(std::move(db)), options_(options) {
+  if (!db_) throw StorageError("no database to serve");
+  EnsureSchema(*db_->Acquire());
+}
+
+std::shared_ptr<Service> Service::Open(std::string_view db_url, ServiceOptions options) {
+  return std::make_shared<Service>(OpenDatabase(db_url), options);
+}
+
+Value Service::Call(std::string_view module, std::string_view method, std::span<const Value> args) {
+  const Method& m = FindMethod(module, method);
+  if (args.size() != m.params.size()) {
+    std::string expected = std::to_string(m.params.size()) + " argument" + (m.params.size() == 1 ? "" : "s");
+    if (m.params.size() != 0) expected += " (" + ParamList(m.params) + ")";
+    throw ProtocolError("expects " + expected + ", got " + std::to_string(args.size()));
+  }
+  auto session = db_->Acquire();
+  return m.fn(*session, args);
+}
+
+std::string Service::Handle(std::string_view body) noexcept {
+  std::string where;
+  try {
+    if (body.size() > options_.max_request_bytes)
+      return Failure("request refused: " + std::to_string(body.size()) + " bytes exceed the limit of " +
+                     std::to_string(options_.max_request_bytes) + " bytes");
+    wire::Request req = wire::DecodeRequest(body);
+    where = req.module + "." + req.method + ": ";
+    return wire::EncodeResult(Call(req.module, req.method, req.args));
+  } catch (const Error& e) {
+    return Failure(where + e.what());
+  } catch (const std::exception& e) {
+    return Failure(where + "internal error: " + e.what());
+  } catch (...) {
+    return Failure(where + "internal error");
+  }
+}
+
+RequestHandler Service::Handler() {
+  return [this](std::string_view body) { return Handle(body); };
+}
+
+}  // namespace trd::server

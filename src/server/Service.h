@@ -1,0 +1,74 @@
+// The translation server's request handling: decodes a request, runs the
+// named method of one of the three data modules on the storage, and encodes
+// the response. Transport-free: the HTTP front and the in-process transport
+// both hand it the encoded request.
+//
+// Modules and methods (names compared ignoring ASCII case):
+//   Trd00200.rdmLeituraDfm  GetIdiLeDfm, GetVersao, GetPropried, GetVerProp,
+//                           SetVersao, SetVerProp, SetPropried
+//   Trd00900.rdmLeituraRel  GetPropriedRel, GetVerPropRel, SetVerPropRel,
+//                           SetPropriedRel
+//   Trd00500.rdmLeDfmRel    GetUpdRelDfm, UpdateRelDfm
+// Their arguments and results are described in docs/server.md.
+//
+// Thread-safe: requests may be handled concurrently; each takes a storage
+// session for its length.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "Database.h"
+#include "platform/Connection.h"
+#include "platform/Value.h"
+
+namespace trd::server {
+
+inline constexpr std::string_view kModuleForms = "Trd00200.rdmLeituraDfm";
+inline constexpr std::string_view kModuleReports = "Trd00900.rdmLeituraRel";
+inline constexpr std::string_view kModuleTranslations = "Trd00500.rdmLeDfmRel";
+
+inline constexpr std::size_t kDefaultMaxRequestBytes = std::size_t(8) << 20;  // 8 MiB
+
+struct ServiceOptions {
+  // A larger request body is refused with a failure response, undecoded.
+  std::size_t max_request_bytes = kDefaultMaxRequestBytes;
+};
+
+class Service {
+ public:
+  // Serves `db`, first creating its missing tables (EnsureSchema).
+  // Throws StorageError when the schema cannot be created.
+  explicit Service(std::shared_ptr<Database> db, ServiceOptions options = {});
+  // Opens the database named by `db_url` (see OpenDatabase) and serves it.
+  static std::shared_ptr<Service> Open(std::string_view db_url, ServiceOptions options = {});
+
+  // Handles one encoded request and returns the encoded response. Never
+  // throws: every failure (oversized or malformed body, unknown module or
+  // method, wrong arguments, refused data, storage failure) becomes a failure
+  // response whose message starts with "MODULE.METHOD: " once the request was
+  // decoded.
+  std::string Handle(std::string_view body) noexcept;
+
+  // Runs one method and returns its result: a packet for the look-ups, null
+  // for the methods that change data. Throws trd::Error subclasses
+  // (ProtocolError for a request that does not fit the method, FieldError for
+  // a text too long for its column, StorageError for refused or failed data).
+  Value Call(std::string_view module, std::string_view method, std::span<const Value> args);
+
+  // Handle() as a handler for MakeInProcessTransport. The service must outlive
+  // every transport made with it.
+  RequestHandler Handler();
+
+  const ServiceOptions& Options() const { return options_; }
+  Database& Storage() { return *db_; }
+
+ private:
+  std::shared_ptr<Database> db_;
+  ServiceOptions options_;
+};
+
+}  // namespace trd::server

@@ -1,0 +1,247 @@
+#include "SqliteDatabase.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+namespace trd::server {
+namespace {
+
+std::string Message(sqlite3* db, std::string_view what) {
+  return std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+}
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
+// The cache holds the statements of the server's fixed SQL. Change sets with
+// unusual field lists make statements of their own; past this many, those
+// are prepared for one use only.
+constexpr std::size_t kMaxCachedStatements = 256;
+
+enum class Cached { Yes, No };
+
+struct Prepared {
+  sqlite3_stmt* stmt;
+  Cached cached;
+};
+
+// Ends one use of a statement, however the use ends: a cached statement is
+// reset (so that no read stays open on the connection and the next use starts
+// clean), an uncached one finalized.
+class StatementUse {
+ public:
+  explicit StatementUse(Prepared p) : stmt_(p.stmt), cached_(p.cached) {}
+  ~StatementUse() {
+    if (cached_ == Cached::No) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_;
+  Cached cached_;
+};
+
+class SqliteConnection {
+ public:
+  SqliteConnection(const std::string& path, const SqliteOptions& options) {
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+      std::string msg = Message(db_, "cannot open the SQLite database " + path);
+      sqlite3_close_v2(db_);
+      throw StorageError(msg);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, int(options.busy_timeout.count()));
+    try {
+      // An in-memory database answers "memory" here and keeps its own journal.
+      Exec("PRAGMA journal_mode=WAL");
+      Exec("PRAGMA synchronous=NORMAL");
+      // Look-ups hit random keys: keep the working set in memory and read the
+      // file through a mapping rather than a read call per page.
+      Exec("PRAGMA cache_size=-65536");
+      Exec("PRAGMA mmap_size=1073741824");
+      Exec("PRAGMA foreign_keys=ON");
+    } catch (...) {
+      sqlite3_close_v2(db_);
+      throw;
+    }
+  }
+
+  ~SqliteConnection() {
+    for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+  }
+
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  void Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = std::string(sql) + ": " + (err ? err : sqlite3_errmsg(db_));
+      sqlite3_free(err);
+      throw StorageError(msg);
+    }
+  }
+
+  Prepared Prepare(std::string_view sql) {
+    if (auto it = cache_.find(sql); it != cache_.end()) return {it->second, Cached::Yes};
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v3(db_, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                                &tail);
+    if (rc != SQLITE_OK) throw StorageError(Message(db_, "cannot prepare \"" + std::string(sql) + "\""));
+    if (!stmt) throw StorageError("empty SQL statement");
+    if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+      sqlite3_finalize(stmt);
+      throw StorageError("more than one SQL statement in \"" + std::string(sql) + "\"");
+    }
+    if (cache_.size() >= kMaxCachedStatements) return {stmt, Cached::No};
+    cache_.emplace(std::string(sql), stmt);
+    return {stmt, Cached::Yes};
+  }
+
+  void Bind(sqlite3_stmt* stmt, std::span<const FieldValue> params) {
+    if (int(params.size()) != sqlite3_bind_parameter_count(stmt))
+      throw StorageError("statement expects " + std::to_string(sqlite3_bind_parameter_count(stmt)) +
+                         " parameters, got " + std::to_string(params.size()));
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      int n = int(i) + 1;
+      int rc = SQLITE_OK;
+      const FieldValue& v = params[i];
+      if (std::holds_alternative<std::monostate>(v)) {
+        rc = sqlite3_bind_null(stmt, n);
+      } else if (const auto* s = std::get_if<std::string>(&v)) {
+        rc = sqlite3_bind_text64(stmt, n, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
+      } else if (const auto* d = std::get_if<double>(&v)) {
+        rc = sqlite3_bind_double(stmt, n, *d);
+      } else {
+        std::string iso = std::get<DateTime>(v).ToIso();
+        rc = sqlite3_bind_text64(stmt, n, iso.data(), iso.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      }
+      if (rc != SQLITE_OK) throw StorageError(Message(db_, "cannot bind parameter " + std::to_string(n)));
+    }
+  }
+
+  // Steps once; true when a row is ready. Raises the step's failure.
+  bool Step(sqlite3_stmt* stmt) {
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    std::string msg = Message(db_, "SQLite");
+    if (rc == SQLITE_CONSTRAINT_PRIMARYKEY || rc == SQLITE_CONSTRAINT_UNIQUE)
+      throw DuplicateKeyError(msg);
+    throw StorageError(msg);
+  }
+
+  static FieldValue Column(sqlite3_stmt* stmt, int i, FieldType type) {
+    if (sqlite3_column_type(stmt, i) == SQLITE_NULL) return std::monostate{};
+    switch (type) {
+      case FieldType::Float: return sqlite3_column_double(stmt, i);
+      case FieldType::String: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        return std::string(p ? p : "", std::size_t(sqlite3_column_bytes(stmt, i)));
+      }
+      case FieldType::DateTime: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        std::string_view s(p ? p : "", std::size_t(sqlite3_column_bytes(stmt, i)));
+        if (auto dt = DateTime::FromIso(s)) return *dt;
+        throw StorageError("stored date-time \"" + std::string(s) + "\" is not ISO 8601");
+      }
+    }
+    return std::monostate{};
+  }
+
+  sqlite3* db() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*, StringHash, std::equal_to<>> cache_;
+};
+
+class SqliteSession final : public Session {
+ public:
+  SqliteSession(SqliteConnection& conn, std::unique_lock<std::mutex> lock)
+      : conn_(conn), lock_(std::move(lock)) {}
+
+  ~SqliteSession() override {
+    // A session given back inside a transaction leaves nothing behind.
+    if (!sqlite3_get_autocommit(conn_.db())) sqlite3_exec(conn_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
+                         std::span<const FieldType> columns) override {
+    StatementUse use(conn_.Prepare(sql));
+    sqlite3_stmt* stmt = use.get();
+    if (int(columns.size()) != sqlite3_column_count(stmt))
+      throw StorageError("statement returns " + std::to_string(sqlite3_column_count(stmt)) +
+                         " columns, the caller expects " + std::to_string(columns.size()));
+    conn_.Bind(stmt, params);
+    std::vector<Row> rows;
+    while (conn_.Step(stmt)) {
+      Row row;
+      row.reserve(columns.size());
+      for (std::size_t i = 0; i < columns.size(); ++i)
+        row.push_back(SqliteConnection::Column(stmt, int(i), columns[i]));
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
+
+  std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params) override {
+    StatementUse use(conn_.Prepare(sql));
+    conn_.Bind(use.get(), params);
+    while (conn_.Step(use.get())) {
+    }
+    return sqlite3_changes64(conn_.db());
+  }
+
+  void Begin() override { conn_.Exec("BEGIN IMMEDIATE"); }
+  void Commit() override { conn_.Exec("COMMIT"); }
+  void Rollback() override {
+    if (!sqlite3_get_autocommit(conn_.db())) conn_.Exec("ROLLBACK");
+  }
+
+ private:
+  SqliteConnection& conn_;
+  std::unique_lock<std::mutex> lock_;
+};
+
+class SqliteDatabase final : public Database {
+ public:
+  SqliteDatabase(const std::string& path, const SqliteOptions& options)
+      : path_(path), conn_(path, options) {}
+
+  std::unique_ptr<Session> Acquire() override {
+    return std::make_unique<SqliteSession>(conn_, std::unique_lock(mutex_));
+  }
+
+  std::string Describe() const override { return "sqlite:" + path_; }
+
+ private:
+  std::string path_;
+  std::mutex mutex_;
+  SqliteConnection conn_;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> OpenSqlite(const std::string& path, SqliteOptions options) {
+  return std::make_unique<SqliteDatabase>(path, options);
+}
+
+}  // namespace trd::server

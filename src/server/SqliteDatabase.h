@@ -1,0 +1,32 @@
+// SQLite backend of the server's storage.
+//
+// One connection, shared by all sessions under a mutex (a session holds the
+// mutex for its whole life, so a transaction is never interleaved with other
+// requests). Opening sets WAL journaling with synchronous=NORMAL (a commit
+// costs no fsync; a power loss may lose the last commits but never corrupts
+// the file), a 64 MiB page cache, memory-mapped reads, and a busy timeout so
+// that another process holding the file (a second server, the sqlite3 shell)
+// makes a statement wait instead of fail.
+// Prepared statements are cached per SQL text for the life of the connection.
+//
+// Date-times are stored as ISO 8601 text "YYYY-MM-DDTHH:MM:SS.mmm".
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "Database.h"
+
+namespace trd::server {
+
+struct SqliteOptions {
+  std::chrono::milliseconds busy_timeout{5000};
+};
+
+// Opens (creating when missing) the SQLite file at `path`; ":memory:" opens a
+// private in-memory database. The parent directory must exist.
+// Throws StorageError.
+std::unique_ptr<Database> OpenSqlite(const std::string& path, SqliteOptions options = {});
+
+}  // namespace trd::server

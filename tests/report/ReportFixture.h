@@ -1,0 +1,217 @@
+// Report tests: report files made from report text in a private directory,
+// and report imports against the real translation server on an in-memory
+// database. The in-process transport goes through a recording handler that
+// notes every request before the service answers it, and can answer one
+// chosen method with a failure instead.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Connection.h"
+#include "platform/Wire.h"
+#include "report/ReportFile.h"
+#include "report/ReportImport.h"
+#include "server/Service.h"
+#include "shared/Services.h"
+#include "store/Record.h"
+#include "store/Store.h"
+
+namespace trd::report::testing {
+
+// A directory of its own, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    static int serial = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("trd-report-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+
+  // Writes `bytes` to `name` (directories created) and returns the full path.
+  std::string Write(const std::string& name, std::string_view bytes) const {
+    std::filesystem::path p = path_ / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return p.string();
+  }
+  // A report file built from report text.
+  std::string WriteReport(const std::string& name, std::string_view text) const {
+    return Write(name, ReportFromText(text, name));
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Report text of a design report holding `body` in one band.
+inline std::string Report(std::string_view body, std::string_view title = "'Relatório'") {
+  std::string s = "object rptTeste: TDesignQuickReport\n";
+  if (!title.empty()) s += "  ReportTitle = " + std::string(title) + "\n";
+  s += "  object bndDetalhe: TQRBand\n";
+  s += body;
+  s += "\n  end\nend\n";
+  return s;
+}
+
+struct RecordingDialogs : shared::Dialogs {
+  struct Shown {
+    std::string text;
+    shared::MsgType type;
+    shared::MsgButtons buttons;
+  };
+  std::vector<Shown> shown;
+  shared::MsgAnswer Show(std::string_view text, shared::MsgType type,
+                         shared::MsgButtons buttons) override {
+    shown.push_back({std::string(text), type, buttons});
+    return shared::MsgAnswer::Ok;
+  }
+};
+
+struct RecordingBusy : shared::BusyIndicator {
+  bool visible = false;
+  void Show(void*, shared::ShowAviKind) override { visible = true; }
+  void Hide() override { visible = false; }
+};
+
+// One row of the translation table as the server holds it.
+struct Stored {
+  std::string program, form, component, property;
+  double number = 0;
+  std::string state, value, source, language;
+};
+
+class ImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetTransportFactory([this](const std::string&, int) {
+      return MakeInProcessTransport([this](std::string_view body) -> std::string {
+        wire::Request r = wire::DecodeRequest(body);
+        calls.push_back(r);
+        if (r.method == fail_method) return wire::EncodeFailure("recusado pelo servidor");
+        return service->Handle(body);
+      });
+    });
+    shared::SetDialogs(dialogs);
+    shared::SetBusyIndicator(busy);
+    store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+    store.cdsPropRel.CreateDataSet();
+    calls.clear();
+  }
+  void TearDown() override {
+    SetTransportFactory(nullptr);
+    shared::SetDialogs(nullptr);
+    shared::SetBusyIndicator(nullptr);
+  }
+
+  ReportRun Run() {
+    return ReportRun{store,
+                     messages,
+                     language_box,
+                     language,
+                     dates,
+                     [this](const std::string& s) { status.push_back(s); },
+                     [this] { ++events; },
+                     [this] { ++focus; }};
+  }
+
+  ReportOutcome Import(const std::string& path) { return importer.ImportRel(Run(), path); }
+
+  std::vector<std::string> Methods() const {
+    std::vector<std::string> m;
+    for (const auto& c : calls) m.push_back(c.method);
+    return m;
+  }
+  const std::vector<Value>& ArgsOf(std::string_view method, std::size_t n = 0) const {
+    for (const auto& c : calls)
+      if (c.method == method && n-- == 0) return c.args;
+    throw std::runtime_error("no such call: " + std::string(method));
+  }
+  static std::string Text(const Value& v) {
+    const auto* s = std::get_if<std::string>(&v);
+    return s ? *s : "<" + std::string(KindName(v)) + ">";
+  }
+
+  // Stores a translated record directly, as an earlier run would have.
+  void SeedTranslation(const std::string& source, const std::string& translation) {
+    Row row = {std::string("OUTRO"),
+               std::string("QrDesign"),
+               std::string("lblOutro"),
+               std::string("TQRLabel"),
+               0.0,
+               std::string("T"),
+               translation,
+               source,
+               DateTime::FromParts(2024, 1, 2, 3, 4, 5),
+               language};
+    ChangeSet cs{store::RecordFields(), {Change{ChangeKind::Insert, {}, row}}};
+    const Value args[] = {Value(cs)};
+    service->Call(server::kModuleReports, "SetPropriedRel", args);
+  }
+
+  std::vector<Stored> Records(std::string_view program = {}) {
+    auto session = service->Storage().Acquire();
+    const std::vector<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
+                                          FieldType::String, FieldType::Float,  FieldType::String,
+                                          FieldType::String, FieldType::String, FieldType::String};
+    auto rows = session->Query(
+        "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, "
+        "IDSITTRADUCAO, STVALORPROP, STAGRVALPROP, IDIDIOMA FROM TRDPROPRIEDADE ORDER BY rowid",
+        {}, types);
+    auto str = [](const FieldValue& v) {
+      const auto* s = std::get_if<std::string>(&v);
+      return s ? *s : std::string();
+    };
+    std::vector<Stored> out;
+    for (const Row& r : rows) {
+      Stored s{str(r[0]), str(r[1]), str(r[2]), str(r[3]), std::get<double>(r[4]),
+               str(r[5]), str(r[6]), str(r[7]), str(r[8])};
+      if (program.empty() || s.program == program) out.push_back(std::move(s));
+    }
+    return out;
+  }
+
+  // "component/property/number=value" of the records of a program.
+  std::vector<std::string> Summary(std::string_view program) {
+    std::vector<std::string> out;
+    for (const auto& r : Records(program))
+      out.push_back(r.component + "/" + r.property + "/" + std::to_string(int(r.number)) + "=" +
+                    r.value);
+    return out;
+  }
+
+  std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
+  std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
+  std::shared_ptr<RecordingBusy> busy = std::make_shared<RecordingBusy>();
+  store::Store store;
+  shared::TMessages messages{{"Idi_Inv|Idioma inválido."}};
+  std::string language_box = "POR-Português";
+  std::string language = "POR";
+  DateTimeText dates;
+  ReportImporter importer;
+  TempDir dir;
+
+  std::vector<wire::Request> calls;
+  std::string fail_method;
+  std::vector<std::string> status;
+  int events = 0;
+  int focus = 0;
+};
+
+}  // namespace trd::report::testing

@@ -1,0 +1,106 @@
+// Test doubles and a fixture for the screens: scripted dialogs and directory
+// chooser, an in-process translation server answering GetIdiLeDfm, and
+// temporary directory trees.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QToolButton>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Value.h"
+#include "screen/Cli_trd00500.h"
+#include "shared/Services.h"
+#include "shared/gui/DirectoryChooser.h"
+
+namespace trd::test {
+
+struct Shown {
+  std::string text;
+  shared::MsgType type;
+  shared::MsgButtons buttons;
+};
+
+// Records every dialog; questions take the scripted answers in order (No
+// when none is left).
+class FakeDialogs final : public shared::Dialogs {
+ public:
+  shared::MsgAnswer Show(std::string_view text, shared::MsgType type, shared::MsgButtons buttons) override;
+  std::vector<Shown> shown;
+  std::deque<shared::MsgAnswer> answers;
+  std::vector<std::string> Texts() const;
+};
+
+class FakeChooser final : public gui::DirectoryChooser {
+ public:
+  std::optional<QString> Choose(QWidget*) override;
+  std::deque<QString> answers;  // an empty text or none left: the user cancels
+  int opened = 0;
+};
+
+// The translation server's side of GetIdiLeDfm: languages to return, or a
+// failure to answer with; counts the calls per method.
+struct FakeServer {
+  std::vector<std::pair<std::string, std::string>> languages{{"POR", "Português"}, {"ENG", "English"}};
+  std::optional<std::string> failure;
+  std::map<std::string, int> calls;
+  std::string Handle(std::string_view request);
+};
+
+// A packet of the language table.
+Packet LanguagePacket(const std::vector<std::pair<std::string, std::string>>& languages);
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& Path() const { return path_; }
+  std::string Str() const { return path_.string(); }
+  // Creates an empty file (and its directories); returns its full path.
+  std::string Touch(const std::string& relative) const;
+  void MakeDir(const std::string& relative) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Lets deferred deletions and posted events run.
+void Flush();
+
+// Installs the doubles and tears down every screen left open.
+class ScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens (or shows again) the harvesting screen.
+  screen::TfrmLeDfmRel& Open();
+  // The items of a list widget, in order.
+  static std::vector<std::string> Items(const QListWidget* list);
+  // Picks the items of a list widget whose text ends with one of the tails.
+  static void Pick(QListWidget* list, const std::vector<std::string>& tails);
+  // Lists `dir` through the directory button.
+  void ListDirectory(screen::TfrmLeDfmRel& screen, const std::string& dir);
+  // lsbDisp and stlFiles name the same files in the same order.
+  static void ExpectAvailableInStep(const screen::TfrmLeDfmRel& screen);
+
+  std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+  std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
+  std::shared_ptr<FakeServer> server = std::make_shared<FakeServer>();
+};
+
+}  // namespace trd::test
