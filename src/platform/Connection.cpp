@@ -44,6 +44,18 @@ class HttpTransport final : public Transport {
   httplib::Headers headers_;
 };
 
+class ValueTransport final : public Transport {
+ public:
+  explicit ValueTransport(ValueHandler handler) : handler_(std::move(handler)) {}
+  std::string Exchange(const std::string& request) override {
+    return wire::EncodeResult(handler_(wire::DecodeRequest(request)));
+  }
+  Value Call(const wire::Request& request) override { return handler_(request); }
+
+ private:
+  ValueHandler handler_;
+};
+
 class InProcessTransport final : public Transport {
  public:
   explicit InProcessTransport(RequestHandler handler) : handler_(std::move(handler)) {}
@@ -66,6 +78,14 @@ std::unique_ptr<Transport> DefaultFactory(const std::string& host, int port) {
 
 std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOptions options) {
   return std::make_unique<HttpTransport>(std::move(host), port, std::move(options));
+}
+
+Value Transport::Call(const wire::Request& request) {
+  return wire::DecodeResponse(Exchange(wire::EncodeRequest(request)));
+}
+
+std::unique_ptr<Transport> MakeValueTransport(ValueHandler handler) {
+  return std::make_unique<ValueTransport>(std::move(handler));
 }
 
 std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler) {
@@ -96,10 +116,7 @@ void Connection::Close() { transport_.reset(); }
 
 Value Connection::Call(std::string_view method, std::vector<Value> args) {
   Open();
-  std::string request =
-      wire::EncodeRequest(wire::Request{module_, std::string(method), std::move(args)});
-  std::string response = transport_->Exchange(request);
-  Value result = wire::DecodeResponse(response);
+  Value result = transport_->Call(wire::Request{module_, std::string(method), std::move(args)});
   if (OnResult) OnResult(method, result);
   return result;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Value.h"
+#include "Wire.h"
 
 namespace trd {
 
@@ -30,7 +31,17 @@ class Transport {
   virtual ~Transport() = default;
   // Throws ConnectionError when the exchange cannot be completed.
   virtual std::string Exchange(const std::string& request) = 0;
+  // Answers a whole call: by default encodes the request, exchanges it and
+  // decodes the response. A transport living in memory may answer values
+  // directly (see MakeValueTransport).
+  virtual Value Call(const wire::Request& request);
 };
+
+// Answers calls with values, without any encoding: for measuring and testing
+// the client side alone. Exchange() of such a transport decodes, answers and
+// encodes, so it still speaks the wire encoding when asked to.
+using ValueHandler = std::function<Value(const wire::Request&)>;
+std::unique_ptr<Transport> MakeValueTransport(ValueHandler handler);
 
 struct HttpOptions {
   std::chrono::milliseconds connect_timeout{3000};

@@ -3,14 +3,13 @@
 #include <nlohmann/json.hpp>
 
 #include "Errors.h"
+#include "WireWrite.h"
 
 namespace trd::wire {
 using json = nlohmann::json;
 
 namespace {
 
-// Invalid UTF-8 in a text never aborts an encoding: it is replaced by U+FFFD.
-std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 [[noreturn]] void Bad(const std::string& what) { throw ProtocolError("malformed message: " + what); }
 
@@ -209,9 +208,19 @@ Value FromJson(const json& j) {
 }
 
 std::string EncodeRequest(const Request& r) {
-  json args = json::array();
-  for (const auto& a : r.args) args.push_back(ToJson(a));
-  return Dump(json{{"module", r.module}, {"method", r.method}, {"args", std::move(args)}});
+  std::string out;
+  out.reserve(64 + r.module.size() + r.method.size() + 32 * r.args.size());
+  out += "{\"args\":[";
+  for (std::size_t i = 0; i < r.args.size(); ++i) {
+    if (i) out += ',';
+    AppendJsonValue(out, r.args[i]);
+  }
+  out += "],\"method\":";
+  AppendJsonString(out, r.method);
+  out += ",\"module\":";
+  AppendJsonString(out, r.module);
+  out += '}';
+  return out;
 }
 
 Request DecodeRequest(std::string_view body) {
@@ -228,10 +237,18 @@ Request DecodeRequest(std::string_view body) {
   return r;
 }
 
-std::string EncodeResult(const Value& v) { return Dump(json{{"result", ToJson(v)}}); }
+std::string EncodeResult(const Value& v) {
+  std::string out = "{\"result\":";
+  AppendJsonValue(out, v);
+  out += '}';
+  return out;
+}
 
 std::string EncodeFailure(std::string_view message) {
-  return Dump(json{{"error", std::string(message)}});
+  std::string out = "{\"error\":";
+  AppendJsonString(out, message);
+  out += '}';
+  return out;
 }
 
 Value DecodeResponse(std::string_view body) {

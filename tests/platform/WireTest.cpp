@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Errors.h"
+#include "platform/WireWrite.h"
 
 namespace trd::wire {
 namespace {
@@ -173,6 +174,41 @@ TEST(WireDateTime, IsoTextRoundTripsAndRejectsImpossibleDates) {
                         "2024-01-02T10:00:00.1234", "2024-01-02X10:00", "2024-01-02T", "2024-01-02T10:0"}) {
     EXPECT_FALSE(DateTime::FromIso(s).has_value()) << s;
   }
+}
+
+}  // namespace
+}  // namespace trd::wire
+
+namespace trd::wire {
+namespace {
+
+// The direct writer must produce what the checked DOM reader understands, for
+// every kind and for awkward text.
+TEST(WireWriter, AgreesWithTheDocumentEncoding) {
+  Row row{std::string("tab\there \"q\" \\ \x01 \x7F \xC3\xA9"), 0.1, DateTime::FromParts(2026, 12, 8)};
+  std::vector<Value> values = {std::monostate{}, true, std::int64_t{-42}, 1e-7, 3.0, -1.5e300,
+                               std::string("\xF0\x9F\x98\x80"), DateTime{123456},
+                               Packet{{{"A", FieldType::String, 9}, {"B", FieldType::Float, 0},
+                                       {"C", FieldType::DateTime, 0}},
+                                      {row, Row(3)}},
+                               ChangeSet{{{"A", FieldType::String, 9}}, {{ChangeKind::Modify, {std::string("x")}, {std::string("y")}}}},
+                               ServerFailure{"falhou"}};
+  for (const Value& v : values) {
+    std::string out;
+    AppendJsonValue(out, v);
+    SCOPED_TRACE(out);
+    EXPECT_EQ(FromJson(nlohmann::json::parse(out)), v);
+  }
+}
+
+TEST(WireWriter, InvalidUtf8BecomesReplacementCharacter) {
+  std::string out;
+  AppendJsonString(out, "a\xFF" "b\xC3");
+  EXPECT_EQ(nlohmann::json::parse(out).get<std::string>(), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  Request r{"M\xFE", "X", {std::string("\x80")}};
+  Request back = DecodeRequest(EncodeRequest(r));
+  EXPECT_EQ(back.module, "M\xEF\xBF\xBD");
+  EXPECT_EQ(std::get<std::string>(back.args[0]), "\xEF\xBF\xBD");
 }
 
 }  // namespace
