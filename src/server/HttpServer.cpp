@@ -62,6 +62,12 @@ HttpServer::HttpServer(Service& service, HttpOptions options)
   const int threads = std::max(1, options_.threads);
   svr.new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
   svr.set_tcp_nodelay(true);
+  // SO_REUSEADDR only: httplib's default SO_REUSEPORT would let a second
+  // server bind the same port and silently share its clients.
+  svr.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   // A client keeps one connection for a whole import run.
   svr.set_keep_alive_max_count(std::numeric_limits<std::size_t>::max());
   svr.set_keep_alive_timeout(options_.keep_alive_timeout.count());

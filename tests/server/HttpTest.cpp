@@ -181,5 +181,12 @@ TEST_F(OverHttp, CallCommandPrintsResultsAndFailures) {
   EXPECT_NE(down_out.find("cannot reach the translation server"), std::string::npos) << down_out;
 }
 
+TEST_F(OverHttp, SecondServerOnTheSamePortIsRefused) {
+  auto [status, out] = RunShell("timeout 10 " + std::string(TRD_EXE) + " serve --db :memory: --listen " +
+                                server.Host() + ":" + std::to_string(server.Port()));
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("cannot listen on"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace trd::server::testing
