@@ -9,12 +9,11 @@
 // writes into one reused output stream; the "new_vector" figures give each
 // file a new vector.
 #include <benchmark/benchmark.h>
-
-#include <algorithm>
 #include <sys/resource.h>
 
-#include <ctime>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -78,8 +77,8 @@ std::size_t ConvertAllReusing(const Corpus& c, trd::form::FormTextBuffer& buffer
 
 void Report(benchmark::State& state, const Corpus& c) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * c.bytes));
-  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(c.bytes) * state.iterations() / 1e6,
-                                              benchmark::Counter::kIsRate);
+  state.counters["MB/s"] = benchmark::Counter(
+      static_cast<double>(c.bytes) * state.iterations() / 1e6, benchmark::Counter::kIsRate);
   state.counters["files"] = static_cast<double>(c.files.size());
 }
 
@@ -115,14 +114,14 @@ double ChildrenCpuSeconds() {
 }
 
 struct FpcRun {
-  double wall_ms = 0;     // as the program measured its conversion loop
-  double cpu_s = 0;       // CPU time of the whole child process
+  double wall_ms = 0;  // as the program measured its conversion loop
+  double cpu_s = 0;    // CPU time of the whole child process
   long long bytes = 0;
 };
 
 bool RunFpc(const fs::path& list, int rounds, FpcRun& run) {
-  std::string cmd = std::string(TRD_FPC_CONVERT) + " " + list.string() + " " +
-                    std::to_string(rounds);
+  std::string cmd =
+      std::string(TRD_FPC_CONVERT) + " " + list.string() + " " + std::to_string(rounds);
   double before = ChildrenCpuSeconds();
   FILE* pipe = popen(cmd.c_str(), "r");
   if (!pipe) return false;

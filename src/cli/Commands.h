@@ -11,5 +11,6 @@ void AddCall(CLI::App& app, int& exit_code);     // trd call
 void AddConvert(CLI::App& app, int& exit_code);  // trd convert
 void AddExtract(CLI::App& app, int& exit_code);  // trd extract
 void AddMkReport(CLI::App& app, int& exit_code); // trd mkreport
+void AddHarvest(CLI::App& app, int& exit_code);  // trd harvest
 
 }  // namespace trd::cli

@@ -1,5 +1,8 @@
 // trd convert FILE: prints the canonical text of a form file (binary or
 // text), one line per line, or the reason it cannot be read (exit status 1).
+// trd convert --binary OUT FILE: writes the form file as a binary form file
+// with the resource header instead (nothing is written when FILE cannot be
+// read).
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -41,14 +44,31 @@ std::vector<std::string> ConvertFile(const std::string& path) {
   return form::ObjectResourceToText(bytes, path);
 }
 
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw Error("cannot create " + path);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+  out.close();
+  if (!out) throw Error("cannot write " + path);
+}
+
 }  // namespace
 
 void AddConvert(CLI::App& app, int& exit_code) {
   auto* cmd = app.add_subcommand("convert", "Print the form text of a form file (binary or text)");
   auto path = std::make_shared<std::string>();
+  auto binary_out = std::make_shared<std::string>();
   cmd->add_option("FILE", *path, "form file (.dfm)")->required();
-  cmd->callback([path, &exit_code] {
+  cmd->add_option("--binary", *binary_out,
+                  "write a binary form file (with resource header) to this path");
+  cmd->callback([path, binary_out, &exit_code] {
     try {
+      if (!binary_out->empty()) {
+        WriteFile(*binary_out,
+                  form::FormTextToBinary(ReadFile(*path), form::ResourceHeader::With, *path));
+        exit_code = 0;
+        return;
+      }
       std::vector<std::string> lines = ConvertFile(*path);
       std::string out;
       for (const std::string& l : lines) {

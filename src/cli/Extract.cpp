@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "InProcessServer.h"
 #include "extract/FormScanner.h"
-#include "platform/Connection.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
@@ -46,23 +46,6 @@ std::string ReadBytes(const std::string& path) {
   if (in.bad()) throw Error("cannot read the file");
   return std::move(data).str();
 }
-
-// Restores the process-wide transport factory when the command ends.
-class InProcessServer {
- public:
-  explicit InProcessServer(std::shared_ptr<server::Service> service)
-      : service_(std::move(service)) {
-    SetTransportFactory([svc = service_](const std::string&, int) {
-      return MakeInProcessTransport(svc->Handler());
-    });
-  }
-  ~InProcessServer() { SetTransportFactory(nullptr); }
-  InProcessServer(const InProcessServer&) = delete;
-  InProcessServer& operator=(const InProcessServer&) = delete;
-
- private:
-  std::shared_ptr<server::Service> service_;
-};
 
 nlohmann::ordered_json Text(const FieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;

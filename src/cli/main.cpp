@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   trd::cli::AddConvert(app, exit_code);
   trd::cli::AddExtract(app, exit_code);
   trd::cli::AddMkReport(app, exit_code);
+  trd::cli::AddHarvest(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -36,8 +36,11 @@ inline constexpr std::string_view kStreamSignature = "TPF0";
 
 // Reads the component stream at the start of `bytes` and replays it to
 // `sink`. Returns the number of bytes used (signature included); bytes after
-// the root object's end are not looked at. Every read is bounds-checked, and
-// nesting deeper than kMaxNesting is refused. Errors are FormatError
+// the root object's end are not looked at. Every read is bounds-checked,
+// nesting deeper than kMaxNesting is refused, and so are names that form
+// text cannot hold (class, object and property names, identifiers and set
+// elements must be words of letters, digits, "_" and "."; bytes that are not
+// UTF-8 are read as Windows-1252): such a stream is damaged. Errors are FormatError
 // "<file_name>: offset N: <what>", N counted from the start of `bytes` plus
 // `base_offset` (so a caller reading a stream inside a larger file reports
 // file offsets).

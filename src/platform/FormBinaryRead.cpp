@@ -1,4 +1,5 @@
 // Reading binary component streams and locating them in form files.
+#include <array>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -10,6 +11,21 @@
 
 namespace trd::form {
 namespace {
+
+// Bytes of names: kStart may begin one (letters, "_", and bytes >= 0x80,
+// which belong to non-ASCII letters), kDigit may begin a set element,
+// kFollow may come after the first (also digits and "." of dotted paths).
+constexpr std::uint8_t kStart = 1, kDigit = 2, kFollow = 4;
+constexpr auto kNameBytes = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+    bool digit = c >= '0' && c <= '9';
+    t[c] = static_cast<std::uint8_t>((letter ? kStart | kFollow : 0) |
+                                     (digit ? kDigit | kFollow : 0) | (c == '.' ? kFollow : 0));
+  }
+  return t;
+}();
 
 class StreamReader {
  public:
@@ -61,12 +77,30 @@ class StreamReader {
     return Bytes(n, what);
   }
   // Names and identifiers are UTF-8; bytes that are not are read as
-  // Windows-1252 (streams written by 8-bit tools).
-  std::string_view Name(std::string_view raw, std::string& scratch) const {
-    if (IsAscii(raw) || text::IsValidUtf8(raw)) return raw;
-    scratch.clear();
-    AppendCp1252AsUtf8(scratch, raw);
-    return scratch;
+  // Windows-1252 (streams written by 8-bit tools). They must be words that
+  // form text can hold: letters (any non-ASCII character counts as one),
+  // digits, "_" and "." (dotted paths), not starting with a digit or a dot
+  // unless `kind` allows a leading digit (set elements). A name breaking
+  // this is a sign of a damaged stream.
+  enum class NameKind { Word, Element };
+  std::string_view Name(const char* what, std::string& scratch, NameKind kind = NameKind::Word) {
+    std::size_t at = pos_;
+    std::string_view raw = Short(what);
+    if (raw.empty()) return raw;
+    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+    unsigned ok = kNameBytes[p[0]] & (kind == NameKind::Element ? kStart | kDigit : kStart);
+    unsigned follow = kFollow, high = p[0];
+    for (std::size_t i = 1; i < raw.size(); ++i) {
+      follow &= kNameBytes[p[i]];
+      high |= p[i];
+    }
+    if (!ok || !follow) Fail(at, std::string("invalid ") + what);
+    if ((high & 0x80) && !text::IsValidUtf8(raw)) {
+      scratch.clear();
+      AppendCp1252AsUtf8(scratch, raw);
+      return scratch;
+    }
+    return raw;
   }
   void Deeper(int depth) const {
     if (depth > kMaxNesting) Fail(pos_, "nesting too deep");
@@ -81,10 +115,14 @@ class StreamReader {
   std::int32_t SmallInteger(const char* what) {
     std::size_t at = pos_;
     switch (static_cast<ValueKind>(U8(what))) {
-      case ValueKind::Int8: return static_cast<std::int8_t>(U8(what));
-      case ValueKind::Int16: return static_cast<std::int16_t>(Le(2, what));
-      case ValueKind::Int32: return static_cast<std::int32_t>(Le(4, what));
-      default: Fail(at, std::string(what) + ": integer expected");
+      case ValueKind::Int8:
+        return static_cast<std::int8_t>(U8(what));
+      case ValueKind::Int16:
+        return static_cast<std::int16_t>(Le(2, what));
+      case ValueKind::Int32:
+        return static_cast<std::int32_t>(Le(4, what));
+      default:
+        Fail(at, std::string(what) + ": integer expected");
     }
   }
 
@@ -94,10 +132,9 @@ class StreamReader {
     if ((Peek("object header") & 0xF0) == 0xF0) flags = U8("object header") & 0x0F;
     std::optional<std::int32_t> position;
     if (flags & 2) position = SmallInteger("child position");
-    std::size_t class_at = pos_;
-    std::string_view class_name = Name(Short("class name"), class_scratch_);
-    if (class_name.empty()) Fail(class_at, "object without a class name");
-    std::string_view name = Name(Short("object name"), name_scratch_);
+    if (Peek("class name") == 0) Fail(pos_, "object without a class name");
+    std::string_view class_name = Name("class name", class_scratch_);
+    std::string_view name = Name("object name", name_scratch_);
     ObjectKind kind = (flags & 1)   ? ObjectKind::Inherited
                       : (flags & 4) ? ObjectKind::Inline
                                     : ObjectKind::Object;
@@ -108,7 +145,7 @@ class StreamReader {
   }
 
   void ReadProperty(int depth) {
-    sink_.BeginProperty(Name(Short("property name"), name_scratch_));
+    sink_.BeginProperty(Name("property name", name_scratch_));
     ReadValue(depth + 1);
   }
 
@@ -148,16 +185,16 @@ class StreamReader {
         sink_.IntegerValue(kind, static_cast<std::int64_t>(Le(8, "integer")));
         break;
       case ValueKind::Extended:
-        sink_.RealValue(kind, DecodeExtended(reinterpret_cast<const unsigned char*>(
-                                  Bytes(10, "float").data())));
+        sink_.RealValue(
+            kind,
+            DecodeExtended(reinterpret_cast<const unsigned char*>(Bytes(10, "float").data())));
         break;
       case ValueKind::Double:
       case ValueKind::Date:
         sink_.RealValue(kind, std::bit_cast<double>(Le(8, "float")));
         break;
       case ValueKind::Single:
-        sink_.RealValue(kind,
-                        std::bit_cast<float>(static_cast<std::uint32_t>(Le(4, "float"))));
+        sink_.RealValue(kind, std::bit_cast<float>(static_cast<std::uint32_t>(Le(4, "float"))));
         break;
       case ValueKind::String:
         String8(kind, Short("string"));
@@ -185,7 +222,8 @@ class StreamReader {
         break;
       }
       case ValueKind::Ident:
-        sink_.IdentValue(kind, Name(Short("identifier"), scratch_));
+        if (Peek("identifier") == 0) Fail(pos_, "empty identifier");
+        sink_.IdentValue(kind, Name("identifier", scratch_));
         break;
       case ValueKind::False:
       case ValueKind::True:
@@ -198,11 +236,7 @@ class StreamReader {
         break;
       case ValueKind::Set:
         sink_.BeginSet();
-        for (;;) {
-          std::string_view e = Short("set");
-          if (e.empty()) break;
-          sink_.SetElement(Name(e, scratch_));
-        }
+        while (!AtEnd("set")) sink_.SetElement(Name("set element", scratch_, NameKind::Element));
         sink_.EndSet();
         break;
       case ValueKind::Collection:

@@ -14,20 +14,29 @@ char Tag(ValueKind k) { return static_cast<char>(k); }
 
 bool Fits(ValueKind k, std::int64_t v) {
   switch (k) {
-    case ValueKind::Int8: return v >= INT8_MIN && v <= INT8_MAX;
-    case ValueKind::Int16: return v >= INT16_MIN && v <= INT16_MAX;
-    case ValueKind::Int32: return v >= INT32_MIN && v <= INT32_MAX;
-    case ValueKind::Int64: return true;
-    default: return false;
+    case ValueKind::Int8:
+      return v >= INT8_MIN && v <= INT8_MAX;
+    case ValueKind::Int16:
+      return v >= INT16_MIN && v <= INT16_MAX;
+    case ValueKind::Int32:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    case ValueKind::Int64:
+      return true;
+    default:
+      return false;
   }
 }
 
 int Width(ValueKind k) {
   switch (k) {
-    case ValueKind::Int8: return 1;
-    case ValueKind::Int16: return 2;
-    case ValueKind::Int32: return 4;
-    default: return 8;
+    case ValueKind::Int8:
+      return 1;
+    case ValueKind::Int16:
+      return 2;
+    case ValueKind::Int32:
+      return 4;
+    default:
+      return 8;
   }
 }
 
@@ -37,8 +46,7 @@ BinaryWriter::BinaryWriter(std::string& out, std::string_view file_name)
     : out_(out), file_name_(file_name) {}
 
 void BinaryWriter::Fail(std::string_view what) const {
-  throw FormatError(file_name_.empty() ? std::string(what)
-                                       : file_name_ + ": " + std::string(what));
+  throw FormatError(file_name_.empty() ? std::string(what) : file_name_ + ": " + std::string(what));
 }
 
 void BinaryWriter::Short(std::string_view s, std::string_view what) {
@@ -54,8 +62,8 @@ void BinaryWriter::Integer(std::int64_t v) {
   AppendLe(out_, static_cast<std::uint64_t>(v), Width(k));
 }
 
-void BinaryWriter::BeginObject(ObjectKind kind, std::string_view class_name,
-                               std::string_view name, std::optional<std::int32_t> position) {
+void BinaryWriter::BeginObject(ObjectKind kind, std::string_view class_name, std::string_view name,
+                               std::optional<std::int32_t> position) {
   if (open_.empty()) {
     out_ += kStreamSignature;
     root_class_ = class_name;

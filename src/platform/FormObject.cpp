@@ -14,11 +14,16 @@ ValueKind IntegerKindFor(std::int64_t v) {
 
 std::string_view KeywordText(ValueKind k) {
   switch (k) {
-    case ValueKind::False: return "False";
-    case ValueKind::True: return "True";
-    case ValueKind::Nil: return "nil";
-    case ValueKind::Null: return "Null";
-    default: return {};
+    case ValueKind::False:
+      return "False";
+    case ValueKind::True:
+      return "True";
+    case ValueKind::Nil:
+      return "nil";
+    case ValueKind::Null:
+      return "Null";
+    default:
+      return {};
   }
 }
 

@@ -22,28 +22,28 @@ enum class ObjectKind : std::uint8_t { Object, Inherited, Inline };
 // Value kinds of the binary component stream. The enumerator values are the
 // tag bytes that precede each value in the stream.
 enum class ValueKind : std::uint8_t {
-  Null = 0,        // also the end-of-list marker, so never an element of a list
-  List = 1,        // ( values )
+  Null = 0,  // also the end-of-list marker, so never an element of a list
+  List = 1,  // ( values )
   Int8 = 2,
   Int16 = 3,
   Int32 = 4,
-  Extended = 5,    // 80-bit float
-  String = 6,      // 8-bit, length byte (Windows-1252)
-  Ident = 7,       // identifier: enumeration value, event handler, reference
+  Extended = 5,  // 80-bit float
+  String = 6,    // 8-bit, length byte (Windows-1252)
+  Ident = 7,     // identifier: enumeration value, event handler, reference
   False = 8,
   True = 9,
-  Binary = 10,     // { hex }
-  Set = 11,        // [ names ]
-  LString = 12,    // 8-bit, 32-bit length (Windows-1252)
+  Binary = 10,   // { hex }
+  Set = 11,      // [ names ]
+  LString = 12,  // 8-bit, 32-bit length (Windows-1252)
   Nil = 13,
-  Collection = 14, // < item ... end >
-  Single = 15,     // 32-bit float, text suffix "s"
-  Currency = 16,   // 64-bit integer holding the amount times 10000, suffix "c"
-  Date = 17,       // 64-bit float day count, suffix "d"
-  WString = 18,    // UTF-16LE, 32-bit count of code units
+  Collection = 14,  // < item ... end >
+  Single = 15,      // 32-bit float, text suffix "s"
+  Currency = 16,    // 64-bit integer holding the amount times 10000, suffix "c"
+  Date = 17,        // 64-bit float day count, suffix "d"
+  WString = 18,     // UTF-16LE, 32-bit count of code units
   Int64 = 19,
-  Utf8String = 20, // UTF-8, 32-bit byte count
-  Double = 21,     // 64-bit float
+  Utf8String = 20,  // UTF-8, 32-bit byte count
+  Double = 21,      // 64-bit float
 };
 
 inline constexpr std::uint8_t kLastValueKind = 21;

@@ -44,9 +44,7 @@ Value& TreeBuilder::NewValue(ValueKind kind) {
 
 void TreeBuilder::IntegerValue(ValueKind kind, std::int64_t v) { NewValue(kind).integer = v; }
 void TreeBuilder::RealValue(ValueKind kind, long double v) { NewValue(kind).real = v; }
-void TreeBuilder::StringValue(ValueKind kind, std::string_view utf8) {
-  NewValue(kind).text = utf8;
-}
+void TreeBuilder::StringValue(ValueKind kind, std::string_view utf8) { NewValue(kind).text = utf8; }
 void TreeBuilder::IdentValue(ValueKind kind, std::string_view text) {
   Value& v = NewValue(kind);
   if (kind == ValueKind::Ident) v.text = text;

@@ -91,7 +91,7 @@ class TreeBuilder final : public FormSink {
   FormObject root_;
   std::vector<Frame> frames_;
   std::vector<Value*> collections_;  // open collections, innermost last
-  Value* pending_ = nullptr;  // value slot of the property just begun
+  Value* pending_ = nullptr;         // value slot of the property just begun
 };
 
 // Replays a tree as events.

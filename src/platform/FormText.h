@@ -25,6 +25,7 @@
 // entry); see TextWriter.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -78,57 +79,6 @@ class TextWriter final : public FormSink {
   explicit TextWriter(std::vector<std::string>& lines, std::vector<std::string>* spare = nullptr)
       : lines_(lines), spare_(spare) {}
 
-  // The line being built: a byte buffer that costs one capacity check per
-  // append and keeps its storage from line to line.
-  class Line {
-   public:
-    Line() : buf_(new char[256]), cap_(256) {}
-    char* Extend(std::size_t n) {
-      if (cap_ - size_ < n + 8) Grow(n + 8);
-      char* p = buf_.get() + size_;
-      size_ += n;
-      return p;
-    }
-    Line& operator+=(std::string_view s) {
-      Copy(Extend(s.size()), s.data(), s.size());
-      return *this;
-    }
-    Line& operator+=(char c) {
-      *Extend(1) = c;
-      return *this;
-    }
-    void Spaces(std::size_t n) {
-      char* p = Extend(n);
-      constexpr std::uint64_t kEight = 0x2020202020202020ULL;
-      for (std::size_t i = 0; i < n; i += 8) std::memcpy(p + i, &kEight, 8);  // slack covers
-    }
-    void Clear() { size_ = 0; }
-    std::size_t size() const { return size_; }
-    std::string_view View() const { return {buf_.get(), size_}; }
-
-    // Copies short pieces (names, numbers) without a call.
-    static void Copy(char* to, const char* from, std::size_t n) {
-      if (n >= 8 && n <= 16) {
-        std::uint64_t a, b;
-        std::memcpy(&a, from, 8);
-        std::memcpy(&b, from + n - 8, 8);
-        std::memcpy(to, &a, 8);
-        std::memcpy(to + n - 8, &b, 8);
-      } else if (n < 8) {
-        for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-      } else {
-        std::memcpy(to, from, n);
-      }
-    }
-
-   private:
-    // Keeps 8 bytes of slack past the end for Spaces().
-    void Grow(std::size_t n);
-    std::unique_ptr<char[]> buf_;
-    std::size_t size_ = 0;
-    std::size_t cap_;
-  };
-
   void BeginObject(ObjectKind kind, std::string_view class_name, std::string_view name,
                    std::optional<std::int32_t> position) override;
   void EndObject() override;
@@ -149,6 +99,41 @@ class TextWriter final : public FormSink {
   void EndCollection() override;
 
  private:
+  // The line being built: a byte buffer that costs one capacity check per
+  // append and keeps its storage from line to line.
+  class Line {
+   public:
+    Line() : buf_(new char[256]), cap_(256) {}
+    char* Extend(std::size_t n) {  // n more bytes at the end, uninitialised
+      if (cap_ - size_ < n + 8) Grow(n + 8);
+      char* p = buf_.get() + size_;
+      size_ += n;
+      return p;
+    }
+    Line& operator+=(std::string_view s) {
+      if (!s.empty()) std::memcpy(Extend(s.size()), s.data(), s.size());
+      return *this;
+    }
+    Line& operator+=(char c) {
+      *Extend(1) = c;
+      return *this;
+    }
+    void Spaces(std::size_t n) {  // in steps of 8, into the slack past the end
+      char* p = Extend(n);
+      constexpr std::uint64_t kEight = 0x2020202020202020ULL;
+      for (std::size_t i = 0; i < n; i += 8) std::memcpy(p + i, &kEight, 8);
+    }
+    void Clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    std::string_view View() const { return {buf_.get(), size_}; }
+
+   private:
+    void Grow(std::size_t n);  // keeps 8 bytes of slack past the end
+    std::unique_ptr<char[]> buf_;
+    std::size_t size_ = 0;
+    std::size_t cap_;
+  };
+
   enum class Open : std::uint8_t { Object, Item, List, Set, Collection };
   void Indent() {
     line_.Clear();
@@ -158,11 +143,13 @@ class TextWriter final : public FormSink {
   // there is one.
   void Flush() {
     if (count_ < lines_.size()) {
-      lines_[count_].assign(line_.View());
+      lines_[count_].clear();
+      lines_[count_].append(line_.View());
     } else if (spare_ && !spare_->empty()) {
       lines_.push_back(std::move(spare_->back()));
       spare_->pop_back();
-      lines_.back().assign(line_.View());
+      lines_.back().clear();
+      lines_.back().append(line_.View());
     } else {
       lines_.emplace_back(line_.View());
     }

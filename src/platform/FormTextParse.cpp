@@ -119,8 +119,8 @@ class TextParser {
     ++p_;
     while (p_ < s_.size() && IsDigit(s_[p_])) ++p_;
     bool real = false;
-    while (p_ < s_.size() && (IsDigit(s_[p_]) || s_[p_] == '.' || s_[p_] == 'e' ||
-                              s_[p_] == 'E' || s_[p_] == '+' || s_[p_] == '-')) {
+    while (p_ < s_.size() && (IsDigit(s_[p_]) || s_[p_] == '.' || s_[p_] == 'e' || s_[p_] == 'E' ||
+                              s_[p_] == '+' || s_[p_] == '-')) {
       ++p_;
       real = true;
     }
@@ -128,10 +128,20 @@ class TextParser {
     real_kind_ = ValueKind::Extended;
     if (p_ < s_.size()) {
       switch (s_[p_]) {
-        case 's': case 'S': real_kind_ = ValueKind::Single; break;
-        case 'c': case 'C': real_kind_ = ValueKind::Currency; break;
-        case 'd': case 'D': real_kind_ = ValueKind::Date; break;
-        default: break;
+        case 's':
+        case 'S':
+          real_kind_ = ValueKind::Single;
+          break;
+        case 'c':
+        case 'C':
+          real_kind_ = ValueKind::Currency;
+          break;
+        case 'd':
+        case 'D':
+          real_kind_ = ValueKind::Date;
+          break;
+        default:
+          break;
       }
       if (real_kind_ != ValueKind::Extended) {
         ++p_;
@@ -142,7 +152,8 @@ class TextParser {
     const char* e = b + text_.size();
     if (!real) {
       auto r = std::from_chars(b, e, int_);
-      if (r.ec == std::errc::result_out_of_range) Fail("integer out of range: " + std::string(text_));
+      if (r.ec == std::errc::result_out_of_range)
+        Fail("integer out of range: " + std::string(text_));
       if (r.ec != std::errc() || r.ptr != e) Fail("invalid number " + std::string(text_));
       tok_ = Tok::Integer;
       return;
@@ -260,8 +271,8 @@ class TextParser {
     bool children = false;
     for (;;) {
       if (tok_ == Tok::End)
-        FailAt(header_line, "object " + std::string(name.empty() ? class_name : name) +
-                                " has no end");
+        FailAt(header_line,
+               "object " + std::string(name.empty() ? class_name : name) + " has no end");
       if (AtWord("end")) break;
       if (AtHeaderWord()) {
         ParseObject(depth + 1);
@@ -319,11 +330,20 @@ class TextParser {
         Fail("value expected");
     }
     switch (ch_) {
-      case '[': ParseSet(); return;
-      case '(': ParseList(depth); return;
-      case '{': ParseBinary(); return;
-      case '<': ParseCollection(depth); return;
-      default: Fail(std::string("value expected, found ") + ch_);
+      case '[':
+        ParseSet();
+        return;
+      case '(':
+        ParseList(depth);
+        return;
+      case '{':
+        ParseBinary();
+        return;
+      case '<':
+        ParseCollection(depth);
+        return;
+      default:
+        Fail(std::string("value expected, found ") + ch_);
     }
   }
 
@@ -462,7 +482,7 @@ class TextParser {
   std::int64_t int_ = 0;
   long double real_ = 0;
   ValueKind real_kind_ = ValueKind::Extended;
-  std::string str_;  // String: decoded pieces; binary data
+  std::string str_;    // String: decoded pieces; binary data
   char32_t high_ = 0;  // pending high surrogate of a string
 };
 

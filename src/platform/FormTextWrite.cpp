@@ -229,8 +229,9 @@ void TextWriter::StringValue(ValueKind, std::string_view utf8) {
 void TextWriter::AppendString(std::string_view s) {
   if (s.size() <= kPieceLength) {  // common case: one quoted piece
     bool plain = true;
-    for (char c : s) plain = plain && static_cast<unsigned char>(c) >= 32 && c != '\'' &&
-                             static_cast<unsigned char>(c) < 0x80;
+    for (char c : s)
+      plain = plain && static_cast<unsigned char>(c) >= 32 && c != '\'' &&
+              static_cast<unsigned char>(c) < 0x80;
     if (plain) {
       line_ += '\'';
       line_ += s;
@@ -295,7 +296,8 @@ constexpr auto kHexPairs = [] {
   std::array<std::uint16_t, 256> t{};
   constexpr char kHex[] = "0123456789ABCDEF";
   for (int b = 0; b < 256; ++b) {
-    auto hi = static_cast<std::uint16_t>(kHex[b >> 4]), lo = static_cast<std::uint16_t>(kHex[b & 15]);
+    auto hi = static_cast<std::uint16_t>(kHex[b >> 4]),
+         lo = static_cast<std::uint16_t>(kHex[b & 15]);
     t[b] = std::endian::native == std::endian::little ? static_cast<std::uint16_t>(hi | lo << 8)
                                                       : static_cast<std::uint16_t>(hi << 8 | lo);
   }
@@ -306,9 +308,9 @@ void HexEncode(const unsigned char* in, std::size_t n, char* out) {
   std::size_t k = 0;
   if constexpr (std::endian::native == std::endian::little) {
     for (; k + 4 <= n; k += 4) {
-      std::uint64_t w = std::uint64_t{kHexPairs[in[k]]} | std::uint64_t{kHexPairs[in[k + 1]]} << 16 |
-                        std::uint64_t{kHexPairs[in[k + 2]]} << 32 |
-                        std::uint64_t{kHexPairs[in[k + 3]]} << 48;
+      std::uint64_t w =
+          std::uint64_t{kHexPairs[in[k]]} | std::uint64_t{kHexPairs[in[k + 1]]} << 16 |
+          std::uint64_t{kHexPairs[in[k + 2]]} << 32 | std::uint64_t{kHexPairs[in[k + 3]]} << 48;
       std::memcpy(out + 2 * k, &w, 8);
     }
   }

@@ -122,6 +122,8 @@ TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
       "sucessoGeral|Todos os arquivos foram importados com sucesso!",
       "CONF_REL|A Leitura...",
       "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
+      "Erro_Import|Erro ao importar o arquivo %s: %s",
+      "Imp_Canc|Importação cancelada pelo usuário.",
   });
   BuildUi();
   ConnectHandlers();

@@ -1,21 +1,28 @@
 // The import run of TfrmLeDfmRel (the import button).
 //
-// HOOK. Only the entry of the run is in place: the duplicate gate, which
-// opens the review screen while stlVerRep holds entries, and RunScope, the
-// Running state. The run itself replaces the placeholder message below; in
-// order it checks the language text against cdsIdiLeDfm (focus to cbbIdioma,
-// MensErro "Idi_Inv"), asks "CONF_SUBS", and on Yes prepares the staging
-// tables and pgbProgresso, holds a RunScope over the file loop (lsbSelec by
-// index; form files converted and scanned, report files read with
-// inContArquivoRel set; progress and QCoreApplication::processEvents() after
-// each file; the first error ends the loop and is discarded), shows
-// "sucessoGeral", then stamps cdsVersao with GetVersao's packet and today's
-// date. Note that a 0..0 range makes QProgressBar show a busy animation.
+// The duplicate gate opens the review screen while stlVerRep holds entries;
+// otherwise the run of run/ImportRun.h does the rest (language check, the
+// question, the file loop, the closing message with the run's summary as
+// its details, the version stamp). The screen lends it: the items of
+// lsbSelec (taken once; the file controls are locked for the run), the
+// language box's text and stIdiLeDfm, boCancelar (set by the cancel button
+// while pending events run), lblStatus, pgbProgresso and a RunScope for the
+// Running state. Errors that leave the run (MensErro's Abort, a failed
+// version stamp) go to RunHandler as for every handler.
+#include <QCoreApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
 #include <QToolButton>
+#include <algorithm>
+#include <optional>
 
 #include "Cli_trd00500.h"
 #include "Cli_trd00501.h"
+#include "platform/DateTimeText.h"
+#include "report/ReportImport.h"
+#include "run/ImportRun.h"
 #include "shared/Services.h"
 
 namespace trd::screen {
@@ -36,14 +43,56 @@ TfrmLeDfmRel::RunScope::~RunScope() {
   screen_.LockControls(Lock::Unlocked);
 }
 
+namespace {
+
+// The screen's side of a run.
+class ScreenRunHost final : public run::RunHost {
+ public:
+  explicit ScreenRunHost(TfrmLeDfmRel& screen) : screen_(screen) {}
+
+  void FocusLanguageBox() override { screen_.cbbIdioma->setFocus(); }
+  void SetProgressMax(int max) override {
+    // A 0..0 range would make the bar show a busy animation; 0..1 at
+    // position 0 shows it empty, as a maximum of 0 means.
+    screen_.pgbProgresso->setRange(0, std::max(max, 1));
+  }
+  void SetProgressPosition(int position) override { screen_.pgbProgresso->setValue(position); }
+  void EnterRunning() override { running_.emplace(screen_); }
+  void LeaveRunning() override { running_.reset(); }
+  void FileStarting(int index, const std::string&, run::FileKind kind) override {
+    if (kind == run::FileKind::Report) inContArquivoRel = index;
+  }
+  void Status(const std::string& line) override { screen_.lblStatus->setText(QString::fromStdString(line)); }
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+
+ private:
+  TfrmLeDfmRel& screen_;
+  std::optional<TfrmLeDfmRel::RunScope> running_;
+};
+
+}  // namespace
+
 void TfrmLeDfmRel::sbtImportExportClick() {
   if (!stlVerRep->empty()) {
     Cli_trd00501::CriaVerRep();
     return;
   }
-  // Placeholder until the run is built (see above).
-  shared::GetDialogs().Show("A leitura dos arquivos selecionados ainda não está disponível nesta versão.",
-                            shared::MsgType::Information, shared::MsgButtons::Ok);
+  std::vector<std::string> paths;
+  paths.reserve(std::size_t(lsbSelec->count()));
+  for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(lsbSelec->item(i)->text().toStdString());
+
+  ScreenRunHost host(*this);
+  report::ReportImporter reports;
+  const DateTimeText dates;
+  run::RunRequest request{*dados_,
+                          msgPadrao,
+                          std::move(paths),
+                          cbbIdioma->currentText().toStdString(),
+                          stIdiLeDfm,
+                          boCancelar,
+                          dates,
+                          reports};
+  run::ImportRun(request, host);
 }
 
 }  // namespace trd::screen

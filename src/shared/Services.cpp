@@ -75,6 +75,7 @@ void MensErro(std::string_view text, bool) {
 }
 
 void SetResultCheckReporting(ReportFailure mode) { g_report = mode; }
+ReportFailure ResultCheckReporting() { return g_report; }
 
 const Value& CheckResultServ(const Value& result, bool, int) {
   if (const auto* f = std::get_if<ServerFailure>(&result)) {

@@ -24,6 +24,12 @@ class Dialogs {
   virtual ~Dialogs() = default;
   // Shows a modal message and returns the button pressed.
   virtual MsgAnswer Show(std::string_view text, MsgType type, MsgButtons buttons) = 0;
+  // The same with further text the user may unfold (a run's summary under
+  // its closing message). Sinks that cannot offer it show the message alone.
+  virtual MsgAnswer ShowDetailed(std::string_view text, std::string_view details, MsgType type,
+                                 MsgButtons buttons) {
+    return Show(text, type, buttons);
+  }
 };
 
 // The process-wide dialog sink; the default writes to standard error and
@@ -53,6 +59,7 @@ enum class ReportFailure { Silent, Show };
 // Sets whether CheckResultServ shows a failure in a dialog before raising it
 // (the screen: Show; the command line and tests: Silent).
 void SetResultCheckReporting(ReportFailure mode);
+ReportFailure ResultCheckReporting();
 
 // Returns the payload of a successful result. A ServerFailure result is
 // reported and raised as ServerFailureError carrying the server's message.

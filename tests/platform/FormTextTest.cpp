@@ -21,12 +21,6 @@ std::vector<std::string> Lines(std::string_view text) {
   return out;
 }
 
-std::string Join(const std::vector<std::string>& lines) {
-  std::string s;
-  for (const std::string& l : lines) s += l + "\n";
-  return s;
-}
-
 std::vector<std::string> Convert(std::string_view text) {
   return ObjectResourceToText(text, "test.dfm");
 }
@@ -57,7 +51,7 @@ constexpr std::string_view kCanonical =
     "  Items.Strings = (\n"
     "    'one'\n"
     "    ''\n"
-    "    #9207\n"
+    "    '⏷'\n"
     "    \n"
     "      'Verify CA and host name identity (may fail with self-signed cert' +\n"
     "      's and wildcard cn)')\n"
@@ -104,6 +98,21 @@ TEST(FormText, CanonicalTextComesBackLineForLineThroughTreeAndBinary) {
     std::string binary = FormTextToBinary(kCanonical, h, "test.dfm");
     EXPECT_EQ(ObjectResourceToText(binary, "test.dfm"), expected);
   }
+}
+
+// One buffer for many files: each result equals a fresh conversion, also
+// after a longer file, a shorter one and a failure.
+TEST(FormText, ReusedBufferGivesTheSameLinesAsFreshConversions) {
+  const std::string small = "object S: TS\n  Caption = 'x'\nend\n";
+  const std::string binary = FormTextToBinary(kCanonical, ResourceHeader::With, "t");
+  FormTextBuffer buffer;
+  EXPECT_EQ(ObjectResourceToText(binary, "b", buffer), Convert(kCanonical));
+  EXPECT_EQ(ObjectResourceToText(small, "s", buffer), Convert(small));
+  EXPECT_THROW(ObjectResourceToText(binary.substr(0, binary.size() / 2), "b", buffer),
+               FormatError);
+  EXPECT_EQ(ObjectResourceToText(kCanonical, "c", buffer), Convert(kCanonical));
+  EXPECT_EQ(ObjectResourceToText(small, "s", buffer), Convert(small));
+  EXPECT_EQ(buffer.lines().size(), 3u);
 }
 
 TEST(FormText, ParsedTreeHoldsDecodedTypedValues) {
@@ -274,10 +283,10 @@ TEST(FormText, NumbersAreWrittenLikeTheClassicWriter) {
 TEST(FormText, DecodesTheFileEncodings) {
   const std::string body = "object F: TF\n  Caption = 'Ação €'\nend\n";
   const std::string want = "  Caption = 'Ação €'";
-  EXPECT_EQ(Convert(body)[1], want);                       // UTF-8
-  EXPECT_EQ(Convert("\xEF\xBB\xBF" + body)[1], want);      // UTF-8 with BOM
+  EXPECT_EQ(Convert(body)[1], want);                   // UTF-8
+  EXPECT_EQ(Convert("\xEF\xBB\xBF" + body)[1], want);  // UTF-8 with BOM
   std::string cp1252 = "object F: TF\n  Caption = 'A\xE7\xE3o \x80'\nend\n";
-  EXPECT_EQ(Convert(cp1252)[1], want);                     // not UTF-8: Windows-1252
+  EXPECT_EQ(Convert(cp1252)[1], want);  // not UTF-8: Windows-1252
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
   for (char16_t u : u"object F: TF\n  Caption = 'Ação €'\nend\n") {
     if (u == 0) break;
@@ -306,11 +315,15 @@ TEST(FormText, MalformedTextFailsNamingTheLine) {
       {"object F: TF\n  Data = {0A0B\n", "test.dfm: line 2: binary data not closed"},
       {"object F: TF\n  Left 1\nend", "test.dfm: line 2: = expected"},
       {"object F: TF\n  Left = 1.2.3\nend", "test.dfm: line 2: invalid number"},
-      {"object F: TF\n  Left = 99999999999999999999\nend", "test.dfm: line 2: integer out of range"},
-      {"object F: TF\n  Caption = 'a' +\n  Left = 1\nend", "test.dfm: line 3: string expected after +"},
-      {"object F: TF\n  Items = (\n    Null)\nend", "test.dfm: line 3: Null cannot be a list element"},
+      {"object F: TF\n  Left = 99999999999999999999\nend",
+       "test.dfm: line 2: integer out of range"},
+      {"object F: TF\n  Caption = 'a' +\n  Left = 1\nend",
+       "test.dfm: line 3: string expected after +"},
+      {"object F: TF\n  Items = (\n    Null)\nend",
+       "test.dfm: line 3: Null cannot be a list element"},
       {"object F: TF\n  Items = (\n    'a'\nend", "test.dfm: line 2: list not closed"},
-      {"object F: TF\n  Cols = <\n    item\n  end\nend\n", "test.dfm: line 2: collection not closed"},
+      {"object F: TF\n  Cols = <\n    item\n    end\n", "test.dfm: line 2: collection not closed"},
+      {"object F: TF\n  Cols = <\n    item\n  end\nend\n", "test.dfm: line 5: item or > expected"},
       {"object F: TF\n  Cols = <\n    Caption = 'x'>\nend", "test.dfm: line 3: item or > expected"},
       {"object F: TF\n  S = [a b]\nend", "test.dfm: line 2: , or ] expected"},
       {"object F: TF\n  Caption = #\nend", "test.dfm: line 2: character code expected"},
@@ -343,10 +356,9 @@ TEST(FormText, NamesLongerThanTheBinaryFormatAllowsAreRefused) {
   const std::string n255(255, 'N'), n256(256, 'N');
   EXPECT_EQ(Convert("object F: TF\n  " + n255 + " = " + n255 + "\nend")[1],
             "  " + n255 + " = " + n255);
-  for (const std::string& text : {"object F: TF\n  " + n256 + " = 1\nend",
-                                  "object F: TF\n  P = " + n256 + "\nend",
-                                  "object F: " + n256 + "\nend",
-                                  "object F: TF\n  S = [" + n256 + "]\nend"}) {
+  for (const std::string& text :
+       {"object F: TF\n  " + n256 + " = 1\nend", "object F: TF\n  P = " + n256 + "\nend",
+        "object F: " + n256 + "\nend", "object F: TF\n  S = [" + n256 + "]\nend"}) {
     EXPECT_THROW(Convert(text), FormatError);
   }
 }

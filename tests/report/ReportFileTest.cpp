@@ -187,7 +187,7 @@ TEST(ReportLoader, HoldsTheDesignReportFirstAndReplacesTheReportOnEveryLoad) {
 
 // The shipped samples are the output of mkreport for the texts beside them.
 TEST(ReportSamples, EachReportFileMatchesItsText) {
-  std::filesystem::path samples = std::filesystem::path(TRD_SOURCE_DIR) / "samples" / "reports";
+  std::filesystem::path samples = std::filesystem::path(TRD_SOURCE_DIR) / "samples" / "Rel";
   int checked = 0;
   for (const auto& entry : std::filesystem::directory_iterator(samples)) {
     if (entry.path().extension() != ".txt") continue;

@@ -115,7 +115,7 @@ TEST_F(ImportTest, LinesAndUnnamedElementsGetNumbersAndGeneratedNames) {
 }
 
 TEST_F(ImportTest, TheSalesSampleYieldsEveryTextOfItsBands) {
-  std::string sample = std::string(TRD_SOURCE_DIR) + "/samples/reports/Vendas.qr2";
+  std::string sample = std::string(TRD_SOURCE_DIR) + "/samples/Rel/Vendas.qr2";
   EXPECT_EQ(Import(sample), ReportOutcome::Read);
   EXPECT_THAT(Summary("VENDAS"),
               ElementsAre("QuickReport/TDesignQuickReport/0=Relatório de Vendas",

@@ -22,6 +22,13 @@ shared::MsgAnswer FakeDialogs::Show(std::string_view text, shared::MsgType type,
   return a;
 }
 
+shared::MsgAnswer FakeDialogs::ShowDetailed(std::string_view text, std::string_view details, shared::MsgType type,
+                                            shared::MsgButtons buttons) {
+  shared::MsgAnswer answer = Show(text, type, buttons);
+  shown.back().details = std::string(details);
+  return answer;
+}
+
 std::vector<std::string> FakeDialogs::Texts() const {
   std::vector<std::string> out;
   for (const auto& s : shown) out.push_back(s.text);

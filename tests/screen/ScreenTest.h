@@ -31,6 +31,7 @@ struct Shown {
   std::string text;
   shared::MsgType type;
   shared::MsgButtons buttons;
+  std::string details = {};
 };
 
 // Records every dialog; questions take the scripted answers in order (No
@@ -38,6 +39,8 @@ struct Shown {
 class FakeDialogs final : public shared::Dialogs {
  public:
   shared::MsgAnswer Show(std::string_view text, shared::MsgType type, shared::MsgButtons buttons) override;
+  shared::MsgAnswer ShowDetailed(std::string_view text, std::string_view details, shared::MsgType type,
+                                 shared::MsgButtons buttons) override;
   std::vector<Shown> shown;
   std::deque<shared::MsgAnswer> answers;
   std::vector<std::string> Texts() const;

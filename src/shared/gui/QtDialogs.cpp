@@ -29,15 +29,15 @@ class ArrowCursor {
   ~ArrowCursor() { QApplication::restoreOverrideCursor(); }
 };
 
-}  // namespace
+QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
-shared::MsgAnswer QtDialogs::Show(std::string_view text, shared::MsgType type,
-                                  shared::MsgButtons buttons) {
+shared::MsgAnswer ShowBox(std::string_view text, std::string_view details, shared::MsgType type,
+                          shared::MsgButtons buttons) {
   Look look = LookOf(type);
-  QMessageBox box(look.icon, QString::fromUtf8(look.title),
-                  QString::fromUtf8(text.data(), qsizetype(text.size())), QMessageBox::NoButton,
+  QMessageBox box(look.icon, QString::fromUtf8(look.title), FromUtf8(text), QMessageBox::NoButton,
                   QApplication::activeWindow());
   box.setObjectName(kMessageBoxName);
+  if (!details.empty()) box.setDetailedText(FromUtf8(details));
   QPushButton* yes = nullptr;
   if (buttons == shared::MsgButtons::YesNo) {
     yes = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
@@ -53,6 +53,18 @@ shared::MsgAnswer QtDialogs::Show(std::string_view text, shared::MsgType type,
   box.exec();
   if (buttons == shared::MsgButtons::Ok) return shared::MsgAnswer::Ok;
   return box.clickedButton() == yes ? shared::MsgAnswer::Yes : shared::MsgAnswer::No;
+}
+
+}  // namespace
+
+shared::MsgAnswer QtDialogs::Show(std::string_view text, shared::MsgType type,
+                                  shared::MsgButtons buttons) {
+  return ShowBox(text, {}, type, buttons);
+}
+
+shared::MsgAnswer QtDialogs::ShowDetailed(std::string_view text, std::string_view details,
+                                          shared::MsgType type, shared::MsgButtons buttons) {
+  return ShowBox(text, details, type, buttons);
 }
 
 }  // namespace trd::gui

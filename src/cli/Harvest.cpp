@@ -1,0 +1,421 @@
+// trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
+//                 [--allow-duplicates] [--json]
+//
+// The harvesting screen's job without a display, with the screen's code:
+//   1. Discovery of the six source subtrees of DIR (screen/FileDiscovery.h);
+//      every file is moved into the selection (screen/SelectionLists.h),
+//      which orders it and records duplicated file names.
+//   2. Duplicate gate: with duplicates and without --allow-duplicates, the
+//      warning "ARQ_DUP" and the pairs go to standard error; exit status 3.
+//   3. The server: --server URL talks to a running `trd serve`; --db URL runs
+//      the server in this process on that database; with neither, TRD_SERVER
+//      when set, else --db var/trd.sqlite.
+//   4. The language list (GetIdiLeDfm). CODE names a language by its code
+//      (ASCII case ignored) or is a whole "code-description" text; the run's
+//      language check fails with "Idioma inválido." and exit status 2.
+//   5. The question "CONF_SUBS": --yes answers Yes; on a terminal the user
+//      answers (s, sim, y or yes for Yes); otherwise the command refuses,
+//      exit status 4, before anything is read or stamped.
+//   6. The run (run/ImportRun.h), with a progress bar on standard error when
+//      it is a terminal (files done of all, current file, counters), else one
+//      plain line per file. Ctrl-C is the cancel button: the form file being
+//      read stops at its next text, a report file at its end, and no later
+//      file is read; a second Ctrl-C ends the process at once.
+//   7. The closing message (standard error), the version stamp, then the
+//      summary on standard output: lines of text, or one JSON object.
+// Exit status: 0 the run went through its list, or the answer was No; 1 the
+// run ended by an error, the version could not be stamped, or the server
+// failed; 2 unknown language; 3 duplicates; 4 question refused; 130
+// cancelled.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "InProcessServer.h"
+#include "platform/DateTimeText.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
+#include "report/ReportImport.h"
+#include "run/ImportRun.h"
+#include "screen/FileDiscovery.h"
+#include "screen/SelectionLists.h"
+#include "shared/Services.h"
+#include "store/Store.h"
+
+namespace trd::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum ExitStatus {
+  kDone = 0,
+  kFailed = 1,
+  kUnknownLanguage = 2,
+  kDuplicates = 3,
+  kQuestionRefused = 4,
+  kCancelled = 130,
+};
+
+struct HarvestOptions {
+  std::string directory;
+  std::string language;
+  std::string server;
+  std::string db;
+  bool yes = false;
+  bool allow_duplicates = false;
+  bool json = false;
+};
+
+// The question could not be put to anybody.
+class QuestionRefused : public Error {
+ public:
+  using Error::Error;
+};
+
+volatile sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl-C sets g_interrupted while the scope lives; the first one restores the
+// previous action (SA_RESETHAND), so a second one ends the process.
+class InterruptScope {
+ public:
+  InterruptScope() {
+    g_interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, &saved_);
+  }
+  ~InterruptScope() { sigaction(SIGINT, &saved_, nullptr); }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  struct sigaction saved_ {};
+};
+
+enum class Display { Bar, Lines };
+
+// Dialogs and progress on standard error; the run's cancel flag.
+class Console final : public shared::Dialogs, public run::RunHost {
+ public:
+  Console(const store::Store& store, bool yes)
+      : store_(store),
+        yes_(yes),
+        display_(isatty(STDERR_FILENO) ? Display::Bar : Display::Lines),
+        interactive_(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {}
+
+  bool cancel = false;
+
+  shared::MsgAnswer Show(std::string_view text, shared::MsgType type, shared::MsgButtons buttons) override {
+    ClearBar();
+    if (buttons == shared::MsgButtons::Ok) {
+      std::cerr << text << std::endl;
+      return shared::MsgAnswer::Ok;
+    }
+    if (yes_) {
+      std::cerr << text << " [s/N] s (--yes)" << std::endl;
+      return shared::MsgAnswer::Yes;
+    }
+    if (!interactive_) {
+      std::cerr << text << std::endl;
+      throw QuestionRefused("no terminal to answer on; pass --yes to answer Yes");
+    }
+    std::cerr << text << " [s/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return shared::MsgAnswer::No;
+    answer = text::UpperAscii(text::Trim(answer));
+    bool agreed = answer == "S" || answer == "SIM" || answer == "Y" || answer == "YES";
+    return agreed ? shared::MsgAnswer::Yes : shared::MsgAnswer::No;
+  }
+
+  void SetProgressMax(int max) override { total_ = max; }
+  void SetProgressPosition(int position) override {
+    Poll();
+    if (position == 0 || position == done_) return;
+    done_ = position;
+    if (display_ == Display::Bar) {
+      DrawBar();
+    } else {
+      const store::RunStats& s = store_.stats;
+      std::cerr << "[" << done_ << "/" << total_ << "] " << current_ << ": vistos " << s.texts_seen
+                << ", novos " << s.created << ", substituídos " << s.replaced << ", reaproveitados "
+                << s.translations_reused << std::endl;
+    }
+  }
+  void EnterRunning() override { interrupts_.emplace(); }
+  void LeaveRunning() override {
+    Poll();
+    interrupts_.reset();
+    ClearBar();
+  }
+  void FileStarting(int, const std::string& path, run::FileKind) override {
+    Poll();
+    current_ = path;
+    if (display_ == Display::Bar) DrawBar();
+  }
+  void Status(const std::string&) override {
+    Poll();
+    if (display_ == Display::Bar && Clock::now() - drawn_ > std::chrono::milliseconds(100)) DrawBar();
+  }
+  void ProcessEvents() override { Poll(); }
+
+ private:
+  void Poll() {
+    if (g_interrupted) cancel = true;
+  }
+
+  static std::size_t TerminalWidth() {
+    winsize w{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
+    return 80;
+  }
+
+  void DrawBar() {
+    constexpr int kCells = 24;
+    const int filled = total_ > 0 ? done_ * kCells / total_ : 0;
+    const store::RunStats& s = store_.stats;
+    std::string line = "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(kCells - filled), '-') +
+                       "] " + std::to_string(done_) + "/" + std::to_string(total_) + "  vistos " +
+                       std::to_string(s.texts_seen) + " novos " + std::to_string(s.created) + " subst. " +
+                       std::to_string(s.replaced) + " trad. " + std::to_string(s.translations_reused) + "  " +
+                       std::filesystem::path(current_).filename().string();
+    std::cerr << '\r' << text::Left(line, TerminalWidth() - 1) << "\x1b[K" << std::flush;
+    bar_shown_ = true;
+    drawn_ = Clock::now();
+  }
+
+  void ClearBar() {
+    if (!bar_shown_) return;
+    std::cerr << "\r\x1b[K" << std::flush;
+    bar_shown_ = false;
+  }
+
+  const store::Store& store_;
+  const bool yes_;
+  const Display display_;
+  const bool interactive_;
+  int total_ = 0;
+  int done_ = 0;
+  std::string current_;
+  bool bar_shown_ = false;
+  Clock::time_point drawn_{};
+  std::optional<InterruptScope> interrupts_;
+};
+
+// Installs the console as the process's dialogs for the command's length.
+class DialogsScope {
+ public:
+  explicit DialogsScope(std::shared_ptr<shared::Dialogs> dialogs) { shared::SetDialogs(std::move(dialogs)); }
+  ~DialogsScope() { shared::SetDialogs(nullptr); }
+  DialogsScope(const DialogsScope&) = delete;
+  DialogsScope& operator=(const DialogsScope&) = delete;
+};
+
+struct Selection {
+  std::vector<std::string> paths;   // the selected list, in its order
+  harvest::StringList duplicates;   // pairs: the file moved in, the one before
+};
+
+// What the screen's lists hold after listing DIR and moving every file.
+Selection Discover(const std::string& directory) {
+  harvest::MemoryListBox disp;
+  harvest::MemoryListBox selec;
+  harvest::StringList files;
+  harvest::StringList testa;
+  harvest::StringList verRep;
+  harvest::ListingSink sink;
+  sink.found = [&](const std::string& path) {
+    disp.Add(path);
+    files.push_back(path);
+  };
+  harvest::ListSourceTree(directory, sink);
+  harvest::SortIgnoreCase(files);
+  harvest::SelectionLists lists{disp, selec, files, testa, verRep};
+  harvest::MoveIntoSelection(lists, harvest::MoveScope::All);
+  return {selec.Items(), verRep};
+}
+
+// The language box text for --lang: "code-description" of the language whose
+// code is CODE, else CODE itself (which the language check then judges).
+std::string LanguageBoxText(DataSet& languages, const std::string& code) {
+  if (text::Length(code) == 3) {
+    for (languages.First(); !languages.Eof(); languages.Next())
+      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
+        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
+  }
+  return code;
+}
+
+// The directory of a SQLite file is created when missing.
+void PrepareDatabaseDir(const std::string& url) {
+  if (url == ":memory:") return;
+  std::string path = url.starts_with("sqlite:") ? url.substr(7) : url;
+  if (path.find("://") != std::string::npos) return;
+  auto dir = std::filesystem::path(path).parent_path();
+  if (!dir.empty()) std::filesystem::create_directories(dir);
+}
+
+const char* OutcomeName(run::Outcome outcome) {
+  switch (outcome) {
+    case run::Outcome::Completed: return "completed";
+    case run::Outcome::Failed: return "failed";
+    case run::Outcome::Cancelled: return "cancelled";
+    case run::Outcome::Declined: return "declined";
+  }
+  return "";
+}
+
+struct Stamp {
+  bool done = false;
+  std::string error;
+};
+
+void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
+  if (!json) {
+    std::cout << run::SummaryText(s);
+    if (!stamp.done) std::cout << "Versão não gravada: " << stamp.error << "\n";
+    std::cout.flush();
+    return;
+  }
+  nlohmann::ordered_json j;
+  j["outcome"] = OutcomeName(s.outcome);
+  j["files_selected"] = s.files_selected;
+  j["files_read"] = s.files_read;
+  j["files_not_read"] = s.files_not_read;
+  j["files_failed"] = s.files_failed;
+  j["texts_seen"] = s.stats.texts_seen;
+  j["already_stored"] = s.stats.already_stored;
+  j["new"] = s.stats.created;
+  j["replaced"] = s.stats.replaced;
+  j["translations_reused"] = s.stats.translations_reused;
+  j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
+  j["version_stamped"] = stamp.done;
+  if (!s.failed_file.empty()) {
+    j["failed_file"] = s.failed_file;
+    j["error"] = s.failure;
+  }
+  if (!stamp.done) j["stamp_error"] = stamp.error;
+  std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}
+
+int ExitStatusOf(const run::Summary& s, const Stamp& stamp) {
+  switch (s.outcome) {
+    case run::Outcome::Failed: return kFailed;
+    case run::Outcome::Cancelled: return kCancelled;
+    case run::Outcome::Completed:
+    case run::Outcome::Declined: break;
+  }
+  return stamp.done ? kDone : kFailed;
+}
+
+int RunHarvest(const HarvestOptions& options) {
+  Selection selection = Discover(options.directory);
+  if (selection.paths.empty()) {
+    std::cerr << "trd harvest: no form or report files in the source subtrees of " << options.directory << "\n";
+    return kFailed;
+  }
+  if (!selection.duplicates.empty() && !options.allow_duplicates) {
+    std::cerr << run::RunMessages().Msg("ARQ_DUP") << "\n";
+    for (std::size_t i = 0; i < selection.duplicates.size(); ++i)
+      std::cerr << (i % 2 ? "    " : "  ") << selection.duplicates[i] << "\n";
+    return kDuplicates;
+  }
+
+  std::optional<InProcessServer> local;
+  if (!options.server.empty()) {
+    setenv("TRD_SERVER", options.server.c_str(), 1);
+  } else {
+    std::string db = options.db;
+    const char* env = std::getenv("TRD_SERVER");
+    if (db.empty() && !(env && *env)) db = "var/trd.sqlite";
+    if (!db.empty()) {
+      PrepareDatabaseDir(db);
+      local.emplace(server::Service::Open(db));
+    }
+  }
+
+  store::Store store;
+  auto console = std::make_shared<Console>(store, options.yes);
+  DialogsScope dialogs(console);
+  store.OpenConnections();
+  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+
+  const std::string box = LanguageBoxText(store.cdsIdiLeDfm, options.language);
+  report::ReportImporter reports;
+  const DateTimeText dates;
+  run::RunRequest request{store,
+                          run::RunMessages(),
+                          std::move(selection.paths),
+                          box,
+                          std::string(text::Left(box, 3)),
+                          console->cancel,
+                          dates,
+                          reports};
+  run::Summary summary;
+  try {
+    summary = run::ReadSelection(request, *console);
+  } catch (const shared::Abort&) {
+    return kUnknownLanguage;  // "Idioma inválido." is shown
+  } catch (const QuestionRefused& e) {
+    std::cerr << "trd harvest: " << e.what() << "\n";
+    return kQuestionRefused;
+  }
+
+  Stamp stamp;
+  try {
+    run::StampVersion(store);
+    stamp.done = true;
+  } catch (const std::exception& e) {
+    stamp.error = e.what();
+    std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
+  }
+  store.CloseConnections();
+  PrintSummary(summary, stamp, options.json);
+  return ExitStatusOf(summary, stamp);
+}
+
+}  // namespace
+
+void AddHarvest(CLI::App& app, int& exit_code) {
+  auto options = std::make_shared<HarvestOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "harvest", "read every form and report file of a source tree into the translation server");
+  cmd->add_option("DIR", options->directory, "source directory (its Cli/Src, Rel, Cli/Std/... subtrees are read)")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+  cmd->add_option("--lang", options->language, "language of the records: a code such as POR")->required();
+  auto* server = cmd->add_option("--server", options->server, "a running `trd serve`, http://HOST:PORT");
+  cmd->add_option("--db", options->db, "run the server in this process on this database (default var/trd.sqlite)")
+      ->excludes(server);
+  cmd->add_flag("--yes", options->yes, "answer Yes to the confirmation question");
+  cmd->add_flag("--allow-duplicates", options->allow_duplicates, "read files that share a name too");
+  cmd->add_flag("--json", options->json, "print the summary as one JSON object");
+  cmd->footer(
+      "Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 done (or answered "
+      "No), 1 error, 2 unknown language, 3 duplicated files, 4 question refused (no terminal, no --yes), 130 "
+      "cancelled (Ctrl-C).");
+  cmd->callback([options, &exit_code] {
+    try {
+      exit_code = RunHarvest(*options);
+    } catch (const std::exception& e) {
+      std::cerr << "trd harvest: " << e.what() << "\n";
+      exit_code = kFailed;
+    }
+  });
+}
+
+}  // namespace trd::cli

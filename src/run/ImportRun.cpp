@@ -1,0 +1,348 @@
+#include "ImportRun.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "extract/FormScanner.h"
+#include "platform/Errors.h"
+#include "platform/FormStream.h"
+#include "platform/Text.h"
+#include "shared/Services.h"
+
+namespace trd::run {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string_view FileName(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The result check stays quiet while the run reports failures itself.
+class QuietResultCheck {
+ public:
+  QuietResultCheck() : saved_(shared::ResultCheckReporting()) {
+    shared::SetResultCheckReporting(shared::ReportFailure::Silent);
+  }
+  ~QuietResultCheck() { shared::SetResultCheckReporting(saved_); }
+  QuietResultCheck(const QuietResultCheck&) = delete;
+  QuietResultCheck& operator=(const QuietResultCheck&) = delete;
+
+ private:
+  shared::ReportFailure saved_;
+};
+
+// The host's Running state: entered at construction, left once, by Leave()
+// or, on an error path, by the destructor.
+class RunningState {
+ public:
+  explicit RunningState(RunHost& host) : host_(host) { host_.EnterRunning(); }
+  ~RunningState() {
+    try {
+      Leave();
+    } catch (...) {  // already leaving by an error; that one goes on
+    }
+  }
+  RunningState(const RunningState&) = delete;
+  RunningState& operator=(const RunningState&) = delete;
+  void Leave() {
+    if (!active_) return;
+    active_ = false;
+    host_.LeaveRunning();
+  }
+
+ private:
+  RunHost& host_;
+  bool active_ = true;
+};
+
+// The staging tables of new records, open for one run: created cdsPropRel
+// first, closed cdsPropProp first. A posted row stays in its table once the
+// server has it; nothing reads it again, so the tables are emptied after
+// every file and a run's memory does not grow with the size of the tree.
+class StagingTables {
+ public:
+  explicit StagingTables(store::Store& store) : store_(store) { Open(); }
+  ~StagingTables() { Close(); }
+  StagingTables(const StagingTables&) = delete;
+  StagingTables& operator=(const StagingTables&) = delete;
+  void Close() {
+    store_.cdsPropProp.Close();
+    store_.cdsPropRel.Close();
+  }
+  void Empty() {
+    Close();
+    Open();
+  }
+
+ private:
+  void Open() {
+    store_.cdsPropRel.CreateDataSet();
+    store_.cdsPropProp.CreateDataSet();
+  }
+
+  store::Store& store_;
+};
+
+// Replaces `out` with the bytes of the file (the buffer is reused from file
+// to file).
+void ReadFileInto(const std::string& path, std::string& out) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "rb"));
+  if (!f) throw Error(path + ": cannot open: " + std::strerror(errno));
+  out.clear();
+  char chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) out.append(chunk, n);
+  if (std::ferror(f.get())) throw Error(path + ": cannot read: " + std::strerror(errno));
+}
+
+// The cause of a failure without the "path: " that most messages start with.
+std::string CauseOf(std::string_view what, std::string_view path) {
+  if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
+      what.substr(path.size(), 2) == ": ")
+    what.remove_prefix(path.size() + 2);
+  return std::string(what);
+}
+
+// The %s of `pattern` replaced by the arguments, in order.
+std::string Format(std::string pattern, std::initializer_list<std::string_view> args) {
+  std::size_t from = 0;
+  for (std::string_view a : args) {
+    std::size_t at = pattern.find("%s", from);
+    if (at == std::string::npos) break;
+    pattern.replace(at, 2, a);
+    from = at + a.size();
+  }
+  return pattern;
+}
+
+enum class FailureShown { No, Yes };
+
+struct Failure {
+  std::string path;
+  std::string cause;
+  FailureShown shown = FailureShown::No;
+};
+
+// Reads one file of the loop. Returns whether it was read.
+enum class FileRead { Read, NotRead };
+
+class FileLoop {
+ public:
+  FileLoop(const RunRequest& request, RunHost& host)
+      : request_(request),
+        host_(host),
+        scan_{request.store, request.cancel, request.language, request.dates,
+              [&host](const std::string& s) { host.Status(s); }, [&host] { host.ProcessEvents(); }},
+        report_{request.store,
+                request.messages,
+                request.language_box_text,
+                request.language,
+                request.dates,
+                [&host](const std::string& s) { host.Status(s); },
+                [&host] { host.ProcessEvents(); },
+                [&host] { host.FocusLanguageBox(); }} {}
+
+  FileRead ReadFile(int index, const std::string& path) {
+    const FileKind kind = KindOf(path);
+    host_.FileStarting(index, path, kind);
+    switch (kind) {
+      case FileKind::Form: {
+        ReadFileInto(path, bytes_);
+        const std::vector<std::string>& lines = form::ObjectResourceToText(bytes_, path, lines_);
+        extract::Import(scan_, lines, extract::ProgramCode(path));
+        return FileRead::Read;
+      }
+      case FileKind::Report:
+        return request_.reports.ImportRel(report_, path) == report::ReportOutcome::Read ? FileRead::Read
+                                                                                       : FileRead::NotRead;
+      case FileKind::Other:
+        break;
+    }
+    return FileRead::NotRead;
+  }
+
+ private:
+  const RunRequest& request_;
+  RunHost& host_;
+  extract::ScanEnvironment scan_;
+  report::ReportRun report_;
+  std::string bytes_;            // the file being read
+  form::FormTextBuffer lines_;  // its form text, reused for every form file
+};
+
+void ShowClosing(const shared::TMessages& messages, const Summary& summary,
+                 const std::optional<Failure>& failure) {
+  const std::string details = SummaryText(summary);
+  shared::Dialogs& dialogs = shared::GetDialogs();
+  switch (summary.outcome) {
+    case Outcome::Completed:
+      dialogs.ShowDetailed(messages.Msg("sucessoGeral"), details, shared::MsgType::Confirmation,
+                           shared::MsgButtons::Ok);
+      break;
+    case Outcome::Failed:
+      if (failure && failure->shown == FailureShown::No)
+        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {failure->path, failure->cause}), details,
+                             shared::MsgType::Error, shared::MsgButtons::Ok);
+      break;
+    case Outcome::Cancelled:
+      dialogs.ShowDetailed(messages.Msg("Imp_Canc"), details, shared::MsgType::Information,
+                           shared::MsgButtons::Ok);
+      break;
+    case Outcome::Declined:
+      break;
+  }
+}
+
+}  // namespace
+
+FileKind KindOf(std::string_view path) {
+  std::string_view name = FileName(path);
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return FileKind::Other;
+  std::string ext = text::UpperAscii(name.substr(dot));
+  if (ext == ".DFM") return FileKind::Form;
+  if (ext == ".QR2") return FileKind::Report;
+  return FileKind::Other;
+}
+
+LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text) {
+  if (!languages.Active()) return LanguageCheck::Unknown;
+  std::string code(text::Left(box_text, 3));
+  std::string description(box_text.substr(text::Left(box_text, 4).size()));
+  return languages.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive)
+             ? LanguageCheck::Known
+             : LanguageCheck::Unknown;
+}
+
+std::string SummaryText(const Summary& s) {
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.2f", double(s.elapsed.count()) / 1000.0);
+  std::string seconds = elapsed;
+  if (std::size_t dot = seconds.find('.'); dot != std::string::npos) seconds[dot] = ',';
+  std::string out;
+  auto line = [&out](const char* label, long n) { out += label + std::string(": ") + std::to_string(n) + "\n"; };
+  line("Arquivos selecionados", s.files_selected);
+  line("Arquivos lidos", s.files_read);
+  line("Arquivos não lidos", s.files_not_read);
+  line("Arquivos com erro", s.files_failed);
+  line("Textos vistos", s.stats.texts_seen);
+  line("Já gravados", s.stats.already_stored);
+  line("Novos", s.stats.created);
+  line("Substituídos", s.stats.replaced);
+  line("Traduções reaproveitadas", s.stats.translations_reused);
+  out += "Tempo decorrido: " + seconds + " s\n";
+  return out;
+}
+
+const shared::TMessages& RunMessages() {
+  static const shared::TMessages messages({
+      "Idi_Inv|Idioma inválido.",
+      "CONF_SUBS|A Tabela de tradução possui alguns registros. Serão adicionados novos registros "
+      "durante a leitura dos dfm´s e relatórios. Confirma a operação?",
+      "sucessoGeral|Todos os arquivos foram importados com sucesso!",
+      "Erro_Import|Erro ao importar o arquivo %s: %s",
+      "Imp_Canc|Importação cancelada pelo usuário.",
+      "ARQ_DUP|Existem arquivos duplicado para o diretório informado. Faça novamente a leitura dos "
+      "arquivos, após retirar o(s) arquivo(s) duplicados.",
+  });
+  return messages;
+}
+
+Summary ReadSelection(const RunRequest& request, RunHost& host) {
+  store::Store& store = request.store;
+  if (CheckLanguage(store.cdsIdiLeDfm, request.language_box_text) == LanguageCheck::Unknown) {
+    host.FocusLanguageBox();
+    shared::MensErro(request.messages.Msg("Idi_Inv"), true);
+  }
+  Summary summary;
+  const int count = int(request.paths.size());
+  summary.files_selected = count;
+  summary.files_not_read = count;
+  host.SetProgressMax(0);
+  if (request.messages.ShowMsg("CONF_SUBS", shared::MsgType::Confirmation, shared::MsgButtons::YesNo) !=
+      shared::MsgAnswer::Yes)
+    return summary;
+
+  StagingTables tables(store);
+  store.stats = {};
+  host.SetProgressMax(count);
+  RunningState running(host);
+  host.SetProgressPosition(0);
+  const Clock::time_point start = Clock::now();
+
+  std::optional<Failure> failure;
+  {
+    QuietResultCheck quiet;
+    FileLoop loop(request, host);
+    for (int i = 0; i < count && !request.cancel; ++i) {
+      const std::string& path = request.paths[std::size_t(i)];
+      try {
+        if (loop.ReadFile(i, path) == FileRead::Read) ++summary.files_read;
+        tables.Empty();
+        host.SetProgressPosition(i + 1);
+        host.ProcessEvents();
+      } catch (const shared::Abort&) {
+        failure = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
+        break;
+      } catch (const std::exception& e) {
+        failure = Failure{path, CauseOf(e.what(), path), FailureShown::No};
+        break;
+      }
+    }
+  }
+
+  summary.outcome = failure ? Outcome::Failed : request.cancel ? Outcome::Cancelled : Outcome::Completed;
+  summary.files_failed = failure ? 1 : 0;
+  summary.files_not_read = count - summary.files_read - summary.files_failed;
+  summary.stats = store.stats;
+  summary.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  if (failure) {
+    summary.failed_file = failure->path;
+    summary.failure = failure->cause;
+  }
+
+  running.Leave();
+  ShowClosing(request.messages, summary, failure);
+  host.SetProgressPosition(0);
+  tables.Close();
+  return summary;
+}
+
+void StampVersion(store::Store& store) {
+  try {
+    store::Lookup(store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
+  } catch (...) {
+    shared::DeactiveShowAvi();
+    throw;
+  }
+  shared::DeactiveShowAvi();
+  DataSet& version = store.cdsVersao;
+  if (version.IsEmpty())
+    version.Append();
+  else
+    version.Edit();
+  try {
+    version.SetField("DTGERARQTRAD", DateTime::Now().DateOnly());
+  } catch (...) {
+    version.Cancel();
+    throw;
+  }
+  version.Post();
+}
+
+Summary ImportRun(const RunRequest& request, RunHost& host) {
+  Summary summary = ReadSelection(request, host);
+  StampVersion(request.store);
+  return summary;
+}
+
+}  // namespace trd::run

@@ -1,0 +1,147 @@
+// `trd harvest` as a user runs it: exit statuses, the duplicate gate, the
+// question without a terminal, Ctrl-C, and the summary.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/ChildProcess.h"
+#include "support/ServerProcess.h"
+#include "support/StoredRecords.h"
+
+namespace trd::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+const std::string kSamples = std::string(TRD_SOURCE_DIR) + "/samples";
+
+class HarvestCli : public ::testing::Test {
+ protected:
+  HarvestCli() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "trd-harvest-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    db = (dir_ / "trd.sqlite").string();
+  }
+  ~HarvestCli() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string Write(const std::string& relative, const std::string& text) const {
+    auto p = dir_ / "src" / relative;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+  }
+  std::string Source() const { return (dir_ / "src").string(); }
+
+  // Runs `trd harvest ARGS` to its end.
+  int Harvest(std::vector<std::string> args) {
+    args.insert(args.begin(), {TRD_EXE, "harvest"});
+    ChildProcess child(args, {"TRD_SERVER="});
+    status = child.Wait();
+    out = child.Out();
+    err = child.Err();
+    return status;
+  }
+
+  std::string db;
+  int status = -1;
+  std::string out;
+  std::string err;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+std::string Form(const std::string& name, int texts) {
+  std::string s = "object " + name + ": TForm\n";
+  for (int i = 0; i < texts; ++i)
+    s += "  object lbl" + std::to_string(i) + ": TLabel\n    Caption = 'Texto " + std::to_string(i) + " de " + name +
+         "'\n  end\n";
+  return s + "end\n";
+}
+
+TEST_F(HarvestCli, SamplesGoIntoAFreshDatabaseAndAreFoundStoredTheSecondTime) {
+  ASSERT_EQ(Harvest({kSamples, "--lang", "por", "--yes", "--db", db, "--json"}), 0) << err;
+  auto first = nlohmann::json::parse(out);
+  EXPECT_EQ(first["outcome"], "completed");
+  EXPECT_EQ(first["files_read"], 10);
+  EXPECT_EQ(first["new"], ReadRecords(db).size());
+  EXPECT_EQ(first["version_stamped"], true);
+  EXPECT_THAT(err, HasSubstr("[10/10] "));  // plain progress lines without a terminal
+  EXPECT_THAT(err, HasSubstr("Todos os arquivos foram importados com sucesso!"));
+
+  ASSERT_EQ(Harvest({kSamples, "--lang", "POR", "--yes", "--db", db}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Novos: 0\n"));
+  EXPECT_THAT(out, HasSubstr("Já gravados: " + first["new"].dump() + "\n"));
+}
+
+TEST_F(HarvestCli, DuplicatedNamesStopAtTheGate) {
+  std::string a = Write("Cli/Src/Pedido.dfm", Form("frmA", 1));
+  std::string b = Write("Cli/Std/Ger/Pedido.dfm", Form("frmB", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db}), 3);
+  EXPECT_THAT(err, HasSubstr("Existem arquivos duplicado para o diretório informado."));
+  EXPECT_THAT(err, HasSubstr(a));
+  EXPECT_THAT(err, HasSubstr(b));
+  EXPECT_FALSE(std::filesystem::exists(db));  // nothing was asked of the server
+
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--allow-duplicates"}), 0) << err;
+  EXPECT_EQ(ReadRecords(db).size(), 2u);
+}
+
+TEST_F(HarvestCli, UnknownLanguageEndsWithStatus2) {
+  Write("Cli/Src/Pedido.dfm", Form("frmA", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "XYZ", "--yes", "--db", db}), 2);
+  EXPECT_THAT(err, HasSubstr("Idioma inválido."));
+  EXPECT_EQ(ReadVersion(db), std::nullopt);
+}
+
+TEST_F(HarvestCli, WithoutTerminalOrYesTheQuestionIsRefusedAndNothingChanges) {
+  Write("Cli/Src/Pedido.dfm", Form("frmA", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--db", db}), 4);
+  EXPECT_THAT(err, HasSubstr("Confirma a operação?"));
+  EXPECT_THAT(ReadRecords(db), IsEmpty());
+  EXPECT_EQ(ReadVersion(db), std::nullopt);
+}
+
+TEST_F(HarvestCli, CorruptFormEndsTheRunWithStatus1AndNamesIt) {
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  std::string bad = Write("Cli/Src/B.dfm", "object frmB: TForm\n  Caption = 'aberto\n");
+  Write("Cli/Src/C.dfm", Form("frmC", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--json"}), 1);
+  auto summary = nlohmann::json::parse(out);
+  EXPECT_EQ(summary["failed_file"], bad);
+  EXPECT_EQ(summary["files_not_read"], 1);
+  EXPECT_THAT(err, HasSubstr("Erro ao importar o arquivo " + bad + ": "));
+  EXPECT_EQ(ReadRecords(db).size(), 1u);
+  EXPECT_TRUE(ReadVersion(db).has_value());
+}
+
+TEST_F(HarvestCli, CtrlCCancelsTheRunAndNoLaterFileIsRead) {
+  ServerProcess server;
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  Write("Cli/Src/B.dfm", Form("frmB", 3000));
+  Write("Cli/Src/C.dfm", Form("frmC", 5));
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url()});
+  ASSERT_TRUE(child.WaitForError("[1/3]")) << child.Err();
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Wait(), 130) << child.Err();
+  EXPECT_THAT(child.Err(), HasSubstr("Importação cancelada pelo usuário."));
+  std::vector<std::string> lines = RecordLines(server.DatabasePath());
+  std::size_t of_c = 0;
+  for (const auto& l : lines) of_c += l.rfind("C/", 0) == 0;
+  EXPECT_EQ(of_c, 0u);
+  EXPECT_LT(lines.size(), 3001u);  // the second file stopped early
+  EXPECT_TRUE(ReadVersion(server.DatabasePath()).has_value());
+}
+
+}  // namespace
+}  // namespace trd::test
