@@ -16,6 +16,7 @@
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
 #include "platform/Text.h"
+#include "report/ReportFile.h"
 
 namespace trd::cli {
 namespace {
@@ -36,11 +37,11 @@ std::string Extension(const std::string& path) {
   return text::UpperAscii(std::string_view(path).substr(dot));
 }
 
-// The text lines of a source file, chosen by its kind. Report files (.QR2)
-// will get their own reader; every other file is read as a form file.
+// The text lines of a source file, chosen by its kind: report files (.QR2)
+// as report text, every other file as a form file.
 std::vector<std::string> ConvertFile(const std::string& path) {
   std::string bytes = ReadFile(path);
-  if (Extension(path) == ".QR2") throw Error(path + ": report files cannot be converted yet");
+  if (Extension(path) == ".QR2") return report::ReportToText(bytes, path);
   return form::ObjectResourceToText(bytes, path);
 }
 
