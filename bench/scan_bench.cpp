@@ -99,14 +99,15 @@ int ScanAll(const Corpus& corpus, trd::store::Store& store) {
   return failed;
 }
 
-void BM_ScanNewTexts(benchmark::State& state) {
+// Scans the corpus with every call answered "nothing stored" / "done" by the
+// transports `factory` makes.
+void ScanNew(benchmark::State& state, trd::TransportFactory factory) {
   const Corpus& corpus = LoadCorpus();
   if (corpus.files.empty()) {
     state.SkipWithError("corpus not found under " TRD_CORPUS_DIR);
     return;
   }
-  trd::SetTransportFactory(
-      [](const std::string&, int) { return trd::MakeValueTransport(MinimalValueHandler()); });
+  trd::SetTransportFactory(std::move(factory));
   int failed = 0;
   for (auto _ : state) {
     trd::store::Store store;
@@ -119,24 +120,12 @@ void BM_ScanNewTexts(benchmark::State& state) {
   state.counters["failed"] = failed;
 }
 
+void BM_ScanNewTexts(benchmark::State& state) {
+  ScanNew(state, [](const std::string&, int) { return trd::MakeValueTransport(MinimalValueHandler()); });
+}
+
 void BM_ScanNewTextsEncoded(benchmark::State& state) {
-  const Corpus& corpus = LoadCorpus();
-  if (corpus.files.empty()) {
-    state.SkipWithError("corpus not found under " TRD_CORPUS_DIR);
-    return;
-  }
-  trd::SetTransportFactory(
-      [](const std::string&, int) { return trd::MakeInProcessTransport(MinimalHandler()); });
-  int failed = 0;
-  for (auto _ : state) {
-    trd::store::Store store;
-    store.cdsPropProp.CreateDataSet();
-    failed = ScanAll(corpus, store);
-  }
-  trd::SetTransportFactory(nullptr);
-  state.SetBytesProcessed(state.iterations() * corpus.bytes);
-  state.counters["files"] = double(corpus.files.size());
-  state.counters["failed"] = failed;
+  ScanNew(state, [](const std::string&, int) { return trd::MakeInProcessTransport(MinimalHandler()); });
 }
 
 void BM_ScanStoredTexts(benchmark::State& state) {
