@@ -63,24 +63,10 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
 
   ShowStatus(ctx, text, options.status);
 
-  DataSet& rec = st.cdsPropProp;
-  rec.Insert();
-  try {
-    rec.SetField("CDPROGRAMA", ctx.program_code);
-    rec.SetField("NMFORMULARIO", ctx.form_name);
-    rec.SetField("NMCOMPONENTE", ctx.component_name);
-    rec.SetField("NMPROPRIEDADE", ctx.property_name);
-    rec.SetField("NRVALORPROP", double(options.number));
-    rec.SetField("IDSITTRADUCAO", std::string("N"));
-    rec.SetField("STVALORPROP", value);
-    rec.SetField("STAGRVALPROP", value);
-    rec.SetField("DTULTATUTRAD", DateTime::Now());
-    rec.SetField("IDIDIOMA", lang);
-  } catch (...) {
-    rec.Cancel();  // a field that does not fit leaves no half-filled row behind
-    throw;
-  }
-  rec.Post();
+  store::PostNewRecord(st.cdsPropProp,
+                       {ctx.program_code, ctx.form_name, ctx.component_name, ctx.property_name,
+                        double(options.number), lang},
+                       value);
 
   store::Lookup(st.cdsUpdRelDfm, st.netUpdRelDfm, "GetUpdRelDfm", {value, lang});
   if (!st.cdsUpdRelDfm.IsEmpty()) {

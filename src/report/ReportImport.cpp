@@ -171,24 +171,7 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
 
   ShowStatus(run, path, element, num, property, text);
 
-  DataSet& rec = st.cdsPropRel;
-  rec.Insert();
-  try {
-    rec.SetField("CDPROGRAMA", program);
-    rec.SetField("NMFORMULARIO", form);
-    rec.SetField("NMCOMPONENTE", name);
-    rec.SetField("NMPROPRIEDADE", prop);
-    rec.SetField("NRVALORPROP", double(number));
-    rec.SetField("IDSITTRADUCAO", std::string("N"));
-    rec.SetField("STVALORPROP", value);
-    rec.SetField("STAGRVALPROP", value);
-    rec.SetField("DTULTATUTRAD", DateTime::Now());
-    rec.SetField("IDIDIOMA", lang);
-  } catch (...) {
-    rec.Cancel();  // a value that does not fit leaves no half-filled row behind
-    throw;
-  }
-  rec.Post();
+  store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
 
   try {
     store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});

@@ -30,4 +30,24 @@ const std::vector<FieldDef>& VersionFields() {
   return f;
 }
 
+void PostNewRecord(DataSet& table, const RecordKey& key, std::string_view value) {
+  table.Insert();
+  try {
+    table.SetField("CDPROGRAMA", key.program);
+    table.SetField("NMFORMULARIO", key.form);
+    table.SetField("NMCOMPONENTE", key.component);
+    table.SetField("NMPROPRIEDADE", key.property);
+    table.SetField("NRVALORPROP", key.number);
+    table.SetField("IDSITTRADUCAO", std::string("N"));
+    table.SetField("STVALORPROP", std::string(value));
+    table.SetField("STAGRVALPROP", std::string(value));
+    table.SetField("DTULTATUTRAD", DateTime::Now());
+    table.SetField("IDIDIOMA", key.language);
+  } catch (...) {
+    table.Cancel();
+    throw;
+  }
+  table.Post();
+}
+
 }  // namespace trd::store

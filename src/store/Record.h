@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/DataSet.h"
 #include "platform/Value.h"
 
 namespace trd::store {
@@ -23,5 +26,21 @@ const std::vector<FieldDef>& TranslationFields();
 const std::vector<FieldDef>& LanguageFields();
 // DTGERARQTRAD (date-time).
 const std::vector<FieldDef>& VersionFields();
+
+// The key of a record: the arguments of the look-up by key.
+struct RecordKey {
+  std::string program;
+  std::string form;
+  std::string component;
+  std::string property;
+  double number = 0;
+  std::string language;
+};
+
+// Inserts a new record into a record staging table, fills it in field order
+// (state "N", both texts `value`, the current time) and posts it; the post
+// sends it when the table sends. A value that does not fit its field cancels
+// the insert (no half-filled row stays) and raises FieldError.
+void PostNewRecord(DataSet& table, const RecordKey& key, std::string_view value);
 
 }  // namespace trd::store
