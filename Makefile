@@ -21,8 +21,10 @@ build: deps configure
 run: build
 	@scripts/run
 
+# The tests run against a throwaway PostgreSQL cluster of their own as well
+# as SQLite (scripts/with-postgres starts it and always stops it).
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
 
 bench: deps
 	@TRD_DEPS_EXTRA=1 scripts/install-deps

@@ -1,5 +1,6 @@
 #include "Database.h"
 
+#include "PostgresDatabase.h"
 #include "SqliteDatabase.h"
 
 namespace trd::server {
@@ -28,12 +29,13 @@ std::unique_ptr<Database> OpenDatabase(std::string_view url) {
     if (path.empty()) throw StorageError("no path in database URL \"" + std::string(url) + "\"");
     return OpenSqlite(std::string(path));
   }
-  // A scheme other than sqlite: is a backend this build does not have. A
+  if (url.starts_with("postgresql://") || url.starts_with("postgres://")) return OpenPostgres(std::string(url));
+  // A scheme other than these is a backend this build does not have. A
   // single letter before ':' is not a scheme.
   if (auto colon = url.find(':'); colon != std::string_view::npos && colon > 1 &&
                                   url.substr(0, colon).find('/') == std::string_view::npos)
     throw StorageError("unsupported database \"" + std::string(url) +
-                       "\": use a file path, sqlite:PATH or :memory:");
+                       "\": use a file path, sqlite:PATH, :memory: or postgresql://...");
   return OpenSqlite(std::string(url));
 }
 

@@ -1,6 +1,6 @@
 // Storage behind the translation server: a small, backend-neutral SQL
-// interface. SQLite is the backend today; a PostgreSQL backend plugs in behind
-// the same two classes.
+// interface with two backends, SQLite (SqliteDatabase.h) and PostgreSQL
+// (PostgresDatabase.h).
 //
 // Contract of the SQL handed to a Session:
 // - the portable subset understood by every backend: standard DDL types
@@ -37,6 +37,8 @@ class DuplicateKeyError : public StorageError {
   using StorageError::StorageError;
 };
 
+enum class Backend { Sqlite, Postgres };
+
 // Exclusive use of one database connection. Not thread-safe; one thread uses
 // a session at a time, and a session is released by destroying it.
 class Session {
@@ -58,6 +60,10 @@ class Session {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+
+  // Which backend runs the SQL: for the few statements (index kinds) that
+  // cannot be written the same way for all.
+  virtual Backend Kind() const = 0;
 };
 
 // A database: hands out sessions. Thread-safe.
@@ -87,7 +93,8 @@ class Transaction {
 };
 
 // Opens the database named by `url`:
-//   "sqlite:PATH", a plain PATH, or ":memory:" (a private in-memory database).
+//   "sqlite:PATH", a plain PATH, or ":memory:" (a private in-memory database);
+//   "postgresql://..." or "postgres://..." (a libpq connection URI).
 // The schema is not touched here (see Schema.h). Throws StorageError when the
 // database cannot be opened or the scheme is unknown.
 std::unique_ptr<Database> OpenDatabase(std::string_view url);

@@ -45,14 +45,21 @@ const char* const kCreateStatements[] = {
     " IDIDIOMA VARCHAR(3) NOT NULL,"
     " CONSTRAINT PK_TRDPROPRIEDADE PRIMARY KEY"
     " (CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDIDIOMA))",
-    // The translation look-up: records of one language by source text.
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_ORIGEM ON TRDPROPRIEDADE (IDIDIOMA, STAGRVALPROP)",
     "CREATE TABLE IF NOT EXISTS TRDIDIOMA ("
     " IDIDIOMA VARCHAR(3) NOT NULL,"
     " DSIDIOMA VARCHAR(30) NOT NULL,"
     " IDIPROP VARCHAR(3),"
     " CONSTRAINT PK_TRDIDIOMA PRIMARY KEY (IDIDIOMA))",
     "CREATE TABLE IF NOT EXISTS TRDVERSAO (DTGERARQTRAD TIMESTAMP)",
+};
+
+// The translation look-up: records of one language by source text. A
+// PostgreSQL B-tree entry holds at most about 2.7 kB, less than a source text
+// may take, so there the index hashes the text (equality is all the look-up
+// needs).
+const char* const kSourceIndex[] = {
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_ORIGEM ON TRDPROPRIEDADE (IDIDIOMA, STAGRVALPROP)",
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_ORIGEM ON TRDPROPRIEDADE USING HASH (STAGRVALPROP)",
 };
 
 struct Language {
@@ -124,6 +131,7 @@ const std::string& TranslationsOfSource() {
 void EnsureSchema(Session& session) {
   Transaction tx(session);
   for (const char* stmt : kCreateStatements) session.Execute(stmt);
+  session.Execute(kSourceIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
   const FieldType count_type[] = {FieldType::Float};
   auto rows = session.Query("SELECT COUNT(*) FROM TRDIDIOMA", {}, count_type);
   if (rows.empty() || std::get<double>(rows[0][0]) == 0) {

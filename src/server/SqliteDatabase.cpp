@@ -215,6 +215,7 @@ class SqliteSession final : public Session {
   void Rollback() override {
     if (!sqlite3_get_autocommit(conn_.db())) conn_.Exec("ROLLBACK");
   }
+  Backend Kind() const override { return Backend::Sqlite; }
 
  private:
   SqliteConnection& conn_;

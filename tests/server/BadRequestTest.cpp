@@ -15,7 +15,7 @@ void ExpectContains(const std::string& message, std::string_view part) {
   EXPECT_NE(message.find(part), std::string::npos) << "message: " << message << "\nexpected: " << part;
 }
 
-TEST_F(BadRequests, MalformedOrMisaddressedRequestsAreAnsweredWithAReason) {
+TEST_P(BadRequests, MalformedOrMisaddressedRequestsAreAnsweredWithAReason) {
   Rec r;
   const std::string long_program(21, 'P');
   struct Case {
@@ -58,12 +58,12 @@ TEST_F(BadRequests, MalformedOrMisaddressedRequestsAreAnsweredWithAReason) {
   }
 }
 
-TEST_F(BadRequests, FailureMessagesNameTheMethod) {
+TEST_P(BadRequests, FailureMessagesNameTheMethod) {
   std::string msg = Failure(kDfm, "GetVerProp", {});
   EXPECT_EQ(msg.rfind("Trd00200.rdmLeituraDfm.GetVerProp: ", 0), 0u) << msg;
 }
 
-TEST_F(BadRequests, OversizedRequestIsRefusedUnread) {
+TEST_P(BadRequests, OversizedRequestIsRefusedUnread) {
   auto small = std::make_shared<Service>(OpenDatabase(":memory:"), ServiceOptions{1024});
   std::string body = Request(kDfm, "GetPropried",
                              {std::string("P"), std::string("F"), std::string("C"), std::string("Caption"),
@@ -78,7 +78,7 @@ TEST_F(BadRequests, OversizedRequestIsRefusedUnread) {
   ExpectStillServing();
 }
 
-TEST_F(BadRequests, ChangeSetsThatDoNotFitTheTableAreRefused) {
+TEST_P(BadRequests, ChangeSetsThatDoNotFitTheTableAreRefused) {
   Rec r;
   auto with_fields = [&](std::vector<FieldDef> fields, Row row) {
     return ChangeSet{std::move(fields), {Change{ChangeKind::Insert, {}, std::move(row)}}};
@@ -135,7 +135,7 @@ TEST_F(BadRequests, ChangeSetsThatDoNotFitTheTableAreRefused) {
   ExpectContains(Failure(kDfm, "SetVersao", {Changes({Insert(r)})}), "is not a column of TRDVERSAO");
 }
 
-TEST_F(BadRequests, ChangeSetIsAppliedWholeOrNotAtAll) {
+TEST_P(BadRequests, ChangeSetIsAppliedWholeOrNotAtAll) {
   Rec existing;
   existing.component = "EXISTING";
   Apply("SetPropried", Changes({Insert(existing)}));
@@ -180,4 +180,7 @@ TEST_F(BadRequests, ChangeSetIsAppliedWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+INSTANTIATE_BACKENDS(BadRequests);
+
 }  // namespace trd::server::testing

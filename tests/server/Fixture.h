@@ -1,6 +1,7 @@
-// Shared pieces of the server tests: a service on a private in-memory
-// database, calls through the full wire encoding, and builders of records
-// and change sets.
+// Shared pieces of the server tests: a service on a private database of the
+// backend the test is instantiated for (SQLite in memory, or a fresh
+// PostgreSQL schema), calls through the full wire encoding, and builders of
+// records and change sets.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "platform/Wire.h"
 #include "server/Schema.h"
 #include "server/Service.h"
+#include "support/TestDatabase.h"
 
 namespace trd::server::testing {
 
@@ -48,9 +50,20 @@ inline Change Modify(const Rec& before, const Rec& after) {
   return Change{ChangeKind::Modify, before.ToRow(), after.ToRow()};
 }
 
-class ServiceTest : public ::testing::Test {
+using test::TestBackend;
+using test::TestDatabase;
+
+// Instantiate a suite of these with INSTANTIATE_BACKENDS(Suite).
+class ServiceTest : public ::testing::TestWithParam<TestBackend> {
  protected:
-  std::shared_ptr<Service> service = Service::Open(":memory:");
+  void SetUp() override {
+    if (!TestDatabase::Available(GetParam())) GTEST_SKIP() << TestDatabase::kSkipMessage;
+    db = std::make_unique<TestDatabase>(GetParam());
+    service = Service::Open(db->Url());
+  }
+
+  std::unique_ptr<TestDatabase> db;
+  std::shared_ptr<Service> service;
 
   // A call through Handle with the request and response encoded as on the wire.
   Value Call(std::string_view module, std::string_view method, std::vector<Value> args = {}) {
@@ -98,5 +111,11 @@ class ServiceTest : public ::testing::Test {
     EXPECT_EQ(p.rows.size(), 3u);
   }
 };
+
+#define INSTANTIATE_BACKENDS(Suite)                                                             \
+  INSTANTIATE_TEST_SUITE_P(Backends, Suite,                                                      \
+                           ::testing::Values(::trd::test::TestBackend::Sqlite,                   \
+                                             ::trd::test::TestBackend::Postgres),                \
+                           [](const auto& info) { return std::string(::trd::test::BackendName(info.param)); })
 
 }  // namespace trd::server::testing

@@ -12,7 +12,7 @@ namespace {
 
 using Methods = ServiceTest;
 
-TEST_F(Methods, LanguagesAreSeededWithTheirCodeAsPropertyCode) {
+TEST_P(Methods, LanguagesAreSeededWithTheirCodeAsPropertyCode) {
   Packet p = Lookup(kDfm, "GetIdiLeDfm");
   EXPECT_EQ(p.fields, (std::vector<FieldDef>{{"IDIDIOMA", FieldType::String, 3},
                                              {"DSIDIOMA", FieldType::String, 30},
@@ -22,7 +22,7 @@ TEST_F(Methods, LanguagesAreSeededWithTheirCodeAsPropertyCode) {
                                       {std::string("POR"), std::string("Português"), std::string("POR")}}));
 }
 
-TEST_F(Methods, VersionRecordIsEmptyThenSetInsertedAndModified) {
+TEST_P(Methods, VersionRecordIsEmptyThenSetInsertedAndModified) {
   Packet p = Lookup(kDfm, "GetVersao");
   EXPECT_EQ(p.fields, (std::vector<FieldDef>{{"DTGERARQTRAD", FieldType::DateTime, 0}}));
   EXPECT_TRUE(p.rows.empty());
@@ -40,7 +40,7 @@ TEST_F(Methods, VersionRecordIsEmptyThenSetInsertedAndModified) {
   EXPECT_EQ(Lookup(kDfm, "GetVersao").rows, (std::vector<Row>{{d1}}));
 }
 
-TEST_F(Methods, InsertedRecordIsFoundByKeyWhateverTheNumbersSpelling) {
+TEST_P(Methods, InsertedRecordIsFoundByKeyWhateverTheNumbersSpelling) {
   Rec r;
   r.value = "Gravar";
   Apply("SetPropried", Changes({Insert(r)}));
@@ -65,7 +65,7 @@ TEST_F(Methods, InsertedRecordIsFoundByKeyWhateverTheNumbersSpelling) {
   EXPECT_TRUE(ByKey(other_case).rows.empty());
 }
 
-TEST_F(Methods, LookupByValueIgnoresTrailingBlanksOnly) {
+TEST_P(Methods, LookupByValueIgnoresTrailingBlanksOnly) {
   Rec r;
   r.value = r.source = "Olá, mundo  ";
   Apply("SetPropried", Changes({Insert(r)}));
@@ -85,7 +85,7 @@ TEST_F(Methods, LookupByValueIgnoresTrailingBlanksOnly) {
   EXPECT_TRUE(ByValue(r, std::string(4001, 'x')).rows.empty());
 }
 
-TEST_F(Methods, TranslationLookupReturnsTranslatedRowsOfTheLanguageNewestFirst) {
+TEST_P(Methods, TranslationLookupReturnsTranslatedRowsOfTheLanguageNewestFirst) {
   auto rec = [](std::string component, std::string state, std::string source, std::string value,
                 std::string language, int day) {
     Rec r;
@@ -118,7 +118,7 @@ TEST_F(Methods, TranslationLookupReturnsTranslatedRowsOfTheLanguageNewestFirst) 
   EXPECT_TRUE(none.rows.empty());
 }
 
-TEST_F(Methods, StoreTranslationAcceptsEveryNumberAndTimeSpelling) {
+TEST_P(Methods, StoreTranslationAcceptsEveryNumberAndTimeSpelling) {
   Rec r;
   r.language = "ENG";
   Apply("SetPropried", Changes({Insert(r)}));
@@ -161,7 +161,7 @@ TEST_F(Methods, StoreTranslationAcceptsEveryNumberAndTimeSpelling) {
   EXPECT_NE(msg.find("'NOPE'"), std::string::npos) << msg;
 }
 
-TEST_F(Methods, DeleteAndModifyActOnTheRowOfTheOldKey) {
+TEST_P(Methods, DeleteAndModifyActOnTheRowOfTheOldKey) {
   Rec a, b;
   b.component = "BTNFECHAR";
   Apply("SetPropried", Changes({Insert(a), Insert(b)}));
@@ -180,7 +180,7 @@ TEST_F(Methods, DeleteAndModifyActOnTheRowOfTheOldKey) {
   EXPECT_EQ(ByKey(moved).rows[0], moved.ToRow());
 }
 
-TEST_F(Methods, ReportModuleWorksOnTheSameTable) {
+TEST_P(Methods, ReportModuleWorksOnTheSameTable) {
   Rec r;
   r.form = "QrDesign";
   r.component = "QRLabel1";  // report element names keep their case
@@ -196,7 +196,7 @@ TEST_F(Methods, ReportModuleWorksOnTheSameTable) {
   EXPECT_TRUE(Lookup(kRel, "GetVerPropRel", key).rows.empty());
 }
 
-TEST_F(Methods, WidthsCountCharactersNotBytes) {
+TEST_P(Methods, WidthsCountCharactersNotBytes) {
   Rec r;
   r.program = std::string();
   for (int i = 0; i < 20; ++i) r.program += "Ç";  // 20 characters, 40 bytes
@@ -207,9 +207,21 @@ TEST_F(Methods, WidthsCountCharactersNotBytes) {
   r.program += "Ç";
   std::string msg = FailureOf(Call(kDfm, "SetPropried", {Changes({Insert(r)})}));
   EXPECT_NE(msg.find("21 characters"), std::string::npos) << msg;
+
+  // A source text of the full 4000 characters (8000 bytes, more than any
+  // B-tree entry holds) is stored, indexed and found by its translation.
+  Rec big;
+  big.source = big.value = std::string();
+  for (int i = 0; i < 4000; ++i) big.source += "ã";
+  big.value = "traduzido";
+  big.state = "T";
+  Apply("SetPropried", Changes({Insert(big)}));
+  Packet found = Lookup(kUpd, "GetUpdRelDfm", {big.source, big.language});
+  ASSERT_EQ(found.rows.size(), 1u);
+  EXPECT_EQ(found.rows[0][1], FieldValue(std::string("traduzido")));
 }
 
-TEST_F(Methods, InProcessConnectionRunsTheServerCode) {
+TEST_P(Methods, InProcessConnectionRunsTheServerCode) {
   SetTransportFactory([this](const std::string&, int) { return MakeInProcessTransport(service->Handler()); });
   Connection conn("NetTradRelDfm", std::string(kDfm));
   Value v = conn.Call("GetIdiLeDfm", {});
@@ -218,7 +230,7 @@ TEST_F(Methods, InProcessConnectionRunsTheServerCode) {
   EXPECT_EQ(std::get<Packet>(v).rows.size(), 3u);
 }
 
-TEST_F(Methods, ConcurrentRequestsAreSerializedOnTheStorage) {
+TEST_P(Methods, ConcurrentRequestsAreSerializedOnTheStorage) {
   constexpr int kThreads = 4, kEach = 50;
   std::vector<std::thread> threads;
   std::atomic<int> failures{0};
@@ -239,4 +251,7 @@ TEST_F(Methods, ConcurrentRequestsAreSerializedOnTheStorage) {
 }
 
 }  // namespace
+
+INSTANTIATE_BACKENDS(Methods);
+
 }  // namespace trd::server::testing

@@ -46,7 +46,7 @@ TEST(Storage, FileDatabaseKeepsRecordsAndSeedsLanguagesOnce) {
 }
 
 TEST(Storage, UnknownSchemesAndMissingDirectoriesAreRefused) {
-  EXPECT_THROW(OpenDatabase("postgres://localhost/trd"), StorageError);
+  EXPECT_THROW(OpenDatabase("mysql://localhost/trd"), StorageError);
   EXPECT_THROW(OpenDatabase(""), StorageError);
   EXPECT_THROW(OpenDatabase("sqlite:"), StorageError);
   EXPECT_THROW(OpenDatabase("/nonexistent-dir/trd.sqlite"), StorageError);

@@ -1,0 +1,65 @@
+// A whole harvest through `trd serve` on PostgreSQL stores exactly what the
+// same harvest stores on SQLite, and finds it all stored the second time.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/ChildProcess.h"
+#include "support/ServerProcess.h"
+#include "support/StoredRecords.h"
+#include "support/TestDatabase.h"
+
+namespace trd::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kSamples = std::string(TRD_SOURCE_DIR) + "/samples";
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome Harvest(std::vector<std::string> args) {
+  args.insert(args.begin(), {TRD_EXE, "harvest", kSamples, "--lang", "POR", "--yes"});
+  ChildProcess child(args, {"TRD_SERVER="});
+  int status = child.Wait();
+  return {status, child.Out(), child.Err()};
+}
+
+TEST(PostgresHarvest, SamplesStoreTheSameRecordsAsOnSqlite) {
+  if (!TestDatabase::Available(TestBackend::Postgres)) GTEST_SKIP() << TestDatabase::kSkipMessage;
+  TestDatabase pg(TestBackend::Postgres);
+  TestDatabase lite(TestBackend::Sqlite, TestDatabase::Storage::File);
+
+  Outcome reference = Harvest({"--db", lite.Url(), "--json"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+
+  ServerProcess server({.db = pg.Url()});
+  Outcome first = Harvest({"--server", server.Url(), "--json"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  auto summary = nlohmann::json::parse(first.out);
+  EXPECT_EQ(summary["outcome"], "completed");
+  EXPECT_EQ(summary["new"], nlohmann::json::parse(reference.out)["new"]);
+  EXPECT_EQ(summary["version_stamped"], true);
+
+  auto stored = ReadRecords(pg.Url());
+  auto expected = ReadRecords(lite.Url());
+  ASSERT_EQ(stored.size(), expected.size());
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    EXPECT_EQ(stored[i].Line(), expected[i].Line());
+    EXPECT_EQ(stored[i].translation, expected[i].translation) << stored[i].key;
+    EXPECT_EQ(stored[i].state, expected[i].state) << stored[i].key;
+  }
+  EXPECT_TRUE(ReadVersion(pg.Url()).has_value());
+
+  Outcome second = Harvest({"--server", server.Url()});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_THAT(second.out, HasSubstr("Novos: 0\n"));
+  EXPECT_EQ(ReadRecords(pg.Url()).size(), stored.size());
+}
+
+}  // namespace
+}  // namespace trd::test
