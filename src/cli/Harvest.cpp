@@ -44,6 +44,7 @@
 
 #include "Commands.h"
 #include "InProcessServer.h"
+#include "ServiceDatabase.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
@@ -260,15 +261,6 @@ std::string LanguageBoxText(DataSet& languages, const std::string& code) {
   return code;
 }
 
-// The directory of a SQLite file is created when missing.
-void PrepareDatabaseDir(const std::string& url) {
-  if (url == ":memory:") return;
-  std::string path = url.starts_with("sqlite:") ? url.substr(7) : url;
-  if (path.find("://") != std::string::npos) return;
-  auto dir = std::filesystem::path(path).parent_path();
-  if (!dir.empty()) std::filesystem::create_directories(dir);
-}
-
 const char* OutcomeName(run::Outcome outcome) {
   switch (outcome) {
     case run::Outcome::Completed: return "completed";
@@ -343,8 +335,7 @@ int RunHarvest(const HarvestOptions& options) {
     const char* env = std::getenv("TRD_SERVER");
     if (db.empty() && !(env && *env)) db = "var/trd.sqlite";
     if (!db.empty()) {
-      PrepareDatabaseDir(db);
-      local.emplace(server::Service::Open(db));
+      local.emplace(OpenService(db));
     }
   }
 

@@ -4,6 +4,10 @@
 // "listening on http://HOST:PORT", once the socket listens (so that a caller
 // that asked for port 0 learns the port). SIGINT and SIGTERM stop it: the
 // listening socket closes, requests in flight finish, exit status 0.
+//
+// Nothing a request carries reaches the file system or a shell: the database
+// and the token file are named on the command line (or in the environment)
+// only, and request values reach the storage as bound SQL parameters.
 #include <pthread.h>
 #include <signal.h>
 
@@ -11,12 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <future>
 #include <iostream>
 #include <thread>
 
 #include "Commands.h"
+#include "ServiceDatabase.h"
+#include "platform/Connection.h"
+#include "platform/Errors.h"
 #include "server/HttpServer.h"
 #include "server/Service.h"
 #include "shared/Services.h"
@@ -29,16 +35,29 @@ struct ServeArgs {
   std::string listen = "127.0.0.1:" + std::to_string(shared::kDefaultPort);
   int threads = 16;
   std::size_t max_request_mib = server::kDefaultMaxRequestBytes >> 20;
+  std::string token_file;
 };
 
-// The directory of a SQLite file is created when missing ("var/" on a fresh
-// checkout).
-void PrepareDatabaseDir(const std::string& url) {
-  if (url == ":memory:") return;
-  std::string path = url.starts_with("sqlite:") ? url.substr(7) : url;
-  if (path.find("://") != std::string::npos) return;
-  auto dir = std::filesystem::path(path).parent_path();
-  if (!dir.empty()) std::filesystem::create_directories(dir);
+// The token requests must carry: the file of --token-file, else TRD_TOKEN,
+// else the file TRD_TOKEN_FILE names; empty when none is set. A token file
+// open to other users is used, with a warning.
+std::string ServerToken(const ServeArgs& args) {
+  std::string file = args.token_file;
+  if (file.empty()) {
+    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return t;
+    if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) file = f;
+  }
+  if (file.empty()) return {};
+  bool too_open = false;
+  std::string token = ReadTokenFile(file, &too_open);
+  if (too_open)
+    std::cerr << "trd serve: warning: the token file " << file
+              << " grants access to its group or others; restrict it with chmod 600\n";
+  return token;
+}
+
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.starts_with("127.");
 }
 
 int Serve(const ServeArgs& args) {
@@ -53,19 +72,23 @@ int Serve(const ServeArgs& args) {
   signal(SIGPIPE, SIG_IGN);
 
   server::Endpoint at = server::ParseEndpoint(args.listen, shared::kDefaultPort, server::AnyPort::Allow);
-  PrepareDatabaseDir(args.db);
+  const std::string token = ServerToken(args);
   server::ServiceOptions service_options;
   service_options.max_request_bytes = args.max_request_mib << 20;
-  auto service = server::Service::Open(args.db, service_options);
+  auto service = OpenService(args.db, service_options);
 
   server::HttpOptions http_options;
   http_options.host = at.host;
   http_options.port = at.port;
   http_options.threads = args.threads;
   http_options.max_request_bytes = service_options.max_request_bytes;
-  if (const char* token = std::getenv("TRD_TOKEN")) http_options.token = token;
+  http_options.token = token;
   server::HttpServer http(*service, http_options);
   int port = http.Bind();
+  if (token.empty() && !IsLoopback(at.host))
+    std::cerr << "trd serve: warning: listening on " << at.host
+              << " without a token: anyone who reaches this port can change the translation table "
+                 "(use --token-file)\n";
   bool v6 = at.host.find(':') != std::string::npos;
   std::cout << "listening on http://" << (v6 ? "[" + at.host + "]" : at.host) << ":" << port << std::endl;
   std::cerr << "trd serve: " << service->Storage().Describe() << "\n";
@@ -106,8 +129,8 @@ void AddServe(CLI::App& app, int& exit_code) {
   auto args = std::make_shared<ServeArgs>();
   auto* cmd = app.add_subcommand("serve", "Run the translation server over HTTP");
   cmd->add_option("--db", args->db,
-                  "Database: a SQLite file PATH, sqlite:PATH, or :memory: (created with its schema on first "
-                  "start)")
+                  "Database: a SQLite file PATH, sqlite:PATH, :memory:, or a PostgreSQL URI "
+                  "postgresql://USER@HOST/DB (its tables are created on first start)")
       ->capture_default_str();
   cmd->add_option("--listen", args->listen, "HOST:PORT to listen on; port 0 picks a free port")
       ->capture_default_str();
@@ -117,9 +140,12 @@ void AddServe(CLI::App& app, int& exit_code) {
   cmd->add_option("--max-request-mib", args->max_request_mib, "Largest request body accepted, in MiB")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
+  cmd->add_option("--token-file", args->token_file,
+                  "File holding the token every request must carry in X-Trd-Token (one line; keep it chmod 600)");
   cmd->footer(
-      "Prints \"listening on http://HOST:PORT\" once listening. SIGINT/SIGTERM stop it. With TRD_TOKEN "
-      "set, requests must carry it in the X-Trd-Token header.");
+      "Prints \"listening on http://HOST:PORT\" once listening. SIGINT/SIGTERM stop it. With a token "
+      "(--token-file, else TRD_TOKEN, else the file named by TRD_TOKEN_FILE), requests must carry it in the "
+      "X-Trd-Token header; others get 403. Listens on loopback only unless --listen names another address.");
   cmd->callback([args, &exit_code] {
     try {
       exit_code = Serve(*args);

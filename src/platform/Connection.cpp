@@ -1,6 +1,13 @@
 #include "Connection.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include <httplib.h>
@@ -10,6 +17,11 @@
 
 namespace trd {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Whether a request may be sent a second time after its connection broke.
+enum class Resend { Never, IfUnanswered };
 
 class HttpTransport final : public Transport {
  public:
@@ -23,20 +35,59 @@ class HttpTransport final : public Transport {
     if (!options_.token.empty()) headers_.emplace("X-Trd-Token", options_.token);
   }
 
-  std::string Exchange(const std::string& request) override {
-    auto res = client_.Post("/call", headers_, request, "application/json");
-    if (!res) {
-      throw ConnectionError("cannot reach the translation server at " + host_ + ":" +
-                            std::to_string(port_) + ": " + httplib::to_string(res.error()));
-    }
-    if (res->status != 200 && res->body.empty()) {
-      throw ConnectionError("the translation server at " + host_ + ":" + std::to_string(port_) +
-                            " answered HTTP " + std::to_string(res->status));
-    }
-    return std::move(res->body);
+  // The bytes of an encoded request are opaque here: never resent.
+  std::string Exchange(const std::string& request) override { return Post(request, Resend::Never); }
+
+  Value Call(const wire::Request& request) override {
+    const Resend resend = IsLookup(request.method) ? Resend::IfUnanswered : Resend::Never;
+    return wire::DecodeResponse(Post(wire::EncodeRequest(request), resend));
   }
 
  private:
+  std::string Post(const std::string& body, Resend resend) {
+    for (int attempt = 1;; ++attempt) {
+      // A kept-alive connection the server closed while idle is noticed and
+      // replaced by httplib before sending; one that breaks under the request
+      // ends in a read or write error.
+      const bool kept_alive = client_.is_socket_open() != 0;
+      const auto started = Clock::now();
+      auto res = client_.Post("/call", headers_, body, "application/json");
+      if (res) {
+        if (res->status != 200 && res->body.empty())
+          throw ConnectionError("the translation server at " + Where() + " answered HTTP " +
+                                std::to_string(res->status));
+        return std::move(res->body);
+      }
+      const httplib::Error error = res.error();
+      const auto took = Clock::now() - started;
+      const bool broke_unanswered = (error == httplib::Error::Read || error == httplib::Error::Write) &&
+                                    kept_alive && took < options_.read_timeout;
+      if (attempt == 1 && resend == Resend::IfUnanswered && broke_unanswered) continue;
+      throw ConnectionError(Describe(error, took));
+    }
+  }
+
+  std::string Where() const { return host_ + ":" + std::to_string(port_); }
+
+  std::string Describe(httplib::Error error, Clock::duration took) const {
+    switch (error) {
+      case httplib::Error::Connection:
+        return "cannot reach the translation server at " + Where() + ": no connection could be made";
+      case httplib::Error::ConnectionTimeout:
+        return "cannot reach the translation server at " + Where() + ": no connection within " +
+               std::to_string(options_.connect_timeout.count()) + " ms";
+      case httplib::Error::Read:
+      case httplib::Error::Write:
+        if (took >= options_.read_timeout)
+          return "the translation server at " + Where() + " did not answer within " +
+                 std::to_string(options_.read_timeout.count()) + " ms";
+        return "lost the connection to the translation server at " + Where() +
+               " before its answer (the server stopped or closed the connection)";
+      default:
+        return "cannot reach the translation server at " + Where() + ": " + httplib::to_string(error);
+    }
+  }
+
   std::string host_;
   int port_;
   HttpOptions options_;
@@ -69,12 +120,76 @@ std::mutex g_factory_mutex;
 TransportFactory g_factory;
 
 std::unique_ptr<Transport> DefaultFactory(const std::string& host, int port) {
-  HttpOptions options;
-  if (const char* t = std::getenv("TRD_TOKEN")) options.token = t;
-  return MakeHttpTransport(host, port, options);
+  return MakeHttpTransport(host, port, HttpOptionsFromEnvironment());
+}
+
+std::chrono::milliseconds MillisecondsFromEnvironment(const char* name, std::chrono::milliseconds fallback) {
+  const char* env = std::getenv(name);
+  if (!env || !*env) return fallback;
+  std::string_view s = env;
+  long long ms = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), ms);
+  if (ec != std::errc() || end != s.data() + s.size() || ms < 1 || ms > 86'400'000)
+    throw Error(std::string(name) + " must be a whole number of milliseconds from 1 to 86400000, not \"" + env +
+                "\"");
+  return std::chrono::milliseconds(ms);
 }
 
 }  // namespace
+
+HttpOptions HttpOptionsFromEnvironment() {
+  HttpOptions options;
+  options.connect_timeout = MillisecondsFromEnvironment("TRD_CONNECT_TIMEOUT_MS", options.connect_timeout);
+  options.read_timeout = MillisecondsFromEnvironment("TRD_READ_TIMEOUT_MS", options.read_timeout);
+  if (const char* t = std::getenv("TRD_TOKEN"); t && *t) {
+    options.token = t;
+  } else if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) {
+    options.token = ReadTokenFile(f);
+  }
+  return options;
+}
+
+std::string ReadTokenFile(const std::string& path, bool* too_open) {
+  const std::string what = "the token file " + path;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error("cannot open " + what + ": " + std::strerror(errno));
+  struct stat st {};
+  std::string token;
+  int read_errno = 0;
+  if (fstat(fd, &st) != 0) {
+    read_errno = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Error(what + " is not a regular file");
+  } else {
+    char buf[4096];
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n > 0) {
+        token.append(buf, std::size_t(n));
+        if (token.size() > 64 * 1024) break;
+      } else if (n == 0 || errno != EINTR) {
+        if (n < 0) read_errno = errno;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (read_errno != 0) throw Error("cannot read " + what + ": " + std::strerror(read_errno));
+  if (token.size() > 64 * 1024) throw Error(what + " is larger than 64 KiB; a token is one line");
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
+  if (token.empty()) throw Error(what + " is empty; it must hold the token");
+  for (unsigned char c : token)
+    if (c < 0x20 || c == 0x7f)
+      throw Error(what + " holds a line break or control character inside the token; a token is one line");
+  if (too_open) *too_open = (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+  return token;
+}
+
+bool IsLookup(std::string_view method) {
+  return method.size() >= 3 && (method[0] == 'G' || method[0] == 'g') && (method[1] == 'E' || method[1] == 'e') &&
+         (method[2] == 'T' || method[2] == 't');
+}
 
 std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOptions options) {
   return std::make_unique<HttpTransport>(std::move(host), port, std::move(options));

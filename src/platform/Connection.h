@@ -11,6 +11,17 @@
 // Call() returns the server's result; a failure answered by the server comes
 // back as a ServerFailure value for the result check to raise. A transport
 // failure (refused, timed out, broken) raises ConnectionError.
+//
+// Resending: a request is sent a second time (once, on a fresh connection)
+// only when it is a look-up (a method whose name starts with "Get", ASCII
+// case ignored: those only read) that went out on a kept-alive connection
+// which broke before any answer came back, quicker than the read timeout: the
+// server was restarted or closed the idle connection. A method that changes
+// data (Set..., UpdateRelDfm) is never resent, because a connection that
+// breaks after the request went out cannot tell whether the server applied
+// it; the caller gets ConnectionError and decides. (A connection the server
+// closed while idle is noticed before sending and replaced, so it costs no
+// failure either way.)
 #pragma once
 
 #include <chrono>
@@ -45,9 +56,30 @@ std::unique_ptr<Transport> MakeValueTransport(ValueHandler handler);
 
 struct HttpOptions {
   std::chrono::milliseconds connect_timeout{3000};
-  std::chrono::milliseconds read_timeout{30000};
+  std::chrono::milliseconds read_timeout{30000};  // also the write timeout
   std::string token;  // sent as the X-Trd-Token header when not empty
 };
+
+// The options of the default transport, from the environment:
+//   TRD_TOKEN               the token; when unset or empty,
+//   TRD_TOKEN_FILE          a file holding it (see ReadTokenFile);
+//   TRD_CONNECT_TIMEOUT_MS  connect timeout in milliseconds (default 3000);
+//   TRD_READ_TIMEOUT_MS     read and write timeout in milliseconds (default
+//                           30000).
+// Throws Error for a timeout that is not a whole number from 1 to 86400000
+// or a token file that cannot be used.
+HttpOptions HttpOptionsFromEnvironment();
+
+// The shared secret held in the file at `path`: its bytes without the line
+// break(s) at the end. Throws Error naming the file when it cannot be read or
+// holds nothing else, or when the token holds a control character (it goes
+// into an HTTP header). `too_open` (when given) is set when the file grants
+// anything to its group or to others (mode & 077).
+std::string ReadTokenFile(const std::string& path, bool* too_open = nullptr);
+
+// Whether `method` only reads (its name starts with "Get"), so that sending it
+// twice cannot change anything.
+bool IsLookup(std::string_view method);
 
 // HTTP/1.1 POST /call on one kept-alive connection, TCP_NODELAY on.
 std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOptions options = {});
@@ -59,7 +91,7 @@ std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler);
 
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, int port)>;
 // Replaces the process-wide factory (the default makes HTTP transports with
-// the token of TRD_TOKEN). Pass nullptr to restore the default.
+// HttpOptionsFromEnvironment()). Pass nullptr to restore the default.
 void SetTransportFactory(TransportFactory factory);
 
 class Connection {

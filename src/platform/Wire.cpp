@@ -10,6 +10,11 @@ using json = nlohmann::json;
 
 namespace {
 
+// Bounds on what one message may declare, far above any method or table
+// (9 arguments, 10 columns at most) and checked before anything is decoded,
+// so that a hostile request is refused rather than expanded in memory.
+constexpr std::size_t kMaxArguments = 64;
+constexpr std::size_t kMaxFields = 1024;
 
 [[noreturn]] void Bad(const std::string& what) { throw ProtocolError("malformed message: " + what); }
 
@@ -35,6 +40,8 @@ json FieldsToJson(const std::vector<FieldDef>& fields) {
 
 std::vector<FieldDef> FieldsFromJson(const json& j) {
   if (!j.is_array()) Bad("\"fields\" is not an array");
+  if (j.size() > kMaxFields)
+    Bad(std::to_string(j.size()) + " field definitions; at most " + std::to_string(kMaxFields) + " are accepted");
   std::vector<FieldDef> out;
   out.reserve(j.size());
   for (const auto& f : j) {
@@ -231,6 +238,9 @@ Request DecodeRequest(std::string_view body) {
   const json& a = Member(j, "args", "request");
   if (!m.is_string() || !me.is_string()) Bad("module and method must be text");
   if (!a.is_array()) Bad("\"args\" is not an array");
+  if (a.size() > kMaxArguments)
+    Bad("the request has " + std::to_string(a.size()) + " arguments; at most " + std::to_string(kMaxArguments) +
+        " are accepted");
   Request r{m.get<std::string>(), me.get<std::string>(), {}};
   r.args.reserve(a.size());
   for (const auto& x : a) r.args.push_back(FromJson(x));

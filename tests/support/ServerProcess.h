@@ -4,9 +4,10 @@
 //   trd::Connection conn("x", "Trd00200.rdmLeituraDfm");
 //   conn.host = server.Host(); conn.port = server.Port();
 //
-// The constructor starts `TRD_EXE serve --db DB --listen 127.0.0.1:0` (the
-// executable path comes from the TRD_EXE macro unless given), reads its
-// "listening on http://HOST:PORT" line and returns once the server listens;
+// The constructor starts `TRD_EXE serve --db DB --listen 127.0.0.1:0` (or the
+// options' address; the executable path comes from the TRD_EXE macro unless
+// given), reads its "listening on http://HOST:PORT" line and returns once the
+// server listens;
 // it throws std::runtime_error when the child does not announce itself in
 // time. Without a database path the server gets a fresh SQLite file in a
 // private temporary directory, removed again by the destructor. The destructor
@@ -37,6 +38,7 @@ namespace trd::test {
 struct ServerProcessOptions {
   std::string exe;            // empty: TRD_EXE
   std::string db;             // empty: a fresh file in a private temp directory
+  std::string listen = "127.0.0.1:0";  // a fixed port brings a server back where it was
   std::vector<std::string> extra_args;  // appended to the command line
   std::chrono::milliseconds start_timeout{10000};
 };
@@ -57,7 +59,7 @@ class ServerProcess {
       db_ = (std::filesystem::path(temp_dir_) / "trd.sqlite").string();
     }
 
-    std::vector<std::string> args{exe, "serve", "--db", db_, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args{exe, "serve", "--db", db_, "--listen", options.listen};
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
