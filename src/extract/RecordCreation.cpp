@@ -59,6 +59,11 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
   store::Lookup(
       st.cdsVerificaProp, st.NetTradRelDfm, "GetVerProp",
       {ctx.program_code, ctx.form_name, ctx.component_name, ctx.property_name, number, lang});
+  if (store::HoldsSourceText(st.cdsVerificaProp, value)) {  // stored meanwhile by another client
+    ++st.stats.already_stored;
+    ShowStatus(ctx, text, options.status);
+    return;
+  }
   if (!st.cdsVerificaProp.IsEmpty()) st.cdsVerificaProp.Delete();
 
   ShowStatus(ctx, text, options.status);

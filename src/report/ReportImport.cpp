@@ -167,6 +167,11 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
 
   LookupQuietly(st.cdsVerifiRel, st.netImportRel, "GetVerPropRel",
                 {program, form, name, prop, num, lang});
+  if (store::HoldsSourceText(st.cdsVerifiRel, value)) {  // stored meanwhile by another client
+    ++st.stats.already_stored;
+    ShowStatus(run, path, element, num, property, text);
+    return;
+  }
   if (!st.cdsVerifiRel.IsEmpty()) st.cdsVerifiRel.Delete();
 
   ShowStatus(run, path, element, num, property, text);

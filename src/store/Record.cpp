@@ -1,5 +1,7 @@
 #include "Record.h"
 
+#include "platform/Text.h"
+
 namespace trd::store {
 
 const std::vector<FieldDef>& RecordFields() {
@@ -48,6 +50,11 @@ void PostNewRecord(DataSet& table, const RecordKey& key, std::string_view value)
     throw;
   }
   table.Post();
+}
+
+bool HoldsSourceText(const DataSet& found, std::string_view value) {
+  return !found.IsEmpty() &&
+         text::TrimTrailingBlanks(found.AsString("STAGRVALPROP")) == text::TrimTrailingBlanks(value);
 }
 
 }  // namespace trd::store

@@ -6,6 +6,7 @@
 // tables and connections. Everything runs on one thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ namespace trd::store {
 // (failures are not counted).
 struct RunStats {
   long texts_seen = 0;        // value look-ups (GetPropried, GetPropriedRel)
-  long already_stored = 0;    // look-ups that found the text stored
+  long already_stored = 0;    // look-ups that found the text stored, and inserts
+                              // another client made first (RecordRace)
   long created = 0;           // records sent (SetPropried, SetPropriedRel)
   long replaced = 0;          // older values of a key deleted (SetVerProp, SetVerPropRel)
   long translations_reused = 0;  // translations copied (UpdateRelDfm)
@@ -71,11 +73,36 @@ class Store {
   void Count(std::string_view method, const Value& result);
 };
 
+// Given a change set the server refused and the failure, returns the answer
+// the sender goes by: the failure itself, null when the change has its effect
+// all the same, or the answer to a resend.
+using SendAnswer = std::function<Value(std::string_view method, const ChangeSet& delta, Value failure)>;
+
 // Sends the change log of `table` through `method` on `connection` as one
 // change set: nothing when the log is empty; otherwise busy indicator on,
-// call, result check, indicator off, merge. On any failure the indicator is
-// hidden, the log discarded (the change undone) and the failure rethrown.
-void SendChanges(DataSet& table, Connection& connection, std::string_view method);
+// call, result check, indicator off, merge. A failure answered goes through
+// `answer` (when given) before the result check. On any failure left the
+// indicator is hidden, the log discarded (the change undone) and the failure
+// rethrown.
+void SendChanges(DataSet& table, Connection& connection, std::string_view method,
+                 const SendAnswer& answer = nullptr);
+
+// Several clients harvesting at once race on the same keys: between one
+// client's look-ups and its change, another may store, replace or delete the
+// record of the key. For the record tables' sends (one record each) this
+// takes as sent the outcomes of such a race that leave the table as the
+// change meant to, and nothing else:
+//   - a delete of a record that is gone (no record of key);
+//   - an insert of a key that holds a record (duplicate key): the record is
+//     read again with `by_key` (GetVerProp or GetVerPropRel) on `connection`;
+//     if it holds the same source text (trailing blanks ignored) the insert
+//     counts as stored (stats.already_stored); if the key holds nothing any
+//     more (another client is replacing it) the insert is sent again, up to
+//     8 sends in all; a different text stays a failure (two runs storing
+//     different texts under one key: the later one is told).
+// A change set of several changes is never taken as sent: the server rolled
+// all of it back.
+SendAnswer RecordRace(Connection& connection, std::string by_key, RunStats& stats);
 
 // A look-up: closes `table`, calls `method` with `args`, passes the result
 // through the result check and loads the returned data packet into `table`.

@@ -1,0 +1,139 @@
+// Two clients storing the same key at once, against the real server code in
+// process: the record tables' sends take as sent exactly the lost races that
+// leave the table as the change meant to, and nothing else.
+#include <gtest/gtest.h>
+
+#include "platform/Connection.h"
+#include "platform/Wire.h"
+#include "server/Service.h"
+#include "store/Record.h"
+#include "store/Store.h"
+
+namespace trd::store {
+namespace {
+
+const RecordKey kKey{"CADASTRO", "FRMCADASTRO", "BTNSALVAR", "Caption", 0, "POR"};
+
+class RecordRace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetTransportFactory([this](const std::string&, int) { return MakeInProcessTransport(service->Handler()); });
+    mine.OpenConnections();
+    theirs.OpenConnections();
+    mine.cdsPropProp.CreateDataSet();
+    theirs.cdsPropProp.CreateDataSet();
+  }
+  void TearDown() override { SetTransportFactory(nullptr); }
+
+  // The records of the key, as the server holds them.
+  std::vector<std::string> SourcesOfKey() {
+    Value v = service->Call(
+        server::kModuleForms, "GetVerProp",
+        std::vector<Value>{kKey.program, kKey.form, kKey.component, kKey.property, std::string("0"), kKey.language});
+    std::vector<std::string> out;
+    const Packet& p = std::get<Packet>(v);
+    for (const Row& r : p.rows) out.push_back(std::get<std::string>(r[std::size_t(p.FieldIndex("STAGRVALPROP"))]));
+    return out;
+  }
+
+  // The key's record as a client looked it up before changing it.
+  void LookUp(Store& s) {
+    Lookup(s.cdsVerificaProp, s.NetTradRelDfm, "GetVerProp",
+           {kKey.program, kKey.form, kKey.component, kKey.property, std::string("0"), kKey.language});
+  }
+
+  std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
+  Store mine;
+  Store theirs;
+};
+
+TEST_F(RecordRace, InsertOfTheSameTextStoredMeanwhileCountsAsStored) {
+  PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
+  PostNewRecord(mine.cdsPropProp, kKey, "Salvar  ");  // trailing blanks compare equal
+  EXPECT_EQ(mine.stats.created, 0);
+  EXPECT_EQ(mine.stats.already_stored, 1);
+  EXPECT_EQ(mine.cdsPropProp.ChangeCount(), 0);  // settled like a sent row
+  EXPECT_EQ(mine.cdsPropProp.RecordCount(), 1);
+  EXPECT_EQ(SourcesOfKey(), std::vector<std::string>{"Salvar"});
+}
+
+TEST_F(RecordRace, InsertOverAnotherTextStoredMeanwhileStaysAFailure) {
+  PostNewRecord(theirs.cdsPropProp, kKey, "Gravar");
+  try {
+    PostNewRecord(mine.cdsPropProp, kKey, "Salvar");
+    ADD_FAILURE() << "the insert over another text went through";
+  } catch (const ServerError& e) {
+    EXPECT_NE(std::string(e.what()).find("duplicate key"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(mine.stats.already_stored, 0);
+  EXPECT_EQ(mine.cdsPropProp.RecordCount(), 0);  // undone locally
+  EXPECT_EQ(SourcesOfKey(), std::vector<std::string>{"Gravar"});
+}
+
+TEST_F(RecordRace, DeleteOfARecordDeletedMeanwhileIsDone) {
+  PostNewRecord(theirs.cdsPropProp, kKey, "Texto antigo");
+  LookUp(mine);
+  LookUp(theirs);
+  theirs.cdsVerificaProp.Delete();
+  EXPECT_NO_THROW(mine.cdsVerificaProp.Delete());
+  EXPECT_EQ(mine.cdsVerificaProp.ChangeCount(), 0);
+  EXPECT_EQ(mine.stats.replaced, 0);  // the other client replaced it
+  EXPECT_TRUE(SourcesOfKey().empty());
+
+  // Both then insert the same new text: one stores it, the other finds it.
+  PostNewRecord(theirs.cdsPropProp, kKey, "Texto novo");
+  PostNewRecord(mine.cdsPropProp, kKey, "Texto novo");
+  EXPECT_EQ(mine.stats.created, 0);
+  EXPECT_EQ(mine.stats.already_stored, 1);
+  EXPECT_EQ(SourcesOfKey(), std::vector<std::string>{"Texto novo"});
+}
+
+TEST_F(RecordRace, ChangeSetOfSeveralChangesIsNeverTakenAsSent) {
+  PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
+  DataSet table("lote", RecordFields());  // no send handler: both rows go in one change set
+  table.CreateDataSet();
+  RecordKey other = kKey;
+  other.component = "BTNCANCELAR";
+  PostNewRecord(table, other, "Cancelar");
+  PostNewRecord(table, kKey, "Salvar");
+  EXPECT_THROW(SendChanges(table, mine.NetTradRelDfm, "SetPropried",
+                           store::RecordRace(mine.NetTradRelDfm, "GetVerProp", mine.stats)),
+               ServerError);
+  EXPECT_EQ(table.RecordCount(), 0);
+}
+
+// The key is emptied again between the refused insert and the re-read (a
+// third client replacing it): the insert is sent again, a bounded number of
+// times.
+TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever) {
+  for (int refusals : {1, 8}) {
+    SCOPED_TRACE(std::to_string(refusals) + " refusals");
+    int inserts = 0;
+    SetTransportFactory([&](const std::string&, int) {
+      return MakeValueTransport([&](const wire::Request& r) -> Value {
+        if (r.method == "GetVerProp") return Packet{RecordFields(), {}};
+        if (r.method != "SetPropried") return std::monostate{};
+        if (++inserts <= refusals)
+          return ServerFailure{
+              "Trd00200.rdmLeituraDfm.SetPropried: change 1 of 1 (insert): duplicate key: "
+              "TRDPROPRIEDADE has a record of key (...) already"};
+        return std::monostate{};
+      });
+    });
+    Store store;
+    store.OpenConnections();
+    store.cdsPropProp.CreateDataSet();
+    if (refusals < 8) {
+      EXPECT_NO_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"));
+      EXPECT_EQ(inserts, refusals + 1);
+      EXPECT_EQ(store.stats.created, 1);
+    } else {
+      EXPECT_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"), ServerError);
+      EXPECT_EQ(inserts, 8);
+    }
+    SetTransportFactory(nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace trd::store
