@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test bench screenshot clean
+.PHONY: all deps configure build run test bench screenshot clean fuzz test-sanitize
 
 all: build
 
@@ -23,14 +23,42 @@ run: build
 
 # The tests run against a throwaway PostgreSQL cluster of their own as well
 # as SQLite (scripts/with-postgres starts it and always stops it).
+# In CI (CI set) or with TRD_SANITIZE=1 the whole suite then runs once more
+# under the sanitizers (test-sanitize).
 test: build
 	cd $(BUILD) && ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
+	@if [ -n "$${CI:-}" ] || [ "$${TRD_SANITIZE:-}" = 1 ]; then $(MAKE) --no-print-directory test-sanitize; fi
 
 bench: deps
 	@TRD_DEPS_EXTRA=1 scripts/install-deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRD_BENCH=ON
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@echo "benchmarks built in $(BUILD)-bench/bench"
+
+# libFuzzer targets (fuzz/, docs/fuzzing.md): a clang build in $(BUILD)-fuzz,
+# then each target for FUZZ_SECONDS; new inputs go to $(BUILD)-fuzz/corpus,
+# crashes to $(BUILD)-fuzz/crashes. A crash fails the run.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@TRD_DEPS_FUZZ=1 scripts/install-deps
+	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DTRD_FUZZ=ON -DTRD_GUI=OFF -DTRD_TESTS=OFF
+	cmake --build $(BUILD)-fuzz --target fuzzers -j $(JOBS)
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run $(BUILD)-fuzz
+
+# Everything, tests included, with AddressSanitizer and UBSan (gcc), in
+# $(BUILD)-asan; then the whole test suite as `make test` runs it, leak
+# detection included (the screen tests under the offscreen platform report no
+# leak from Qt, so nothing is suppressed). The options apply to the build
+# too: it runs the test programs to list their tests.
+SANITIZE_FLAGS = -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+SANITIZE_ENV = ASAN_OPTIONS=detect_stack_use_after_return=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="-O1 -g $(SANITIZE_FLAGS)"
+	$(SANITIZE_ENV) cmake --build $(BUILD)-asan -j $(JOBS)
+	cd $(BUILD)-asan && $(SANITIZE_ENV) ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
 
 # docs/screenshot.png: the harvesting screen in trd-client under Xvfb.
 screenshot: deps configure

@@ -70,7 +70,9 @@ bool LooksBinary(std::string_view bytes);
 // whose text has no Windows-1252 form is written as WString, a String longer
 // than 255 bytes as LString. An integer is written in its kind when it fits,
 // else in the narrowest kind that does. Names and identifiers longer than 255
-// bytes, and Null as a list element, raise FormatError "<file_name>: <what>".
+// bytes, class names of 240 bytes or more (their length byte would read as an
+// object prefix), and Null as a list element, raise FormatError
+// "<file_name>: <what>".
 class BinaryWriter final : public FormSink {
  public:
   BinaryWriter(std::string& out, std::string_view file_name);

@@ -80,8 +80,12 @@ class StreamReader {
   // Windows-1252 (streams written by 8-bit tools). They must be words that
   // form text can hold: letters (any non-ASCII character counts as one),
   // digits, "_" and "." (dotted paths), not starting with a digit or a dot
-  // unless `kind` allows a leading digit (set elements). A name breaking
-  // this is a sign of a damaged stream.
+  // unless `kind` allows a leading digit (set elements), and every "." joins
+  // two words: it is followed by a byte that may start a name, as the text
+  // reader's dotted names require ("Font.Name", never "Caption.", "a..b" or
+  // "Font.1"). A set element starting with a digit is a number in form text,
+  // so it is all digits and fits a 64-bit integer (at most 18 digits here).
+  // A name breaking this is a sign of a damaged stream.
   enum class NameKind { Word, Element };
   std::string_view Name(const char* what, std::string& scratch, NameKind kind = NameKind::Word) {
     std::size_t at = pos_;
@@ -93,6 +97,12 @@ class StreamReader {
     for (std::size_t i = 1; i < raw.size(); ++i) {
       follow &= kNameBytes[p[i]];
       high |= p[i];
+      if (p[i] == '.' && (i + 1 == raw.size() || !(kNameBytes[p[i + 1]] & kStart))) follow = 0;
+    }
+    if (ok && (kNameBytes[p[0]] & kDigit)) {
+      bool number = raw.size() <= 18;
+      for (unsigned char c : raw) number = number && c >= '0' && c <= '9';
+      if (!number) ok = 0;
     }
     if (!ok || !follow) Fail(at, std::string("invalid ") + what);
     if ((high & 0x80) && !text::IsValidUtf8(raw)) {
@@ -133,6 +143,10 @@ class StreamReader {
     std::optional<std::int32_t> position;
     if (flags & 2) position = SmallInteger("child position");
     if (Peek("class name") == 0) Fail(pos_, "object without a class name");
+    // A length byte of F0 or more reads as an object prefix where no prefix
+    // was written, so no writer can store a class name that long: a second
+    // prefix is damage.
+    if (Peek("class name") >= 0xF0) Fail(pos_, "invalid class name");
     std::string_view class_name = Name("class name", class_scratch_);
     std::string_view name = Name("object name", name_scratch_);
     ObjectKind kind = (flags & 1)   ? ObjectKind::Inherited

@@ -76,6 +76,10 @@ void BinaryWriter::BeginObject(ObjectKind kind, std::string_view class_name, std
   if (flags) out_ += static_cast<char>(0xF0 | flags);
   if (position) Integer(*position);
   if (class_name.empty()) Fail("object without a class name");
+  // The class name's length byte must stay below F0, which starts an object
+  // prefix: the reader would take a longer name's length for flags.
+  if (class_name.size() >= 0xF0)
+    Fail("class name longer than 239 bytes: " + std::string(class_name.substr(0, 40)) + "...");
   Short(class_name, "class name");
   Short(name, "object name");
   open_.push_back(Open::ObjectProperties);

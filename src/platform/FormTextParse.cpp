@@ -1,6 +1,7 @@
 // Reading form text: decoding the file's bytes and parsing the tokens.
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "Errors.h"
@@ -305,10 +306,18 @@ class TextParser {
         return;
       case Tok::Real:
         if (real_kind_ == ValueKind::Currency) {
+          // Currency is a 64-bit count written with 15 significant digits,
+          // so the ends of its range come out as +-9.22337203685478E18, a
+          // little beyond them: such a text reads as the end it stands for.
+          constexpr long double kShownEnd = 9.22337203685478e18L;
+          constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+          constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
           long double v = std::round(real_);
-          if (!(v >= -9.2233720368547758e18L && v < 9.2233720368547758e18L))
-            Fail("currency out of range");
-          sink_.IntegerValue(ValueKind::Currency, static_cast<std::int64_t>(v));
+          if (!(v >= -kShownEnd && v <= kShownEnd)) Fail("currency out of range");
+          sink_.IntegerValue(ValueKind::Currency,
+                             v <= static_cast<long double>(kMin)   ? kMin
+                             : v >= static_cast<long double>(kMax) ? kMax
+                                                                   : static_cast<std::int64_t>(v));
         } else if (real_kind_ == ValueKind::Single) {
           sink_.RealValue(real_kind_, static_cast<float>(real_));
         } else if (real_kind_ == ValueKind::Date) {

@@ -282,9 +282,22 @@ void TextWriter::AppendString(std::string_view s) {
   --level_;
 }
 
+// Form text reads False, True, nil and Null in any letter case as those
+// values; binary streams may hold them as identifiers too (some converters
+// write "Null" so). Such an identifier is written in the keyword's own
+// spelling, which is how it reads back, so the canonical text of a stream is
+// also the canonical text of the stream made from that text.
+namespace {
+std::string_view KeywordSpelling(std::string_view ident) {
+  for (ValueKind k : {ValueKind::False, ValueKind::True, ValueKind::Nil, ValueKind::Null})
+    if (text::EqualsIgnoreCase(ident, KeywordText(k))) return KeywordText(k);
+  return ident;
+}
+}  // namespace
+
 void TextWriter::IdentValue(ValueKind kind, std::string_view text) {
   BeforeValue();
-  line_ += kind == ValueKind::Ident ? text : KeywordText(kind);
+  line_ += kind == ValueKind::Ident ? KeywordSpelling(text) : KeywordText(kind);
   AfterValue();
 }
 

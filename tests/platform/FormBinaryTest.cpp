@@ -283,6 +283,66 @@ TEST(FormBinary, NamesMustBeWords) {
                FormatError);
 }
 
+// A name the binary reader takes must come back from the text the writer
+// makes of it: a dot joins two words, and a set element starting with a
+// digit is an integer in text. Found by fuzzing: a report whose property
+// "Captio." loaded but whose report text could not be read back.
+TEST(FormBinary, NamesAreThoseFormTextReadsBack) {
+  auto stream = [](const std::string& props) {
+    return "TPF0" + Short("TF") + Short("F") + props + Bytes({0, 0});
+  };
+  for (const char* name : {"Captio.", "a..b", "Font.1", "Font._x.y2"}) {
+    SCOPED_TRACE(name);
+    const std::string s = stream(Prop(name, Bytes({8})));
+    bool dotted_words = std::string_view(name) == "Font._x.y2";
+    if (!dotted_words) {
+      EXPECT_THROW(ReadComponentStream(s, "f"), FormatError);
+      continue;
+    }
+    std::vector<std::string> lines = ObjectResourceToText(s, "f");
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    EXPECT_EQ(FormTextToBinary(text, ResourceHeader::Without, "t"), s);
+  }
+  auto set = [&](std::initializer_list<std::string> elements) {
+    std::string v = Bytes({11});
+    for (const auto& e : elements) v += Short(e);
+    return stream(Prop("S", v + Bytes({0})));
+  };
+  for (const std::string& bad : {"0a1", "1s", "12.5", "1234567890123456789"})
+    EXPECT_THROW(ReadComponentStream(set({bad}), "f"), FormatError) << bad;
+  // Identifiers spelled like the keywords of form text read back as those
+  // keywords, so they are written in the keywords' spelling (found by
+  // fuzzing: "NulL" came back as "Null"). Some converters write Null so.
+  for (const char* keyword : {"NulL", "true", "FALSE", "Nil", "Nullable"}) {
+    const std::string s = stream(Prop("V", Bytes({7}) + Short(keyword)));
+    const std::vector<std::string> lines = ObjectResourceToText(s, "f");
+    ASSERT_EQ(lines.size(), 3u);
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    EXPECT_EQ(ObjectResourceToText(FormTextToBinary(text, ResourceHeader::Without, "t"), "t"), lines)
+        << keyword;
+  }
+  EXPECT_EQ(ObjectResourceToText(stream(Prop("V", Bytes({7}) + Short("NulL"))), "f")[1],
+            "  V = Null");
+  const std::string numbers = set({"0", "123456789012345678", "a.b"});
+  std::string text;
+  for (const auto& l : ObjectResourceToText(numbers, "f")) text += l + "\n";
+  EXPECT_EQ(FormTextToBinary(text, ResourceHeader::Without, "t"), numbers);
+}
+
+// A class name's length byte of F0 or more is an object prefix where one was
+// already read: no writer makes that, so the stream is damaged.
+TEST(FormBinary, SecondObjectPrefixIsRefused) {
+  const std::string c240(240, 'C');
+  EXPECT_THROW(ReadComponentStream("TPF0" + Bytes({0xF1}) + Short(c240) + Short("") + Bytes({0, 0}), "f"),
+               FormatError);
+  const std::string c239(239, 'C');
+  EXPECT_EQ(ReadComponentStream("TPF0" + Bytes({0xF1}) + Short(c239) + Short("") + Bytes({0, 0}), "f")
+                .class_name,
+            c239);
+}
+
 TEST(FormBinary, ErrorsNameTheFileAndTheFileOffset) {
   std::string stream = "TPF0" + Short("TF") + Short("") + Prop("P", Bytes({105})) + Bytes({0, 0});
   std::string file = WrapInResource(stream, "TF");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <string>
 #include <vector>
 
@@ -280,6 +282,27 @@ TEST(FormText, NumbersAreWrittenLikeTheClassicWriter) {
   EXPECT_EQ(general(0), "0");
 }
 
+// Currency shows 15 significant digits, so the ends of its 64-bit range are
+// written a little beyond them; reading that text gives the ends back, and
+// the text is a fixed point. Found by fuzzing: the text of a binary file
+// holding the smallest currency could not be read back.
+TEST(FormText, CurrencyAtTheEndsOfItsRangeComesBack) {
+  for (std::int64_t v : {std::numeric_limits<std::int64_t>::min(),
+                         std::numeric_limits<std::int64_t>::max()}) {
+    FormObject f;
+    f.class_name = "TF";
+    f.properties.push_back(Property{"Price", Value::Currency(v)});
+    const std::vector<std::string> text = FormToText(f);
+    ASSERT_EQ(text.size(), 3u);
+    EXPECT_EQ(text[1], v < 0 ? "  Price = -9.22337203685478E18c" : "  Price = 9.22337203685478E18c");
+    std::string joined;
+    for (const auto& l : text) joined += l + "\n";
+    EXPECT_EQ(ReadForm(joined, "t").Find("Price")->value, Value::Currency(v));
+  }
+  EXPECT_THROW(Convert("object F: TF\n  Price = 9.22337203685479E18c\nend"), FormatError);
+  EXPECT_THROW(Convert("object F: TF\n  Price = -9.2233720368548E18c\nend"), FormatError);
+}
+
 TEST(FormText, DecodesTheFileEncodings) {
   const std::string body = "object F: TF\n  Caption = 'Ação €'\nend\n";
   const std::string want = "  Caption = 'Ação €'";
@@ -361,6 +384,16 @@ TEST(FormText, NamesLongerThanTheBinaryFormatAllowsAreRefused) {
         "object F: " + n256 + "\nend", "object F: TF\n  S = [" + n256 + "]\nend"}) {
     EXPECT_THROW(Convert(text), FormatError);
   }
+  // A class name's length byte must stay below F0, the object prefix (found
+  // by fuzzing: a 240-byte class name was written, then read as a prefix).
+  const std::string c239(239, 'C'), c240(240, 'C');
+  EXPECT_EQ(Convert(FormTextToBinary("object F: " + c239 + "\nend", ResourceHeader::With, "t"))[0],
+            "object F: " + c239);
+  EXPECT_THROW(FormTextToBinary("object F: " + c240 + "\nend", ResourceHeader::With, "t"),
+               FormatError);
+  EXPECT_THROW(FormTextToBinary("object F: TF\n  inherited " + c240 + "\n  end\nend",
+                                ResourceHeader::Without, "t"),
+               FormatError);
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+// The form-file scanner over the lines of one form file, as the import runs
+// it: the file converted to canonical form text first (binary or text form
+// file), and also the raw lines of the input as they stand, which reach the
+// scanner's own readers (values over several lines, string lists,
+// collections) in shapes the canonical writer never produces.
+//
+// The scanner talks to the real translation server in process on an
+// in-memory database that stores nothing: the methods that change data are
+// answered with success without reaching the service, so every look-up finds
+// nothing, each input starts from the same empty table and memory stays flat
+// over millions of runs.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "FuzzSupport.h"
+#include "extract/FormScanner.h"
+#include "platform/Connection.h"
+#include "platform/Errors.h"
+#include "platform/FormStream.h"
+#include "platform/Text.h"
+#include "platform/Wire.h"
+#include "server/Service.h"
+#include "store/Store.h"
+
+using namespace trd;
+
+namespace {
+
+struct Harness {
+  Harness() {
+    SetTransportFactory([this](const std::string&, int) {
+      return MakeInProcessTransport([this](std::string_view body) -> std::string {
+        wire::Request r = wire::DecodeRequest(body);
+        if (text::StartsWithIgnoreCase(r.method, "Set") ||
+            text::EqualsIgnoreCase(r.method, "UpdateRelDfm"))
+          return wire::EncodeResult(Value());
+        return service->Handle(body);
+      });
+    });
+  }
+
+  void Scan(const std::vector<std::string>& lines) {
+    store::Store store;
+    store.cdsPropProp.CreateDataSet();
+    extract::ScanEnvironment env{store, cancel, "POR", dates, [](const std::string&) {}, [] {}};
+    extract::Import(env, lines, extract::ProgramCode("Cli/Src/Fuzz.dfm"));
+  }
+
+  std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
+  bool cancel = false;
+  DateTimeText dates;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Harness harness;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  std::vector<std::string> canonical;
+  bool converted = true;
+  try {
+    canonical = form::ObjectResourceToText(bytes, "fuzz.dfm");
+  } catch (const FormatError&) {
+    converted = false;
+  }
+  // What may leave Import: a value announced to continue past the last line
+  // (FormatError) and a call the server refuses (ServerError: a key text
+  // longer than its column, for instance).
+  auto scan = [](const std::vector<std::string>& lines) {
+    try {
+      harness.Scan(lines);
+    } catch (const FormatError&) {
+    } catch (const ServerError&) {
+    }
+  };
+  if (converted) scan(canonical);
+  std::vector<std::string> raw;
+  try {
+    raw = fuzz::SplitLines(form::DecodeFormText(bytes, "fuzz.dfm"));
+  } catch (const FormatError&) {
+    return 0;
+  }
+  scan(raw);
+  return 0;
+}
