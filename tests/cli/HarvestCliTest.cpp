@@ -11,6 +11,7 @@
 #include "support/ChildProcess.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 namespace {
@@ -23,24 +24,12 @@ const std::string kSamples = std::string(TRD_SOURCE_DIR) + "/samples";
 
 class HarvestCli : public ::testing::Test {
  protected:
-  HarvestCli() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trd-harvest-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    db = (dir_ / "trd.sqlite").string();
-  }
-  ~HarvestCli() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  HarvestCli() : db(dir_.Path("trd.sqlite")) {}
 
   std::string Write(const std::string& relative, const std::string& text) const {
-    auto p = dir_ / "src" / relative;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
+    return dir_.Write("src/" + relative, text);
   }
-  std::string Source() const { return (dir_ / "src").string(); }
+  std::string Source() const { return dir_.Path("src"); }
 
   // Runs `trd harvest ARGS` to its end.
   int Harvest(std::vector<std::string> args) {
@@ -52,13 +41,11 @@ class HarvestCli : public ::testing::Test {
     return status;
   }
 
+  TempTree dir_{"trd-harvest"};  // first: db is made from it
   std::string db;
   int status = -1;
   std::string out;
   std::string err;
-
- private:
-  std::filesystem::path dir_;
 };
 
 std::string Form(const std::string& name, int texts) {

@@ -23,6 +23,7 @@
 #include "support/ServerDatabase.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 namespace {
@@ -33,28 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kForms = "Trd00200.rdmLeituraDfm";
 
-class TempTree {
- public:
-  TempTree() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trd-fault-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  ~TempTree() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string Write(const std::string& relative, const std::string& text) const {
-    auto p = dir_ / relative;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
-  }
-  std::string Path(const std::string& relative = "") const { return (dir_ / relative).string(); }
-
- private:
-  std::filesystem::path dir_;
-};
 
 // A form text file of `texts` labels; every third text repeats one of an
 // earlier form, so that runs also reuse translations.
@@ -136,7 +115,7 @@ int ClosedPort() {
 TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
   constexpr int kFiles = 30;
   constexpr int kTexts = 60;
-  TempTree tree;
+  TempTree tree{"trd-fault"};
   for (int f = 0; f < kFiles; ++f) {
     std::string name = "F" + std::to_string(100 + f);
     tree.Write("Cli/Src/" + name + ".dfm", Form("frm" + name, kTexts));
@@ -298,7 +277,7 @@ TEST_F(Resend, OnlyOnceAndNotOnAFreshConnection) {
 // ---- Unusable database, unreachable or silent server ------------------------
 
 TEST(ServerStart, ADatabaseThatCannotBeUsedEndsTheServerNamingIt) {
-  TempTree tree;
+  TempTree tree{"trd-fault"};
   const std::string not_a_database =
       tree.Write("garbage.sqlite", std::string(4096, 'x') + "this is not a SQLite database file\n");
   const std::string under_a_file = tree.Write("plain-file", "x") + "/sub/trd.sqlite";
@@ -327,7 +306,7 @@ TEST(ClientTimeouts, AServerThatIsDownFailsAtOnceWithItsAddress) {
   EXPECT_THAT(call.err, HasSubstr("cannot reach the translation server at " + where));
   EXPECT_LT(call.took, std::chrono::seconds(5));
 
-  TempTree tree;
+  TempTree tree{"trd-fault"};
   tree.Write("Cli/Src/A.dfm", Form("frmA", 1));
   Outcome harvest = Trd({"harvest", tree.Path(), "--lang", "POR", "--yes", "--server", "http://" + where});
   EXPECT_EQ(harvest.status, 1);

@@ -17,6 +17,7 @@
 #include "support/ServerDatabase.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 namespace {
@@ -30,24 +31,12 @@ const std::string kRefused = "request refused: missing or wrong X-Trd-Token";
 
 class ServeSecurity : public ::testing::Test {
  protected:
-  ServeSecurity() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trd-security-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  ~ServeSecurity() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
   std::string Write(const std::string& relative, const std::string& text, mode_t mode = 0600) const {
-    auto p = dir_ / relative;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
+    std::string p = dir_.Write(relative, text);
     chmod(p.c_str(), mode);
-    return p.string();
+    return p;
   }
-  std::string Path(const std::string& relative) const { return (dir_ / relative).string(); }
+  std::string Path(const std::string& relative) const { return dir_.Path(relative); }
 
   // Runs `trd ARGS` to its end; the test's own token settings are dropped
   // unless `env` sets them.
@@ -68,7 +57,7 @@ class ServeSecurity : public ::testing::Test {
   std::string err;
 
  private:
-  std::filesystem::path dir_;
+  TempTree dir_{"trd-security"};
 };
 
 TEST_F(ServeSecurity, TheTokenFileGuardsCallAndHarvest) {

@@ -23,6 +23,7 @@
 #include "store/Store.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 
@@ -79,32 +80,15 @@ class RecordingHost final : public run::RunHost {
 };
 
 // A temporary source tree, removed with everything in it.
-class SourceTree {
+class SourceTree : public test::TempTree {
  public:
-  SourceTree() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trd-run-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-  }
-  ~SourceTree() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  std::string Root() const { return root_.string(); }
-  std::string Write(const std::string& relative, const std::string& bytes) const {
-    auto p = root_ / relative;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.string();
-  }
+  SourceTree() : TempTree("trd-run") {}
+  std::string Root() const { return Dir().string(); }
   // A copy of the shipped samples.
   void CopySamples() const {
-    std::filesystem::copy(std::filesystem::path(TRD_SOURCE_DIR) / "samples", root_,
+    std::filesystem::copy(std::filesystem::path(TRD_SOURCE_DIR) / "samples", Dir(),
                           std::filesystem::copy_options::recursive);
   }
-
- private:
-  std::filesystem::path root_;
 };
 
 // A form file in text with one object holding the given property lines.

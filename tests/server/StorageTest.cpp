@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "Fixture.h"
+#include "support/TempTree.h"
 #include "server/Arguments.h"
 #include "server/HttpServer.h"
 #include "server/Records.h"
@@ -10,21 +11,10 @@
 namespace trd::server::testing {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "trd-storage-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const char* name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+// A private directory for database files.
+struct TempDir : test::TempTree {
+  TempDir() : TempTree("trd-storage") {}
+  std::string File(const char* name) const { return Path(name); }
 };
 
 TEST(Storage, FileDatabaseKeepsRecordsAndSeedsLanguagesOnce) {
