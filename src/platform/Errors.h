@@ -44,7 +44,7 @@ class ProtocolError : public Error {
   using Error::Error;
 };
 
-// A form or report file is malformed or truncated.
+// A form, report or exchange (PO, XLIFF) file is malformed or truncated.
 class FormatError : public Error {
  public:
   using Error::Error;

@@ -35,6 +35,8 @@ struct RecordKey {
   std::string property;
   double number = 0;
   std::string language;
+
+  friend bool operator==(const RecordKey&, const RecordKey&) = default;
 };
 
 // Inserts a new record into a record staging table, fills it in field order

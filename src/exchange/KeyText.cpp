@@ -1,0 +1,105 @@
+#include "KeyText.h"
+
+#include <array>
+#include <charconv>
+#include <system_error>
+#include <vector>
+
+#include "platform/Text.h"
+
+namespace trd::exchange {
+namespace {
+
+constexpr char kSeparator = '/';
+constexpr char kHex[] = "0123456789ABCDEF";
+
+bool Kept(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+         c == '-' || c == '+';
+}
+
+void AppendField(std::string& out, std::string_view field) {
+  for (char c : field) {
+    if (Kept(c)) {
+      out += c;
+    } else {
+      auto b = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> DecodeField(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    char c = field[i];
+    if (Kept(c)) {
+      out += c;
+      continue;
+    }
+    if (c != '%' || i + 2 >= field.size()) return std::nullopt;
+    int hi = HexValue(field[i + 1]);
+    int lo = HexValue(field[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  if (!text::IsValidUtf8(out)) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+std::string KeyText(const store::RecordKey& key) {
+  std::array<char, 32> number{};
+  auto [end, ec] = std::to_chars(number.data(), number.data() + number.size(), key.number);
+  std::string out;
+  for (std::string_view field : {std::string_view(key.program), std::string_view(key.form),
+                                 std::string_view(key.component), std::string_view(key.property)}) {
+    AppendField(out, field);
+    out += kSeparator;
+  }
+  out.append(number.data(), end);
+  out += kSeparator;
+  AppendField(out, key.language);
+  return out;
+}
+
+std::optional<store::RecordKey> ParseKeyText(std::string_view text) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    std::size_t slash = text.find(kSeparator, start);
+    fields.push_back(text.substr(start, slash - start));
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  if (fields.size() != 6) return std::nullopt;
+  std::array<std::string, 5> names;
+  for (std::size_t i = 0, at = 0; i < fields.size(); ++i) {
+    if (i == 4) continue;
+    auto decoded = DecodeField(fields[i]);
+    if (!decoded) return std::nullopt;
+    names[at++] = std::move(*decoded);
+  }
+  store::RecordKey key;
+  std::string_view n = fields[4];
+  auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), key.number);
+  if (n.empty() || ec != std::errc() || end != n.data() + n.size()) return std::nullopt;
+  key.program = std::move(names[0]);
+  key.form = std::move(names[1]);
+  key.component = std::move(names[2]);
+  key.property = std::move(names[3]);
+  key.language = std::move(names[4]);
+  return key;
+}
+
+}  // namespace trd::exchange

@@ -1,0 +1,62 @@
+#include "Unit.h"
+
+#include <openssl/evp.h>
+
+#include "KeyText.h"
+#include "platform/Errors.h"
+
+namespace trd::exchange {
+namespace {
+
+constexpr std::size_t kIdHexDigits = 24;
+
+std::string HexDigest(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+    throw Error("cannot compute a SHA-256 digest for a unit id");
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < size && out.size() < kIdHexDigits; ++i) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 15];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string StableId(const Unit& unit) {
+  if (unit.context) return "k" + HexDigest(KeyText(*unit.context));
+  return "t" + HexDigest(unit.source);
+}
+
+std::string IdOf(const Unit& unit) { return unit.id.empty() ? StableId(unit) : unit.id; }
+
+Unit UnitForText(std::string source, std::vector<store::RecordKey> keys,
+                 const std::vector<std::string>& translations) {
+  Unit u;
+  u.source = std::move(source);
+  u.keys = std::move(keys);
+  if (!translations.empty()) {
+    u.translation = translations.front();
+    u.state = translations.size() == 1 ? State::Translated : State::NeedsReview;
+  }
+  u.id = StableId(u);
+  return u;
+}
+
+Unit UnitForRecord(store::RecordKey key, std::string source, std::optional<std::string> translation) {
+  Unit u;
+  u.source = std::move(source);
+  u.state = translation ? State::Translated : State::NeedsTranslation;
+  u.translation = std::move(translation);
+  u.keys = {key};
+  u.context = std::move(key);
+  u.id = StableId(u);
+  return u;
+}
+
+bool Importable(const Unit& unit) { return unit.state == State::Translated && unit.translation.has_value(); }
+
+}  // namespace trd::exchange
