@@ -156,6 +156,13 @@ class EntryReader {
 FileInfo ReadPo(const std::filesystem::path& file, const UnitSink& sink) {
   const std::string path = file.string();
   RequireReadableFile(path);
+  // gettext takes a byte-order mark for a syntax error; say what it is.
+  char head[3] = {};
+  std::ifstream(path, std::ios::binary).read(head, 3);
+  if (std::string_view(head, 3) == "\xEF\xBB\xBF")
+    throw Malformed(
+        path, 1,
+        "the file begins with a byte-order mark, which gettext does not read: save it as UTF-8 without BOM");
   po::PoFile po;
   {
     po::GettextCall call(po::Operation::Read);

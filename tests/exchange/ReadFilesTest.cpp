@@ -55,6 +55,8 @@ TEST_F(ReadFiles, MalformedPoNamesTheLine) {
   EXPECT_THAT(Refusal("f.po", kPoHeader + entry + "msgid \"Sa\xFFir\"\nmsgstr \"Exit\"\n"),
               StartsWith(":10: invalid multibyte sequence"));
   EXPECT_THAT(Refusal("g.po", kPoHeader + entry + entry), StartsWith(":11: duplicate message definition"));
+  EXPECT_THAT(Refusal("h.po", "\xEF\xBB\xBF" + std::string(kPoHeader) + entry),
+              StartsWith(":1: the file begins with a byte-order mark"));
 }
 
 constexpr char kXliffHead[] =
