@@ -13,11 +13,9 @@
 // object per line with the keys CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
 // NMPROPRIEDADE, NRVALORPROP (integer), IDSITTRADUCAO, STVALORPROP,
 // STAGRVALPROP, IDIDIOMA, DTULTATUTRAD (ISO 8601), in this order.
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
 #include "server/Service.h"
 #include "store/Store.h"
 
@@ -37,15 +36,6 @@ struct ExtractOptions {
   std::string language = "POR";
   std::vector<std::string> files;
 };
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("cannot open the file");
-  std::ostringstream data;
-  data << in.rdbuf();
-  if (in.bad()) throw Error("cannot read the file");
-  return std::move(data).str();
-}
 
 nlohmann::ordered_json Text(const FieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
@@ -100,7 +90,7 @@ int RunExtract(const ExtractOptions& options) {
   int status = 0;
   for (const std::string& path : options.files) {
     try {
-      std::vector<std::string> lines = form::ObjectResourceToText(ReadBytes(path), path);
+      std::vector<std::string> lines = form::ObjectResourceToText(ReadSourceFile(path), path);
       extract::Import(env, lines, extract::ProgramCode(path));
     } catch (const std::exception& e) {
       std::string what = e.what();

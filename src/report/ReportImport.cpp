@@ -1,11 +1,6 @@
 #include "ReportImport.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
-#include "platform/Errors.h"
+#include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
 #include "store/Record.h"
@@ -45,19 +40,9 @@ LanguageCheck CheckLanguage(const ReportRun& run) {
 
 enum class FileSignature { Report, Other };
 
-// Opens the file only to read its first two bytes.
+// Reads only the file's first two bytes.
 FileSignature ReadFileSignature(std::string_view path) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  const std::string p(path);
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(p.c_str(), "rb"));
-  if (!f) throw Error(p + ": cannot open: " + std::strerror(errno));
-  char head[kSignatureSize];
-  std::size_t n = std::fread(head, 1, sizeof head, f.get());
-  if (n < sizeof head && std::ferror(f.get()))
-    throw Error(p + ": cannot read: " + std::strerror(errno));
-  std::optional<std::uint16_t> id = ReadSignature(std::string_view(head, n));
+  std::optional<std::uint16_t> id = ReadSignature(ReadSourceFileHead(path, kSignatureSize));
   return id && *id == kReportFileID ? FileSignature::Report : FileSignature::Other;
 }
 

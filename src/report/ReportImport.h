@@ -8,7 +8,8 @@
 //      does, the language box gets the focus and MensErro shows "Idi_Inv",
 //      which raises shared::Abort: nothing is opened.
 //   2. Signature: the file's first two bytes (read and closed again) must be
-//      kReportFileID. A file that cannot be opened raises Error. A shorter
+//      kReportFileID. A file that cannot be opened or is not a regular file
+//      raises Error (platform/SourceFile.h). A shorter
 //      file or another signature is not a report: nothing is loaded or
 //      recorded, "Nao_Import" is shown once (confirmation, OK) with %s
 //      replaced by the file name, and NotAReport is returned.

@@ -1,15 +1,13 @@
 #include "ImportRun.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <optional>
 
 #include "extract/FormScanner.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
 
@@ -89,21 +87,6 @@ class StagingTables {
   store::Store& store_;
 };
 
-// Replaces `out` with the bytes of the file (the buffer is reused from file
-// to file).
-void ReadFileInto(const std::string& path, std::string& out) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "rb"));
-  if (!f) throw Error(path + ": cannot open: " + std::strerror(errno));
-  out.clear();
-  char chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) out.append(chunk, n);
-  if (std::ferror(f.get())) throw Error(path + ": cannot read: " + std::strerror(errno));
-}
-
 // The cause of a failure without the "path: " that most messages start with.
 std::string CauseOf(std::string_view what, std::string_view path) {
   if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
@@ -156,7 +139,7 @@ class FileLoop {
     host_.FileStarting(index, path, kind);
     switch (kind) {
       case FileKind::Form: {
-        ReadFileInto(path, bytes_);
+        ReadSourceFile(path, bytes_);
         const std::vector<std::string>& lines = form::ObjectResourceToText(bytes_, path, lines_);
         extract::Import(scan_, lines, extract::ProgramCode(path));
         return FileRead::Read;

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -128,6 +130,26 @@ TEST_F(HarvestCli, CtrlCCancelsTheRunAndNoLaterFileIsRead) {
   EXPECT_EQ(of_c, 0u);
   EXPECT_LT(lines.size(), 3001u);  // the second file stopped early
   EXPECT_TRUE(ReadVersion(server.DatabasePath()).has_value());
+}
+
+TEST_F(HarvestCli, AFifoOrADeviceInTheTreeIsNotReadAndCannotHangTheRun) {
+  std::string form = Write("Cli/Src/A.dfm", Form("frmA", 1));
+  ASSERT_EQ(mkfifo(dir_.Path("src/Cli/Src/Fila.dfm").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_.Path("src/Cli/Src/Zero.dfm"));
+  std::filesystem::create_directories(dir_.Path("src/Rel"));
+  ASSERT_EQ(mkfifo(dir_.Path("src/Rel/Fila.qr2").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_.Path("src/Rel/Zero.qr2"));
+  std::filesystem::create_directories(dir_.Path("src/Cli/Std/Ger"));
+  std::filesystem::create_symlink(form, dir_.Path("src/Cli/Std/Ger/Ligado.dfm"));  // a link to a file is read
+
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--db", db, "--json"}, {"TRD_SERVER="});
+  ASSERT_TRUE(child.WaitForError("Todos os arquivos foram importados com sucesso!", std::chrono::seconds(60)))
+      << child.Err();
+  ASSERT_EQ(child.Wait(), 0) << child.Err();
+  auto summary = nlohmann::json::parse(child.Out());
+  EXPECT_EQ(summary["files_selected"], 2);
+  EXPECT_EQ(summary["files_read"], 2);
+  EXPECT_EQ(ReadRecords(db).size(), 2u);
 }
 
 }  // namespace

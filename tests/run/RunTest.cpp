@@ -1,9 +1,11 @@
 // The import run end to end against a real translation server on loopback.
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
 #include "RunFixture.h"
 #include "platform/Connection.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
 
 namespace trd::test {
 namespace {
@@ -211,6 +213,35 @@ TEST_F(RunTest, FilesAreTakenByExtensionAndNamedByProgramCode) {
   EXPECT_EQ(s.files_not_read, 2);
   EXPECT_EQ(s.outcome, run::Outcome::Completed);
   EXPECT_THAT(host.events, Contains("position 4"));
+}
+
+TEST_F(RunTest, AFileThatIsNotRegularOrTooLargeEndsTheRunNamingItAndTheLimit) {
+  SourceTree tree;
+  std::filesystem::create_directories(tree.Path("Cli/Src"));
+  const std::string fifo = tree.Path("Cli/Src/Fila.dfm");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero = tree.Path("Cli/Src/Zero.dfm");
+  std::filesystem::create_symlink("/dev/zero", zero);
+  // Sparse files: their size without their bytes.
+  const std::string big_form = tree.Write("Cli/Src/Grande.dfm", "object frmGrande: TForm\n");
+  std::filesystem::resize_file(big_form, kMaxSourceFileBytes + 1);
+  const std::string big_report = tree.Write("Rel/Grande.qr2", "\x51\xB2TPF0");
+  std::filesystem::resize_file(big_report, kMaxSourceFileBytes + 1);
+
+  const std::string limit = std::to_string(kMaxSourceFileBytes + 1) + " bytes exceed the limit of 32 MiB";
+  for (const auto& [path, cause] : std::vector<std::pair<std::string, std::string>>{
+           {fifo, "cannot open: not a regular file"},
+           {zero, "cannot open: not a regular file"},
+           {big_form, limit},
+           {big_report, limit}}) {
+    SCOPED_TRACE(path);
+    run::Summary s = Run({path});
+    EXPECT_EQ(s.outcome, run::Outcome::Failed);
+    EXPECT_EQ(s.failed_file, path);
+    EXPECT_THAT(s.failure, StartsWith(cause));
+    EXPECT_EQ(dialogs->Texts().back(), "Erro ao importar o arquivo " + path + ": " + s.failure);
+  }
+  EXPECT_THAT(Records(), IsEmpty());
 }
 
 // The binary form samples are the converter's output for the texts beside
