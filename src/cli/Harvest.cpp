@@ -152,7 +152,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
       DrawBar();
     } else {
       const store::RunStats& s = store_.stats;
-      std::cerr << "[" << done_ << "/" << total_ << "] " << current_ << ": vistos " << s.texts_seen
+      std::cerr << "[" << done_ << "/" << total_ << "] " << text::PathText(current_) << ": vistos " << s.texts_seen
                 << ", novos " << s.created << ", substituídos " << s.replaced << ", reaproveitados "
                 << s.translations_reused << std::endl;
     }
@@ -193,7 +193,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
                        "] " + std::to_string(done_) + "/" + std::to_string(total_) + "  vistos " +
                        std::to_string(s.texts_seen) + " novos " + std::to_string(s.created) + " subst. " +
                        std::to_string(s.replaced) + " trad. " + std::to_string(s.translations_reused) + "  " +
-                       std::filesystem::path(current_).filename().string();
+                       text::PathText(std::filesystem::path(current_).filename().string());
     std::cerr << '\r' << text::Left(line, TerminalWidth() - 1) << "\x1b[K" << std::flush;
     bar_shown_ = true;
     drawn_ = Clock::now();
@@ -297,7 +297,7 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
   if (!s.failed_file.empty()) {
-    j["failed_file"] = s.failed_file;
+    j["failed_file"] = text::PathText(s.failed_file);
     j["error"] = s.failure;
   }
   if (!stamp.done) j["stamp_error"] = stamp.error;
@@ -323,7 +323,7 @@ int RunHarvest(const HarvestOptions& options) {
   if (!selection.duplicates.empty() && !options.allow_duplicates) {
     std::cerr << run::RunMessages().Msg("ARQ_DUP") << "\n";
     for (std::size_t i = 0; i < selection.duplicates.size(); ++i)
-      std::cerr << (i % 2 ? "    " : "  ") << selection.duplicates[i] << "\n";
+      std::cerr << (i % 2 ? "    " : "  ") << text::PathText(selection.duplicates[i]) << "\n";
     return kDuplicates;
   }
 

@@ -49,7 +49,7 @@ FileSignature ReadFileSignature(std::string_view path) {
 void ShowNotAReport(const ReportRun& run, std::string_view path) {
   std::string text = MessageText(run.messages, "Nao_Import");
   if (std::size_t at = text.find("%s"); at != std::string::npos)
-    text.replace(at, 2, FileName(path));
+    text.replace(at, 2, text::PathText(FileName(path)));
   shared::TMessages({"Nao_Import|" + text})
       .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
 }
@@ -89,8 +89,8 @@ const shared::TMessages& ReportMessages() {
 }
 
 std::string ReportFileStem(std::string_view path) {
-  std::string_view name = FileName(path);
-  return std::string(name.substr(0, name.find('.')));
+  const std::string name = text::PathText(FileName(path));
+  return name.substr(0, name.find('.'));
 }
 
 ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {

@@ -104,7 +104,7 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
                       int number, std::string_view property, std::string_view text);
 
 // The file name of a path (after its last "\" or "/") up to its first ".",
-// as written.
+// as written, as text (text::PathText).
 std::string ReportFileStem(std::string_view path);
 
 }  // namespace trd::report

@@ -173,8 +173,8 @@ void ShowClosing(const shared::TMessages& messages, const Summary& summary,
       break;
     case Outcome::Failed:
       if (failure && failure->shown == FailureShown::No)
-        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {failure->path, failure->cause}), details,
-                             shared::MsgType::Error, shared::MsgButtons::Ok);
+        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {text::PathText(failure->path), failure->cause}),
+                             details, shared::MsgType::Error, shared::MsgButtons::Ok);
       break;
     case Outcome::Cancelled:
       dialogs.ShowDetailed(messages.Msg("Imp_Canc"), details, shared::MsgType::Information,

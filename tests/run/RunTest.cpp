@@ -6,6 +6,7 @@
 #include "platform/Connection.h"
 #include "platform/FormStream.h"
 #include "platform/SourceFile.h"
+#include "report/ReportFile.h"
 
 namespace trd::test {
 namespace {
@@ -213,6 +214,31 @@ TEST_F(RunTest, FilesAreTakenByExtensionAndNamedByProgramCode) {
   EXPECT_EQ(s.files_not_read, 2);
   EXPECT_EQ(s.outcome, run::Outcome::Completed);
   EXPECT_THAT(host.events, Contains("position 4"));
+}
+
+TEST_F(RunTest, FileNamesThatAreNotUtf8AreReadAsWindows1252AndKeepTheirCodesApart) {
+  SourceTree tree;
+  // Latin-1 names on disk: "Ação.dfm" and "Aéeo.dfm" in a folder named in
+  // UTF-8, and "Situação.qr2".
+  std::vector<std::string> paths = {
+      tree.Write("Cli/Src/Relações/A\xE7\xE3o.dfm", FormText("frmAcao: TForm", "Caption = 'Ação'")),
+      tree.Write("Cli/Src/Relações/A\xE9""eo.dfm", FormText("frmAeeo: TForm", "Caption = 'Aéeo'")),
+      tree.Write("Rel/Situa\xE7\xE3o.qr2", report::ReportFromText(
+                                              "object rptSituacao: TDesignQuickReport\n  ReportTitle = 'Situação'\nend\n",
+                                              "Situacao.txt")),
+  };
+  ASSERT_EQ(SelectAll(tree.Root()).size(), 3u);
+  run::Summary s = Run(SelectAll(tree.Root()));
+  EXPECT_EQ(s.outcome, run::Outcome::Completed) << s.failure;
+  EXPECT_THAT(Records(), ElementsAre("AçãO/FRMACAO/FRMACAO/Caption/0=Ação", "AéEO/FRMAEEO/FRMAEEO/Caption/0=Aéeo",
+                                     "SITUAçãO/QrDesign/QuickReport/TDesignQuickReport/0=Situação"));
+
+  // A failure names the file as text too; here the folder is Latin-1 as well.
+  std::string bad = tree.Write("Cli/Src/Rela\xE7\xF5""es/Inv\xE1lido.dfm", "object frmX: TForm\n  Caption = 'aberto\n");
+  s = Run({bad});
+  EXPECT_EQ(s.outcome, run::Outcome::Failed);
+  EXPECT_THAT(dialogs->Texts().back(),
+              StartsWith("Erro ao importar o arquivo " + tree.Root() + "/Cli/Src/Relações/Inválido.dfm: "));
 }
 
 TEST_F(RunTest, AFileThatIsNotRegularOrTooLargeEndsTheRunNamingItAndTheLimit) {
