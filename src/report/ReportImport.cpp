@@ -163,6 +163,10 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
 
   store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
 
+  // A text that had to be cut is longer than any stored source text: the
+  // look-up could find nothing (and the whole text may not even fit a
+  // request), so it is not sent.
+  if (value.size() < text.size()) return;
   try {
     store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});
     if (!st.cdsTesteUpd.IsEmpty()) {

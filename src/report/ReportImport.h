@@ -39,7 +39,9 @@
 //   6. GetUpdRelDfm (the WHOLE text, language) via netUpdRelDfm into
 //      cdsTesteUpd; when it holds a row, UpdateRelDfm (key, its STVALORPROP,
 //      "T", now as text in the locale's default date-time format). A failure
-//      here turns the indicator off and passes on.
+//      here turns the indicator off and passes on. A text longer than
+//      kMaxValueLength cannot equal a stored source text: for it the look-up
+//      is not sent (same result, and no request over the server's limit).
 // Status line: the file name up to its first "." as written, element,
 // property, number and the whole text joined by " - ", then " ...".
 //

@@ -270,6 +270,18 @@ TEST_F(RunTest, AFileThatIsNotRegularOrTooLargeEndsTheRunNamingItAndTheLimit) {
   EXPECT_THAT(Records(), IsEmpty());
 }
 
+TEST_F(RunTest, AReportTextLongerThanARequestIsStoredCutWithoutATranslationLookUp) {
+  SourceTree tree;
+  const std::string caption(9 << 20, 'x');  // 9 MiB: more than the server takes in one request
+  const std::string path = tree.Write(
+      "Rel/Enorme.qr2", report::ReportFromText("object rptEnorme: TDesignQuickReport\n  object lblEnorme: TQRLabel\n"
+                                               "    Caption = '" + caption + "'\n  end\nend\n",
+                                               "Enorme.txt"));
+  run::Summary s = Run({path});
+  EXPECT_EQ(s.outcome, run::Outcome::Completed) << s.failure;
+  EXPECT_THAT(Records(), Contains("ENORME/QrDesign/lblEnorme/TQRLabel/0=" + caption.substr(0, 4000)));
+}
+
 // The binary form samples are the converter's output for the texts beside
 // them (scripts/make-samples).
 TEST(Samples, BinaryFormsMatchTheirTexts) {
