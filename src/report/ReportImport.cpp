@@ -110,6 +110,7 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
     if (!e.name.empty()) return e.name;
     return "__" + e.class_name + std::to_string(unnamed++);
   };
+  auto stop = [&run] { return run.stop_requested && run.stop_requested(); };
   const std::vector<ReportElement>& components = loader_.Components();
   const std::size_t count = components.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -117,10 +118,12 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
     const ElementClass* cls = ClassOf(e.kind);
     if (!cls) continue;
     if (cls->shape == TextShape::Single) {
+      if (stop()) return ReportOutcome::Read;
       StoreReportValue(run, path, element_name(e), 0, cls->recorded_property, e.texts.front());
       continue;
     }
     for (std::size_t j = 0; j < e.texts.size(); ++j) {
+      if (stop()) return ReportOutcome::Read;
       std::string_view line = e.texts[j];
       if (e.kind == ElementKind::Expression) {
         if (std::size_t bar = line.find('|'); bar != std::string_view::npos)

@@ -23,7 +23,7 @@
 //      unnamed-element counter, anew for every text (so each line of an
 //      unnamed memo has its own name); the counter starts at 0 per call.
 //   Every text is recorded when not stored yet, the empty one included; no
-//   cancel flag is read.
+//   cancel flag is read (unless the caller lends stop_requested, below).
 //
 // StoreReportValue(path, element, number, property, text), with the program
 // code being the file name up to its first "." upper-cased, the form name
@@ -84,6 +84,10 @@ struct ReportRun {
   StatusSink status;                  // may be empty
   EventPump process_events;           // may be empty
   EventPump focus_language_box;       // may be empty
+  // May be empty (the screen: a report is read to its end whatever its
+  // cancel flag says). When set, it is asked before every text and true ends
+  // the walk there: the command line's Ctrl-C.
+  std::function<bool()> stop_requested = {};
 };
 
 enum class ReportOutcome { Read, NotAReport };

@@ -132,7 +132,10 @@ class FileLoop {
                 request.dates,
                 [&host](const std::string& s) { host.Status(s); },
                 [&host] { host.ProcessEvents(); },
-                [&host] { host.FocusLanguageBox(); }} {}
+                [&host] { host.FocusLanguageBox(); }} {
+    if (request.report_cancel == ReportCancel::BeforeNextText)
+      report_.stop_requested = [&cancel = request.cancel] { return cancel; };
+  }
 
   FileRead ReadFile(int index, const std::string& path) {
     const FileKind kind = KindOf(path);

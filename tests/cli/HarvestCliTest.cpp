@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
+
+#include "report/ReportFile.h"
 
 #include "support/ChildProcess.h"
 #include "support/ServerProcess.h"
@@ -150,6 +153,50 @@ TEST_F(HarvestCli, AFifoOrADeviceInTheTreeIsNotReadAndCannotHangTheRun) {
   EXPECT_EQ(summary["files_selected"], 2);
   EXPECT_EQ(summary["files_read"], 2);
   EXPECT_EQ(ReadRecords(db).size(), 2u);
+}
+
+// Ctrl-C during a report file: it stops at its next text, as a form file
+// does, and the run closes as cancelled.
+TEST_F(HarvestCli, CtrlCStopsAReportFileAtItsNextText) {
+  ServerProcess server;
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  std::string memo = "object rptLongo: TDesignQuickReport\n  object memLongo: TQRMemo\n    Lines.Strings = (\n";
+  for (int i = 0; i < 20000; ++i) memo += "      'Linha " + std::to_string(i) + "'\n";
+  memo += "      'fim')\n  end\nend\n";
+  Write("Rel/Longo.qr2", report::ReportFromText(memo, "Longo.txt"));
+
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url(), "--json"});
+  ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();  // the report is being read
+  child.Signal(SIGINT);
+  const auto signalled = std::chrono::steady_clock::now();
+  EXPECT_EQ(child.Wait(), 130) << child.Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));  // reading it all takes far longer
+  EXPECT_THAT(child.Err(), HasSubstr("Importação cancelada pelo usuário."));
+  auto summary = nlohmann::json::parse(child.Out());
+  EXPECT_EQ(summary["outcome"], "cancelled");
+  EXPECT_EQ(summary["version_stamped"], true);
+  EXPECT_LT(ReadRecords(server.DatabasePath()).size(), 20000u);
+}
+
+// Ctrl-C while the server does not answer: the process ends within a second
+// instead of waiting out the read timeout.
+TEST_F(HarvestCli, CtrlCEndsTheProcessWithinASecondWhenTheServerHangs) {
+  ServerProcess server;
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  Write("Cli/Src/B.dfm", Form("frmB", 3000));
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url()},
+                     {"TRD_READ_TIMEOUT_MS=60000"});
+  ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();
+  kill(server.Pid(), SIGSTOP);  // answers nothing from now on
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Signal(SIGINT);
+  const auto signalled = std::chrono::steady_clock::now();
+  const int status = child.Wait();
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  kill(server.Pid(), SIGCONT);
+  EXPECT_EQ(status, 130) << child.Err();
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_THAT(child.Err(), HasSubstr("trd harvest: cancelled: the run did not stop within a second of Ctrl-C"));
 }
 
 }  // namespace
