@@ -338,17 +338,6 @@ Selection Discover(const std::string& directory) {
   return {selec.Items(), verRep};
 }
 
-// The language box text for --lang: "code-description" of the language whose
-// code is CODE, else CODE itself (which the language check then judges).
-std::string LanguageBoxText(DataSet& languages, const std::string& code) {
-  if (text::Length(code) == 3) {
-    for (languages.First(); !languages.Eof(); languages.Next())
-      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
-        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
-  }
-  return code;
-}
-
 const char* OutcomeName(run::Outcome outcome) {
   switch (outcome) {
     case run::Outcome::Completed: return "completed";
@@ -433,7 +422,7 @@ int RunHarvest(const HarvestOptions& options) {
   store.OpenConnections();
   store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
 
-  const std::string box = LanguageBoxText(store.cdsIdiLeDfm, options.language);
+  const std::string box = run::LanguageBoxText(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;
   const DateTimeText dates;
   run::RunRequest request{store,

@@ -209,6 +209,15 @@ LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text) {
              : LanguageCheck::Unknown;
 }
 
+std::string LanguageBoxText(DataSet& languages, const std::string& code) {
+  if (text::Length(code) == 3) {
+    for (languages.First(); !languages.Eof(); languages.Next())
+      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
+        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
+  }
+  return code;
+}
+
 std::string SummaryText(const Summary& s) {
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.2f", double(s.elapsed.count()) / 1000.0);

@@ -63,6 +63,10 @@ FileKind KindOf(std::string_view path);
 enum class LanguageCheck { Known, Unknown };
 // Step 1's test of a language box text against the language list.
 LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text);
+// The language box text for a language given by its code on the command
+// line: "code-description" of the row of `languages` whose code is `code`
+// (ASCII case ignored), else `code` itself (which the check then judges).
+std::string LanguageBoxText(DataSet& languages, const std::string& code);
 
 enum class Outcome { Completed, Failed, Cancelled, Declined };
 
