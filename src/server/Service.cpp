@@ -176,6 +176,14 @@ std::string Service::Handle(std::string_view body) noexcept {
     wire::Request req = wire::DecodeRequest(body);
     where = req.module + "." + req.method + ": ";
     return wire::EncodeResult(Call(req.module, req.method, req.args));
+  } catch (const DatabaseGoneError& e) {
+    if (options_.log && !gone_logged_.exchange(true)) {
+      try {
+        options_.log(e.what());
+      } catch (...) {
+      }
+    }
+    return Failure(where + e.what());
   } catch (const Error& e) {
     return Failure(where + e.what());
   } catch (const std::exception& e) {
