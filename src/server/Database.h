@@ -71,8 +71,8 @@ class Session {
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
 
-  // Which backend runs the SQL: for the few statements (index kinds) that
-  // cannot be written the same way for all.
+  // Which backend runs the SQL: for the few statements (an index, and the
+  // look-up that uses it) that cannot be written the same way for all.
   virtual Backend Kind() const = 0;
 };
 

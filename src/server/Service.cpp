@@ -80,7 +80,7 @@ Value SetRecords(Session& s, Args a) {
 Value GetUpdRelDfm(Session& s, Args a) {
   std::string source = TextArg(a[0], Arg(0, kTranslationLookup));
   std::string language = FittingText(a, 1, kIdIdioma, kTranslationLookup);
-  return TranslationsOfSource(s, language, source);
+  return LatestTranslationOfSource(s, language, source);
 }
 
 Value UpdateRelDfm(Session& s, Args a) {
