@@ -87,6 +87,14 @@ TEST_F(HarvestCli, DuplicatedNamesStopAtTheGate) {
 
   EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--allow-duplicates"}), 0) << err;
   EXPECT_EQ(ReadRecords(db).size(), 2u);
+
+  // One name written in Latin-1 and in UTF-8: one program code, so duplicates.
+  std::filesystem::remove(a);
+  std::filesystem::remove(b);
+  Write("Cli/Src/A\xE7\xE3o.dfm", Form("frmA", 1));
+  Write("Cli/Std/Ger/Ação.dfm", Form("frmB", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db}), 3);
+  EXPECT_THAT(err, HasSubstr("Cli/Src/Ação.dfm"));
 }
 
 TEST_F(HarvestCli, UnknownLanguageEndsWithStatus2) {
