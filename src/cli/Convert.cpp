@@ -6,29 +6,19 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "report/ReportFile.h"
 
 namespace trd::cli {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("cannot open " + path);
-  std::ostringstream data;
-  data << in.rdbuf();
-  if (in.bad()) throw Error("cannot read " + path);
-  return std::move(data).str();
-}
 
 std::string Extension(const std::string& path) {
   std::size_t slash = path.find_last_of("/\\");
@@ -40,7 +30,7 @@ std::string Extension(const std::string& path) {
 // The text lines of a source file, chosen by its kind: report files (.QR2)
 // as report text, every other file as a form file.
 std::vector<std::string> ConvertFile(const std::string& path) {
-  std::string bytes = ReadFile(path);
+  std::string bytes = ReadSourceFile(path);
   if (Extension(path) == ".QR2") return report::ReportToText(bytes, path);
   return form::ObjectResourceToText(bytes, path);
 }
@@ -66,7 +56,7 @@ void AddConvert(CLI::App& app, int& exit_code) {
     try {
       if (!binary_out->empty()) {
         WriteFile(*binary_out,
-                  form::FormTextToBinary(ReadFile(*path), form::ResourceHeader::With, *path));
+                  form::FormTextToBinary(ReadSourceFile(*path), form::ResourceHeader::With, *path));
         exit_code = 0;
         return;
       }

@@ -1,23 +1,25 @@
-// trd extract [--lang CODE] FILE...: imports form files into an empty
-// translation store and prints what the store then holds.
+// trd extract [--lang CODE] FILE...: imports form and report files into an
+// empty translation store and prints what the store then holds.
 //
 // The store is the real translation server on a private in-memory database,
 // reached through the in-process transport, so every record passes the same
 // look-ups and transfers as in a run of the screen. Files are read in the
-// order given; the program code of each is its file name up to its first
-// ".". A file that cannot be read or imported is reported on standard error
-// (the records it created before the failure stay) and the next file is read;
-// the exit status is then 1.
+// order given. A file that starts with the report signature is a report file
+// and goes through the report import as a run reads it (its language check
+// included: CODE must name a language of the server); one named *.qr2
+// without it is not a report ("Nao_Import" on standard error, nothing
+// read). Every other file is a form file, whose program code is its file
+// name up to its first ".". A file that cannot be read or imported is
+// reported on standard error (the records it created before the failure
+// stay) and the next file is read; the exit status is then 1.
 //
 // Output: every record of the translation table in creation order, one JSON
 // object per line with the keys CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
 // NMPROPRIEDADE, NRVALORPROP (integer), IDSITTRADUCAO, STVALORPROP,
 // STAGRVALPROP, IDIDIOMA, DTULTATUTRAD (ISO 8601), in this order.
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,10 @@
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
+#include "report/ReportFile.h"
+#include "report/ReportImport.h"
+#include "run/ImportRun.h"
 #include "server/Service.h"
 #include "store/Store.h"
 
@@ -37,15 +43,6 @@ struct ExtractOptions {
   std::string language = "POR";
   std::vector<std::string> files;
 };
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("cannot open the file");
-  std::ostringstream data;
-  data << in.rdbuf();
-  if (in.bad()) throw Error("cannot read the file");
-  return std::move(data).str();
-}
 
 nlohmann::ordered_json Text(const FieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
@@ -92,15 +89,26 @@ int RunExtract(const ExtractOptions& options) {
   InProcessServer in_process(service);
   store::Store store;
   store.cdsPropProp.CreateDataSet();
+  store.cdsPropRel.CreateDataSet();
+  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
 
   const bool cancel = false;
   const DateTimeText dates;
   extract::ScanEnvironment env{store, cancel, options.language, dates, {}, {}};
+  report::ReportImporter reports;
+  const report::ReportRun report_run{store, run::RunMessages(),
+                                     run::LanguageBoxText(store.cdsIdiLeDfm, options.language),
+                                     options.language, dates, {}, {}, {}};
 
   int status = 0;
   for (const std::string& path : options.files) {
     try {
-      std::vector<std::string> lines = form::ObjectResourceToText(ReadBytes(path), path);
+      std::string bytes = ReadSourceFile(path);
+      if (report::ReadSignature(bytes) == report::kReportFileID || run::KindOf(path) == run::FileKind::Report) {
+        if (reports.ImportRel(report_run, path) == report::ReportOutcome::NotAReport) status = 1;
+        continue;
+      }
+      std::vector<std::string> lines = form::ObjectResourceToText(bytes, path);
       extract::Import(env, lines, extract::ProgramCode(path));
     } catch (const std::exception& e) {
       std::string what = e.what();
@@ -121,14 +129,15 @@ void AddExtract(CLI::App& app, int& exit_code) {
   auto options = std::make_shared<ExtractOptions>();
   CLI::App* cmd = app.add_subcommand(
       "extract",
-      "import form files into an empty in-memory store and print its records as JSON lines");
+      "import form and report files into an empty in-memory store and print its records as JSON lines");
   cmd->add_option("--lang", options->language, "language code of the run (three characters)")
       ->capture_default_str()
       ->check([](const std::string& s) {
         return s.size() == 3 ? std::string()
                              : std::string("the language code has three characters");
       });
-  cmd->add_option("FILE", options->files, "form files (*.dfm, binary or text), read in this order")
+  cmd->add_option("FILE", options->files,
+                  "form files (*.dfm, binary or text) and report files (*.qr2), read in this order")
       ->required();
   cmd->callback([options, &exit_code] { exit_code = RunExtract(*options); });
 }

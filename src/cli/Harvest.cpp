@@ -18,28 +18,37 @@
 //      exit status 4, before anything is read or stamped.
 //   6. The run (run/ImportRun.h), with a progress bar on standard error when
 //      it is a terminal (files done of all, current file, counters), else one
-//      plain line per file. Ctrl-C is the cancel button: the form file being
-//      read stops at its next text, a report file at its end, and no later
-//      file is read; a second Ctrl-C ends the process at once.
+//      plain line per file. Ctrl-C is the cancel button: the form or report
+//      file being read stops at its next text (the screen reads a report to
+//      its end) and no later file is read. Whatever cannot stop there (a
+//      server that does not answer, a long conversion) is cut short: the
+//      process ends within a second of the first Ctrl-C (CancelWatchdog),
+//      status 130; a second Ctrl-C ends it at once.
 //   7. The closing message (standard error), the version stamp, then the
 //      summary on standard output: lines of text, or one JSON object.
 // Exit status: 0 the run went through its list, or the answer was No; 1 the
 // run ended by an error, the version could not be stamped, or the server
 // failed; 2 unknown language; 3 duplicates; 4 question refused; 130
 // cancelled.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
@@ -86,7 +95,86 @@ class QuestionRefused : public Error {
 };
 
 volatile sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+volatile sig_atomic_t g_watchdog_fd = -1;  // write end of the watchdog's pipe, or -1
+
+extern "C" void OnInterrupt(int) {
+  const int saved_errno = errno;
+  g_interrupted = 1;
+  if (const int fd = g_watchdog_fd; fd >= 0) {
+    const char wake = 'i';
+    [[maybe_unused]] ssize_t n = write(fd, &wake, 1);
+  }
+  errno = saved_errno;
+}
+
+// Ends the process kCancelGrace after the first Ctrl-C unless the command is
+// over by then. The run itself stops soon after a Ctrl-C (a form or report
+// file at its next text, no later file); the watchdog covers what cannot
+// stop there: a server that does not answer (a look-up waits up to the read
+// timeout), a long conversion, a version stamp that hangs. Ending there
+// leaves nothing half-applied: the server applies every change whole or not
+// at all, and an in-process SQLite database rolls an unfinished transaction
+// back when it is next opened. Exit status 130, as for a cancelled run.
+class CancelWatchdog {
+ public:
+  static constexpr std::chrono::milliseconds kCancelGrace{800};
+
+  CancelWatchdog() {
+    if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error(std::string("cannot make a pipe: ") + std::strerror(errno));
+    // The watchdog thread does not take SIGINT: the handler then runs on the
+    // main thread, which alone closes the pipe (after clearing g_watchdog_fd).
+    sigset_t block, saved;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &block, &saved);
+    thread_ = std::thread([this] { Watch(); });
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    g_watchdog_fd = fds_[1];
+  }
+  ~CancelWatchdog() {
+    g_watchdog_fd = -1;
+    const char done = 'd';
+    [[maybe_unused]] ssize_t n = write(fds_[1], &done, 1);
+    thread_.join();
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+  CancelWatchdog(const CancelWatchdog&) = delete;
+  CancelWatchdog& operator=(const CancelWatchdog&) = delete;
+
+ private:
+  // The next byte of the pipe: 'i' a Ctrl-C, 'd' done; 0 when `timeout`
+  // (negative: none) passed first.
+  char Next(int timeout_ms) {
+    pollfd p{fds_[0], POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return 0;
+    char c = 0;
+    return read(fds_[0], &c, 1) == 1 ? c : 0;
+  }
+
+  void Watch() {
+    char c;
+    while ((c = Next(-1)) != 'i')
+      if (c == 'd') return;
+    const auto deadline = Clock::now() + kCancelGrace;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) Expire();
+      if (Next(int(left.count()) + 1) == 'd') return;
+    }
+  }
+
+  [[noreturn]] static void Expire() {
+    static constexpr char kMessage[] =
+        "\ntrd harvest: cancelled: the run did not stop within a second of Ctrl-C and ends here; every "
+        "change the server received is applied whole or not at all: run the harvest again to complete it\n";
+    [[maybe_unused]] ssize_t n = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(kCancelled);
+  }
+
+  int fds_[2] = {-1, -1};
+  std::thread thread_;
+};
 
 // Ctrl-C sets g_interrupted while the scope lives; the first one restores the
 // previous action (SA_RESETHAND), so a second one ends the process.
@@ -152,7 +240,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
       DrawBar();
     } else {
       const store::RunStats& s = store_.stats;
-      std::cerr << "[" << done_ << "/" << total_ << "] " << current_ << ": vistos " << s.texts_seen
+      std::cerr << "[" << done_ << "/" << total_ << "] " << text::PathText(current_) << ": vistos " << s.texts_seen
                 << ", novos " << s.created << ", substituídos " << s.replaced << ", reaproveitados "
                 << s.translations_reused << std::endl;
     }
@@ -193,7 +281,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
                        "] " + std::to_string(done_) + "/" + std::to_string(total_) + "  vistos " +
                        std::to_string(s.texts_seen) + " novos " + std::to_string(s.created) + " subst. " +
                        std::to_string(s.replaced) + " trad. " + std::to_string(s.translations_reused) + "  " +
-                       std::filesystem::path(current_).filename().string();
+                       text::PathText(std::filesystem::path(current_).filename().string());
     std::cerr << '\r' << text::Left(line, TerminalWidth() - 1) << "\x1b[K" << std::flush;
     bar_shown_ = true;
     drawn_ = Clock::now();
@@ -250,17 +338,6 @@ Selection Discover(const std::string& directory) {
   return {selec.Items(), verRep};
 }
 
-// The language box text for --lang: "code-description" of the language whose
-// code is CODE, else CODE itself (which the language check then judges).
-std::string LanguageBoxText(DataSet& languages, const std::string& code) {
-  if (text::Length(code) == 3) {
-    for (languages.First(); !languages.Eof(); languages.Next())
-      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
-        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
-  }
-  return code;
-}
-
 const char* OutcomeName(run::Outcome outcome) {
   switch (outcome) {
     case run::Outcome::Completed: return "completed";
@@ -297,7 +374,7 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
   if (!s.failed_file.empty()) {
-    j["failed_file"] = s.failed_file;
+    j["failed_file"] = text::PathText(s.failed_file);
     j["error"] = s.failure;
   }
   if (!stamp.done) j["stamp_error"] = stamp.error;
@@ -323,7 +400,7 @@ int RunHarvest(const HarvestOptions& options) {
   if (!selection.duplicates.empty() && !options.allow_duplicates) {
     std::cerr << run::RunMessages().Msg("ARQ_DUP") << "\n";
     for (std::size_t i = 0; i < selection.duplicates.size(); ++i)
-      std::cerr << (i % 2 ? "    " : "  ") << selection.duplicates[i] << "\n";
+      std::cerr << (i % 2 ? "    " : "  ") << text::PathText(selection.duplicates[i]) << "\n";
     return kDuplicates;
   }
 
@@ -345,7 +422,7 @@ int RunHarvest(const HarvestOptions& options) {
   store.OpenConnections();
   store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
 
-  const std::string box = LanguageBoxText(store.cdsIdiLeDfm, options.language);
+  const std::string box = run::LanguageBoxText(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;
   const DateTimeText dates;
   run::RunRequest request{store,
@@ -355,26 +432,30 @@ int RunHarvest(const HarvestOptions& options) {
                           std::string(text::Left(box, 3)),
                           console->cancel,
                           dates,
-                          reports};
+                          reports,
+                          run::ReportCancel::BeforeNextText};
   run::Summary summary;
-  try {
-    summary = run::ReadSelection(request, *console);
-  } catch (const shared::Abort&) {
-    return kUnknownLanguage;  // "Idioma inválido." is shown
-  } catch (const QuestionRefused& e) {
-    std::cerr << "trd harvest: " << e.what() << "\n";
-    return kQuestionRefused;
-  }
-
   Stamp stamp;
-  try {
-    run::StampVersion(store);
-    stamp.done = true;
-  } catch (const std::exception& e) {
-    stamp.error = e.what();
-    std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
+  {
+    CancelWatchdog watchdog;
+    try {
+      summary = run::ReadSelection(request, *console);
+    } catch (const shared::Abort&) {
+      return kUnknownLanguage;  // "Idioma inválido." is shown
+    } catch (const QuestionRefused& e) {
+      std::cerr << "trd harvest: " << e.what() << "\n";
+      return kQuestionRefused;
+    }
+
+    try {
+      run::StampVersion(store);
+      stamp.done = true;
+    } catch (const std::exception& e) {
+      stamp.error = e.what();
+      std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
+    }
+    store.CloseConnections();
   }
-  store.CloseConnections();
   PrintSummary(summary, stamp, options.json);
   return ExitStatusOf(summary, stamp);
 }

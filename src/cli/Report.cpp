@@ -9,8 +9,8 @@
 
 #include "Commands.h"
 #include "platform/Errors.h"
+#include "platform/SourceFile.h"
 #include "report/ReportFile.h"
-#include "report/ReportLoader.h"
 
 namespace trd::cli {
 namespace {
@@ -33,7 +33,7 @@ void AddMkReport(CLI::App& app, int& exit_code) {
   cmd->add_option("OUT", *out_path, "report file to write (.qr2)")->required();
   cmd->callback([text_path, out_path, &exit_code] {
     try {
-      std::string bytes = report::ReportFromText(report::ReadWholeFile(*text_path), *text_path);
+      std::string bytes = report::ReportFromText(ReadSourceFile(*text_path), *text_path);
       WriteFile(*out_path, bytes);
       exit_code = 0;
     } catch (const Error& e) {

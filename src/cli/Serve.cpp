@@ -75,6 +75,7 @@ int Serve(const ServeArgs& args) {
   const std::string token = ServerToken(args);
   server::ServiceOptions service_options;
   service_options.max_request_bytes = args.max_request_mib << 20;
+  service_options.log = [](const std::string& message) { std::cerr << "trd serve: " << message << std::endl; };
   auto service = OpenService(args.db, service_options);
 
   server::HttpOptions http_options;

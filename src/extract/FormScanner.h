@@ -64,7 +64,8 @@ struct ScannerContext {
 };
 
 // The program code of a source file: its file name (after the last backslash
-// or slash) up to its first ".".
+// or slash) up to its first ".", as text (text::PathText: a name that is not
+// UTF-8 is read as Windows-1252).
 std::string ProgramCode(std::string_view path);
 
 // Reads one form file. `program_code` is the file name up to its first ".".

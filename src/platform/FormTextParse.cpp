@@ -500,10 +500,10 @@ class TextParser {
 std::string DecodeFormText(std::string_view bytes, std::string_view file_name) {
   std::string out;
   auto take = [&](std::string_view b) {
-    if (IsAscii(b) || text::IsValidUtf8(b))
+    if (IsAscii(b))
       out.assign(b);
     else
-      AppendCp1252AsUtf8(out, b);
+      out = text::DecodeUtf8OrCp1252(b);
   };
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     take(bytes.substr(3));

@@ -176,6 +176,22 @@ std::string Cp1252ToUtf8(std::string_view s) {
   return out;
 }
 
+std::string DecodeUtf8OrCp1252(std::string_view bytes) {
+  return IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
+}
+
+std::string PathText(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t from = 0;;) {
+    const std::size_t slash = path.find('/', from);
+    out += DecodeUtf8OrCp1252(path.substr(from, slash == std::string_view::npos ? slash : slash - from));
+    if (slash == std::string_view::npos) return out;
+    out += '/';
+    from = slash + 1;
+  }
+}
+
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());

@@ -39,6 +39,15 @@ bool IsValidUtf8(std::string_view s);
 char32_t DecodeUtf8(std::string_view s, std::size_t& i);
 // Windows-1252 bytes to UTF-8.
 std::string Cp1252ToUtf8(std::string_view s);
+// Bytes of unknown encoding as text: kept when they are well-formed UTF-8,
+// otherwise read as Windows-1252. Form texts without a byte order mark and
+// file names are taken this way.
+std::string DecodeUtf8OrCp1252(std::string_view bytes);
+// A file-system path (or one name) as text: each component between "/" taken
+// by DecodeUtf8OrCp1252 on its own, since one path may join a UTF-8 directory
+// and a Latin-1 file name. For program codes and messages only: a file is
+// opened by its path's bytes as they are.
+std::string PathText(std::string_view path);
 // UTF-16 code units (little or big endian bytes) to UTF-8; pairs are joined,
 // lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view s);

@@ -1,11 +1,6 @@
 #include "ReportImport.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
-#include "platform/Errors.h"
+#include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
 #include "store/Record.h"
@@ -45,26 +40,16 @@ LanguageCheck CheckLanguage(const ReportRun& run) {
 
 enum class FileSignature { Report, Other };
 
-// Opens the file only to read its first two bytes.
+// Reads only the file's first two bytes.
 FileSignature ReadFileSignature(std::string_view path) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  const std::string p(path);
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(p.c_str(), "rb"));
-  if (!f) throw Error(p + ": cannot open: " + std::strerror(errno));
-  char head[kSignatureSize];
-  std::size_t n = std::fread(head, 1, sizeof head, f.get());
-  if (n < sizeof head && std::ferror(f.get()))
-    throw Error(p + ": cannot read: " + std::strerror(errno));
-  std::optional<std::uint16_t> id = ReadSignature(std::string_view(head, n));
+  std::optional<std::uint16_t> id = ReadSignature(ReadSourceFileHead(path, kSignatureSize));
   return id && *id == kReportFileID ? FileSignature::Report : FileSignature::Other;
 }
 
 void ShowNotAReport(const ReportRun& run, std::string_view path) {
   std::string text = MessageText(run.messages, "Nao_Import");
   if (std::size_t at = text.find("%s"); at != std::string::npos)
-    text.replace(at, 2, FileName(path));
+    text.replace(at, 2, text::PathText(FileName(path)));
   shared::TMessages({"Nao_Import|" + text})
       .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
 }
@@ -104,8 +89,8 @@ const shared::TMessages& ReportMessages() {
 }
 
 std::string ReportFileStem(std::string_view path) {
-  std::string_view name = FileName(path);
-  return std::string(name.substr(0, name.find('.')));
+  const std::string name = text::PathText(FileName(path));
+  return name.substr(0, name.find('.'));
 }
 
 ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {
@@ -125,6 +110,7 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
     if (!e.name.empty()) return e.name;
     return "__" + e.class_name + std::to_string(unnamed++);
   };
+  auto stop = [&run] { return run.stop_requested && run.stop_requested(); };
   const std::vector<ReportElement>& components = loader_.Components();
   const std::size_t count = components.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -132,10 +118,12 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
     const ElementClass* cls = ClassOf(e.kind);
     if (!cls) continue;
     if (cls->shape == TextShape::Single) {
+      if (stop()) return ReportOutcome::Read;
       StoreReportValue(run, path, element_name(e), 0, cls->recorded_property, e.texts.front());
       continue;
     }
     for (std::size_t j = 0; j < e.texts.size(); ++j) {
+      if (stop()) return ReportOutcome::Read;
       std::string_view line = e.texts[j];
       if (e.kind == ElementKind::Expression) {
         if (std::size_t bar = line.find('|'); bar != std::string_view::npos)
@@ -178,6 +166,10 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
 
   store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
 
+  // A text that had to be cut is longer than any stored source text: the
+  // look-up could find nothing (and the whole text may not even fit a
+  // request), so it is not sent.
+  if (value.size() < text.size()) return;
   try {
     store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});
     if (!st.cdsTesteUpd.IsEmpty()) {

@@ -8,7 +8,8 @@
 //      does, the language box gets the focus and MensErro shows "Idi_Inv",
 //      which raises shared::Abort: nothing is opened.
 //   2. Signature: the file's first two bytes (read and closed again) must be
-//      kReportFileID. A file that cannot be opened raises Error. A shorter
+//      kReportFileID. A file that cannot be opened or is not a regular file
+//      raises Error (platform/SourceFile.h). A shorter
 //      file or another signature is not a report: nothing is loaded or
 //      recorded, "Nao_Import" is shown once (confirmation, OK) with %s
 //      replaced by the file name, and NotAReport is returned.
@@ -22,7 +23,7 @@
 //      unnamed-element counter, anew for every text (so each line of an
 //      unnamed memo has its own name); the counter starts at 0 per call.
 //   Every text is recorded when not stored yet, the empty one included; no
-//   cancel flag is read.
+//   cancel flag is read (unless the caller lends stop_requested, below).
 //
 // StoreReportValue(path, element, number, property, text), with the program
 // code being the file name up to its first "." upper-cased, the form name
@@ -38,7 +39,9 @@
 //   6. GetUpdRelDfm (the WHOLE text, language) via netUpdRelDfm into
 //      cdsTesteUpd; when it holds a row, UpdateRelDfm (key, its STVALORPROP,
 //      "T", now as text in the locale's default date-time format). A failure
-//      here turns the indicator off and passes on.
+//      here turns the indicator off and passes on. A text longer than
+//      kMaxValueLength cannot equal a stored source text: for it the look-up
+//      is not sent (same result, and no request over the server's limit).
 // Status line: the file name up to its first "." as written, element,
 // property, number and the whole text joined by " - ", then " ...".
 //
@@ -81,6 +84,10 @@ struct ReportRun {
   StatusSink status;                  // may be empty
   EventPump process_events;           // may be empty
   EventPump focus_language_box;       // may be empty
+  // May be empty (the screen: a report is read to its end whatever its
+  // cancel flag says). When set, it is asked before every text and true ends
+  // the walk there: the command line's Ctrl-C.
+  std::function<bool()> stop_requested = {};
 };
 
 enum class ReportOutcome { Read, NotAReport };
@@ -103,7 +110,7 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
                       int number, std::string_view property, std::string_view text);
 
 // The file name of a path (after its last "\" or "/") up to its first ".",
-// as written.
+// as written, as text (text::PathText).
 std::string ReportFileStem(std::string_view path);
 
 }  // namespace trd::report

@@ -24,10 +24,6 @@ namespace trd::report {
 
 inline constexpr std::string_view kDesignReportName = "QuickReport";
 
-// The bytes of a whole file. Raises Error "<path>: cannot open: <reason>" or
-// "<path>: cannot read: <reason>".
-std::string ReadWholeFile(std::string_view path);
-
 class ReportLoader {
  public:
   ReportLoader();
@@ -35,8 +31,9 @@ class ReportLoader {
   // Loads the report file at `path` in place of the current report. On
   // failure the design report is left empty (no title, no elements), so no
   // element of an earlier file can be walked again, and the error is raised:
-  // Error when the file cannot be opened or read, FormatError when its
-  // content is malformed (both name the file and the problem).
+  // Error when the file cannot be opened or read or is not a regular file or
+  // exceeds the size limit (platform/SourceFile.h), FormatError when its
+  // content is malformed (all name the file and the problem).
   void Load(std::string_view path);
 
   // The design report followed by the loaded elements.

@@ -1,15 +1,13 @@
 #include "ImportRun.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <optional>
 
 #include "extract/FormScanner.h"
 #include "platform/Errors.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
 
@@ -89,21 +87,6 @@ class StagingTables {
   store::Store& store_;
 };
 
-// Replaces `out` with the bytes of the file (the buffer is reused from file
-// to file).
-void ReadFileInto(const std::string& path, std::string& out) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "rb"));
-  if (!f) throw Error(path + ": cannot open: " + std::strerror(errno));
-  out.clear();
-  char chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) out.append(chunk, n);
-  if (std::ferror(f.get())) throw Error(path + ": cannot read: " + std::strerror(errno));
-}
-
 // The cause of a failure without the "path: " that most messages start with.
 std::string CauseOf(std::string_view what, std::string_view path) {
   if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
@@ -149,14 +132,17 @@ class FileLoop {
                 request.dates,
                 [&host](const std::string& s) { host.Status(s); },
                 [&host] { host.ProcessEvents(); },
-                [&host] { host.FocusLanguageBox(); }} {}
+                [&host] { host.FocusLanguageBox(); }} {
+    if (request.report_cancel == ReportCancel::BeforeNextText)
+      report_.stop_requested = [&cancel = request.cancel] { return cancel; };
+  }
 
   FileRead ReadFile(int index, const std::string& path) {
     const FileKind kind = KindOf(path);
     host_.FileStarting(index, path, kind);
     switch (kind) {
       case FileKind::Form: {
-        ReadFileInto(path, bytes_);
+        ReadSourceFile(path, bytes_);
         const std::vector<std::string>& lines = form::ObjectResourceToText(bytes_, path, lines_);
         extract::Import(scan_, lines, extract::ProgramCode(path));
         return FileRead::Read;
@@ -190,8 +176,8 @@ void ShowClosing(const shared::TMessages& messages, const Summary& summary,
       break;
     case Outcome::Failed:
       if (failure && failure->shown == FailureShown::No)
-        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {failure->path, failure->cause}), details,
-                             shared::MsgType::Error, shared::MsgButtons::Ok);
+        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {text::PathText(failure->path), failure->cause}),
+                             details, shared::MsgType::Error, shared::MsgButtons::Ok);
       break;
     case Outcome::Cancelled:
       dialogs.ShowDetailed(messages.Msg("Imp_Canc"), details, shared::MsgType::Information,
@@ -221,6 +207,15 @@ LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text) {
   return languages.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive)
              ? LanguageCheck::Known
              : LanguageCheck::Unknown;
+}
+
+std::string LanguageBoxText(DataSet& languages, const std::string& code) {
+  if (text::Length(code) == 3) {
+    for (languages.First(); !languages.Eof(); languages.Next())
+      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
+        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
+  }
+  return code;
 }
 
 std::string SummaryText(const Summary& s) {

@@ -22,7 +22,9 @@
 //      converted to form text and scanned with the program code (file name up
 //      to its first "."); the scanner itself stops at its next line when the
 //      flag is set. ".QR2": read with the report importer, to its end whatever
-//      the flag says. Other files are counted, not read. After every file:
+//      the flag says (ReportCancel::ReadToEnd, the screen), or up to its next
+//      text once the flag is set (BeforeNextText, the command line). Other
+//      files are counted, not read. After every file:
 //      progress position, ProcessEvents.
 //      The first error ends the loop; later files are not read. While the
 //      loop runs the shared result check stays silent (the run reports the
@@ -61,6 +63,10 @@ FileKind KindOf(std::string_view path);
 enum class LanguageCheck { Known, Unknown };
 // Step 1's test of a language box text against the language list.
 LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text);
+// The language box text for a language given by its code on the command
+// line: "code-description" of the row of `languages` whose code is `code`
+// (ASCII case ignored), else `code` itself (which the check then judges).
+std::string LanguageBoxText(DataSet& languages, const std::string& code);
 
 enum class Outcome { Completed, Failed, Cancelled, Declined };
 
@@ -102,6 +108,9 @@ class RunHost {
   virtual void ProcessEvents() {}
 };
 
+// What the cancel flag does to the report file being read.
+enum class ReportCancel { ReadToEnd, BeforeNextText };
+
 // Everything a run reads. Referenced objects must outlive the call.
 struct RunRequest {
   store::Store& store;                // connections open, cdsIdiLeDfm loaded
@@ -112,6 +121,7 @@ struct RunRequest {
   const bool& cancel;                 // set by the host, read before each file and line
   const DateTimeText& dates;
   report::ReportImporter& reports;  // keeps the report loaded last
+  ReportCancel report_cancel = ReportCancel::ReadToEnd;
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two

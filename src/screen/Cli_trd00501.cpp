@@ -100,7 +100,7 @@ void TfrmVerRep::FormCreate() {
   msgPadrao.ShowMsg("ARQ_DUP", shared::MsgType::Warning, shared::MsgButtons::Ok);
   QStringList entries;
   if (const auto& verRep = Cli_trd00500::stlVerRep)
-    for (const std::string& path : *verRep) entries << QString::fromStdString(path);
+    for (const std::string& path : *verRep) entries << QString::fromStdString(text::PathText(path));
   memVerRep->setPlainText(entries.join(QLatin1Char('\n')));
   lsbDelRep->addItems(entries);
 }

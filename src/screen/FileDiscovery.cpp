@@ -14,7 +14,8 @@ namespace {
 struct Entry {
   std::string name;
   bool is_directory = false;  // a real directory, not a link to one
-  bool is_file = false;       // anything existing that is not a directory, links followed
+  bool is_file = false;       // a regular file, or a link to one: reading a FIFO, a device or a
+                              // socket would block or never end
 };
 
 // Reads a directory's entries; an unreadable directory has none.
@@ -29,7 +30,7 @@ std::vector<Entry> ReadEntries(const std::string& dir) {
     fs::file_status own = it->symlink_status(ec_type);
     fs::file_status target = it->status(ec_type);
     e.is_directory = fs::is_directory(own);
-    e.is_file = fs::exists(target) && !fs::is_directory(target);
+    e.is_file = fs::is_regular_file(target);
     out.push_back(std::move(e));
   }
   return out;

@@ -16,9 +16,10 @@
 // hidden entries (names beginning with "."), entries named exactly "Cli"
 // (letter case compared: "cli" and "CLI" are entered) and links to
 // directories (no loops). Files are taken when their name ends in "." + kind
-// ignoring letter case, hidden ones included, whether plain files or links
-// to files; directories and dangling links are not. Entries come in the
-// order the file system returns them.
+// ignoring letter case, hidden ones included, when they are regular files or
+// links to regular files; directories, dangling links, FIFOs, devices and
+// sockets (and links to them) are not. Entries come in the order the file
+// system returns them.
 //
 // Paths are built as: the directory, "/", the resolved subtree, "/", the
 // subdirectories passed, each followed by "/", and the file name as the file

@@ -20,6 +20,7 @@
 
 #include "Cli_trd00500.h"
 #include "Cli_trd00501.h"
+#include "QtListBox.h"
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
@@ -79,7 +80,7 @@ void TfrmLeDfmRel::sbtImportExportClick() {
   }
   std::vector<std::string> paths;
   paths.reserve(std::size_t(lsbSelec->count()));
-  for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(lsbSelec->item(i)->text().toStdString());
+  for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(PathOf(lsbSelec->item(i)));
 
   ScreenRunHost host(*this);
   report::ReportImporter reports;

@@ -2,16 +2,30 @@
 
 #include <QListWidget>
 
+#include "platform/Text.h"
+
 namespace trd::screen {
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+
+}  // namespace
+
+std::string PathOf(const QListWidgetItem* item) {
+  const QVariant bytes = item->data(kPathRole);
+  return bytes.isValid() ? bytes.toByteArray().toStdString() : item->text().toStdString();
+}
 
 int QtListBox::Count() const { return widget_->count(); }
 
-std::string QtListBox::Item(int n) const { return widget_->item(n)->text().toStdString(); }
+std::string QtListBox::Item(int n) const { return PathOf(widget_->item(n)); }
 
 bool QtListBox::Picked(int n) const { return widget_->item(n)->isSelected(); }
 
 void QtListBox::Add(const std::string& path) {
-  widget_->insertItem(InsertPosition(path), QString::fromStdString(path));
+  auto* item = new QListWidgetItem(QString::fromStdString(text::PathText(path)));
+  item->setData(kPathRole, QByteArray::fromStdString(path));
+  widget_->insertItem(InsertPosition(path), item);
 }
 
 void QtListBox::Delete(int n) { delete widget_->takeItem(n); }

@@ -81,9 +81,10 @@ MoveOutcome MoveIntoSelection(SelectionLists& lists, MoveScope scope) {
     if (lists.selec.IndexOf(path) >= 0) return MoveOutcome::AlreadySelected;
 
     const std::string file = FileNamePart(path);
-    std::optional<std::string> recorded = RecordedDirectory(lists.testa, file);
+    const std::string name = text::PathText(file);  // a Latin-1 and a UTF-8 "Ação.dfm" are one name
+    std::optional<std::string> recorded = RecordedDirectory(lists.testa, name);
     if (!recorded || recorded->empty()) {
-      lists.testa.push_back(file + "=" + DirectoryPart(path));
+      lists.testa.push_back(name + "=" + DirectoryPart(path));
     } else {
       lists.verRep.push_back(DirectoryPart(path) + kSeparator + file);
       lists.verRep.push_back(*recorded + kSeparator + file);

@@ -9,7 +9,9 @@
 //   selec   selected files, sorted, never the same path twice
 //   testa   "name=directory" for every file name moved into the selection
 //           since the last full listing (looked up by the text before the
-//           first "=", letter case ignored, first entry wins)
+//           first "=", letter case ignored, first entry wins); the name as
+//           text (text::PathText), so that two byte spellings of one name,
+//           which give one program code, are duplicates
 //   verRep  paths of duplicated files, appended in pairs: the file moved in,
 //           then the path recorded earlier for its name
 // Sorting and comparing ignore the case of ASCII letters only.

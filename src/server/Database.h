@@ -37,6 +37,14 @@ class DuplicateKeyError : public StorageError {
   using StorageError::StorageError;
 };
 
+// The database file the server opened is no longer the file at its path (it
+// was deleted or replaced while the server ran): a write would go where
+// nobody will find it again, so every write is refused with this.
+class DatabaseGoneError : public StorageError {
+ public:
+  using StorageError::StorageError;
+};
+
 enum class Backend { Sqlite, Postgres };
 
 // Exclusive use of one database connection. Not thread-safe; one thread uses
@@ -57,12 +65,14 @@ class Session {
 
   // A write transaction: Begin takes the write lock at once, so that two
   // writers never deadlock halfway. Nested transactions are not supported.
+  // Begin, and Execute of a writing statement outside a transaction, raise
+  // DatabaseGoneError when the database is no longer where it was opened.
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
 
-  // Which backend runs the SQL: for the few statements (index kinds) that
-  // cannot be written the same way for all.
+  // Which backend runs the SQL: for the few statements (an index, and the
+  // look-up that uses it) that cannot be written the same way for all.
   virtual Backend Kind() const = 0;
 };
 

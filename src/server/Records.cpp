@@ -236,11 +236,12 @@ Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view 
   return Select(s, fields, sql::RecordsOfKeyAndSource(), params);
 }
 
-Packet TranslationsOfSource(Session& s, std::string_view language, std::string_view source) {
+Packet LatestTranslationOfSource(Session& s, std::string_view language, std::string_view source) {
   const auto& fields = TranslationLookupFields();
   if (text::Length(source) > std::size_t(fields[0].size)) return Packet{fields, {}};
-  const FieldValue params[] = {std::string(language), std::string(source)};
-  return Select(s, fields, sql::TranslationsOfSource(), params);
+  std::vector<FieldValue> params{std::string(language), std::string(source)};
+  if (s.Kind() == Backend::Postgres) params.emplace_back(std::string(source));
+  return Select(s, fields, sql::LatestTranslationOfSource(s.Kind()), params);
 }
 
 void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,

@@ -48,10 +48,13 @@ Packet RecordsOfKey(Session& s, const RecordKey& key);
 // ignored on both sides. A source longer than the column matches nothing.
 Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view source);
 
-// The translated records (state "T") of the language whose source text equals
-// `source`: packet STAGRVALPROP, STVALORPROP, most recent change first. A
-// source longer than the column matches nothing.
-Packet TranslationsOfSource(Session& s, std::string_view language, std::string_view source);
+// The translated record (state "T") of the language whose source text equals
+// `source` and whose change is the most recent: packet STAGRVALPROP,
+// STVALORPROP of one row, or none. Only the first row of the packet is ever
+// read, and returning every matching row would cost each look-up as much as
+// the records that share the text. A source longer than the column matches
+// nothing.
+Packet LatestTranslationOfSource(Session& s, std::string_view language, std::string_view source);
 
 // Stores a translation into the record of the key: STVALORPROP, IDSITTRADUCAO
 // and DTULTATUTRAD. Raises StorageError when no record has the key.

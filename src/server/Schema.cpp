@@ -53,14 +53,24 @@ const char* const kCreateStatements[] = {
     "CREATE TABLE IF NOT EXISTS TRDVERSAO (DTGERARQTRAD TIMESTAMP)",
 };
 
-// The translation look-up: records of one language by source text. A
-// PostgreSQL B-tree entry holds at most about 2.7 kB, less than a source text
-// may take, so there the index hashes the text (equality is all the look-up
-// needs).
-const char* const kSourceIndex[] = {
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_ORIGEM ON TRDPROPRIEDADE (IDIDIOMA, STAGRVALPROP)",
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_ORIGEM ON TRDPROPRIEDADE USING HASH (STAGRVALPROP)",
+// The translation look-up (GetUpdRelDfm): the latest translated record of
+// one language and source text. The index holds the translated records only
+// (state "T"), by language, text and time of the last change, so that the
+// look-up reads one entry however many records share the text. A PostgreSQL
+// B-tree entry holds at most about 2.7 kB, less than a source text may take,
+// so there it holds the MD5 digest of the text instead, and the look-up
+// (sql::LatestTranslationOfSource) finds the digest through the index and
+// compares the text itself after.
+const char* const kTranslationIndex[] = {
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TRADUCAO ON TRDPROPRIEDADE"
+    " (IDIDIOMA, STAGRVALPROP, DTULTATUTRAD) WHERE IDSITTRADUCAO = 'T'",
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TRADUCAO ON TRDPROPRIEDADE"
+    " (IDIDIOMA, md5(STAGRVALPROP), DTULTATUTRAD DESC NULLS LAST) WHERE IDSITTRADUCAO = 'T'",
 };
+// The index the look-up had before, over every record of a language and text
+// (a hash of the text on PostgreSQL): it read all records that share the text
+// to find the translated ones. Nothing else uses it; dropped on start.
+const char* const kFormerSourceIndex = "DROP INDEX IF EXISTS IX_TRDPROPRIEDADE_ORIGEM";
 
 struct Language {
   const char* code;
@@ -119,19 +129,27 @@ const std::string& RecordsOfKeyAndSource() {
   static const std::string s = RecordsOfKey() + " AND RTRIM(STAGRVALPROP) = ?";
   return s;
 }
-const std::string& TranslationsOfSource() {
-  static const std::string s =
+const std::string& LatestTranslationOfSource(Backend backend) {
+  // The order is the translation index's own (SQLite keeps NULLs lowest, so
+  // they come last walking it backwards), so no sort is needed.
+  static const std::string sqlite =
       "SELECT STAGRVALPROP, STVALORPROP FROM TRDPROPRIEDADE"
       " WHERE IDIDIOMA = ? AND IDSITTRADUCAO = 'T' AND STAGRVALPROP = ?"
-      " ORDER BY CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END, DTULTATUTRAD DESC";
-  return s;
+      " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
+  static const std::string postgres =
+      "SELECT STAGRVALPROP, STVALORPROP FROM TRDPROPRIEDADE"
+      " WHERE IDIDIOMA = ? AND IDSITTRADUCAO = 'T' AND md5(STAGRVALPROP) = md5(CAST(? AS TEXT))"
+      " AND STAGRVALPROP = ?"
+      " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
+  return backend == Backend::Postgres ? postgres : sqlite;
 }
 }  // namespace sql
 
 void EnsureSchema(Session& session) {
   Transaction tx(session);
   for (const char* stmt : kCreateStatements) session.Execute(stmt);
-  session.Execute(kSourceIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
+  session.Execute(kFormerSourceIndex);
+  session.Execute(kTranslationIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
   const FieldType count_type[] = {FieldType::Float};
   auto rows = session.Query("SELECT COUNT(*) FROM TRDIDIOMA", {}, count_type);
   if (rows.empty() || std::get<double>(rows[0][0]) == 0) {

@@ -66,9 +66,11 @@ const std::string& RecordsOfKey();
 // Parameters: the six key fields, then the source text; trailing blanks of the
 // stored source text are ignored.
 const std::string& RecordsOfKeyAndSource();
-// Parameters: language, source text; result STAGRVALPROP, STVALORPROP of the
-// translated records, most recent first.
-const std::string& TranslationsOfSource();
+// Parameters: language, source text, and on PostgreSQL the source text once
+// more (its index holds a digest of the text, compared first); result
+// STAGRVALPROP, STVALORPROP of the translated record of the latest change,
+// if any (one row at most).
+const std::string& LatestTranslationOfSource(Backend backend);
 }  // namespace sql
 
 }  // namespace trd::server

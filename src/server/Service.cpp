@@ -80,7 +80,7 @@ Value SetRecords(Session& s, Args a) {
 Value GetUpdRelDfm(Session& s, Args a) {
   std::string source = TextArg(a[0], Arg(0, kTranslationLookup));
   std::string language = FittingText(a, 1, kIdIdioma, kTranslationLookup);
-  return TranslationsOfSource(s, language, source);
+  return LatestTranslationOfSource(s, language, source);
 }
 
 Value UpdateRelDfm(Session& s, Args a) {
@@ -176,6 +176,14 @@ std::string Service::Handle(std::string_view body) noexcept {
     wire::Request req = wire::DecodeRequest(body);
     where = req.module + "." + req.method + ": ";
     return wire::EncodeResult(Call(req.module, req.method, req.args));
+  } catch (const DatabaseGoneError& e) {
+    if (options_.log && !gone_logged_.exchange(true)) {
+      try {
+        options_.log(e.what());
+      } catch (...) {
+      }
+    }
+    return Failure(where + e.what());
   } catch (const Error& e) {
     return Failure(where + e.what());
   } catch (const std::exception& e) {

@@ -15,7 +15,9 @@
 // session for its length.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,6 +38,10 @@ inline constexpr std::size_t kDefaultMaxRequestBytes = std::size_t(8) << 20;  //
 struct ServiceOptions {
   // A larger request body is refused with a failure response, undecoded.
   std::size_t max_request_bytes = kDefaultMaxRequestBytes;
+  // The server's log (trd serve: standard error); may be empty. Told once
+  // when the storage is found gone (DatabaseGoneError): from then on every
+  // change is refused.
+  std::function<void(const std::string&)> log = {};
 };
 
 class Service {
@@ -69,6 +75,7 @@ class Service {
  private:
   std::shared_ptr<Database> db_;
   ServiceOptions options_;
+  std::atomic<bool> gone_logged_{false};
 };
 
 }  // namespace trd::server

@@ -1,9 +1,12 @@
 #include "SqliteDatabase.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -54,6 +57,19 @@ class StatementUse {
   Cached cached_;
 };
 
+// Which file a path names: device and inode.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityAt(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
 class SqliteConnection {
  public:
   SqliteConnection(const std::string& path, const SqliteOptions& options) {
@@ -78,6 +94,12 @@ class SqliteConnection {
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;
+    }
+    if (path != ":memory:") {
+      std::error_code ec;
+      path_ = std::filesystem::absolute(path, ec).lexically_normal().string();
+      if (ec) path_ = path;
+      identity_ = IdentityAt(path_);
     }
   }
 
@@ -168,8 +190,18 @@ class SqliteConnection {
 
   sqlite3* db() const { return db_; }
 
+  // Raises DatabaseGoneError when the file at the path is not the one opened.
+  void CheckStillAtPath() const {
+    if (!identity_ || IdentityAt(path_) == identity_) return;
+    throw DatabaseGoneError("the SQLite database " + path_ +
+                            " is no longer the file at that path (it was deleted or replaced while the server "
+                            "ran): every change is refused from now on; put the file back or restart the server");
+  }
+
  private:
   sqlite3* db_ = nullptr;
+  std::string path_;                       // absolute; empty in memory
+  std::optional<FileIdentity> identity_;  // of the file opened; none in memory
   std::unordered_map<std::string, sqlite3_stmt*, StringHash, std::equal_to<>> cache_;
 };
 
@@ -204,13 +236,22 @@ class SqliteSession final : public Session {
 
   std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params) override {
     StatementUse use(conn_.Prepare(sql));
+    if (sqlite3_get_autocommit(conn_.db()) && !sqlite3_stmt_readonly(use.get())) conn_.CheckStillAtPath();
     conn_.Bind(use.get(), params);
     while (conn_.Step(use.get())) {
     }
     return sqlite3_changes64(conn_.db());
   }
 
-  void Begin() override { conn_.Exec("BEGIN IMMEDIATE"); }
+  void Begin() override {
+    conn_.Exec("BEGIN IMMEDIATE");
+    try {
+      conn_.CheckStillAtPath();
+    } catch (...) {
+      conn_.Exec("ROLLBACK");
+      throw;
+    }
+  }
   void Commit() override { conn_.Exec("COMMIT"); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(conn_.db())) conn_.Exec("ROLLBACK");

@@ -9,6 +9,12 @@
 // makes a statement wait instead of fail.
 // Prepared statements are cached per SQL text for the life of the connection.
 //
+// The file's identity (device and inode) is taken at open. Before every write
+// transaction, and before a writing statement outside one, the file at the
+// path must still be that file: once the file (or its directory) has been
+// deleted or replaced, the open file is one nobody will open again, and the
+// write is refused with DatabaseGoneError naming the path. Reads go on.
+//
 // Date-times are stored as ISO 8601 text "YYYY-MM-DDTHH:MM:SS.mmm".
 #pragma once
 

@@ -3,10 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
+
+#include "report/ReportFile.h"
 
 #include "support/ChildProcess.h"
 #include "support/ServerProcess.h"
@@ -82,6 +87,14 @@ TEST_F(HarvestCli, DuplicatedNamesStopAtTheGate) {
 
   EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--allow-duplicates"}), 0) << err;
   EXPECT_EQ(ReadRecords(db).size(), 2u);
+
+  // One name written in Latin-1 and in UTF-8: one program code, so duplicates.
+  std::filesystem::remove(a);
+  std::filesystem::remove(b);
+  Write("Cli/Src/A\xE7\xE3o.dfm", Form("frmA", 1));
+  Write("Cli/Std/Ger/Ação.dfm", Form("frmB", 1));
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db}), 3);
+  EXPECT_THAT(err, HasSubstr("Cli/Src/Ação.dfm"));
 }
 
 TEST_F(HarvestCli, UnknownLanguageEndsWithStatus2) {
@@ -128,6 +141,70 @@ TEST_F(HarvestCli, CtrlCCancelsTheRunAndNoLaterFileIsRead) {
   EXPECT_EQ(of_c, 0u);
   EXPECT_LT(lines.size(), 3001u);  // the second file stopped early
   EXPECT_TRUE(ReadVersion(server.DatabasePath()).has_value());
+}
+
+TEST_F(HarvestCli, AFifoOrADeviceInTheTreeIsNotReadAndCannotHangTheRun) {
+  std::string form = Write("Cli/Src/A.dfm", Form("frmA", 1));
+  ASSERT_EQ(mkfifo(dir_.Path("src/Cli/Src/Fila.dfm").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_.Path("src/Cli/Src/Zero.dfm"));
+  std::filesystem::create_directories(dir_.Path("src/Rel"));
+  ASSERT_EQ(mkfifo(dir_.Path("src/Rel/Fila.qr2").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_.Path("src/Rel/Zero.qr2"));
+  std::filesystem::create_directories(dir_.Path("src/Cli/Std/Ger"));
+  std::filesystem::create_symlink(form, dir_.Path("src/Cli/Std/Ger/Ligado.dfm"));  // a link to a file is read
+
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--db", db, "--json"}, {"TRD_SERVER="});
+  ASSERT_TRUE(child.WaitForError("Todos os arquivos foram importados com sucesso!", std::chrono::seconds(60)))
+      << child.Err();
+  ASSERT_EQ(child.Wait(), 0) << child.Err();
+  auto summary = nlohmann::json::parse(child.Out());
+  EXPECT_EQ(summary["files_selected"], 2);
+  EXPECT_EQ(summary["files_read"], 2);
+  EXPECT_EQ(ReadRecords(db).size(), 2u);
+}
+
+// Ctrl-C during a report file: it stops at its next text, as a form file
+// does, and the run closes as cancelled.
+TEST_F(HarvestCli, CtrlCStopsAReportFileAtItsNextText) {
+  ServerProcess server;
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  std::string memo = "object rptLongo: TDesignQuickReport\n  object memLongo: TQRMemo\n    Lines.Strings = (\n";
+  for (int i = 0; i < 20000; ++i) memo += "      'Linha " + std::to_string(i) + "'\n";
+  memo += "      'fim')\n  end\nend\n";
+  Write("Rel/Longo.qr2", report::ReportFromText(memo, "Longo.txt"));
+
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url(), "--json"});
+  ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();  // the report is being read
+  child.Signal(SIGINT);
+  const auto signalled = std::chrono::steady_clock::now();
+  EXPECT_EQ(child.Wait(), 130) << child.Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));  // reading it all takes far longer
+  EXPECT_THAT(child.Err(), HasSubstr("Importação cancelada pelo usuário."));
+  auto summary = nlohmann::json::parse(child.Out());
+  EXPECT_EQ(summary["outcome"], "cancelled");
+  EXPECT_EQ(summary["version_stamped"], true);
+  EXPECT_LT(ReadRecords(server.DatabasePath()).size(), 20000u);
+}
+
+// Ctrl-C while the server does not answer: the process ends within a second
+// instead of waiting out the read timeout.
+TEST_F(HarvestCli, CtrlCEndsTheProcessWithinASecondWhenTheServerHangs) {
+  ServerProcess server;
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  Write("Cli/Src/B.dfm", Form("frmB", 3000));
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url()},
+                     {"TRD_READ_TIMEOUT_MS=60000"});
+  ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();
+  kill(server.Pid(), SIGSTOP);  // answers nothing from now on
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Signal(SIGINT);
+  const auto signalled = std::chrono::steady_clock::now();
+  const int status = child.Wait();
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  kill(server.Pid(), SIGCONT);
+  EXPECT_EQ(status, 130) << child.Err();
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_THAT(child.Err(), HasSubstr("trd harvest: cancelled: the run did not stop within a second of Ctrl-C"));
 }
 
 }  // namespace

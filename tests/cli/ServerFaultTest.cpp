@@ -355,5 +355,57 @@ TEST(ClientTimeouts, AMalformedTimeoutIsNamed) {
   EXPECT_THAT(o.err, HasSubstr("TRD_READ_TIMEOUT_MS must be a whole number of milliseconds"));
 }
 
+// ---- The database file deleted or replaced under a running server ---------
+
+enum class Loss { FolderDeleted, FileReplaced };
+
+TEST(DatabaseGone, EveryWriteIsRefusedNamingThePathAndTheHarvestEndsWithThatError) {
+  for (Loss loss : {Loss::FolderDeleted, Loss::FileReplaced}) {
+    SCOPED_TRACE(loss == Loss::FolderDeleted ? "folder deleted" : "file replaced");
+    TempTree dir{"trd-gone"};
+    const std::string db = dir.Path("dados/trd.sqlite");
+    ChildProcess server({TRD_EXE, "serve", "--db", db, "--listen", "127.0.0.1:0"},
+                        {"TRD_TOKEN=", "TRD_TOKEN_FILE="});
+    ASSERT_TRUE(server.WaitForError("trd serve: sqlite:")) << server.Err();
+    const std::string prefix = "listening on http://";
+    ASSERT_EQ(server.Out().rfind(prefix, 0), 0u) << server.Out();
+    const std::string url = "http://" + server.Out().substr(prefix.size(), server.Out().find('\n') - prefix.size());
+
+    TempTree tree{"trd-gone-src"};
+    tree.Write("Cli/Src/A.dfm", Form("frmA", 3));
+    Outcome first = Trd({"harvest", tree.Path(), "--lang", "POR", "--yes", "--server", url});
+    ASSERT_EQ(first.status, 0) << first.err;
+
+    if (loss == Loss::FolderDeleted) {
+      std::filesystem::remove_all(dir.Path("dados"));
+    } else {  // a copy of the same data takes its place
+      std::filesystem::copy_file(db, dir.Path("copia.sqlite"));
+      std::filesystem::rename(dir.Path("copia.sqlite"), db);
+    }
+    tree.Write("Cli/Src/B.dfm", Form("frmB", 3));  // texts to write
+    Outcome second = Trd({"harvest", tree.Path(), "--lang", "POR", "--yes", "--server", url, "--json"});
+    const std::string gone = "the SQLite database " + db + " is no longer the file at that path";
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_THAT(second.err, HasSubstr(gone));
+    EXPECT_THAT(second.err, Not(HasSubstr("Todos os arquivos foram importados com sucesso!")));
+    auto summary = nlohmann::json::parse(second.out);
+    EXPECT_EQ(summary["outcome"], "failed");
+    EXPECT_EQ(summary["failed_file"], tree.Path("Cli/Src/B.dfm"));
+    EXPECT_EQ(summary["version_stamped"], false);
+
+    // The server goes on answering look-ups, and said it once in its log.
+    Outcome lookup = Trd({"call", "--server", url, kForms, "GetIdiLeDfm"});
+    EXPECT_EQ(lookup.status, 0) << lookup.err;
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+    const std::string log = server.Err();
+    EXPECT_THAT(log, HasSubstr("trd serve: " + gone));
+    EXPECT_EQ(log.find(gone), log.rfind(gone)) << log;
+    if (loss == Loss::FileReplaced) {
+      EXPECT_EQ(ReadRecords(db).size(), 3u);  // frmA only: nothing went astray
+    }
+  }
+}
+
 }  // namespace
 }  // namespace trd::test

@@ -9,6 +9,7 @@
 #include "ReportFixture.h"
 #include "platform/Errors.h"
 #include "platform/FormText.h"
+#include "platform/SourceFile.h"
 #include "report/ReportClasses.h"
 #include "report/ReportLoader.h"
 
@@ -211,8 +212,8 @@ TEST(ReportSamples, EachReportFileMatchesItsText) {
     SCOPED_TRACE(entry.path().filename().string());
     std::filesystem::path qr2 = entry.path();
     qr2.replace_extension(".qr2");
-    std::string text = ReadWholeFile(entry.path().string());
-    EXPECT_EQ(ReadWholeFile(qr2.string()), ReportFromText(text, entry.path().string()));
+    std::string text = ReadSourceFile(entry.path().string());
+    EXPECT_EQ(ReadSourceFile(qr2.string()), ReportFromText(text, entry.path().string()));
     ++checked;
   }
   EXPECT_GE(checked, 3);

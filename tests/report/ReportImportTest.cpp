@@ -174,7 +174,7 @@ TEST_F(ImportTest, EmptyAndNumericTextsAreRecordedAndStoredOnesOnlyLookedUp) {
   EXPECT_EQ(Records().size(), 3u);
 }
 
-TEST_F(ImportTest, ALongTextIsLookedUpAndStoredCutButSearchedForWhole) {
+TEST_F(ImportTest, ALongTextIsLookedUpAndStoredCutAndNotSearchedForATranslation) {
   // 3995 two-byte characters, 5 blanks, then 1000 more characters.
   std::string head;
   for (int i = 0; i < 3995; ++i) head += "é";
@@ -187,7 +187,10 @@ TEST_F(ImportTest, ALongTextIsLookedUpAndStoredCutButSearchedForWhole) {
   const auto& lookup = ArgsOf("GetPropriedRel", 1);
   EXPECT_EQ(Text(lookup[2]), "lblLongo");
   EXPECT_EQ(Text(lookup[5]), head);  // first 4000, trailing blanks removed
-  EXPECT_EQ(Text(ArgsOf("GetUpdRelDfm", 1)[0]), whole);
+  // The title's translation look-up only: no stored source text can equal a
+  // text longer than the column.
+  EXPECT_THAT(Methods(), ElementsAre("GetPropriedRel", "GetVerPropRel", "SetPropriedRel", "GetUpdRelDfm",
+                                     "GetPropriedRel", "GetVerPropRel", "SetPropriedRel"));
   std::vector<Stored> r = Records();
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[1].value, head + "     ");

@@ -1,9 +1,12 @@
 // The import run end to end against a real translation server on loopback.
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
 #include "RunFixture.h"
 #include "platform/Connection.h"
 #include "platform/FormStream.h"
+#include "platform/SourceFile.h"
+#include "report/ReportFile.h"
 
 namespace trd::test {
 namespace {
@@ -211,6 +214,72 @@ TEST_F(RunTest, FilesAreTakenByExtensionAndNamedByProgramCode) {
   EXPECT_EQ(s.files_not_read, 2);
   EXPECT_EQ(s.outcome, run::Outcome::Completed);
   EXPECT_THAT(host.events, Contains("position 4"));
+}
+
+TEST_F(RunTest, FileNamesThatAreNotUtf8AreReadAsWindows1252AndKeepTheirCodesApart) {
+  SourceTree tree;
+  // Latin-1 names on disk: "Ação.dfm" and "Aéeo.dfm" in a folder named in
+  // UTF-8, and "Situação.qr2".
+  std::vector<std::string> paths = {
+      tree.Write("Cli/Src/Relações/A\xE7\xE3o.dfm", FormText("frmAcao: TForm", "Caption = 'Ação'")),
+      tree.Write("Cli/Src/Relações/A\xE9""eo.dfm", FormText("frmAeeo: TForm", "Caption = 'Aéeo'")),
+      tree.Write("Rel/Situa\xE7\xE3o.qr2", report::ReportFromText(
+                                              "object rptSituacao: TDesignQuickReport\n  ReportTitle = 'Situação'\nend\n",
+                                              "Situacao.txt")),
+  };
+  ASSERT_EQ(SelectAll(tree.Root()).size(), 3u);
+  run::Summary s = Run(SelectAll(tree.Root()));
+  EXPECT_EQ(s.outcome, run::Outcome::Completed) << s.failure;
+  EXPECT_THAT(Records(), ElementsAre("AçãO/FRMACAO/FRMACAO/Caption/0=Ação", "AéEO/FRMAEEO/FRMAEEO/Caption/0=Aéeo",
+                                     "SITUAçãO/QrDesign/QuickReport/TDesignQuickReport/0=Situação"));
+
+  // A failure names the file as text too; here the folder is Latin-1 as well.
+  std::string bad = tree.Write("Cli/Src/Rela\xE7\xF5""es/Inv\xE1lido.dfm", "object frmX: TForm\n  Caption = 'aberto\n");
+  s = Run({bad});
+  EXPECT_EQ(s.outcome, run::Outcome::Failed);
+  EXPECT_THAT(dialogs->Texts().back(),
+              StartsWith("Erro ao importar o arquivo " + tree.Root() + "/Cli/Src/Relações/Inválido.dfm: "));
+}
+
+TEST_F(RunTest, AFileThatIsNotRegularOrTooLargeEndsTheRunNamingItAndTheLimit) {
+  SourceTree tree;
+  std::filesystem::create_directories(tree.Path("Cli/Src"));
+  const std::string fifo = tree.Path("Cli/Src/Fila.dfm");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero = tree.Path("Cli/Src/Zero.dfm");
+  std::filesystem::create_symlink("/dev/zero", zero);
+  // Sparse files: their size without their bytes.
+  const std::string big_form = tree.Write("Cli/Src/Grande.dfm", "object frmGrande: TForm\n");
+  std::filesystem::resize_file(big_form, kMaxSourceFileBytes + 1);
+  const std::string big_report = tree.Write("Rel/Grande.qr2", "\x51\xB2TPF0");
+  std::filesystem::resize_file(big_report, kMaxSourceFileBytes + 1);
+
+  const std::string limit = std::to_string(kMaxSourceFileBytes + 1) + " bytes exceed the limit of 32 MiB";
+  for (const auto& [path, cause] : std::vector<std::pair<std::string, std::string>>{
+           {fifo, "cannot open: not a regular file"},
+           {zero, "cannot open: not a regular file"},
+           {big_form, limit},
+           {big_report, limit}}) {
+    SCOPED_TRACE(path);
+    run::Summary s = Run({path});
+    EXPECT_EQ(s.outcome, run::Outcome::Failed);
+    EXPECT_EQ(s.failed_file, path);
+    EXPECT_THAT(s.failure, StartsWith(cause));
+    EXPECT_EQ(dialogs->Texts().back(), "Erro ao importar o arquivo " + path + ": " + s.failure);
+  }
+  EXPECT_THAT(Records(), IsEmpty());
+}
+
+TEST_F(RunTest, AReportTextLongerThanARequestIsStoredCutWithoutATranslationLookUp) {
+  SourceTree tree;
+  const std::string caption(9 << 20, 'x');  // 9 MiB: more than the server takes in one request
+  const std::string path = tree.Write(
+      "Rel/Enorme.qr2", report::ReportFromText("object rptEnorme: TDesignQuickReport\n  object lblEnorme: TQRLabel\n"
+                                               "    Caption = '" + caption + "'\n  end\nend\n",
+                                               "Enorme.txt"));
+  run::Summary s = Run({path});
+  EXPECT_EQ(s.outcome, run::Outcome::Completed) << s.failure;
+  EXPECT_THAT(Records(), Contains("ENORME/QrDesign/lblEnorme/TQRLabel/0=" + caption.substr(0, 4000)));
 }
 
 // The binary form samples are the converter's output for the texts beside

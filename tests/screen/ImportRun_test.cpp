@@ -97,5 +97,22 @@ TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
   EXPECT_TRUE(screen.isVisible());  // the cancel button did not close the screen
 }
 
+TEST_F(ImportRunTest, AFileNameThatIsNotUtf8IsShownAsWindows1252AndRead) {
+  TempDir dir;
+  const std::string path = dir.Touch("Cli/Src/A\xE7\xE3o.dfm");  // "Ação.dfm" in Latin-1
+  std::ofstream(path, std::ios::binary) << "object frmAcao: TForm\n  Caption = 'Ação'\nend\n";
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  ASSERT_EQ(screen.lsbDisp->count(), 1);
+  EXPECT_EQ(screen.lsbDisp->item(0)->text().toStdString(), dir.Str() + "/Cli/Src/Ação.dfm");
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  screen.sbtImportExport->click();
+
+  EXPECT_EQ(dialogs->Texts().back(), "Todos os arquivos foram importados com sucesso!");
+  EXPECT_THAT(RecordLines(server.DatabasePath()), ::testing::ElementsAre("AçãO/FRMACAO/FRMACAO/Caption/0=Ação"));
+}
+
 }  // namespace
 }  // namespace trd::test
