@@ -44,7 +44,7 @@ struct ServeArgs {
 std::string ServerToken(const ServeArgs& args) {
   std::string file = args.token_file;
   if (file.empty()) {
-    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return t;
+    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return TokenFromText(t, "TRD_TOKEN");
     if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) file = f;
   }
   if (file.empty()) return {};
