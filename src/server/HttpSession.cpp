@@ -3,7 +3,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/write.hpp>
+#include <boost/beast/http/status.hpp>
 #include <exception>
 #include <limits>
 
@@ -35,11 +35,39 @@ bool SameAscii(beast::string_view a, std::string_view b) {
 
 std::string_view View(beast::string_view s) { return {s.data(), s.size()}; }
 
+enum class KeepAliveHeader { No, Yes };
+
+// An answer as it goes on the wire: status line, Content-Type,
+// Content-Length, the Connection header where the version needs it, body.
+std::string FormatAnswer(unsigned version, int status, std::string_view content_type, std::string_view body,
+                         KeepAliveHeader keep_alive) {
+  const auto reason = bhttp::obsolete_reason(bhttp::int_to_status(unsigned(status)));
+  std::string out;
+  out.reserve(128 + body.size());
+  out += version == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out.append(reason.data(), reason.size());
+  out += "\r\nContent-Type: ";
+  out += content_type;
+  out += "\r\nContent-Length: ";
+  out += std::to_string(body.size());
+  if (keep_alive == KeepAliveHeader::No && version != 10) out += "\r\nConnection: close";
+  if (keep_alive == KeepAliveHeader::Yes && version == 10) out += "\r\nConnection: keep-alive";
+  out += "\r\n\r\n";
+  out += body;
+  return out;
+}
+
 }  // namespace
 
 HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
     : front_(front), stream_(std::move(socket)), buffer_(kBufferLimit) {
   front_.sessions.insert(this);
+  // Synchronous writes (the workers' answers) return at once rather than
+  // wait; asynchronous operations are not affected.
+  beast::error_code ignored;
+  stream_.socket().non_blocking(true, ignored);
 }
 
 HttpSession::~HttpSession() {
@@ -129,46 +157,54 @@ void HttpSession::Dispatch(std::string body) {
   phase_ = Phase::Handling;
   stream_.expires_never();
   // The work guard keeps the I/O thread running (Run() from returning) until
-  // the answer is posted back.
-  net::post(front_.workers, [self = shared_from_this(), route = route_, body = std::move(body),
+  // the worker has posted back.
+  net::post(front_.workers, [self = shared_from_this(), body = std::move(body),
                              work = net::make_work_guard(front_.io)]() mutable {
-    Answer answer;
+    int status = 200;
+    const char* content_type = "application/json";
+    std::string answer;
     try {
-      if (route == Route::Call) {
-        answer.body = self->front_.service.Handle(body);
+      if (self->route_ == Route::Call) {
+        answer = self->front_.service.Handle(body);
       } else {
-        answer.body = std::move(body);
-        answer.content_type = "application/octet-stream";
+        answer = std::move(body);
+        content_type = "application/octet-stream";
       }
     } catch (const std::exception& e) {  // Handle() does not throw; an allocation might
       Refusal failed = InternalError(e.what());
-      answer = Answer{failed.status, std::move(failed.body)};
+      status = failed.status;
+      answer = std::move(failed.body);
     }
+    const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
+    self->out_ = FormatAnswer(self->version_, status, content_type, answer,
+                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No);
+    // The socket is non-blocking and the I/O thread has no operation on it
+    // now: what the kernel takes at once goes out from here.
+    beast::error_code ec;
+    std::size_t sent = 0;
+    auto& socket = self->stream_.socket();
+    while (sent < self->out_.size() && !ec)
+      sent += socket.write_some(net::buffer(self->out_.data() + sent, self->out_.size() - sent), ec);
+    if (ec == net::error::would_block || ec == net::error::try_again) ec = {};
     net::io_context& io = self->front_.io;
-    net::post(io, [self = std::move(self), answer = std::move(answer)]() mutable { self->Respond(std::move(answer)); });
+    net::post(io, [self = std::move(self), ec, sent, keep_alive] { self->Sent(ec, sent, keep_alive); });
   });
 }
 
-void HttpSession::Respond(Answer answer) {
-  if (phase_ == Phase::Closed) return;
+void HttpSession::Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive) {
+  if (ec || phase_ == Phase::Closed) return Close();
+  if (sent == out_.size()) return OnWritten({}, keep_alive);
   phase_ = Phase::Writing;
-  const KeepAlive keep_alive = front_.stopping ? KeepAlive::No : keep_alive_;
-  response_ = {};
-  response_.result(unsigned(answer.status));
-  response_.version(version_);
-  response_.set(bhttp::field::content_type, answer.content_type);
-  response_.body() = std::move(answer.body);
-  response_.keep_alive(keep_alive == KeepAlive::Yes);
-  response_.prepare_payload();
   stream_.expires_after(front_.options.request_timeout);
-  bhttp::async_write(stream_, response_,
-                     [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
-                       self->OnWritten(ec, keep_alive);
-                     });
+  net::async_write(stream_, net::buffer(out_.data() + sent, out_.size() - sent),
+                   [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
+                     self->OnWritten(ec, keep_alive);
+                   });
 }
 
 void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
-  response_ = {};
+  out_.clear();
+  if (out_.capacity() > kIdleBufferKeep) out_.shrink_to_fit();
   if (ec || keep_alive == KeepAlive::No || front_.stopping) return Close();
   if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
   AwaitRequest();
@@ -177,17 +213,11 @@ void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
 void HttpSession::RefuseAndClose(Refusal refusal) {
   phase_ = Phase::Refusing;
   parser_.reset();
-  response_ = {};
-  response_.result(unsigned(refusal.status));
-  response_.version(version_);
-  response_.set(bhttp::field::content_type, "application/json");
-  response_.body() = std::move(refusal.body);
-  response_.keep_alive(false);
-  response_.prepare_payload();
+  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No);
   deadline_ = Clock::now() + kLinger;
   stream_.expires_at(deadline_);
-  bhttp::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-    self->response_ = {};
+  net::async_write(stream_, net::buffer(out_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+    self->out_ = {};
     if (ec) return self->Close();
     beast::error_code ignored;
     self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);

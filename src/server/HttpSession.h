@@ -7,8 +7,11 @@
 //             time-out); holds its socket and a small read buffer only
 //   Reading   headers, then (once admitted) the body, within the request
 //             time-out from the first byte
-//   Handling  the whole request is on a worker of the pool; no time-out
-//   Writing   the answer goes out, within the request time-out
+//   Handling  the whole request is on a worker of the pool; no time-out. The
+//             worker sends the answer itself as far as the socket takes it
+//             without waiting (all of it, but for large answers), so that
+//             the client need not wait for the I/O thread to wake
+//   Writing   the rest of the answer goes out, within the request time-out
 //   Refusing  a refusal goes out, then what the client still sends is read
 //             and dropped for a short while (so that the client reads the
 //             refusal rather than a reset), then the connection closes
@@ -23,9 +26,10 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -44,7 +48,7 @@ namespace beast = boost::beast;
 class HttpSession;
 
 // What the connections of one server share. `sessions` and `serving` are
-// touched on the I/O thread only.
+// touched on the I/O thread only; `stopping` is read by the workers too.
 struct HttpFront {
   HttpFront(Service& service, const HttpOptions& options)
       : service(service), options(options), workers(std::size_t(std::max(1, options.threads))) {}
@@ -53,7 +57,7 @@ struct HttpFront {
   const HttpOptions& options;
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
   std::size_t serving = 0;                    // those that count against max_connections
-  bool stopping = false;                      // answers close their connections
+  std::atomic<bool> stopping{false};          // answers close their connections
   // Declared last, destroyed first: the workers are joined while the
   // connections and the I/O context they post back to still exist.
   net::io_context io{1};
@@ -83,11 +87,6 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   enum class Phase { Idle, Reading, Handling, Writing, Refusing, Closed };
   enum class KeepAlive { No, Yes };
 
-  struct Answer {
-    int status = 200;
-    std::string body;
-    const char* content_type = "application/json";
-  };
 
   void AwaitRequest();
   void ReadHead(Clock::time_point deadline);
@@ -95,7 +94,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void ReadBody();
   void OnBody(beast::error_code ec);
   void Dispatch(std::string body);
-  void Respond(Answer answer);
+  void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive);
   void OnWritten(beast::error_code ec, KeepAlive keep_alive);
   void RefuseAndClose(Refusal refusal);
   void Discard();
@@ -106,7 +105,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   std::optional<beast::http::request_parser<beast::http::string_body>> parser_;
-  beast::http::response<beast::http::string_body> response_;
+  std::string out_;  // the answer being sent: status line, headers, body
   Clock::time_point deadline_;
   Phase phase_ = Phase::Idle;
   Route route_ = Route::Call;
