@@ -5,12 +5,20 @@
 //   GetPropried (miss), GetVerProp, SetVerProp (delete, when the key holds an
 //   older text: every tenth key is seeded with one), SetPropried (insert of
 //   one record), GetUpdRelDfm.
-// Cases, each for N = 1, 2, 4, 8:
+// Cases, each for N = 1, 2, 4, 8 (Echo also 16):
 //   Echo/N      POST /echo round trips of a look-up-sized body by N threads:
 //               the floor the HTTP stack sets, measured in the same run
 //   Disjoint/N  every client its own keys (people harvesting different trees)
 //   Shared/N    every client the same keys in the same order (the same tree):
 //               clients race to delete and insert the same key
+//   Crowd/I/N   Disjoint/N while I further connections are open, kept alive
+//               and idle (each made one request first), as a team's open
+//               screens leave them: I = 0 and 1000, N = 16. Counters besides
+//               those below: max_us (the slowest call), rss_before_mib and
+//               rss_mib (the server's resident memory before and after the
+//               idle connections opened, before the clients start),
+//               peak_rss_mib (the server's peak so far, VmHWM). Compare
+//               p50/p99 with Echo/16.
 // Counters: texts_per_s (all clients' texts over the wall time),
 // calls_per_s, p50_us / p99_us over every call, insert_p50_us /
 // insert_p99_us over SetPropried alone (with the re-read and resend after a
@@ -26,8 +34,11 @@
 // TRD_BENCH_DB: the server's --db (default a fresh SQLite file in a temporary
 // directory); keys carry a run tag so that a database that persists
 // (PostgreSQL) can be used again. TRD_BENCH_TEXTS: M (default 2000).
+// TRD_BENCH_SERVER: the trd executable that serves (default the one built
+// beside this benchmark), to measure another build against the same clients.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,12 +46,14 @@
 #include <barrier>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../tests/support/RawHttp.h"
 #include "../tests/support/ServerProcess.h"
 #include "platform/Connection.h"
 #include "platform/Wire.h"
@@ -68,6 +81,7 @@ struct Fixture {
     const char* env = std::getenv("TRD_BENCH_DB");
     test::ServerProcessOptions options;
     if (env && *env) options.db = env;
+    if (const char* exe = std::getenv("TRD_BENCH_SERVER"); exe && *exe) options.exe = exe;
     server = std::make_unique<test::ServerProcess>(options);
     db_url = server->DatabasePath();
     tag = std::to_string(getpid() % 100000);
@@ -104,6 +118,14 @@ Row RecordRow(const Text& t, const std::string& value) {
 std::vector<Value> KeyArgs(const Text& t) {
   return {t.program,         std::string("frmBench"), t.component, std::string("Caption"), std::to_string(t.number),
           std::string("POR")};
+}
+
+// A field of /proc/PID/status ("VmRSS", "VmHWM") in MiB; 0 when unknown.
+double StatusMib(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with(field + ":")) return std::atof(line.c_str() + field.size() + 1) / 1024.0;  // kB
+  return 0;
 }
 
 struct ClientLog {
@@ -216,13 +238,24 @@ std::pair<long, long> Audit(const std::string& db_url, const std::string& progra
   return {duplicates, long(rows.size())};
 }
 
-void Harvesting(benchmark::State& state, Keys keys) {
+void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0) {
   Fixture& f = Shared();
-  const int clients = int(state.range(0));
   const int texts = TextsPerClient();
   static int case_number = 0;
   const std::string program = "B" + f.tag + (keys == Keys::Shared ? "S" : "D") + std::to_string(++case_number);
   SeedOlderTexts(*f.server, program, keys, clients, texts);
+
+  // Idle kept-alive connections: each makes one request, then waits.
+  const double rss_before_mib = StatusMib(f.server->Pid(), "VmRSS");
+  std::vector<std::unique_ptr<test::RawHttp>> crowd;
+  long crowd_errors = 0;
+  for (int i = 0; i < idle; ++i) {
+    crowd.push_back(std::make_unique<test::RawHttp>(f.server->Port()));
+    if (!crowd.back()->Send(test::RawHttp::Post("/echo", "idle")) ||
+        crowd.back()->Read(std::chrono::seconds(10)).status != 200)
+      ++crowd_errors;
+  }
+  const double rss_mib = StatusMib(f.server->Pid(), "VmRSS");
 
   auto logs = std::vector<ClientLog>(std::size_t(clients));
   double wall = 0;
@@ -251,7 +284,17 @@ void Harvesting(benchmark::State& state, Keys keys) {
   if (!all.first_error.empty()) state.SetLabel("first error: " + all.first_error);
   const auto [duplicates, records] = Audit(f.db_url, program);
   const long expected = keys == Keys::Shared ? texts : long(clients) * texts;
+  // The idle connections were kept alive all along.
+  for (auto& c : crowd)
+    if (!c->Send(test::RawHttp::Post("/echo", "idle")) || c->Read(std::chrono::seconds(10)).status != 200)
+      ++crowd_errors;
   state.counters["clients"] = clients;
+  state.counters["idle"] = idle;
+  state.counters["idle_errors"] = double(crowd_errors);
+  state.counters["rss_before_mib"] = rss_before_mib;
+  state.counters["rss_mib"] = rss_mib;
+  state.counters["peak_rss_mib"] = StatusMib(f.server->Pid(), "VmHWM");
+  state.counters["max_us"] = all.call_us.empty() ? 0 : *std::max_element(all.call_us.begin(), all.call_us.end());
   state.counters["texts"] = double(clients) * texts;
   state.counters["texts_per_s"] = double(clients) * texts / wall;
   state.counters["calls_per_s"] = double(all.call_us.size()) / wall;
@@ -266,8 +309,18 @@ void Harvesting(benchmark::State& state, Keys keys) {
   state.counters["missing"] = double(expected - records);
 }
 
-void Disjoint(benchmark::State& state) { Harvesting(state, Keys::Disjoint); }
-void SharedKeys(benchmark::State& state) { Harvesting(state, Keys::Shared); }
+void Disjoint(benchmark::State& state) { Harvesting(state, Keys::Disjoint, int(state.range(0))); }
+void SharedKeys(benchmark::State& state) { Harvesting(state, Keys::Shared, int(state.range(0))); }
+
+void Crowd(benchmark::State& state) {
+  // Each idle connection is a descriptor here as well as in the server.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  Harvesting(state, Keys::Disjoint, int(state.range(1)), int(state.range(0)));
+}
 
 // N threads, each on its own kept-alive connection, echoing a look-up body
 // as often as a client of the cases above calls.
@@ -316,7 +369,7 @@ void Echo(benchmark::State& state) {
   state.counters["errors"] = double(errors);
 }
 
-BENCHMARK(Echo)->ArgName("clients")->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Iterations(1)->UseManualTime()->Unit(
+BENCHMARK(Echo)->ArgName("clients")->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16)->Iterations(1)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 BENCHMARK(Disjoint)->ArgName("clients")->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Iterations(1)->UseManualTime()->Unit(
     benchmark::kMillisecond);
@@ -326,6 +379,13 @@ BENCHMARK(SharedKeys)
     ->Arg(2)
     ->Arg(4)
     ->Arg(8)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(Crowd)
+    ->ArgNames({"idle", "clients"})
+    ->Args({0, 16})
+    ->Args({1000, 16})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -4,14 +4,18 @@
 // "listening on http://HOST:PORT", once the socket listens (so that a caller
 // that asked for port 0 learns the port). SIGINT and SIGTERM stop it: the
 // listening socket closes, requests in flight finish, exit status 0.
+// It raises its soft limit of open files to the hard one first, so that
+// thousands of connections fit.
 //
 // Nothing a request carries reaches the file system or a shell: the database
 // and the token file are named on the command line (or in the environment)
 // only, and request values reach the storage as bound SQL parameters.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -35,6 +39,8 @@ struct ServeArgs {
   std::string listen = "127.0.0.1:" + std::to_string(shared::kDefaultPort);
   int threads = 16;
   std::size_t max_request_mib = server::kDefaultMaxRequestBytes >> 20;
+  std::size_t max_connections = server::kDefaultMaxConnections;
+  double request_timeout_s = 30;
   std::string token_file;
 };
 
@@ -44,7 +50,7 @@ struct ServeArgs {
 std::string ServerToken(const ServeArgs& args) {
   std::string file = args.token_file;
   if (file.empty()) {
-    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return t;
+    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return TokenFromText(t, "TRD_TOKEN");
     if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) file = f;
   }
   if (file.empty()) return {};
@@ -54,6 +60,25 @@ std::string ServerToken(const ServeArgs& args) {
     std::cerr << "trd serve: warning: the token file " << file
               << " grants access to its group or others; restrict it with chmod 600\n";
   return token;
+}
+
+// Raises the soft limit of open files to the hard one (each connection is a
+// file descriptor) and warns when even that leaves no room for
+// `max_connections`. Returns the limit now in force.
+rlim_t RaiseOpenFileLimit(std::size_t max_connections) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  // The database, the standard streams and the listening socket need a few.
+  constexpr rlim_t kReserve = 64;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < rlim_t(max_connections) + kReserve)
+    std::cerr << "trd serve: warning: at most " << limit.rlim_cur << " open files are allowed (ulimit -n), fewer than "
+              << max_connections << " connections (--max-connections) need; clients beyond wait to be accepted\n";
+  return limit.rlim_cur;
 }
 
 bool IsLoopback(const std::string& host) {
@@ -73,6 +98,7 @@ int Serve(const ServeArgs& args) {
 
   server::Endpoint at = server::ParseEndpoint(args.listen, shared::kDefaultPort, server::AnyPort::Allow);
   const std::string token = ServerToken(args);
+  RaiseOpenFileLimit(args.max_connections);
   server::ServiceOptions service_options;
   service_options.max_request_bytes = args.max_request_mib << 20;
   service_options.log = [](const std::string& message) { std::cerr << "trd serve: " << message << std::endl; };
@@ -83,7 +109,10 @@ int Serve(const ServeArgs& args) {
   http_options.port = at.port;
   http_options.threads = args.threads;
   http_options.max_request_bytes = service_options.max_request_bytes;
+  http_options.max_connections = args.max_connections;
+  http_options.request_timeout = std::chrono::milliseconds(std::llround(args.request_timeout_s * 1000));
   http_options.token = token;
+  http_options.log = [](const std::string& line) { std::cerr << "trd serve: " << line << std::endl; };
   server::HttpServer http(*service, http_options);
   int port = http.Bind();
   if (token.empty() && !IsLoopback(at.host))
@@ -108,16 +137,9 @@ int Serve(const ServeArgs& args) {
 
   int sig = 0;
   sigwait(&stop_signals, &sig);
+  // Idle connections close at once; Run() returns once the requests that
+  // had arrived are answered (an answer's write has the request time-out).
   http.Stop();
-  // Idle kept-alive connections hold their pool thread until the client
-  // leaves or the keep-alive timeout ends; the server does not wait for them.
-  // It waits for the storage instead, so that no transaction is cut short.
-  if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
-    auto session = service->Storage().Acquire();
-    std::cerr << "trd serve: stopped" << std::endl;
-    std::fflush(nullptr);
-    std::_Exit(0);
-  }
   runner.join();
   done.get();  // raises the server thread's failure
   std::cerr << "trd serve: stopped\n";
@@ -135,8 +157,17 @@ void AddServe(CLI::App& app, int& exit_code) {
       ->capture_default_str();
   cmd->add_option("--listen", args->listen, "HOST:PORT to listen on; port 0 picks a free port")
       ->capture_default_str();
-  cmd->add_option("--threads", args->threads, "Connections served at once")
+  cmd->add_option("--threads", args->threads, "Requests handled at once (workers doing the database work)")
       ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  cmd->add_option("--max-connections", args->max_connections,
+                  "Open connections accepted at once; beyond, a new one gets 503 and is closed")
+      ->check(CLI::Range(1, 1000000))
+      ->capture_default_str();
+  cmd->add_option("--request-timeout", args->request_timeout_s,
+                  "Seconds within which a request's headers and body must arrive, and its answer be taken; "
+                  "a slower client is dropped")
+      ->check(CLI::Range(0.1, 3600.0))
       ->capture_default_str();
   cmd->add_option("--max-request-mib", args->max_request_mib, "Largest request body accepted, in MiB")
       ->check(CLI::Range(1, 1024))
@@ -145,8 +176,10 @@ void AddServe(CLI::App& app, int& exit_code) {
                   "File holding the token every request must carry in X-Trd-Token (one line; keep it chmod 600)");
   cmd->footer(
       "Prints \"listening on http://HOST:PORT\" once listening. SIGINT/SIGTERM stop it. With a token "
-      "(--token-file, else TRD_TOKEN, else the file named by TRD_TOKEN_FILE), requests must carry it in the "
-      "X-Trd-Token header; others get 403. Listens on loopback only unless --listen names another address.");
+      "(--token-file, else TRD_TOKEN, else the file named by TRD_TOKEN_FILE; blanks around it are dropped), "
+      "requests must carry it in the X-Trd-Token header; others get 403 before their body is read. Compressed "
+      "bodies get 415, bodies over the limit 413. Idle connections close after 60 s. Listens on loopback only "
+      "unless --listen names another address.");
   cmd->callback([args, &exit_code] {
     try {
       exit_code = Serve(*args);

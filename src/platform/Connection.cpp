@@ -142,7 +142,7 @@ HttpOptions HttpOptionsFromEnvironment() {
   options.connect_timeout = MillisecondsFromEnvironment("TRD_CONNECT_TIMEOUT_MS", options.connect_timeout);
   options.read_timeout = MillisecondsFromEnvironment("TRD_READ_TIMEOUT_MS", options.read_timeout);
   if (const char* t = std::getenv("TRD_TOKEN"); t && *t) {
-    options.token = t;
+    options.token = TokenFromText(t, "TRD_TOKEN");
   } else if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) {
     options.token = ReadTokenFile(f);
   }
@@ -177,13 +177,22 @@ std::string ReadTokenFile(const std::string& path, bool* too_open) {
   ::close(fd);
   if (read_errno != 0) throw Error("cannot read " + what + ": " + std::strerror(read_errno));
   if (token.size() > 64 * 1024) throw Error(what + " is larger than 64 KiB; a token is one line");
-  while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
-  if (token.empty()) throw Error(what + " is empty; it must hold the token");
-  for (unsigned char c : token)
-    if (c < 0x20 || c == 0x7f)
-      throw Error(what + " holds a line break or control character inside the token; a token is one line");
+  token = TokenFromText(token, what);
   if (too_open) *too_open = (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
   return token;
+}
+
+std::string TokenFromText(std::string_view text, const std::string& source) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  const std::string_view raw = text;
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (text.empty())
+    throw Error(source + (raw.empty() ? " is empty" : " is empty but for blanks") + "; it must hold the token");
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7f)
+      throw Error(source + " holds a line break or control character inside the token; a token is one line");
+  return std::string(text);
 }
 
 bool IsLookup(std::string_view method) {

@@ -61,7 +61,8 @@ struct HttpOptions {
 };
 
 // The options of the default transport, from the environment:
-//   TRD_TOKEN               the token; when unset or empty,
+//   TRD_TOKEN               the token (see TokenFromText); when unset or
+//                           empty,
 //   TRD_TOKEN_FILE          a file holding it (see ReadTokenFile);
 //   TRD_CONNECT_TIMEOUT_MS  connect timeout in milliseconds (default 3000);
 //   TRD_READ_TIMEOUT_MS     read and write timeout in milliseconds (default
@@ -70,12 +71,17 @@ struct HttpOptions {
 // or a token file that cannot be used.
 HttpOptions HttpOptionsFromEnvironment();
 
-// The shared secret held in the file at `path`: its bytes without the line
-// break(s) at the end. Throws Error naming the file when it cannot be read or
-// holds nothing else, or when the token holds a control character (it goes
-// into an HTTP header). `too_open` (when given) is set when the file grants
-// anything to its group or to others (mode & 077).
+// The shared secret held in the file at `path` (see TokenFromText). Throws
+// Error naming the file when it cannot be read or holds no token. `too_open`
+// (when given) is set when the file grants anything to its group or to
+// others (mode & 077).
 std::string ReadTokenFile(const std::string& path, bool* too_open = nullptr);
+
+// The token written in `text` (a token file's contents, TRD_TOKEN): without
+// the blanks, tabs and line breaks around it, since an HTTP header value
+// arrives without them. Throws Error naming `source` when nothing is left,
+// or when the token holds a control character (it goes into an HTTP header).
+std::string TokenFromText(std::string_view text, const std::string& source);
 
 // Whether `method` only reads (its name starts with "Get"), so that sending it
 // twice cannot change anything.

@@ -1,16 +1,16 @@
 #include "HttpServer.h"
 
-#include <httplib.h>
+#include <boost/asio/steady_timer.hpp>
+#include <cerrno>
+#include <climits>
 
-#include <thread>
-
+#include "HttpSession.h"
 #include "platform/Errors.h"
-#include "platform/Wire.h"
 
 namespace trd::server {
 namespace {
 
-constexpr const char* kJson = "application/json";
+using tcp = net::ip::tcp;
 
 int ParsePort(std::string_view p, std::string_view text, AnyPort any_port) {
   if (p.empty() || p.size() > 5) throw Error("no valid port in \"" + std::string(text) + "\"");
@@ -22,15 +22,6 @@ int ParsePort(std::string_view p, std::string_view text, AnyPort any_port) {
   if (port > 65535 || (port == 0 && any_port == AnyPort::Refuse))
     throw Error("port out of range in \"" + std::string(text) + "\"");
   return port;
-}
-
-// Compares in time that depends on the lengths only, so that the answer time
-// does not tell how much of a guessed token was right.
-bool SameToken(std::string_view given, std::string_view token) {
-  unsigned char diff = given.size() == token.size() ? 0 : 1;
-  for (std::size_t i = 0; i < given.size(); ++i)
-    diff |= static_cast<unsigned char>(given[i] ^ token[i % token.size()]);
-  return diff == 0;
 }
 
 }  // namespace
@@ -60,115 +51,142 @@ Endpoint ParseEndpoint(std::string_view text, int default_port, AnyPort any_port
   return e;
 }
 
+// The listening socket, the accept loop and the connection limit.
 class HttpServer::Impl {
  public:
-  httplib::Server svr;
+  Impl(Service& service, const HttpOptions& options) : front(service, options), acceptor(front.io), pause(front.io) {}
+
+  void Accept() {
+    acceptor.async_accept(front.io, [this](beast::error_code ec, tcp::socket socket) {
+      OnAccept(ec, std::move(socket));
+    });
+  }
+
+  void Shutdown() {
+    front.stopping = true;
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    pause.cancel();
+    const std::vector<HttpSession*> open(front.sessions.begin(), front.sessions.end());
+    for (HttpSession* session : open) session->Stop();
+  }
+
+  HttpFront front;
+  tcp::acceptor acceptor;
+
+ private:
+  // Refusals being answered at once; more are closed unanswered.
+  static constexpr std::size_t kMaxRefusing = 256;
+  static constexpr auto kReportEvery = std::chrono::seconds(60);
+  using Clock = std::chrono::steady_clock;
+
+  void OnAccept(beast::error_code ec, tcp::socket socket) {
+    if (front.stopping || !acceptor.is_open()) return;
+    if (ec) {
+      if (ec == net::error::operation_aborted) return;
+      if (ec == net::error::no_descriptors || ec.value() == ENFILE || ec == net::error::no_buffer_space ||
+          ec == net::error::no_memory) {
+        // Out of file descriptors: the waiting clients stay in the backlog
+        // until connections close; accepting again at once would spin.
+        if (Due(lack_reported_) && front.options.log)
+          front.options.log("cannot accept connections: " + ec.message() + " (" +
+                            std::to_string(front.sessions.size()) + " open)");
+        pause.expires_after(std::chrono::milliseconds(100));
+        pause.async_wait([this](beast::error_code e) {
+          if (!e) Accept();
+        });
+        return;
+      }
+      return Accept();  // one client's failure (it reset before acceptance)
+    }
+    beast::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    auto session = std::make_shared<HttpSession>(front, std::move(socket));
+    if (front.serving < front.options.max_connections) {
+      session->Start();
+    } else {
+      ++refused_;
+      if (Due(busy_reported_)) {
+        if (front.options.log)
+          front.options.log("refused " + std::to_string(refused_) + " connection(s): " +
+                            std::to_string(front.serving) + " are open, the limit (--max-connections)");
+        refused_ = 0;
+      }
+      if (front.sessions.size() - front.serving <= kMaxRefusing)
+        session->Refuse(TooManyConnections(front.options.max_connections));
+      // otherwise the session ends here and its socket closes unanswered
+    }
+    Accept();
+  }
+
+  // Whether a report last made at `last` may be made again (then it is made
+  // now): one line per kind and kReportEvery, however busy the server.
+  static bool Due(Clock::time_point& last) {
+    const auto now = Clock::now();
+    if (last != Clock::time_point() && now - last < kReportEvery) return false;
+    last = now;
+    return true;
+  }
+
+  net::steady_timer pause;
+  Clock::time_point busy_reported_;
+  Clock::time_point lack_reported_;
+  std::size_t refused_ = 0;
 };
 
 HttpServer::HttpServer(Service& service, HttpOptions options)
-    : options_(std::move(options)), impl_(std::make_unique<Impl>()) {
-  auto& svr = impl_->svr;
-  const int threads = std::max(1, options_.threads);
-  svr.new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
-  svr.set_tcp_nodelay(true);
-  // SO_REUSEADDR only: httplib's default SO_REUSEPORT would let a second
-  // server bind the same port and silently share its clients.
-  svr.set_socket_options([](socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  // A client keeps one connection for a whole import run.
-  svr.set_keep_alive_max_count(std::numeric_limits<std::size_t>::max());
-  svr.set_keep_alive_timeout(options_.keep_alive_timeout.count());
-  svr.set_payload_max_length(options_.max_request_bytes);
-
-  const std::string token = options_.token;
-  auto authorized = [token](const httplib::Request& req, httplib::Response& res) {
-    if (token.empty() || SameToken(req.get_header_value("X-Trd-Token"), token)) return true;
-    res.status = 403;
-    res.set_content(wire::EncodeFailure("request refused: missing or wrong X-Trd-Token"), kJson);
-    return false;
-  };
-
-  svr.Post("/call", [&service, authorized](const httplib::Request& req, httplib::Response& res) {
-    if (!authorized(req, res)) return;
-    res.set_content(service.Handle(req.body), kJson);
-  });
-  svr.Post("/echo", [authorized](const httplib::Request& req, httplib::Response& res) {
-    if (!authorized(req, res)) return;
-    res.set_content(req.body, "application/octet-stream");
-  });
-
-  // Errors of the HTTP layer itself (unknown path, body over the limit, a
-  // handler that threw) answer in the wire format too, so that a client shows
-  // the reason rather than a bare status.
-  const std::size_t limit = options_.max_request_bytes;
-  svr.set_error_handler(httplib::Server::HandlerWithResponse(
-      [limit](const httplib::Request& req, httplib::Response& res) {
-    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    std::string message;
-    switch (res.status) {
-      case 404: message = "no such service: " + req.method + " " + req.path + " (use POST /call)"; break;
-      case 413:
-        message = "request refused: the body exceeds the limit of " + std::to_string(limit) + " bytes";
-        break;
-      default: message = "HTTP " + std::to_string(res.status); break;
-    }
-    res.set_content(wire::EncodeFailure(message), kJson);
-    return httplib::Server::HandlerResponse::Handled;
-  }));
-  svr.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-    std::string message = "internal error";
-    try {
-      if (ep) std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      message += std::string(": ") + e.what();
-    } catch (...) {
-    }
-    res.status = 500;
-    res.set_content(wire::EncodeFailure(message), kJson);
-  });
-}
+    : options_(std::move(options)), impl_(std::make_unique<Impl>(service, options_)) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
 int HttpServer::Bind() {
   if (bound_port_ >= 0) return bound_port_;
-  auto& svr = impl_->svr;
-  int port = options_.port;
-  if (port == 0) {
-    port = svr.bind_to_any_port(options_.host);
-  } else if (!svr.bind_to_port(options_.host, port)) {
-    port = -1;
+  tcp::acceptor& acceptor = impl_->acceptor;
+  beast::error_code ec;
+  tcp::resolver resolver(impl_->front.io);
+  const auto found = resolver.resolve(options_.host, std::to_string(options_.port),
+                                      tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+  for (const auto& entry : found) {
+    acceptor.open(entry.endpoint().protocol(), ec);
+    if (ec) continue;
+    // SO_REUSEADDR only (no SO_REUSEPORT): a second server must not bind the
+    // same port and silently share the clients.
+    acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor.bind(entry.endpoint(), ec);
+    // The kernel caps the backlog at net.core.somaxconn: the system's maximum.
+    if (!ec) acceptor.listen(INT_MAX, ec);
+    if (!ec) break;
+    beast::error_code ignored;
+    acceptor.close(ignored);
   }
-  if (port < 0)
+  if (ec || !acceptor.is_open())
     throw ConnectionError("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
                           " (address in use, or not an address of this machine)");
-  bound_port_ = port;
-  return port;
+  bound_port_ = acceptor.local_endpoint().port();
+  return bound_port_;
 }
 
 void HttpServer::Run() {
   Bind();
   RunState idle = RunState::Idle;
-  if (!state_.compare_exchange_strong(idle, RunState::Starting))
-    throw ConnectionError("the HTTP server runs once");
-  if (stop_requested_) {
-    state_ = RunState::Done;
-    return;
+  if (!state_.compare_exchange_strong(idle, RunState::Running)) throw ConnectionError("the HTTP server runs once");
+  if (!stop_requested_) {
+    impl_->Accept();
+    try {
+      impl_->front.io.run();
+    } catch (const std::exception& e) {
+      state_ = RunState::Done;
+      throw ConnectionError(std::string("the HTTP server stopped: ") + e.what());
+    }
   }
-  bool ok = impl_->svr.listen_after_bind();
   state_ = RunState::Done;
-  if (!ok && !stop_requested_) throw ConnectionError("the HTTP server stopped listening");
 }
 
 void HttpServer::Stop() {
   stop_requested_ = true;
-  // Run() may be between its check of the request and the listening loop;
-  // httplib's stop() only reaches a server that runs.
-  while (state_ == RunState::Starting && !impl_->svr.is_running())
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  impl_->svr.stop();
+  // On the I/O thread; when Run() has not started yet it finds the request
+  // and never accepts.
+  net::post(impl_->front.io, [impl = impl_.get()] { impl->Shutdown(); });
 }
 
 }  // namespace trd::server

@@ -4,16 +4,31 @@
 //                response (a failure is a failure response, still 200)
 //   POST /echo   answers the body unchanged (the floor the HTTP stack sets)
 //
-// Connections are kept alive (many requests each, TCP_NODELAY on) and served
-// by a thread pool, one connection per thread at a time. A body larger than
-// the limit is refused with 413 and a failure response; a request with an
-// unknown path gets 404 with a failure response. When a token is set, /call
-// and /echo require it in the X-Trd-Token header (403 otherwise).
+// Asynchronous: one I/O thread reads and writes every connection, and the
+// requests that arrived whole run on a pool of `threads` workers (the
+// storage work). An open connection costs a socket and a few hundred bytes,
+// never a thread, so idle kept-alive connections and slow clients do not
+// hold up anybody else. Connections are kept alive (many requests each,
+// TCP_NODELAY on); one request at a time per connection.
+//
+// Time-outs: a request's headers and body must have arrived within
+// `request_timeout` of its first byte (of the connection's opening, for its
+// first request), otherwise the connection is dropped without an answer; an
+// answer must be taken within the same time. A connection idle for
+// `keep_alive_timeout` between requests is closed.
+//
+// Admission (HttpAdmission.h) is decided from the headers before any body is
+// kept: token (403), path (404), compressed bodies (415), declared size
+// (413); a chunked body is bounded as it arrives (413); headers over 8 KiB
+// get 431, bytes that are not HTTP 400. A refusal closes the connection after
+// its answer. Beyond `max_connections` open connections a new one gets 503
+// and is closed. Every refusal carries a failure response.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,13 +48,22 @@ struct Endpoint {
 enum class AnyPort { Refuse, Allow };
 Endpoint ParseEndpoint(std::string_view text, int default_port, AnyPort any_port = AnyPort::Refuse);
 
+inline constexpr std::size_t kDefaultMaxConnections = 5000;
+inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
+
 struct HttpOptions {
   std::string host = "127.0.0.1";
   int port = 8211;  // 0: any free port (see HttpServer::Bind)
   std::size_t max_request_bytes = kDefaultMaxRequestBytes;
-  int threads = 16;
-  std::chrono::seconds keep_alive_timeout{60};
+  int threads = 16;  // requests handled at once (the storage work)
+  std::size_t max_connections = kDefaultMaxConnections;
+  std::chrono::milliseconds request_timeout{30000};
+  std::chrono::milliseconds keep_alive_timeout{60000};
   std::string token;  // empty: no token required
+  // Diagnostics of the front itself (connections refused at the limit, no
+  // file descriptor left), one line each; none when empty. Called on the
+  // I/O thread.
+  std::function<void(const std::string&)> log;
 };
 
 class HttpServer {
@@ -54,19 +78,22 @@ class HttpServer {
   // options ask for port 0). Throws ConnectionError when it cannot bind.
   int Bind();
 
-  // Serves on the bound socket until Stop(); binds first when Bind() was not
-  // called. Returns once the listening socket is closed. Throws
-  // ConnectionError when serving fails.
+  // Serves on the bound socket, on the calling thread (the I/O thread),
+  // until Stop(); binds first when Bind() was not called. Returns once the
+  // listening socket is closed and every request that had arrived whole is
+  // answered. Throws ConnectionError when serving fails.
   void Run();
 
   // Stops Run() (from any thread, also before Run() started: Run() then
-  // returns at once). In-flight requests on other connections finish.
+  // returns at once). The listening socket closes, idle connections and
+  // requests still arriving are dropped, requests that arrived whole are
+  // handled and answered (then their connections close).
   void Stop();
 
   const HttpOptions& Options() const { return options_; }
 
  private:
-  enum class RunState { Idle, Starting, Done };
+  enum class RunState { Idle, Running, Done };
   class Impl;
   HttpOptions options_;
   std::unique_ptr<Impl> impl_;

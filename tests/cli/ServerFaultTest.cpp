@@ -20,6 +20,7 @@
 #include "platform/Wire.h"
 #include "support/ChildProcess.h"
 #include "support/FakeHttpServer.h"
+#include "support/RawHttp.h"
 #include "support/ServerDatabase.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
@@ -174,6 +175,30 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
   EXPECT_EQ(nlohmann::json::parse(rerun->Out())["outcome"], "completed");
   EXPECT_EQ(AllRows(db.Url()), expected);
   EXPECT_TRUE(ReadVersion(db.Url()).has_value());
+}
+
+// ---- A server at its connection limit, slow clients ------------------------
+
+TEST(ServerBusy, BeyondItsConnectionLimitAClientShowsWhyAndSlowClientsAreDropped) {
+  ServerProcess server({.db = ":memory:", .extra_args = {"--max-connections", "4", "--request-timeout", "0.5"}});
+  std::vector<std::unique_ptr<RawHttp>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawHttp>(server.Port()));
+    ASSERT_TRUE(held.back()->Send(RawHttp::Post("/echo", "x")));
+    ASSERT_EQ(held.back()->Read(std::chrono::seconds(2)).status, 200);
+  }
+  const std::vector<std::string> languages{"call", "--server", server.Url(), kForms, "GetIdiLeDfm"};
+  Outcome busy = Trd(languages);
+  EXPECT_EQ(busy.status, 1);
+  EXPECT_THAT(busy.err, HasSubstr("server busy: 4 connections are open, as many as it accepts; try again later"));
+
+  held.clear();
+  Outcome served;
+  for (int attempt = 0; attempt < 20 && served.status != 0; ++attempt) served = Trd(languages);
+  EXPECT_EQ(served.status, 0) << served.err;
+
+  RawHttp silent(server.Port());
+  EXPECT_TRUE(silent.ClosedWithin(std::chrono::seconds(3)));
 }
 
 // ---- A server restarted under an open connection ---------------------------

@@ -95,6 +95,7 @@ TEST_F(ServeSecurity, ATokenFileThatCannotServeIsRefusedAndAnOpenOneWarned) {
   const std::vector<Case> refused{
       {Write("empty", ""), "is empty"},
       {Write("blank-line", "\r\n"), "is empty"},
+      {Write("blanks", "  \t \n"), "is empty but for blanks"},
       {Write("two-lines", "abc\ndef\n"), "control character"},
       {Path("missing"), "cannot open the token file " + Path("missing")},
       {Path(""), "is not a regular file"},
@@ -113,6 +114,23 @@ TEST_F(ServeSecurity, ATokenFileThatCannotServeIsRefusedAndAnOpenOneWarned) {
               HasSubstr("warning: the token file " + open_file + " grants access to its group or others"));
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(), 0);
+}
+
+// An HTTP header value arrives without the blanks around it, so a token kept
+// with them would refuse every client, even one given the same file.
+TEST_F(ServeSecurity, BlanksAroundTheTokenAreDroppedAndABlankTokenRefusedAtStart) {
+  const std::string token_file = Write("token", " " + kToken + " \t\r\n");
+  ServerProcess server({.db = ":memory:", .extra_args = {"--token-file", token_file}});
+  const std::vector<std::string> languages{"call", "--server", server.Url(), kForms, "GetIdiLeDfm"};
+  EXPECT_EQ(Trd(languages, {"TRD_TOKEN_FILE=" + token_file}), 0) << err;
+  EXPECT_EQ(Trd(languages, {"TRD_TOKEN=" + kToken}), 0) << err;
+  EXPECT_EQ(Trd(languages, {"TRD_TOKEN=" + kToken + " "}), 0) << err;
+  EXPECT_EQ(Trd(languages, {"TRD_TOKEN=" + kToken + "x"}), 1);
+  EXPECT_THAT(err, HasSubstr(kRefused));
+
+  EXPECT_EQ(Trd({"serve", "--db", ":memory:", "--listen", "127.0.0.1:0"}, {"TRD_TOKEN=   "}), 1);
+  EXPECT_THAT(err, HasSubstr("TRD_TOKEN is empty but for blanks"));
+  EXPECT_THAT(out, Not(HasSubstr("listening on")));
 }
 
 TEST_F(ServeSecurity, ListeningBeyondLoopbackWithoutATokenIsWarned) {

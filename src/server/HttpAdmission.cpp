@@ -1,0 +1,88 @@
+#include "HttpAdmission.h"
+
+#include "platform/Wire.h"
+
+namespace trd::server {
+namespace {
+
+Refusal Refuse(int status, std::string_view message) { return {status, wire::EncodeFailure(message)}; }
+
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] + 32) : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? char(b[i] + 32) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A header value as quoted in a message: long ones are cut.
+std::string Quoted(std::string_view value) {
+  constexpr std::size_t kShown = 40;
+  return "\"" + std::string(value.substr(0, kShown)) + (value.size() > kShown ? "...\"" : "\"");
+}
+
+}  // namespace
+
+bool SameToken(std::string_view given, std::string_view token) {
+  if (token.empty()) return given.empty();
+  unsigned char diff = given.size() == token.size() ? 0 : 1;
+  for (std::size_t i = 0; i < given.size(); ++i)
+    diff |= static_cast<unsigned char>(given[i] ^ token[i % token.size()]);
+  return diff == 0;
+}
+
+std::variant<Route, Refusal> Admit(const RequestHead& head, std::string_view token, std::size_t max_body_bytes) {
+  if (!token.empty() && !SameToken(head.token, token))
+    return Refuse(403, "request refused: missing or wrong X-Trd-Token");
+
+  const std::string_view path = head.target.substr(0, head.target.find('?'));
+  Route route;
+  if (head.method == "POST" && path == "/call") {
+    route = Route::Call;
+  } else if (head.method == "POST" && path == "/echo") {
+    route = Route::Echo;
+  } else {
+    return Refuse(404, "no such service: " + std::string(head.method) + " " + std::string(path.substr(0, 200)) +
+                           " (use POST /call)");
+  }
+
+  const std::string_view encoding = Trimmed(head.content_encoding);
+  if (!encoding.empty() && !SameAscii(encoding, "identity"))
+    return Refuse(415, "request refused: compressed bodies are not accepted (Content-Encoding: " + Quoted(encoding) +
+                           "); send the body uncompressed");
+  const std::string_view transfer = Trimmed(head.transfer_encoding);
+  if (!transfer.empty() && !SameAscii(transfer, "chunked"))
+    return Refuse(415, "request refused: the transfer coding " + Quoted(transfer) +
+                           " is not accepted; send the body uncompressed, with Content-Length or chunked");
+
+  if (head.content_length && *head.content_length > max_body_bytes) return BodyTooLarge(max_body_bytes);
+  return route;
+}
+
+Refusal BodyTooLarge(std::size_t max_body_bytes) {
+  return Refuse(413, "request refused: the body exceeds the limit of " + std::to_string(max_body_bytes) + " bytes");
+}
+
+Refusal HeadersTooLarge(std::size_t max_header_bytes) {
+  return Refuse(431,
+                "request refused: the headers exceed the limit of " + std::to_string(max_header_bytes) + " bytes");
+}
+
+Refusal MalformedHttp(std::string_view why) { return Refuse(400, "malformed HTTP request: " + std::string(why)); }
+
+Refusal TooManyConnections(std::size_t limit) {
+  return Refuse(503, "server busy: " + std::to_string(limit) +
+                         " connections are open, as many as it accepts; try again later");
+}
+
+Refusal InternalError(std::string_view why) { return Refuse(500, "internal error: " + std::string(why)); }
+
+}  // namespace trd::server

@@ -1,0 +1,259 @@
+#include "HttpSession.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/status.hpp>
+#include <exception>
+#include <limits>
+
+#include "platform/Wire.h"
+
+namespace trd::server {
+namespace {
+
+namespace bhttp = beast::http;
+using tcp = net::ip::tcp;
+
+// Read when an idle connection wakes; the parser asks for more as it needs.
+constexpr std::size_t kFirstRead = 1024;
+// Bytes read ahead of the parser at most: headers are limited to
+// kMaxHeaderBytes, and a body moves on into the request as it arrives, so
+// only a chunk header or trailer without end could fill this.
+constexpr std::size_t kBufferLimit = 128 * 1024;
+// An idle connection keeps at most this much of its read buffer.
+constexpr std::size_t kIdleBufferKeep = 16 * 1024;
+// How long the rest of a refused request is read and dropped before the
+// connection closes.
+constexpr auto kLinger = std::chrono::seconds(2);
+
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool SameAscii(beast::string_view a, std::string_view b) {
+  return beast::iequals(a, beast::string_view(b.data(), b.size()));
+}
+
+std::string_view View(beast::string_view s) { return {s.data(), s.size()}; }
+
+enum class KeepAliveHeader { No, Yes };
+
+// An answer as it goes on the wire: status line, Content-Type,
+// Content-Length, the Connection header where the version needs it, body.
+std::string FormatAnswer(unsigned version, int status, std::string_view content_type, std::string_view body,
+                         KeepAliveHeader keep_alive) {
+  const auto reason = bhttp::obsolete_reason(bhttp::int_to_status(unsigned(status)));
+  std::string out;
+  out.reserve(128 + body.size());
+  out += version == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out.append(reason.data(), reason.size());
+  out += "\r\nContent-Type: ";
+  out += content_type;
+  out += "\r\nContent-Length: ";
+  out += std::to_string(body.size());
+  if (keep_alive == KeepAliveHeader::No && version != 10) out += "\r\nConnection: close";
+  if (keep_alive == KeepAliveHeader::Yes && version == 10) out += "\r\nConnection: keep-alive";
+  out += "\r\n\r\n";
+  out += body;
+  return out;
+}
+
+}  // namespace
+
+HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
+    : front_(front), stream_(std::move(socket)), buffer_(kBufferLimit) {
+  front_.sessions.insert(this);
+  // Synchronous writes (the workers' answers) return at once rather than
+  // wait; asynchronous operations are not affected.
+  beast::error_code ignored;
+  stream_.socket().non_blocking(true, ignored);
+}
+
+HttpSession::~HttpSession() {
+  front_.sessions.erase(this);
+  if (counted_) --front_.serving;
+}
+
+void HttpSession::Start() {
+  counted_ = true;
+  ++front_.serving;
+  ReadHead(Clock::now() + front_.options.request_timeout);
+}
+
+void HttpSession::Refuse(Refusal refusal) { RefuseAndClose(std::move(refusal)); }
+
+void HttpSession::Stop() {
+  if (phase_ != Phase::Handling && phase_ != Phase::Writing) Close();
+}
+
+void HttpSession::AwaitRequest() {
+  phase_ = Phase::Idle;
+  if (buffer_.capacity() > kIdleBufferKeep) buffer_.shrink_to_fit();
+  stream_.expires_after(front_.options.keep_alive_timeout);
+  stream_.async_read_some(buffer_.prepare(kFirstRead),
+                          [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                            if (ec) return self->Close();
+                            self->buffer_.commit(n);
+                            self->ReadHead(Clock::now() + self->front_.options.request_timeout);
+                          });
+}
+
+void HttpSession::ReadHead(Clock::time_point deadline) {
+  phase_ = Phase::Reading;
+  deadline_ = deadline;
+  parser_.emplace();
+  parser_->header_limit(std::uint32_t(kMaxHeaderBytes));
+  // The declared size is judged by Admit, after the token; the parser would
+  // refuse it first. (Not boost::none: Beast 1.74 takes that for a limit of
+  // nothing.)
+  parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
+  stream_.expires_at(deadline_);
+  bhttp::async_read_header(stream_, buffer_, *parser_,
+                           [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
+}
+
+void HttpSession::OnHead(beast::error_code ec) {
+  if (ec) return Failed(ec);
+  const auto& request = parser_->get();
+  RequestHead head;
+  head.method = View(request.method_string());
+  head.target = View(request.target());
+  head.token = View(request["X-Trd-Token"]);
+  head.content_encoding = View(request[bhttp::field::content_encoding]);
+  head.transfer_encoding = View(request[bhttp::field::transfer_encoding]);
+  if (auto length = parser_->content_length()) head.content_length = *length;
+  auto verdict = Admit(head, front_.options.token, front_.options.max_request_bytes);
+  if (auto* refusal = std::get_if<Refusal>(&verdict)) return RefuseAndClose(std::move(*refusal));
+  route_ = std::get<Route>(verdict);
+  parser_->body_limit(std::uint64_t(front_.options.max_request_bytes));  // bounds a chunked body as it arrives
+
+  if (!SameAscii(request[bhttp::field::expect], "100-continue")) return ReadBody();
+  stream_.expires_at(deadline_);
+  net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
+                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                     if (ec) return self->Failed(ec);
+                     self->ReadBody();
+                   });
+}
+
+void HttpSession::ReadBody() {
+  stream_.expires_at(deadline_);
+  bhttp::async_read(stream_, buffer_, *parser_,
+                    [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
+}
+
+void HttpSession::OnBody(beast::error_code ec) {
+  if (ec) return Failed(ec);
+  auto& request = parser_->get();
+  keep_alive_ = request.keep_alive() ? KeepAlive::Yes : KeepAlive::No;
+  version_ = request.version();
+  std::string body = std::move(request.body());
+  parser_.reset();
+  Dispatch(std::move(body));
+}
+
+void HttpSession::Dispatch(std::string body) {
+  phase_ = Phase::Handling;
+  stream_.expires_never();
+  // The work guard keeps the I/O thread running (Run() from returning) until
+  // the worker has posted back.
+  net::post(front_.workers, [self = shared_from_this(), body = std::move(body),
+                             work = net::make_work_guard(front_.io)]() mutable {
+    int status = 200;
+    const char* content_type = "application/json";
+    std::string answer;
+    try {
+      if (self->route_ == Route::Call) {
+        answer = self->front_.service.Handle(body);
+      } else {
+        answer = std::move(body);
+        content_type = "application/octet-stream";
+      }
+    } catch (const std::exception& e) {  // Handle() does not throw; an allocation might
+      Refusal failed = InternalError(e.what());
+      status = failed.status;
+      answer = std::move(failed.body);
+    }
+    const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
+    self->out_ = FormatAnswer(self->version_, status, content_type, answer,
+                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No);
+    // The socket is non-blocking and the I/O thread has no operation on it
+    // now: what the kernel takes at once goes out from here.
+    beast::error_code ec;
+    std::size_t sent = 0;
+    auto& socket = self->stream_.socket();
+    while (sent < self->out_.size() && !ec)
+      sent += socket.write_some(net::buffer(self->out_.data() + sent, self->out_.size() - sent), ec);
+    if (ec == net::error::would_block || ec == net::error::try_again) ec = {};
+    net::io_context& io = self->front_.io;
+    net::post(io, [self = std::move(self), ec, sent, keep_alive] { self->Sent(ec, sent, keep_alive); });
+  });
+}
+
+void HttpSession::Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive) {
+  if (ec || phase_ == Phase::Closed) return Close();
+  if (sent == out_.size()) return OnWritten({}, keep_alive);
+  phase_ = Phase::Writing;
+  stream_.expires_after(front_.options.request_timeout);
+  net::async_write(stream_, net::buffer(out_.data() + sent, out_.size() - sent),
+                   [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
+                     self->OnWritten(ec, keep_alive);
+                   });
+}
+
+void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
+  out_.clear();
+  if (out_.capacity() > kIdleBufferKeep) out_.shrink_to_fit();
+  if (ec || keep_alive == KeepAlive::No || front_.stopping) return Close();
+  if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
+  AwaitRequest();
+}
+
+void HttpSession::RefuseAndClose(Refusal refusal) {
+  phase_ = Phase::Refusing;
+  parser_.reset();
+  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No);
+  deadline_ = Clock::now() + kLinger;
+  stream_.expires_at(deadline_);
+  net::async_write(stream_, net::buffer(out_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+    self->out_ = {};
+    if (ec) return self->Close();
+    beast::error_code ignored;
+    self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    self->buffer_.clear();
+    self->Discard();
+  });
+}
+
+void HttpSession::Discard() {
+  if (phase_ == Phase::Closed) return;
+  stream_.expires_at(deadline_);
+  stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+    self->buffer_.clear();
+    if (ec) return self->Close();
+    self->Discard();
+  });
+}
+
+void HttpSession::Failed(beast::error_code ec) {
+  if (phase_ == Phase::Closed) return;
+  // A time-out (a slow client) or a client that left: nothing to answer.
+  if (ec.category() != bhttp::make_error_code(bhttp::error::bad_target).category() ||
+      ec == bhttp::error::end_of_stream || ec == bhttp::error::partial_message)
+    return Close();
+  if (ec == bhttp::error::header_limit) return RefuseAndClose(HeadersTooLarge(kMaxHeaderBytes));
+  if (ec == bhttp::error::body_limit) return RefuseAndClose(BodyTooLarge(front_.options.max_request_bytes));
+  RefuseAndClose(MalformedHttp(ec.message()));
+}
+
+void HttpSession::Close() {
+  if (phase_ == Phase::Closed) return;
+  phase_ = Phase::Closed;
+  parser_.reset();
+  beast::error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+  stream_.close();
+}
+
+}  // namespace trd::server

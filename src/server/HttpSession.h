@@ -1,0 +1,117 @@
+// One connection of the HTTP front from its acceptance to its close, and the
+// state the connections of one server share. Internal to the HTTP front
+// (HttpServer.cpp); HttpServer.h states the behaviour.
+//
+// A connection goes through these phases, all driven from the I/O thread:
+//   Idle      waits for the first byte of its next request (keep-alive
+//             time-out); holds its socket and a small read buffer only
+//   Reading   headers, then (once admitted) the body, within the request
+//             time-out from the first byte
+//   Handling  the whole request is on a worker of the pool; no time-out. The
+//             worker sends the answer itself as far as the socket takes it
+//             without waiting (all of it, but for large answers), so that
+//             the client need not wait for the I/O thread to wake
+//   Writing   the rest of the answer goes out, within the request time-out
+//   Refusing  a refusal goes out, then what the client still sends is read
+//             and dropped for a short while (so that the client reads the
+//             refusal rather than a reset), then the connection closes
+//   Closed
+// Every asynchronous operation holds the connection alive (shared_ptr); it
+// is destroyed on the I/O thread when the last one ends.
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <unordered_set>
+
+#include "HttpAdmission.h"
+#include "HttpServer.h"
+#include "Service.h"
+
+namespace trd::server {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+
+class HttpSession;
+
+// What the connections of one server share. `sessions` and `serving` are
+// touched on the I/O thread only; `stopping` is read by the workers too.
+struct HttpFront {
+  HttpFront(Service& service, const HttpOptions& options)
+      : service(service), options(options), workers(std::size_t(std::max(1, options.threads))) {}
+
+  Service& service;
+  const HttpOptions& options;
+  std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
+  std::size_t serving = 0;                    // those that count against max_connections
+  std::atomic<bool> stopping{false};          // answers close their connections
+  // Declared last, destroyed first: the workers are joined while the
+  // connections and the I/O context they post back to still exist.
+  net::io_context io{1};
+  net::thread_pool workers;
+};
+
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+ public:
+  HttpSession(HttpFront& front, net::ip::tcp::socket socket);
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // Serves requests until the client leaves, a time-out or a refusal; counts
+  // against the connection limit meanwhile. The first request's time-out
+  // runs from now.
+  void Start();
+  // Answers `refusal` at once, without reading a request, and closes.
+  void Refuse(Refusal refusal);
+  // The server stops: a connection without a whole request in hand closes
+  // now; one whose request is being handled or answered closes after the
+  // answer.
+  void Stop();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class Phase { Idle, Reading, Handling, Writing, Refusing, Closed };
+  enum class KeepAlive { No, Yes };
+
+
+  void AwaitRequest();
+  void ReadHead(Clock::time_point deadline);
+  void OnHead(beast::error_code ec);
+  void ReadBody();
+  void OnBody(beast::error_code ec);
+  void Dispatch(std::string body);
+  void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive);
+  void OnWritten(beast::error_code ec, KeepAlive keep_alive);
+  void RefuseAndClose(Refusal refusal);
+  void Discard();
+  void Failed(beast::error_code ec);
+  void Close();
+
+  HttpFront& front_;
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<beast::http::request_parser<beast::http::string_body>> parser_;
+  std::string out_;  // the answer being sent: status line, headers, body
+  Clock::time_point deadline_;
+  Phase phase_ = Phase::Idle;
+  Route route_ = Route::Call;
+  unsigned version_ = 11;
+  KeepAlive keep_alive_ = KeepAlive::Yes;
+  bool counted_ = false;
+};
+
+}  // namespace trd::server

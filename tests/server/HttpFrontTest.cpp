@@ -1,0 +1,201 @@
+// The HTTP front in this process, reached with raw HTTP as slow, idle and
+// hostile clients would: they must not hold up anybody else, nor get a body
+// read (or buffered) before the token and the size are checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/Wire.h"
+#include "server/HttpServer.h"
+#include "server/Service.h"
+#include "support/RawHttp.h"
+
+namespace trd::server {
+namespace {
+
+using ::testing::HasSubstr;
+using test::RawHttp;
+using namespace std::chrono_literals;
+
+const std::string kLanguages = R"({"module":"Trd00200.rdmLeituraDfm","method":"GetIdiLeDfm","args":[]})";
+const std::string kToken = "s3cret-token";
+
+std::string FailureOf(const RawHttp::Answer& a) {
+  Value v = wire::DecodeResponse(a.body);
+  const auto* f = std::get_if<ServerFailure>(&v);
+  return f ? f->message : "(no failure)";
+}
+
+class HttpFront : public ::testing::Test {
+ protected:
+  void Start(HttpOptions options) {
+    service_ = Service::Open(":memory:");
+    options.host = "127.0.0.1";
+    options.port = 0;
+    server_ = std::make_unique<HttpServer>(*service_, std::move(options));
+    port_ = server_->Bind();
+    runner_ = std::thread([this] { server_->Run(); });
+  }
+
+  void TearDown() override {
+    if (!server_) return;
+    server_->Stop();
+    runner_.join();
+  }
+
+  // A call on a fresh connection, answered within `timeout`.
+  RawHttp::Answer Languages(std::chrono::milliseconds timeout = 2s, std::string_view headers = "") {
+    RawHttp c(port_);
+    c.Send(RawHttp::Post("/call", kLanguages, headers));
+    return c.Read(timeout);
+  }
+
+  int port_ = 0;
+
+ private:
+  std::shared_ptr<Service> service_;
+  std::unique_ptr<HttpServer> server_;
+  std::thread runner_;
+};
+
+TEST_F(HttpFront, IdleAndSlowConnectionsDoNotHoldUpOthers) {
+  Start({.threads = 4});
+  // Many more than the workers: kept alive after a request, or dribbling
+  // their headers.
+  std::vector<std::unique_ptr<RawHttp>> idle;
+  for (int i = 0; i < 300; ++i) {
+    idle.push_back(std::make_unique<RawHttp>(port_));
+    ASSERT_TRUE(idle.back()->Send(RawHttp::Post("/echo", "hello")));
+    ASSERT_EQ(idle.back()->Read(5s).status, 200) << "connection " << i;
+  }
+  std::vector<std::unique_ptr<RawHttp>> slow;
+  for (int i = 0; i < 50; ++i) {
+    slow.push_back(std::make_unique<RawHttp>(port_));
+    slow.back()->Send("POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+  }
+
+  const auto started = std::chrono::steady_clock::now();
+  RawHttp::Answer a = Languages();
+  EXPECT_EQ(a.outcome, RawHttp::Outcome::Answered);
+  EXPECT_EQ(a.status, 200);
+  EXPECT_THAT(a.body, HasSubstr("Português"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+
+  // The idle ones are still kept alive.
+  for (int i : {0, 150, 299}) {
+    ASSERT_TRUE(idle[std::size_t(i)]->Send(RawHttp::Post("/call", kLanguages)));
+    EXPECT_EQ(idle[std::size_t(i)]->Read(2s).status, 200) << "connection " << i;
+  }
+}
+
+TEST_F(HttpFront, ARequestThatDoesNotArriveInTimeIsDroppedButAnIdleConnectionIsKept) {
+  Start({.request_timeout = 1s, .keep_alive_timeout = 60s});
+
+  RawHttp dribbling(port_);
+  const auto started = std::chrono::steady_clock::now();
+  const std::string head = "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+  ASSERT_TRUE(dribbling.Send(head));
+  bool closed = false;
+  while (!closed && std::chrono::steady_clock::now() - started < 5s)
+    closed = !dribbling.Send("a") || dribbling.ClosedWithin(100ms);
+  EXPECT_TRUE(closed) << "a client dribbling its headers was still served after 5 s";
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
+
+  RawHttp silent(port_);  // connects and never sends: the first request is late
+  EXPECT_TRUE(silent.ClosedWithin(3s));
+
+  RawHttp body_missing(port_);  // headers whole, the body never comes
+  body_missing.Send("POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\n{");
+  EXPECT_TRUE(body_missing.ClosedWithin(3s));
+
+  // Between requests a connection may idle longer than the request time-out.
+  RawHttp kept(port_);
+  ASSERT_TRUE(kept.Send(RawHttp::Post("/call", kLanguages)));
+  ASSERT_EQ(kept.Read(2s).status, 200);
+  std::this_thread::sleep_for(1500ms);
+  ASSERT_TRUE(kept.Send(RawHttp::Post("/call", kLanguages)));
+  EXPECT_EQ(kept.Read(2s).status, 200);
+}
+
+TEST_F(HttpFront, BeyondTheConnectionLimitANewConnectionGetsAClearRefusal) {
+  Start({.max_connections = 20});
+  std::vector<std::unique_ptr<RawHttp>> open;
+  for (int i = 0; i < 20; ++i) {
+    open.push_back(std::make_unique<RawHttp>(port_));
+    ASSERT_TRUE(open.back()->Send(RawHttp::Post("/echo", "x")));
+    ASSERT_EQ(open.back()->Read(2s).status, 200);
+  }
+
+  RawHttp::Answer refused = Languages();
+  EXPECT_EQ(refused.outcome, RawHttp::Outcome::Answered);
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_THAT(FailureOf(refused), HasSubstr("server busy: 20 connections are open"));
+
+  // Once one leaves there is room again.
+  open.pop_back();
+  RawHttp::Answer served;
+  for (int attempt = 0; attempt < 50 && served.status != 200; ++attempt) {
+    std::this_thread::sleep_for(20ms);
+    served = Languages();
+  }
+  EXPECT_EQ(served.status, 200);
+}
+
+TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
+  Start({.max_request_bytes = 1 << 20, .token = kToken});
+  const std::string with_token = "X-Trd-Token: " + kToken + "\r\n";
+
+  // Announced bodies that are never sent: the answer comes from the headers.
+  struct Case {
+    std::string headers;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {"Content-Length: 1073741824\r\n", 403, "missing or wrong X-Trd-Token"},
+      {"Content-Encoding: gzip\r\nContent-Length: 1048576\r\n", 403, "missing or wrong X-Trd-Token"},
+      {"Transfer-Encoding: chunked\r\n", 403, "missing or wrong X-Trd-Token"},
+      {"X-Trd-Token: " + kToken + "x\r\nTransfer-Encoding: chunked\r\n", 403, "missing or wrong X-Trd-Token"},
+      {with_token + "Content-Encoding: gzip\r\nContent-Length: 1048576\r\n", 415, "compressed bodies are not accepted"},
+      {with_token + "Transfer-Encoding: gzip, chunked\r\n", 415, "transfer coding \"gzip, chunked\""},
+      {with_token + "Content-Length: 1048577\r\n", 413, "exceeds the limit of 1048576 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.headers);
+    RawHttp client(port_);
+    client.Send("POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\n" + c.headers + "\r\n");
+    RawHttp::Answer a = client.Read(2s);
+    ASSERT_EQ(a.outcome, RawHttp::Outcome::Answered);
+    EXPECT_EQ(a.status, c.status);
+    EXPECT_THAT(FailureOf(a), HasSubstr(c.message));
+    EXPECT_TRUE(client.ClosedWithin(3s));
+  }
+
+  // A chunked body is counted as it arrives: refused once over the limit,
+  // though it announced no size.
+  RawHttp endless(port_);
+  endless.Send("POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\n" + with_token + "Transfer-Encoding: chunked\r\n\r\n");
+  const std::string chunk = "10000\r\n" + std::string(0x10000, 'z') + "\r\n";
+  for (int i = 0; i < 64 && endless.Send(chunk); ++i) {
+  }
+  RawHttp::Answer a = endless.Read(3s);
+  EXPECT_EQ(a.status, 413);
+  EXPECT_THAT(FailureOf(a), HasSubstr("exceeds the limit of 1048576 bytes"));
+
+  // Within the limit, chunked and with "Expect: 100-continue", it is served.
+  RawHttp fine(port_);
+  fine.Send("POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\n" + with_token +
+            "Transfer-Encoding: chunked\r\nExpect: 100-continue\r\n\r\n");
+  fine.Send("5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n");
+  RawHttp::Answer echoed = fine.Read(2s);
+  EXPECT_EQ(echoed.status, 200);
+  EXPECT_TRUE(echoed.continued);
+  EXPECT_EQ(echoed.body, "hello world");
+  EXPECT_EQ(Languages(2s, with_token).status, 200);
+}
+
+}  // namespace
+}  // namespace trd::server
