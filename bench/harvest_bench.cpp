@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "../tests/support/ServerProcess.h"
-#include "platform/FormStream.h"
+#include "formfile/FormStream.h"
 
 extern char** environ;
 

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
 #include "server/Service.h"

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 
 using namespace trd;
 

@@ -17,9 +17,9 @@
 
 #include "FuzzSupport.h"
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
 #include "server/Service.h"

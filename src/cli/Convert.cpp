@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "report/ReportFile.h"
 

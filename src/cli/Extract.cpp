@@ -24,9 +24,9 @@
 #include "Commands.h"
 #include "InProcessServer.h"
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "server/Service.h"
 #include "store/Store.h"
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "Errors.h"
 #include "FormBinary.h"
 #include "FormEncoding.h"
-#include "Text.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
 
 namespace trd::form {
 namespace {

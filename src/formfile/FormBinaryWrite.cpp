@@ -2,10 +2,10 @@
 #include <bit>
 #include <cstring>
 
-#include "Errors.h"
 #include "FormBinary.h"
 #include "FormEncoding.h"
-#include "Text.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
 
 namespace trd::form {
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Text.h"
+#include "platform/Text.h"
 
 namespace trd::form {
 namespace {

@@ -4,11 +4,11 @@
 #include <limits>
 #include <string>
 
-#include "Errors.h"
 #include "FormBinary.h"
 #include "FormEncoding.h"
 #include "FormText.h"
-#include "Text.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
 
 namespace trd::form {
 namespace {

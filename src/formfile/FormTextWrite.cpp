@@ -8,7 +8,7 @@
 
 #include "FormEncoding.h"
 #include "FormText.h"
-#include "Text.h"
+#include "platform/Text.h"
 
 namespace trd::form {
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "formfile/FormBinary.h"
+#include "formfile/FormText.h"
 #include "platform/Errors.h"
-#include "platform/FormBinary.h"
-#include "platform/FormText.h"
 #include "platform/Text.h"
 
 namespace trd::report {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "ReportClasses.h"
-#include "platform/FormObject.h"
+#include "formfile/FormObject.h"
 
 namespace trd::report {
 

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 
 namespace trd::form {

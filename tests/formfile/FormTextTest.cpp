@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 
 namespace trd::form {
 namespace {

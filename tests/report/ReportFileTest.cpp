@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "ReportFixture.h"
+#include "formfile/FormText.h"
 #include "platform/Errors.h"
-#include "platform/FormText.h"
 #include "report/ReportClasses.h"
 #include "report/ReportLoader.h"
 

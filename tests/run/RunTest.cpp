@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 
 #include "RunFixture.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
-#include "platform/FormStream.h"
 
 namespace trd::test {
 namespace {
