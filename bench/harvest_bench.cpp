@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../tests/support/ServerProcess.h"
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 
 extern char** environ;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 #include "platform/Errors.h"
 

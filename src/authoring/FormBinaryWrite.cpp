@@ -1,9 +1,10 @@
-// Writing binary component streams and resource headers.
+#include "FormBinaryWrite.h"
+
 #include <bit>
 #include <cstring>
 
-#include "FormBinary.h"
-#include "FormEncoding.h"
+#include "formfile/FormEncoding.h"
+#include "formfile/FormText.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 
@@ -232,6 +233,22 @@ std::string WrapInResource(std::string_view stream, std::string_view class_name)
   AppendLe(out, stream.size(), 4);
   out += stream;
   return out;
+}
+
+std::string FormTextToBinary(std::string_view text, ResourceHeader header,
+                             std::string_view file_name) {
+  std::string stream;
+  BinaryWriter writer(stream, file_name);
+  ParseFormText(DecodeFormText(text, file_name), writer, file_name);
+  if (header == ResourceHeader::Without) return stream;
+  return WrapInResource(stream, writer.RootClass());
+}
+
+std::string FormToBinary(const FormObject& root, ResourceHeader header,
+                         std::string_view file_name) {
+  std::string stream = WriteComponentStream(root, file_name);
+  if (header == ResourceHeader::Without) return stream;
+  return WrapInResource(stream, root.class_name);
 }
 
 }  // namespace trd::form

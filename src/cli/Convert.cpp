@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"

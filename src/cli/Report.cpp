@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "authoring/ReportWrite.h"
 #include "platform/Errors.h"
 #include "report/ReportFile.h"
 #include "report/ReportLoader.h"

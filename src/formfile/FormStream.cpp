@@ -40,26 +40,10 @@ const std::vector<std::string>& ObjectResourceToText(std::string_view bytes,
   return buffer.lines();
 }
 
-std::string FormTextToBinary(std::string_view text, ResourceHeader header,
-                             std::string_view file_name) {
-  std::string stream;
-  BinaryWriter writer(stream, file_name);
-  ParseFormText(DecodeFormText(text, file_name), writer, file_name);
-  if (header == ResourceHeader::Without) return stream;
-  return WrapInResource(stream, writer.RootClass());
-}
-
 FormObject ReadForm(std::string_view bytes, std::string_view file_name) {
   TreeBuilder builder;
   ReadAny(bytes, builder, file_name);
   return builder.Take();
-}
-
-std::string FormToBinary(const FormObject& root, ResourceHeader header,
-                         std::string_view file_name) {
-  std::string stream = WriteComponentStream(root, file_name);
-  if (header == ResourceHeader::Without) return stream;
-  return WrapInResource(stream, root.class_name);
 }
 
 }  // namespace trd::form

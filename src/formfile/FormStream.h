@@ -1,7 +1,7 @@
-// Form files: conversion between binary form files, form text and the object
-// tree. This is the form streaming the import run relies on: a form file, in
-// whatever format, becomes the lines of canonical form text that the
-// form-file scanner reads.
+// Reading form files: a form file, in whatever format, becomes the lines of
+// canonical form text that the form-file scanner reads (the form streaming
+// the import run relies on), or an object tree. Writing binary form files is
+// authoring/FormBinaryWrite.h.
 //
 // Formats accepted wherever a "form file" is read:
 //   - binary with the 16-bit resource header (bytes FF 0A 00 ...),
@@ -13,7 +13,8 @@
 //
 // Lower layers, for callers that need them: FormObject.h (tree),
 // FormSink.h (events), FormBinary.h (component streams, resource header),
-// FormText.h (text decoding, parsing, writing).
+// FormText.h (text decoding, parsing, writing); the formats are described in
+// docs/formats.md.
 #pragma once
 
 #include <string>
@@ -42,16 +43,7 @@ const std::vector<std::string>& ObjectResourceToText(std::string_view bytes,
                                                      std::string_view file_name,
                                                      FormTextBuffer& buffer);
 
-// Form text (the bytes of a text form file, decoded as described above) to a
-// binary form file, with or without the resource header (named after the
-// root's class name, upper-cased; flags 0x1030).
-std::string FormTextToBinary(std::string_view text, ResourceHeader header,
-                             std::string_view file_name);
-
 // A form file in any accepted format as a tree.
 FormObject ReadForm(std::string_view bytes, std::string_view file_name);
-// A tree as a binary form file.
-std::string FormToBinary(const FormObject& root, ResourceHeader header,
-                         std::string_view file_name = {});
 
 }  // namespace trd::form

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 #include "platform/Errors.h"
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ReportFixture.h"
+#include "authoring/ReportWrite.h"
 #include "formfile/FormText.h"
 #include "platform/Errors.h"
 #include "report/ReportClasses.h"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/ReportWrite.h"
 #include "platform/Connection.h"
 #include "platform/Wire.h"
 #include "report/ReportFile.h"

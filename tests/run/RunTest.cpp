@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "RunFixture.h"
+#include "authoring/FormBinaryWrite.h"
 #include "formfile/FormStream.h"
 #include "platform/Connection.h"
 
