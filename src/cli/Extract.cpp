@@ -27,6 +27,7 @@
 #include "formfile/FormStream.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
+#include "server/Schema.h"
 #include "server/Service.h"
 #include "store/Store.h"
 
@@ -55,31 +56,28 @@ nlohmann::ordered_json Text(const FieldValue& v) {
 // The translation table in creation order, read through the storage behind
 // the service (the server's methods only look records up by key or value).
 void PrintRecords(server::Service& service, std::ostream& out) {
-  static const std::vector<FieldType> kTypes = {
-      FieldType::String, FieldType::String,  FieldType::String, FieldType::String,
-      FieldType::Float,  FieldType::String,  FieldType::String, FieldType::String,
-      FieldType::String, FieldType::DateTime};
+  const server::TableDef& table = server::TranslationTable();
+  std::vector<FieldType> types;
+  for (const FieldDef& f : table.fields) types.push_back(f.type);
   auto session = service.Storage().Acquire();
   // Rows of the in-memory SQLite table keep their insertion order in rowid.
   std::vector<Row> rows = session->Query(
-      "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDSITTRADUCAO, "
-      "STVALORPROP, STAGRVALPROP, IDIDIOMA, DTULTATUTRAD FROM TRDPROPRIEDADE ORDER BY rowid",
-      {}, kTypes);
+      "SELECT " + protocol::ColumnList(table.fields) + " FROM " + table.name + " ORDER BY rowid", {}, types);
   for (const Row& r : rows) {
     nlohmann::ordered_json j;
-    j["CDPROGRAMA"] = Text(r[0]);
-    j["NMFORMULARIO"] = Text(r[1]);
-    j["NMCOMPONENTE"] = Text(r[2]);
-    j["NMPROPRIEDADE"] = Text(r[3]);
-    if (const auto* n = std::get_if<double>(&r[4]))
+    j["CDPROGRAMA"] = Text(r[server::kCdPrograma]);
+    j["NMFORMULARIO"] = Text(r[server::kNmFormulario]);
+    j["NMCOMPONENTE"] = Text(r[server::kNmComponente]);
+    j["NMPROPRIEDADE"] = Text(r[server::kNmPropriedade]);
+    if (const auto* n = std::get_if<double>(&r[server::kNrValorProp]))
       j["NRVALORPROP"] = std::int64_t(*n);
     else
       j["NRVALORPROP"] = nullptr;
-    j["IDSITTRADUCAO"] = Text(r[5]);
-    j["STVALORPROP"] = Text(r[6]);
-    j["STAGRVALPROP"] = Text(r[7]);
-    j["IDIDIOMA"] = Text(r[8]);
-    if (const auto* t = std::get_if<DateTime>(&r[9]))
+    j["IDSITTRADUCAO"] = Text(r[server::kIdSitTraducao]);
+    j["STVALORPROP"] = Text(r[server::kStValorProp]);
+    j["STAGRVALPROP"] = Text(r[server::kStAgrValProp]);
+    j["IDIDIOMA"] = Text(r[server::kIdIdioma]);
+    if (const auto* t = std::get_if<DateTime>(&r[server::kDtUltAtuTrad]))
       j["DTULTATUTRAD"] = t->ToIso();
     else
       j["DTULTATUTRAD"] = nullptr;

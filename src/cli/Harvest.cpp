@@ -48,6 +48,7 @@
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
 #include "screen/FileDiscovery.h"
@@ -343,7 +344,7 @@ int RunHarvest(const HarvestOptions& options) {
   auto console = std::make_shared<Console>(store, options.yes);
   DialogsScope dialogs(console);
   store.OpenConnections();
-  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
 
   const std::string box = LanguageBoxText(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;

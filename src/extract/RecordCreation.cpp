@@ -4,6 +4,7 @@
 
 #include "PropertyValues.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 #include "store/Record.h"
 
@@ -32,10 +33,10 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
   store::Store& st = ctx.env.store;
   const std::string& lang = ctx.env.language;
   const std::string number = std::to_string(options.number);
-  const std::string value(text::Left(text, store::kMaxValueLength));
+  const std::string value(text::Left(text, protocol::kMaxValueLength));
 
   try {
-    store::Lookup(st.cdsPropried, st.NetTradRelDfm, "GetPropried",
+    store::Lookup(st.cdsPropried, st.NetTradRelDfm, protocol::kGetPropried,
                   {text::UpperAscii(ctx.program_code), ctx.form_name, ctx.component_name,
                    ctx.property_name, number, shared::RTrim(value), lang});
   } catch (...) {
@@ -57,7 +58,7 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
   ctx.program_code = text::UpperAscii(ctx.program_code);
 
   store::Lookup(
-      st.cdsVerificaProp, st.NetTradRelDfm, "GetVerProp",
+      st.cdsVerificaProp, st.NetTradRelDfm, protocol::kGetVerProp,
       {ctx.program_code, ctx.form_name, ctx.component_name, ctx.property_name, number, lang});
   if (store::HoldsSourceText(st.cdsVerificaProp, value)) {  // stored meanwhile by another client
     ++st.stats.already_stored;
@@ -73,10 +74,10 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
                         double(options.number), lang},
                        value);
 
-  store::Lookup(st.cdsUpdRelDfm, st.netUpdRelDfm, "GetUpdRelDfm", {value, lang});
+  store::Lookup(st.cdsUpdRelDfm, st.netUpdRelDfm, protocol::kGetUpdRelDfm, {value, lang});
   if (!st.cdsUpdRelDfm.IsEmpty()) {
     Value result =
-        st.netUpdRelDfm.Call("UpdateRelDfm", {ctx.program_code, ctx.form_name, ctx.component_name,
+        st.netUpdRelDfm.Call(protocol::kUpdateRelDfm, {ctx.program_code, ctx.form_name, ctx.component_name,
                                               ctx.property_name, std::int64_t(options.number), lang,
                                               st.cdsUpdRelDfm.AsString("STVALORPROP"),
                                               std::string("T"), DateTime::Now()});

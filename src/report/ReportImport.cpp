@@ -7,6 +7,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 #include "store/Record.h"
 
@@ -155,17 +156,17 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
   const std::string name(element);
   const std::string prop(property);
   const std::string num = std::to_string(number);
-  const std::string value(text::Left(text, store::kMaxValueLength));
+  const std::string value(text::Left(text, protocol::kMaxValueLength));
   const std::string& lang = run.language;
 
-  LookupQuietly(st.cdsProprieRel, st.netImportRel, "GetPropriedRel",
+  LookupQuietly(st.cdsProprieRel, st.netImportRel, protocol::kGetPropriedRel,
                 {program, form, name, prop, num, shared::RTrim(value), lang});
   if (!st.cdsProprieRel.IsEmpty()) {
     ShowStatus(run, path, element, num, property, text);
     return;
   }
 
-  LookupQuietly(st.cdsVerifiRel, st.netImportRel, "GetVerPropRel",
+  LookupQuietly(st.cdsVerifiRel, st.netImportRel, protocol::kGetVerPropRel,
                 {program, form, name, prop, num, lang});
   if (store::HoldsSourceText(st.cdsVerifiRel, value)) {  // stored meanwhile by another client
     ++st.stats.already_stored;
@@ -179,10 +180,10 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
   store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
 
   try {
-    store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});
+    store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, protocol::kGetUpdRelDfm, {std::string(text), lang});
     if (!st.cdsTesteUpd.IsEmpty()) {
       Value result = st.netUpdRelDfm.Call(
-          "UpdateRelDfm",
+          protocol::kUpdateRelDfm,
           {program, form, name, prop, num, lang, st.cdsTesteUpd.AsString("STVALORPROP"),
            std::string("T"), DateTimeToText(DateTime::Now(), run.dates)});
       shared::CheckResultServ(result, true, 0);

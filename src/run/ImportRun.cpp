@@ -11,6 +11,7 @@
 #include "formfile/FormStream.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 
 namespace trd::run {
@@ -319,7 +320,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
 
 void StampVersion(store::Store& store) {
   try {
-    store::Lookup(store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
+    store::Lookup(store.cdsVersao, store.NetTradRelDfm, protocol::kGetVersao, {});
   } catch (...) {
     shared::DeactiveShowAvi();
     throw;

@@ -19,6 +19,7 @@
 #include "FileDiscovery.h"
 #include "QtListBox.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 #include "shared/gui/DirectoryChooser.h"
 #include "shared/gui/Glyphs.h"
@@ -245,7 +246,7 @@ void TfrmLeDfmRel::CarregaIdiomas() {
   const char* failure = "Não foi possível carregar a lista de idiomas do servidor de tradução.";
   try {
     BusyScope busy(shared::ShowAviKind::Process);
-    store::Lookup(dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, "GetIdiLeDfm", {});
+    store::Lookup(dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
   } catch (const shared::ServerFailureError&) {
     // The result check has shown the server's message.
     shared::GetDialogs().Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);

@@ -102,7 +102,7 @@ void SendChanges(DataSet& table, Connection& connection, std::string_view method
 //     different texts under one key: the later one is told).
 // A change set of several changes is never taken as sent: the server rolled
 // all of it back.
-SendAnswer RecordRace(Connection& connection, std::string by_key, RunStats& stats);
+SendAnswer RecordRace(Connection& connection, std::string_view by_key, RunStats& stats);
 
 // A look-up: closes `table`, calls `method` with `args`, passes the result
 // through the result check and loads the returned data packet into `table`.

@@ -23,7 +23,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Text.h"
-#include "store/Modules.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "store/Record.h"
 #include "support/ChildGroup.h"
 #include "support/ServerProcess.h"
@@ -145,7 +146,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
   // second caption of every file of the trees.
   enum class Translations { Stored, None };
   static void Seed(const ServerProcess& server, const std::vector<int>& trees, Translations translations) {
-    ChangeSet cs{store::RecordFields(), {}};
+    ChangeSet cs{protocol::RecordFields(), {}};
     for (int i = 0; translations == Translations::Stored && i < kShared; ++i) {
       std::string n = std::to_string(i);
       cs.changes.push_back(
@@ -159,7 +160,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
              {},
              SeedRow(stem, "FRMTELA" + std::to_string(f), "LBL1", "Texto antigo", "Texto antigo", "N")});
       }
-    Connection c("seed", std::string(store::kModuleLeituraDfm));
+    Connection c("seed", std::string(protocol::kModuleForms));
     c.host = server.Host();
     c.port = server.Port();
     Value result = c.Call("SetPropried", {Value(std::move(cs))});

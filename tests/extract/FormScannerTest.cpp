@@ -5,6 +5,7 @@
 
 #include "ScanFixture.h"
 #include "platform/Errors.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 
 namespace trd::extract {
@@ -224,7 +225,7 @@ TEST_F(ScanTest, AnotherValueOfTheKeyReplacesTheRecord) {
 
 TEST_F(ScanTest, TranslationOfTheSameSourceTextIsCopied) {
   Scan("object frmA: TForm\n  Caption = 'Salvar'\nend", "ProgA");
-  service->Call(server::kModuleTranslations, "UpdateRelDfm",
+  service->Call(protocol::kModuleTranslations, "UpdateRelDfm",
                 std::vector<Value>{std::string("PROGA"), std::string("FRMA"), std::string("FRMA"),
                                    std::string("Caption"), std::int64_t(0), std::string("POR"),
                                    std::string("Gravar"), std::string("T"), DateTime::Now()});

@@ -17,6 +17,8 @@
 #include "authoring/ReportWrite.h"
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "report/ReportFile.h"
 #include "report/ReportImport.h"
 #include "server/Service.h"
@@ -161,9 +163,9 @@ class ImportTest : public ::testing::Test {
                source,
                DateTime::FromParts(2024, 1, 2, 3, 4, 5),
                language};
-    ChangeSet cs{store::RecordFields(), {Change{ChangeKind::Insert, {}, row}}};
+    ChangeSet cs{protocol::RecordFields(), {Change{ChangeKind::Insert, {}, row}}};
     const Value args[] = {Value(cs)};
-    service->Call(server::kModuleReports, "SetPropriedRel", args);
+    service->Call(protocol::kModuleReports, "SetPropriedRel", args);
   }
 
   std::vector<Stored> Records(std::string_view program = {}) {

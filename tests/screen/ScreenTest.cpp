@@ -8,6 +8,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "screen/Cli_trd00501.h"
 #include "store/Record.h"
 
@@ -46,7 +48,7 @@ std::optional<QString> FakeChooser::Choose(QWidget*) {
 
 Packet LanguagePacket(const std::vector<std::pair<std::string, std::string>>& languages) {
   Packet p;
-  p.fields = store::LanguageFields();
+  p.fields = protocol::LanguageFields();
   for (const auto& [code, description] : languages) p.rows.push_back({code, description, code});
   return p;
 }

@@ -5,6 +5,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Record.h"
 #include "store/Store.h"
@@ -28,7 +30,7 @@ class RecordRace : public ::testing::Test {
   // The records of the key, as the server holds them.
   std::vector<std::string> SourcesOfKey() {
     Value v = service->Call(
-        server::kModuleForms, "GetVerProp",
+        protocol::kModuleForms, "GetVerProp",
         std::vector<Value>{kKey.program, kKey.form, kKey.component, kKey.property, std::string("0"), kKey.language});
     std::vector<std::string> out;
     const Packet& p = std::get<Packet>(v);
@@ -90,7 +92,7 @@ TEST_F(RecordRace, DeleteOfARecordDeletedMeanwhileIsDone) {
 
 TEST_F(RecordRace, ChangeSetOfSeveralChangesIsNeverTakenAsSent) {
   PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
-  DataSet table("lote", RecordFields());  // no send handler: both rows go in one change set
+  DataSet table("lote", protocol::RecordFields());  // no send handler: both rows go in one change set
   table.CreateDataSet();
   RecordKey other = kKey;
   other.component = "BTNCANCELAR";
@@ -111,7 +113,7 @@ TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever
     int inserts = 0;
     SetTransportFactory([&](const std::string&, int) {
       return MakeValueTransport([&](const wire::Request& r) -> Value {
-        if (r.method == "GetVerProp") return Packet{RecordFields(), {}};
+        if (r.method == "GetVerProp") return Packet{protocol::RecordFields(), {}};
         if (r.method != "SetPropried") return std::monostate{};
         if (++inserts <= refusals)
           return ServerFailure{

@@ -4,6 +4,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "shared/Services.h"
 #include "store/Record.h"
 #include "store/Store.h"
@@ -88,7 +90,7 @@ TEST_F(SendTest, PostSendsOneInsertedRowAndSettles) {
 }
 
 TEST_F(SendTest, DeleteOfALookedUpRowSendsOneDeletedRow) {
-  server.lookup_answer.fields = RecordFields();
+  server.lookup_answer.fields = protocol::RecordFields();
   server.lookup_answer.rows.push_back(Row{std::string("CADASTRO"), std::string("FRMCADASTRO"),
                                           std::string("BTNSALVAR"), std::string("Caption"), 0.0,
                                           std::string("N"), std::string("Gravar"), std::string("Gravar"),
@@ -109,7 +111,7 @@ TEST_F(SendTest, DeleteOfALookedUpRowSendsOneDeletedRow) {
 }
 
 TEST_F(SendTest, VersionStampSendsOneModifiedRow) {
-  server.lookup_answer.fields = VersionFields();
+  server.lookup_answer.fields = protocol::VersionFields();
   server.lookup_answer.rows.push_back(Row{DateTime::FromParts(2025, 5, 1)});
   Lookup(store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
   store.cdsVersao.Edit();
@@ -145,7 +147,7 @@ TEST_F(SendTest, FailedSendUndoesThePostAndReachesTheCaller) {
 }
 
 TEST_F(SendTest, UnreachableServerUndoesTheDeleteAndRaisesConnectionError) {
-  server.lookup_answer.fields = RecordFields();
+  server.lookup_answer.fields = protocol::RecordFields();
   server.lookup_answer.rows.push_back(Row(10));
   Lookup(store.cdsVerifiRel, store.netImportRel, "GetVerPropRel", {});
   SetTransportFactory([](const std::string&, int) { return MakeHttpTransport("127.0.0.1", 1); });
@@ -166,7 +168,7 @@ TEST_F(SendTest, EmptyLogSendsNothingAndShowsNoIndicator) {
 }
 
 TEST_F(SendTest, StatisticsCountAnsweredCallsOnly) {
-  server.lookup_answer.fields = RecordFields();
+  server.lookup_answer.fields = protocol::RecordFields();
   Lookup(store.cdsPropried, store.NetTradRelDfm, "GetPropried", {});
   server.lookup_answer.rows.push_back(Row(10));
   Lookup(store.cdsProprieRel, store.netImportRel, "GetPropriedRel", {});
