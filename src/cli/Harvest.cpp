@@ -2,8 +2,8 @@
 //                 [--allow-duplicates] [--json]
 //
 // The harvesting screen's job without a display, with the screen's code:
-//   1. Discovery of the six source subtrees of DIR (screen/FileDiscovery.h);
-//      every file is moved into the selection (screen/SelectionLists.h),
+//   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
+//      every file is moved into the selection (run/SelectionLists.h),
 //      which orders it and records duplicated file names.
 //   2. Duplicate gate: with duplicates and without --allow-duplicates, the
 //      warning "ARQ_DUP" and the pairs go to standard error; exit status 3.
@@ -51,8 +51,7 @@
 #include "protocol/Methods.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
-#include "screen/FileDiscovery.h"
-#include "screen/SelectionLists.h"
+#include "run/SelectionLists.h"
 #include "shared/Services.h"
 #include "store/Store.h"
 
@@ -227,30 +226,6 @@ class DialogsScope {
   DialogsScope& operator=(const DialogsScope&) = delete;
 };
 
-struct Selection {
-  std::vector<std::string> paths;   // the selected list, in its order
-  harvest::StringList duplicates;   // pairs: the file moved in, the one before
-};
-
-// What the screen's lists hold after listing DIR and moving every file.
-Selection Discover(const std::string& directory) {
-  harvest::MemoryListBox disp;
-  harvest::MemoryListBox selec;
-  harvest::StringList files;
-  harvest::StringList testa;
-  harvest::StringList verRep;
-  harvest::ListingSink sink;
-  sink.found = [&](const std::string& path) {
-    disp.Add(path);
-    files.push_back(path);
-  };
-  harvest::ListSourceTree(directory, sink);
-  harvest::SortIgnoreCase(files);
-  harvest::SelectionLists lists{disp, selec, files, testa, verRep};
-  harvest::MoveIntoSelection(lists, harvest::MoveScope::All);
-  return {selec.Items(), verRep};
-}
-
 // The language box text for --lang: "code-description" of the language whose
 // code is CODE, else CODE itself (which the language check then judges).
 std::string LanguageBoxText(DataSet& languages, const std::string& code) {
@@ -316,12 +291,12 @@ int ExitStatusOf(const run::Summary& s, const Stamp& stamp) {
 }
 
 int RunHarvest(const HarvestOptions& options) {
-  Selection selection = Discover(options.directory);
+  run::TreeSelection selection = run::SelectSourceTree(options.directory);
   if (selection.paths.empty()) {
     std::cerr << "trd harvest: no form or report files in the source subtrees of " << options.directory << "\n";
     return kFailed;
   }
-  if (!selection.duplicates.empty() && !options.allow_duplicates) {
+  if (run::CheckDuplicates(selection.duplicates) == run::DuplicateGate::Closed && !options.allow_duplicates) {
     std::cerr << run::RunMessages().Msg("ARQ_DUP") << "\n";
     for (std::size_t i = 0; i < selection.duplicates.size(); ++i)
       std::cerr << (i % 2 ? "    " : "  ") << selection.duplicates[i] << "\n";

@@ -7,7 +7,7 @@
 
 #include "platform/Text.h"
 
-namespace trd::harvest {
+namespace trd::run {
 namespace fs = std::filesystem;
 namespace {
 
@@ -133,4 +133,4 @@ WalkControl ListSourceTree(std::string_view directory, const ListingSink& sink) 
   return WalkControl::Continue;
 }
 
-}  // namespace trd::harvest
+}  // namespace trd::run

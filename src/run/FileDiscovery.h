@@ -31,7 +31,7 @@
 #include <string>
 #include <string_view>
 
-namespace trd::harvest {
+namespace trd::run {
 
 inline constexpr char kSeparator = '/';
 
@@ -67,4 +67,4 @@ WalkControl ListaArquivos(std::string_view directory, std::string_view kind, con
 // Lists every source subtree of `directory` in order.
 WalkControl ListSourceTree(std::string_view directory, const ListingSink& sink);
 
-}  // namespace trd::harvest
+}  // namespace trd::run

@@ -6,7 +6,7 @@
 #include "FileDiscovery.h"
 #include "platform/Text.h"
 
-namespace trd::harvest {
+namespace trd::run {
 namespace {
 
 bool Less(std::string_view a, std::string_view b) { return text::CompareIgnoreCase(a, b) < 0; }
@@ -108,8 +108,30 @@ void MoveOutOfSelection(SelectionLists& lists, MoveScope scope) {
   SortIgnoreCase(lists.files);
 }
 
+DuplicateGate CheckDuplicates(const StringList& verRep) {
+  return verRep.empty() ? DuplicateGate::Open : DuplicateGate::Closed;
+}
+
+TreeSelection SelectSourceTree(std::string_view directory) {
+  MemoryListBox disp;
+  MemoryListBox selec;
+  StringList files;
+  StringList testa;
+  StringList verRep;
+  ListingSink sink;
+  sink.found = [&](const std::string& path) {
+    disp.Add(path);
+    files.push_back(path);
+  };
+  ListSourceTree(directory, sink);
+  SortIgnoreCase(files);
+  SelectionLists lists{disp, selec, files, testa, verRep};
+  MoveIntoSelection(lists, MoveScope::All);
+  return {selec.Items(), std::move(verRep)};
+}
+
 ImportButton ImportButtonState(int selectedCount, std::string_view languageText) {
   return selectedCount > 0 && !languageText.empty() ? ImportButton::Enabled : ImportButton::Disabled;
 }
 
-}  // namespace trd::harvest
+}  // namespace trd::run

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-namespace trd::harvest {
+namespace trd::run {
 
 using StringList = std::vector<std::string>;
 
@@ -92,9 +92,24 @@ MoveOutcome MoveIntoSelection(SelectionLists& lists, MoveScope scope);
 // sorted afterwards, back into the order of disp.
 void MoveOutOfSelection(SelectionLists& lists, MoveScope scope);
 
+// The duplicate gate of the import button: a run starts only while no
+// duplicated pair is pending in verRep (the screen opens the duplicate-file
+// review instead; `trd harvest` refuses unless told to read duplicates).
+enum class DuplicateGate { Open, Closed };
+DuplicateGate CheckDuplicates(const StringList& verRep);
+
+// What the lists hold after listing every source subtree of `directory`
+// (ListSourceTree) and moving every file into the selection: what
+// `trd harvest DIR` reads.
+struct TreeSelection {
+  StringList paths;       // selec, in its order
+  StringList duplicates;  // verRep: pairs of the file moved in and the one before
+};
+TreeSelection SelectSourceTree(std::string_view directory);
+
 enum class ImportButton { Disabled, Enabled };
 // The enabling rule of the import button: at least one selected file and a
 // language text.
 ImportButton ImportButtonState(int selectedCount, std::string_view languageText);
 
-}  // namespace trd::harvest
+}  // namespace trd::run

@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 
 #include "Cli_trd00501.h"
-#include "FileDiscovery.h"
+#include "run/FileDiscovery.h"
 #include "QtListBox.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
@@ -33,9 +33,9 @@ TfrmLeDfmRel* frmLeDfmRel = nullptr;
 bool boStcriado = false;
 std::string stIdiLeDfm;
 std::int32_t inContArquivoRel = 0;
-std::unique_ptr<harvest::StringList> stlFiles;
-std::unique_ptr<harvest::StringList> stlVerRep;
-std::unique_ptr<harvest::StringList> stlTesta;
+std::unique_ptr<run::StringList> stlFiles;
+std::unique_ptr<run::StringList> stlVerRep;
+std::unique_ptr<run::StringList> stlTesta;
 }  // namespace Cli_trd00500
 
 using namespace Cli_trd00500;
@@ -236,9 +236,9 @@ void TfrmLeDfmRel::FormCreate() {
   }
   dados_->cdsVersao.CreateDataSet();
   gui::SetGlyph(sbtImportExport, ImportGlyph());
-  stlFiles = std::make_unique<harvest::StringList>();
-  stlVerRep = std::make_unique<harvest::StringList>();
-  stlTesta = std::make_unique<harvest::StringList>();
+  stlFiles = std::make_unique<run::StringList>();
+  stlVerRep = std::make_unique<run::StringList>();
+  stlTesta = std::make_unique<run::StringList>();
   CarregaIdiomas();
 }
 
@@ -272,8 +272,8 @@ void TfrmLeDfmRel::cbbIdiomaChange() {
 }
 
 void TfrmLeDfmRel::AplicaRegraImportar() {
-  auto state = harvest::ImportButtonState(lsbSelec->count(), cbbIdioma->currentText().toStdString());
-  sbtImportExport->setEnabled(state == harvest::ImportButton::Enabled);
+  auto state = run::ImportButtonState(lsbSelec->count(), cbbIdioma->currentText().toStdString());
+  sbtImportExport->setEnabled(state == run::ImportButton::Enabled);
 }
 
 void TfrmLeDfmRel::sbtCancelClick() {
@@ -325,27 +325,27 @@ void TfrmLeDfmRel::LockControls(Lock lock) {
 void TfrmLeDfmRel::ListaArquivos(std::string_view directory, std::string_view kind) {
   QPointer<TfrmLeDfmRel> self(this);
   QtListBox disp(lsbDisp);
-  harvest::ListingSink sink;
+  run::ListingSink sink;
   sink.found = [&](const std::string& path) {
     disp.Add(path);
     stlFiles->push_back(path);
   };
   sink.yield = [&self] {
     QCoreApplication::processEvents();
-    return self ? harvest::WalkControl::Continue : harvest::WalkControl::Stop;
+    return self ? run::WalkControl::Continue : run::WalkControl::Stop;
   };
-  harvest::ListaArquivos(directory, kind, sink);
+  run::ListaArquivos(directory, kind, sink);
 }
 
 bool TfrmLeDfmRel::ListaDiretorio(const std::string& directory) {
   QPointer<TfrmLeDfmRel> self(this);
   ListingScope listing(*this);
-  for (const harvest::SourceSubtree& s : harvest::SourceSubtrees()) {
-    if (std::optional<std::string> root = harvest::ResolveSubtree(directory, s.suffix))
+  for (const run::SourceSubtree& s : run::SourceSubtrees()) {
+    if (std::optional<std::string> root = run::ResolveSubtree(directory, s.suffix))
       ListaArquivos(*root, s.kind);
     if (!self) return false;
   }
-  harvest::SortIgnoreCase(*stlFiles);
+  run::SortIgnoreCase(*stlFiles);
   return true;
 }
 
@@ -375,27 +375,27 @@ void TfrmLeDfmRel::edtDiretorioExit() {
 
 // ---- File selection --------------------------------------------------------
 
-void TfrmLeDfmRel::MoveRight(harvest::MoveScope scope) {
+void TfrmLeDfmRel::MoveRight(run::MoveScope scope) {
   QtListBox disp(lsbDisp);
   QtListBox selec(lsbSelec);
-  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
-  if (harvest::MoveIntoSelection(lists, scope) == harvest::MoveOutcome::AlreadySelected)
+  run::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  if (run::MoveIntoSelection(lists, scope) == run::MoveOutcome::AlreadySelected)
     shared::MensErro(msgPadrao.Msg("Arq_Ja"), true);
   AplicaRegraImportar();
 }
 
-void TfrmLeDfmRel::MoveLeft(harvest::MoveScope scope) {
+void TfrmLeDfmRel::MoveLeft(run::MoveScope scope) {
   QtListBox disp(lsbDisp);
   QtListBox selec(lsbSelec);
-  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
-  harvest::MoveOutOfSelection(lists, scope);
+  run::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  run::MoveOutOfSelection(lists, scope);
   AplicaRegraImportar();
 }
 
-void TfrmLeDfmRel::sbtDireitaClick() { MoveRight(harvest::MoveScope::Picked); }
-void TfrmLeDfmRel::sbtTudoDirClick() { MoveRight(harvest::MoveScope::All); }
-void TfrmLeDfmRel::sbtEsquerdaClick() { MoveLeft(harvest::MoveScope::Picked); }
-void TfrmLeDfmRel::sbtTudoEsqClick() { MoveLeft(harvest::MoveScope::All); }
+void TfrmLeDfmRel::sbtDireitaClick() { MoveRight(run::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoDirClick() { MoveRight(run::MoveScope::All); }
+void TfrmLeDfmRel::sbtEsquerdaClick() { MoveLeft(run::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoEsqClick() { MoveLeft(run::MoveScope::All); }
 
 // ---- Unit ------------------------------------------------------------------
 

@@ -23,6 +23,7 @@
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
+#include "run/SelectionLists.h"
 #include "shared/Services.h"
 
 namespace trd::screen {
@@ -73,7 +74,7 @@ class ScreenRunHost final : public run::RunHost {
 }  // namespace
 
 void TfrmLeDfmRel::sbtImportExportClick() {
-  if (!stlVerRep->empty()) {
+  if (run::CheckDuplicates(*stlVerRep) == run::DuplicateGate::Closed) {
     Cli_trd00501::CriaVerRep();
     return;
   }

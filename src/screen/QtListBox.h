@@ -1,16 +1,16 @@
-// A QListWidget seen as a harvest::ListBox. The widget's own sorting stays
+// A QListWidget seen as a run::ListBox. The widget's own sorting stays
 // off: Add places items by the list's comparison (ASCII letter case folded),
 // which Qt's case-sensitive sort would not match. Texts are UTF-8 on the
 // ListBox side.
 #pragma once
 
-#include "SelectionLists.h"
+#include "run/SelectionLists.h"
 
 class QListWidget;
 
 namespace trd::screen {
 
-class QtListBox final : public harvest::ListBox {
+class QtListBox final : public run::ListBox {
  public:
   explicit QtListBox(QListWidget* widget) : widget_(widget) {}
   int Count() const override;

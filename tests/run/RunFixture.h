@@ -17,8 +17,8 @@
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
-#include "screen/FileDiscovery.h"
-#include "screen/SelectionLists.h"
+#include "run/FileDiscovery.h"
+#include "run/SelectionLists.h"
 #include "shared/Services.h"
 #include "store/Store.h"
 #include "support/ServerProcess.h"
@@ -98,11 +98,11 @@ inline std::string FormText(const std::string& header, const std::string& proper
 
 // Every source file below `dir`, in the order of the selected list.
 inline std::vector<std::string> SelectAll(const std::string& dir) {
-  harvest::StringList files;
-  harvest::ListingSink sink;
+  run::StringList files;
+  run::ListingSink sink;
   sink.found = [&](const std::string& p) { files.push_back(p); };
-  harvest::ListSourceTree(dir, sink);
-  harvest::SortIgnoreCase(files);
+  run::ListSourceTree(dir, sink);
+  run::SortIgnoreCase(files);
   return files;
 }
 

@@ -9,7 +9,7 @@
 
 #include "ScreenTest.h"
 #include "platform/Text.h"
-#include "screen/FileDiscovery.h"
+#include "run/FileDiscovery.h"
 
 namespace trd::test {
 namespace {
@@ -150,19 +150,19 @@ TEST(ListaArquivos, OnlyTheExactKindsListFilesAndAStopEndsTheWalk) {
   dir.Touch("sub/B.dfm");
   std::vector<std::string> found;
   int yields = 0;
-  harvest::ListingSink sink{[&](const std::string& p) { found.push_back(p); },
-                            [&] { ++yields; return harvest::WalkControl::Continue; }};
-  EXPECT_EQ(harvest::ListaArquivos(dir.Str(), "DFM", sink), harvest::WalkControl::Continue);
+  run::ListingSink sink{[&](const std::string& p) { found.push_back(p); },
+                            [&] { ++yields; return run::WalkControl::Continue; }};
+  EXPECT_EQ(run::ListaArquivos(dir.Str(), "DFM", sink), run::WalkControl::Continue);
   EXPECT_TRUE(found.empty());
   EXPECT_EQ(yields, 3) << "one per entry, the subdirectory's included";
 
-  harvest::ListaArquivos(dir.Str(), "dfm", sink);
+  run::ListaArquivos(dir.Str(), "dfm", sink);
   EXPECT_EQ(found, (std::vector<std::string>{dir.Str() + "/sub/B.dfm", dir.Str() + "/A.dfm"}))
       << "subdirectories before the directory's own files";
 
   found.clear();
-  sink.yield = [] { return harvest::WalkControl::Stop; };
-  EXPECT_EQ(harvest::ListaArquivos(dir.Str(), "dfm", sink), harvest::WalkControl::Stop);
+  sink.yield = [] { return run::WalkControl::Stop; };
+  EXPECT_EQ(run::ListaArquivos(dir.Str(), "dfm", sink), run::WalkControl::Stop);
   EXPECT_TRUE(found.empty());
 }
 

@@ -12,7 +12,7 @@ namespace trd::test {
 namespace {
 
 using namespace screen;
-using harvest::StringList;
+using run::StringList;
 
 const char* kWarning =
     "Existem arquivos duplicado para o diretório informado. Faça novamente a leitura dos arquivos, "

@@ -3,30 +3,30 @@
 #include <QToolButton>
 
 #include "ScreenTest.h"
-#include "screen/SelectionLists.h"
+#include "run/SelectionLists.h"
 
 namespace trd::test {
 namespace {
 
-using harvest::MoveOutcome;
-using harvest::MoveScope;
-using harvest::StringList;
+using run::MoveOutcome;
+using run::MoveScope;
+using run::StringList;
 
 // The lists as a listing leaves them, in memory.
 struct Lists {
-  harvest::MemoryListBox disp;
-  harvest::MemoryListBox selec;
+  run::MemoryListBox disp;
+  run::MemoryListBox selec;
   StringList files, testa, verRep;
-  harvest::SelectionLists view{disp, selec, files, testa, verRep};
+  run::SelectionLists view{disp, selec, files, testa, verRep};
 
   explicit Lists(const StringList& available) {
     for (const auto& p : available) {
       disp.Add(p);
       files.push_back(p);
     }
-    harvest::SortIgnoreCase(files);
+    run::SortIgnoreCase(files);
   }
-  void PickIn(harvest::MemoryListBox& box, const std::string& path) { box.Pick(box.IndexOf(path)); }
+  void PickIn(run::MemoryListBox& box, const std::string& path) { box.Pick(box.IndexOf(path)); }
   MoveOutcome Right(MoveScope scope = MoveScope::All) {
     MoveOutcome o = MoveIntoSelection(view, scope);
     EXPECT_EQ(disp.Items(), files) << "available lists out of step";
@@ -97,7 +97,7 @@ TEST(SelectionLists, NothingPickedMovesNothing) {
 }
 
 TEST(SelectionLists, SortedInsertFoldsOnlyAsciiLetters) {
-  harvest::MemoryListBox box;
+  run::MemoryListBox box;
   for (const char* p : {"/b", "/A", "/a", "/_", "/Z", "/É"}) box.Add(p);
   EXPECT_EQ(box.Items(), (StringList{"/A", "/a", "/b", "/Z", "/_", "/É"}));
 }
