@@ -7,9 +7,8 @@
 
 #include "platform/Errors.h"
 #include "platform/Text.h"
-#include "protocol/Methods.h"
 #include "shared/Services.h"
-#include "store/Record.h"
+#include "store/StagingChannel.h"
 
 namespace trd::report {
 namespace {
@@ -70,18 +69,6 @@ void ShowNotAReport(const ReportRun& run, std::string_view path) {
       .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
 }
 
-// A look-up that turns the busy indicator off whether it succeeds or fails.
-void LookupQuietly(DataSet& table, Connection& connection, std::string_view method,
-                   std::vector<Value> args) {
-  try {
-    store::Lookup(table, connection, method, std::move(args));
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
-  }
-  shared::DeactiveShowAvi();
-}
-
 void ShowStatus(const ReportRun& run, std::string_view path, std::string_view element,
                 std::string_view number, std::string_view property, std::string_view text) {
   if (run.status) {
@@ -95,6 +82,30 @@ void ShowStatus(const ReportRun& run, std::string_view path, std::string_view el
   }
   if (run.process_events) run.process_events();
 }
+
+// The report files' side of the record rule: their staging tables, every
+// text accepted, the status line and the event pump at every step.
+class ReportChannel final : public store::StagingChannel {
+ public:
+  ReportChannel(const ReportRun& run, std::string_view path, std::string_view element, int number,
+                std::string_view property)
+      : StagingChannel(run.store, run.store.ReportRecords(),
+                       {store::ChannelStyle::TranslationSource::WholeText,
+                        store::ChannelStyle::UpdateArguments::Text, &run.dates,
+                        store::ChannelStyle::BusyOff::AfterLookupsAndFailures}),
+        run_(run), path_(path), element_(element), number_(std::to_string(number)), property_(property) {}
+
+ protected:
+  void Notice(store::RuleStep, const store::RecordText& text) override {
+    ShowStatus(run_, path_, element_, number_, property_, text.read);
+  }
+
+ private:
+  const ReportRun& run_;
+  std::string_view path_, element_;
+  std::string number_;
+  std::string_view property_;
+};
 
 }  // namespace
 
@@ -150,48 +161,10 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
 
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text) {
-  store::Store& st = run.store;
-  const std::string program = text::UpperAscii(ReportFileStem(path));
-  const std::string form(kReportFormName);
-  const std::string name(element);
-  const std::string prop(property);
-  const std::string num = std::to_string(number);
-  const std::string value(text::Left(text, protocol::kMaxValueLength));
-  const std::string& lang = run.language;
-
-  LookupQuietly(st.cdsProprieRel, st.netImportRel, protocol::kGetPropriedRel,
-                {program, form, name, prop, num, shared::RTrim(value), lang});
-  if (!st.cdsProprieRel.IsEmpty()) {
-    ShowStatus(run, path, element, num, property, text);
-    return;
-  }
-
-  LookupQuietly(st.cdsVerifiRel, st.netImportRel, protocol::kGetVerPropRel,
-                {program, form, name, prop, num, lang});
-  if (store::HoldsSourceText(st.cdsVerifiRel, value)) {  // stored meanwhile by another client
-    ++st.stats.already_stored;
-    ShowStatus(run, path, element, num, property, text);
-    return;
-  }
-  if (!st.cdsVerifiRel.IsEmpty()) st.cdsVerifiRel.Delete();
-
-  ShowStatus(run, path, element, num, property, text);
-
-  store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
-
-  try {
-    store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, protocol::kGetUpdRelDfm, {std::string(text), lang});
-    if (!st.cdsTesteUpd.IsEmpty()) {
-      Value result = st.netUpdRelDfm.Call(
-          protocol::kUpdateRelDfm,
-          {program, form, name, prop, num, lang, st.cdsTesteUpd.AsString("STVALORPROP"),
-           std::string("T"), DateTimeToText(DateTime::Now(), run.dates)});
-      shared::CheckResultServ(result, true, 0);
-    }
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
-  }
+  ReportChannel channel(run, path, element, number, property);
+  const store::RecordKey key{text::UpperAscii(ReportFileStem(path)), std::string(kReportFormName),
+                             std::string(element), std::string(property), double(number), run.language};
+  store::ApplyRecordRule(channel, key, text);
 }
 
 }  // namespace trd::report

@@ -24,21 +24,14 @@
 //   Every text is recorded when not stored yet, the empty one included; no
 //   cancel flag is read.
 //
-// StoreReportValue(path, element, number, property, text), with the program
-// code being the file name up to its first "." upper-cased, the form name
-// "QrDesign" and the value V cut to its first 4000 characters:
-//   1. GetPropriedRel (key, RTrim(V), language) via netImportRel into
-//      cdsProprieRel; busy indicator off after success and failure alike.
-//   2. A row means the text is stored: status line, events, done.
-//   3. GetVerPropRel (key) into cdsVerifiRel, indicator off as in 1; its
-//      first row, if any, is deleted (the delete sends itself).
-//   4. Status line, events.
-//   5. A row inserted into cdsPropRel (fields in record order, state "N",
-//      both texts V, now, the language) and posted (the post sends itself).
-//   6. GetUpdRelDfm (the WHOLE text, language) via netUpdRelDfm into
-//      cdsTesteUpd; when it holds a row, UpdateRelDfm (key, its STVALORPROP,
-//      "T", now as text in the locale's default date-time format). A failure
-//      here turns the indicator off and passes on.
+// StoreReportValue(path, element, number, property, text): the record rule
+// (store/RecordRule.h) for one text, under the key of program code (the file
+// name up to its first "." upper-cased), "QrDesign", the element, the
+// property and the number, on the report files' staging tables: no text is
+// declined, the translation look-up gets the whole text, UpdateRelDfm the
+// number and the time as text (the locale's default format), and the busy
+// indicator goes off after each look-up and when a translation step fails.
+// The status line and the pending events come at every step the rule tells.
 // Status line: the file name up to its first "." as written, element,
 // property, number and the whole text joined by " - ", then " ...".
 //

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <mutex>
 
@@ -101,6 +102,16 @@ void* MainWindow() { return g_main_window; }
 
 void ActiveShowAvi(void* window, ShowAviKind kind) { GetBusyIndicator().Show(window, kind); }
 void DeactiveShowAvi() { GetBusyIndicator().Hide(); }
+
+BusyGuard::BusyGuard(HideBusy when) : when_(when), exceptions_(std::uncaught_exceptions()) {}
+
+BusyGuard::BusyGuard(ShowAviKind kind) : BusyGuard(HideBusy::Always) {
+  ActiveShowAvi(MainWindow(), kind);  // the delegated constructor is done: a throw here runs ~BusyGuard
+}
+
+BusyGuard::~BusyGuard() {
+  if (when_ == HideBusy::Always || std::uncaught_exceptions() > exceptions_) DeactiveShowAvi();
+}
 
 bool EmptyString(std::string_view s) { return s.empty(); }
 std::string RTrim(std::string_view s) { return std::string(text::TrimTrailingBlanks(s)); }

@@ -88,6 +88,24 @@ void* MainWindow();
 void ActiveShowAvi(void* window, ShowAviKind kind);
 void DeactiveShowAvi();
 
+// Hides the busy indicator when the scope ends: on every way out, or only
+// when an exception leaves the scope.
+enum class HideBusy { Always, OnFailure };
+class BusyGuard {
+ public:
+  explicit BusyGuard(HideBusy when = HideBusy::Always);
+  // Shows the indicator of `kind` over the main window first; hides it on
+  // every way out, a failure to show it included.
+  explicit BusyGuard(ShowAviKind kind);
+  ~BusyGuard();
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+
+ private:
+  HideBusy when_;
+  int exceptions_;  // uncaught at construction
+};
+
 // ---- Text helpers ----------------------------------------------------------
 
 // True for the empty text only (a text of blanks is not empty).

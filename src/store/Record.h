@@ -18,11 +18,4 @@ using protocol::RecordKey;
 // the insert (no half-filled row stays) and raises FieldError.
 void PostNewRecord(DataSet& table, const RecordKey& key, std::string_view value);
 
-// Whether the record a look-up by key found (the current row of `found`)
-// holds `value` as its source text, trailing blanks ignored on both sides as
-// the look-up by value compares. True only when another client stored the
-// same text between this client's look-up by value and its look-up by key:
-// the text is stored, and there is nothing to replace.
-bool HoldsSourceText(const DataSet& found, std::string_view value);
-
 }  // namespace trd::store

@@ -65,6 +65,16 @@ void Store::CloseConnections() {
   netUpdRelDfm.Close();
 }
 
+RecordTables Store::FormRecords() {
+  return {NetTradRelDfm,   protocol::kGetPropried, protocol::kGetVerProp, cdsPropried,
+          cdsVerificaProp, cdsPropProp,            netUpdRelDfm,         cdsUpdRelDfm};
+}
+
+RecordTables Store::ReportRecords() {
+  return {netImportRel, protocol::kGetPropriedRel, protocol::kGetVerPropRel, cdsProprieRel,
+          cdsVerifiRel, cdsPropRel,                netUpdRelDfm,            cdsTesteUpd};
+}
+
 void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
 void Store::cdsVerificaPropAfterDelete(DataSet&) {
   SendChanges(cdsVerificaProp, NetTradRelDfm, protocol::kSetVerProp, RecordRace(NetTradRelDfm, protocol::kGetVerProp, stats));

@@ -27,6 +27,19 @@ struct RunStats {
   long translations_reused = 0;  // translations copied (UpdateRelDfm)
 };
 
+// The tables, connections and look-up methods that hold the records of form
+// files, or of report files, on their way to and from the server.
+struct RecordTables {
+  Connection& records;               // NetTradRelDfm / netImportRel
+  std::string_view by_value_method;  // GetPropried / GetPropriedRel
+  std::string_view by_key_method;    // GetVerProp / GetVerPropRel
+  DataSet& by_value;                 // cdsPropried / cdsProprieRel
+  DataSet& by_key;                   // cdsVerificaProp / cdsVerifiRel: a delete sends itself
+  DataSet& created;                  // cdsPropProp / cdsPropRel: a post sends itself
+  Connection& translations;          // netUpdRelDfm
+  DataSet& translated;               // cdsUpdRelDfm / cdsTesteUpd
+};
+
 class Store {
  public:
   // Creates the connections and the tables and binds the send handlers.
@@ -60,6 +73,9 @@ class Store {
   DataSet cdsPropProp;
   DataSet cdsVerifiRel;
   DataSet cdsPropRel;
+
+  RecordTables FormRecords();
+  RecordTables ReportRecords();
 
   // The send handlers, bound to the tables' events by the constructor.
   void cdsVersaoAfterPost(DataSet& sender);
