@@ -148,15 +148,16 @@ bool Timed(Connection& c, std::string_view method, std::vector<Value> args, Clie
 
 void Client(const test::ServerProcess& server, const std::string& program, Keys keys, int client, int texts,
             std::barrier<>& start, ClientLog& log) {
-  Connection forms("NetTradRelDfm", protocol::kModuleForms);
-  Connection translations("netUpdRelDfm", protocol::kModuleTranslations);
+  Connection forms("NetTradRelDfm", std::string(protocol::kModuleForms));
+  Connection translations("netUpdRelDfm", std::string(protocol::kModuleTranslations));
   for (Connection* c : {&forms, &translations}) {
     c->host = server.Host();
     c->port = server.Port();
     c->Open();
   }
   store::RunStats stats;
-  const store::SendAnswer race = store::RecordRace(forms, "GetVerProp", stats);
+  const shared::Services services;
+  const store::SendAnswer race = store::RecordRace(services, forms, "GetVerProp", stats);
   log.call_us.reserve(std::size_t(texts) * 5);
   log.insert_us.reserve(std::size_t(texts));
   start.arrive_and_wait();
@@ -189,7 +190,7 @@ float Percentile(std::vector<float>& v, double p) {
 // Every tenth key of the case holds an older text, as a tree harvested
 // before holds for the texts that changed since.
 void SeedOlderTexts(const test::ServerProcess& server, const std::string& program, Keys keys, int clients, int texts) {
-  Connection c("seed", protocol::kModuleForms);
+  Connection c("seed", std::string(protocol::kModuleForms));
   c.host = server.Host();
   c.port = server.Port();
   ChangeSet cs{protocol::RecordFields(), {}};

@@ -111,14 +111,10 @@ int Call(const CallArgs& args) {
   for (const auto& a : args.args) values.push_back(ParseArg(a));
 
   Connection conn("trd call", args.module);
-  if (args.server.empty()) {
-    conn.host = shared::WebURL();
-    conn.port = shared::WebPort();
-  } else {
-    server::Endpoint e = server::ParseEndpoint(args.server, shared::kDefaultPort);
-    conn.host = e.host;
-    conn.port = e.port;
-  }
+  const Endpoint e =
+      args.server.empty() ? shared::ServerFromEnvironment() : ParseEndpoint(args.server, shared::kDefaultPort);
+  conn.host = e.host;
+  conn.port = e.port;
   Value result = conn.Call(args.method, std::move(values));
   if (const auto* f = std::get_if<ServerFailure>(&result)) {
     std::cerr << "trd call: the server failed: " << f->message << "\n";

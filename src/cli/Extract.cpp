@@ -27,6 +27,7 @@
 #include "formfile/FormStream.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
+#include "protocol/Record.h"
 #include "server/Schema.h"
 #include "server/Service.h"
 #include "store/Store.h"
@@ -88,7 +89,8 @@ void PrintRecords(server::Service& service, std::ostream& out) {
 int RunExtract(const ExtractOptions& options) {
   auto service = server::Service::Open(":memory:");
   InProcessServer in_process(service);
-  store::Store store;
+  shared::Services services;
+  store::Store store(services, in_process.Transports());
   store.cdsPropProp.CreateDataSet();
 
   const bool cancel = false;
@@ -99,7 +101,7 @@ int RunExtract(const ExtractOptions& options) {
   for (const std::string& path : options.files) {
     try {
       std::vector<std::string> lines = form::ObjectResourceToText(ReadBytes(path), path);
-      extract::Import(env, lines, extract::ProgramCode(path));
+      extract::Import(env, lines, protocol::ProgramCode(path));
     } catch (const std::exception& e) {
       std::string what = e.what();
       // Form-file errors already name the file.

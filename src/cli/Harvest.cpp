@@ -33,7 +33,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -46,6 +45,7 @@
 #include "InProcessServer.h"
 #include "ServiceDatabase.h"
 #include "platform/DateTimeText.h"
+#include "platform/Endpoint.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
@@ -53,6 +53,7 @@
 #include "run/ImportRun.h"
 #include "run/SelectionLists.h"
 #include "shared/Services.h"
+#include "store/Languages.h"
 #include "store/Store.h"
 
 namespace trd::cli {
@@ -217,26 +218,6 @@ class Console final : public shared::Dialogs, public run::RunHost {
   std::optional<InterruptScope> interrupts_;
 };
 
-// Installs the console as the process's dialogs for the command's length.
-class DialogsScope {
- public:
-  explicit DialogsScope(std::shared_ptr<shared::Dialogs> dialogs) { shared::SetDialogs(std::move(dialogs)); }
-  ~DialogsScope() { shared::SetDialogs(nullptr); }
-  DialogsScope(const DialogsScope&) = delete;
-  DialogsScope& operator=(const DialogsScope&) = delete;
-};
-
-// The language box text for --lang: "code-description" of the language whose
-// code is CODE, else CODE itself (which the language check then judges).
-std::string LanguageBoxText(DataSet& languages, const std::string& code) {
-  if (text::Length(code) == 3) {
-    for (languages.First(); !languages.Eof(); languages.Next())
-      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
-        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
-  }
-  return code;
-}
-
 const char* OutcomeName(run::Outcome outcome) {
   switch (outcome) {
     case run::Outcome::Completed: return "completed";
@@ -303,32 +284,34 @@ int RunHarvest(const HarvestOptions& options) {
     return kDuplicates;
   }
 
+  // The server: --server, else --db in this process, else TRD_SERVER, else
+  // --db var/trd.sqlite.
   std::optional<InProcessServer> local;
-  if (!options.server.empty()) {
-    setenv("TRD_SERVER", options.server.c_str(), 1);
-  } else {
-    std::string db = options.db;
-    const char* env = std::getenv("TRD_SERVER");
-    if (db.empty() && !(env && *env)) db = "var/trd.sqlite";
-    if (!db.empty()) {
-      local.emplace(OpenService(db));
-    }
-  }
+  Endpoint server;
+  const std::optional<Endpoint> setting =
+      options.server.empty() && options.db.empty() ? shared::ServerSetting() : std::nullopt;
+  if (!options.server.empty())
+    server = ParseEndpoint(options.server, 80);
+  else if (setting)
+    server = *setting;
+  else
+    local.emplace(OpenService(options.db.empty() ? "var/trd.sqlite" : options.db));
 
-  store::Store store;
+  shared::Services services;
+  store::Store store(services, local ? local->Transports() : TransportFactory());
   auto console = std::make_shared<Console>(store, options.yes);
-  DialogsScope dialogs(console);
-  store.OpenConnections();
-  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
+  services.dialogs = console;
+  store.OpenConnections(server);
+  store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
 
-  const std::string box = LanguageBoxText(store.cdsIdiLeDfm, options.language);
+  const std::string box = store::BoxTextForCode(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;
   const DateTimeText dates;
   run::RunRequest request{store,
                           run::RunMessages(),
                           std::move(selection.paths),
                           box,
-                          std::string(text::Left(box, 3)),
+                          store::LanguageCode(box),
                           console->cancel,
                           dates,
                           reports};

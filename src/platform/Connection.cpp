@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include <httplib.h>
 
@@ -116,13 +115,6 @@ class InProcessTransport final : public Transport {
   RequestHandler handler_;
 };
 
-std::mutex g_factory_mutex;
-TransportFactory g_factory;
-
-std::unique_ptr<Transport> DefaultFactory(const std::string& host, int port) {
-  return MakeHttpTransport(host, port, HttpOptionsFromEnvironment());
-}
-
 std::chrono::milliseconds MillisecondsFromEnvironment(const char* name, std::chrono::milliseconds fallback) {
   const char* env = std::getenv(name);
   if (!env || !*env) return fallback;
@@ -207,24 +199,24 @@ std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler) {
   return std::make_unique<InProcessTransport>(std::move(handler));
 }
 
-void SetTransportFactory(TransportFactory factory) {
-  std::lock_guard lock(g_factory_mutex);
-  g_factory = std::move(factory);
+TransportFactory HttpTransports() {
+  return [](const std::string& host, int port) { return MakeHttpTransport(host, port, HttpOptionsFromEnvironment()); };
 }
 
-Connection::Connection(std::string name, std::string module)
-    : name_(std::move(name)), module_(std::move(module)) {}
+TransportFactory InProcessTransports(RequestHandler handler) {
+  return [handler = std::move(handler)](const std::string&, int) { return MakeInProcessTransport(handler); };
+}
+
+Connection::Connection(std::string name, std::string module, TransportFactory transports)
+    : name_(std::move(name)), module_(std::move(module)), transports_(std::move(transports)) {
+  if (!transports_) transports_ = HttpTransports();
+}
 
 Connection::~Connection() = default;
 
 void Connection::Open() {
   if (transport_) return;
-  TransportFactory factory;
-  {
-    std::lock_guard lock(g_factory_mutex);
-    factory = g_factory;
-  }
-  transport_ = factory ? factory(host, port) : DefaultFactory(host, port);
+  transport_ = transports_(host, port);
 }
 
 void Connection::Close() { transport_.reset(); }

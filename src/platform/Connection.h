@@ -1,12 +1,12 @@
 // Remote connection to one data module of the translation server, with
-// late-bound calls by method name: the stand-in for the client's remote
-// connection component.
+// late-bound calls by method name: what the client's remote connection
+// component does.
 //
 // A Connection takes its host and port just before it opens (the caller sets
-// them from WebURL/WebPort) and makes its transport through the process-wide
-// transport factory: HTTP/1.1 on a kept-alive socket by default, or the
-// in-process transport, which hands the same encoded request to a server
-// object living in this process.
+// them) and makes its transport with the factory it was given: HTTP/1.1 on a
+// kept-alive socket by default, or for example the in-process transport,
+// which hands the same encoded request to a server object living in this
+// process.
 //
 // Call() returns the server's result; a failure answered by the server comes
 // back as a ServerFailure value for the result check to raise. A transport
@@ -89,14 +89,18 @@ std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOpt
 using RequestHandler = std::function<std::string(std::string_view)>;
 std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler);
 
+// Makes the transport of a connection to host:port.
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, int port)>;
-// Replaces the process-wide factory (the default makes HTTP transports with
-// HttpOptionsFromEnvironment()). Pass nullptr to restore the default.
-void SetTransportFactory(TransportFactory factory);
+// HTTP transports with the options of HttpOptionsFromEnvironment(), read
+// when a transport is made.
+TransportFactory HttpTransports();
+// Transports that hand every request to `handler` in this process.
+TransportFactory InProcessTransports(RequestHandler handler);
 
 class Connection {
  public:
-  Connection(std::string name, std::string module);
+  // An empty factory stands for HttpTransports().
+  Connection(std::string name, std::string module, TransportFactory transports = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -123,6 +127,7 @@ class Connection {
  private:
   std::string name_;
   std::string module_;
+  TransportFactory transports_;
   std::unique_ptr<Transport> transport_;
 };
 

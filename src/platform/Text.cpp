@@ -1,7 +1,5 @@
 #include "Text.h"
 
-#include <array>
-
 namespace trd::text {
 namespace {
 
@@ -51,12 +49,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-std::string_view TrimRight(std::string_view s) {
-  std::size_t e = s.size();
-  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(0, e);
-}
-
 std::string_view TrimTrailingBlanks(std::string_view s) {
   std::size_t e = s.size();
   while (e > 0 && s[e - 1] == ' ') --e;
@@ -76,14 +68,6 @@ std::string_view Left(std::string_view s, std::size_t n) {
     --n;
   }
   return s.substr(0, i);
-}
-
-std::string_view Right(std::string_view s, std::size_t n) {
-  std::size_t len = Length(s);
-  if (len <= n) return s;
-  std::size_t skip = len - n, i = 0;
-  while (skip-- > 0) i += SeqLen(s, i);
-  return s.substr(i);
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -152,42 +136,6 @@ bool IsValidUtf8(std::string_view s) {
     if (cp == 0xFFFD && i - start == 1) return false;
   }
   return true;
-}
-
-std::string Cp1252ToUtf8(std::string_view s) {
-  // 0x80..0x9F of Windows-1252; 0 marks the five undefined codes, which map
-  // to the C1 control of the same number.
-  static constexpr std::array<char16_t, 32> kHigh = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  std::string out;
-  out.reserve(s.size() + s.size() / 8);
-  for (unsigned char c : s) {
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0xA0) {
-      char16_t u = kHigh[c - 0x80];
-      AppendUtf8(out, u ? u : c);
-    } else {
-      AppendUtf8(out, c);
-    }
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t u = s[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(out, u);
-  }
-  return out;
 }
 
 }  // namespace trd::text

@@ -17,9 +17,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 int CompareIgnoreCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
 
-// Removes code points 0..32 at both ends / at the end only.
+// Removes code points 0..32 at both ends.
 std::string_view Trim(std::string_view s);
-std::string_view TrimRight(std::string_view s);
 // Removes trailing blanks (code 32) only.
 std::string_view TrimTrailingBlanks(std::string_view s);
 
@@ -27,8 +26,6 @@ std::string_view TrimTrailingBlanks(std::string_view s);
 std::size_t Length(std::string_view s);
 // The first n code points; never splits one.
 std::string_view Left(std::string_view s, std::size_t n);
-// The last n code points (the whole text when it is shorter).
-std::string_view Right(std::string_view s, std::size_t n);
 
 // Appends the UTF-8 encoding of a code point (invalid ones become U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
@@ -37,10 +34,5 @@ bool IsValidUtf8(std::string_view s);
 // Decodes one code point at s[i], advancing i; malformed bytes yield U+FFFD
 // and advance by one.
 char32_t DecodeUtf8(std::string_view s, std::size_t& i);
-// Windows-1252 bytes to UTF-8.
-std::string Cp1252ToUtf8(std::string_view s);
-// UTF-16 code units (little or big endian bytes) to UTF-8; pairs are joined,
-// lone surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view s);
 
 }  // namespace trd::text

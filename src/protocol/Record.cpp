@@ -1,5 +1,7 @@
 #include "Record.h"
 
+#include "platform/Path.h"
+
 namespace trd::protocol {
 namespace {
 
@@ -44,6 +46,11 @@ const std::vector<FieldDef>& LanguageFields() {
 const std::vector<FieldDef>& VersionFields() {
   static const std::vector<FieldDef> f = {{"DTGERARQTRAD", FieldType::DateTime, 0}};
   return f;
+}
+
+std::string ProgramCode(std::string_view path) {
+  const std::string_view name = FileName(path);
+  return std::string(name.substr(0, name.find('.')));
 }
 
 std::string ColumnList(const std::vector<FieldDef>& fields) {

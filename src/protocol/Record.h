@@ -49,6 +49,11 @@ const std::vector<FieldDef>& LanguageFields();
 // The version record: DTGERARQTRAD (date-time).
 const std::vector<FieldDef>& VersionFields();
 
+// The program code of a source file as written: its file name up to its
+// first "." (Cadastro.Clientes.dfm gives Cadastro). Records hold it
+// upper-cased.
+std::string ProgramCode(std::string_view path);
+
 // "NAME1, NAME2, ...": the names of `fields` in order.
 std::string ColumnList(const std::vector<FieldDef>& fields);
 

@@ -6,41 +6,18 @@
 #include <memory>
 
 #include "platform/Errors.h"
+#include "platform/Path.h"
 #include "platform/Text.h"
-#include "shared/Services.h"
+#include "protocol/Record.h"
+#include "store/Languages.h"
 #include "store/StagingChannel.h"
 
 namespace trd::report {
 namespace {
 
-std::string_view FileName(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // The entry of `key` in the caller's table, else in ours, else the key.
 std::string MessageText(const shared::TMessages& table, std::string_view key) {
-  for (const shared::TMessages* t : {&table, &ReportMessages()}) {
-    for (const auto& e : t->Entries()) {
-      std::size_t bar = e.find('|');
-      if (bar != std::string::npos && std::string_view(e).substr(0, bar) == key)
-        return e.substr(bar + 1);
-    }
-  }
-  return std::string(key);
-}
-
-// The language box text names a language of the list: code and description.
-enum class LanguageCheck { Known, Unknown };
-
-LanguageCheck CheckLanguage(const ReportRun& run) {
-  DataSet& langs = run.store.cdsIdiLeDfm;
-  if (!langs.Active()) return LanguageCheck::Unknown;
-  std::string_view box = run.language_box_text;
-  std::string code(text::Left(box, 3));
-  std::string description(box.substr(text::Left(box, 4).size()));
-  bool found = langs.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive);
-  return found ? LanguageCheck::Known : LanguageCheck::Unknown;
+  return table.Has(key) ? table.Msg(key) : ReportMessages().Msg(key);
 }
 
 enum class FileSignature { Report, Other };
@@ -62,17 +39,16 @@ FileSignature ReadFileSignature(std::string_view path) {
 }
 
 void ShowNotAReport(const ReportRun& run, std::string_view path) {
-  std::string text = MessageText(run.messages, "Nao_Import");
-  if (std::size_t at = text.find("%s"); at != std::string::npos)
-    text.replace(at, 2, FileName(path));
+  const std::string text = shared::FormatMessage(MessageText(run.messages, "Nao_Import"), {FileName(path)});
   shared::TMessages({"Nao_Import|" + text})
-      .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
+      .ShowMsg(*run.store.Services().dialogs, "Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok,
+               0);
 }
 
 void ShowStatus(const ReportRun& run, std::string_view path, std::string_view element,
                 std::string_view number, std::string_view property, std::string_view text) {
   if (run.status) {
-    std::string line = ReportFileStem(path);
+    std::string line = protocol::ProgramCode(path);
     for (std::string_view part : {element, property, number, text}) {
       line += " - ";
       line += part;
@@ -115,15 +91,10 @@ const shared::TMessages& ReportMessages() {
   return messages;
 }
 
-std::string ReportFileStem(std::string_view path) {
-  std::string_view name = FileName(path);
-  return std::string(name.substr(0, name.find('.')));
-}
-
 ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {
-  if (CheckLanguage(run) == LanguageCheck::Unknown) {
+  if (store::CheckLanguage(run.store.cdsIdiLeDfm, run.language_box_text) == store::LanguageCheck::Unknown) {
     if (run.focus_language_box) run.focus_language_box();
-    shared::MensErro(MessageText(run.messages, "Idi_Inv"), true);
+    run.store.Services().MensErro(MessageText(run.messages, "Idi_Inv"), true);
   }
   int unnamed = 0;
 
@@ -162,7 +133,7 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text) {
   ReportChannel channel(run, path, element, number, property);
-  const store::RecordKey key{text::UpperAscii(ReportFileStem(path)), std::string(kReportFormName),
+  const store::RecordKey key{text::UpperAscii(protocol::ProgramCode(path)), std::string(kReportFormName),
                              std::string(element), std::string(property), double(number), run.language};
   store::ApplyRecordRule(channel, key, text);
 }

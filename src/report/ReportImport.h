@@ -50,8 +50,8 @@
 
 namespace trd::report {
 
-using StatusSink = std::function<void(const std::string&)>;  // the status line
-using EventPump = std::function<void()>;                     // processes pending screen events
+using shared::EventPump;
+using shared::StatusSink;
 
 // The form name of every report record.
 inline constexpr std::string_view kReportFormName = "QrDesign";
@@ -91,12 +91,8 @@ class ReportImporter {
   ReportLoader loader_;
 };
 
-// One text of an element (steps above); `number` is the item number.
+// One text of an element (above); `number` is the item number.
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text);
-
-// The file name of a path (after its last "\" or "/") up to its first ".",
-// as written.
-std::string ReportFileStem(std::string_view path);
 
 }  // namespace trd::report

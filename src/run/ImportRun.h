@@ -1,16 +1,16 @@
 // The import run: what the import button of the harvesting screen does once
 // the duplicate gate has passed, and what `trd harvest` does with the same
-// code. Qt-free; the caller lends dialogs (the process-wide shared::Dialogs
-// sink), progress, status, event processing and the cancel flag.
+// code. Qt-free; the caller lends the store with its services (dialogs, busy
+// indicator, result check), progress, status, event processing and the
+// cancel flag.
 //
 // ImportRun = ReadSelection, then StampVersion.
 //
 // ReadSelection:
-//   1. Language check: the language box text is "code-description"; its first
-//      three characters and its characters from the fifth on must name a row
-//      of store.cdsIdiLeDfm (IDIDIOMA;DSIDIOMA, ASCII case ignored). If none
-//      does: FocusLanguageBox, then MensErro "Idi_Inv", which raises
-//      shared::Abort. Nothing has changed then.
+//   1. Language check (store/Languages.h) of the language box text against
+//      store.cdsIdiLeDfm. An unknown language: FocusLanguageBox, then
+//      MensErro "Idi_Inv", which raises shared::Abort. Nothing has changed
+//      then.
 //   2. Progress maximum 0; the question "CONF_SUBS" (Yes/No). Any answer but
 //      Yes: nothing is read, the result is Outcome::Declined.
 //   3. Preparation: cdsPropRel, then cdsPropProp created empty; the run's
@@ -57,10 +57,6 @@ namespace trd::run {
 enum class FileKind { Form, Report, Other };
 // By the extension of the file name (after the last "/" or "\").
 FileKind KindOf(std::string_view path);
-
-enum class LanguageCheck { Known, Unknown };
-// Step 1's test of a language box text against the language list.
-LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text);
 
 enum class Outcome { Completed, Failed, Cancelled, Declined };
 

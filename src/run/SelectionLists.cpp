@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "FileDiscovery.h"
+#include "platform/Path.h"
 #include "platform/Text.h"
 
 namespace trd::run {
@@ -29,16 +30,6 @@ int IndexOfIgnoreCase(const StringList& list, std::string_view s) {
   for (std::size_t i = 0; i < list.size(); ++i)
     if (text::EqualsIgnoreCase(list[i], s)) return int(i);
   return -1;
-}
-
-std::string FileNamePart(std::string_view path) {
-  std::size_t slash = path.rfind(kSeparator);
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string DirectoryPart(std::string_view path) {
-  std::size_t slash = path.rfind(kSeparator);
-  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
 }
 
 int ListBox::IndexOf(std::string_view path) const {
@@ -80,12 +71,13 @@ MoveOutcome MoveIntoSelection(SelectionLists& lists, MoveScope scope) {
     const std::string path = lists.disp.Item(n);
     if (lists.selec.IndexOf(path) >= 0) return MoveOutcome::AlreadySelected;
 
-    const std::string file = FileNamePart(path);
+    const std::string file(FileName(path));
+    const std::string directory(DirectoryOf(path));
     std::optional<std::string> recorded = RecordedDirectory(lists.testa, file);
     if (!recorded || recorded->empty()) {
-      lists.testa.push_back(file + "=" + DirectoryPart(path));
+      lists.testa.push_back(file + "=" + directory);
     } else {
-      lists.verRep.push_back(DirectoryPart(path) + kSeparator + file);
+      lists.verRep.push_back(directory + kSeparator + file);
       lists.verRep.push_back(*recorded + kSeparator + file);
     }
     lists.selec.Add(lists.files.at(std::size_t(n)));

@@ -28,10 +28,6 @@ using StringList = std::vector<std::string>;
 void SortIgnoreCase(StringList& list);
 // Index of the first entry equal to `s` ignoring ASCII case, or -1.
 int IndexOfIgnoreCase(const StringList& list, std::string_view s);
-// The part of a path after its last '/' (the whole path when it has none),
-// and the part before it (empty when it has none).
-std::string FileNamePart(std::string_view path);
-std::string DirectoryPart(std::string_view path);
 
 // A sorted, multi-select list of paths.
 class ListBox {

@@ -24,6 +24,9 @@
 #include "shared/gui/DirectoryChooser.h"
 #include "shared/gui/Glyphs.h"
 #include "shared/gui/Handler.h"
+#include "run/ImportRun.h"
+#include "shared/gui/Host.h"
+#include "store/Languages.h"
 #include "store/Store.h"
 
 namespace trd::screen {
@@ -43,16 +46,6 @@ using namespace Cli_trd00500;
 namespace {
 
 const QRect kGeometry(240, 164, 852, 553);
-
-// The busy indicator over the host's main window for one server exchange;
-// hidden on every path out.
-class BusyScope {
- public:
-  explicit BusyScope(shared::ShowAviKind kind) { shared::ActiveShowAvi(shared::MainWindow(), kind); }
-  ~BusyScope() { shared::DeactiveShowAvi(); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-};
 
 QLabel* BoldLabel(QWidget* parent, const char* name, const QString& text) {
   auto* l = new QLabel(text, parent);
@@ -107,24 +100,26 @@ class TfrmLeDfmRel::ListingScope {
 };
 
 TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
-    : TfrmPadrImportExport(parent), dados_(std::make_unique<store::Store>()) {
+    : TfrmPadrImportExport(parent),
+      dados_(std::make_unique<store::Store>(gui::ModuleServices().services, gui::ModuleServices().transports)) {
   setObjectName("frmLeDfmRel");
   setWindowTitle(QStringLiteral("Leitura Geral dos Dfm´s e Relatórios"));
   lblCodTela->setText(QStringLiteral("TRD00500"));
+  // The texts the import run shows too are the run's (run::RunMessages()).
+  const shared::TMessages& run_texts = run::RunMessages();
   msgPadrao = shared::TMessages({
       "Sair|Sair",
       "sucesso|A importação foi realizada com sucesso!",
       "Alias_Exist|Erro na importação de dfm's. Já existe um alias com o nome %s.",
-      "CONF_SUBS|A Tabela de tradução possui alguns registros. Serão adicionados novos registros "
-      "durante a leitura dos dfm´s e relatórios. Confirma a operação?",
+      run_texts.Entry("CONF_SUBS"),
       "Arq_Ja|Arquivo já selecionado.",
       "DEL_TRADUCAO|Os registros da Tabela de tradução estão sendo apagados.",
-      "Idi_Inv|Idioma inválido.",
-      "sucessoGeral|Todos os arquivos foram importados com sucesso!",
+      run_texts.Entry("Idi_Inv"),
+      run_texts.Entry("sucessoGeral"),
       "CONF_REL|A Leitura...",
       "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
-      "Erro_Import|Erro ao importar o arquivo %s: %s",
-      "Imp_Canc|Importação cancelada pelo usuário.",
+      run_texts.Entry("Erro_Import"),
+      run_texts.Entry("Imp_Canc"),
   });
   BuildUi();
   ConnectHandlers();
@@ -231,8 +226,8 @@ bool TfrmLeDfmRel::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmLeDfmRel::FormCreate() {
   {
-    BusyScope busy(shared::ShowAviKind::Search);
-    dados_->OpenConnections();
+    shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Search);
+    dados_->OpenConnections(shared::ServerFromEnvironment());
   }
   dados_->cdsVersao.CreateDataSet();
   gui::SetGlyph(sbtImportExport, ImportGlyph());
@@ -245,22 +240,22 @@ void TfrmLeDfmRel::FormCreate() {
 void TfrmLeDfmRel::CarregaIdiomas() {
   const char* failure = "Não foi possível carregar a lista de idiomas do servidor de tradução.";
   try {
-    BusyScope busy(shared::ShowAviKind::Process);
-    store::Lookup(dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
+    shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Process);
+    store::Lookup(dados_->Services(), dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
   } catch (const shared::ServerFailureError&) {
     // The result check has shown the server's message.
-    shared::GetDialogs().Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
+    dados_->Services().dialogs->Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
     return;
   } catch (const Error& e) {
-    shared::GetDialogs().Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
-                              shared::MsgButtons::Ok);
+    dados_->Services().dialogs->Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
+                                     shared::MsgButtons::Ok);
     return;
   }
   // The box starts with empty text: no language is chosen at creation.
   QSignalBlocker quiet(cbbIdioma);
   DataSet& idiomas = dados_->cdsIdiLeDfm;
   for (idiomas.First(); !idiomas.Eof(); idiomas.Next()) {
-    cbbIdioma->addItem(QString::fromStdString(idiomas.AsString("IDIDIOMA") + "-" + idiomas.AsString("DSIDIOMA")));
+    cbbIdioma->addItem(QString::fromStdString(store::LanguageItem(idiomas)));
   }
   cbbIdioma->setCurrentIndex(-1);
   cbbIdioma->clearEditText();
@@ -268,7 +263,7 @@ void TfrmLeDfmRel::CarregaIdiomas() {
 
 void TfrmLeDfmRel::cbbIdiomaChange() {
   AplicaRegraImportar();
-  stIdiLeDfm = std::string(text::Left(cbbIdioma->currentText().toStdString(), 3));
+  stIdiLeDfm = store::LanguageCode(cbbIdioma->currentText().toStdString());
 }
 
 void TfrmLeDfmRel::AplicaRegraImportar() {
@@ -380,7 +375,7 @@ void TfrmLeDfmRel::MoveRight(run::MoveScope scope) {
   QtListBox selec(lsbSelec);
   run::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
   if (run::MoveIntoSelection(lists, scope) == run::MoveOutcome::AlreadySelected)
-    shared::MensErro(msgPadrao.Msg("Arq_Ja"), true);
+    dados_->Services().MensErro(msgPadrao.Msg("Arq_Ja"), true);
   AplicaRegraImportar();
 }
 

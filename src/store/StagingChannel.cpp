@@ -18,10 +18,14 @@ std::string NumberText(const RecordKey& key) { return std::to_string(std::int64_
 StagingChannel::StagingChannel(Store& store, RecordTables tables, ChannelStyle style)
     : store_(store), tables_(tables), style_(style) {}
 
+shared::HideBusy StagingChannel::ReportsHide(shared::HideBusy when) const {
+  return style_.busy_off == ChannelStyle::BusyOff::AfterLookupsAndFailures ? when : shared::HideBusy::Never;
+}
+
 bool StagingChannel::HoldsValue(const RecordKey& key, const RecordText& text) {
   {
-    shared::BusyGuard busy_off;
-    Lookup(tables_.by_value, tables_.records, tables_.by_value_method,
+    shared::BusyGuard busy_off(store_.Services());
+    Lookup(store_.Services(), tables_.by_value, tables_.records, tables_.by_value_method,
            {key.program, key.form, key.component, key.property, NumberText(key), shared::RTrim(text.value),
             key.language});
   }
@@ -30,9 +34,8 @@ bool StagingChannel::HoldsValue(const RecordKey& key, const RecordText& text) {
 
 std::optional<std::string> StagingChannel::SourceOfKey(const RecordKey& key) {
   {
-    std::optional<shared::BusyGuard> busy_off;
-    if (style_.busy_off == ChannelStyle::BusyOff::AfterLookupsAndFailures) busy_off.emplace();
-    Lookup(tables_.by_key, tables_.records, tables_.by_key_method,
+    shared::BusyGuard busy_off(store_.Services(), ReportsHide(shared::HideBusy::Always));
+    Lookup(store_.Services(), tables_.by_key, tables_.records, tables_.by_key_method,
            {key.program, key.form, key.component, key.property, NumberText(key), key.language});
   }
   if (tables_.by_key.IsEmpty()) return std::nullopt;
@@ -46,25 +49,24 @@ void StagingChannel::InsertRecord(const RecordKey& key, const RecordText& text) 
 }
 
 std::optional<std::string> StagingChannel::FindTranslation(const RecordKey& key, const RecordText& text) {
-  std::optional<shared::BusyGuard> busy_off;
-  if (style_.busy_off == ChannelStyle::BusyOff::AfterLookupsAndFailures) busy_off.emplace(shared::HideBusy::OnFailure);
+  shared::BusyGuard busy_off(store_.Services(), ReportsHide(shared::HideBusy::OnFailure));
   const std::string source(style_.translation_source == ChannelStyle::TranslationSource::Value ? text.value
                                                                                                 : text.read);
-  Lookup(tables_.translated, tables_.translations, protocol::kGetUpdRelDfm, {source, key.language});
+  Lookup(store_.Services(), tables_.translated, tables_.translations, protocol::kGetUpdRelDfm,
+         {source, key.language});
   if (tables_.translated.IsEmpty()) return std::nullopt;
   return tables_.translated.AsString(protocol::FieldName(protocol::kStValorProp));
 }
 
 void StagingChannel::StoreTranslation(const RecordKey& key, const std::string& translation) {
-  std::optional<shared::BusyGuard> busy_off;
-  if (style_.busy_off == ChannelStyle::BusyOff::AfterLookupsAndFailures) busy_off.emplace(shared::HideBusy::OnFailure);
+  shared::BusyGuard busy_off(store_.Services(), ReportsHide(shared::HideBusy::OnFailure));
   const bool typed = style_.update_arguments == ChannelStyle::UpdateArguments::Typed;
   Value number = typed ? Value(std::int64_t(key.number)) : Value(NumberText(key));
   Value now = typed ? Value(DateTime::Now()) : Value(DateTimeToText(DateTime::Now(), *style_.dates));
   Value result = tables_.translations.Call(
       protocol::kUpdateRelDfm, {key.program, key.form, key.component, key.property, std::move(number),
                                 key.language, translation, std::string(protocol::kStateTranslated), std::move(now)});
-  shared::CheckResultServ(result, true, 0);
+  store_.Services().CheckResultServ(result, true, 0);
 }
 
 void StagingChannel::Reached(RuleStep step, const RecordText& text) {

@@ -59,6 +59,9 @@ class StagingChannel : public RecordChannel {
   virtual void Notice(RuleStep step, const RecordText& text) {}
 
  private:
+  // `when` for reports, Never for forms (ChannelStyle::BusyOff).
+  shared::HideBusy ReportsHide(shared::HideBusy when) const;
+
   Store& store_;
   RecordTables tables_;
   ChannelStyle style_;

@@ -11,10 +11,10 @@
 
 namespace trd::store {
 
-Store::Store()
-    : NetTradRelDfm("NetTradRelDfm", std::string(protocol::kModuleForms)),
-      netImportRel("netImportRel", std::string(protocol::kModuleReports)),
-      netUpdRelDfm("netUpdRelDfm", std::string(protocol::kModuleTranslations)),
+Store::Store(shared::Services& services, TransportFactory transports)
+    : NetTradRelDfm("NetTradRelDfm", std::string(protocol::kModuleForms), transports),
+      netImportRel("netImportRel", std::string(protocol::kModuleReports), transports),
+      netUpdRelDfm("netUpdRelDfm", std::string(protocol::kModuleTranslations), transports),
       cdsIdiLeDfm("cdsIdiLeDfm", protocol::LanguageFields()),
       cdsPropried("cdsPropried", protocol::RecordFields()),
       cdsUpdRelDfm("cdsUpdRelDfm", protocol::TranslationFields()),
@@ -24,7 +24,8 @@ Store::Store()
       cdsVerificaProp("cdsVerificaProp", protocol::RecordFields()),
       cdsPropProp("cdsPropProp", protocol::RecordFields()),
       cdsVerifiRel("cdsVerifiRel", protocol::RecordFields()),
-      cdsPropRel("cdsPropRel", protocol::RecordFields()) {
+      cdsPropRel("cdsPropRel", protocol::RecordFields()),
+      services_(services) {
   cdsVersao.AfterPost = [this](DataSet& s) { cdsVersaoAfterPost(s); };
   cdsVersao.AfterCancel = [this](DataSet& s) { cdsVersaoAfterCancel(s); };
   cdsVerificaProp.AfterDelete = [this](DataSet& s) { cdsVerificaPropAfterDelete(s); };
@@ -51,10 +52,10 @@ void Store::Count(std::string_view method, const Value& result) {
   }
 }
 
-void Store::OpenConnections() {
+void Store::OpenConnections(const Endpoint& server) {
   for (Connection* c : {&NetTradRelDfm, &netImportRel, &netUpdRelDfm}) {
-    c->port = shared::WebPort();
-    c->host = shared::WebURL();
+    c->port = server.port;
+    c->host = server.host;
     c->Open();
   }
 }
@@ -75,18 +76,18 @@ RecordTables Store::ReportRecords() {
           cdsVerifiRel, cdsPropRel,                netUpdRelDfm,            cdsTesteUpd};
 }
 
-void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
+void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(services_, cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
 void Store::cdsVerificaPropAfterDelete(DataSet&) {
-  SendChanges(cdsVerificaProp, NetTradRelDfm, protocol::kSetVerProp, RecordRace(NetTradRelDfm, protocol::kGetVerProp, stats));
+  SendChanges(services_, cdsVerificaProp, NetTradRelDfm, protocol::kSetVerProp, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
 }
 void Store::cdsPropPropAfterPost(DataSet&) {
-  SendChanges(cdsPropProp, NetTradRelDfm, protocol::kSetPropried, RecordRace(NetTradRelDfm, protocol::kGetVerProp, stats));
+  SendChanges(services_, cdsPropProp, NetTradRelDfm, protocol::kSetPropried, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
 }
 void Store::cdsVerifiRelAfterDelete(DataSet&) {
-  SendChanges(cdsVerifiRel, netImportRel, protocol::kSetVerPropRel, RecordRace(netImportRel, protocol::kGetVerPropRel, stats));
+  SendChanges(services_, cdsVerifiRel, netImportRel, protocol::kSetVerPropRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
 }
 void Store::cdsPropRelAfterPost(DataSet&) {
-  SendChanges(cdsPropRel, netImportRel, protocol::kSetPropriedRel, RecordRace(netImportRel, protocol::kGetVerPropRel, stats));
+  SendChanges(services_, cdsPropRel, netImportRel, protocol::kSetPropriedRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
 }
 void Store::cdsVersaoAfterCancel(DataSet&) { cdsVersao.CancelUpdates(); }
 
@@ -115,7 +116,8 @@ enum class KeyHolds { Nothing, SameText, OtherText };
 
 // What the record of the key of `row` holds now, compared by source text
 // (trailing blanks ignored, as the look-up by value compares).
-KeyHolds ReadKey(Connection& connection, std::string_view by_key, const ChangeSet& delta, const Row& row) {
+KeyHolds ReadKey(const shared::Services& services, Connection& connection, std::string_view by_key,
+                 const ChangeSet& delta, const Row& row) {
   std::vector<Value> key;
   for (protocol::RecordField f : protocol::KeyFields()) {
     if (f != protocol::kNrValorProp) {
@@ -128,7 +130,7 @@ KeyHolds ReadKey(Connection& connection, std::string_view by_key, const ChangeSe
     key.emplace_back(*n);
   }
   Value found = connection.Call(by_key, std::move(key));
-  const Value& payload = shared::CheckResultServ(found, true, 0);
+  const Value& payload = services.CheckResultServ(found, true, 0);
   const auto* packet = std::get_if<Packet>(&payload);
   if (!packet)
     throw ServerError(std::string(by_key) + " returned " + KindName(payload) + " where a data packet was expected");
@@ -145,8 +147,9 @@ KeyHolds ReadKey(Connection& connection, std::string_view by_key, const ChangeSe
 
 }  // namespace
 
-SendAnswer RecordRace(Connection& connection, std::string_view by_key, RunStats& stats) {
-  return [&connection, by_key = std::string(by_key), &stats](std::string_view method, const ChangeSet& delta,
+SendAnswer RecordRace(const shared::Services& services, Connection& connection, std::string_view by_key,
+                      RunStats& stats) {
+  return [&services, &connection, by_key = std::string(by_key), &stats](std::string_view method, const ChangeSet& delta,
                                                           Value result) -> Value {
     // A change set of several changes was rolled back whole: never settled.
     if (delta.changes.size() != 1) return result;
@@ -157,7 +160,7 @@ SendAnswer RecordRace(Connection& connection, std::string_view by_key, RunStats&
     }
     if (change.kind != ChangeKind::Insert) return result;
     for (int sent = 1; FailedAs(result, ChangeKind::Insert, protocol::kDuplicateKey); ++sent) {
-      switch (ReadKey(connection, by_key, delta, change.after)) {
+      switch (ReadKey(services, connection, by_key, delta, change.after)) {
         case KeyHolds::SameText:  // stored by somebody else since our look-ups
           ++stats.already_stored;
           return Value();
@@ -173,28 +176,29 @@ SendAnswer RecordRace(Connection& connection, std::string_view by_key, RunStats&
   };
 }
 
-void SendChanges(DataSet& table, Connection& connection, std::string_view method, const SendAnswer& answer) {
+void SendChanges(const shared::Services& services, DataSet& table, Connection& connection,
+                 std::string_view method, const SendAnswer& answer) {
   if (table.ChangeCount() <= 0) return;
   try {
-    shared::ActiveShowAvi(shared::MainWindow(), shared::ShowAviKind::Transfer);
-    ChangeSet delta = table.Delta();
-    Value result = connection.Call(method, {Value(delta)});
-    if (answer && std::holds_alternative<ServerFailure>(result)) result = answer(method, delta, std::move(result));
-    shared::CheckResultServ(result, true, 0);
-    shared::DeactiveShowAvi();
+    {
+      shared::BusyGuard busy(services, shared::ShowAviKind::Transfer);
+      ChangeSet delta = table.Delta();
+      Value result = connection.Call(method, {Value(delta)});
+      if (answer && std::holds_alternative<ServerFailure>(result)) result = answer(method, delta, std::move(result));
+      services.CheckResultServ(result, true, 0);
+    }
     table.MergeChangeLog();
   } catch (...) {
-    shared::DeactiveShowAvi();
-    table.CancelUpdates();
+    table.CancelUpdates();  // the indicator is off already
     throw;
   }
 }
 
-void Lookup(DataSet& table, Connection& connection, std::string_view method,
+void Lookup(const shared::Services& services, DataSet& table, Connection& connection, std::string_view method,
             std::vector<Value> args) {
   table.Close();
   Value result = connection.Call(method, std::move(args));
-  const Value& payload = shared::CheckResultServ(result, true, 0);
+  const Value& payload = services.CheckResultServ(result, true, 0);
   const auto* packet = std::get_if<Packet>(&payload);
   if (!packet) {
     throw ServerError(std::string(method) + " returned " + KindName(payload) +

@@ -182,7 +182,6 @@ TEST(ServerRestarted, AnOpenConnectionCarriesOnWithoutReopening) {
   ServerDatabase db;
   auto first = std::make_unique<ServerProcess>(ServerProcessOptions{.db = db.Url()});
   const int port = first->Port();
-  SetTransportFactory(nullptr);
   Connection conn("test", kForms);
   conn.host = first->Host();
   conn.port = port;
@@ -224,7 +223,6 @@ class Resend : public ::testing::Test {
     conn.port = peer.Port();
     return conn.Call(method, {});
   }
-  void SetUp() override { SetTransportFactory(nullptr); }
 };
 
 TEST_F(Resend, ALookUpBrokenOnAKeptAliveConnectionIsSentOnceMoreOnAFreshOne) {

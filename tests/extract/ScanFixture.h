@@ -44,19 +44,16 @@ struct Stored {
 
 class ScanTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) {
-      return MakeInProcessTransport([this](std::string_view body) -> std::string {
-        wire::Request r = wire::DecodeRequest(body);
-        calls.push_back(r);
-        if (r.method == fail_method && ++fail_seen >= fail_on_call)
-          return wire::EncodeFailure("recusado pelo servidor");
-        return service->Handle(body);
-      });
-    });
-    store.cdsPropProp.CreateDataSet();
+  void SetUp() override { store.cdsPropProp.CreateDataSet(); }
+
+  // The server's answer to one request, recorded first; the chosen call of
+  // fail_method is refused instead.
+  std::string Answer(std::string_view body) {
+    wire::Request r = wire::DecodeRequest(body);
+    calls.push_back(r);
+    if (r.method == fail_method && ++fail_seen >= fail_on_call) return wire::EncodeFailure("recusado pelo servidor");
+    return service->Handle(body);
   }
-  void TearDown() override { SetTransportFactory(nullptr); }
 
   ScanEnvironment Env() {
     return ScanEnvironment{store,
@@ -124,7 +121,8 @@ class ScanTest : public ::testing::Test {
   }
 
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
-  store::Store store;
+  shared::Services services;
+  store::Store store{services, InProcessTransports([this](std::string_view body) { return Answer(body); })};
   bool cancel = false;
   std::string language = "POR";
   DateTimeText dates;

@@ -196,7 +196,7 @@ TEST(ReportLoader, HoldsTheDesignReportFirstAndReplacesTheReportOnEveryLoad) {
   EXPECT_EQ(loader.Title(), "");
 
   try {
-    loader.Load((dir.Path() / "Falta.qr2").string());
+    loader.Load(dir.Path("Falta.qr2"));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_THAT(e.what(), HasSubstr("Falta.qr2: cannot open"));

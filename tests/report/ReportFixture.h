@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,42 +24,19 @@
 #include "shared/Services.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "support/TempTree.h"
 
 namespace trd::report::testing {
 
-// A directory of its own, removed with everything in it.
-class TempDir {
+// A private temporary directory that also writes report files from report
+// text.
+class TempDir : public test::TempTree {
  public:
-  TempDir() {
-    static int serial = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("trd-report-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-
-  // Writes `bytes` to `name` (directories created) and returns the full path.
-  std::string Write(const std::string& name, std::string_view bytes) const {
-    std::filesystem::path p = path_ / name;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    return p.string();
-  }
+  TempDir() : TempTree("trd-report") {}
   // A report file built from report text.
   std::string WriteReport(const std::string& name, std::string_view text) const {
     return Write(name, ReportFromText(text, name));
   }
-
- private:
-  std::filesystem::path path_;
 };
 
 // Report text of a design report holding `body` in one band.
@@ -103,24 +79,20 @@ struct Stored {
 class ImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) {
-      return MakeInProcessTransport([this](std::string_view body) -> std::string {
-        wire::Request r = wire::DecodeRequest(body);
-        calls.push_back(r);
-        if (r.method == fail_method) return wire::EncodeFailure("recusado pelo servidor");
-        return service->Handle(body);
-      });
-    });
-    shared::SetDialogs(dialogs);
-    shared::SetBusyIndicator(busy);
-    store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+    services.dialogs = dialogs;
+    services.busy = busy;
+    store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
     store.cdsPropRel.CreateDataSet();
     calls.clear();
   }
-  void TearDown() override {
-    SetTransportFactory(nullptr);
-    shared::SetDialogs(nullptr);
-    shared::SetBusyIndicator(nullptr);
+
+  // The server's answer to one request, recorded first; fail_method is
+  // refused instead.
+  std::string Answer(std::string_view body) {
+    wire::Request r = wire::DecodeRequest(body);
+    calls.push_back(r);
+    if (r.method == fail_method) return wire::EncodeFailure("recusado pelo servidor");
+    return service->Handle(body);
   }
 
   ReportRun Run() {
@@ -202,7 +174,8 @@ class ImportTest : public ::testing::Test {
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
   std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
   std::shared_ptr<RecordingBusy> busy = std::make_shared<RecordingBusy>();
-  store::Store store;
+  shared::Services services;
+  store::Store store{services, InProcessTransports([this](std::string_view body) { return Answer(body); })};
   shared::TMessages messages{{"Idi_Inv|Idioma inválido."}};
   std::string language_box = "POR-Português";
   std::string language = "POR";

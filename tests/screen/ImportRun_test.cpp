@@ -25,12 +25,7 @@ class ImportRunTest : public ScreenTest {
  protected:
   void SetUp() override {
     ScreenTest::SetUp();
-    SetTransportFactory(nullptr);  // HTTP to the server below
-    setenv("TRD_SERVER", server.Url().c_str(), 1);
-  }
-  void TearDown() override {
-    ScreenTest::TearDown();
-    unsetenv("TRD_SERVER");
+    gui::ModuleServices().transports = {};  // HTTP to the server below
   }
 
   // Lists the samples, moves them all and picks Portuguese.
@@ -43,6 +38,7 @@ class ImportRunTest : public ScreenTest {
   }
 
   ServerProcess server;
+  ScopedEnv address{"TRD_SERVER", server.Url()};
 };
 
 TEST_F(ImportRunTest, ImportButtonHarvestsTheSamples) {

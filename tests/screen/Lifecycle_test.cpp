@@ -98,7 +98,7 @@ TEST_F(LifecycleTest, UnloadableLanguageListIsReportedAndTheScreenStaysOpen) {
    public:
     std::string Exchange(const std::string&) override { throw ConnectionError("connection refused"); }
   };
-  SetTransportFactory([](const std::string&, int) { return std::make_unique<Broken>(); });
+  gui::ModuleServices().transports = [](const std::string&, int) { return std::make_unique<Broken>(); };
   auto& again = Open();
   EXPECT_TRUE(again.isVisible());
   ASSERT_EQ(dialogs->shown.size(), 2u);

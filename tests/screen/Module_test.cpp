@@ -69,20 +69,10 @@ class UnexpectedBoxes {
   QTimer timer_;
 };
 
-// TRD_SERVER for the test's lifetime.
-class ServerAddress {
- public:
-  explicit ServerAddress(int port) {
-    std::string url = "http://127.0.0.1:" + std::to_string(port);
-    setenv("TRD_SERVER", url.c_str(), 1);
-  }
-  ~ServerAddress() { unsetenv("TRD_SERVER"); }
-};
-
 TEST(Module, IniProcOpensOneChildWindowAndANewOneAfterClosing) {
   HttpStandIn server;
   ASSERT_GT(server.Port(), 0);
-  ServerAddress address(server.Port());
+  ScopedEnv address("TRD_SERVER", "http://127.0.0.1:" + std::to_string(server.Port()));
 
   QMainWindow host;
   host.setObjectName(gui::kHostObjectName);
@@ -96,7 +86,7 @@ TEST(Module, IniProcOpensOneChildWindowAndANewOneAfterClosing) {
   ASSERT_NE(module, nullptr) << dlerror();
   auto ini_proc = reinterpret_cast<void (*)()>(dlsym(module, "IniProc"));
   ASSERT_NE(ini_proc, nullptr);
-  EXPECT_EQ(dlsym(module, "_ZN3trd6shared10GetDialogsEv"), nullptr) << "only IniProc is exported";
+  EXPECT_EQ(dlsym(module, "_ZN3trd3gui14ModuleServicesEv"), nullptr) << "only IniProc is exported";
 
   ini_proc();
   ASSERT_EQ(area->subWindowList().size(), 1);

@@ -3,10 +3,10 @@
 // fails with the server named, and the next one works without reopening the
 // screen.
 #include <gmock/gmock.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "ScreenTest.h"
 #include "platform/Connection.h"
@@ -25,13 +25,9 @@ class ReconnectTest : public ScreenTest {
  protected:
   void SetUp() override {
     ScreenTest::SetUp();
-    SetTransportFactory(nullptr);  // HTTP to the server below
+    gui::ModuleServices().transports = {};  // HTTP to the server below
     server = std::make_unique<ServerProcess>(ServerProcessOptions{.db = db.Url()});
-    setenv("TRD_SERVER", server->Url().c_str(), 1);
-  }
-  void TearDown() override {
-    ScreenTest::TearDown();
-    unsetenv("TRD_SERVER");
+    address.emplace("TRD_SERVER", server->Url());
   }
 
   // A new server on the database and address of the one before.
@@ -49,6 +45,7 @@ class ReconnectTest : public ScreenTest {
 
   ServerDatabase db;
   std::unique_ptr<ServerProcess> server;
+  std::optional<ScopedEnv> address;
 };
 
 TEST_F(ReconnectTest, ARestartedServerIsReachedAgainFromTheOpenScreen) {

@@ -81,14 +81,14 @@ std::string TempDir::Touch(const std::string& relative) const {
 
 void TempDir::MakeDir(const std::string& relative) const { std::filesystem::create_directories(path_ / relative); }
 
-void ScreenTest::SetUp() {
-  shared::SetDialogs(dialogs);
-  gui::SetDirectoryChooser(chooser);
-  auto fake = server;
-  SetTransportFactory([fake](const std::string&, int) {
-    return MakeInProcessTransport([fake](std::string_view request) { return fake->Handle(request); });
-  });
+gui::ScreenServices ScreenTest::FakeServices() const {
+  gui::ScreenServices fake;
+  fake.services.dialogs = dialogs;
+  fake.transports = InProcessTransports([server = server](std::string_view request) { return server->Handle(request); });
+  return fake;
 }
+
+void ScreenTest::SetUp() { gui::SetDirectoryChooser(chooser); }
 
 void ScreenTest::TearDown() {
   using namespace screen;
@@ -98,9 +98,7 @@ void ScreenTest::TearDown() {
   EXPECT_FALSE(Cli_trd00500::boStcriado);
   EXPECT_FALSE(Cli_trd00501::boStCriado);
   Cli_trd00500::stIdiLeDfm.clear();
-  SetTransportFactory(nullptr);
   gui::SetDirectoryChooser(nullptr);
-  shared::SetDialogs(nullptr);
 }
 
 screen::TfrmLeDfmRel& ScreenTest::Open() {

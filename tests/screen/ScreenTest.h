@@ -24,6 +24,8 @@
 #include "screen/Cli_trd00500.h"
 #include "shared/Services.h"
 #include "shared/gui/DirectoryChooser.h"
+#include "shared/gui/Host.h"
+#include "support/Scoped.h"
 
 namespace trd::test {
 
@@ -84,7 +86,8 @@ class TempDir {
 // Lets deferred deletions and posted events run.
 void Flush();
 
-// Installs the doubles and tears down every screen left open.
+// Installs the doubles (restored when the test ends) and tears down every
+// screen left open.
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -101,9 +104,14 @@ class ScreenTest : public ::testing::Test {
   // lsbDisp and stlFiles name the same files in the same order.
   static void ExpectAvailableInStep(const screen::TfrmLeDfmRel& screen);
 
+  // The module's services for the screens: the fake dialogs, and the fake
+  // server in process.
+  gui::ScreenServices FakeServices() const;
+
   std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
   std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
   std::shared_ptr<FakeServer> server = std::make_shared<FakeServer>();
+  ScopedValue<gui::ScreenServices> screen_services{gui::ModuleServices(), FakeServices()};
 };
 
 }  // namespace trd::test

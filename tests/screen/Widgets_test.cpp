@@ -100,13 +100,14 @@ TEST(QtBusyIndicator, CoversTheWindowWithTheBusyCursorUntilHidden) {
 
 TEST(RunHandler, MensErroIsSilentAndOtherErrorsAreShown) {
   auto dialogs = std::make_shared<FakeDialogs>();
-  shared::SetDialogs(dialogs);
+  gui::ScreenServices fake;
+  fake.services.dialogs = dialogs;
+  ScopedValue services(gui::ModuleServices(), fake);
   gui::RunHandler([] { throw shared::Abort(); });
   gui::RunHandler([] { throw shared::ServerFailureError("already reported"); });
   EXPECT_TRUE(dialogs->shown.empty());
   gui::RunHandler([] { throw ConnectionError("servidor fora do ar"); });
   EXPECT_EQ(dialogs->Texts(), std::vector<std::string>{"servidor fora do ar"});
-  shared::SetDialogs(nullptr);
 }
 
 }  // namespace
