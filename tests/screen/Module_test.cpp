@@ -1,5 +1,5 @@
 // The built module, loaded as the host loads it: IniProc through dlsym,
-// talking HTTP to a stand-in translation server, inside a host-like main
+// talking HTTP to a scripted translation server, inside a host-like main
 // window.
 #include <dlfcn.h>
 #include <httplib.h>
@@ -21,9 +21,9 @@
 namespace trd::test {
 namespace {
 
-class HttpStandIn {
+class ScriptedServer {
  public:
-  HttpStandIn() {
+  ScriptedServer() {
     http_.Post("/call", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard lock(mutex_);
       res.set_content(server_.Handle(req.body), "application/json");
@@ -31,7 +31,7 @@ class HttpStandIn {
     port_ = http_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { http_.listen_after_bind(); });
   }
-  ~HttpStandIn() {
+  ~ScriptedServer() {
     http_.stop();
     thread_.join();
   }
@@ -70,7 +70,7 @@ class UnexpectedBoxes {
 };
 
 TEST(Module, IniProcOpensOneChildWindowAndANewOneAfterClosing) {
-  HttpStandIn server;
+  ScriptedServer server;
   ASSERT_GT(server.Port(), 0);
   ScopedEnv address("TRD_SERVER", "http://127.0.0.1:" + std::to_string(server.Port()));
 
