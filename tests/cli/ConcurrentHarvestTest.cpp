@@ -29,6 +29,7 @@
 #include "support/ChildGroup.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 #include "support/TestDatabase.h"
 
 namespace trd::test {
@@ -122,18 +123,11 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
  protected:
   void SetUp() override {
     if (!TestDatabase::Available(GetParam())) GTEST_SKIP() << TestDatabase::kSkipMessage;
-    std::string pattern = (fs::temp_directory_path() / "trd-concurrent-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
   // Writes tree `tree` and returns its directory.
   std::string Tree(int tree) {
-    fs::path root = dir_ / ("tree" + std::to_string(tree));
+    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree));
     fs::path src = root / "Cli" / "Src";
     fs::create_directories(src);
     for (int f = 0; f < kFiles; ++f)
@@ -225,7 +219,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
     EXPECT_EQ(VersionRows(db.Url()), 1u);
   }
 
-  fs::path dir_;
+  TempTree dir_{"trd-concurrent"};
 };
 
 TEST_P(ConcurrentHarvest, RunsOnTheSameTreeEndWithTheTableOneRunGives) { SameTreeAtOnce(Translations::None); }

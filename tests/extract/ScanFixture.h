@@ -16,6 +16,7 @@
 #include "server/Service.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "support/StoredRecords.h"
 
 namespace trd::extract::testing {
 
@@ -35,12 +36,7 @@ inline std::vector<std::string> Lines(std::string_view text) {
   return out;
 }
 
-// One row of the translation table as the server holds it.
-struct Stored {
-  std::string program, form, component, property;
-  double number = 0;
-  std::string state, value, source, language;
-};
+using test::Stored;
 
 class ScanTest : public ::testing::Test {
  protected:
@@ -91,25 +87,7 @@ class ScanTest : public ::testing::Test {
   }
 
   // The translation table in creation order.
-  std::vector<Stored> Records() {
-    auto session = service->Storage().Acquire();
-    const std::vector<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
-                                          FieldType::String, FieldType::Float,  FieldType::String,
-                                          FieldType::String, FieldType::String, FieldType::String};
-    auto rows = session->Query(
-        "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, "
-        "IDSITTRADUCAO, STVALORPROP, STAGRVALPROP, IDIDIOMA FROM TRDPROPRIEDADE ORDER BY rowid",
-        {}, types);
-    std::vector<Stored> out;
-    auto str = [](const FieldValue& v) {
-      const auto* s = std::get_if<std::string>(&v);
-      return s ? *s : std::string();
-    };
-    for (const Row& r : rows)
-      out.push_back(Stored{str(r[0]), str(r[1]), str(r[2]), str(r[3]), std::get<double>(r[4]),
-                           str(r[5]), str(r[6]), str(r[7]), str(r[8])});
-    return out;
-  }
+  std::vector<Stored> Records() { return test::RecordsInCreationOrder(*service->Storage().Acquire()); }
 
   // "COMPONENT/Property/number=value" of every record, for compact checks.
   std::vector<std::string> Summary() {

@@ -24,6 +24,7 @@
 #include "shared/Services.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "support/StoredRecords.h"
 #include "support/TempTree.h"
 
 namespace trd::report::testing {
@@ -69,12 +70,7 @@ struct RecordingBusy : shared::BusyIndicator {
   void Hide() override { visible = false; }
 };
 
-// One row of the translation table as the server holds it.
-struct Stored {
-  std::string program, form, component, property;
-  double number = 0;
-  std::string state, value, source, language;
-};
+using test::Stored;
 
 class ImportTest : public ::testing::Test {
  protected:
@@ -140,25 +136,11 @@ class ImportTest : public ::testing::Test {
     service->Call(protocol::kModuleReports, "SetPropriedRel", args);
   }
 
+  // The translation table in creation order; of one program when given.
   std::vector<Stored> Records(std::string_view program = {}) {
-    auto session = service->Storage().Acquire();
-    const std::vector<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
-                                          FieldType::String, FieldType::Float,  FieldType::String,
-                                          FieldType::String, FieldType::String, FieldType::String};
-    auto rows = session->Query(
-        "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, "
-        "IDSITTRADUCAO, STVALORPROP, STAGRVALPROP, IDIDIOMA FROM TRDPROPRIEDADE ORDER BY rowid",
-        {}, types);
-    auto str = [](const FieldValue& v) {
-      const auto* s = std::get_if<std::string>(&v);
-      return s ? *s : std::string();
-    };
     std::vector<Stored> out;
-    for (const Row& r : rows) {
-      Stored s{str(r[0]), str(r[1]), str(r[2]), str(r[3]), std::get<double>(r[4]),
-               str(r[5]), str(r[6]), str(r[7]), str(r[8])};
+    for (Stored& s : test::RecordsInCreationOrder(*service->Storage().Acquire()))
       if (program.empty() || s.program == program) out.push_back(std::move(s));
-    }
     return out;
   }
 

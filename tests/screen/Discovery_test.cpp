@@ -39,7 +39,7 @@ class DiscoveryTest : public ScreenTest {
     dir.Touch("Cli/Std/Fora.dfm");            // outside the subtrees
     dir.Touch("Cli/Src/.oculta/Escondido.dfm");  // hidden directory not entered
     dir.Touch("Cli/Std/Frm/Notas.txt");
-    fs::create_directory_symlink(dir.Path(), dir.Path() / "Cli/Src/volta");  // link to a parent
+    fs::create_directory_symlink(dir.Dir(), dir.Dir() / "Cli/Src/volta");  // link to a parent
     std::sort(listed.begin(), listed.end(),
               [](const std::string& a, const std::string& b) { return text::CompareIgnoreCase(a, b) < 0; });
     return listed;

@@ -61,26 +61,6 @@ std::string FakeServer::Handle(std::string_view request) {
   return wire::EncodeResult(Value(LanguagePacket(languages)));
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "trd-screen-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::Touch(const std::string& relative) const {
-  auto p = path_ / relative;
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream(p).put('x');
-  return p.string();
-}
-
-void TempDir::MakeDir(const std::string& relative) const { std::filesystem::create_directories(path_ / relative); }
-
 gui::ScreenServices ScreenTest::FakeServices() const {
   gui::ScreenServices fake;
   fake.services.dialogs = dialogs;

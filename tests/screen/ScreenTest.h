@@ -26,6 +26,7 @@
 #include "shared/gui/DirectoryChooser.h"
 #include "shared/gui/Host.h"
 #include "support/Scoped.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 
@@ -67,20 +68,14 @@ struct FakeServer {
 // A packet of the language table.
 Packet LanguagePacket(const std::vector<std::pair<std::string, std::string>>& languages);
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at destruction.
-class TempDir {
+// A private temporary directory (support/TempTree.h) with empty files.
+class TempDir : public TempTree {
  public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Str() const { return path_.string(); }
-  // Creates an empty file (and its directories); returns its full path.
-  std::string Touch(const std::string& relative) const;
-  void MakeDir(const std::string& relative) const;
-
- private:
-  std::filesystem::path path_;
+  TempDir() : TempTree("trd-screen") {}
+  std::string Str() const { return Dir().string(); }
+  // Creates a file (and its directories); returns its full path.
+  std::string Touch(const std::string& relative) const { return Write(relative, "x"); }
+  void MakeDir(const std::string& relative) const { std::filesystem::create_directories(Dir() / relative); }
 };
 
 // Lets deferred deletions and posted events run.
