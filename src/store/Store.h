@@ -24,7 +24,8 @@ namespace trd::store {
 // (failures are not counted).
 struct RunStats {
   long texts_seen = 0;        // value look-ups (GetPropried, GetPropriedRel)
-  long already_stored = 0;    // look-ups that found the text stored, and inserts
+  long already_stored = 0;    // look-ups that found the text stored, texts found
+                              // stored meanwhile (the record rule), and inserts
                               // another client made first (RecordRace)
   long created = 0;           // records sent (SetPropried, SetPropriedRel)
   long replaced = 0;          // older values of a key deleted (SetVerProp, SetVerPropRel)
