@@ -278,7 +278,7 @@ void Echo(benchmark::State& state) {
   const int clients = int(state.range(0));
   const int calls = TextsPerClient() * 4;
   const std::string body = wire::EncodeRequest(
-      {protocol::kModuleForms,
+      {std::string(protocol::kModuleForms),
        "GetPropried",
        {std::string("PROGRAMA"), std::string("frmBench"), std::string("lbl1"), std::string("Caption"), std::string("0"),
         std::string("Texto de teste 1 do componente 1"), std::string("POR")}});
