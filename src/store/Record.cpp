@@ -8,10 +8,11 @@ namespace trd::store {
 void PostNewRecord(DataSet& table, const RecordKey& key, std::string_view value) {
   table.Insert();
   try {
-    const std::array<FieldValue, protocol::kRecordFieldCount> fields = {
+    std::array<FieldValue, protocol::kRecordFieldCount> fields = {
         key.program,     key.form,           key.component,      key.property,    key.number,
         std::string(protocol::kStateNew), std::string(value), std::string(value), DateTime::Now(), key.language};
-    for (std::size_t i = 0; i < fields.size(); ++i) table.SetField(protocol::RecordFields()[i].name, fields[i]);
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      table.SetField(protocol::RecordFields()[i].name, std::move(fields[i]));
   } catch (...) {
     table.Cancel();
     throw;
