@@ -100,8 +100,9 @@ struct RunRequest {
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two
-// %s for path and cause, Imp_Canc) and the duplicate warning ARQ_DUP, for
-// callers without a message table of their own.
+// %s for path and cause, Imp_Canc) and the duplicate warning ARQ_DUP: the
+// one place their texts are written. The screens' tables take these entries
+// from here; callers without a table of their own use it as it is.
 const shared::TMessages& RunMessages();
 
 Summary ReadSelection(const RunRequest& request, RunHost& host);

@@ -18,12 +18,12 @@
 //
 // Files. The directory button (or F9 in the directory field) empties every
 // list, asks the directory chooser and lists the source subtrees of the
-// chosen directory into lsbDisp and stlFiles (see FileDiscovery.h); leaving
+// chosen directory into lsbDisp and stlFiles (see run/FileDiscovery.h); leaving
 // the directory field lists the typed directory when both visible lists are
 // empty; any change of the field's text empties lsbDisp and stlFiles. While a
 // listing runs (it lets pending events run as it goes) the file controls,
 // the language box and the import button are locked. The move buttons work
-// as SelectionLists.h describes; "Arquivo já selecionado." ends a move whose
+// as run/SelectionLists.h describes; "Arquivo já selecionado." ends a move whose
 // path is selected already.
 //
 // Every handler is reached through RunHandler (Handler.h): MensErro ends it
