@@ -49,8 +49,12 @@ std::string ReadBytes(const std::string& path) {
   return std::move(data).str();
 }
 
-nlohmann::ordered_json Text(const FieldValue& v) {
+// A field's value in the output: text as it is, the number as an integer,
+// the time in ISO 8601; null as null.
+nlohmann::ordered_json Json(const FieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* n = std::get_if<double>(&v)) return std::int64_t(*n);
+  if (const auto* t = std::get_if<DateTime>(&v)) return t->ToIso();
   return nullptr;
 }
 
@@ -64,24 +68,15 @@ void PrintRecords(server::Service& service, std::ostream& out) {
   // Rows of the in-memory SQLite table keep their insertion order in rowid.
   std::vector<Row> rows = session->Query(
       "SELECT " + protocol::ColumnList(table.fields) + " FROM " + table.name + " ORDER BY rowid", {}, types);
+  // Record order, but the time last.
+  static const server::RecordField kOrder[] = {server::kCdPrograma,    server::kNmFormulario,
+                                               server::kNmComponente,  server::kNmPropriedade,
+                                               server::kNrValorProp,   server::kIdSitTraducao,
+                                               server::kStValorProp,   server::kStAgrValProp,
+                                               server::kIdIdioma,      server::kDtUltAtuTrad};
   for (const Row& r : rows) {
     nlohmann::ordered_json j;
-    j["CDPROGRAMA"] = Text(r[server::kCdPrograma]);
-    j["NMFORMULARIO"] = Text(r[server::kNmFormulario]);
-    j["NMCOMPONENTE"] = Text(r[server::kNmComponente]);
-    j["NMPROPRIEDADE"] = Text(r[server::kNmPropriedade]);
-    if (const auto* n = std::get_if<double>(&r[server::kNrValorProp]))
-      j["NRVALORPROP"] = std::int64_t(*n);
-    else
-      j["NRVALORPROP"] = nullptr;
-    j["IDSITTRADUCAO"] = Text(r[server::kIdSitTraducao]);
-    j["STVALORPROP"] = Text(r[server::kStValorProp]);
-    j["STAGRVALPROP"] = Text(r[server::kStAgrValProp]);
-    j["IDIDIOMA"] = Text(r[server::kIdIdioma]);
-    if (const auto* t = std::get_if<DateTime>(&r[server::kDtUltAtuTrad]))
-      j["DTULTATUTRAD"] = t->ToIso();
-    else
-      j["DTULTATUTRAD"] = nullptr;
+    for (server::RecordField f : kOrder) j[protocol::FieldName(f)] = Json(r[f]);
     out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   }
 }
