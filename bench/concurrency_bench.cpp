@@ -57,8 +57,9 @@
 #include "../tests/support/ServerProcess.h"
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "server/Database.h"
-#include "store/Modules.h"
 #include "store/Record.h"
 #include "store/Store.h"
 
@@ -169,15 +170,16 @@ bool Timed(Connection& c, std::string_view method, std::vector<Value> args, Clie
 
 void Client(const test::ServerProcess& server, const std::string& program, Keys keys, int client, int texts,
             std::barrier<>& start, ClientLog& log) {
-  Connection forms("NetTradRelDfm", store::kModuleLeituraDfm);
-  Connection translations("netUpdRelDfm", store::kModuleLeDfmRel);
+  Connection forms("NetTradRelDfm", std::string(protocol::kModuleForms));
+  Connection translations("netUpdRelDfm", std::string(protocol::kModuleTranslations));
   for (Connection* c : {&forms, &translations}) {
     c->host = server.Host();
     c->port = server.Port();
     c->Open();
   }
   store::RunStats stats;
-  const store::SendAnswer race = store::RecordRace(forms, "GetVerProp", stats);
+  const shared::Services services;
+  const store::SendAnswer race = store::RecordRace(services, forms, "GetVerProp", stats);
   log.call_us.reserve(std::size_t(texts) * 5);
   log.insert_us.reserve(std::size_t(texts));
   start.arrive_and_wait();
@@ -191,10 +193,10 @@ void Client(const test::ServerProcess& server, const std::string& program, Keys 
     Value old;
     if (!Timed(forms, "GetVerProp", KeyArgs(t), log, &old)) continue;
     if (const auto* p = std::get_if<Packet>(&old); p && !p->rows.empty()) {
-      ChangeSet del{store::RecordFields(), {Change{ChangeKind::Delete, p->rows.front(), {}}}};
+      ChangeSet del{protocol::RecordFields(), {Change{ChangeKind::Delete, p->rows.front(), {}}}};
       Timed(forms, "SetVerProp", {Value(std::move(del))}, log, nullptr, &race);
     }
-    ChangeSet ins{store::RecordFields(), {Change{ChangeKind::Insert, {}, RecordRow(t, t.value)}}};
+    ChangeSet ins{protocol::RecordFields(), {Change{ChangeKind::Insert, {}, RecordRow(t, t.value)}}};
     if (!Timed(forms, "SetPropried", {Value(std::move(ins))}, log, nullptr, &race)) continue;
     Timed(translations, "GetUpdRelDfm", {t.value, std::string("POR")}, log);
   }
@@ -210,10 +212,10 @@ float Percentile(std::vector<float>& v, double p) {
 // Every tenth key of the case holds an older text, as a tree harvested
 // before holds for the texts that changed since.
 void SeedOlderTexts(const test::ServerProcess& server, const std::string& program, Keys keys, int clients, int texts) {
-  Connection c("seed", store::kModuleLeituraDfm);
+  Connection c("seed", std::string(protocol::kModuleForms));
   c.host = server.Host();
   c.port = server.Port();
-  ChangeSet cs{store::RecordFields(), {}};
+  ChangeSet cs{protocol::RecordFields(), {}};
   for (int client = 0; client < (keys == Keys::Shared ? 1 : clients); ++client)
     for (int i = 0; i < texts; i += 10) {
       Text t = TextOf(program, keys, client, i);
@@ -329,7 +331,7 @@ void Echo(benchmark::State& state) {
   const int clients = int(state.range(0));
   const int calls = TextsPerClient() * 4;
   const std::string body = wire::EncodeRequest(
-      {store::kModuleLeituraDfm,
+      {std::string(protocol::kModuleForms),
        "GetPropried",
        {std::string("PROGRAMA"), std::string("frmBench"), std::string("lbl1"), std::string("Caption"), std::string("0"),
         std::string("Texto de teste 1 do componente 1"), std::string("POR")}});

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FormStream.h"
+#include "formfile/FormStream.h"
 
 namespace {
 

@@ -26,7 +26,9 @@
 #include <vector>
 
 #include "../tests/support/ServerProcess.h"
-#include "platform/FormStream.h"
+#include "../tests/support/TempTree.h"
+#include "authoring/FormBinaryWrite.h"
+#include "formfile/FormStream.h"
 
 extern char** environ;
 
@@ -61,9 +63,6 @@ std::string FormText(int n) {
 
 struct Tree {
   Tree() {
-    std::string pattern = (fs::temp_directory_path() / "trd-harvest-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root = pattern;
     const int files = FileCount();
     for (int n = 0; n < files; ++n) {
       fs::path dir = root / "Cli" / "Src" / ("Modulo" + std::to_string(n / 100));
@@ -74,11 +73,8 @@ struct Tree {
       std::ofstream((dir / name), std::ios::binary) << bytes;
     }
   }
-  ~Tree() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root;
+  trd::test::TempTree dir{"trd-harvest-bench"};
+  const fs::path& root = dir.Dir();
 };
 
 struct Result {

@@ -22,11 +22,13 @@
 
 #include "../tests/support/TestDatabase.h"
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
 #include "platform/DateTimeText.h"
-#include "platform/FormStream.h"
+#include "protocol/Methods.h"
 #include "server/Schema.h"
 #include "server/Service.h"
+#include "shared/Services.h"
 #include "store/Store.h"
 
 namespace {
@@ -62,7 +64,7 @@ void StoreTranslation(server::Service& service) {
         DateTime::FromParts(2024, 5, 1, 10), std::string("POR")};
   ChangeSet cs{server::TranslationTable().fields, {Change{ChangeKind::Insert, {}, std::move(r)}}};
   const Value args[] = {cs};
-  service.Call(server::kModuleForms, "SetPropried", args);
+  service.Call(protocol::kModuleForms, protocol::kSetPropried, args);
 }
 
 void ReadMemo(benchmark::State& state, TestBackend backend, Shape shape) {
@@ -79,8 +81,8 @@ void ReadMemo(benchmark::State& state, TestBackend backend, Shape shape) {
     auto db = std::make_unique<TestDatabase>(backend, TestDatabase::Storage::File);
     auto service = server::Service::Open(db->Url());
     if (shape == kTranslated) StoreTranslation(*service);
-    SetTransportFactory([service](const std::string&, int) { return MakeInProcessTransport(service->Handler()); });
-    store::Store store;
+    shared::Services services;
+    store::Store store(services, InProcessTransports(service->Handler()));
     store.cdsPropProp.CreateDataSet();
     extract::ScanEnvironment env{store, cancel, "POR", dates, {}, {}};
     state.ResumeTiming();
@@ -91,7 +93,6 @@ void ReadMemo(benchmark::State& state, TestBackend backend, Shape shape) {
     if (store.stats.created != lines) state.SkipWithError("not every line was stored");
     if (shape == kTranslated && store.stats.translations_reused != lines)
       state.SkipWithError("not every line took the stored translation over");
-    SetTransportFactory(nullptr);
     service.reset();
     db.reset();
     state.ResumeTiming();

@@ -22,10 +22,11 @@
 #include <vector>
 
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
+#include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Store.h"
 
@@ -107,14 +108,13 @@ void ScanNew(benchmark::State& state, trd::TransportFactory factory) {
     state.SkipWithError("corpus not found under " TRD_CORPUS_DIR);
     return;
   }
-  trd::SetTransportFactory(std::move(factory));
+  trd::shared::Services services;
   int failed = 0;
   for (auto _ : state) {
-    trd::store::Store store;
+    trd::store::Store store(services, factory);
     store.cdsPropProp.CreateDataSet();
     failed = ScanAll(corpus, store);
   }
-  trd::SetTransportFactory(nullptr);
   state.SetBytesProcessed(state.iterations() * corpus.bytes);
   state.counters["files"] = double(corpus.files.size());
   state.counters["failed"] = failed;
@@ -135,21 +135,19 @@ void BM_ScanStoredTexts(benchmark::State& state) {
     return;
   }
   auto service = trd::server::Service::Open(":memory:");
-  trd::SetTransportFactory([service](const std::string&, int) {
-    return trd::MakeInProcessTransport(service->Handler());
-  });
+  const trd::TransportFactory transports = trd::InProcessTransports(service->Handler());
+  trd::shared::Services services;
   {
-    trd::store::Store store;
+    trd::store::Store store(services, transports);
     store.cdsPropProp.CreateDataSet();
     ScanAll(corpus, store);  // stores every text once
   }
   int failed = 0;
   for (auto _ : state) {
-    trd::store::Store store;
+    trd::store::Store store(services, transports);
     store.cdsPropProp.CreateDataSet();
     failed = ScanAll(corpus, store);
   }
-  trd::SetTransportFactory(nullptr);
   state.SetBytesProcessed(state.iterations() * corpus.bytes);
   state.counters["failed"] = failed;
 }

@@ -20,14 +20,15 @@
 
 #include "../tests/support/ServerProcess.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
 #include "server/Schema.h"
 #include "server/Service.h"
 
 namespace {
 
 using namespace trd;
-using server::kModuleForms;
-using server::kModuleTranslations;
+using protocol::kModuleForms;
+using protocol::kModuleTranslations;
 
 constexpr int kSeeded = 20000;
 

@@ -17,11 +17,13 @@
 
 #include "FuzzSupport.h"
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Store.h"
 
@@ -30,26 +32,24 @@ using namespace trd;
 namespace {
 
 struct Harness {
-  Harness() {
-    SetTransportFactory([this](const std::string&, int) {
-      return MakeInProcessTransport([this](std::string_view body) -> std::string {
-        wire::Request r = wire::DecodeRequest(body);
-        if (text::StartsWithIgnoreCase(r.method, "Set") ||
-            text::EqualsIgnoreCase(r.method, "UpdateRelDfm"))
-          return wire::EncodeResult(Value());
-        return service->Handle(body);
-      });
-    });
+  // The server's look-ups on an empty table; every change is answered done
+  // without storing it, so each input starts from the same state.
+  std::string Answer(std::string_view body) {
+    wire::Request r = wire::DecodeRequest(body);
+    if (text::StartsWithIgnoreCase(r.method, "Set") || text::EqualsIgnoreCase(r.method, protocol::kUpdateRelDfm))
+      return wire::EncodeResult(Value());
+    return service->Handle(body);
   }
 
   void Scan(const std::vector<std::string>& lines) {
-    store::Store store;
+    store::Store store(services, InProcessTransports([this](std::string_view body) { return Answer(body); }));
     store.cdsPropProp.CreateDataSet();
     extract::ScanEnvironment env{store, cancel, "POR", dates, [](const std::string&) {}, [] {}};
-    extract::Import(env, lines, extract::ProgramCode("Cli/Src/Fuzz.dfm"));
+    extract::Import(env, lines, protocol::ProgramCode("Cli/Src/Fuzz.dfm"));
   }
 
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
+  shared::Services services;
   bool cancel = false;
   DateTimeText dates;
 };

@@ -7,8 +7,9 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "authoring/FormBinaryWrite.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 
 using namespace trd;
 

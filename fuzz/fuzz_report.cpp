@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "authoring/ReportWrite.h"
 #include "platform/Errors.h"
 #include "report/ReportFile.h"
 

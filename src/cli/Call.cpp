@@ -12,6 +12,7 @@
 #include "platform/Connection.h"
 #include "platform/Errors.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
 #include "server/Arguments.h"
 #include "server/HttpServer.h"
 #include "shared/Services.h"
@@ -26,7 +27,7 @@ struct CallArgs {
   std::vector<std::string> args;
 };
 
-constexpr const char* kArgumentHelp =
+const std::string kArgumentHelp =
     "ARG syntax: plain text is a text argument; a prefix gives another kind:\n"
     "  int:N        an integer                   int:0\n"
     "  float:X      a floating-point number      float:1.5\n"
@@ -37,7 +38,8 @@ constexpr const char* kArgumentHelp =
     "  text:T       text that itself starts with one of these prefixes\n"
     "The result is printed as JSON (a data packet as {\"packet\":{\"fields\":...,\"rows\":...}}).\n"
     "A failure is printed on standard error and the exit status is 1.\n"
-    "Example: trd call Trd00200.rdmLeituraDfm GetVerProp CADASTRO FRMCAD BTNOK Caption 0 POR";
+    "Example: trd call " + std::string(protocol::kModuleForms) + " " + std::string(protocol::kGetVerProp) +
+    " CADASTRO FRMCAD BTNOK Caption 0 POR";
 
 Value ParseArg(const std::string& a) {
   auto body = [&](std::size_t n) { return a.substr(n); };
@@ -109,14 +111,10 @@ int Call(const CallArgs& args) {
   for (const auto& a : args.args) values.push_back(ParseArg(a));
 
   Connection conn("trd call", args.module);
-  if (args.server.empty()) {
-    conn.host = shared::WebURL();
-    conn.port = shared::WebPort();
-  } else {
-    server::Endpoint e = server::ParseEndpoint(args.server, shared::kDefaultPort);
-    conn.host = e.host;
-    conn.port = e.port;
-  }
+  const Endpoint e =
+      args.server.empty() ? shared::ServerFromEnvironment() : ParseEndpoint(args.server, shared::kDefaultPort);
+  conn.host = e.host;
+  conn.port = e.port;
   Value result = conn.Call(args.method, std::move(values));
   if (const auto* f = std::get_if<ServerFailure>(&result)) {
     std::cerr << "trd call: the server failed: " << f->message << "\n";
@@ -135,8 +133,8 @@ void AddCall(CLI::App& app, int& exit_code) {
   auto* cmd = app.add_subcommand("call", "Call one method of the translation server and print its result");
   cmd->add_option("--server", args->server,
                   "Server as http://HOST:PORT or HOST:PORT (default: TRD_SERVER, else 127.0.0.1:8211)");
-  cmd->add_option("MODULE", args->module, "Data module, e.g. Trd00200.rdmLeituraDfm")->required();
-  cmd->add_option("METHOD", args->method, "Method of the module, e.g. GetIdiLeDfm")->required();
+  cmd->add_option("MODULE", args->module, "Data module, e.g. " + std::string(protocol::kModuleForms))->required();
+  cmd->add_option("METHOD", args->method, "Method of the module, e.g. " + std::string(protocol::kGetIdiLeDfm))->required();
   cmd->add_option("ARG", args->args, "Arguments, in order (see below)");
   cmd->footer(kArgumentHelp);
   cmd->callback([args, &exit_code] {

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "Commands.h"
+#include "authoring/FormBinaryWrite.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "report/ReportFile.h"

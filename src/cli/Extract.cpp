@@ -26,14 +26,18 @@
 #include "Commands.h"
 #include "InProcessServer.h"
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
 #include "platform/SourceFile.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "report/ReportFile.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
+#include "server/Schema.h"
 #include "server/Service.h"
+#include "store/Languages.h"
 #include "store/Store.h"
 
 namespace trd::cli {
@@ -44,42 +48,34 @@ struct ExtractOptions {
   std::vector<std::string> files;
 };
 
-nlohmann::ordered_json Text(const FieldValue& v) {
+// A field's value in the output: text as it is, the number as an integer,
+// the time in ISO 8601; null as null.
+nlohmann::ordered_json Json(const FieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* n = std::get_if<double>(&v)) return std::int64_t(*n);
+  if (const auto* t = std::get_if<DateTime>(&v)) return t->ToIso();
   return nullptr;
 }
 
 // The translation table in creation order, read through the storage behind
 // the service (the server's methods only look records up by key or value).
 void PrintRecords(server::Service& service, std::ostream& out) {
-  static const std::vector<FieldType> kTypes = {
-      FieldType::String, FieldType::String,  FieldType::String, FieldType::String,
-      FieldType::Float,  FieldType::String,  FieldType::String, FieldType::String,
-      FieldType::String, FieldType::DateTime};
+  const server::TableDef& table = server::TranslationTable();
+  std::vector<FieldType> types;
+  for (const FieldDef& f : table.fields) types.push_back(f.type);
   auto session = service.Storage().Acquire();
   // Rows of the in-memory SQLite table keep their insertion order in rowid.
   std::vector<Row> rows = session->Query(
-      "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDSITTRADUCAO, "
-      "STVALORPROP, STAGRVALPROP, IDIDIOMA, DTULTATUTRAD FROM TRDPROPRIEDADE ORDER BY rowid",
-      {}, kTypes);
+      "SELECT " + protocol::ColumnList(table.fields) + " FROM " + table.name + " ORDER BY rowid", {}, types);
+  // Record order, but the time last.
+  static const server::RecordField kOrder[] = {server::kCdPrograma,    server::kNmFormulario,
+                                               server::kNmComponente,  server::kNmPropriedade,
+                                               server::kNrValorProp,   server::kIdSitTraducao,
+                                               server::kStValorProp,   server::kStAgrValProp,
+                                               server::kIdIdioma,      server::kDtUltAtuTrad};
   for (const Row& r : rows) {
     nlohmann::ordered_json j;
-    j["CDPROGRAMA"] = Text(r[0]);
-    j["NMFORMULARIO"] = Text(r[1]);
-    j["NMCOMPONENTE"] = Text(r[2]);
-    j["NMPROPRIEDADE"] = Text(r[3]);
-    if (const auto* n = std::get_if<double>(&r[4]))
-      j["NRVALORPROP"] = std::int64_t(*n);
-    else
-      j["NRVALORPROP"] = nullptr;
-    j["IDSITTRADUCAO"] = Text(r[5]);
-    j["STVALORPROP"] = Text(r[6]);
-    j["STAGRVALPROP"] = Text(r[7]);
-    j["IDIDIOMA"] = Text(r[8]);
-    if (const auto* t = std::get_if<DateTime>(&r[9]))
-      j["DTULTATUTRAD"] = t->ToIso();
-    else
-      j["DTULTATUTRAD"] = nullptr;
+    for (server::RecordField f : kOrder) j[protocol::FieldName(f)] = Json(r[f]);
     out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   }
 }
@@ -87,17 +83,18 @@ void PrintRecords(server::Service& service, std::ostream& out) {
 int RunExtract(const ExtractOptions& options) {
   auto service = server::Service::Open(":memory:");
   InProcessServer in_process(service);
-  store::Store store;
+  shared::Services services;
+  store::Store store(services, in_process.Transports());
   store.cdsPropProp.CreateDataSet();
   store.cdsPropRel.CreateDataSet();
-  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+  store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
 
   const bool cancel = false;
   const DateTimeText dates;
   extract::ScanEnvironment env{store, cancel, options.language, dates, {}, {}};
   report::ReportImporter reports;
   const report::ReportRun report_run{store, run::RunMessages(),
-                                     run::LanguageBoxText(store.cdsIdiLeDfm, options.language),
+                                     store::BoxTextForCode(store.cdsIdiLeDfm, options.language),
                                      options.language, dates, {}, {}, {}};
 
   int status = 0;
@@ -109,7 +106,7 @@ int RunExtract(const ExtractOptions& options) {
         continue;
       }
       std::vector<std::string> lines = form::ObjectResourceToText(bytes, path);
-      extract::Import(env, lines, extract::ProgramCode(path));
+      extract::Import(env, lines, protocol::ProgramCode(path));
     } catch (const std::exception& e) {
       std::string what = e.what();
       // Form-file errors already name the file.

@@ -2,8 +2,8 @@
 //                 [--allow-duplicates] [--json]
 //
 // The harvesting screen's job without a display, with the screen's code:
-//   1. Discovery of the six source subtrees of DIR (screen/FileDiscovery.h);
-//      every file is moved into the selection (screen/SelectionLists.h),
+//   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
+//      every file is moved into the selection (run/SelectionLists.h),
 //      which orders it and records duplicated file names.
 //   2. Duplicate gate: with duplicates and without --allow-duplicates, the
 //      warning "ARQ_DUP" and the pairs go to standard error; exit status 3.
@@ -40,7 +40,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -55,13 +54,15 @@
 #include "InProcessServer.h"
 #include "ServiceDatabase.h"
 #include "platform/DateTimeText.h"
+#include "platform/Endpoint.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
-#include "screen/FileDiscovery.h"
-#include "screen/SelectionLists.h"
+#include "run/SelectionLists.h"
 #include "shared/Services.h"
+#include "store/Languages.h"
 #include "store/Store.h"
 
 namespace trd::cli {
@@ -305,39 +306,6 @@ class Console final : public shared::Dialogs, public run::RunHost {
   std::optional<InterruptScope> interrupts_;
 };
 
-// Installs the console as the process's dialogs for the command's length.
-class DialogsScope {
- public:
-  explicit DialogsScope(std::shared_ptr<shared::Dialogs> dialogs) { shared::SetDialogs(std::move(dialogs)); }
-  ~DialogsScope() { shared::SetDialogs(nullptr); }
-  DialogsScope(const DialogsScope&) = delete;
-  DialogsScope& operator=(const DialogsScope&) = delete;
-};
-
-struct Selection {
-  std::vector<std::string> paths;   // the selected list, in its order
-  harvest::StringList duplicates;   // pairs: the file moved in, the one before
-};
-
-// What the screen's lists hold after listing DIR and moving every file.
-Selection Discover(const std::string& directory) {
-  harvest::MemoryListBox disp;
-  harvest::MemoryListBox selec;
-  harvest::StringList files;
-  harvest::StringList testa;
-  harvest::StringList verRep;
-  harvest::ListingSink sink;
-  sink.found = [&](const std::string& path) {
-    disp.Add(path);
-    files.push_back(path);
-  };
-  harvest::ListSourceTree(directory, sink);
-  harvest::SortIgnoreCase(files);
-  harvest::SelectionLists lists{disp, selec, files, testa, verRep};
-  harvest::MoveIntoSelection(lists, harvest::MoveScope::All);
-  return {selec.Items(), verRep};
-}
-
 const char* OutcomeName(run::Outcome outcome) {
   switch (outcome) {
     case run::Outcome::Completed: return "completed";
@@ -392,44 +360,46 @@ int ExitStatusOf(const run::Summary& s, const Stamp& stamp) {
 }
 
 int RunHarvest(const HarvestOptions& options) {
-  Selection selection = Discover(options.directory);
+  run::TreeSelection selection = run::SelectSourceTree(options.directory);
   if (selection.paths.empty()) {
     std::cerr << "trd harvest: no form or report files in the source subtrees of " << options.directory << "\n";
     return kFailed;
   }
-  if (!selection.duplicates.empty() && !options.allow_duplicates) {
+  if (run::CheckDuplicates(selection.duplicates) == run::DuplicateGate::Closed && !options.allow_duplicates) {
     std::cerr << run::RunMessages().Msg("ARQ_DUP") << "\n";
     for (std::size_t i = 0; i < selection.duplicates.size(); ++i)
       std::cerr << (i % 2 ? "    " : "  ") << text::PathText(selection.duplicates[i]) << "\n";
     return kDuplicates;
   }
 
+  // The server: --server, else --db in this process, else TRD_SERVER, else
+  // --db var/trd.sqlite.
   std::optional<InProcessServer> local;
-  if (!options.server.empty()) {
-    setenv("TRD_SERVER", options.server.c_str(), 1);
-  } else {
-    std::string db = options.db;
-    const char* env = std::getenv("TRD_SERVER");
-    if (db.empty() && !(env && *env)) db = "var/trd.sqlite";
-    if (!db.empty()) {
-      local.emplace(OpenService(db));
-    }
-  }
+  Endpoint server;
+  const std::optional<Endpoint> setting =
+      options.server.empty() && options.db.empty() ? shared::ServerSetting() : std::nullopt;
+  if (!options.server.empty())
+    server = ParseEndpoint(options.server, 80);
+  else if (setting)
+    server = *setting;
+  else
+    local.emplace(OpenService(options.db.empty() ? "var/trd.sqlite" : options.db));
 
-  store::Store store;
+  shared::Services services;
+  store::Store store(services, local ? local->Transports() : TransportFactory());
   auto console = std::make_shared<Console>(store, options.yes);
-  DialogsScope dialogs(console);
-  store.OpenConnections();
-  store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+  services.dialogs = console;
+  store.OpenConnections(server);
+  store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
 
-  const std::string box = run::LanguageBoxText(store.cdsIdiLeDfm, options.language);
+  const std::string box = store::BoxTextForCode(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;
   const DateTimeText dates;
   run::RunRequest request{store,
                           run::RunMessages(),
                           std::move(selection.paths),
                           box,
-                          std::string(text::Left(box, 3)),
+                          store::LanguageCode(box),
                           console->cancel,
                           dates,
                           reports,

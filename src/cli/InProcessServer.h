@@ -1,11 +1,10 @@
-// The translation server inside the command's own process: every connection
-// made while an InProcessServer lives reaches `service` through the
-// in-process transport (same encoding, no socket). The process-wide transport
-// factory is restored when it ends.
+// The translation server inside the command's own process: connections made
+// with Transports() reach `service` through the in-process transport (same
+// encoding, no socket). The server lives as long as this object, which must
+// outlive those connections.
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/Connection.h"
 #include "server/Service.h"
@@ -14,13 +13,9 @@ namespace trd::cli {
 
 class InProcessServer {
  public:
-  explicit InProcessServer(std::shared_ptr<server::Service> service) : service_(std::move(service)) {
-    SetTransportFactory([svc = service_](const std::string&, int) { return MakeInProcessTransport(svc->Handler()); });
-  }
-  ~InProcessServer() { SetTransportFactory(nullptr); }
-  InProcessServer(const InProcessServer&) = delete;
-  InProcessServer& operator=(const InProcessServer&) = delete;
+  explicit InProcessServer(std::shared_ptr<server::Service> service) : service_(std::move(service)) {}
 
+  TransportFactory Transports() const { return InProcessTransports(service_->Handler()); }
   server::Service& Service() { return *service_; }
 
  private:

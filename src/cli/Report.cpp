@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "authoring/ReportWrite.h"
 #include "platform/Errors.h"
 #include "platform/SourceFile.h"
 #include "report/ReportFile.h"

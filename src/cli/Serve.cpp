@@ -17,10 +17,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "Commands.h"
@@ -44,22 +44,23 @@ struct ServeArgs {
   std::string token_file;
 };
 
-// The token requests must carry: the file of --token-file, else TRD_TOKEN,
-// else the file TRD_TOKEN_FILE names; empty when none is set. A token file
-// open to other users is used, with a warning.
+// The token requests must carry: the file of --token-file, else the one the
+// environment sets (TokenFromEnvironment); empty when none is set. A token
+// file open to other users is used, with a warning.
 std::string ServerToken(const ServeArgs& args) {
-  std::string file = args.token_file;
-  if (file.empty()) {
-    if (const char* t = std::getenv("TRD_TOKEN"); t && *t) return TokenFromText(t, "TRD_TOKEN");
-    if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) file = f;
+  std::optional<TokenSetting> setting;
+  if (!args.token_file.empty()) {
+    setting.emplace();
+    setting->file = args.token_file;
+    setting->token = ReadTokenFile(setting->file, &setting->too_open);
+  } else {
+    setting = TokenFromEnvironment();
   }
-  if (file.empty()) return {};
-  bool too_open = false;
-  std::string token = ReadTokenFile(file, &too_open);
-  if (too_open)
-    std::cerr << "trd serve: warning: the token file " << file
+  if (!setting) return {};
+  if (setting->too_open)
+    std::cerr << "trd serve: warning: the token file " << setting->file
               << " grants access to its group or others; restrict it with chmod 600\n";
-  return token;
+  return setting->token;
 }
 
 // Raises the soft limit of open files to the hard one (each connection is a

@@ -61,12 +61,6 @@ bool IsCollectionProperty(std::string_view property, std::string_view value) {
   return value == "<" && IsCollectionName(property);
 }
 
-std::string ProgramCode(std::string_view path) {
-  std::size_t slash = path.find_last_of("\\/");
-  const std::string name = text::PathText(slash == std::string_view::npos ? path : path.substr(slash + 1));
-  return name.substr(0, name.find('.'));
-}
-
 void Import(const ScanEnvironment& env, const std::vector<std::string>& lines,
             std::string program_code) {
   ScannerContext ctx(env, lines, std::move(program_code));

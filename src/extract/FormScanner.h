@@ -23,12 +23,13 @@
 #include <vector>
 
 #include "platform/DateTimeText.h"
+#include "shared/Services.h"
 #include "store/Store.h"
 
 namespace trd::extract {
 
-using StatusSink = std::function<void(const std::string&)>;  // the status line
-using EventPump = std::function<void()>;                     // processes pending screen events
+using shared::EventPump;
+using shared::StatusSink;
 
 // What the screen lends to a scan. The referenced objects must outlive it.
 struct ScanEnvironment {
@@ -63,12 +64,8 @@ struct ScannerContext {
   std::string current_line;  // the trimmed current line
 };
 
-// The program code of a source file: its file name (after the last backslash
-// or slash) up to its first ".", as text (text::PathText: a name that is not
-// UTF-8 is read as Windows-1252).
-std::string ProgramCode(std::string_view path);
-
-// Reads one form file. `program_code` is the file name up to its first ".".
+// Reads one form file. `program_code` is the file name up to its first "."
+// (protocol::ProgramCode).
 void Import(const ScanEnvironment& env, const std::vector<std::string>& lines,
             std::string program_code);
 

@@ -16,12 +16,16 @@
 namespace trd::extract {
 
 // ---- Property name table ----------------------------------------------------
+// The 21 property paths the scanner takes, in three groups (names compared
+// ignoring ASCII case).
 
-// Rows 1-10: single texts ("Caption", "Hint", "Text", ...).
+// The ten single texts: Caption, Hint, Text, SimpleText, Title, ReportTitle,
+// DisplayLabel, Title.Caption, DisplayName, EmptyError.
 bool IsSimpleTextName(std::string_view property);
-// Rows 11-17: string lists ("Lines.Strings", ..., "PickList.Strings").
+// The seven string lists: Lines, Items, Messages, RuntimeMessages, Tabs,
+// Hints and PickList, each followed by ".Strings".
 bool IsStringListName(std::string_view property);
-// Rows 18-21: collections ("Sections", "Columns", "Panels", "Dimensions").
+// The four collections: Sections, Columns, Panels, Dimensions.
 bool IsCollectionName(std::string_view property);
 
 // ---- String expressions -----------------------------------------------------

@@ -5,7 +5,7 @@
 #include "PropertyValues.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
-#include "store/Record.h"
+#include "store/StagingChannel.h"
 
 namespace trd::extract {
 namespace {
@@ -22,66 +22,43 @@ std::string StatusLine(const ScannerContext& ctx, std::string_view text, StatusT
   return s;
 }
 
-void ShowStatus(const ScannerContext& ctx, std::string_view text, StatusText style) {
-  if (ctx.env.status) ctx.env.status(StatusLine(ctx, text, style));
-}
+// The form files' side of the record rule: their staging tables, the
+// value test and the status line.
+class FormChannel final : public store::StagingChannel {
+ public:
+  FormChannel(ScannerContext& ctx, const RecordOptions& options)
+      : StagingChannel(ctx.env.store, ctx.env.store.FormRecords(), store::ChannelStyle{}),
+        ctx_(ctx),
+        options_(options) {}
+
+  bool Accepts(const store::RecordKey&, const store::RecordText& text) override {
+    if (!TestaValorProp(text.read, ctx_.component_name, ctx_.class_name, ctx_.property_name)) return false;
+    if (options_.empty == EmptyText::Skip && shared::EmptyString(text.read)) return false;
+    // From the first record of the file on, the status line shows the code
+    // as the records hold it.
+    ctx_.program_code = text::UpperAscii(ctx_.program_code);
+    return true;
+  }
+
+ protected:
+  void Notice(store::RuleStep step, const store::RecordText& text) override {
+    if (step == store::RuleStep::StoredAlready && options_.stored == StoredNotice::Silent) return;
+    if (ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text.read, options_.status));
+    if (step == store::RuleStep::StoredAlready && ctx_.env.process_events) ctx_.env.process_events();
+  }
+
+ private:
+  ScannerContext& ctx_;
+  const RecordOptions& options_;
+};
 
 }  // namespace
 
 void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOptions& options) {
-  store::Store& st = ctx.env.store;
-  const std::string& lang = ctx.env.language;
-  const std::string number = std::to_string(options.number);
-  const std::string value(text::Left(text, store::kMaxValueLength));
-
-  try {
-    store::Lookup(st.cdsPropried, st.NetTradRelDfm, "GetPropried",
-                  {text::UpperAscii(ctx.program_code), ctx.form_name, ctx.component_name,
-                   ctx.property_name, number, shared::RTrim(value), lang});
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
-  }
-  shared::DeactiveShowAvi();
-
-  if (!st.cdsPropried.IsEmpty()) {
-    if (options.stored == StoredNotice::StatusAndEvents) {
-      ShowStatus(ctx, text, options.status);
-      if (ctx.env.process_events) ctx.env.process_events();
-    }
-    return;
-  }
-  if (!TestaValorProp(text, ctx.component_name, ctx.class_name, ctx.property_name)) return;
-  if (options.empty == EmptyText::Skip && shared::EmptyString(text)) return;
-
-  ctx.program_code = text::UpperAscii(ctx.program_code);
-
-  store::Lookup(
-      st.cdsVerificaProp, st.NetTradRelDfm, "GetVerProp",
-      {ctx.program_code, ctx.form_name, ctx.component_name, ctx.property_name, number, lang});
-  if (store::HoldsSourceText(st.cdsVerificaProp, value)) {  // stored meanwhile by another client
-    ++st.stats.already_stored;
-    ShowStatus(ctx, text, options.status);
-    return;
-  }
-  if (!st.cdsVerificaProp.IsEmpty()) st.cdsVerificaProp.Delete();
-
-  ShowStatus(ctx, text, options.status);
-
-  store::PostNewRecord(st.cdsPropProp,
-                       {ctx.program_code, ctx.form_name, ctx.component_name, ctx.property_name,
-                        double(options.number), lang},
-                       value);
-
-  store::Lookup(st.cdsUpdRelDfm, st.netUpdRelDfm, "GetUpdRelDfm", {value, lang});
-  if (!st.cdsUpdRelDfm.IsEmpty()) {
-    Value result =
-        st.netUpdRelDfm.Call("UpdateRelDfm", {ctx.program_code, ctx.form_name, ctx.component_name,
-                                              ctx.property_name, std::int64_t(options.number), lang,
-                                              st.cdsUpdRelDfm.AsString("STVALORPROP"),
-                                              std::string("T"), DateTime::Now()});
-    shared::CheckResultServ(result, true, 0);
-  }
+  FormChannel channel(ctx, options);
+  const store::RecordKey key{text::UpperAscii(ctx.program_code), ctx.form_name,        ctx.component_name,
+                             ctx.property_name,                  double(options.number), ctx.env.language};
+  store::ApplyRecordRule(channel, key, text);
 }
 
 }  // namespace trd::extract

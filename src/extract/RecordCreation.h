@@ -1,21 +1,14 @@
-// Creation of translation property records from the scanner's readers. One
-// sequence of server calls serves single texts, string-list entries and
-// collection item texts; they differ only in the number, the status line and
-// two tests (see the options).
-//
-// The sequence, with its order fixed by the server's expectations:
-//   1. GetPropried (key + value) into cdsPropried; busy indicator off after
-//      success and failure alike. A row means the text is stored already.
-//   2. TestaValorProp, then (list entries only) the emptiness test.
-//   3. The program code is upper-cased in place.
-//   4. GetVerProp (key) into cdsVerificaProp; its first row, if any, is
-//      deleted (the delete sends itself to the server).
-//   5. Status line; a row inserted into cdsPropProp and posted (the post
-//      sends itself).
-//   6. GetUpdRelDfm (source text) into cdsUpdRelDfm; when it holds a row,
-//      UpdateRelDfm copies that translation into the new record.
-// Values are cut to their first 4000 characters; the value looked up by
-// GetPropried is also stripped of trailing blanks.
+// Records of form-file texts: the record rule (store/RecordRule.h) on the
+// form files' staging tables, for single texts, string-list entries and
+// collection item texts alike. They differ only in the number, the status
+// line and whether an empty entry is declined (the options). A text is
+// declined (the rule's step 2) when TestaValorProp rejects it or, with
+// EmptyText::Skip, when it is empty; once a text is accepted, the program
+// code of the scanner's context is upper-cased in place. The status line (program code, form, component, property and
+// the text, or its first 30 characters and " ...") is shown before a record
+// is created, when a text turns out stored meanwhile, and, with
+// StoredNotice::StatusAndEvents, for a text stored already, followed then by
+// the event pump.
 #pragma once
 
 #include <string_view>
@@ -35,8 +28,9 @@ struct RecordOptions {
   StatusText status = StatusText::WholeValue;
 };
 
-// Runs the sequence for `text` under the key held by the context (program
-// code, form name, component name, property name) and the run's language.
+// Runs the rule for `text` under the key held by the context (program code
+// upper-cased, form name, component name, property name, options.number) and
+// the run's language.
 void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOptions& options);
 
 }  // namespace trd::extract

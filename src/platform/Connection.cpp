@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include <httplib.h>
 
@@ -116,13 +115,6 @@ class InProcessTransport final : public Transport {
   RequestHandler handler_;
 };
 
-std::mutex g_factory_mutex;
-TransportFactory g_factory;
-
-std::unique_ptr<Transport> DefaultFactory(const std::string& host, int port) {
-  return MakeHttpTransport(host, port, HttpOptionsFromEnvironment());
-}
-
 std::chrono::milliseconds MillisecondsFromEnvironment(const char* name, std::chrono::milliseconds fallback) {
   const char* env = std::getenv(name);
   if (!env || !*env) return fallback;
@@ -141,12 +133,21 @@ HttpOptions HttpOptionsFromEnvironment() {
   HttpOptions options;
   options.connect_timeout = MillisecondsFromEnvironment("TRD_CONNECT_TIMEOUT_MS", options.connect_timeout);
   options.read_timeout = MillisecondsFromEnvironment("TRD_READ_TIMEOUT_MS", options.read_timeout);
-  if (const char* t = std::getenv("TRD_TOKEN"); t && *t) {
-    options.token = TokenFromText(t, "TRD_TOKEN");
-  } else if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) {
-    options.token = ReadTokenFile(f);
-  }
+  if (std::optional<TokenSetting> setting = TokenFromEnvironment()) options.token = std::move(setting->token);
   return options;
+}
+
+std::optional<TokenSetting> TokenFromEnvironment() {
+  TokenSetting setting;
+  if (const char* t = std::getenv("TRD_TOKEN"); t && *t) {
+    setting.token = TokenFromText(t, "TRD_TOKEN");
+  } else if (const char* f = std::getenv("TRD_TOKEN_FILE"); f && *f) {
+    setting.file = f;
+    setting.token = ReadTokenFile(setting.file, &setting.too_open);
+  } else {
+    return std::nullopt;
+  }
+  return setting;
 }
 
 std::string ReadTokenFile(const std::string& path, bool* too_open) {
@@ -216,24 +217,24 @@ std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler) {
   return std::make_unique<InProcessTransport>(std::move(handler));
 }
 
-void SetTransportFactory(TransportFactory factory) {
-  std::lock_guard lock(g_factory_mutex);
-  g_factory = std::move(factory);
+TransportFactory HttpTransports() {
+  return [](const std::string& host, int port) { return MakeHttpTransport(host, port, HttpOptionsFromEnvironment()); };
 }
 
-Connection::Connection(std::string name, std::string module)
-    : name_(std::move(name)), module_(std::move(module)) {}
+TransportFactory InProcessTransports(RequestHandler handler) {
+  return [handler = std::move(handler)](const std::string&, int) { return MakeInProcessTransport(handler); };
+}
+
+Connection::Connection(std::string name, std::string module, TransportFactory transports)
+    : name_(std::move(name)), module_(std::move(module)), transports_(std::move(transports)) {
+  if (!transports_) transports_ = HttpTransports();
+}
 
 Connection::~Connection() = default;
 
 void Connection::Open() {
   if (transport_) return;
-  TransportFactory factory;
-  {
-    std::lock_guard lock(g_factory_mutex);
-    factory = g_factory;
-  }
-  transport_ = factory ? factory(host, port) : DefaultFactory(host, port);
+  transport_ = transports_(host, port);
 }
 
 void Connection::Close() { transport_.reset(); }

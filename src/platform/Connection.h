@@ -1,12 +1,12 @@
 // Remote connection to one data module of the translation server, with
-// late-bound calls by method name: the stand-in for the client's remote
-// connection component.
+// late-bound calls by method name: what the client's remote connection
+// component does.
 //
 // A Connection takes its host and port just before it opens (the caller sets
-// them from WebURL/WebPort) and makes its transport through the process-wide
-// transport factory: HTTP/1.1 on a kept-alive socket by default, or the
-// in-process transport, which hands the same encoded request to a server
-// object living in this process.
+// them) and makes its transport with the factory it was given: HTTP/1.1 on a
+// kept-alive socket by default, or for example the in-process transport,
+// which hands the same encoded request to a server object living in this
+// process.
 //
 // Call() returns the server's result; a failure answered by the server comes
 // back as a ServerFailure value for the result check to raise. A transport
@@ -27,6 +27,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,7 @@ struct HttpOptions {
 };
 
 // The options of the default transport, from the environment:
-//   TRD_TOKEN               the token (see TokenFromText); when unset or
-//                           empty,
-//   TRD_TOKEN_FILE          a file holding it (see ReadTokenFile);
+//   TRD_TOKEN, TRD_TOKEN_FILE  the token (TokenFromEnvironment);
 //   TRD_CONNECT_TIMEOUT_MS  connect timeout in milliseconds (default 3000);
 //   TRD_READ_TIMEOUT_MS     read and write timeout in milliseconds (default
 //                           30000).
@@ -76,6 +75,17 @@ HttpOptions HttpOptionsFromEnvironment();
 // (when given) is set when the file grants anything to its group or to
 // others (mode & 077).
 std::string ReadTokenFile(const std::string& path, bool* too_open = nullptr);
+
+// The token the environment sets, for the server and the clients alike:
+// TRD_TOKEN (see TokenFromText) when set and not empty, else the file
+// TRD_TOKEN_FILE names (see ReadTokenFile); nullopt when neither is set.
+// Throws Error as those do.
+struct TokenSetting {
+  std::string token;
+  std::string file;       // the file it was read from; empty for TRD_TOKEN
+  bool too_open = false;  // that file grants anything to its group or others
+};
+std::optional<TokenSetting> TokenFromEnvironment();
 
 // The token written in `text` (a token file's contents, TRD_TOKEN): without
 // the blanks, tabs and line breaks around it, since an HTTP header value
@@ -95,14 +105,18 @@ std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOpt
 using RequestHandler = std::function<std::string(std::string_view)>;
 std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler);
 
+// Makes the transport of a connection to host:port.
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, int port)>;
-// Replaces the process-wide factory (the default makes HTTP transports with
-// HttpOptionsFromEnvironment()). Pass nullptr to restore the default.
-void SetTransportFactory(TransportFactory factory);
+// HTTP transports with the options of HttpOptionsFromEnvironment(), read
+// when a transport is made.
+TransportFactory HttpTransports();
+// Transports that hand every request to `handler` in this process.
+TransportFactory InProcessTransports(RequestHandler handler);
 
 class Connection {
  public:
-  Connection(std::string name, std::string module);
+  // An empty factory stands for HttpTransports().
+  Connection(std::string name, std::string module, TransportFactory transports = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -129,6 +143,7 @@ class Connection {
  private:
   std::string name_;
   std::string module_;
+  TransportFactory transports_;
   std::unique_ptr<Transport> transport_;
 };
 

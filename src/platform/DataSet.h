@@ -1,4 +1,5 @@
-// In-memory table with a change log: the stand-in for the client dataset.
+// In-memory table with a change log, as the client's datasets (the staging
+// tables) keep them.
 //
 // A DataSet has declared fields, rows, a current row and a state (inactive,
 // browsing, inserting, editing). Posts and deletes are recorded in a change

@@ -1,6 +1,6 @@
 // Date and time as text under the workstation's regional settings: the
-// stand-in for the platform's text-to-date conversion and its default
-// date-time format.
+// conversion of text to a date-time that the value tests use, and the
+// default date-time format of the report records' times.
 //
 // Accepted text (blanks around the whole and between date and time allowed):
 //   date:  two or three numbers joined by the date separator, in the order of

@@ -51,12 +51,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-std::string_view TrimRight(std::string_view s) {
-  std::size_t e = s.size();
-  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(0, e);
-}
-
 std::string_view TrimTrailingBlanks(std::string_view s) {
   std::size_t e = s.size();
   while (e > 0 && s[e - 1] == ' ') --e;
@@ -76,14 +70,6 @@ std::string_view Left(std::string_view s, std::size_t n) {
     --n;
   }
   return s.substr(0, i);
-}
-
-std::string_view Right(std::string_view s, std::size_t n) {
-  std::size_t len = Length(s);
-  if (len <= n) return s;
-  std::size_t skip = len - n, i = 0;
-  while (skip-- > 0) i += SeqLen(s, i);
-  return s.substr(i);
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -190,20 +176,6 @@ std::string PathText(std::string_view path) {
     out += '/';
     from = slash + 1;
   }
-}
-
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t u = s[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(out, u);
-  }
-  return out;
 }
 
 }  // namespace trd::text

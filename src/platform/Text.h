@@ -17,9 +17,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 int CompareIgnoreCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
 
-// Removes code points 0..32 at both ends / at the end only.
+// Removes code points 0..32 at both ends.
 std::string_view Trim(std::string_view s);
-std::string_view TrimRight(std::string_view s);
 // Removes trailing blanks (code 32) only.
 std::string_view TrimTrailingBlanks(std::string_view s);
 
@@ -27,8 +26,6 @@ std::string_view TrimTrailingBlanks(std::string_view s);
 std::size_t Length(std::string_view s);
 // The first n code points; never splits one.
 std::string_view Left(std::string_view s, std::size_t n);
-// The last n code points (the whole text when it is shorter).
-std::string_view Right(std::string_view s, std::size_t n);
 
 // Appends the UTF-8 encoding of a code point (invalid ones become U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
@@ -48,8 +45,5 @@ std::string DecodeUtf8OrCp1252(std::string_view bytes);
 // and a Latin-1 file name. For program codes and messages only: a file is
 // opened by its path's bytes as they are.
 std::string PathText(std::string_view path);
-// UTF-16 code units (little or big endian bytes) to UTF-8; pairs are joined,
-// lone surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view s);
 
 }  // namespace trd::text

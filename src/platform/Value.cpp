@@ -31,4 +31,13 @@ const char* TypeName(FieldType t) {
   return "?";
 }
 
+const char* ChangeKindName(ChangeKind k) {
+  switch (k) {
+    case ChangeKind::Insert: return "insert";
+    case ChangeKind::Modify: return "modify";
+    case ChangeKind::Delete: return "delete";
+  }
+  return "?";
+}
+
 }  // namespace trd

@@ -66,5 +66,7 @@ using Value = std::variant<std::monostate, bool, std::int64_t, double, std::stri
 // Short name of a value's kind, for messages ("text", "integer", ...).
 const char* KindName(const Value& v);
 const char* TypeName(FieldType t);
+// "insert", "modify", "delete": on the wire and in messages.
+const char* ChangeKindName(ChangeKind k);
 
 }  // namespace trd

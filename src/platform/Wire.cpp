@@ -101,15 +101,6 @@ Row RowFromJson(const std::vector<FieldDef>& fields, const json& j) {
   return row;
 }
 
-const char* ChangeKindName(ChangeKind k) {
-  switch (k) {
-    case ChangeKind::Insert: return "insert";
-    case ChangeKind::Modify: return "modify";
-    case ChangeKind::Delete: return "delete";
-  }
-  return "?";
-}
-
 }  // namespace
 
 json PacketToJson(const Packet& p) {
@@ -149,10 +140,13 @@ ChangeSet ChangeSetFromJson(const json& j) {
     if (!k.is_string()) Bad("a change kind is not text");
     Change ch;
     std::string kind = k.get<std::string>();
-    if (kind == "insert") ch.kind = ChangeKind::Insert;
-    else if (kind == "modify") ch.kind = ChangeKind::Modify;
-    else if (kind == "delete") ch.kind = ChangeKind::Delete;
-    else Bad("unknown change kind \"" + kind + "\"");
+    bool known = false;
+    for (ChangeKind candidate : {ChangeKind::Insert, ChangeKind::Modify, ChangeKind::Delete}) {
+      if (kind != ChangeKindName(candidate)) continue;
+      ch.kind = candidate;
+      known = true;
+    }
+    if (!known) Bad("unknown change kind \"" + kind + "\"");
     if (ch.kind != ChangeKind::Insert) ch.before = RowFromJson(c.fields, Member(o, "old", "change"));
     if (ch.kind != ChangeKind::Delete) ch.after = RowFromJson(c.fields, Member(o, "new", "change"));
     c.changes.push_back(std::move(ch));

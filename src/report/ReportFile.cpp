@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "formfile/FormBinary.h"
+#include "formfile/FormText.h"
 #include "platform/Errors.h"
-#include "platform/FormBinary.h"
-#include "platform/FormText.h"
 #include "platform/Text.h"
 
 namespace trd::report {
@@ -144,25 +144,10 @@ ReportContent ContentOf(const form::FormObject& root, std::string_view file_name
   return content;
 }
 
-std::string WriteReportFile(const form::FormObject& root, std::string_view file_name) {
-  ContentOf(root, file_name);  // refuses what a reader would refuse
-  std::string out;
-  out.push_back(char(kReportFileID & 0xFF));
-  out.push_back(char(kReportFileID >> 8));
-  out += form::WriteComponentStream(root, file_name);
-  return out;
-}
-
 std::vector<std::string> ReportToText(std::string_view bytes, std::string_view file_name) {
   form::FormObject root = ReadReportTree(bytes, file_name, SignatureCheck::Check);
   ContentOf(root, file_name);
   return form::FormToText(root);
-}
-
-std::string ReportFromText(std::string_view text_bytes, std::string_view file_name) {
-  std::string utf8 = form::DecodeFormText(text_bytes, file_name);
-  form::FormObject root = form::ParseFormText(utf8, file_name);
-  return WriteReportFile(root, file_name);
 }
 
 }  // namespace trd::report

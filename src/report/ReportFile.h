@@ -1,5 +1,5 @@
 // Report files (*.qr2): their layout, their content as report elements, and
-// their conversion to and from report text.
+// their conversion to report text. Writing them is authoring/ReportWrite.h.
 //
 // Layout (see docs/formats.md):
 //   offset 0  u16 little-endian signature kReportFileID (bytes 51 B2)
@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "ReportClasses.h"
-#include "platform/FormObject.h"
+#include "formfile/FormObject.h"
 
 namespace trd::report {
 
@@ -70,16 +70,7 @@ form::FormObject ReadReportTree(std::string_view bytes, std::string_view file_na
 // for a root that is no design report.
 ReportContent ContentOf(const form::FormObject& root, std::string_view file_name);
 
-// The signature followed by the tree's component stream. The tree must be a
-// valid report (as ContentOf checks).
-std::string WriteReportFile(const form::FormObject& root, std::string_view file_name);
-
 // A report file as lines of canonical report text (UTF-8, no line ends).
 std::vector<std::string> ReportToText(std::string_view bytes, std::string_view file_name);
-
-// The bytes of a report text file (decoded as form text is: UTF-8 with or
-// without BOM, UTF-16 with BOM, else Windows-1252) as a report file. The text
-// must describe a valid report.
-std::string ReportFromText(std::string_view text_bytes, std::string_view file_name);
 
 }  // namespace trd::report

@@ -1,41 +1,18 @@
 #include "ReportImport.h"
 
+#include "platform/Path.h"
 #include "platform/SourceFile.h"
 #include "platform/Text.h"
-#include "shared/Services.h"
-#include "store/Record.h"
+#include "protocol/Record.h"
+#include "store/Languages.h"
+#include "store/StagingChannel.h"
 
 namespace trd::report {
 namespace {
 
-std::string_view FileName(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // The entry of `key` in the caller's table, else in ours, else the key.
 std::string MessageText(const shared::TMessages& table, std::string_view key) {
-  for (const shared::TMessages* t : {&table, &ReportMessages()}) {
-    for (const auto& e : t->Entries()) {
-      std::size_t bar = e.find('|');
-      if (bar != std::string::npos && std::string_view(e).substr(0, bar) == key)
-        return e.substr(bar + 1);
-    }
-  }
-  return std::string(key);
-}
-
-// The language box text names a language of the list: code and description.
-enum class LanguageCheck { Known, Unknown };
-
-LanguageCheck CheckLanguage(const ReportRun& run) {
-  DataSet& langs = run.store.cdsIdiLeDfm;
-  if (!langs.Active()) return LanguageCheck::Unknown;
-  std::string_view box = run.language_box_text;
-  std::string code(text::Left(box, 3));
-  std::string description(box.substr(text::Left(box, 4).size()));
-  bool found = langs.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive);
-  return found ? LanguageCheck::Known : LanguageCheck::Unknown;
+  return table.Has(key) ? table.Msg(key) : ReportMessages().Msg(key);
 }
 
 enum class FileSignature { Report, Other };
@@ -47,29 +24,17 @@ FileSignature ReadFileSignature(std::string_view path) {
 }
 
 void ShowNotAReport(const ReportRun& run, std::string_view path) {
-  std::string text = MessageText(run.messages, "Nao_Import");
-  if (std::size_t at = text.find("%s"); at != std::string::npos)
-    text.replace(at, 2, text::PathText(FileName(path)));
+  const std::string text =
+      shared::FormatMessage(MessageText(run.messages, "Nao_Import"), {text::PathText(FileName(path))});
   shared::TMessages({"Nao_Import|" + text})
-      .ShowMsg("Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
-}
-
-// A look-up that turns the busy indicator off whether it succeeds or fails.
-void LookupQuietly(DataSet& table, Connection& connection, std::string_view method,
-                   std::vector<Value> args) {
-  try {
-    store::Lookup(table, connection, method, std::move(args));
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
-  }
-  shared::DeactiveShowAvi();
+      .ShowMsg(*run.store.Services().dialogs, "Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok,
+               0);
 }
 
 void ShowStatus(const ReportRun& run, std::string_view path, std::string_view element,
                 std::string_view number, std::string_view property, std::string_view text) {
   if (run.status) {
-    std::string line = ReportFileStem(path);
+    std::string line = protocol::ProgramCode(path);
     for (std::string_view part : {element, property, number, text}) {
       line += " - ";
       line += part;
@@ -80,6 +45,30 @@ void ShowStatus(const ReportRun& run, std::string_view path, std::string_view el
   if (run.process_events) run.process_events();
 }
 
+// The report files' side of the record rule: their staging tables, every
+// text accepted, the status line and the event pump at every step.
+class ReportChannel final : public store::StagingChannel {
+ public:
+  ReportChannel(const ReportRun& run, std::string_view path, std::string_view element, int number,
+                std::string_view property)
+      : StagingChannel(run.store, run.store.ReportRecords(),
+                       {store::ChannelStyle::TranslationSource::WholeText,
+                        store::ChannelStyle::UpdateArguments::Text, &run.dates,
+                        store::ChannelStyle::BusyOff::AfterLookupsAndFailures}),
+        run_(run), path_(path), element_(element), number_(std::to_string(number)), property_(property) {}
+
+ protected:
+  void Notice(store::RuleStep, const store::RecordText& text) override {
+    ShowStatus(run_, path_, element_, number_, property_, text.read);
+  }
+
+ private:
+  const ReportRun& run_;
+  std::string_view path_, element_;
+  std::string number_;
+  std::string_view property_;
+};
+
 }  // namespace
 
 const shared::TMessages& ReportMessages() {
@@ -88,15 +77,10 @@ const shared::TMessages& ReportMessages() {
   return messages;
 }
 
-std::string ReportFileStem(std::string_view path) {
-  const std::string name = text::PathText(FileName(path));
-  return name.substr(0, name.find('.'));
-}
-
 ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {
-  if (CheckLanguage(run) == LanguageCheck::Unknown) {
+  if (store::CheckLanguage(run.store.cdsIdiLeDfm, run.language_box_text) == store::LanguageCheck::Unknown) {
     if (run.focus_language_box) run.focus_language_box();
-    shared::MensErro(MessageText(run.messages, "Idi_Inv"), true);
+    run.store.Services().MensErro(MessageText(run.messages, "Idi_Inv"), true);
   }
   int unnamed = 0;
 
@@ -137,52 +121,10 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
 
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text) {
-  store::Store& st = run.store;
-  const std::string program = text::UpperAscii(ReportFileStem(path));
-  const std::string form(kReportFormName);
-  const std::string name(element);
-  const std::string prop(property);
-  const std::string num = std::to_string(number);
-  const std::string value(text::Left(text, store::kMaxValueLength));
-  const std::string& lang = run.language;
-
-  LookupQuietly(st.cdsProprieRel, st.netImportRel, "GetPropriedRel",
-                {program, form, name, prop, num, shared::RTrim(value), lang});
-  if (!st.cdsProprieRel.IsEmpty()) {
-    ShowStatus(run, path, element, num, property, text);
-    return;
-  }
-
-  LookupQuietly(st.cdsVerifiRel, st.netImportRel, "GetVerPropRel",
-                {program, form, name, prop, num, lang});
-  if (store::HoldsSourceText(st.cdsVerifiRel, value)) {  // stored meanwhile by another client
-    ++st.stats.already_stored;
-    ShowStatus(run, path, element, num, property, text);
-    return;
-  }
-  if (!st.cdsVerifiRel.IsEmpty()) st.cdsVerifiRel.Delete();
-
-  ShowStatus(run, path, element, num, property, text);
-
-  store::PostNewRecord(st.cdsPropRel, {program, form, name, prop, double(number), lang}, value);
-
-  // A text that had to be cut is longer than any stored source text: the
-  // look-up could find nothing (and the whole text may not even fit a
-  // request), so it is not sent.
-  if (value.size() < text.size()) return;
-  try {
-    store::Lookup(st.cdsTesteUpd, st.netUpdRelDfm, "GetUpdRelDfm", {std::string(text), lang});
-    if (!st.cdsTesteUpd.IsEmpty()) {
-      Value result = st.netUpdRelDfm.Call(
-          "UpdateRelDfm",
-          {program, form, name, prop, num, lang, st.cdsTesteUpd.AsString("STVALORPROP"),
-           std::string("T"), DateTimeToText(DateTime::Now(), run.dates)});
-      shared::CheckResultServ(result, true, 0);
-    }
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
-  }
+  ReportChannel channel(run, path, element, number, property);
+  const store::RecordKey key{text::UpperAscii(protocol::ProgramCode(path)), std::string(kReportFormName),
+                             std::string(element), std::string(property), double(number), run.language};
+  store::ApplyRecordRule(channel, key, text);
 }
 
 }  // namespace trd::report

@@ -25,23 +25,15 @@
 //   Every text is recorded when not stored yet, the empty one included; no
 //   cancel flag is read (unless the caller lends stop_requested, below).
 //
-// StoreReportValue(path, element, number, property, text), with the program
-// code being the file name up to its first "." upper-cased, the form name
-// "QrDesign" and the value V cut to its first 4000 characters:
-//   1. GetPropriedRel (key, RTrim(V), language) via netImportRel into
-//      cdsProprieRel; busy indicator off after success and failure alike.
-//   2. A row means the text is stored: status line, events, done.
-//   3. GetVerPropRel (key) into cdsVerifiRel, indicator off as in 1; its
-//      first row, if any, is deleted (the delete sends itself).
-//   4. Status line, events.
-//   5. A row inserted into cdsPropRel (fields in record order, state "N",
-//      both texts V, now, the language) and posted (the post sends itself).
-//   6. GetUpdRelDfm (the WHOLE text, language) via netUpdRelDfm into
-//      cdsTesteUpd; when it holds a row, UpdateRelDfm (key, its STVALORPROP,
-//      "T", now as text in the locale's default date-time format). A failure
-//      here turns the indicator off and passes on. A text longer than
-//      kMaxValueLength cannot equal a stored source text: for it the look-up
-//      is not sent (same result, and no request over the server's limit).
+// StoreReportValue(path, element, number, property, text): the record rule
+// (store/RecordRule.h) for one text, under the key of program code (the file
+// name up to its first "." upper-cased), "QrDesign", the element, the
+// property and the number, on the report files' staging tables: no text is
+// declined, the translation look-up gets the whole text (none for a text
+// longer than kMaxValueLength, store/StagingChannel.h), UpdateRelDfm the
+// number and the time as text (the locale's default format), and the busy
+// indicator goes off after each look-up and when a translation step fails.
+// The status line and the pending events come at every step the rule tells.
 // Status line: the file name up to its first "." as written, element,
 // property, number and the whole text joined by " - ", then " ...".
 //
@@ -60,8 +52,8 @@
 
 namespace trd::report {
 
-using StatusSink = std::function<void(const std::string&)>;  // the status line
-using EventPump = std::function<void()>;                     // processes pending screen events
+using shared::EventPump;
+using shared::StatusSink;
 
 // The form name of every report record.
 inline constexpr std::string_view kReportFormName = "QrDesign";
@@ -105,12 +97,8 @@ class ReportImporter {
   ReportLoader loader_;
 };
 
-// One text of an element (steps above); `number` is the item number.
+// One text of an element (above); `number` is the item number.
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text);
-
-// The file name of a path (after its last "\" or "/") up to its first ".",
-// as written, as text (text::PathText).
-std::string ReportFileStem(std::string_view path);
 
 }  // namespace trd::report

@@ -5,10 +5,14 @@
 #include <optional>
 
 #include "extract/FormScanner.h"
+#include "formfile/FormStream.h"
 #include "platform/Errors.h"
-#include "platform/FormStream.h"
+#include "platform/Path.h"
 #include "platform/SourceFile.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
+#include "store/Languages.h"
 #include "shared/Services.h"
 
 namespace trd::run {
@@ -16,22 +20,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string_view FileName(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // The result check stays quiet while the run reports failures itself.
 class QuietResultCheck {
  public:
-  QuietResultCheck() : saved_(shared::ResultCheckReporting()) {
-    shared::SetResultCheckReporting(shared::ReportFailure::Silent);
+  explicit QuietResultCheck(shared::Services& services) : services_(services), saved_(services.result_check) {
+    services_.result_check = shared::ReportFailure::Silent;
   }
-  ~QuietResultCheck() { shared::SetResultCheckReporting(saved_); }
+  ~QuietResultCheck() { services_.result_check = saved_; }
   QuietResultCheck(const QuietResultCheck&) = delete;
   QuietResultCheck& operator=(const QuietResultCheck&) = delete;
 
  private:
+  shared::Services& services_;
   shared::ReportFailure saved_;
 };
 
@@ -95,18 +95,6 @@ std::string CauseOf(std::string_view what, std::string_view path) {
   return std::string(what);
 }
 
-// The %s of `pattern` replaced by the arguments, in order.
-std::string Format(std::string pattern, std::initializer_list<std::string_view> args) {
-  std::size_t from = 0;
-  for (std::string_view a : args) {
-    std::size_t at = pattern.find("%s", from);
-    if (at == std::string::npos) break;
-    pattern.replace(at, 2, a);
-    from = at + a.size();
-  }
-  return pattern;
-}
-
 enum class FailureShown { No, Yes };
 
 struct Failure {
@@ -144,7 +132,7 @@ class FileLoop {
       case FileKind::Form: {
         ReadSourceFile(path, bytes_);
         const std::vector<std::string>& lines = form::ObjectResourceToText(bytes_, path, lines_);
-        extract::Import(scan_, lines, extract::ProgramCode(path));
+        extract::Import(scan_, lines, protocol::ProgramCode(path));
         return FileRead::Read;
       }
       case FileKind::Report:
@@ -165,10 +153,9 @@ class FileLoop {
   form::FormTextBuffer lines_;  // its form text, reused for every form file
 };
 
-void ShowClosing(const shared::TMessages& messages, const Summary& summary,
+void ShowClosing(shared::Dialogs& dialogs, const shared::TMessages& messages, const Summary& summary,
                  const std::optional<Failure>& failure) {
   const std::string details = SummaryText(summary);
-  shared::Dialogs& dialogs = shared::GetDialogs();
   switch (summary.outcome) {
     case Outcome::Completed:
       dialogs.ShowDetailed(messages.Msg("sucessoGeral"), details, shared::MsgType::Confirmation,
@@ -176,8 +163,9 @@ void ShowClosing(const shared::TMessages& messages, const Summary& summary,
       break;
     case Outcome::Failed:
       if (failure && failure->shown == FailureShown::No)
-        dialogs.ShowDetailed(Format(messages.Msg("Erro_Import"), {text::PathText(failure->path), failure->cause}),
-                             details, shared::MsgType::Error, shared::MsgButtons::Ok);
+        dialogs.ShowDetailed(
+            shared::FormatMessage(messages.Msg("Erro_Import"), {text::PathText(failure->path), failure->cause}),
+            details, shared::MsgType::Error, shared::MsgButtons::Ok);
       break;
     case Outcome::Cancelled:
       dialogs.ShowDetailed(messages.Msg("Imp_Canc"), details, shared::MsgType::Information,
@@ -191,31 +179,13 @@ void ShowClosing(const shared::TMessages& messages, const Summary& summary,
 }  // namespace
 
 FileKind KindOf(std::string_view path) {
-  std::string_view name = FileName(path);
+  const std::string_view name = FileName(path);
   std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return FileKind::Other;
   std::string ext = text::UpperAscii(name.substr(dot));
   if (ext == ".DFM") return FileKind::Form;
   if (ext == ".QR2") return FileKind::Report;
   return FileKind::Other;
-}
-
-LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text) {
-  if (!languages.Active()) return LanguageCheck::Unknown;
-  std::string code(text::Left(box_text, 3));
-  std::string description(box_text.substr(text::Left(box_text, 4).size()));
-  return languages.Locate({"IDIDIOMA", "DSIDIOMA"}, {code, description}, LocateCase::Insensitive)
-             ? LanguageCheck::Known
-             : LanguageCheck::Unknown;
-}
-
-std::string LanguageBoxText(DataSet& languages, const std::string& code) {
-  if (text::Length(code) == 3) {
-    for (languages.First(); !languages.Eof(); languages.Next())
-      if (text::EqualsIgnoreCase(languages.AsString("IDIDIOMA"), code))
-        return languages.AsString("IDIDIOMA") + "-" + languages.AsString("DSIDIOMA");
-  }
-  return code;
 }
 
 std::string SummaryText(const Summary& s) {
@@ -254,17 +224,18 @@ const shared::TMessages& RunMessages() {
 
 Summary ReadSelection(const RunRequest& request, RunHost& host) {
   store::Store& store = request.store;
-  if (CheckLanguage(store.cdsIdiLeDfm, request.language_box_text) == LanguageCheck::Unknown) {
+  shared::Services& services = store.Services();
+  if (store::CheckLanguage(store.cdsIdiLeDfm, request.language_box_text) == store::LanguageCheck::Unknown) {
     host.FocusLanguageBox();
-    shared::MensErro(request.messages.Msg("Idi_Inv"), true);
+    services.MensErro(request.messages.Msg("Idi_Inv"), true);
   }
   Summary summary;
   const int count = int(request.paths.size());
   summary.files_selected = count;
   summary.files_not_read = count;
   host.SetProgressMax(0);
-  if (request.messages.ShowMsg("CONF_SUBS", shared::MsgType::Confirmation, shared::MsgButtons::YesNo) !=
-      shared::MsgAnswer::Yes)
+  if (request.messages.ShowMsg(*services.dialogs, "CONF_SUBS", shared::MsgType::Confirmation,
+                               shared::MsgButtons::YesNo) != shared::MsgAnswer::Yes)
     return summary;
 
   StagingTables tables(store);
@@ -276,7 +247,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
 
   std::optional<Failure> failure;
   {
-    QuietResultCheck quiet;
+    QuietResultCheck quiet(services);
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
       const std::string& path = request.paths[std::size_t(i)];
@@ -306,20 +277,17 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   }
 
   running.Leave();
-  ShowClosing(request.messages, summary, failure);
+  ShowClosing(*services.dialogs, request.messages, summary, failure);
   host.SetProgressPosition(0);
   tables.Close();
   return summary;
 }
 
 void StampVersion(store::Store& store) {
-  try {
-    store::Lookup(store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
-  } catch (...) {
-    shared::DeactiveShowAvi();
-    throw;
+  {
+    shared::BusyGuard busy_off(store.Services());
+    store::Lookup(store.Services(), store.cdsVersao, store.NetTradRelDfm, protocol::kGetVersao, {});
   }
-  shared::DeactiveShowAvi();
   DataSet& version = store.cdsVersao;
   if (version.IsEmpty())
     version.Append();

@@ -1,47 +1,36 @@
 // The import run: what the import button of the harvesting screen does once
 // the duplicate gate has passed, and what `trd harvest` does with the same
-// code. Qt-free; the caller lends dialogs (the process-wide shared::Dialogs
-// sink), progress, status, event processing and the cancel flag.
+// code. Qt-free; the caller lends the store with its services (dialogs, busy
+// indicator, result check), a RunHost for progress, status, events and the
+// Running state, and the cancel flag.
 //
-// ImportRun = ReadSelection, then StampVersion.
+// ReadSelection reads the selected files in list order:
+//   - an unknown language (store/Languages.h) is refused first: the language
+//     box gets the focus and MensErro "Idi_Inv" raises shared::Abort;
+//   - the question "CONF_SUBS" follows; any answer but Yes reads nothing
+//     (Outcome::Declined);
+//   - each file is read by its extension (ASCII case ignored): ".DFM" as form
+//     text scanned under its program code, ".QR2" by the report importer;
+//     other files are passed over. The cancel flag is tested before each
+//     file, by the scanner before each line, and inside a report before each
+//     text only with ReportCancel::BeforeNextText (the command line; the
+//     screen reads a report to its end);
+//   - the first failure ends the loop; the result check stays silent
+//     meanwhile, so that the failure is reported once, by the closing
+//     message: "sucessoGeral", "Erro_Import" (path and cause) or "Imp_Canc",
+//     with the run's summary as details. A failure shown by MensErro gets
+//     no second dialog.
+// Progress: maximum 0 before the question, then the number of files;
+// position 0 at the start, i + 1 after file i (then pending events run), 0
+// after the closing message. The staging tables of new records (cdsPropRel,
+// cdsPropProp) are open for the run and emptied after every file; the
+// Running state is entered before the first file and left before the
+// closing message, on every way out.
 //
-// ReadSelection:
-//   1. Language check: the language box text is "code-description"; its first
-//      three characters and its characters from the fifth on must name a row
-//      of store.cdsIdiLeDfm (IDIDIOMA;DSIDIOMA, ASCII case ignored). If none
-//      does: FocusLanguageBox, then MensErro "Idi_Inv", which raises
-//      shared::Abort. Nothing has changed then.
-//   2. Progress maximum 0; the question "CONF_SUBS" (Yes/No). Any answer but
-//      Yes: nothing is read, the result is Outcome::Declined.
-//   3. Preparation: cdsPropRel, then cdsPropProp created empty; the run's
-//      statistics reset; progress maximum = number of paths; EnterRunning;
-//      progress position 0.
-//   4. The file loop, in list order. Before each file the cancel flag is
-//      tested: once set, the loop stops there (no later file is opened).
-//      ".DFM" (extension after the last ".", ASCII case ignored): the file is
-//      converted to form text and scanned with the program code (file name up
-//      to its first "."); the scanner itself stops at its next line when the
-//      flag is set. ".QR2": read with the report importer, to its end whatever
-//      the flag says (ReportCancel::ReadToEnd, the screen), or up to its next
-//      text once the flag is set (BeforeNextText, the command line). Other
-//      files are counted, not read. After every file:
-//      progress position, ProcessEvents.
-//      The first error ends the loop; later files are not read. While the
-//      loop runs the shared result check stays silent (the run reports the
-//      failure itself, once); the previous reporting mode is restored after.
-//   5. Closing, whatever ended the loop: LeaveRunning (the host clears the
-//      status line and the cancel flag and enables the import button); one
-//      closing message with the run's summary as its details:
-//        completed  "sucessoGeral" (confirmation, OK)
-//        error      "Erro_Import" with the file's path and the cause (error)
-//        cancelled  "Imp_Canc" (information)
-//      except that a failure already shown by MensErro gets no second dialog;
-//      progress position 0; cdsPropProp, then cdsPropRel closed.
-//
-// StampVersion: GetVersao on NetTradRelDfm into cdsVersao (busy indicator
-// off on both paths; failures propagate), then the version row (a new one
-// when the packet is empty) gets today's date in DTGERARQTRAD and is posted;
-// the post sends itself (cdsVersaoAfterPost) and a failed send propagates.
+// StampVersion reads the version record (GetVersao) and posts today's date
+// in DTGERARQTRAD; the post sends itself and a failure propagates.
+// ImportRun is both, as the import button does: the version is stamped after
+// a No too.
 #pragma once
 
 #include <chrono>
@@ -59,14 +48,6 @@ namespace trd::run {
 enum class FileKind { Form, Report, Other };
 // By the extension of the file name (after the last "/" or "\").
 FileKind KindOf(std::string_view path);
-
-enum class LanguageCheck { Known, Unknown };
-// Step 1's test of a language box text against the language list.
-LanguageCheck CheckLanguage(DataSet& languages, std::string_view box_text);
-// The language box text for a language given by its code on the command
-// line: "code-description" of the row of `languages` whose code is `code`
-// (ASCII case ignored), else `code` itself (which the check then judges).
-std::string LanguageBoxText(DataSet& languages, const std::string& code);
 
 enum class Outcome { Completed, Failed, Cancelled, Declined };
 
@@ -125,8 +106,9 @@ struct RunRequest {
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two
-// %s for path and cause, Imp_Canc) and the duplicate warning ARQ_DUP, for
-// callers without a message table of their own.
+// %s for path and cause, Imp_Canc) and the duplicate warning ARQ_DUP: the
+// one place their texts are written. The screens' tables take these entries
+// from here; callers without a table of their own use it as it is.
 const shared::TMessages& RunMessages();
 
 Summary ReadSelection(const RunRequest& request, RunHost& host);

@@ -16,13 +16,17 @@
 #include <QVBoxLayout>
 
 #include "Cli_trd00501.h"
-#include "FileDiscovery.h"
+#include "run/FileDiscovery.h"
 #include "QtListBox.h"
 #include "platform/Text.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 #include "shared/gui/DirectoryChooser.h"
 #include "shared/gui/Glyphs.h"
 #include "shared/gui/Handler.h"
+#include "run/ImportRun.h"
+#include "shared/gui/Host.h"
+#include "store/Languages.h"
 #include "store/Store.h"
 
 namespace trd::screen {
@@ -32,9 +36,9 @@ TfrmLeDfmRel* frmLeDfmRel = nullptr;
 bool boStcriado = false;
 std::string stIdiLeDfm;
 std::int32_t inContArquivoRel = 0;
-std::unique_ptr<harvest::StringList> stlFiles;
-std::unique_ptr<harvest::StringList> stlVerRep;
-std::unique_ptr<harvest::StringList> stlTesta;
+std::unique_ptr<run::StringList> stlFiles;
+std::unique_ptr<run::StringList> stlVerRep;
+std::unique_ptr<run::StringList> stlTesta;
 }  // namespace Cli_trd00500
 
 using namespace Cli_trd00500;
@@ -42,16 +46,6 @@ using namespace Cli_trd00500;
 namespace {
 
 const QRect kGeometry(240, 164, 852, 553);
-
-// The busy indicator over the host's main window for one server exchange;
-// hidden on every path out.
-class BusyScope {
- public:
-  explicit BusyScope(shared::ShowAviKind kind) { shared::ActiveShowAvi(shared::MainWindow(), kind); }
-  ~BusyScope() { shared::DeactiveShowAvi(); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-};
 
 QLabel* BoldLabel(QWidget* parent, const char* name, const QString& text) {
   auto* l = new QLabel(text, parent);
@@ -106,24 +100,26 @@ class TfrmLeDfmRel::ListingScope {
 };
 
 TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
-    : TfrmPadrImportExport(parent), dados_(std::make_unique<store::Store>()) {
+    : TfrmPadrImportExport(parent),
+      dados_(std::make_unique<store::Store>(gui::ModuleServices().services, gui::ModuleServices().transports)) {
   setObjectName("frmLeDfmRel");
   setWindowTitle(QStringLiteral("Leitura Geral dos Dfm´s e Relatórios"));
   lblCodTela->setText(QStringLiteral("TRD00500"));
+  // The texts the import run shows too are the run's (run::RunMessages()).
+  const shared::TMessages& run_texts = run::RunMessages();
   msgPadrao = shared::TMessages({
       "Sair|Sair",
       "sucesso|A importação foi realizada com sucesso!",
       "Alias_Exist|Erro na importação de dfm's. Já existe um alias com o nome %s.",
-      "CONF_SUBS|A Tabela de tradução possui alguns registros. Serão adicionados novos registros "
-      "durante a leitura dos dfm´s e relatórios. Confirma a operação?",
+      run_texts.Entry("CONF_SUBS"),
       "Arq_Ja|Arquivo já selecionado.",
       "DEL_TRADUCAO|Os registros da Tabela de tradução estão sendo apagados.",
-      "Idi_Inv|Idioma inválido.",
-      "sucessoGeral|Todos os arquivos foram importados com sucesso!",
+      run_texts.Entry("Idi_Inv"),
+      run_texts.Entry("sucessoGeral"),
       "CONF_REL|A Leitura...",
       "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
-      "Erro_Import|Erro ao importar o arquivo %s: %s",
-      "Imp_Canc|Importação cancelada pelo usuário.",
+      run_texts.Entry("Erro_Import"),
+      run_texts.Entry("Imp_Canc"),
   });
   BuildUi();
   ConnectHandlers();
@@ -230,36 +226,36 @@ bool TfrmLeDfmRel::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmLeDfmRel::FormCreate() {
   {
-    BusyScope busy(shared::ShowAviKind::Search);
-    dados_->OpenConnections();
+    shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Search);
+    dados_->OpenConnections(shared::ServerFromEnvironment());
   }
   dados_->cdsVersao.CreateDataSet();
   gui::SetGlyph(sbtImportExport, ImportGlyph());
-  stlFiles = std::make_unique<harvest::StringList>();
-  stlVerRep = std::make_unique<harvest::StringList>();
-  stlTesta = std::make_unique<harvest::StringList>();
+  stlFiles = std::make_unique<run::StringList>();
+  stlVerRep = std::make_unique<run::StringList>();
+  stlTesta = std::make_unique<run::StringList>();
   CarregaIdiomas();
 }
 
 void TfrmLeDfmRel::CarregaIdiomas() {
   const char* failure = "Não foi possível carregar a lista de idiomas do servidor de tradução.";
   try {
-    BusyScope busy(shared::ShowAviKind::Process);
-    store::Lookup(dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, "GetIdiLeDfm", {});
+    shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Process);
+    store::Lookup(dados_->Services(), dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
   } catch (const shared::ServerFailureError&) {
     // The result check has shown the server's message.
-    shared::GetDialogs().Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
+    dados_->Services().dialogs->Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
     return;
   } catch (const Error& e) {
-    shared::GetDialogs().Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
-                              shared::MsgButtons::Ok);
+    dados_->Services().dialogs->Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
+                                     shared::MsgButtons::Ok);
     return;
   }
   // The box starts with empty text: no language is chosen at creation.
   QSignalBlocker quiet(cbbIdioma);
   DataSet& idiomas = dados_->cdsIdiLeDfm;
   for (idiomas.First(); !idiomas.Eof(); idiomas.Next()) {
-    cbbIdioma->addItem(QString::fromStdString(idiomas.AsString("IDIDIOMA") + "-" + idiomas.AsString("DSIDIOMA")));
+    cbbIdioma->addItem(QString::fromStdString(store::LanguageItem(idiomas)));
   }
   cbbIdioma->setCurrentIndex(-1);
   cbbIdioma->clearEditText();
@@ -267,12 +263,12 @@ void TfrmLeDfmRel::CarregaIdiomas() {
 
 void TfrmLeDfmRel::cbbIdiomaChange() {
   AplicaRegraImportar();
-  stIdiLeDfm = std::string(text::Left(cbbIdioma->currentText().toStdString(), 3));
+  stIdiLeDfm = store::LanguageCode(cbbIdioma->currentText().toStdString());
 }
 
 void TfrmLeDfmRel::AplicaRegraImportar() {
-  auto state = harvest::ImportButtonState(lsbSelec->count(), cbbIdioma->currentText().toStdString());
-  sbtImportExport->setEnabled(state == harvest::ImportButton::Enabled);
+  auto state = run::ImportButtonState(lsbSelec->count(), cbbIdioma->currentText().toStdString());
+  sbtImportExport->setEnabled(state == run::ImportButton::Enabled);
 }
 
 void TfrmLeDfmRel::sbtCancelClick() {
@@ -324,27 +320,27 @@ void TfrmLeDfmRel::LockControls(Lock lock) {
 void TfrmLeDfmRel::ListaArquivos(std::string_view directory, std::string_view kind) {
   QPointer<TfrmLeDfmRel> self(this);
   QtListBox disp(lsbDisp);
-  harvest::ListingSink sink;
+  run::ListingSink sink;
   sink.found = [&](const std::string& path) {
     disp.Add(path);
     stlFiles->push_back(path);
   };
   sink.yield = [&self] {
     QCoreApplication::processEvents();
-    return self ? harvest::WalkControl::Continue : harvest::WalkControl::Stop;
+    return self ? run::WalkControl::Continue : run::WalkControl::Stop;
   };
-  harvest::ListaArquivos(directory, kind, sink);
+  run::ListaArquivos(directory, kind, sink);
 }
 
 bool TfrmLeDfmRel::ListaDiretorio(const std::string& directory) {
   QPointer<TfrmLeDfmRel> self(this);
   ListingScope listing(*this);
-  for (const harvest::SourceSubtree& s : harvest::SourceSubtrees()) {
-    if (std::optional<std::string> root = harvest::ResolveSubtree(directory, s.suffix))
+  for (const run::SourceSubtree& s : run::SourceSubtrees()) {
+    if (std::optional<std::string> root = run::ResolveSubtree(directory, s.suffix))
       ListaArquivos(*root, s.kind);
     if (!self) return false;
   }
-  harvest::SortIgnoreCase(*stlFiles);
+  run::SortIgnoreCase(*stlFiles);
   return true;
 }
 
@@ -374,27 +370,27 @@ void TfrmLeDfmRel::edtDiretorioExit() {
 
 // ---- File selection --------------------------------------------------------
 
-void TfrmLeDfmRel::MoveRight(harvest::MoveScope scope) {
+void TfrmLeDfmRel::MoveRight(run::MoveScope scope) {
   QtListBox disp(lsbDisp);
   QtListBox selec(lsbSelec);
-  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
-  if (harvest::MoveIntoSelection(lists, scope) == harvest::MoveOutcome::AlreadySelected)
-    shared::MensErro(msgPadrao.Msg("Arq_Ja"), true);
+  run::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  if (run::MoveIntoSelection(lists, scope) == run::MoveOutcome::AlreadySelected)
+    dados_->Services().MensErro(msgPadrao.Msg("Arq_Ja"), true);
   AplicaRegraImportar();
 }
 
-void TfrmLeDfmRel::MoveLeft(harvest::MoveScope scope) {
+void TfrmLeDfmRel::MoveLeft(run::MoveScope scope) {
   QtListBox disp(lsbDisp);
   QtListBox selec(lsbSelec);
-  harvest::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
-  harvest::MoveOutOfSelection(lists, scope);
+  run::SelectionLists lists{disp, selec, *stlFiles, *stlTesta, *stlVerRep};
+  run::MoveOutOfSelection(lists, scope);
   AplicaRegraImportar();
 }
 
-void TfrmLeDfmRel::sbtDireitaClick() { MoveRight(harvest::MoveScope::Picked); }
-void TfrmLeDfmRel::sbtTudoDirClick() { MoveRight(harvest::MoveScope::All); }
-void TfrmLeDfmRel::sbtEsquerdaClick() { MoveLeft(harvest::MoveScope::Picked); }
-void TfrmLeDfmRel::sbtTudoEsqClick() { MoveLeft(harvest::MoveScope::All); }
+void TfrmLeDfmRel::sbtDireitaClick() { MoveRight(run::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoDirClick() { MoveRight(run::MoveScope::All); }
+void TfrmLeDfmRel::sbtEsquerdaClick() { MoveLeft(run::MoveScope::Picked); }
+void TfrmLeDfmRel::sbtTudoEsqClick() { MoveLeft(run::MoveScope::All); }
 
 // ---- Unit ------------------------------------------------------------------
 

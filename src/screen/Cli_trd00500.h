@@ -18,12 +18,12 @@
 //
 // Files. The directory button (or F9 in the directory field) empties every
 // list, asks the directory chooser and lists the source subtrees of the
-// chosen directory into lsbDisp and stlFiles (see FileDiscovery.h); leaving
+// chosen directory into lsbDisp and stlFiles (see run/FileDiscovery.h); leaving
 // the directory field lists the typed directory when both visible lists are
 // empty; any change of the field's text empties lsbDisp and stlFiles. While a
 // listing runs (it lets pending events run as it goes) the file controls,
 // the language box and the import button are locked. The move buttons work
-// as SelectionLists.h describes; "Arquivo já selecionado." ends a move whose
+// as run/SelectionLists.h describes; "Arquivo já selecionado." ends a move whose
 // path is selected already.
 //
 // Every handler is reached through RunHandler (Handler.h): MensErro ends it
@@ -35,7 +35,7 @@
 #include <string>
 #include <string_view>
 
-#include "screen/SelectionLists.h"
+#include "run/SelectionLists.h"
 #include "shared/gui/TfrmPadrImportExport.h"
 
 class QComboBox;
@@ -138,8 +138,8 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
   // touched any more).
   bool ListaDiretorio(const std::string& directory);
   void LockControls(Lock lock);
-  void MoveRight(harvest::MoveScope scope);
-  void MoveLeft(harvest::MoveScope scope);
+  void MoveRight(run::MoveScope scope);
+  void MoveLeft(run::MoveScope scope);
   // FormClose's releases; runs once, from FormClose or the destructor.
   void Release();
 
@@ -160,9 +160,9 @@ extern std::string stIdiLeDfm;
 // Index in lsbSelec of the report file being read by an import run.
 extern std::int32_t inContArquivoRel;
 // Created empty by FormCreate, freed by FormClose (null while no screen).
-extern std::unique_ptr<harvest::StringList> stlFiles;
-extern std::unique_ptr<harvest::StringList> stlVerRep;
-extern std::unique_ptr<harvest::StringList> stlTesta;
+extern std::unique_ptr<run::StringList> stlFiles;
+extern std::unique_ptr<run::StringList> stlVerRep;
+extern std::unique_ptr<run::StringList> stlTesta;
 
 // Creates the screen when it does not exist, then shows it in normal window
 // state, under the hourglass. Errors of the creation go to the caller.

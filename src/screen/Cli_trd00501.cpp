@@ -13,7 +13,9 @@
 #include "Cli_trd00500.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
+#include "run/ImportRun.h"
 #include "shared/gui/Handler.h"
+#include "shared/gui/Host.h"
 
 namespace trd::screen {
 
@@ -57,10 +59,7 @@ QString LineOf(QPlainTextEdit* view, int n) {
 TfrmVerRep::TfrmVerRep(QWidget* parent) : TfrmRotiGeral(parent) {
   setObjectName("frmVerRep");
   setWindowTitle(QStringLiteral("Gera Novo Idioma para Tradução"));
-  msgPadrao = shared::TMessages({
-      "ARQ_DUP|Existem arquivos duplicado para o diretório informado. Faça novamente a leitura dos "
-      "arquivos, após retirar o(s) arquivo(s) duplicados.",
-  });
+  msgPadrao = shared::TMessages({run::RunMessages().Entry("ARQ_DUP")});
   grbDadosRel->setTitle(QStringLiteral("Diretórios de Arquivo(s) Repetido(s)"));
   QFont bold = grbDadosRel->font();
   bold.setBold(true);
@@ -97,7 +96,8 @@ TfrmVerRep::~TfrmVerRep() { Release(); }
 
 void TfrmVerRep::FormCreate() {
   TfrmRotiGeral::FormCreate();
-  msgPadrao.ShowMsg("ARQ_DUP", shared::MsgType::Warning, shared::MsgButtons::Ok);
+  msgPadrao.ShowMsg(*gui::ModuleServices().services.dialogs, "ARQ_DUP", shared::MsgType::Warning,
+                    shared::MsgButtons::Ok);
   QStringList entries;
   if (const auto& verRep = Cli_trd00500::stlVerRep)
     for (const std::string& path : *verRep) entries << QString::fromStdString(text::PathText(path));

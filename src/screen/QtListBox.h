@@ -1,4 +1,4 @@
-// A QListWidget seen as a harvest::ListBox. The widget's own sorting stays
+// A QListWidget seen as a run::ListBox. The widget's own sorting stays
 // off: Add places items by the list's comparison (ASCII letter case folded),
 // which Qt's case-sensitive sort would not match. Items are paths, bytes as
 // the file system spells them, on the ListBox side; the widget shows each as
@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "SelectionLists.h"
+#include "run/SelectionLists.h"
 
 class QListWidget;
 class QListWidgetItem;
@@ -19,7 +19,7 @@ namespace trd::screen {
 // QtListBox, else the item's text.
 std::string PathOf(const QListWidgetItem* item);
 
-class QtListBox final : public harvest::ListBox {
+class QtListBox final : public run::ListBox {
  public:
   explicit QtListBox(QListWidget* widget) : widget_(widget) {}
   int Count() const override;

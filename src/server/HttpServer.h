@@ -34,19 +34,14 @@
 #include <string_view>
 
 #include "Service.h"
+#include "platform/Endpoint.h"
 
 namespace trd::server {
 
-struct Endpoint {
-  std::string host;
-  int port = 0;
-};
-
-// Reads "HOST:PORT", "http://HOST:PORT" or "HOST" (then `default_port`); a
-// trailing "/" is ignored and "[::1]:8211" names an IPv6 host. Port 0 is
-// allowed when `allow_any_port`. Throws trd::Error for malformed text.
-enum class AnyPort { Refuse, Allow };
-Endpoint ParseEndpoint(std::string_view text, int default_port, AnyPort any_port = AnyPort::Refuse);
+// The address parser lives with the clients' (platform/Endpoint.h).
+using trd::AnyPort;
+using trd::Endpoint;
+using trd::ParseEndpoint;
 
 inline constexpr std::size_t kDefaultMaxConnections = 5000;
 inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;

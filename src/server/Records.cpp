@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/Text.h"
+#include "protocol/ChangeSets.h"
 
 namespace trd::server {
 namespace {
@@ -76,18 +77,7 @@ FieldMap MapFields(const TableDef& t, const ChangeSet& cs) {
   return m;
 }
 
-const char* KindName(ChangeKind k) {
-  switch (k) {
-    case ChangeKind::Insert: return "insert";
-    case ChangeKind::Modify: return "modify";
-    case ChangeKind::Delete: return "delete";
-  }
-  return "?";
-}
-
-std::string ChangeName(std::size_t i, std::size_t n, ChangeKind k) {
-  return "change " + std::to_string(i + 1) + " of " + std::to_string(n) + " (" + KindName(k) + ")";
-}
+using protocol::ChangeName;
 
 // `what` makes the name of the row for a message.
 template <class What>
@@ -119,11 +109,7 @@ std::string DescribeRowKey(const TableDef& t, const FieldMap& m, const Row& row)
   return s + ")";
 }
 
-std::string KeyWhere(const TableDef& t) {
-  std::string s;
-  for (int k : t.key) s += (s.empty() ? " WHERE " : " AND ") + t.fields[std::size_t(k)].name + " = ?";
-  return s;
-}
+std::string KeyWhere(const TableDef& t) { return " WHERE " + t.KeyCondition(); }
 
 void AppendKey(const FieldMap& m, const Row& row, std::vector<FieldValue>& params) {
   for (int at : m.key_at) params.push_back(row[std::size_t(at)]);
@@ -155,19 +141,19 @@ void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSe
         case ChangeKind::Delete:
           AppendKey(m, ch.before, params);
           if (s.Execute(remove, params) == 0)
-            throw StorageError(what() + ": no record of key " + DescribeRowKey(t, m, ch.before) +
+            throw StorageError(what() + ": " + std::string(protocol::kNoRecordOfKey) + DescribeRowKey(t, m, ch.before) +
                                " in " + t.name);
           break;
         case ChangeKind::Modify:
           params.assign(ch.after.begin(), ch.after.end());
           AppendKey(m, ch.before, params);
           if (s.Execute(update, params) == 0)
-            throw StorageError(what() + ": no record of key " + DescribeRowKey(t, m, ch.before) +
+            throw StorageError(what() + ": " + std::string(protocol::kNoRecordOfKey) + DescribeRowKey(t, m, ch.before) +
                                " in " + t.name);
           break;
       }
     } catch (const DuplicateKeyError&) {
-      throw DuplicateKeyError(what() + ": duplicate key: " + t.name + " has a record of key " +
+      throw DuplicateKeyError(what() + ": " + std::string(protocol::kDuplicateKey) + t.name + " has a record of key " +
                               DescribeRowKey(t, m, ch.after) + " already");
     }
   }
@@ -191,9 +177,11 @@ void ApplySingleRow(Session& s, const TableDef& t, const FieldMap& m, const Chan
 }  // namespace
 
 std::string DescribeKey(const RecordKey& key) {
-  return "(CDPROGRAMA " + Quote(key.program) + ", NMFORMULARIO " + Quote(key.form) + ", NMCOMPONENTE " +
-         Quote(key.component) + ", NMPROPRIEDADE " + Quote(key.property) + ", NRVALORPROP " +
-         FormatNumber(key.number) + ", IDIDIOMA " + Quote(key.language) + ")";
+  const std::vector<FieldValue> values = KeyParams(key);
+  std::string s = "(";
+  for (std::size_t k = 0; k < values.size(); ++k)
+    s += (k ? ", " : "") + protocol::FieldName(protocol::KeyFields()[k]) + " " + FormatValue(values[k]);
+  return s + ")";
 }
 
 bool Fits(const FieldDef& field, std::string_view s) {
@@ -209,8 +197,9 @@ void RefuseTooLong(const FieldDef& field, std::string_view s, std::string_view w
 }
 
 Packet Languages(Session& s) {
-  return Select(s, LanguageTable().fields,
-                "SELECT IDIDIOMA, DSIDIOMA, IDIPROP FROM TRDIDIOMA ORDER BY IDIDIOMA", {});
+  static const std::string select =
+      "SELECT " + protocol::ColumnList(LanguageTable().fields) + " FROM TRDIDIOMA ORDER BY IDIDIOMA";
+  return Select(s, LanguageTable().fields, select, {});
 }
 
 Packet Version(Session& s) {
@@ -237,7 +226,7 @@ Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view 
 }
 
 Packet LatestTranslationOfSource(Session& s, std::string_view language, std::string_view source) {
-  const auto& fields = TranslationLookupFields();
+  const auto& fields = protocol::TranslationFields();
   if (text::Length(source) > std::size_t(fields[0].size)) return Packet{fields, {}};
   std::vector<FieldValue> params{std::string(language), std::string(source)};
   if (s.Kind() == Backend::Postgres) params.emplace_back(std::string(source));
@@ -253,7 +242,7 @@ void StoreTranslation(Session& s, const RecordKey& key, const std::string& trans
       "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = ?, DTULTATUTRAD = ?" +
       KeyWhere(TranslationTable());
   if (s.Execute(update, params) == 0)
-    throw StorageError("no record of key " + DescribeKey(key) + " in TRDPROPRIEDADE");
+    throw StorageError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in TRDPROPRIEDADE");
 }
 
 void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) {

@@ -14,14 +14,7 @@ namespace trd::server {
 
 // The key of a translation record. Texts fit their columns (checked by the
 // caller; see CheckFits).
-struct RecordKey {
-  std::string program;    // CDPROGRAMA
-  std::string form;       // NMFORMULARIO
-  std::string component;  // NMCOMPONENTE
-  std::string property;   // NMPROPRIEDADE
-  double number = 0;      // NRVALORPROP
-  std::string language;   // IDIDIOMA
-};
+using protocol::RecordKey;
 
 // "(CDPROGRAMA 'P', ..., NRVALORPROP 0, IDIDIOMA 'POR')", for messages.
 std::string DescribeKey(const RecordKey& key);

@@ -7,51 +7,35 @@
 namespace trd::server {
 namespace {
 
-FieldDef Text(const char* name, int size) { return {name, FieldType::String, size}; }
-FieldDef Float(const char* name) { return {name, FieldType::Float, 0}; }
-FieldDef Stamp(const char* name) { return {name, FieldType::DateTime, 0}; }
-
-std::string SelectList(const TableDef& t) {
-  std::string s;
-  for (const auto& f : t.fields) {
-    if (!s.empty()) s += ", ";
-    s += f.name;
+// A column's type in the portable subset of SQL (see Database.h). SQLite
+// reads VARCHAR(n) as text, DOUBLE PRECISION as real; TIMESTAMP columns hold
+// ISO 8601 text there.
+std::string ColumnType(const FieldDef& f) {
+  switch (f.type) {
+    case FieldType::String: return "VARCHAR(" + std::to_string(f.size) + ")";
+    case FieldType::Float: return "DOUBLE PRECISION";
+    case FieldType::DateTime: return "TIMESTAMP";
   }
-  return s;
+  return "";
 }
 
-std::string KeyCondition(const TableDef& t) {
-  std::string s;
-  for (int k : t.key) {
-    if (!s.empty()) s += " AND ";
-    s += t.fields[std::size_t(k)].name + " = ?";
+// CREATE TABLE IF NOT EXISTS with the table's columns, NOT NULL on the key
+// and the required ones, and the key as the primary key PK_<table>.
+std::string CreateStatement(const TableDef& t) {
+  std::string s = "CREATE TABLE IF NOT EXISTS " + t.name + " (";
+  for (std::size_t i = 0; i < t.fields.size(); ++i) {
+    const int c = int(i);
+    if (i) s += ", ";
+    s += t.fields[i].name + " " + ColumnType(t.fields[i]);
+    if (t.IsKey(c) || std::find(t.required.begin(), t.required.end(), c) != t.required.end()) s += " NOT NULL";
   }
-  return s;
+  if (!t.key.empty()) {
+    std::string key;
+    for (int k : t.key) key += (key.empty() ? "" : ", ") + t.fields[std::size_t(k)].name;
+    s += ", CONSTRAINT PK_" + t.name + " PRIMARY KEY (" + key + ")";
+  }
+  return s + ")";
 }
-
-// DDL in the portable subset (see Database.h). SQLite reads VARCHAR(n) as
-// text, DOUBLE PRECISION as real; TIMESTAMP columns hold ISO 8601 text there.
-const char* const kCreateStatements[] = {
-    "CREATE TABLE IF NOT EXISTS TRDPROPRIEDADE ("
-    " CDPROGRAMA VARCHAR(20) NOT NULL,"
-    " NMFORMULARIO VARCHAR(50) NOT NULL,"
-    " NMCOMPONENTE VARCHAR(50) NOT NULL,"
-    " NMPROPRIEDADE VARCHAR(50) NOT NULL,"
-    " NRVALORPROP DOUBLE PRECISION NOT NULL,"
-    " IDSITTRADUCAO VARCHAR(1),"
-    " STVALORPROP VARCHAR(4000),"
-    " STAGRVALPROP VARCHAR(4000),"
-    " DTULTATUTRAD TIMESTAMP,"
-    " IDIDIOMA VARCHAR(3) NOT NULL,"
-    " CONSTRAINT PK_TRDPROPRIEDADE PRIMARY KEY"
-    " (CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, IDIDIOMA))",
-    "CREATE TABLE IF NOT EXISTS TRDIDIOMA ("
-    " IDIDIOMA VARCHAR(3) NOT NULL,"
-    " DSIDIOMA VARCHAR(30) NOT NULL,"
-    " IDIPROP VARCHAR(3),"
-    " CONSTRAINT PK_TRDIDIOMA PRIMARY KEY (IDIDIOMA))",
-    "CREATE TABLE IF NOT EXISTS TRDVERSAO (DTGERARQTRAD TIMESTAMP)",
-};
 
 // The translation look-up (GetUpdRelDfm): the latest translated record of
 // one language and source text. The index holds the translated records only
@@ -92,37 +76,33 @@ int TableDef::FieldIndex(std::string_view n) const {
 
 bool TableDef::IsKey(int field) const { return std::find(key.begin(), key.end(), field) != key.end(); }
 
+std::string TableDef::KeyCondition() const {
+  std::string s;
+  for (int k : key) s += (s.empty() ? "" : " AND ") + fields[std::size_t(k)].name + " = ?";
+  return s;
+}
+
 const TableDef& TranslationTable() {
-  static const TableDef t{"TRDPROPRIEDADE",
-                          {Text("CDPROGRAMA", 20), Text("NMFORMULARIO", 50), Text("NMCOMPONENTE", 50),
-                           Text("NMPROPRIEDADE", 50), Float("NRVALORPROP"), Text("IDSITTRADUCAO", 1),
-                           Text("STVALORPROP", 4000), Text("STAGRVALPROP", 4000), Stamp("DTULTATUTRAD"),
-                           Text("IDIDIOMA", 3)},
-                          {kCdPrograma, kNmFormulario, kNmComponente, kNmPropriedade, kNrValorProp,
-                           kIdIdioma}};
+  static const TableDef t{"TRDPROPRIEDADE", protocol::RecordFields(),
+                          std::vector<int>(protocol::KeyFields().begin(), protocol::KeyFields().end()),
+                          {}};
   return t;
 }
 
 const TableDef& LanguageTable() {
-  static const TableDef t{
-      "TRDIDIOMA", {Text("IDIDIOMA", 3), Text("DSIDIOMA", 30), Text("IDIPROP", 3)}, {0}};
+  static const TableDef t{"TRDIDIOMA", protocol::LanguageFields(), {0}, {1}};  // DSIDIOMA required
   return t;
 }
 
 const TableDef& VersionTable() {
-  static const TableDef t{"TRDVERSAO", {Stamp("DTGERARQTRAD")}, {}};
+  static const TableDef t{"TRDVERSAO", protocol::VersionFields(), {}, {}};
   return t;
-}
-
-const std::vector<FieldDef>& TranslationLookupFields() {
-  static const std::vector<FieldDef> f{Text("STAGRVALPROP", 4000), Text("STVALORPROP", 4000)};
-  return f;
 }
 
 namespace sql {
 const std::string& RecordsOfKey() {
-  static const std::string s = "SELECT " + SelectList(TranslationTable()) +
-                               " FROM TRDPROPRIEDADE WHERE " + KeyCondition(TranslationTable());
+  static const std::string s = "SELECT " + protocol::ColumnList(TranslationTable().fields) +
+                               " FROM TRDPROPRIEDADE WHERE " + TranslationTable().KeyCondition();
   return s;
 }
 const std::string& RecordsOfKeyAndSource() {
@@ -132,22 +112,21 @@ const std::string& RecordsOfKeyAndSource() {
 const std::string& LatestTranslationOfSource(Backend backend) {
   // The order is the translation index's own (SQLite keeps NULLs lowest, so
   // they come last walking it backwards), so no sort is needed.
-  static const std::string sqlite =
-      "SELECT STAGRVALPROP, STVALORPROP FROM TRDPROPRIEDADE"
-      " WHERE IDIDIOMA = ? AND IDSITTRADUCAO = 'T' AND STAGRVALPROP = ?"
-      " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
+  static const std::string select = "SELECT " + protocol::ColumnList(protocol::TranslationFields()) +
+                                    " FROM TRDPROPRIEDADE WHERE IDIDIOMA = ? AND IDSITTRADUCAO = '" +
+                                    std::string(protocol::kStateTranslated) + "'";
+  static const std::string order = " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
+  static const std::string sqlite = select + " AND STAGRVALPROP = ?" + order;
   static const std::string postgres =
-      "SELECT STAGRVALPROP, STVALORPROP FROM TRDPROPRIEDADE"
-      " WHERE IDIDIOMA = ? AND IDSITTRADUCAO = 'T' AND md5(STAGRVALPROP) = md5(CAST(? AS TEXT))"
-      " AND STAGRVALPROP = ?"
-      " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
+      select + " AND md5(STAGRVALPROP) = md5(CAST(? AS TEXT)) AND STAGRVALPROP = ?" + order;
   return backend == Backend::Postgres ? postgres : sqlite;
 }
 }  // namespace sql
 
 void EnsureSchema(Session& session) {
   Transaction tx(session);
-  for (const char* stmt : kCreateStatements) session.Execute(stmt);
+  for (const TableDef* t : {&TranslationTable(), &LanguageTable(), &VersionTable()})
+    session.Execute(CreateStatement(*t));
   session.Execute(kFormerSourceIndex);
   session.Execute(kTranslationIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
   const FieldType count_type[] = {FieldType::Float};
@@ -157,7 +136,8 @@ void EnsureSchema(Session& session) {
       // The language's property code is the language code itself.
       const FieldValue params[] = {std::string(lang.code), std::string(lang.name),
                                    std::string(lang.code)};
-      session.Execute("INSERT INTO TRDIDIOMA (IDIDIOMA, DSIDIOMA, IDIPROP) VALUES (?, ?, ?)", params);
+      session.Execute("INSERT INTO TRDIDIOMA (" + protocol::ColumnList(LanguageTable().fields) + ") VALUES (?, ?, ?)",
+                      params);
     }
   }
   tx.Commit();

@@ -6,9 +6,10 @@
 //   TRDIDIOMA       the languages the server knows (key IDIDIOMA)
 //   TRDVERSAO       the version record: at most one row, DTGERARQTRAD
 //
-// The field definitions below are also the shape of the packets the server
-// returns and the fields a change set may carry. Widths are in characters
-// (code points); the server refuses a longer text instead of cutting it.
+// Their fields are those of the interface (protocol/Record.h): the shape of
+// the packets the server returns and the fields a change set may carry; the
+// tables are created from them. Widths are in characters (code points); the
+// server refuses a longer text instead of cutting it.
 #pragma once
 
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "Database.h"
 #include "platform/Value.h"
+#include "protocol/Record.h"
 
 namespace trd::server {
 
@@ -26,32 +28,22 @@ struct TableDef {
   // Indices of the key fields (unique together, never null); empty for the
   // single-row version table.
   std::vector<int> key;
+  // Indices of the other fields that may not be null.
+  std::vector<int> required;
 
   int FieldIndex(std::string_view name) const;  // -1 when absent (ASCII case ignored)
   bool IsKey(int field) const;
+  // "K1 = ? AND K2 = ? ...": the key fields as a condition with parameters.
+  std::string KeyCondition() const;
 };
 
-// Field positions in the translation table, in record order.
-enum RecordField : int {
-  kCdPrograma,
-  kNmFormulario,
-  kNmComponente,
-  kNmPropriedade,
-  kNrValorProp,
-  kIdSitTraducao,
-  kStValorProp,
-  kStAgrValProp,
-  kDtUltAtuTrad,
-  kIdIdioma,
-  kRecordFieldCount
-};
+// Field positions in the translation table: the record's (protocol/Record.h).
+using protocol::RecordField;
+using enum protocol::RecordField;
 
 const TableDef& TranslationTable();  // TRDPROPRIEDADE
 const TableDef& LanguageTable();     // TRDIDIOMA
 const TableDef& VersionTable();      // TRDVERSAO
-
-// The translation-lookup packet: STAGRVALPROP and STVALORPROP.
-const std::vector<FieldDef>& TranslationLookupFields();
 
 // Creates the tables and indexes that are missing and seeds the language
 // table when it is empty (POR, ENG, ESP), in one transaction. Safe to run on

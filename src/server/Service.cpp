@@ -7,9 +7,12 @@
 #include "Schema.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
 
 namespace trd::server {
 namespace {
+
+using namespace protocol;
 
 using Args = std::span<const Value>;
 using MethodFn = Value (*)(Session&, Args);
@@ -101,19 +104,19 @@ struct Method {
 };
 
 const std::array<Method, 13> kMethods = {{
-    {kModuleForms, "GetIdiLeDfm", {}, GetIdiLeDfm},
-    {kModuleForms, "GetVersao", {}, GetVersao},
-    {kModuleForms, "GetPropried", kLookupByValue, GetPropried},
-    {kModuleForms, "GetVerProp", kLookupByKey, GetVerProp},
-    {kModuleForms, "SetVersao", kApply, SetVersao},
-    {kModuleForms, "SetVerProp", kApply, SetRecords},
-    {kModuleForms, "SetPropried", kApply, SetRecords},
-    {kModuleReports, "GetPropriedRel", kLookupByValue, GetPropried},
-    {kModuleReports, "GetVerPropRel", kLookupByKey, GetVerProp},
-    {kModuleReports, "SetVerPropRel", kApply, SetRecords},
-    {kModuleReports, "SetPropriedRel", kApply, SetRecords},
-    {kModuleTranslations, "GetUpdRelDfm", kTranslationLookup, GetUpdRelDfm},
-    {kModuleTranslations, "UpdateRelDfm", kStoreTranslation, UpdateRelDfm},
+    {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
+    {kModuleForms, kGetVersao, {}, GetVersao},
+    {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
+    {kModuleForms, kGetVerProp, kLookupByKey, GetVerProp},
+    {kModuleForms, kSetVersao, kApply, SetVersao},
+    {kModuleForms, kSetVerProp, kApply, SetRecords},
+    {kModuleForms, kSetPropried, kApply, SetRecords},
+    {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried},
+    {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp},
+    {kModuleReports, kSetVerPropRel, kApply, SetRecords},
+    {kModuleReports, kSetPropriedRel, kApply, SetRecords},
+    {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm},
+    {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {

@@ -3,13 +3,8 @@
 // the response. Transport-free: the HTTP front and the in-process transport
 // both hand it the encoded request.
 //
-// Modules and methods (names compared ignoring ASCII case):
-//   Trd00200.rdmLeituraDfm  GetIdiLeDfm, GetVersao, GetPropried, GetVerProp,
-//                           SetVersao, SetVerProp, SetPropried
-//   Trd00900.rdmLeituraRel  GetPropriedRel, GetVerPropRel, SetVerPropRel,
-//                           SetPropriedRel
-//   Trd00500.rdmLeDfmRel    GetUpdRelDfm, UpdateRelDfm
-// Their arguments and results are described in docs/server.md.
+// Modules and methods: protocol/Methods.h (names compared ignoring ASCII
+// case); their arguments and results are described in docs/server.md.
 //
 // Thread-safe: requests may be handled concurrently; each takes a storage
 // session for its length.
@@ -28,10 +23,6 @@
 #include "platform/Value.h"
 
 namespace trd::server {
-
-inline constexpr std::string_view kModuleForms = "Trd00200.rdmLeituraDfm";
-inline constexpr std::string_view kModuleReports = "Trd00900.rdmLeituraRel";
-inline constexpr std::string_view kModuleTranslations = "Trd00500.rdmLeDfmRel";
 
 inline constexpr std::size_t kDefaultMaxRequestBytes = std::size_t(8) << 20;  // 8 MiB
 

@@ -1,19 +1,23 @@
 // Adapter to the client's shared component library: the few services the
-// screens and the engine use. User-facing parts (dialogs, the busy indicator)
-// go through replaceable sinks so that the screen shows real widgets, the
-// command line prints, and tests answer without a person.
+// screens and the engine use. What they show the user goes through sinks
+// (dialogs, the busy indicator) held by a Services object that the caller
+// owns and hands down: the screen module holds real widgets, the command
+// line prints, tests answer without a person.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/Endpoint.h"
 #include "platform/Errors.h"
 #include "platform/Value.h"
 
 namespace trd::shared {
 
-// ---- Dialogs ---------------------------------------------------------------
+// ---- Sinks -----------------------------------------------------------------
 
 enum class MsgType { Warning, Error, Information, Confirmation };
 enum class MsgButtons { Ok, YesNo };
@@ -32,43 +36,11 @@ class Dialogs {
   }
 };
 
-// The process-wide dialog sink; the default writes to standard error and
-// answers Ok (and No to questions). Not owned by the caller after Set.
-void SetDialogs(std::shared_ptr<Dialogs> dialogs);
-Dialogs& GetDialogs();
+// Writes to standard error and answers Ok (No to a question).
+std::shared_ptr<Dialogs> StderrDialogs();
 
-// Raised by MensErro after its message was shown: ends the calling handler
-// silently (the screen's event loop swallows it).
-class Abort : public Error {
- public:
-  Abort() : Error("operation aborted") {}
-};
-
-// Shows `text` as an error and ends the calling handler (throws Abort).
-[[noreturn]] void MensErro(std::string_view text, bool flag = true);
-
-// ---- Result check ----------------------------------------------------------
-
-// Raised by the result check for a failure the server answered.
-class ServerFailureError : public ServerError {
- public:
-  explicit ServerFailureError(const std::string& msg) : ServerError(msg) {}
-};
-
-enum class ReportFailure { Silent, Show };
-// Sets whether CheckResultServ shows a failure in a dialog before raising it
-// (the screen: Show; the command line and tests: Silent).
-void SetResultCheckReporting(ReportFailure mode);
-ReportFailure ResultCheckReporting();
-
-// Returns the payload of a successful result. A ServerFailure result is
-// reported and raised as ServerFailureError carrying the server's message.
-// `flag` and `n` are kept for the callers' sake: true and 0 everywhere.
-const Value& CheckResultServ(const Value& result, bool flag = true, int n = 0);
-
-// ---- Busy indicator --------------------------------------------------------
-
-// Kinds of animation of the client's TShowAvi; this system uses 0, 1 and 6.
+// Kinds of animation of the client's busy indicator; this system uses 0, 1
+// and 6.
 enum class ShowAviKind { Search = 0, Transfer = 1, Process = 6 };
 
 class BusyIndicator {
@@ -78,15 +50,74 @@ class BusyIndicator {
   virtual void Hide() = 0;  // harmless when nothing is shown
 };
 
-void SetBusyIndicator(std::shared_ptr<BusyIndicator> indicator);
-BusyIndicator& GetBusyIndicator();
-// The host's main window, handed to ActiveShowAvi by callers that have none
-// of their own.
-void SetMainWindow(void* window);
-void* MainWindow();
+// Shows nothing.
+std::shared_ptr<BusyIndicator> NoBusyIndicator();
 
-void ActiveShowAvi(void* window, ShowAviKind kind);
-void DeactiveShowAvi();
+// What a screen lends to the code reading its files: the status line, and
+// the processing of pending screen events.
+using StatusSink = std::function<void(const std::string&)>;
+using EventPump = std::function<void()>;
+
+// Raised by MensErro after its message was shown: ends the calling handler
+// silently (the screen's event loop swallows it).
+class Abort : public Error {
+ public:
+  Abort() : Error("operation aborted") {}
+};
+
+// Raised by the result check for a failure the server answered.
+class ServerFailureError : public ServerError {
+ public:
+  explicit ServerFailureError(const std::string& msg) : ServerError(msg) {}
+};
+
+// Whether the result check shows a failure in a dialog before raising it
+// (the screen: Show; the command line and tests: Silent).
+enum class ReportFailure { Silent, Show };
+
+// ---- The services ----------------------------------------------------------
+
+// The library's services on one set of sinks. Not thread-safe; one per
+// screen module, command or test.
+struct Services {
+  std::shared_ptr<Dialogs> dialogs = StderrDialogs();
+  std::shared_ptr<BusyIndicator> busy = NoBusyIndicator();
+  void* main_window = nullptr;  // the host's main window, under the busy indicator
+  ReportFailure result_check = ReportFailure::Silent;
+
+  // Shows `text` as an error and ends the calling handler (throws Abort).
+  [[noreturn]] void MensErro(std::string_view text, bool flag = true) const;
+
+  // Returns the payload of a successful result. A ServerFailure result is
+  // reported (see result_check) and raised as ServerFailureError carrying
+  // the server's message. `flag` and `n` are kept for the callers' sake:
+  // true and 0 everywhere.
+  const Value& CheckResultServ(const Value& result, bool flag = true, int n = 0) const;
+
+  // The busy indicator of `kind` over the main window, and off again.
+  void ActiveShowAvi(ShowAviKind kind) const;
+  void DeactiveShowAvi() const;
+};
+
+// Hides the busy indicator when the scope ends: on every way out, only when
+// an exception leaves the scope, or not at all (for a caller that decides
+// at run time).
+enum class HideBusy { Always, OnFailure, Never };
+class BusyGuard {
+ public:
+  explicit BusyGuard(const Services& services, HideBusy when = HideBusy::Always);
+  // Shows the indicator of `kind` over the main window first; hides it on
+  // every way out, a failure to show it included.
+  BusyGuard(const Services& services, ShowAviKind kind);
+  ~BusyGuard();
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+
+ private:
+  const Services& services_;
+  HideBusy when_;
+  int exceptions_;  // uncaught at construction
+};
 
 // ---- Text helpers ----------------------------------------------------------
 
@@ -94,16 +125,18 @@ void DeactiveShowAvi();
 bool EmptyString(std::string_view s);
 // The text without trailing blanks.
 std::string RTrim(std::string_view s);
-// The last n characters (the whole text when shorter).
-std::string Right(std::string_view s, int n);
 
 // ---- Server address --------------------------------------------------------
 
-// Host and port of the translation server: from TRD_SERVER
-// ("http://host:port" or "host:port") when set, else the local default
-// 127.0.0.1:8211. A malformed TRD_SERVER raises Error.
-std::string WebURL();
-int WebPort();
-constexpr int kDefaultPort = 8211;
+inline constexpr int kDefaultPort = 8211;
+
+// The translation server's address as the user set it in TRD_SERVER
+// ("http://host:port", "host:port", or "host" for port 80); nullopt when
+// TRD_SERVER is unset or empty. Read by the program's edges (the screen as it
+// opens its connections, the command line) and handed down. A malformed
+// TRD_SERVER raises Error naming it.
+std::optional<Endpoint> ServerSetting();
+// ServerSetting(), else 127.0.0.1:8211.
+Endpoint ServerFromEnvironment();
 
 }  // namespace trd::shared

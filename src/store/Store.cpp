@@ -3,27 +3,29 @@
 #include <string>
 #include <variant>
 
-#include "Modules.h"
-#include "Record.h"
 #include "platform/Text.h"
+#include "protocol/ChangeSets.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "shared/Services.h"
 
 namespace trd::store {
 
-Store::Store()
-    : NetTradRelDfm("NetTradRelDfm", kModuleLeituraDfm),
-      netImportRel("netImportRel", kModuleLeituraRel),
-      netUpdRelDfm("netUpdRelDfm", kModuleLeDfmRel),
-      cdsIdiLeDfm("cdsIdiLeDfm", LanguageFields()),
-      cdsPropried("cdsPropried", RecordFields()),
-      cdsUpdRelDfm("cdsUpdRelDfm", TranslationFields()),
-      cdsProprieRel("cdsProprieRel", RecordFields()),
-      cdsTesteUpd("cdsTesteUpd", TranslationFields()),
-      cdsVersao("cdsVersao", VersionFields()),
-      cdsVerificaProp("cdsVerificaProp", RecordFields()),
-      cdsPropProp("cdsPropProp", RecordFields()),
-      cdsVerifiRel("cdsVerifiRel", RecordFields()),
-      cdsPropRel("cdsPropRel", RecordFields()) {
+Store::Store(shared::Services& services, TransportFactory transports)
+    : NetTradRelDfm("NetTradRelDfm", std::string(protocol::kModuleForms), transports),
+      netImportRel("netImportRel", std::string(protocol::kModuleReports), transports),
+      netUpdRelDfm("netUpdRelDfm", std::string(protocol::kModuleTranslations), transports),
+      cdsIdiLeDfm("cdsIdiLeDfm", protocol::LanguageFields()),
+      cdsPropried("cdsPropried", protocol::RecordFields()),
+      cdsUpdRelDfm("cdsUpdRelDfm", protocol::TranslationFields()),
+      cdsProprieRel("cdsProprieRel", protocol::RecordFields()),
+      cdsTesteUpd("cdsTesteUpd", protocol::TranslationFields()),
+      cdsVersao("cdsVersao", protocol::VersionFields()),
+      cdsVerificaProp("cdsVerificaProp", protocol::RecordFields()),
+      cdsPropProp("cdsPropProp", protocol::RecordFields()),
+      cdsVerifiRel("cdsVerifiRel", protocol::RecordFields()),
+      cdsPropRel("cdsPropRel", protocol::RecordFields()),
+      services_(services) {
   cdsVersao.AfterPost = [this](DataSet& s) { cdsVersaoAfterPost(s); };
   cdsVersao.AfterCancel = [this](DataSet& s) { cdsVersaoAfterCancel(s); };
   cdsVerificaProp.AfterDelete = [this](DataSet& s) { cdsVerificaPropAfterDelete(s); };
@@ -38,22 +40,22 @@ Store::Store()
 
 void Store::Count(std::string_view method, const Value& result) {
   if (std::holds_alternative<ServerFailure>(result)) return;
-  if (method == "GetPropried" || method == "GetPropriedRel") {
+  if (method == protocol::kGetPropried || method == protocol::kGetPropriedRel) {
     ++stats.texts_seen;
     if (const auto* p = std::get_if<Packet>(&result); p && !p->rows.empty()) ++stats.already_stored;
-  } else if (method == "SetPropried" || method == "SetPropriedRel") {
+  } else if (method == protocol::kSetPropried || method == protocol::kSetPropriedRel) {
     ++stats.created;
-  } else if (method == "SetVerProp" || method == "SetVerPropRel") {
+  } else if (method == protocol::kSetVerProp || method == protocol::kSetVerPropRel) {
     ++stats.replaced;
-  } else if (method == "UpdateRelDfm") {
+  } else if (method == protocol::kUpdateRelDfm) {
     ++stats.translations_reused;
   }
 }
 
-void Store::OpenConnections() {
+void Store::OpenConnections(const Endpoint& server) {
   for (Connection* c : {&NetTradRelDfm, &netImportRel, &netUpdRelDfm}) {
-    c->port = shared::WebPort();
-    c->host = shared::WebURL();
+    c->port = server.port;
+    c->host = server.host;
     c->Open();
   }
 }
@@ -64,31 +66,39 @@ void Store::CloseConnections() {
   netUpdRelDfm.Close();
 }
 
-void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(cdsVersao, NetTradRelDfm, "SetVersao"); }
+RecordTables Store::FormRecords() {
+  return {NetTradRelDfm,   protocol::kGetPropried, protocol::kGetVerProp, cdsPropried,
+          cdsVerificaProp, cdsPropProp,            netUpdRelDfm,         cdsUpdRelDfm};
+}
+
+RecordTables Store::ReportRecords() {
+  return {netImportRel, protocol::kGetPropriedRel, protocol::kGetVerPropRel, cdsProprieRel,
+          cdsVerifiRel, cdsPropRel,                netUpdRelDfm,            cdsTesteUpd};
+}
+
+void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(services_, cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
 void Store::cdsVerificaPropAfterDelete(DataSet&) {
-  SendChanges(cdsVerificaProp, NetTradRelDfm, "SetVerProp", RecordRace(NetTradRelDfm, "GetVerProp", stats));
+  SendChanges(services_, cdsVerificaProp, NetTradRelDfm, protocol::kSetVerProp, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
 }
 void Store::cdsPropPropAfterPost(DataSet&) {
-  SendChanges(cdsPropProp, NetTradRelDfm, "SetPropried", RecordRace(NetTradRelDfm, "GetVerProp", stats));
+  SendChanges(services_, cdsPropProp, NetTradRelDfm, protocol::kSetPropried, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
 }
 void Store::cdsVerifiRelAfterDelete(DataSet&) {
-  SendChanges(cdsVerifiRel, netImportRel, "SetVerPropRel", RecordRace(netImportRel, "GetVerPropRel", stats));
+  SendChanges(services_, cdsVerifiRel, netImportRel, protocol::kSetVerPropRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
 }
 void Store::cdsPropRelAfterPost(DataSet&) {
-  SendChanges(cdsPropRel, netImportRel, "SetPropriedRel", RecordRace(netImportRel, "GetVerPropRel", stats));
+  SendChanges(services_, cdsPropRel, netImportRel, protocol::kSetPropriedRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
 }
 void Store::cdsVersaoAfterCancel(DataSet&) { cdsVersao.CancelUpdates(); }
 
 namespace {
 
 // The server's failure messages for a change that found the table otherwise
-// than its sender had seen it (docs/server.md, "Change sets").
-bool FailedAs(const Value& result, std::string_view what) {
+// than its sender had seen it (protocol/ChangeSets.h).
+bool FailedAs(const Value& result, ChangeKind kind, std::string_view cause) {
   const auto* f = std::get_if<ServerFailure>(&result);
-  return f && f->message.find(what) != std::string::npos;
+  return f && f->message.find(protocol::ChangeName(0, 1, kind) + ": " + std::string(cause)) != std::string::npos;
 }
-constexpr std::string_view kInsertOfStoredKey = "change 1 of 1 (insert): duplicate key: ";
-constexpr std::string_view kDeleteOfMissingKey = "change 1 of 1 (delete): no record of key ";
 
 // A resent insert that keeps meeting a record which vanishes before it can be
 // read is given up after this many sends (the failure then stands). Every
@@ -96,8 +106,8 @@ constexpr std::string_view kDeleteOfMissingKey = "change 1 of 1 (delete): no rec
 // at most once per text it stores, so this covers 8 clients on one text.
 constexpr int kInsertSends = 8;
 
-std::string TextField(const ChangeSet& cs, const Row& row, std::string_view field) {
-  const int at = cs.FieldIndex(field);
+std::string TextField(const ChangeSet& cs, const Row& row, protocol::RecordField field) {
+  const int at = cs.FieldIndex(protocol::FieldName(field));
   const auto* s = at >= 0 ? std::get_if<std::string>(&row[std::size_t(at)]) : nullptr;
   return s ? *s : std::string();
 }
@@ -106,19 +116,27 @@ enum class KeyHolds { Nothing, SameText, OtherText };
 
 // What the record of the key of `row` holds now, compared by source text
 // (trailing blanks ignored, as the look-up by value compares).
-KeyHolds ReadKey(Connection& connection, const std::string& by_key, const ChangeSet& delta, const Row& row) {
-  const int number = delta.FieldIndex("NRVALORPROP");
-  const auto* n = number >= 0 ? std::get_if<double>(&row[std::size_t(number)]) : nullptr;
-  if (!n) return KeyHolds::OtherText;
-  auto field = [&](std::string_view name) { return TextField(delta, row, name); };
-  Value found = connection.Call(by_key, {field("CDPROGRAMA"), field("NMFORMULARIO"), field("NMCOMPONENTE"),
-                                         field("NMPROPRIEDADE"), *n, field("IDIDIOMA")});
-  const Value& payload = shared::CheckResultServ(found, true, 0);
+KeyHolds ReadKey(const shared::Services& services, Connection& connection, std::string_view by_key,
+                 const ChangeSet& delta, const Row& row) {
+  std::vector<Value> key;
+  for (protocol::RecordField f : protocol::KeyFields()) {
+    if (f != protocol::kNrValorProp) {
+      key.emplace_back(TextField(delta, row, f));
+      continue;
+    }
+    const int at = delta.FieldIndex(protocol::FieldName(f));
+    const auto* n = at >= 0 ? std::get_if<double>(&row[std::size_t(at)]) : nullptr;
+    if (!n) return KeyHolds::OtherText;
+    key.emplace_back(*n);
+  }
+  Value found = connection.Call(by_key, std::move(key));
+  const Value& payload = services.CheckResultServ(found, true, 0);
   const auto* packet = std::get_if<Packet>(&payload);
-  if (!packet) throw ServerError(by_key + " returned " + KindName(payload) + " where a data packet was expected");
+  if (!packet)
+    throw ServerError(std::string(by_key) + " returned " + KindName(payload) + " where a data packet was expected");
   if (packet->rows.empty()) return KeyHolds::Nothing;
-  const int source = packet->FieldIndex("STAGRVALPROP");
-  const std::string source_text = field("STAGRVALPROP");
+  const int source = packet->FieldIndex(protocol::FieldName(protocol::kStAgrValProp));
+  const std::string source_text = TextField(delta, row, protocol::kStAgrValProp);
   const std::string_view ours = text::TrimTrailingBlanks(source_text);
   for (const Row& r : packet->rows) {
     const auto* s = source >= 0 ? std::get_if<std::string>(&r[std::size_t(source)]) : nullptr;
@@ -129,19 +147,20 @@ KeyHolds ReadKey(Connection& connection, const std::string& by_key, const Change
 
 }  // namespace
 
-SendAnswer RecordRace(Connection& connection, std::string by_key, RunStats& stats) {
-  return [&connection, by_key = std::move(by_key), &stats](std::string_view method, const ChangeSet& delta,
+SendAnswer RecordRace(const shared::Services& services, Connection& connection, std::string_view by_key,
+                      RunStats& stats) {
+  return [&services, &connection, by_key = std::string(by_key), &stats](std::string_view method, const ChangeSet& delta,
                                                           Value result) -> Value {
     // A change set of several changes was rolled back whole: never settled.
     if (delta.changes.size() != 1) return result;
     const Change& change = delta.changes.front();
     if (change.kind == ChangeKind::Delete) {
       // Somebody else deleted it first: gone is what the delete was for.
-      return FailedAs(result, kDeleteOfMissingKey) ? Value() : result;
+      return FailedAs(result, ChangeKind::Delete, protocol::kNoRecordOfKey) ? Value() : result;
     }
     if (change.kind != ChangeKind::Insert) return result;
-    for (int sent = 1; FailedAs(result, kInsertOfStoredKey); ++sent) {
-      switch (ReadKey(connection, by_key, delta, change.after)) {
+    for (int sent = 1; FailedAs(result, ChangeKind::Insert, protocol::kDuplicateKey); ++sent) {
+      switch (ReadKey(services, connection, by_key, delta, change.after)) {
         case KeyHolds::SameText:  // stored by somebody else since our look-ups
           ++stats.already_stored;
           return Value();
@@ -157,28 +176,29 @@ SendAnswer RecordRace(Connection& connection, std::string by_key, RunStats& stat
   };
 }
 
-void SendChanges(DataSet& table, Connection& connection, std::string_view method, const SendAnswer& answer) {
+void SendChanges(const shared::Services& services, DataSet& table, Connection& connection,
+                 std::string_view method, const SendAnswer& answer) {
   if (table.ChangeCount() <= 0) return;
   try {
-    shared::ActiveShowAvi(shared::MainWindow(), shared::ShowAviKind::Transfer);
-    ChangeSet delta = table.Delta();
-    Value result = connection.Call(method, {Value(delta)});
-    if (answer && std::holds_alternative<ServerFailure>(result)) result = answer(method, delta, std::move(result));
-    shared::CheckResultServ(result, true, 0);
-    shared::DeactiveShowAvi();
+    {
+      shared::BusyGuard busy(services, shared::ShowAviKind::Transfer);
+      ChangeSet delta = table.Delta();
+      Value result = connection.Call(method, {Value(delta)});
+      if (answer && std::holds_alternative<ServerFailure>(result)) result = answer(method, delta, std::move(result));
+      services.CheckResultServ(result, true, 0);
+    }
     table.MergeChangeLog();
   } catch (...) {
-    shared::DeactiveShowAvi();
-    table.CancelUpdates();
+    table.CancelUpdates();  // the indicator is off already
     throw;
   }
 }
 
-void Lookup(DataSet& table, Connection& connection, std::string_view method,
+void Lookup(const shared::Services& services, DataSet& table, Connection& connection, std::string_view method,
             std::vector<Value> args) {
   table.Close();
   Value result = connection.Call(method, std::move(args));
-  const Value& payload = shared::CheckResultServ(result, true, 0);
+  const Value& payload = services.CheckResultServ(result, true, 0);
   const auto* packet = std::get_if<Packet>(&payload);
   if (!packet) {
     throw ServerError(std::string(method) + " returned " + KindName(payload) +

@@ -2,8 +2,10 @@
 // the staging tables, and the handlers that send each post or delete of a
 // sending table to the server at once.
 //
-// A Store is created with the screen and lives as long as it; it owns its
-// tables and connections. Everything runs on one thread.
+// A Store is created with the screen (or a command's run) and lives as long
+// as it; it owns its tables and connections and uses the caller's services
+// (busy indicator, result check), which must outlive it. Everything runs on
+// one thread.
 #pragma once
 
 #include <functional>
@@ -13,6 +15,8 @@
 
 #include "platform/Connection.h"
 #include "platform/DataSet.h"
+#include "platform/Endpoint.h"
+#include "shared/Services.h"
 
 namespace trd::store {
 
@@ -20,25 +24,41 @@ namespace trd::store {
 // (failures are not counted).
 struct RunStats {
   long texts_seen = 0;        // value look-ups (GetPropried, GetPropriedRel)
-  long already_stored = 0;    // look-ups that found the text stored, and inserts
+  long already_stored = 0;    // look-ups that found the text stored, texts found
+                              // stored meanwhile (the record rule), and inserts
                               // another client made first (RecordRace)
   long created = 0;           // records sent (SetPropried, SetPropriedRel)
   long replaced = 0;          // older values of a key deleted (SetVerProp, SetVerPropRel)
   long translations_reused = 0;  // translations copied (UpdateRelDfm)
 };
 
+// The tables, connections and look-up methods that hold the records of form
+// files, or of report files, on their way to and from the server.
+struct RecordTables {
+  Connection& records;               // NetTradRelDfm / netImportRel
+  std::string_view by_value_method;  // GetPropried / GetPropriedRel
+  std::string_view by_key_method;    // GetVerProp / GetVerPropRel
+  DataSet& by_value;                 // cdsPropried / cdsProprieRel
+  DataSet& by_key;                   // cdsVerificaProp / cdsVerifiRel: a delete sends itself
+  DataSet& created;                  // cdsPropProp / cdsPropRel: a post sends itself
+  Connection& translations;          // netUpdRelDfm
+  DataSet& translated;               // cdsUpdRelDfm / cdsTesteUpd
+};
+
 class Store {
  public:
-  // Creates the connections and the tables and binds the send handlers.
-  // Nothing is opened yet.
-  Store();
+  // Creates the connections (their transports made by `transports`; empty
+  // for HTTP) and the tables, and binds the send handlers. Nothing is opened
+  // yet.
+  explicit Store(shared::Services& services, TransportFactory transports = {});
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // Opens the three connections, each taking its host and port from
-  // WebURL()/WebPort() just before it opens.
-  void OpenConnections();
+  // Opens the three connections to the server at `server`.
+  void OpenConnections(const Endpoint& server);
   void CloseConnections();
+
+  shared::Services& Services() const { return services_; }
 
   // Counters of the answered calls; the caller resets them per run.
   RunStats stats;
@@ -61,6 +81,9 @@ class Store {
   DataSet cdsVerifiRel;
   DataSet cdsPropRel;
 
+  RecordTables FormRecords();
+  RecordTables ReportRecords();
+
   // The send handlers, bound to the tables' events by the constructor.
   void cdsVersaoAfterPost(DataSet& sender);
   void cdsVerificaPropAfterDelete(DataSet& sender);
@@ -71,6 +94,7 @@ class Store {
 
  private:
   void Count(std::string_view method, const Value& result);
+  shared::Services& services_;
 };
 
 // Given a change set the server refused and the failure, returns the answer
@@ -84,8 +108,8 @@ using SendAnswer = std::function<Value(std::string_view method, const ChangeSet&
 // `answer` (when given) before the result check. On any failure left the
 // indicator is hidden, the log discarded (the change undone) and the failure
 // rethrown.
-void SendChanges(DataSet& table, Connection& connection, std::string_view method,
-                 const SendAnswer& answer = nullptr);
+void SendChanges(const shared::Services& services, DataSet& table, Connection& connection,
+                 std::string_view method, const SendAnswer& answer = nullptr);
 
 // Several clients harvesting at once race on the same keys: between one
 // client's look-ups and its change, another may store, replace or delete the
@@ -102,12 +126,13 @@ void SendChanges(DataSet& table, Connection& connection, std::string_view method
 //     different texts under one key: the later one is told).
 // A change set of several changes is never taken as sent: the server rolled
 // all of it back.
-SendAnswer RecordRace(Connection& connection, std::string by_key, RunStats& stats);
+SendAnswer RecordRace(const shared::Services& services, Connection& connection, std::string_view by_key,
+                      RunStats& stats);
 
 // A look-up: closes `table`, calls `method` with `args`, passes the result
 // through the result check and loads the returned data packet into `table`.
 // A result that is not a data packet raises ServerError.
-void Lookup(DataSet& table, Connection& connection, std::string_view method,
+void Lookup(const shared::Services& services, DataSet& table, Connection& connection, std::string_view method,
             std::vector<Value> args);
 
 }  // namespace trd::store

@@ -23,11 +23,13 @@
 
 #include "platform/Connection.h"
 #include "platform/Text.h"
-#include "store/Modules.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "store/Record.h"
 #include "support/ChildGroup.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 #include "support/TestDatabase.h"
 
 namespace trd::test {
@@ -121,18 +123,11 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
  protected:
   void SetUp() override {
     if (!TestDatabase::Available(GetParam())) GTEST_SKIP() << TestDatabase::kSkipMessage;
-    std::string pattern = (fs::temp_directory_path() / "trd-concurrent-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
   // Writes tree `tree` and returns its directory.
   std::string Tree(int tree) {
-    fs::path root = dir_ / ("tree" + std::to_string(tree));
+    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree));
     fs::path src = root / "Cli" / "Src";
     fs::create_directories(src);
     for (int f = 0; f < kFiles; ++f)
@@ -145,7 +140,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
   // second caption of every file of the trees.
   enum class Translations { Stored, None };
   static void Seed(const ServerProcess& server, const std::vector<int>& trees, Translations translations) {
-    ChangeSet cs{store::RecordFields(), {}};
+    ChangeSet cs{protocol::RecordFields(), {}};
     for (int i = 0; translations == Translations::Stored && i < kShared; ++i) {
       std::string n = std::to_string(i);
       cs.changes.push_back(
@@ -159,7 +154,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
              {},
              SeedRow(stem, "FRMTELA" + std::to_string(f), "LBL1", "Texto antigo", "Texto antigo", "N")});
       }
-    Connection c("seed", std::string(store::kModuleLeituraDfm));
+    Connection c("seed", std::string(protocol::kModuleForms));
     c.host = server.Host();
     c.port = server.Port();
     Value result = c.Call("SetPropried", {Value(std::move(cs))});
@@ -224,7 +219,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
     EXPECT_EQ(VersionRows(db.Url()), 1u);
   }
 
-  fs::path dir_;
+  TempTree dir_{"trd-concurrent"};
 };
 
 TEST_P(ConcurrentHarvest, RunsOnTheSameTreeEndWithTheTableOneRunGives) { SameTreeAtOnce(Translations::None); }

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "report/ReportFile.h"
+#include "authoring/ReportWrite.h"
 
 #include "support/ChildProcess.h"
 #include "support/ServerProcess.h"

@@ -207,7 +207,6 @@ TEST(ServerRestarted, AnOpenConnectionCarriesOnWithoutReopening) {
   ServerDatabase db;
   auto first = std::make_unique<ServerProcess>(ServerProcessOptions{.db = db.Url()});
   const int port = first->Port();
-  SetTransportFactory(nullptr);
   Connection conn("test", kForms);
   conn.host = first->Host();
   conn.port = port;
@@ -249,7 +248,6 @@ class Resend : public ::testing::Test {
     conn.port = peer.Port();
     return conn.Call(method, {});
   }
-  void SetUp() override { SetTransportFactory(nullptr); }
 };
 
 TEST_F(Resend, ALookUpBrokenOnAKeptAliveConnectionIsSentOnceMoreOnAFreshOne) {

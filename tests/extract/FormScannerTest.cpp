@@ -5,6 +5,7 @@
 
 #include "ScanFixture.h"
 #include "platform/Errors.h"
+#include "protocol/Methods.h"
 #include "shared/Services.h"
 
 namespace trd::extract {
@@ -36,7 +37,8 @@ TEST(ComponentTracking, HeadersNamesAndClassNames) {
 }
 
 TEST(ComponentTracking, StackHeaderNameAndPageFlag) {
-  store::Store st;
+  shared::Services services;
+  store::Store st(services);
   bool cancel = false;
   DateTimeText dates;
   ScanEnvironment env{st, cancel, "POR", dates, {}, {}};
@@ -65,10 +67,10 @@ TEST(ComponentTracking, StackHeaderNameAndPageFlag) {
 }
 
 TEST(ProgramCode, FileNameUpToItsFirstDot) {
-  EXPECT_EQ(ProgramCode("Cadastro.Clientes.dfm"), "Cadastro");
-  EXPECT_EQ(ProgramCode("C:\\Src\\Cli\\Trd00500.dfm"), "Trd00500");
-  EXPECT_EQ(ProgramCode("/src/cli/frmPrincipal.DFM"), "frmPrincipal");
-  EXPECT_EQ(ProgramCode("SemExtensao"), "SemExtensao");
+  EXPECT_EQ(protocol::ProgramCode("Cadastro.Clientes.dfm"), "Cadastro");
+  EXPECT_EQ(protocol::ProgramCode("C:\\Src\\Cli\\Trd00500.dfm"), "Trd00500");
+  EXPECT_EQ(protocol::ProgramCode("/src/cli/frmPrincipal.DFM"), "frmPrincipal");
+  EXPECT_EQ(protocol::ProgramCode("SemExtensao"), "SemExtensao");
 }
 
 TEST_F(ScanTest, NestedComponentsShareTheFormName) {
@@ -179,7 +181,7 @@ TEST_F(ScanTest, WholeFormWithPagesGridAndMenu) {
     Caption = 'CLI00100'
   end
 end)",
-       ProgramCode("C:\\Fontes\\Clientes.Cadastro.dfm"));
+       protocol::ProgramCode("C:\\Fontes\\Clientes.Cadastro.dfm"));
   EXPECT_THAT(
       Summary(),
       ElementsAre("FRMCLIENTES/Caption/0=Clientes", "TBSGERAL/Caption/0=Geral",
@@ -224,7 +226,7 @@ TEST_F(ScanTest, AnotherValueOfTheKeyReplacesTheRecord) {
 
 TEST_F(ScanTest, TranslationOfTheSameSourceTextIsCopied) {
   Scan("object frmA: TForm\n  Caption = 'Salvar'\nend", "ProgA");
-  service->Call(server::kModuleTranslations, "UpdateRelDfm",
+  service->Call(protocol::kModuleTranslations, "UpdateRelDfm",
                 std::vector<Value>{std::string("PROGA"), std::string("FRMA"), std::string("FRMA"),
                                    std::string("Caption"), std::int64_t(0), std::string("POR"),
                                    std::string("Gravar"), std::string("T"), DateTime::Now()});
@@ -405,10 +407,9 @@ TEST_F(ScanTest, FailureLeavesImportAndKeepsWhatWasStored) {
     void Hide() override { ++hides; }
   };
   auto busy = std::make_shared<Busy>();
-  shared::SetBusyIndicator(busy);
+  services.busy = busy;
   EXPECT_THROW(Scan("object frmA: TForm\n  Caption = 'Um'\n  Hint = 'Dois'\n  Text = 'Tres'\nend"),
                shared::ServerFailureError);
-  shared::SetBusyIndicator(nullptr);
   EXPECT_THAT(Summary(), ElementsAre("FRMA/Caption/0=Um"));
   EXPECT_EQ(Methods().back(), "GetPropried");
   // The busy indicator is switched off after each look-up by value, the

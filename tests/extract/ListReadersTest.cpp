@@ -5,6 +5,7 @@
 
 #include "ScanFixture.h"
 #include "platform/Errors.h"
+#include "protocol/Methods.h"
 
 namespace trd::extract {
 namespace {
@@ -226,7 +227,7 @@ TEST_F(ScanTest, EntryContinuedPastTheEndIsAFormatError) {
 TEST_F(ScanTest, ListReplacedEntryAndCopiedTranslation) {
   Scan(Form("cbbA: TComboBox", "    Items.Strings = (\n      'Sim'\n      'Talvez')"), "ProgA");
   service->Call(
-      server::kModuleTranslations, "UpdateRelDfm",
+      protocol::kModuleTranslations, "UpdateRelDfm",
       std::vector<Value>{std::string("PROGA"), std::string("FRMA"), std::string("CBBA"),
                          std::string("Items.Strings"), std::int64_t(0), std::string("POR"),
                          std::string("Yes"), std::string("T"), DateTime::Now()});

@@ -16,6 +16,7 @@
 #include "server/Service.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "support/StoredRecords.h"
 
 namespace trd::extract::testing {
 
@@ -35,28 +36,20 @@ inline std::vector<std::string> Lines(std::string_view text) {
   return out;
 }
 
-// One row of the translation table as the server holds it.
-struct Stored {
-  std::string program, form, component, property;
-  double number = 0;
-  std::string state, value, source, language;
-};
+using test::Stored;
 
 class ScanTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) {
-      return MakeInProcessTransport([this](std::string_view body) -> std::string {
-        wire::Request r = wire::DecodeRequest(body);
-        calls.push_back(r);
-        if (r.method == fail_method && ++fail_seen >= fail_on_call)
-          return wire::EncodeFailure("recusado pelo servidor");
-        return service->Handle(body);
-      });
-    });
-    store.cdsPropProp.CreateDataSet();
+  void SetUp() override { store.cdsPropProp.CreateDataSet(); }
+
+  // The server's answer to one request, recorded first; the chosen call of
+  // fail_method is refused instead.
+  std::string Answer(std::string_view body) {
+    wire::Request r = wire::DecodeRequest(body);
+    calls.push_back(r);
+    if (r.method == fail_method && ++fail_seen >= fail_on_call) return wire::EncodeFailure("recusado pelo servidor");
+    return service->Handle(body);
   }
-  void TearDown() override { SetTransportFactory(nullptr); }
 
   ScanEnvironment Env() {
     return ScanEnvironment{store,
@@ -94,25 +87,7 @@ class ScanTest : public ::testing::Test {
   }
 
   // The translation table in creation order.
-  std::vector<Stored> Records() {
-    auto session = service->Storage().Acquire();
-    const std::vector<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
-                                          FieldType::String, FieldType::Float,  FieldType::String,
-                                          FieldType::String, FieldType::String, FieldType::String};
-    auto rows = session->Query(
-        "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, "
-        "IDSITTRADUCAO, STVALORPROP, STAGRVALPROP, IDIDIOMA FROM TRDPROPRIEDADE ORDER BY rowid",
-        {}, types);
-    std::vector<Stored> out;
-    auto str = [](const FieldValue& v) {
-      const auto* s = std::get_if<std::string>(&v);
-      return s ? *s : std::string();
-    };
-    for (const Row& r : rows)
-      out.push_back(Stored{str(r[0]), str(r[1]), str(r[2]), str(r[3]), std::get<double>(r[4]),
-                           str(r[5]), str(r[6]), str(r[7]), str(r[8])});
-    return out;
-  }
+  std::vector<Stored> Records() { return test::RecordsInCreationOrder(*service->Storage().Acquire()); }
 
   // "COMPONENT/Property/number=value" of every record, for compact checks.
   std::vector<std::string> Summary() {
@@ -124,7 +99,8 @@ class ScanTest : public ::testing::Test {
   }
 
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
-  store::Store store;
+  shared::Services services;
+  store::Store store{services, InProcessTransports([this](std::string_view body) { return Answer(body); })};
   bool cancel = false;
   std::string language = "POR";
   DateTimeText dates;

@@ -17,12 +17,6 @@ TEST(TextLength, CutsNeverSplitACodePoint) {
   EXPECT_EQ(Left(kMixed, 4), kMixed);
   EXPECT_EQ(Left(kMixed, 99), kMixed);
 
-  EXPECT_EQ(Right(kMixed, 0), "");
-  EXPECT_EQ(Right(kMixed, 1), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(Right(kMixed, 3), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  EXPECT_EQ(Right(kMixed, 99), kMixed);
-  EXPECT_EQ(Right("abc", 2), "bc");
-
   // Malformed bytes count one each; a sequence cut off at the end is not
   // swallowed as a whole.
   EXPECT_EQ(Length("\xFF\xFE"), 2u);
@@ -34,7 +28,6 @@ TEST(TextLength, CutsNeverSplitACodePoint) {
 TEST(TextTrim, RemovesCodesZeroToThirtyTwoOnly) {
   std::string s = std::string("\0\x01\t\n\r ", 6) + "a b" + "\x1F \x20";
   EXPECT_EQ(Trim(s), "a b");
-  EXPECT_EQ(TrimRight(s), std::string("\0\x01\t\n\r a b", 9));
   EXPECT_EQ(Trim("\x7F" "a" "\x7F"), "\x7F" "a" "\x7F");
   EXPECT_EQ(Trim("\xC2\xA0" "a"), "\xC2\xA0" "a");  // no-break space is not trimmed
   EXPECT_EQ(Trim("   "), "");
@@ -55,21 +48,6 @@ TEST(TextCase, FoldsOnlyAsciiLetters) {
   EXPECT_EQ(CompareIgnoreCase("_", "a"), 1);  // '_' (95) after 'A' (65)
   EXPECT_TRUE(StartsWithIgnoreCase("Lines.Strings", "LINES."));
   EXPECT_FALSE(StartsWithIgnoreCase("Li", "LINES"));
-}
-
-TEST(TextEncoding, Cp1252AndUtf16ConvertToUtf8) {
-  EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");
-  EXPECT_EQ(Cp1252ToUtf8("\xE9"), "\xC3\xA9");
-  EXPECT_EQ(Cp1252ToUtf8("\x81"), "\xC2\x81");  // undefined: the C1 control of that number
-  EXPECT_EQ(Cp1252ToUtf8("\x9F\xA0\xFF"), "\xC5\xB8\xC2\xA0\xC3\xBF");
-  EXPECT_EQ(Cp1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
-
-  EXPECT_EQ(Utf16ToUtf8(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(Utf16ToUtf8(u"\xDBFF\xDFFF"), "\xF4\x8F\xBF\xBF");
-  EXPECT_EQ(Utf16ToUtf8(u"a\xE9\x20AC"), "a\xC3\xA9\xE2\x82\xAC");
-  EXPECT_EQ(Utf16ToUtf8(u"\xD83D" u"a"), "\xEF\xBF\xBD" "a");  // lone high
-  EXPECT_EQ(Utf16ToUtf8(u"\xDE00\xD83D"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // reversed pair
-  EXPECT_EQ(Utf16ToUtf8(u"\xD83D"), "\xEF\xBF\xBD");
 }
 
 TEST(TextEncoding, Utf8ValidityAndDecoding) {

@@ -7,8 +7,9 @@
 #include <filesystem>
 
 #include "ReportFixture.h"
+#include "authoring/ReportWrite.h"
+#include "formfile/FormText.h"
 #include "platform/Errors.h"
-#include "platform/FormText.h"
 #include "platform/SourceFile.h"
 #include "report/ReportClasses.h"
 #include "report/ReportLoader.h"
@@ -196,7 +197,7 @@ TEST(ReportLoader, HoldsTheDesignReportFirstAndReplacesTheReportOnEveryLoad) {
   EXPECT_EQ(loader.Title(), "");
 
   try {
-    loader.Load((dir.Path() / "Falta.qr2").string());
+    loader.Load(dir.Path("Falta.qr2"));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_THAT(e.what(), HasSubstr("Falta.qr2: cannot open"));

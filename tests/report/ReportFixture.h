@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,50 +13,31 @@
 #include <string>
 #include <vector>
 
+#include "authoring/ReportWrite.h"
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "report/ReportFile.h"
 #include "report/ReportImport.h"
 #include "server/Service.h"
 #include "shared/Services.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::report::testing {
 
-// A directory of its own, removed with everything in it.
-class TempDir {
+// A private temporary directory that also writes report files from report
+// text.
+class TempDir : public test::TempTree {
  public:
-  TempDir() {
-    static int serial = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("trd-report-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-
-  // Writes `bytes` to `name` (directories created) and returns the full path.
-  std::string Write(const std::string& name, std::string_view bytes) const {
-    std::filesystem::path p = path_ / name;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    return p.string();
-  }
+  TempDir() : TempTree("trd-report") {}
   // A report file built from report text.
   std::string WriteReport(const std::string& name, std::string_view text) const {
     return Write(name, ReportFromText(text, name));
   }
-
- private:
-  std::filesystem::path path_;
 };
 
 // Report text of a design report holding `body` in one band.
@@ -90,34 +70,25 @@ struct RecordingBusy : shared::BusyIndicator {
   void Hide() override { visible = false; }
 };
 
-// One row of the translation table as the server holds it.
-struct Stored {
-  std::string program, form, component, property;
-  double number = 0;
-  std::string state, value, source, language;
-};
+using test::Stored;
 
 class ImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) {
-      return MakeInProcessTransport([this](std::string_view body) -> std::string {
-        wire::Request r = wire::DecodeRequest(body);
-        calls.push_back(r);
-        if (r.method == fail_method) return wire::EncodeFailure("recusado pelo servidor");
-        return service->Handle(body);
-      });
-    });
-    shared::SetDialogs(dialogs);
-    shared::SetBusyIndicator(busy);
-    store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+    services.dialogs = dialogs;
+    services.busy = busy;
+    store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
     store.cdsPropRel.CreateDataSet();
     calls.clear();
   }
-  void TearDown() override {
-    SetTransportFactory(nullptr);
-    shared::SetDialogs(nullptr);
-    shared::SetBusyIndicator(nullptr);
+
+  // The server's answer to one request, recorded first; fail_method is
+  // refused instead.
+  std::string Answer(std::string_view body) {
+    wire::Request r = wire::DecodeRequest(body);
+    calls.push_back(r);
+    if (r.method == fail_method) return wire::EncodeFailure("recusado pelo servidor");
+    return service->Handle(body);
   }
 
   ReportRun Run() {
@@ -160,30 +131,16 @@ class ImportTest : public ::testing::Test {
                source,
                DateTime::FromParts(2024, 1, 2, 3, 4, 5),
                language};
-    ChangeSet cs{store::RecordFields(), {Change{ChangeKind::Insert, {}, row}}};
+    ChangeSet cs{protocol::RecordFields(), {Change{ChangeKind::Insert, {}, row}}};
     const Value args[] = {Value(cs)};
-    service->Call(server::kModuleReports, "SetPropriedRel", args);
+    service->Call(protocol::kModuleReports, "SetPropriedRel", args);
   }
 
+  // The translation table in creation order; of one program when given.
   std::vector<Stored> Records(std::string_view program = {}) {
-    auto session = service->Storage().Acquire();
-    const std::vector<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
-                                          FieldType::String, FieldType::Float,  FieldType::String,
-                                          FieldType::String, FieldType::String, FieldType::String};
-    auto rows = session->Query(
-        "SELECT CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP, "
-        "IDSITTRADUCAO, STVALORPROP, STAGRVALPROP, IDIDIOMA FROM TRDPROPRIEDADE ORDER BY rowid",
-        {}, types);
-    auto str = [](const FieldValue& v) {
-      const auto* s = std::get_if<std::string>(&v);
-      return s ? *s : std::string();
-    };
     std::vector<Stored> out;
-    for (const Row& r : rows) {
-      Stored s{str(r[0]), str(r[1]), str(r[2]), str(r[3]), std::get<double>(r[4]),
-               str(r[5]), str(r[6]), str(r[7]), str(r[8])};
+    for (Stored& s : test::RecordsInCreationOrder(*service->Storage().Acquire()))
       if (program.empty() || s.program == program) out.push_back(std::move(s));
-    }
     return out;
   }
 
@@ -199,7 +156,8 @@ class ImportTest : public ::testing::Test {
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
   std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
   std::shared_ptr<RecordingBusy> busy = std::make_shared<RecordingBusy>();
-  store::Store store;
+  shared::Services services;
+  store::Store store{services, InProcessTransports([this](std::string_view body) { return Answer(body); })};
   shared::TMessages messages{{"Idi_Inv|Idioma inválido."}};
   std::string language_box = "POR-Português";
   std::string language = "POR";

@@ -273,7 +273,7 @@ TEST_F(ImportTest, ACorruptedReportRaisesAClearErrorAndRecordsNothing) {
 
 TEST_F(ImportTest, AnUnknownLanguageEndsTheImportBeforeTheFileIsOpened) {
   language_box = "ENG-Português";
-  std::string missing = (dir.Path() / "Falta.qr2").string();
+  std::string missing = dir.Path("Falta.qr2");
   EXPECT_THROW(Import(missing), shared::Abort);
   EXPECT_EQ(focus, 1);
   ASSERT_EQ(dialogs->shown.size(), 1u);

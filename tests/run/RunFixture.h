@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <deque>
 #include <filesystem>
@@ -17,8 +16,8 @@
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
-#include "screen/FileDiscovery.h"
-#include "screen/SelectionLists.h"
+#include "run/FileDiscovery.h"
+#include "run/SelectionLists.h"
 #include "shared/Services.h"
 #include "store/Store.h"
 #include "support/ServerProcess.h"
@@ -98,28 +97,23 @@ inline std::string FormText(const std::string& header, const std::string& proper
 
 // Every source file below `dir`, in the order of the selected list.
 inline std::vector<std::string> SelectAll(const std::string& dir) {
-  harvest::StringList files;
-  harvest::ListingSink sink;
+  run::StringList files;
+  run::ListingSink sink;
   sink.found = [&](const std::string& p) { files.push_back(p); };
-  harvest::ListSourceTree(dir, sink);
-  harvest::SortIgnoreCase(files);
+  run::ListSourceTree(dir, sink);
+  run::SortIgnoreCase(files);
   return files;
 }
 
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    shared::SetDialogs(dialogs);
-    setenv("TRD_SERVER", server.Url().c_str(), 1);
-    store.OpenConnections();
-    store::Lookup(store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
+    services.dialogs = dialogs;
+    store.OpenConnections(ParseEndpoint(server.Url(), shared::kDefaultPort));
+    store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
     store.cdsVersao.CreateDataSet();
   }
-  void TearDown() override {
-    store.CloseConnections();
-    unsetenv("TRD_SERVER");
-    shared::SetDialogs(nullptr);
-  }
+  void TearDown() override { store.CloseConnections(); }
 
   run::Summary Run(std::vector<std::string> paths, shared::MsgAnswer answer = shared::MsgAnswer::Yes,
                    const std::string& box = "POR-Português") {
@@ -134,8 +128,9 @@ class RunTest : public ::testing::Test {
   static DateTime Today() { return DateTime::Now().DateOnly(); }
 
   ServerProcess server;
-  store::Store store;
   std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+  shared::Services services;
+  store::Store store{services};
   RecordingHost host;
   bool cancel = false;
   report::ReportImporter reports;

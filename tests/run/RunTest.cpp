@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include "RunFixture.h"
+#include "authoring/FormBinaryWrite.h"
+#include "authoring/ReportWrite.h"
+#include "formfile/FormStream.h"
 #include "platform/Connection.h"
-#include "platform/FormStream.h"
 #include "platform/SourceFile.h"
-#include "report/ReportFile.h"
+#include "protocol/Methods.h"
 
 namespace trd::test {
 namespace {
@@ -87,10 +89,10 @@ TEST_F(RunTest, ChangedCaptionInACopyReplacesOneRecord) {
 TEST_F(RunTest, StoredTranslationIsReusedForTheSameTextInAnotherForm) {
   SourceTree tree;
   Run({tree.Write("Cli/Src/Um.dfm", FormText("frmUm: TForm", "Caption = 'Fechar'"))});
-  Connection translations("netUpdRelDfm", "Trd00500.rdmLeDfmRel");
+  Connection translations("netUpdRelDfm", std::string(protocol::kModuleTranslations));
   translations.host = server.Host();
   translations.port = server.Port();
-  shared::CheckResultServ(translations.Call(
+  services.CheckResultServ(translations.Call(
       "UpdateRelDfm", {std::string("UM"), std::string("FRMUM"), std::string("FRMUM"), std::string("Caption"),
                        std::int64_t(0), std::string("POR"), std::string("Encerrar"), std::string("T"),
                        DateTime::Now()}));
@@ -120,12 +122,10 @@ TEST_F(RunTest, CorruptFormEndsTheLoopNamingTheFileInOneDialog) {
   std::string a = tree.Write("Cli/Src/A.dfm", FormText("frmA: TForm", "Caption = 'Primeira'"));
   std::string b = tree.Write("Cli/Src/B.dfm", std::string("\xFF\x0A\x00TPF0\x07TfrmB", 13));
   std::string c = tree.Write("Cli/Src/C.dfm", FormText("frmC: TForm", "Caption = 'Terceira'"));
-  shared::SetResultCheckReporting(shared::ReportFailure::Show);
+  services.result_check = shared::ReportFailure::Show;
 
   run::Summary s = Run({a, b, c});
-  shared::ReportFailure after = shared::ResultCheckReporting();
-  shared::SetResultCheckReporting(shared::ReportFailure::Silent);
-  EXPECT_EQ(after, shared::ReportFailure::Show);
+  EXPECT_EQ(services.result_check, shared::ReportFailure::Show);
   EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Primeira"));
   ASSERT_EQ(dialogs->shown.size(), 2u);
   const Dialog& closing = dialogs->shown[1];
@@ -145,9 +145,8 @@ TEST_F(RunTest, ServerFailureInTheLoopIsShownOnceEvenWhenTheCheckShowsFailures) 
   SourceTree tree;
   std::string name(60, 'x');  // wider than the component column
   std::string path = tree.Write("Cli/Src/Longo.dfm", FormText(name + ": TForm", "Caption = 'Texto'"));
-  shared::SetResultCheckReporting(shared::ReportFailure::Show);
+  services.result_check = shared::ReportFailure::Show;
   run::Summary s = Run({path});
-  shared::SetResultCheckReporting(shared::ReportFailure::Silent);
   ASSERT_EQ(dialogs->shown.size(), 2u);
   EXPECT_THAT(dialogs->shown[1].text,
               AllOf(StartsWith("Erro ao importar o arquivo " + path + ": "), HasSubstr("GetPropried")));

@@ -8,6 +8,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "screen/Cli_trd00501.h"
 #include "store/Record.h"
 
@@ -46,7 +48,7 @@ std::optional<QString> FakeChooser::Choose(QWidget*) {
 
 Packet LanguagePacket(const std::vector<std::pair<std::string, std::string>>& languages) {
   Packet p;
-  p.fields = store::LanguageFields();
+  p.fields = protocol::LanguageFields();
   for (const auto& [code, description] : languages) p.rows.push_back({code, description, code});
   return p;
 }
@@ -59,34 +61,14 @@ std::string FakeServer::Handle(std::string_view request) {
   return wire::EncodeResult(Value(LanguagePacket(languages)));
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "trd-screen-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+gui::ScreenServices ScreenTest::FakeServices() const {
+  gui::ScreenServices fake;
+  fake.services.dialogs = dialogs;
+  fake.transports = InProcessTransports([server = server](std::string_view request) { return server->Handle(request); });
+  return fake;
 }
 
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::Touch(const std::string& relative) const {
-  auto p = path_ / relative;
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream(p).put('x');
-  return p.string();
-}
-
-void TempDir::MakeDir(const std::string& relative) const { std::filesystem::create_directories(path_ / relative); }
-
-void ScreenTest::SetUp() {
-  shared::SetDialogs(dialogs);
-  gui::SetDirectoryChooser(chooser);
-  auto fake = server;
-  SetTransportFactory([fake](const std::string&, int) {
-    return MakeInProcessTransport([fake](std::string_view request) { return fake->Handle(request); });
-  });
-}
+void ScreenTest::SetUp() { gui::SetDirectoryChooser(chooser); }
 
 void ScreenTest::TearDown() {
   using namespace screen;
@@ -96,9 +78,7 @@ void ScreenTest::TearDown() {
   EXPECT_FALSE(Cli_trd00500::boStcriado);
   EXPECT_FALSE(Cli_trd00501::boStCriado);
   Cli_trd00500::stIdiLeDfm.clear();
-  SetTransportFactory(nullptr);
   gui::SetDirectoryChooser(nullptr);
-  shared::SetDialogs(nullptr);
 }
 
 screen::TfrmLeDfmRel& ScreenTest::Open() {

@@ -24,6 +24,9 @@
 #include "screen/Cli_trd00500.h"
 #include "shared/Services.h"
 #include "shared/gui/DirectoryChooser.h"
+#include "shared/gui/Host.h"
+#include "support/Scoped.h"
+#include "support/TempTree.h"
 
 namespace trd::test {
 
@@ -65,26 +68,21 @@ struct FakeServer {
 // A packet of the language table.
 Packet LanguagePacket(const std::vector<std::pair<std::string, std::string>>& languages);
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at destruction.
-class TempDir {
+// A private temporary directory (support/TempTree.h) with empty files.
+class TempDir : public TempTree {
  public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Str() const { return path_.string(); }
-  // Creates an empty file (and its directories); returns its full path.
-  std::string Touch(const std::string& relative) const;
-  void MakeDir(const std::string& relative) const;
-
- private:
-  std::filesystem::path path_;
+  TempDir() : TempTree("trd-screen") {}
+  std::string Str() const { return Dir().string(); }
+  // Creates a file (and its directories); returns its full path.
+  std::string Touch(const std::string& relative) const { return Write(relative, "x"); }
+  void MakeDir(const std::string& relative) const { std::filesystem::create_directories(Dir() / relative); }
 };
 
 // Lets deferred deletions and posted events run.
 void Flush();
 
-// Installs the doubles and tears down every screen left open.
+// Installs the doubles (restored when the test ends) and tears down every
+// screen left open.
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -101,9 +99,14 @@ class ScreenTest : public ::testing::Test {
   // lsbDisp and stlFiles name the same files in the same order.
   static void ExpectAvailableInStep(const screen::TfrmLeDfmRel& screen);
 
+  // The module's services for the screens: the fake dialogs, and the fake
+  // server in process.
+  gui::ScreenServices FakeServices() const;
+
   std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
   std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
   std::shared_ptr<FakeServer> server = std::make_shared<FakeServer>();
+  ScopedValue<gui::ScreenServices> screen_services{gui::ModuleServices(), FakeServices()};
 };
 
 }  // namespace trd::test

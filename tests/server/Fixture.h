@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
 #include "server/Schema.h"
 #include "server/Service.h"
 #include "support/TestDatabase.h"
 
 namespace trd::server::testing {
 
-inline constexpr std::string_view kDfm = kModuleForms;
-inline constexpr std::string_view kRel = kModuleReports;
-inline constexpr std::string_view kUpd = kModuleTranslations;
+inline constexpr std::string_view kDfm = protocol::kModuleForms;
+inline constexpr std::string_view kRel = protocol::kModuleReports;
+inline constexpr std::string_view kUpd = protocol::kModuleTranslations;
 
 // One translation record, with defaults for the fields a test leaves alone.
 struct Rec {

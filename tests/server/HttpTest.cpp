@@ -10,6 +10,7 @@
 #include "Fixture.h"
 #include "platform/Connection.h"
 #include "support/ServerProcess.h"
+#include "support/TempTree.h"
 
 namespace trd::server::testing {
 namespace {
@@ -116,9 +117,8 @@ TEST_F(OverHttp, ConcurrentClientsEachInsertTheirRecords) {
 }
 
 TEST(OverHttpLifecycle, TermStopsCleanlyAndTheDataOutlivesTheProcess) {
-  std::string templ = (std::filesystem::temp_directory_path() / "trd-http-XXXXXX").string();
-  ASSERT_TRUE(mkdtemp(templ.data()));
-  const std::string db = templ + "/trd.sqlite";
+  test::TempTree dir("trd-http");
+  const std::string db = dir.Path("trd.sqlite");
   test::ServerProcessOptions options;
   options.db = db;
   Rec r;
@@ -143,7 +143,6 @@ TEST(OverHttpLifecycle, TermStopsCleanlyAndTheDataOutlivesTheProcess) {
     ASSERT_TRUE(std::holds_alternative<Packet>(v)) << MessageOf(v);
     EXPECT_EQ(std::get<Packet>(v).rows.size(), 1u);
   }
-  std::filesystem::remove_all(templ);
 }
 
 // Runs a shell command; returns its exit status and its standard output and

@@ -222,10 +222,8 @@ TEST_P(Methods, WidthsCountCharactersNotBytes) {
 }
 
 TEST_P(Methods, InProcessConnectionRunsTheServerCode) {
-  SetTransportFactory([this](const std::string&, int) { return MakeInProcessTransport(service->Handler()); });
-  Connection conn("NetTradRelDfm", std::string(kDfm));
+  Connection conn("NetTradRelDfm", std::string(kDfm), InProcessTransports(service->Handler()));
   Value v = conn.Call("GetIdiLeDfm", {});
-  SetTransportFactory(nullptr);
   ASSERT_TRUE(std::holds_alternative<Packet>(v));
   EXPECT_EQ(std::get<Packet>(v).rows.size(), 3u);
 }

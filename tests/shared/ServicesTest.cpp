@@ -1,9 +1,11 @@
-#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "shared/Messages.h"
 #include "shared/Services.h"
+#include "support/Scoped.h"
 
 namespace trd::shared {
 namespace {
@@ -18,17 +20,17 @@ struct ScriptedDialogs : Dialogs {
 };
 
 TEST(ResultCheck, PassesPayloadAndRaisesFailuresWithTheServerMessage) {
-  Value ok = Packet{};
-  EXPECT_EQ(&CheckResultServ(ok, true, 0), &ok);
-
   auto dialogs = std::make_shared<ScriptedDialogs>();
-  SetDialogs(dialogs);
-  SetResultCheckReporting(ReportFailure::Silent);
+  Services services;
+  services.dialogs = dialogs;
+  Value ok = Packet{};
+  EXPECT_EQ(&services.CheckResultServ(ok, true, 0), &ok);
+
   Value bad = ServerFailure{"chave duplicada"};
   EXPECT_THROW(
       {
         try {
-          CheckResultServ(bad, true, 0);
+          services.CheckResultServ(bad, true, 0);
         } catch (const ServerError& e) {
           EXPECT_STREQ(e.what(), "chave duplicada");
           throw;
@@ -37,12 +39,10 @@ TEST(ResultCheck, PassesPayloadAndRaisesFailuresWithTheServerMessage) {
       ServerFailureError);
   EXPECT_TRUE(dialogs->shown.empty());
 
-  SetResultCheckReporting(ReportFailure::Show);
-  EXPECT_THROW(CheckResultServ(bad, true, 0), ServerFailureError);
+  services.result_check = ReportFailure::Show;
+  EXPECT_THROW(services.CheckResultServ(bad, true, 0), ServerFailureError);
   ASSERT_EQ(dialogs->shown.size(), 1u);
   EXPECT_EQ(dialogs->shown[0], "chave duplicada");
-  SetResultCheckReporting(ReportFailure::Silent);
-  SetDialogs(nullptr);
 }
 
 TEST(Messages, LooksUpByExactKeyAndFallsBackToTheKey) {
@@ -52,17 +52,15 @@ TEST(Messages, LooksUpByExactKeyAndFallsBackToTheKey) {
   EXPECT_EQ(msg.Msg("idi_inv"), "idi_inv");
   EXPECT_EQ(msg.Msg("Nao_Import"), "Nao_Import");
 
+  Services services;
   auto dialogs = std::make_shared<ScriptedDialogs>();
-  SetDialogs(dialogs);
-  EXPECT_EQ(msg.ShowMsg("Idi_Inv", MsgType::Confirmation, MsgButtons::YesNo), MsgAnswer::Yes);
-  EXPECT_THROW(MensErro("Arquivo já selecionado.", true), Abort);
+  services.dialogs = dialogs;
+  EXPECT_EQ(msg.ShowMsg(*dialogs, "Idi_Inv", MsgType::Confirmation, MsgButtons::YesNo), MsgAnswer::Yes);
+  EXPECT_THROW(services.MensErro("Arquivo já selecionado.", true), Abort);
   EXPECT_EQ(dialogs->shown, (std::vector<std::string>{"Idioma inválido.", "Arquivo já selecionado."}));
-  SetDialogs(nullptr);
 }
 
-TEST(TextHelpers, RightRTrimEmpty) {
-  EXPECT_EQ(Right("ação", 2), "ão");
-  EXPECT_EQ(Right("a", 2), "a");
+TEST(TextHelpers, RTrimEmpty) {
   EXPECT_EQ(RTrim("Salvar  \t "), "Salvar  \t");
   EXPECT_EQ(RTrim("   "), "");
   EXPECT_TRUE(EmptyString(""));
@@ -70,17 +68,17 @@ TEST(TextHelpers, RightRTrimEmpty) {
 }
 
 TEST(ServerAddress, ComesFromTrdServerOrTheDefault) {
-  unsetenv("TRD_SERVER");
-  EXPECT_EQ(WebURL(), "127.0.0.1");
-  EXPECT_EQ(WebPort(), kDefaultPort);
-  setenv("TRD_SERVER", "http://tradutor.local:9000/", 1);
-  EXPECT_EQ(WebURL(), "tradutor.local");
-  EXPECT_EQ(WebPort(), 9000);
-  setenv("TRD_SERVER", "localhost:70000", 1);
-  EXPECT_THROW(WebPort(), Error);
-  setenv("TRD_SERVER", "http://:80", 1);
-  EXPECT_THROW(WebURL(), Error);
-  unsetenv("TRD_SERVER");
+  auto address = [](const std::optional<std::string>& value) {
+    test::ScopedEnv env("TRD_SERVER", value);
+    const Endpoint e = ServerFromEnvironment();
+    return e.host + " " + std::to_string(e.port);
+  };
+  EXPECT_EQ(address(std::nullopt), "127.0.0.1 " + std::to_string(kDefaultPort));
+  EXPECT_EQ(address("http://tradutor.local:9000/"), "tradutor.local 9000");
+  EXPECT_EQ(address("tradutor.local"), "tradutor.local 80");
+  EXPECT_EQ(address("[::1]:8211"), "::1 8211");
+  EXPECT_THROW(address("localhost:70000"), Error);
+  EXPECT_THROW(address("http://:80"), Error);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Record.h"
 #include "store/Store.h"
@@ -17,18 +19,16 @@ const RecordKey kKey{"CADASTRO", "FRMCADASTRO", "BTNSALVAR", "Caption", 0, "POR"
 class RecordRace : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) { return MakeInProcessTransport(service->Handler()); });
-    mine.OpenConnections();
-    theirs.OpenConnections();
+    mine.OpenConnections({});
+    theirs.OpenConnections({});
     mine.cdsPropProp.CreateDataSet();
     theirs.cdsPropProp.CreateDataSet();
   }
-  void TearDown() override { SetTransportFactory(nullptr); }
 
   // The records of the key, as the server holds them.
   std::vector<std::string> SourcesOfKey() {
     Value v = service->Call(
-        server::kModuleForms, "GetVerProp",
+        protocol::kModuleForms, "GetVerProp",
         std::vector<Value>{kKey.program, kKey.form, kKey.component, kKey.property, std::string("0"), kKey.language});
     std::vector<std::string> out;
     const Packet& p = std::get<Packet>(v);
@@ -38,13 +38,14 @@ class RecordRace : public ::testing::Test {
 
   // The key's record as a client looked it up before changing it.
   void LookUp(Store& s) {
-    Lookup(s.cdsVerificaProp, s.NetTradRelDfm, "GetVerProp",
+    Lookup(services, s.cdsVerificaProp, s.NetTradRelDfm, "GetVerProp",
            {kKey.program, kKey.form, kKey.component, kKey.property, std::string("0"), kKey.language});
   }
 
   std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
-  Store mine;
-  Store theirs;
+  shared::Services services;
+  Store mine{services, InProcessTransports(service->Handler())};
+  Store theirs{services, InProcessTransports(service->Handler())};
 };
 
 TEST_F(RecordRace, InsertOfTheSameTextStoredMeanwhileCountsAsStored) {
@@ -90,14 +91,14 @@ TEST_F(RecordRace, DeleteOfARecordDeletedMeanwhileIsDone) {
 
 TEST_F(RecordRace, ChangeSetOfSeveralChangesIsNeverTakenAsSent) {
   PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
-  DataSet table("lote", RecordFields());  // no send handler: both rows go in one change set
+  DataSet table("lote", protocol::RecordFields());  // no send handler: both rows go in one change set
   table.CreateDataSet();
   RecordKey other = kKey;
   other.component = "BTNCANCELAR";
   PostNewRecord(table, other, "Cancelar");
   PostNewRecord(table, kKey, "Salvar");
-  EXPECT_THROW(SendChanges(table, mine.NetTradRelDfm, "SetPropried",
-                           store::RecordRace(mine.NetTradRelDfm, "GetVerProp", mine.stats)),
+  EXPECT_THROW(SendChanges(services, table, mine.NetTradRelDfm, "SetPropried",
+                           store::RecordRace(services, mine.NetTradRelDfm, "GetVerProp", mine.stats)),
                ServerError);
   EXPECT_EQ(table.RecordCount(), 0);
 }
@@ -109,9 +110,9 @@ TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever
   for (int refusals : {1, 8}) {
     SCOPED_TRACE(std::to_string(refusals) + " refusals");
     int inserts = 0;
-    SetTransportFactory([&](const std::string&, int) {
+    auto transports = [&](const std::string&, int) {
       return MakeValueTransport([&](const wire::Request& r) -> Value {
-        if (r.method == "GetVerProp") return Packet{RecordFields(), {}};
+        if (r.method == "GetVerProp") return Packet{protocol::RecordFields(), {}};
         if (r.method != "SetPropried") return std::monostate{};
         if (++inserts <= refusals)
           return ServerFailure{
@@ -119,9 +120,10 @@ TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever
               "TRDPROPRIEDADE has a record of key (...) already"};
         return std::monostate{};
       });
-    });
-    Store store;
-    store.OpenConnections();
+    };
+    shared::Services services;
+    Store store(services, transports);
+    store.OpenConnections({});
     store.cdsPropProp.CreateDataSet();
     if (refusals < 8) {
       EXPECT_NO_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"));
@@ -131,7 +133,6 @@ TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever
       EXPECT_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"), ServerError);
       EXPECT_EQ(inserts, 8);
     }
-    SetTransportFactory(nullptr);
   }
 }
 

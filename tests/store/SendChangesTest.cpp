@@ -4,6 +4,8 @@
 
 #include "platform/Connection.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "protocol/Record.h"
 #include "shared/Services.h"
 #include "store/Record.h"
 #include "store/Store.h"
@@ -38,13 +40,13 @@ struct FakeServer {
 class SendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTransportFactory([this](const std::string&, int) { return MakeInProcessTransport(server.Handler()); });
-    shared::SetBusyIndicator(busy);
-    store.OpenConnections();
+    services.busy = busy;
+    store.OpenConnections({});
   }
-  void TearDown() override {
-    SetTransportFactory(nullptr);
-    shared::SetBusyIndicator(nullptr);
+
+  // The fake server, or a port nobody listens on once `unreachable`.
+  std::unique_ptr<Transport> Connect() {
+    return unreachable ? MakeHttpTransport("127.0.0.1", 1) : MakeInProcessTransport(server.Handler());
   }
 
   void InsertRecord(DataSet& t, const std::string& value) {
@@ -63,8 +65,10 @@ class SendTest : public ::testing::Test {
   }
 
   FakeServer server;
+  bool unreachable = false;
   std::shared_ptr<CountingBusy> busy = std::make_shared<CountingBusy>();
-  Store store;
+  shared::Services services;
+  Store store{services, [this](const std::string&, int) { return Connect(); }};
 };
 
 TEST_F(SendTest, PostSendsOneInsertedRowAndSettles) {
@@ -88,12 +92,12 @@ TEST_F(SendTest, PostSendsOneInsertedRowAndSettles) {
 }
 
 TEST_F(SendTest, DeleteOfALookedUpRowSendsOneDeletedRow) {
-  server.lookup_answer.fields = RecordFields();
+  server.lookup_answer.fields = protocol::RecordFields();
   server.lookup_answer.rows.push_back(Row{std::string("CADASTRO"), std::string("FRMCADASTRO"),
                                           std::string("BTNSALVAR"), std::string("Caption"), 0.0,
                                           std::string("N"), std::string("Gravar"), std::string("Gravar"),
                                           DateTime::FromParts(2026, 1, 1), std::string("POR")});
-  Lookup(store.cdsVerificaProp, store.NetTradRelDfm, "GetVerProp",
+  Lookup(services, store.cdsVerificaProp, store.NetTradRelDfm, "GetVerProp",
          {std::string("CADASTRO"), std::string("FRMCADASTRO"), std::string("BTNSALVAR"),
           std::string("Caption"), std::string("0"), std::string("POR")});
   ASSERT_EQ(store.cdsVerificaProp.RecordCount(), 1);
@@ -109,9 +113,9 @@ TEST_F(SendTest, DeleteOfALookedUpRowSendsOneDeletedRow) {
 }
 
 TEST_F(SendTest, VersionStampSendsOneModifiedRow) {
-  server.lookup_answer.fields = VersionFields();
+  server.lookup_answer.fields = protocol::VersionFields();
   server.lookup_answer.rows.push_back(Row{DateTime::FromParts(2025, 5, 1)});
-  Lookup(store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
+  Lookup(services, store.cdsVersao, store.NetTradRelDfm, "GetVersao", {});
   store.cdsVersao.Edit();
   store.cdsVersao.SetField("DTGERARQTRAD", DateTime::FromParts(2026, 12, 8));
   store.cdsVersao.Post();
@@ -145,12 +149,12 @@ TEST_F(SendTest, FailedSendUndoesThePostAndReachesTheCaller) {
 }
 
 TEST_F(SendTest, UnreachableServerUndoesTheDeleteAndRaisesConnectionError) {
-  server.lookup_answer.fields = RecordFields();
+  server.lookup_answer.fields = protocol::RecordFields();
   server.lookup_answer.rows.push_back(Row(10));
-  Lookup(store.cdsVerifiRel, store.netImportRel, "GetVerPropRel", {});
-  SetTransportFactory([](const std::string&, int) { return MakeHttpTransport("127.0.0.1", 1); });
+  Lookup(services, store.cdsVerifiRel, store.netImportRel, "GetVerPropRel", {});
+  unreachable = true;
   store.CloseConnections();
-  store.OpenConnections();
+  store.OpenConnections({});
   EXPECT_THROW(store.cdsVerifiRel.Delete(), ConnectionError);
   EXPECT_EQ(store.cdsVerifiRel.RecordCount(), 1);
   EXPECT_EQ(store.cdsVerifiRel.ChangeCount(), 0);
@@ -166,10 +170,10 @@ TEST_F(SendTest, EmptyLogSendsNothingAndShowsNoIndicator) {
 }
 
 TEST_F(SendTest, StatisticsCountAnsweredCallsOnly) {
-  server.lookup_answer.fields = RecordFields();
-  Lookup(store.cdsPropried, store.NetTradRelDfm, "GetPropried", {});
+  server.lookup_answer.fields = protocol::RecordFields();
+  Lookup(services, store.cdsPropried, store.NetTradRelDfm, "GetPropried", {});
   server.lookup_answer.rows.push_back(Row(10));
-  Lookup(store.cdsProprieRel, store.netImportRel, "GetPropriedRel", {});
+  Lookup(services, store.cdsProprieRel, store.netImportRel, "GetPropriedRel", {});
   store.cdsPropProp.CreateDataSet();
   InsertRecord(store.cdsPropProp, "Salvar");
   server.fail_method = "SetPropried";
@@ -183,7 +187,7 @@ TEST_F(SendTest, StatisticsCountAnsweredCallsOnly) {
 TEST_F(SendTest, LookupRefusesAResultThatIsNotAPacket) {
   server.fail_method = "";
   // SetVersao answers null, which is no packet.
-  EXPECT_THROW(Lookup(store.cdsPropried, store.NetTradRelDfm, "SetVersao", {}), ServerError);
+  EXPECT_THROW(Lookup(services, store.cdsPropried, store.NetTradRelDfm, "SetVersao", {}), ServerError);
 }
 
 }  // namespace

@@ -26,10 +26,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "TempTree.h"
 
 extern char** environ;
 
@@ -53,10 +56,8 @@ class ServerProcess {
     if (exe.empty()) throw std::runtime_error("ServerProcess: no trd executable (TRD_EXE)");
     db_ = options.db;
     if (db_.empty()) {
-      std::string templ = (std::filesystem::temp_directory_path() / "trd-server-XXXXXX").string();
-      if (!mkdtemp(templ.data())) throw std::runtime_error("ServerProcess: cannot make a temp directory");
-      temp_dir_ = templ;
-      db_ = (std::filesystem::path(temp_dir_) / "trd.sqlite").string();
+      temp_dir_.emplace("trd-server");
+      db_ = temp_dir_->Path("trd.sqlite");
     }
 
     std::vector<std::string> args{exe, "serve", "--db", db_, "--listen", options.listen};
@@ -156,18 +157,14 @@ class ServerProcess {
     Stop();
     if (out_fd_ >= 0) close(out_fd_);
     out_fd_ = -1;
-    if (!temp_dir_.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(temp_dir_, ec);
-      temp_dir_.clear();
-    }
+    temp_dir_.reset();
   }
 
   pid_t pid_ = -1;
   int out_fd_ = -1;
   int status_ = -1;
   std::string db_;
-  std::string temp_dir_;
+  std::optional<TempTree> temp_dir_;
   std::string host_;
   int port_ = 0;
 };

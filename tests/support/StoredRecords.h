@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "protocol/Record.h"
 #include "server/Database.h"
+#include "server/Schema.h"
 
 namespace trd::test {
 
@@ -38,6 +40,32 @@ struct StoredRecord {
 inline std::string TextOf(const FieldValue& v) {
   const auto* s = std::get_if<std::string>(&v);
   return s ? *s : std::string();
+}
+
+// One row of the translation table as the server holds it.
+struct Stored {
+  std::string program, form, component, property;
+  double number = 0;
+  std::string state, value, source, language;
+};
+
+// Every record of the session's translation table in creation order (SQLite
+// keeps it in rowid).
+inline std::vector<Stored> RecordsInCreationOrder(server::Session& session) {
+  const server::TableDef& table = server::TranslationTable();
+  std::vector<FieldType> types;
+  for (const FieldDef& f : table.fields) types.push_back(f.type);
+  std::vector<Stored> out;
+  for (const Row& r : session.Query("SELECT " + protocol::ColumnList(table.fields) + " FROM " + table.name +
+                                        " ORDER BY rowid",
+                                    {}, types)) {
+    const auto* number = std::get_if<double>(&r[server::kNrValorProp]);
+    out.push_back(Stored{TextOf(r[server::kCdPrograma]), TextOf(r[server::kNmFormulario]),
+                         TextOf(r[server::kNmComponente]), TextOf(r[server::kNmPropriedade]), number ? *number : 0,
+                         TextOf(r[server::kIdSitTraducao]), TextOf(r[server::kStValorProp]),
+                         TextOf(r[server::kStAgrValProp]), TextOf(r[server::kIdIdioma])});
+  }
+  return out;
 }
 
 // Every record, ordered by key.

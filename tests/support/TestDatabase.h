@@ -20,10 +20,12 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
+
+#include "TempTree.h"
 
 namespace trd::test {
 
@@ -49,10 +51,8 @@ class TestDatabase {
         url_ = ":memory:";
         return;
       }
-      std::string templ = (std::filesystem::temp_directory_path() / "trd-db-XXXXXX").string();
-      if (!mkdtemp(templ.data())) throw std::runtime_error("TestDatabase: cannot make a temp directory");
-      dir_ = templ;
-      url_ = "sqlite:" + (std::filesystem::path(dir_) / "trd.sqlite").string();
+      dir_.emplace("trd-db");
+      url_ = "sqlite:" + dir_->Path("trd.sqlite");
       return;
     }
     const std::string base = ClusterUrl();
@@ -70,10 +70,6 @@ class TestDatabase {
         Admin("DROP SCHEMA " + schema_ + " CASCADE");
       } catch (...) {
       }
-    }
-    if (!dir_.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(dir_, ec);
     }
   }
   TestDatabase(const TestDatabase&) = delete;
@@ -105,7 +101,7 @@ class TestDatabase {
   TestBackend backend_;
   std::string url_;
   std::string schema_;
-  std::string dir_;
+  std::optional<TempTree> dir_;
 };
 
 }  // namespace trd::test

@@ -34,7 +34,8 @@ TfrmPrincipal::TfrmPrincipal() : area_(new QMdiArea(this)) {
 
   QString server;
   try {
-    server = QString::fromStdString(shared::WebURL()) + ":" + QString::number(shared::WebPort());
+    const Endpoint at = shared::ServerFromEnvironment();
+    server = QString::fromStdString(at.host) + ":" + QString::number(at.port);
   } catch (const std::exception& e) {
     server = QString::fromUtf8(e.what());
   }

@@ -5,6 +5,7 @@
 #include <exception>
 #include <iostream>
 
+#include "Host.h"
 #include "shared/Services.h"
 
 namespace trd::gui {
@@ -16,7 +17,7 @@ void RunHandler(const std::function<void()>& body) noexcept {
   } catch (const shared::ServerFailureError&) {
   } catch (const std::exception& e) {
     try {
-      shared::GetDialogs().Show(e.what(), shared::MsgType::Error, shared::MsgButtons::Ok);
+      ModuleServices().services.dialogs->Show(e.what(), shared::MsgType::Error, shared::MsgButtons::Ok);
     } catch (...) {
       std::cerr << e.what() << "\n";  // the dialog itself failed: last resort
     }

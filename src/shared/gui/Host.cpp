@@ -25,14 +25,20 @@ QMdiArea* HostMdiArea() {
   return main ? qobject_cast<QMdiArea*>(main->centralWidget()) : nullptr;
 }
 
+ScreenServices& ModuleServices() {
+  static ScreenServices services;
+  return services;
+}
+
 void InstallQtServices() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  shared::SetDialogs(std::make_shared<QtDialogs>());
-  shared::SetBusyIndicator(std::make_shared<QtBusyIndicator>());
-  shared::SetResultCheckReporting(shared::ReportFailure::Show);
-  shared::SetMainWindow(static_cast<QWidget*>(HostMainWindow()));
+  shared::Services& s = ModuleServices().services;
+  s.dialogs = std::make_shared<QtDialogs>();
+  s.busy = std::make_shared<QtBusyIndicator>();
+  s.result_check = shared::ReportFailure::Show;
+  s.main_window = static_cast<QWidget*>(HostMainWindow());
 }
 
 }  // namespace trd::gui

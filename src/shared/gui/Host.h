@@ -7,6 +7,9 @@
 // through a registration that the host would have to make in the module.
 #pragma once
 
+#include "platform/Connection.h"
+#include "shared/Services.h"
+
 class QMainWindow;
 class QMdiArea;
 
@@ -20,10 +23,21 @@ QMainWindow* HostMainWindow();
 // The host's multiple-document area, or nullptr.
 QMdiArea* HostMdiArea();
 
-// Installs the Qt side of the shared services in this copy of them: the
-// QMessageBox dialog sink, the busy indicator over the host's main window,
-// failure reporting by the result check, and the host's main window as
-// MainWindow(). Called by the module's entry point; idempotent.
+// What the screens of this copy of the shared services work with, owned here
+// at the module's edge (its entry point takes no arguments) and handed down
+// to the screens' stores and runs: the services' sinks (standard error and
+// no busy indicator until InstallQtServices) and the transports to the
+// translation server (empty: HTTP). Tests replace them.
+struct ScreenServices {
+  shared::Services services;
+  TransportFactory transports;
+};
+ScreenServices& ModuleServices();
+
+// Installs the Qt side in ModuleServices(): the QMessageBox dialog sink, the
+// busy indicator over the host's main window, failure reporting by the
+// result check, and the host's main window. Called by the module's entry
+// point; idempotent.
 void InstallQtServices();
 
 }  // namespace trd::gui

@@ -1,0 +1,41 @@
+// The translation server's interface as client and server name it: its three
+// data modules and their thirteen methods. Names are compared ignoring ASCII
+// case by the server. Arguments and results: docs/server.md ("Methods").
+#pragma once
+
+#include <string_view>
+
+namespace trd::protocol {
+
+// ---- Data modules ----------------------------------------------------------
+
+// Form records, the language list and the version record (connection L).
+inline constexpr std::string_view kModuleForms = "Trd00200.rdmLeituraDfm";
+// Report records (connection R).
+inline constexpr std::string_view kModuleReports = "Trd00900.rdmLeituraRel";
+// Translations of a source text (connection U).
+inline constexpr std::string_view kModuleTranslations = "Trd00500.rdmLeDfmRel";
+
+// ---- Methods of kModuleForms -----------------------------------------------
+
+inline constexpr std::string_view kGetIdiLeDfm = "GetIdiLeDfm";  // the languages
+inline constexpr std::string_view kGetVersao = "GetVersao";      // the version record
+inline constexpr std::string_view kGetPropried = "GetPropried";  // records of key + value
+inline constexpr std::string_view kGetVerProp = "GetVerProp";    // records of key
+inline constexpr std::string_view kSetVersao = "SetVersao";      // change set of the version
+inline constexpr std::string_view kSetVerProp = "SetVerProp";    // change set: deleted records
+inline constexpr std::string_view kSetPropried = "SetPropried";  // change set: new records
+
+// ---- Methods of kModuleReports: the record methods for report files -------
+
+inline constexpr std::string_view kGetPropriedRel = "GetPropriedRel";
+inline constexpr std::string_view kGetVerPropRel = "GetVerPropRel";
+inline constexpr std::string_view kSetVerPropRel = "SetVerPropRel";
+inline constexpr std::string_view kSetPropriedRel = "SetPropriedRel";
+
+// ---- Methods of kModuleTranslations ----------------------------------------
+
+inline constexpr std::string_view kGetUpdRelDfm = "GetUpdRelDfm";  // translations of a source text
+inline constexpr std::string_view kUpdateRelDfm = "UpdateRelDfm";  // stores one into a record
+
+}  // namespace trd::protocol

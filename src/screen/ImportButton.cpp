@@ -1,0 +1,100 @@
+// The import run of TfrmLeDfmRel (the import button).
+//
+// The duplicate gate opens the review screen while stlVerRep holds entries;
+// otherwise the run of run/ImportRun.h does the rest (language check, the
+// question, the file loop, the closing message with the run's summary as
+// its details, the version stamp). The screen lends it: the items of
+// lsbSelec (taken once; the file controls are locked for the run), the
+// language box's text and stIdiLeDfm, boCancelar (set by the cancel button
+// while pending events run), lblStatus, pgbProgresso and a RunScope for the
+// Running state. Errors that leave the run (MensErro's Abort, a failed
+// version stamp) go to RunHandler as for every handler.
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QToolButton>
+#include <algorithm>
+#include <optional>
+
+#include "Cli_trd00500.h"
+#include "Cli_trd00501.h"
+#include "QtListBox.h"
+#include "platform/DateTimeText.h"
+#include "report/ReportImport.h"
+#include "run/ImportRun.h"
+#include "run/SelectionLists.h"
+#include "shared/Services.h"
+
+namespace trd::screen {
+
+using namespace Cli_trd00500;
+
+TfrmLeDfmRel::RunScope::RunScope(TfrmLeDfmRel& screen) : screen_(screen) {
+  screen_.boImportando = true;
+  screen_.sbtImportExport->setEnabled(false);
+  screen_.LockControls(Lock::Locked);
+}
+
+TfrmLeDfmRel::RunScope::~RunScope() {
+  screen_.lblStatus->clear();
+  screen_.boCancelar = false;
+  screen_.sbtImportExport->setEnabled(true);
+  screen_.boImportando = false;
+  screen_.LockControls(Lock::Unlocked);
+}
+
+namespace {
+
+// The screen's side of a run.
+class ScreenRunHost final : public run::RunHost {
+ public:
+  explicit ScreenRunHost(TfrmLeDfmRel& screen) : screen_(screen) {}
+
+  void FocusLanguageBox() override { screen_.cbbIdioma->setFocus(); }
+  void SetProgressMax(int max) override {
+    // A 0..0 range would make the bar show a busy animation; 0..1 at
+    // position 0 shows it empty, as a maximum of 0 means.
+    screen_.pgbProgresso->setRange(0, std::max(max, 1));
+  }
+  void SetProgressPosition(int position) override { screen_.pgbProgresso->setValue(position); }
+  void EnterRunning() override { running_.emplace(screen_); }
+  void LeaveRunning() override { running_.reset(); }
+  void FileStarting(int index, const std::string&, run::FileKind kind) override {
+    if (kind == run::FileKind::Report) inContArquivoRel = index;
+  }
+  void Status(const std::string& line) override { screen_.lblStatus->setText(QString::fromStdString(line)); }
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+
+ private:
+  TfrmLeDfmRel& screen_;
+  std::optional<TfrmLeDfmRel::RunScope> running_;
+};
+
+}  // namespace
+
+void TfrmLeDfmRel::sbtImportExportClick() {
+  if (run::CheckDuplicates(*stlVerRep) == run::DuplicateGate::Closed) {
+    Cli_trd00501::CriaVerRep();
+    return;
+  }
+  std::vector<std::string> paths;
+  paths.reserve(std::size_t(lsbSelec->count()));
+  for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(PathOf(lsbSelec->item(i)));
+
+  ScreenRunHost host(*this);
+  report::ReportImporter reports;
+  const DateTimeText dates;
+  run::RunRequest request{*dados_,
+                          msgPadrao,
+                          std::move(paths),
+                          cbbIdioma->currentText().toStdString(),
+                          stIdiLeDfm,
+                          boCancelar,
+                          dates,
+                          reports};
+  run::ImportRun(request, host);
+}
+
+}  // namespace trd::screen

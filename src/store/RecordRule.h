@@ -1,0 +1,81 @@
+// The record rule: what becomes of one text read from a form or report file,
+// under its record key K, in the translation table. V is the text cut to its
+// first 4000 characters, the value a record holds.
+//
+//   1. K holds a record whose source text is V (trailing blanks ignored):
+//      stored already; nothing changes.
+//   2. The channel may decline the text (not worth translating, an empty list
+//      entry): skipped; nothing changes.
+//   3. K holds a record whose source text is V after all: another client
+//      stored it since step 1; nothing changes.
+//   4. K holds a record of another text: it is deleted (replaced).
+//   5. A new record of K is inserted: state "N", both texts V.
+//   6. When a translation of the same source text into K's language exists,
+//      it is stored into the new record (state "T").
+//
+// The rule runs over a channel: the client's staging tables and server calls
+// (store/StagingChannel.h), or whatever gives the same six operations, such
+// as a storage session. It depends on nothing else; the channel's failures
+// pass through it unchanged and end the rule where they happen.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "protocol/Record.h"
+
+namespace trd::store {
+
+using protocol::RecordKey;
+
+// A text as read, and the value a record of it holds.
+struct RecordText {
+  explicit RecordText(std::string_view read);
+  std::string_view read;  // as read from the file
+  std::string value;      // its first kMaxValueLength characters
+};
+
+// Where the rule has got to with a text, for the channel to show.
+enum class RuleStep {
+  StoredAlready,    // step 1 found it
+  StoredMeanwhile,  // step 3 found it
+  Creating,         // about to insert (after the delete of step 4, if any)
+};
+
+class RecordChannel {
+ public:
+  virtual ~RecordChannel() = default;
+  // Step 1: whether K holds a record whose source text is text.value,
+  // trailing blanks ignored on both sides.
+  virtual bool HoldsValue(const RecordKey& key, const RecordText& text) = 0;
+  // Step 2: whether the text is to become a record.
+  virtual bool Accepts(const RecordKey& key, const RecordText& text) { return true; }
+  // Step 3: the source text of K's record; nullopt when K holds none.
+  virtual std::optional<std::string> SourceOfKey(const RecordKey& key) = 0;
+  // Step 4: deletes K's record.
+  virtual void DeleteRecord(const RecordKey& key) = 0;
+  // Step 5: inserts the record of K: state "N", both texts text.value, now.
+  virtual void InsertRecord(const RecordKey& key, const RecordText& text) = 0;
+  // Step 6: a translation into K's language of the source text; nullopt
+  // when there is none.
+  virtual std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) = 0;
+  // Step 6: stores `translation` into K's record: state "T", now.
+  virtual void StoreTranslation(const RecordKey& key, const std::string& translation) = 0;
+  // Told at steps 1 and 3 when they end the rule, and before step 5.
+  virtual void Reached(RuleStep step, const RecordText& text) {}
+};
+
+enum class RecordOutcome { StoredAlready, StoredMeanwhile, Skipped, Created, Replaced };
+enum class TranslationReuse { None, Reused };
+
+struct RecordResult {
+  RecordOutcome outcome = RecordOutcome::Skipped;
+  TranslationReuse translation = TranslationReuse::None;
+  bool operator==(const RecordResult&) const = default;
+};
+
+// Runs the rule for `text` under `key`.
+RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::string_view text);
+
+}  // namespace trd::store

@@ -1,0 +1,170 @@
+// Listing source files: the six subtrees, the walk's exclusions, and the
+// directory controls that start or empty a listing.
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QToolButton>
+#include <algorithm>
+
+#include "ScreenTest.h"
+#include "platform/Text.h"
+#include "run/FileDiscovery.h"
+
+namespace trd::test {
+namespace {
+
+using namespace screen::Cli_trd00500;
+namespace fs = std::filesystem;
+
+class DiscoveryTest : public ScreenTest {
+ protected:
+  // Builds the sample tree; returns the paths a listing must find.
+  std::vector<std::string> BuildTree(const TempDir& dir) {
+    std::vector<std::string> listed = {
+        dir.Touch("Cli/Src/Vendas/Pedido.dfm"),
+        dir.Touch("Cli/Std/Lib/Util.DFM"),
+        dir.Touch("Rel/cli/Extra.qr2"),  // only "Cli" exactly is skipped
+        dir.Touch("Rel/Resumo.qr2"),
+        dir.Touch("Cli/Src/.Oculto.dfm"),  // a hidden file is listed
+        dir.Touch("Cli/Std/Ger/Menu.Principal.dfm"),
+        dir.Touch("Cli/clientes/Cliente.dfm"),  // "cli/clientes" resolved ignoring case
+        dir.Touch("Cli/Std/Frm/Base/Fundo.dfm"),
+    };
+    dir.Touch("Cli/Src/Relat.qr2");           // wrong kind for its subtree
+    dir.Touch("Rel/Tela.dfm");                // wrong kind for its subtree
+    dir.Touch("Rel/Cli/Extra.qr2");           // "Cli" folder not entered
+    dir.Touch("Cli/Src/Vendas/Cli/Dentro.dfm");  // not at any depth
+    dir.Touch("Solto.dfm");                   // outside the subtrees
+    dir.Touch("Cli/Std/Fora.dfm");            // outside the subtrees
+    dir.Touch("Cli/Src/.oculta/Escondido.dfm");  // hidden directory not entered
+    dir.Touch("Cli/Std/Frm/Notas.txt");
+    fs::create_directory_symlink(dir.Dir(), dir.Dir() / "Cli/Src/volta");  // link to a parent
+    std::sort(listed.begin(), listed.end(),
+              [](const std::string& a, const std::string& b) { return text::CompareIgnoreCase(a, b) < 0; });
+    return listed;
+  }
+
+  static void LeaveField(QLineEdit* field) {
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(field, &leave);
+  }
+};
+
+TEST_F(DiscoveryTest, ListsTheSixSubtreesWithTheirKindsAndExclusions) {
+  TempDir dir;
+  auto expected = BuildTree(dir);
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  EXPECT_EQ(screen.edtDiretorio->text().toStdString(), dir.Str());
+  EXPECT_EQ(Items(screen.lsbDisp), expected);
+  ExpectAvailableInStep(screen);
+  EXPECT_TRUE(dialogs->shown.empty());
+}
+
+TEST_F(DiscoveryTest, SubtreesAreFoundWhateverTheirLetterCaseOnDisk) {
+  TempDir dir;
+  std::string a = dir.Touch("cli/src/A.dfm");
+  std::string b = dir.Touch("CLI/STD/GER/B.dfm");
+  std::string c = dir.Touch("rel/C.QR2");
+  dir.MakeDir("CLI/Nada");  // a spelling that leads nowhere for Cli/Src
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str() + "/");  // a trailing separator is not doubled
+  EXPECT_EQ(Items(screen.lsbDisp), (std::vector<std::string>{a, b, c}));
+  ExpectAvailableInStep(screen);
+}
+
+TEST_F(DiscoveryTest, DirectoryWithoutSubtreesListsNothing) {
+  TempDir dir;
+  dir.Touch("Outro/Cli/Src/A.dfm");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  EXPECT_EQ(screen.lsbDisp->count(), 0);
+  EXPECT_TRUE(stlFiles->empty());
+  ListDirectory(screen, dir.Str() + "/nao-existe");
+  EXPECT_EQ(screen.lsbDisp->count(), 0);
+  EXPECT_TRUE(dialogs->shown.empty());
+}
+
+TEST_F(DiscoveryTest, CancelledChooserEmptiesEveryList) {
+  TempDir dir;
+  dir.Touch("Cli/Src/a/x.dfm");
+  dir.Touch("Cli/Src/b/x.dfm");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  Pick(screen.lsbDisp, {"a/x.dfm"});
+  screen.sbtDireita->click();
+  screen.sbtTudoDir->click();
+  ASSERT_FALSE(stlVerRep->empty());
+  ASSERT_FALSE(stlTesta->empty());
+
+  screen.sbtDiretorio->click();  // chooser answers cancel
+  EXPECT_EQ(chooser->opened, 2);
+  EXPECT_EQ(screen.lsbDisp->count() + screen.lsbSelec->count(), 0);
+  EXPECT_TRUE(stlFiles->empty() && stlVerRep->empty() && stlTesta->empty());
+  EXPECT_EQ(screen.edtDiretorio->text().toStdString(), dir.Str());
+}
+
+TEST_F(DiscoveryTest, F9InTheFieldListsLikeTheButton) {
+  TempDir dir;
+  std::string a = dir.Touch("Cli/Src/A.dfm");
+  auto& screen = Open();
+  chooser->answers.push_back(QString::fromStdString(dir.Str()));
+  QKeyEvent f9(QEvent::KeyPress, Qt::Key_F9, Qt::ShiftModifier | Qt::ControlModifier);
+  QCoreApplication::sendEvent(screen.edtDiretorio, &f9);
+  EXPECT_EQ(chooser->opened, 1);
+  EXPECT_EQ(Items(screen.lsbDisp), std::vector<std::string>{a});
+}
+
+TEST_F(DiscoveryTest, TypedDirectoryIsListedOnlyWhileBothListsAreEmpty) {
+  TempDir one;
+  TempDir two;
+  one.Touch("Cli/Src/Um.dfm");
+  one.Touch("Cli/Src/Dois.dfm");
+  std::string b = two.Touch("Cli/Src/B.dfm");
+  std::string a = two.Touch("Cli/Std/Lib/a.dfm");
+  auto& screen = Open();
+  ListDirectory(screen, one.Str());
+  screen.edtDiretorio->setText(QString::fromStdString(two.Str()));  // typed over the listed one
+  EXPECT_EQ(screen.lsbDisp->count(), 0);
+  EXPECT_TRUE(stlFiles->empty());
+  LeaveField(screen.edtDiretorio);
+  EXPECT_EQ(Items(screen.lsbDisp), (std::vector<std::string>{b, a}));
+  ExpectAvailableInStep(screen);
+
+  LeaveField(screen.edtDiretorio);  // the available list holds files: nothing happens
+  EXPECT_EQ(screen.lsbDisp->count(), 2);
+
+  Pick(screen.lsbDisp, {"B.dfm"});
+  screen.sbtDireita->click();
+  screen.edtDiretorio->setText(QString::fromStdString(one.Str()));
+  LeaveField(screen.edtDiretorio);  // a file is selected: nothing is listed
+  EXPECT_EQ(screen.lsbDisp->count(), 0);
+  EXPECT_TRUE(stlFiles->empty());
+  EXPECT_EQ(Items(screen.lsbSelec), std::vector<std::string>{b});
+}
+
+TEST(ListaArquivos, OnlyTheExactKindsListFilesAndAStopEndsTheWalk) {
+  TempDir dir;
+  dir.Touch("A.dfm");
+  dir.Touch("sub/B.dfm");
+  std::vector<std::string> found;
+  int yields = 0;
+  run::ListingSink sink{[&](const std::string& p) { found.push_back(p); },
+                            [&] { ++yields; return run::WalkControl::Continue; }};
+  EXPECT_EQ(run::ListaArquivos(dir.Str(), "DFM", sink), run::WalkControl::Continue);
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(yields, 3) << "one per entry, the subdirectory's included";
+
+  run::ListaArquivos(dir.Str(), "dfm", sink);
+  EXPECT_EQ(found, (std::vector<std::string>{dir.Str() + "/sub/B.dfm", dir.Str() + "/A.dfm"}))
+      << "subdirectories before the directory's own files";
+
+  found.clear();
+  sink.yield = [] { return run::WalkControl::Stop; };
+  EXPECT_EQ(run::ListaArquivos(dir.Str(), "dfm", sink), run::WalkControl::Stop);
+  EXPECT_TRUE(found.empty());
+}
+
+}  // namespace
+}  // namespace trd::test

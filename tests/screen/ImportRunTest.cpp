@@ -1,0 +1,114 @@
+// The import button end to end: a real translation server on loopback, the
+// samples listed, every file moved, a language picked, the question answered.
+#include <gmock/gmock.h>
+#include <stdlib.h>
+
+#include <QProgressBar>
+#include <QTimer>
+#include <fstream>
+#include <set>
+
+#include "ScreenTest.h"
+#include "platform/Connection.h"
+#include "run/ImportRun.h"
+#include "support/ServerProcess.h"
+#include "support/StoredRecords.h"
+
+namespace trd::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kSamples = std::string(TRD_SOURCE_DIR) + "/samples";
+
+class ImportRunTest : public ScreenTest {
+ protected:
+  void SetUp() override {
+    ScreenTest::SetUp();
+    gui::ModuleServices().transports = {};  // HTTP to the server below
+  }
+
+  // Lists the samples, moves them all and picks Portuguese.
+  screen::TfrmLeDfmRel& Prepare() {
+    auto& screen = Open();
+    ListDirectory(screen, kSamples);
+    screen.sbtTudoDir->click();
+    screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+    return screen;
+  }
+
+  ServerProcess server;
+  ScopedEnv address{"TRD_SERVER", server.Url()};
+};
+
+TEST_F(ImportRunTest, ImportButtonHarvestsTheSamples) {
+  auto& screen = Prepare();
+  ASSERT_EQ(screen.lsbSelec->count(), 10);
+  ASSERT_TRUE(screen.sbtImportExport->isEnabled());
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  screen.sbtImportExport->click();
+
+  ASSERT_EQ(dialogs->shown.size(), 2u);
+  EXPECT_THAT(dialogs->shown[0].text, HasSubstr("Confirma a operação?"));
+  EXPECT_EQ(dialogs->shown[1].text, "Todos os arquivos foram importados com sucesso!");
+  EXPECT_THAT(dialogs->shown[1].details, HasSubstr("Arquivos lidos: 10\n"));
+  std::ifstream golden(std::string(TRD_SOURCE_DIR) + "/tests/run/samples.records");
+  std::vector<std::string> expected;
+  for (std::string line; std::getline(golden, line);)
+    if (!line.empty()) expected.push_back(line);
+  EXPECT_EQ(RecordLines(server.DatabasePath()), expected);
+  EXPECT_EQ(ReadVersion(server.DatabasePath()), DateTime::Now().DateOnly());
+
+  EXPECT_FALSE(screen.Importando());
+  EXPECT_TRUE(screen.sbtImportExport->isEnabled());
+  EXPECT_TRUE(screen.cbbIdioma->isEnabled());
+  EXPECT_EQ(screen.pgbProgresso->value(), 0);
+  EXPECT_TRUE(screen.lblStatus->text().isEmpty());
+}
+
+TEST_F(ImportRunTest, ScreenAndCommandLineShowTheSameRunMessages) {
+  auto& screen = Open();
+  for (const char* key : {"Idi_Inv", "CONF_SUBS", "sucessoGeral", "Erro_Import", "Imp_Canc"})
+    EXPECT_EQ(screen.msgPadrao.Msg(key), run::RunMessages().Msg(key)) << key;
+}
+
+TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
+  auto& screen = Prepare();
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  bool importing_when_clicked = false;
+  // Runs at the first event processing inside the run: after the first file.
+  QTimer::singleShot(0, &screen, [&screen, &importing_when_clicked] {
+    importing_when_clicked = screen.Importando();
+    screen.sbtCancel->click();
+  });
+  screen.sbtImportExport->click();
+
+  EXPECT_TRUE(importing_when_clicked);
+  EXPECT_EQ(dialogs->Texts().back(), "Importação cancelada pelo usuário.");
+  EXPECT_THAT(dialogs->shown.back().details, HasSubstr("Arquivos lidos: 1\n"));
+  std::set<std::string> programs;
+  for (const StoredRecord& r : ReadRecords(server.DatabasePath())) programs.insert(r.key.substr(0, r.key.find('/')));
+  EXPECT_EQ(programs.size(), 1u);  // the first file of the selected list only
+  EXPECT_FALSE(screen.Cancelar());
+  EXPECT_TRUE(screen.isVisible());  // the cancel button did not close the screen
+}
+
+TEST_F(ImportRunTest, AFileNameThatIsNotUtf8IsShownAsWindows1252AndRead) {
+  TempDir dir;
+  const std::string path = dir.Touch("Cli/Src/A\xE7\xE3o.dfm");  // "Ação.dfm" in Latin-1
+  std::ofstream(path, std::ios::binary) << "object frmAcao: TForm\n  Caption = 'Ação'\nend\n";
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  ASSERT_EQ(screen.lsbDisp->count(), 1);
+  EXPECT_EQ(screen.lsbDisp->item(0)->text().toStdString(), dir.Str() + "/Cli/Src/Ação.dfm");
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  screen.sbtImportExport->click();
+
+  EXPECT_EQ(dialogs->Texts().back(), "Todos os arquivos foram importados com sucesso!");
+  EXPECT_THAT(RecordLines(server.DatabasePath()), ::testing::ElementsAre("AçãO/FRMACAO/FRMACAO/Caption/0=Ação"));
+}
+
+}  // namespace
+}  // namespace trd::test

@@ -1,0 +1,155 @@
+// Moving files between the available and the selected list, duplicate
+// detection, and the lists staying in step.
+#include <QToolButton>
+
+#include "ScreenTest.h"
+#include "run/SelectionLists.h"
+
+namespace trd::test {
+namespace {
+
+using run::MoveOutcome;
+using run::MoveScope;
+using run::StringList;
+
+// The lists as a listing leaves them, in memory.
+struct Lists {
+  run::MemoryListBox disp;
+  run::MemoryListBox selec;
+  StringList files, testa, verRep;
+  run::SelectionLists view{disp, selec, files, testa, verRep};
+
+  explicit Lists(const StringList& available) {
+    for (const auto& p : available) {
+      disp.Add(p);
+      files.push_back(p);
+    }
+    run::SortIgnoreCase(files);
+  }
+  void PickIn(run::MemoryListBox& box, const std::string& path) { box.Pick(box.IndexOf(path)); }
+  MoveOutcome Right(MoveScope scope = MoveScope::All) {
+    MoveOutcome o = MoveIntoSelection(view, scope);
+    EXPECT_EQ(disp.Items(), files) << "available lists out of step";
+    return o;
+  }
+  void Left(MoveScope scope = MoveScope::All) {
+    MoveOutOfSelection(view, scope);
+    EXPECT_EQ(disp.Items(), files) << "available lists out of step";
+  }
+};
+
+TEST(SelectionLists, SameNameInTwoDirectoriesIsRecordedAsAPair) {
+  Lists l({"/A/Cli/Src/x.dfm", "/B/Cli/Src/x.dfm"});
+  EXPECT_EQ(l.Right(), MoveOutcome::Done);
+  EXPECT_EQ(l.selec.Items(), (StringList{"/A/Cli/Src/x.dfm", "/B/Cli/Src/x.dfm"}));
+  EXPECT_EQ(l.testa, StringList{"x.dfm=/B/Cli/Src"}) << "the last path is visited first";
+  EXPECT_EQ(l.verRep, (StringList{"/A/Cli/Src/x.dfm", "/B/Cli/Src/x.dfm"}));
+  EXPECT_TRUE(l.files.empty());
+}
+
+TEST(SelectionLists, NamesCompareWithExtensionAndWithoutLetterCase) {
+  Lists l({"/a/Pedido.dfm", "/b/Pedido.qr2", "/c/PEDIDO.DFM"});
+  l.Right();
+  // The earlier path is rebuilt from its directory and the moved file's name.
+  EXPECT_EQ(l.verRep, (StringList{"/a/Pedido.dfm", "/c/Pedido.dfm"}));
+  EXPECT_EQ(l.testa, (StringList{"PEDIDO.DFM=/c", "Pedido.qr2=/b"}));
+}
+
+TEST(SelectionLists, MovingBackEmptiesTheDuplicatesAndKeepsTheNamesSeen) {
+  Lists l({"/a/x.dfm", "/b/x.dfm", "/c/y.dfm"});
+  l.Right();
+  ASSERT_EQ(l.verRep.size(), 2u);
+  l.PickIn(l.selec, "/c/y.dfm");
+  l.Left(MoveScope::Picked);
+  EXPECT_TRUE(l.verRep.empty()) << "any file moved back empties the whole list";
+  EXPECT_EQ(l.disp.Items(), StringList{"/c/y.dfm"});
+  EXPECT_EQ(l.testa.size(), 2u);
+
+  l.Right();  // y.dfm again: its name is still recorded, so it pairs with itself
+  EXPECT_EQ(l.verRep, (StringList{"/c/y.dfm", "/c/y.dfm"}));
+}
+
+TEST(SelectionLists, PathAlreadySelectedStopsTheMoveWhereItIs) {
+  Lists l({"/d/a.dfm", "/d/b.dfm", "/d/b.dfm", "/d/c.dfm"});
+  EXPECT_EQ(l.Right(), MoveOutcome::AlreadySelected);
+  EXPECT_EQ(l.selec.Items(), (StringList{"/d/b.dfm", "/d/c.dfm"}));
+  EXPECT_EQ(l.disp.Items(), (StringList{"/d/a.dfm", "/d/b.dfm"}));
+}
+
+TEST(SelectionLists, PathsInBothListsStaySelectedWhenMovedBack) {
+  Lists l({"/d/a.dfm", "/d/B.dfm"});
+  l.Right();
+  l.disp.Add("/d/A.DFM");  // listed again meanwhile
+  l.files.push_back("/d/A.DFM");
+  l.Left();
+  EXPECT_EQ(l.selec.Items(), StringList{"/d/a.dfm"});
+  EXPECT_EQ(l.disp.Items(), (StringList{"/d/A.DFM", "/d/B.dfm"}));
+}
+
+TEST(SelectionLists, NothingPickedMovesNothing) {
+  Lists l({"/d/a.dfm", "/d/b.dfm"});
+  l.PickIn(l.disp, "/d/b.dfm");
+  l.Right(MoveScope::Picked);
+  l.Left(MoveScope::Picked);  // the moved item is not picked on the right
+  EXPECT_EQ(l.selec.Items(), StringList{"/d/b.dfm"});
+  l.Right(MoveScope::Picked);
+  EXPECT_EQ(l.disp.Items(), StringList{"/d/a.dfm"});
+}
+
+TEST(SelectionLists, SortedInsertFoldsOnlyAsciiLetters) {
+  run::MemoryListBox box;
+  for (const char* p : {"/b", "/A", "/a", "/_", "/Z", "/É"}) box.Add(p);
+  EXPECT_EQ(box.Items(), (StringList{"/A", "/a", "/b", "/Z", "/_", "/É"}));
+}
+
+class SelectionScreenTest : public ScreenTest {};
+
+TEST_F(SelectionScreenTest, MovesKeepTheAvailableListsInStep) {
+  TempDir dir;
+  std::string a1 = dir.Touch("Cli/Src/a/x.dfm");
+  std::string b1 = dir.Touch("Cli/Src/b/x.dfm");
+  std::string c = dir.Touch("Cli/Src/c.dfm");
+  std::string r = dir.Touch("Rel/r.qr2");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  ExpectAvailableInStep(screen);
+
+  Pick(screen.lsbDisp, {"a/x.dfm", "r.qr2"});
+  screen.sbtDireita->click();
+  ExpectAvailableInStep(screen);
+  EXPECT_EQ(Items(screen.lsbSelec), (std::vector<std::string>{a1, r}));
+  screen.sbtTudoDir->click();
+  ExpectAvailableInStep(screen);
+  EXPECT_EQ(*screen::Cli_trd00500::stlVerRep, (StringList{b1, a1}));
+  Pick(screen.lsbSelec, {"c.dfm"});
+  screen.sbtEsquerda->click();
+  ExpectAvailableInStep(screen);
+  EXPECT_TRUE(screen::Cli_trd00500::stlVerRep->empty());
+  screen.sbtTudoEsq->click();
+  ExpectAvailableInStep(screen);
+  EXPECT_EQ(screen.lsbSelec->count(), 0);
+  EXPECT_EQ(Items(screen.lsbDisp), (std::vector<std::string>{a1, b1, c, r}));
+}
+
+TEST_F(SelectionScreenTest, PathSelectedAlreadyIsReportedAndEndsTheMove) {
+  TempDir dir;
+  std::string a = dir.Touch("Cli/Src/a.dfm");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  screen.cbbIdioma->setCurrentIndex(0);
+  screen.sbtTudoDir->click();
+  ASSERT_TRUE(screen.sbtImportExport->isEnabled());
+  screen.lsbDisp->addItem(QString::fromStdString(a));  // the same path available again
+  screen::Cli_trd00500::stlFiles->push_back(a);
+  screen.sbtImportExport->setEnabled(false);
+
+  screen.sbtTudoDir->click();
+  ASSERT_EQ(dialogs->shown.size(), 1u);
+  EXPECT_EQ(dialogs->shown[0].text, "Arquivo já selecionado.");
+  EXPECT_EQ(dialogs->shown[0].type, shared::MsgType::Error);
+  EXPECT_EQ(screen.lsbDisp->count(), 1);
+  EXPECT_FALSE(screen.sbtImportExport->isEnabled()) << "the rule is not applied after the message";
+}
+
+}  // namespace
+}  // namespace trd::test
