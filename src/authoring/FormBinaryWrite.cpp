@@ -129,7 +129,7 @@ void BinaryWriter::RealValue(ValueKind kind, long double v) {
 void BinaryWriter::StringValue(ValueKind kind, std::string_view utf8) {
   if (kind == ValueKind::String || kind == ValueKind::LString) {
     scratch_.clear();
-    if (AppendUtf8AsCp1252(scratch_, utf8)) {
+    if (text::AppendUtf8AsCp1252(scratch_, utf8)) {
       if (kind == ValueKind::String && scratch_.size() <= 255) {
         out_ += Tag(kind);
         out_ += static_cast<char>(scratch_.size());

@@ -107,7 +107,7 @@ class StreamReader {
     if (!ok || !follow) Fail(at, std::string("invalid ") + what);
     if ((high & 0x80) && !text::IsValidUtf8(raw)) {
       scratch.clear();
-      AppendCp1252AsUtf8(scratch, raw);
+      text::AppendCp1252AsUtf8(scratch, raw);
       return scratch;
     }
     return raw;
@@ -167,7 +167,7 @@ class StreamReader {
   void String8(ValueKind kind, std::string_view raw) {
     if (IsAscii(raw)) return sink_.StringValue(kind, raw);
     scratch_.clear();
-    AppendCp1252AsUtf8(scratch_, raw);
+    text::AppendCp1252AsUtf8(scratch_, raw);
     sink_.StringValue(kind, scratch_);
   }
 

@@ -1,37 +1,11 @@
 #include "FormEncoding.h"
 
-#include <array>
 #include <cmath>
 #include <limits>
 
 #include "platform/Text.h"
 
 namespace trd::form {
-namespace {
-
-// Unicode of Windows-1252 bytes 0x80..0x9F; 0 marks the five undefined
-// bytes, which stand for the C1 control of the same number.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-}  // namespace
-
-void AppendCp1252AsUtf8(std::string& out, std::string_view bytes) {
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0xA0) {
-      char16_t u = kCp1252High[c - 0x80];
-      text::AppendUtf8(out, u ? u : c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-}
-
 void AppendUtf16LeAsUtf8(std::string& out, std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t n = bytes.size() / 2;
@@ -65,26 +39,6 @@ void AppendSanitizedUtf8(std::string& out, std::string_view bytes) {
     else
       out.append(bytes.substr(start, i - start));
   }
-}
-
-bool AppendUtf8AsCp1252(std::string& out, std::string_view utf8) {
-  for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = text::DecodeUtf8(utf8, i);
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    if (cp < 0xA0) {  // C1 control: only the five undefined bytes carry one
-      if (kCp1252High[cp - 0x80] != 0) return false;
-      out += static_cast<char>(cp);
-      continue;
-    }
-    std::size_t k = 0;
-    while (k < kCp1252High.size() && kCp1252High[k] != cp) ++k;
-    if (k == kCp1252High.size() || cp == 0) return false;
-    out += static_cast<char>(0x80 + k);
-  }
-  return true;
 }
 
 std::size_t AppendUtf8AsUtf16Le(std::string& out, std::string_view utf8) {

@@ -1,10 +1,9 @@
 // Character and number encodings of component streams.
 //
-// 8-bit strings are Windows-1252 (the five undefined codes 81, 8D, 8F, 90, 9D
-// map to the C1 control of the same number, so every byte string survives a
-// round trip); wide strings are UTF-16LE; floats are little-endian IEEE, the
-// Extended kind being the 10-byte x87 format (64-bit mantissa with explicit
-// integer bit, 15-bit exponent biased by 16383, sign).
+// 8-bit strings are Windows-1252 (converted by platform/Text.h, the one home
+// of that encoding); wide strings are UTF-16LE; floats are little-endian
+// IEEE, the Extended kind being the 10-byte x87 format (64-bit mantissa with
+// explicit integer bit, 15-bit exponent biased by 16383, sign).
 #pragma once
 
 #include <cstdint>
@@ -26,17 +25,12 @@ inline bool IsAscii(std::string_view s) {
   return true;
 }
 
-// Appends the UTF-8 form of Windows-1252 bytes.
-void AppendCp1252AsUtf8(std::string& out, std::string_view bytes);
 // Appends the UTF-8 form of UTF-16LE bytes (an odd last byte is ignored);
 // pairs are joined, lone surrogates become U+FFFD.
 void AppendUtf16LeAsUtf8(std::string& out, std::string_view bytes);
 // Appends UTF-8 text, each malformed byte replaced by U+FFFD.
 void AppendSanitizedUtf8(std::string& out, std::string_view bytes);
 
-// Appends the Windows-1252 bytes of UTF-8 text. Returns false (leaving `out`
-// partly written) when a character has no Windows-1252 byte.
-bool AppendUtf8AsCp1252(std::string& out, std::string_view utf8);
 // Appends the UTF-16LE bytes of UTF-8 text; returns the number of code units.
 std::size_t AppendUtf8AsUtf16Le(std::string& out, std::string_view utf8);
 

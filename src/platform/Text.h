@@ -34,8 +34,16 @@ bool IsValidUtf8(std::string_view s);
 // Decodes one code point at s[i], advancing i; malformed bytes yield U+FFFD
 // and advance by one.
 char32_t DecodeUtf8(std::string_view s, std::size_t& i);
-// Windows-1252 bytes to UTF-8.
-std::string Cp1252ToUtf8(std::string_view s);
+
+// Windows-1252, the 8-bit encoding of form files and of file names that are
+// not UTF-8. Its five undefined bytes (81, 8D, 8F, 90, 9D) stand for the C1
+// control of the same number, so every byte string reads and writes back
+// unchanged.
+// Appends the UTF-8 form of Windows-1252 bytes.
+void AppendCp1252AsUtf8(std::string& out, std::string_view bytes);
+// Appends the Windows-1252 bytes of UTF-8 text. Returns false (leaving `out`
+// partly written) when a character has no Windows-1252 byte.
+bool AppendUtf8AsCp1252(std::string& out, std::string_view utf8);
 // Bytes of unknown encoding as text: kept when they are well-formed UTF-8,
 // otherwise read as Windows-1252. Form texts without a byte order mark and
 // file names are taken this way.

@@ -50,6 +50,30 @@ TEST(TextCase, FoldsOnlyAsciiLetters) {
   EXPECT_FALSE(StartsWithIgnoreCase("Li", "LINES"));
 }
 
+TEST(TextEncoding, Windows1252ReadsAsUtf8AndWritesBack) {
+  auto from = [](std::string_view bytes) {
+    std::string out;
+    AppendCp1252AsUtf8(out, bytes);
+    return out;
+  };
+  EXPECT_EQ(from("\x80"), "\xE2\x82\xAC");
+  EXPECT_EQ(from("\xE9"), "\xC3\xA9");
+  EXPECT_EQ(from("\x81"), "\xC2\x81");  // undefined: the C1 control of that number
+  EXPECT_EQ(from("\x9F\xA0\xFF"), "\xC5\xB8\xC2\xA0\xC3\xBF");
+  EXPECT_EQ(from(std::string("a\0b", 3)), std::string("a\0b", 3));
+
+  std::string every;
+  for (int b = 0; b < 256; ++b) every += char(b);
+  std::string back;
+  EXPECT_TRUE(AppendUtf8AsCp1252(back, from(every)));
+  EXPECT_EQ(back, every);  // every byte string survives the round trip
+  back.clear();
+  EXPECT_FALSE(AppendUtf8AsCp1252(back, "\xE2\x80\x8B"));  // U+200B has no Windows-1252 byte
+
+  // File names: each component of a path on its own.
+  EXPECT_EQ(PathText("Rela\xC3\xA7\xC3\xB5" "es/A\xE7\xE3o.dfm"), "Rela\xC3\xA7\xC3\xB5" "es/A\xC3\xA7\xC3\xA3o.dfm");
+}
+
 TEST(TextEncoding, Utf8ValidityAndDecoding) {
   EXPECT_TRUE(IsValidUtf8(""));
   EXPECT_TRUE(IsValidUtf8(kMixed));
