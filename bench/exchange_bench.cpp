@@ -30,7 +30,7 @@ class NullBuffer : public std::streambuf {
   int overflow(int c) override { return c; }
 };
 
-trd::store::RecordKey KeyOf(std::size_t i) {
+trd::protocol::RecordKey KeyOf(std::size_t i) {
   return {"PROG" + std::to_string(i % 400),
           "FRMPROG" + std::to_string(i % 400),
           "COMPONENTE" + std::to_string(i),
@@ -43,7 +43,7 @@ Unit MakeUnit(std::size_t i, bool per_key, std::size_t keys_per_text) {
   std::string source = "Texto de exemplo número " + std::to_string(i) + " com acentuação";
   std::string translation = "Sample text number " + std::to_string(i);
   if (per_key) return UnitForRecord(KeyOf(i), source, translation);
-  std::vector<trd::store::RecordKey> keys;
+  std::vector<trd::protocol::RecordKey> keys;
   for (std::size_t k = 0; k < keys_per_text; ++k) keys.push_back(KeyOf(i * keys_per_text + k));
   return UnitForText(source, keys, {translation});
 }

@@ -121,7 +121,7 @@ std::vector<Issue> CheckTranslation(std::string_view source, std::string_view tr
 
 std::vector<Finding> CheckSourceText(std::string_view source, const std::vector<TranslatedRecord>& records) {
   // The distinct translations in order of first appearance, with their keys.
-  std::vector<std::pair<std::string, std::vector<store::RecordKey>>> groups;
+  std::vector<std::pair<std::string, std::vector<protocol::RecordKey>>> groups;
   for (const TranslatedRecord& r : records) {
     auto g =
         std::find_if(groups.begin(), groups.end(), [&](const auto& x) { return x.first == r.translation; });

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/Record.h"
+#include "protocol/Record.h"
 
 namespace trd::exchange {
 
@@ -40,7 +40,7 @@ struct Issue {
 std::vector<Issue> CheckTranslation(std::string_view source, std::string_view translation);
 
 struct TranslatedRecord {
-  store::RecordKey key;
+  protocol::RecordKey key;
   std::string translation;
 };
 
@@ -48,7 +48,7 @@ struct Finding {
   CheckKind kind;
   std::string source;
   std::vector<std::string> translations;  // the translation concerned; every distinct one for inconsistent
-  std::vector<store::RecordKey> keys;     // the records concerned
+  std::vector<protocol::RecordKey> keys;     // the records concerned
   std::string detail;
 };
 

@@ -59,7 +59,7 @@ std::optional<std::string> DecodeField(std::string_view field) {
 
 }  // namespace
 
-std::string KeyText(const store::RecordKey& key) {
+std::string KeyText(const protocol::RecordKey& key) {
   std::array<char, 32> number{};
   auto [end, ec] = std::to_chars(number.data(), number.data() + number.size(), key.number);
   std::string out;
@@ -74,7 +74,7 @@ std::string KeyText(const store::RecordKey& key) {
   return out;
 }
 
-std::optional<store::RecordKey> ParseKeyText(std::string_view text) {
+std::optional<protocol::RecordKey> ParseKeyText(std::string_view text) {
   std::vector<std::string_view> fields;
   for (std::size_t start = 0;;) {
     std::size_t slash = text.find(kSeparator, start);
@@ -90,7 +90,7 @@ std::optional<store::RecordKey> ParseKeyText(std::string_view text) {
     if (!decoded) return std::nullopt;
     names[at++] = std::move(*decoded);
   }
-  store::RecordKey key;
+  protocol::RecordKey key;
   std::string_view n = fields[4];
   auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), key.number);
   if (n.empty() || ec != std::errc() || end != n.data() + n.size()) return std::nullopt;

@@ -5,7 +5,7 @@
 //   CADCLI/FRMCADCLI/BTNSALVAR/Caption/0/ENG
 //   RELVENDAS/QrDesign/lblTitulo/TQRLabel/0/POR
 //
-// The six fields of store::RecordKey in key order, joined by "/". Every field
+// The six fields of protocol::RecordKey in key order, joined by "/". Every field
 // keeps the bytes A-Z a-z 0-9 . _ - + as they are and writes any other byte as
 // "%" and two upper-case hex digits: "/" is %2F, a blank %20, "ç" %C3%A7, ":"
 // %3A (so that no PO tool takes a trailing ":N" for a line number). NUMBER is
@@ -18,15 +18,15 @@
 #include <string>
 #include <string_view>
 
-#include "store/Record.h"
+#include "protocol/Record.h"
 
 namespace trd::exchange {
 
-std::string KeyText(const store::RecordKey& key);
+std::string KeyText(const protocol::RecordKey& key);
 
 // The key a key text stands for; nullopt when `text` is not one: not six
 // fields, a byte outside the kept set, "%" without two hex digits, a number
 // that does not read whole, or a field that is not UTF-8.
-std::optional<store::RecordKey> ParseKeyText(std::string_view text);
+std::optional<protocol::RecordKey> ParseKeyText(std::string_view text);
 
 }  // namespace trd::exchange

@@ -111,7 +111,7 @@ class EntryReader {
     return s;
   }
 
-  store::RecordKey Key(const std::string& text, std::string_view what) const {
+  protocol::RecordKey Key(const std::string& text, std::string_view what) const {
     auto key = ParseKeyText(text);
     if (!key) Fail(NotAKeyText(what, text));
     return *key;

@@ -104,7 +104,7 @@ void PoWriter::Add(const Unit& unit) {
   const std::string translation = unit.translation.value_or("");
   po_message_t m = NewMessage(unit.source, "");
   if (unit.context) po_message_set_msgctxt(m, KeyText(*unit.context).c_str());
-  for (const store::RecordKey& key : unit.keys) po_message_add_filepos(m, KeyText(key).c_str(), kNoLine);
+  for (const protocol::RecordKey& key : unit.keys) po_message_add_filepos(m, KeyText(key).c_str(), kNoLine);
   switch (unit.state) {
     case State::Translated:
       po_message_set_msgstr(m, translation.c_str());

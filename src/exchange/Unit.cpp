@@ -33,7 +33,7 @@ std::string StableId(const Unit& unit) {
 
 std::string IdOf(const Unit& unit) { return unit.id.empty() ? StableId(unit) : unit.id; }
 
-Unit UnitForText(std::string source, std::vector<store::RecordKey> keys,
+Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
                  const std::vector<std::string>& translations) {
   Unit u;
   u.source = std::move(source);
@@ -46,7 +46,7 @@ Unit UnitForText(std::string source, std::vector<store::RecordKey> keys,
   return u;
 }
 
-Unit UnitForRecord(store::RecordKey key, std::string source, std::optional<std::string> translation) {
+Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<std::string> translation) {
   Unit u;
   u.source = std::move(source);
   u.state = translation ? State::Translated : State::NeedsTranslation;

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "store/Record.h"
+#include "protocol/Record.h"
 
 namespace trd::exchange {
 
@@ -33,8 +33,8 @@ struct Unit {
   std::string source;
   std::optional<std::string> translation;
   State state = State::NeedsTranslation;
-  std::vector<store::RecordKey> keys;       // the records that hold the source text
-  std::optional<store::RecordKey> context;  // per-key units: the one record
+  std::vector<protocol::RecordKey> keys;       // the records that hold the source text
+  std::optional<protocol::RecordKey> context;  // per-key units: the one record
 
   friend bool operator==(const Unit&, const Unit&) = default;
 };
@@ -50,11 +50,11 @@ std::string IdOf(const Unit& unit);
 // source's translated records, the one to offer first: none gives
 // NeedsTranslation, one gives Translated, several give NeedsReview with the
 // first (the translator settles the difference).
-Unit UnitForText(std::string source, std::vector<store::RecordKey> keys,
+Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
                  const std::vector<std::string>& translations);
 
 // A per-key unit; `translation` present when the record is translated ("T").
-Unit UnitForRecord(store::RecordKey key, std::string source, std::optional<std::string> translation);
+Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<std::string> translation);
 
 // Whether import applies the unit: Translated with a translation. Units in
 // any other state are skipped and counted.

@@ -67,7 +67,7 @@ void XliffWriter::Add(const Unit& unit) {
   if (!unit.keys.empty()) {
     Check(xmlTextWriterStartElement(w_.get(), X("context-group")));
     Check(xmlTextWriterWriteAttribute(w_.get(), X("purpose"), X(xliff::kKeyGroupPurpose)));
-    for (const store::RecordKey& key : unit.keys) {
+    for (const protocol::RecordKey& key : unit.keys) {
       Check(xmlTextWriterStartElement(w_.get(), X("context")));
       Check(xmlTextWriterWriteAttribute(w_.get(), X("context-type"), X(xliff::kKeyContextType)));
       Check(xmlTextWriterWriteString(w_.get(), X(KeyText(key))));

@@ -70,10 +70,10 @@ TEST(Checks, OneSourceTextWithSeveralTranslationsNamesEveryRecord) {
   // The trailing blank of one translation, for the one record holding it.
   EXPECT_EQ(findings[0].kind, CheckKind::Blanks);
   EXPECT_EQ(findings[0].translations, std::vector<std::string>{"Save "});
-  EXPECT_EQ(findings[0].keys, std::vector<store::RecordKey>{Key("D")});
+  EXPECT_EQ(findings[0].keys, std::vector<protocol::RecordKey>{Key("D")});
   EXPECT_EQ(findings[1].kind, CheckKind::Inconsistent);
   EXPECT_EQ(findings[1].translations, (std::vector<std::string>{"Save", "Store", "Save "}));
-  EXPECT_EQ(findings[1].keys, (std::vector<store::RecordKey>{Key("A"), Key("C"), Key("B"), Key("D")}));
+  EXPECT_EQ(findings[1].keys, (std::vector<protocol::RecordKey>{Key("A"), Key("C"), Key("B"), Key("D")}));
   EXPECT_TRUE(HasErrors(findings));
   EXPECT_THAT(CheckSourceText("Salvar", {{Key("A"), "Save"}, {Key("B"), "Save"}}), IsEmpty());
 }

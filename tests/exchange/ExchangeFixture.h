@@ -11,7 +11,7 @@
 
 namespace trd::exchange::testing {
 
-inline store::RecordKey Key(std::string component, double number = 0, std::string language = "ENG") {
+inline protocol::RecordKey Key(std::string component, double number = 0, std::string language = "ENG") {
   return {"CADCLI", "FRMCADCLI", std::move(component), "Caption", number, std::move(language)};
 }
 

@@ -9,13 +9,13 @@ namespace trd::exchange {
 namespace {
 
 TEST(KeyText, ReadsBackToTheSameKeyWithoutBlanksOrColons) {
-  std::vector<store::RecordKey> keys = {
+  std::vector<protocol::RecordKey> keys = {
       {"CADCLI", "FRMCADCLI", "BTNSALVAR", "Caption", 0, "ENG"},
       {"MEU PROGRAMA", "frm/Cad:1", "Açúcar.3", "Lines.Strings", 12, "POR"},
       {"P%20", "", "%", "x\ty\nz", -1.5, "E"},
       {"A", "B", "C", "D", 1e20, ""},
   };
-  for (const store::RecordKey& key : keys) {
+  for (const protocol::RecordKey& key : keys) {
     std::string text = KeyText(key);
     EXPECT_EQ(text.find_first_of(" \t\r\n:\"<>&"), std::string::npos) << text;
     EXPECT_EQ(ParseKeyText(text), key) << text;

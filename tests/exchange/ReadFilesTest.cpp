@@ -151,7 +151,7 @@ TEST_F(ReadFiles, XliffAsCatToolsReturnIt) {
   EXPECT_EQ(f.units[0].source, "Salvar tudo");
   EXPECT_EQ(f.units[0].translation, "Save all");
   EXPECT_EQ(f.units[0].state, State::Translated);  // no state, but approved
-  EXPECT_EQ(f.units[0].keys, std::vector<store::RecordKey>{Key("A")});
+  EXPECT_EQ(f.units[0].keys, std::vector<protocol::RecordKey>{Key("A")});
   EXPECT_EQ(f.units[1].state, State::Translated);
   EXPECT_EQ(f.units[2].state, State::NeedsReview);
   EXPECT_EQ(f.units[3].state, State::NeedsReview);  // no state, not approved: not applied
@@ -178,7 +178,7 @@ TEST_F(ReadFiles, PoAsEditorsReturnIt) {
   EXPECT_EQ(f.info.language_tag, "en");
   ASSERT_EQ(f.units.size(), 3u);
   EXPECT_EQ(f.units[0].translation, "Line 1\nLine 2");  // a note no longer true is passed over
-  EXPECT_EQ(f.units[0].keys, (std::vector<store::RecordKey>{Key("A"), Key("B", 3)}));
+  EXPECT_EQ(f.units[0].keys, (std::vector<protocol::RecordKey>{Key("A"), Key("B", 3)}));
   EXPECT_EQ(f.units[1].translation, "");
   EXPECT_EQ(f.units[1].state, State::Translated);
   EXPECT_EQ(f.units[2].state, State::NeedsReview);
