@@ -41,7 +41,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -56,6 +55,7 @@
 #include "platform/DateTimeText.h"
 #include "platform/Endpoint.h"
 #include "platform/Errors.h"
+#include "platform/Path.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
 #include "report/ReportImport.h"
@@ -282,7 +282,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
                        "] " + std::to_string(done_) + "/" + std::to_string(total_) + "  vistos " +
                        std::to_string(s.texts_seen) + " novos " + std::to_string(s.created) + " subst. " +
                        std::to_string(s.replaced) + " trad. " + std::to_string(s.translations_reused) + "  " +
-                       text::PathText(std::filesystem::path(current_).filename().string());
+                       text::PathText(FileName(current_));
     std::cerr << '\r' << text::Left(line, TerminalWidth() - 1) << "\x1b[K" << std::flush;
     bar_shown_ = true;
     drawn_ = Clock::now();
