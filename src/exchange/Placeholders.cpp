@@ -28,12 +28,12 @@ std::optional<long> Count(std::string_view s, std::size_t& i) {
 
 // A Format-style placeholder at s[at] == '%'; its end and the arguments it
 // takes, or nullopt when the "%" starts none.
-struct FormatSpec {
+struct FormatDirective {
   std::size_t end = 0;
   std::vector<std::string> arguments;
 };
 
-std::optional<FormatSpec> ReadFormat(std::string_view s, std::size_t at, long& next_arg) {
+std::optional<FormatDirective> ReadFormat(std::string_view s, std::size_t at, long& next_arg) {
   std::size_t i = at + 1;
   long arg = next_arg;
   std::vector<std::string> stars;
@@ -57,10 +57,10 @@ std::optional<FormatSpec> ReadFormat(std::string_view s, std::size_t at, long& n
     if (*n < 0) star();
   }
   if (i >= s.size() || kFormatTypes.find(Lower(s[i])) == std::string_view::npos) return std::nullopt;
-  FormatSpec spec{i + 1, std::move(stars)};
-  spec.arguments.push_back(std::to_string(arg++) + ":" + Lower(s[i]));
+  FormatDirective directive{i + 1, std::move(stars)};
+  directive.arguments.push_back(std::to_string(arg++) + ":" + Lower(s[i]));
   next_arg = arg;
-  return spec;
+  return directive;
 }
 
 // A numbered placeholder at s[at] == '{'; its end, or nullopt.
@@ -90,10 +90,10 @@ std::vector<Placeholder> Placeholders(std::string_view s) {
         i += 2;
         continue;
       }
-      if (auto spec = ReadFormat(s, i, next_arg)) {
-        for (std::string& a : spec->arguments)
-          out.push_back({i, std::string(s.substr(i, spec->end - i)), std::move(a)});
-        i = spec->end;
+      if (auto directive = ReadFormat(s, i, next_arg)) {
+        for (std::string& a : directive->arguments)
+          out.push_back({i, std::string(s.substr(i, directive->end - i)), std::move(a)});
+        i = directive->end;
         continue;
       }
     } else if (s[i] == '{') {
