@@ -1,0 +1,5 @@
+#include "Commands.h"
+namespace trd::cli {
+void AddStatus(CLI::App&, int&) {}
+void AddCheck(CLI::App&, int&) {}
+}
