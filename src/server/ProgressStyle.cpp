@@ -17,9 +17,8 @@ header { display: flex; align-items: center; justify-content: space-between;
   padding: 12px 24px; background: #24292f; color: #fff; }
 header h1 { font-size: 20px; margin: 0; font-weight: 600; }
 header .sair button { background: transparent; color: #fff; border: 1px solid #8b949e; }
-main { padding: 16px 24px 32px; display: grid; gap: 16px; grid-template-columns: minmax(0, 1fr) minmax(0, 1fr); }
+main { padding: 16px 24px 32px; display: grid; gap: 16px; grid-template-columns: minmax(0, 1fr); max-width: 1400px; }
 section { background: var(--papel); border: 1px solid var(--linha); border-radius: 6px; padding: 12px 16px; }
-#idiomas, #recentes, #busca, #entrar { grid-column: 1 / -1; }
 h2 { font-size: 16px; margin: 0 0 8px; }
 h3 { font-size: 14px; margin: 12px 0 4px; }
 table { border-collapse: collapse; width: 100%; }
@@ -47,7 +46,6 @@ article.achado { border-top: 1px solid var(--linha); margin-top: 8px; }
 nav.paginas { margin-top: 12px; display: flex; gap: 16px; }
 input[type=search], input[type=password] { padding: 4px 6px; min-width: 24em; border: 1px solid #b6bec9; border-radius: 4px; }
 button { padding: 4px 12px; border-radius: 4px; border: 1px solid #b6bec9; background: #f3f4f6; cursor: pointer; }
-@media (max-width: 900px) { main { grid-template-columns: minmax(0, 1fr); } }
 )css";
 }
 
