@@ -30,6 +30,19 @@ const char* const kTextIndex[] = {
     "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTO ON TRDPROPRIEDADE (IDIDIOMA, md5(STAGRVALPROP))",
 };
 
+// The progress page's indexes: IX_TRDPROPRIEDADE_COBERTURA covers the
+// coverage counts (per language: a scan of the index, not of the table; per
+// program: a range of it); IX_TRDPROPRIEDADE_RECENTES is the order of the
+// pages "recent" (the expression must stay the one RecordsPage sorts by), so
+// that the latest changes of a language are read, not sorted.
+const char* const kPageIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_COBERTURA ON TRDPROPRIEDADE"
+    " (IDIDIOMA, CDPROGRAMA, IDSITTRADUCAO)",
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_RECENTES ON TRDPROPRIEDADE"
+    " (IDIDIOMA, (CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END), DTULTATUTRAD DESC,"
+    " CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
+};
+
 // The condition "the source text is ?" for the backend: parameters the text
 // once (SQLite) or twice (PostgreSQL: digest, then text).
 std::string SourceIs(Backend b) {
@@ -312,6 +325,7 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
 void EnsureExchangeIndexes(Session& s) {
   s.Execute(kLanguageIndex);
   s.Execute(kTextIndex[s.Kind() == Backend::Postgres ? 1 : 0]);
+  for (const char* index : kPageIndexes) s.Execute(index);
 }
 
 }  // namespace trd::server
