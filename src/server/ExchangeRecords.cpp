@@ -43,6 +43,14 @@ const char* const kPageIndexes[] = {
     " CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
 };
 
+// GetTextos of every language (the page's search) in its order: a common
+// needle fills its page from the first entries. SQLite only: a PostgreSQL
+// B-tree entry cannot hold every source text (see above); there the search
+// scans and sorts.
+const char* const kEveryLanguageTextIndex =
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTOS ON TRDPROPRIEDADE"
+    " (STAGRVALPROP, IDIDIOMA, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)";
+
 // The condition "the source text is ?" for the backend: parameters the text
 // once (SQLite) or twice (PostgreSQL: digest, then text).
 std::string SourceIs(Backend b) {
@@ -326,6 +334,7 @@ void EnsureExchangeIndexes(Session& s) {
   s.Execute(kLanguageIndex);
   s.Execute(kTextIndex[s.Kind() == Backend::Postgres ? 1 : 0]);
   for (const char* index : kPageIndexes) s.Execute(index);
+  if (s.Kind() == Backend::Sqlite) s.Execute(kEveryLanguageTextIndex);
 }
 
 }  // namespace trd::server
