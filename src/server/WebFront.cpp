@@ -6,6 +6,7 @@
 #include "Html.h"
 #include "Progress.h"
 #include "ProgressPage.h"
+#include "platform/Errors.h"
 
 namespace trd::server {
 namespace {
@@ -74,7 +75,16 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
       view.page = 1;
     }
     if (view.after.empty()) view.page = 1;
-    view.found = reader.Search(view.search, view.after, kSearchPageRecords);
+    try {
+      view.found = reader.Search(view.search, view.after, kSearchPageRecords);
+    } catch (const ProtocolError&) {
+      if (view.after.empty()) throw;
+      // A link edited by hand (or from another listing): the search starts over.
+      view.notice = "O endereço da página de resultados não vale; a busca recomeça da primeira página.";
+      view.after.clear();
+      view.page = 1;
+      view.found = reader.Search(view.search, view.after, kSearchPageRecords);
+    }
   }
   return Page(200, RenderProgressPage(view));
 }

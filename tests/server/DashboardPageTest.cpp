@@ -265,6 +265,11 @@ TEST_F(DashboardPage, SearchResultsArePagedWithoutRepeatsOrGaps) {
   // A text cut by a page boundary shows on both pages; nothing is missing.
   EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()), sources);
   EXPECT_LE(seen.size(), sources.size() + std::size_t(pages - 1));
+
+  // A cursor edited by hand: the first page again, and why.
+  browser.Navigate(Url("/?busca=e&pagina=3&depois=%7Bnada"));
+  EXPECT_THAT(browser.Text(), HasSubstr("a busca recomeça da primeira página"));
+  EXPECT_GT(browser.Evaluate("document.querySelectorAll('#busca article').length").get<int>(), 0);
 }
 
 TEST_F(DashboardPage, AScriptCaptionIsShownAsTextAndDoesNotRun) {
