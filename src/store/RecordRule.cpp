@@ -15,16 +15,26 @@ RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::
   }
   if (!channel.Accepts(key, t)) return {RecordOutcome::Skipped};
 
-  const std::optional<std::string> held = channel.SourceOfKey(key);
-  if (held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(t.value)) {
-    channel.Reached(RuleStep::StoredMeanwhile, t);
-    return {RecordOutcome::StoredMeanwhile};
+  bool replaced = false;
+  for (int tries = 1;; ++tries) {
+    const std::optional<std::string> held = channel.SourceOfKey(key);
+    if (held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(t.value)) {
+      channel.Reached(RuleStep::StoredMeanwhile, t);
+      return {RecordOutcome::StoredMeanwhile};
+    }
+    if (held) {
+      channel.DeleteRecord(key);
+      replaced = true;
+    }
+    channel.Reached(RuleStep::Creating, t);
+    try {
+      channel.InsertRecord(key, t);
+      break;
+    } catch (const KeyTakenError&) {
+      if (tries == kRuleTries) throw;
+    }
   }
-  if (held) channel.DeleteRecord(key);
-
-  channel.Reached(RuleStep::Creating, t);
-  channel.InsertRecord(key, t);
-  RecordResult result{held ? RecordOutcome::Replaced : RecordOutcome::Created};
+  RecordResult result{replaced ? RecordOutcome::Replaced : RecordOutcome::Created};
   if (std::optional<std::string> translation = channel.FindTranslation(key, t)) {
     channel.StoreTranslation(key, *translation);
     result.translation = TranslationReuse::Reused;

@@ -5,6 +5,7 @@
 
 #include "Record.h"
 #include "platform/Text.h"
+#include "protocol/ChangeSets.h"
 #include "protocol/Methods.h"
 #include "shared/Services.h"
 
@@ -45,7 +46,16 @@ std::optional<std::string> StagingChannel::SourceOfKey(const RecordKey& key) {
 void StagingChannel::DeleteRecord(const RecordKey&) { tables_.by_key.Delete(); }
 
 void StagingChannel::InsertRecord(const RecordKey& key, const RecordText& text) {
-  PostNewRecord(tables_.created, key, text.value);
+  try {
+    PostNewRecord(tables_.created, key, text.value);
+  } catch (const ServerError& e) {
+    // The send settled what it could (RecordRace): a refusal left standing
+    // means the key holds another text now, which the rule looks at again.
+    static const std::string taken = protocol::ChangeName(0, 1, ChangeKind::Insert) + ": " +
+                                     std::string(protocol::kDuplicateKey);
+    if (std::string_view(e.what()).find(taken) != std::string_view::npos) throw KeyTakenError(e.what());
+    throw;
+  }
 }
 
 std::optional<std::string> StagingChannel::FindTranslation(const RecordKey& key, const RecordText& text) {

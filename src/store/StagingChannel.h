@@ -7,7 +7,8 @@
 //   step 3  look-up by key into `by_key`; its first row's STAGRVALPROP
 //   step 4  delete of that row (the delete sends itself, RecordRace settling
 //           a race with another client)
-//   step 5  a row posted into `created` (the post sends itself, likewise)
+//   step 5  a row posted into `created` (the post sends itself, likewise); a
+//           duplicate key the send leaves standing is KeyTakenError
 //   step 6  GetUpdRelDfm into `translated`, then UpdateRelDfm with the first
 //           row's STVALORPROP, its result checked
 // The look-ups send the number as decimal text. A stored meanwhile text is
