@@ -1,11 +1,35 @@
 #include "RecordRule.h"
 
+#include <utility>
+
 #include "platform/Text.h"
 
 namespace trd::store {
 
 RecordText::RecordText(std::string_view read)
     : read(read), value(text::Left(read, protocol::kMaxValueLength)) {}
+
+namespace {
+
+constexpr std::pair<RecordOutcome, std::string_view> kOutcomeNames[] = {
+    {RecordOutcome::StoredAlready, "stored_already"}, {RecordOutcome::StoredMeanwhile, "stored_meanwhile"},
+    {RecordOutcome::Skipped, "skipped"},              {RecordOutcome::Created, "created"},
+    {RecordOutcome::Replaced, "replaced"},
+};
+
+}  // namespace
+
+std::string_view OutcomeName(RecordOutcome outcome) {
+  for (const auto& [o, name] : kOutcomeNames)
+    if (o == outcome) return name;
+  return {};
+}
+
+std::optional<RecordOutcome> OutcomeNamed(std::string_view name) {
+  for (const auto& [o, n] : kOutcomeNames)
+    if (n == name) return o;
+  return std::nullopt;
+}
 
 RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::string_view text) {
   const RecordText t(text);

@@ -90,6 +90,12 @@ class RecordChannel {
 enum class RecordOutcome { StoredAlready, StoredMeanwhile, Skipped, Created, Replaced };
 enum class TranslationReuse { None, Reused };
 
+// "stored_already", "stored_meanwhile", "skipped", "created", "replaced": the
+// outcome's name on the wire (the batch method) and in `trd harvest` output.
+std::string_view OutcomeName(RecordOutcome outcome);
+// The outcome of a name; nullopt for any other text.
+std::optional<RecordOutcome> OutcomeNamed(std::string_view name);
+
 struct RecordResult {
   RecordOutcome outcome = RecordOutcome::Skipped;
   TranslationReuse translation = TranslationReuse::None;

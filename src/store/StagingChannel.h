@@ -48,6 +48,14 @@ class StagingChannel : public RecordChannel {
  public:
   StagingChannel(Store& store, RecordTables tables, ChannelStyle style);
 
+  // The rule for `text` under `key` the way the store's run says
+  // (Store::batch, Store::dry_run): over this channel text by text; or
+  // gathered into the batch, step 2 decided here (the result then is the
+  // server's, later: RecordResult{} is returned); or simulated.
+  RecordResult Apply(const RecordKey& key, std::string_view text);
+  // Whether step 6 looks a translation of `text` up at all.
+  bool LooksUpTranslation(const RecordText& text) const;
+
   bool HoldsValue(const RecordKey& key, const RecordText& text) override;
   std::optional<std::string> SourceOfKey(const RecordKey& key) override;
   void DeleteRecord(const RecordKey& key) override;
