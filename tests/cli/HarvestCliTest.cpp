@@ -175,7 +175,9 @@ TEST_F(HarvestCli, CtrlCStopsAReportFileAtItsNextText) {
   memo += "      'fim')\n  end\nend\n";
   Write("Rel/Longo.qr2", report::ReportFromText(memo, "Longo.txt"));
 
-  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url(), "--json"});
+  // Text by text: the report's batch would be read and sent before Ctrl-C.
+  ChildProcess child(
+      {TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--per-text", "--server", server.Url(), "--json"});
   ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();  // the report is being read
   child.Signal(SIGINT);
   const auto signalled = std::chrono::steady_clock::now();
