@@ -110,7 +110,7 @@ struct RunEnd {
 
 // Every run ended by itself, went through its whole list and says so in its
 // summary; a run that did not is described with its own words, once.
-void ExpectAllCompleted(const std::vector<RunEnd>& ends) {
+void ExpectAllCompleted(const std::vector<RunEnd>& ends, int files = kFiles) {
   for (std::size_t i = 0; i < ends.size(); ++i) {
     const RunEnd& e = ends[i];
     const std::string who = "run " + std::to_string(i) + " of " + std::to_string(ends.size());
@@ -123,7 +123,7 @@ void ExpectAllCompleted(const std::vector<RunEnd>& ends) {
                     << e.summary["files_read"] << " files: " << e.summary.value("failed_file", "") << ": "
                     << e.summary.value("error", "");
     } else {
-      EXPECT_EQ(e.summary["files_read"], kFiles) << who;
+      EXPECT_EQ(e.summary["files_read"], files) << who;
       EXPECT_EQ(e.summary["version_stamped"], true) << who;
     }
   }
@@ -139,9 +139,13 @@ class ConcurrentHarvest : public ::testing::TestWithParam<std::tuple<TestBackend
   static TestBackend Backend() { return std::get<0>(GetParam()); }
   static Path RecordPath() { return std::get<1>(GetParam()); }
 
-  // Writes tree `tree` and returns its directory.
-  std::string Tree(int tree) {
-    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree));
+  // Writes tree `tree` (with a copy of the samples when said) and returns
+  // its directory.
+  enum class Samples { No, Yes };
+  std::string Tree(int tree, Samples samples = Samples::No) {
+    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree) + (samples == Samples::Yes ? "s" : ""));
+    if (samples == Samples::Yes && !fs::exists(root))
+      fs::copy(fs::path(TRD_SOURCE_DIR) / "samples", root, fs::copy_options::recursive);
     fs::path src = root / "Cli" / "Src";
     fs::create_directories(src);
     for (int f = 0; f < kFormFiles; ++f)
@@ -197,40 +201,44 @@ class ConcurrentHarvest : public ::testing::TestWithParam<std::tuple<TestBackend
   // The table one uninterrupted run per tree, one after the other, leaves in
   // a fresh, seeded database; and the texts each of those runs saw.
   std::vector<std::string> Reference(const std::vector<int>& trees, Translations translations,
-                                     std::vector<long>* texts_seen = nullptr) {
+                                     std::vector<nlohmann::json>* summaries = nullptr, Samples samples = Samples::No) {
     TestDatabase db(Backend(), TestDatabase::Storage::File);
     ServerProcess server = ServeOn(db.Url());
     Seed(server, trees, translations);
     for (int t : trees) {
-      std::vector<RunEnd> end = HarvestAtOnce(server, {Tree(t)});
+      std::vector<RunEnd> end = HarvestAtOnce(server, {Tree(t, samples)});
       EXPECT_EQ(end[0].process.status, 0) << end[0].process.err;
-      if (texts_seen) texts_seen->push_back(end[0].summary.value("texts_seen", -1L));
+      if (summaries) summaries->push_back(end[0].summary);
     }
     return Table(db.Url());
   }
 
-  // Eight runs on one tree: the same texts in the same order, so that they
-  // race on every key.
+  // Eight runs on one tree with the samples: the same texts in the same
+  // order, so that they race on every key.
   void SameTreeAtOnce(Translations translations) {
     constexpr int kRuns = 8;
-    std::vector<long> seen;
-    const std::vector<std::string> reference = Reference({0}, translations, &seen);
-    ASSERT_EQ(reference.size(),
+    constexpr int kSampleFiles = 10;
+    std::vector<nlohmann::json> one_run;
+    const std::vector<std::string> reference = Reference({0}, translations, &one_run, Samples::Yes);
+    const long seen = one_run.at(0).value("texts_seen", -1L);
+    // The texts not declined (not worth translating): stored already or new.
+    const long kept = one_run[0].value("already_stored", -1L) + one_run[0].value("new", -1L);
+    ASSERT_GT(reference.size(),
               std::size_t((translations == Translations::Stored ? kShared : 0) + kFormFiles * kTextsPerFile + 1));
 
     TestDatabase db(Backend(), TestDatabase::Storage::File);
     ServerProcess server = ServeOn(db.Url());
     Seed(server, {0}, translations);
-    const std::string tree = Tree(0);
+    const std::string tree = Tree(0, Samples::Yes);
     std::vector<RunEnd> ends = HarvestAtOnce(server, std::vector<std::string>(kRuns, tree));
 
-    ExpectAllCompleted(ends);
+    ExpectAllCompleted(ends, kFiles + kSampleFiles);
     for (const RunEnd& e : ends) {
       if (e.summary.is_null() || e.process.status != 0) continue;
-      EXPECT_EQ(e.summary["texts_seen"], seen[0]);  // each run looked at every text
+      EXPECT_EQ(e.summary["texts_seen"], seen);  // each run looked at every text
       // Every text was either found stored (by the look-up, or when its insert
       // met the same text another run had stored first) or stored by this run.
-      EXPECT_EQ(e.summary["already_stored"].get<long>() + e.summary["new"].get<long>(), seen[0]);
+      EXPECT_EQ(e.summary["already_stored"].get<long>() + e.summary["new"].get<long>(), kept);
     }
     EXPECT_EQ(Table(db.Url()), reference);
     EXPECT_EQ(VersionRows(db.Url()), 1u);
