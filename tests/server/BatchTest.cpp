@@ -1,5 +1,8 @@
 // The batch method SetPropriedArq on both backends: each record's outcome
 // by the record rule, in order, and a refused batch that changes nothing.
+#include <chrono>
+#include <thread>
+
 #include "Fixture.h"
 #include "protocol/RecordBatch.h"
 
@@ -86,6 +89,39 @@ TEST_P(Batch, ARefusedBatchChangesNothing) {
   EXPECT_NE(shape.find("fields"), std::string::npos) << shape;
   EXPECT_EQ(SourceOf(fine), "<none>");
   ExpectStillServing();
+}
+
+// A file whose texts are all stored already takes no write lock: it is
+// answered while another writer holds the lock; one with a new text waits
+// for it.
+TEST_P(Batch, AnUnchangedFileTakesNoWriteLock) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Rec stored, fresh;
+  fresh.component = "BTNNEW";
+  auto send = [&](const Rec& r) {
+    return served->Call(kDfm, protocol::kSetPropriedArq,
+                        std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), {BatchRow(r)}}});
+  };
+  send(stored);
+
+  auto other = OpenDatabase(file_db.Url());
+  auto writer = other->Acquire();
+  writer->Begin();  // another writer holds the write lock
+  const auto started = std::chrono::steady_clock::now();
+  Value v = send(stored);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "stored_already");
+
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    writer->Commit();
+  });
+  const auto waited = std::chrono::steady_clock::now();
+  Value created = send(fresh);
+  release.join();
+  EXPECT_GE(std::chrono::steady_clock::now() - waited, std::chrono::milliseconds(250));
+  EXPECT_EQ(std::get<std::string>(std::get<Packet>(created).rows.at(0)[0]), "created");
 }
 
 }  // namespace
