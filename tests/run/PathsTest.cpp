@@ -15,8 +15,10 @@
 #include "server/Database.h"
 #include "server/Service.h"
 #include "support/ChildProcess.h"
+#include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
 #include "support/TempTree.h"
+#include "support/TestDatabase.h"
 
 namespace trd::test {
 namespace {
@@ -33,9 +35,11 @@ struct HarvestRun {
   std::vector<nlohmann::json> notes;  // the dry run's lines before it
 };
 
-HarvestRun Harvest(const std::string& tree, const std::string& db, std::vector<std::string> extra) {
-  std::vector<std::string> args{TRD_EXE, "harvest", tree, "--lang", "POR", "--yes", "--db", db, "--json",
-                                "--allow-duplicates"};
+// `trd harvest TREE` against `where` ({"--db", PATH} or {"--server", URL}).
+HarvestRun HarvestVia(const std::string& tree, const std::vector<std::string>& where,
+                      const std::vector<std::string>& extra) {
+  std::vector<std::string> args{TRD_EXE, "harvest", tree, "--lang", "POR", "--yes", "--json", "--allow-duplicates"};
+  args.insert(args.end(), where.begin(), where.end());
   args.insert(args.end(), extra.begin(), extra.end());
   ChildProcess child(args, {"TRD_SERVER="});
   HarvestRun r;
@@ -53,6 +57,18 @@ HarvestRun Harvest(const std::string& tree, const std::string& db, std::vector<s
   }
   r.notes = std::move(parsed);
   return r;
+}
+
+HarvestRun Harvest(const std::string& tree, const std::string& db, const std::vector<std::string>& extra) {
+  return HarvestVia(tree, {"--db", db}, extra);
+}
+
+// Some texts of the samples translated, as a translator would.
+void TranslateSome(const std::string& url) {
+  auto database = server::OpenDatabase(url);
+  database->Acquire()->Execute(
+      "UPDATE TRDPROPRIEDADE SET IDSITTRADUCAO = 'T', STVALORPROP = 'Tradução de ' || STAGRVALPROP "
+      "WHERE STAGRVALPROP IN ('Pedido de Venda', '&Salvar', 'Cliente:')");
 }
 
 // Every record but its time.
@@ -120,10 +136,7 @@ class RecordPaths : public ::testing::Test {
     const std::string db = dir_.Path(name + ".sqlite");
     const HarvestRun r = Harvest(SampleTree(name + "-tree"), db, {"--per-text"});
     EXPECT_EQ(r.status, 0) << r.err;
-    auto database = server::OpenDatabase(db);
-    database->Acquire()->Execute(
-        "UPDATE TRDPROPRIEDADE SET IDSITTRADUCAO = 'T', STVALORPROP = 'Tradução de ' || STAGRVALPROP "
-        "WHERE STAGRVALPROP IN ('Pedido de Venda', '&Salvar', 'Cliente:')");
+    TranslateSome(db);
     return db;
   }
 
@@ -196,29 +209,29 @@ TEST_F(RecordPaths, BatchAndPerTextAgreeOnTheCorpus) {
   EXPECT_GT(summary["texts_seen"], 10000);
 }
 
-// A batch request over the part size goes out in several calls with the same
-// outcome: a form of long texts, a few MiB in all.
+// A batch over the part size goes out in several calls with the same
+// outcome: a form of long texts, more in all than one request may carry.
 TEST_F(RecordPaths, ALargeFileGoesOutInPartsWithTheSameOutcome) {
   const fs::path root = dir_.Dir() / "large";
   fs::create_directories(root / "Cli" / "Src");
   std::string form = "object frmGrande: TForm\n";
-  for (int i = 0; i < 900; ++i)
+  for (int i = 0; i < 2200; ++i)  // 8.8 MB of texts
     form += "  object lbl" + std::to_string(i) + ": TLabel\n    Caption = '" + std::to_string(i) + " " +
             std::string(3990, char('a' + i % 26)) + "'\n  end\n";
   std::ofstream(root / "Cli" / "Src" / "Grande.dfm", std::ios::binary) << form + "end\n";
   nlohmann::json summary = ExpectSameOutcome(root.string(), "", "large");
-  EXPECT_EQ(summary["new"], 900);
+  EXPECT_EQ(summary["new"], 2200);
 }
 
 // Each note of a dry run against the table before and after the real run.
-void ExpectNotesCameTrue(const std::vector<nlohmann::json>& notes, const std::string& before_db,
-                         const std::string& after_db) {
-  auto by_key = [](const std::string& db) {
+void ExpectNotesCameTrue(const std::vector<nlohmann::json>& notes, std::vector<StoredRecord> before_records,
+                         std::vector<StoredRecord> after_records) {
+  auto by_key = [](std::vector<StoredRecord>& records) {
     std::map<std::string, StoredRecord> m;
-    for (StoredRecord& r : ReadRecords(db)) m[r.key] = std::move(r);
+    for (StoredRecord& r : records) m[r.key] = std::move(r);
     return m;
   };
-  const auto before = by_key(before_db), after = by_key(after_db);
+  const auto before = by_key(before_records), after = by_key(after_records);
   // A key may get several texts: only its last note tells the table after.
   std::map<std::string, const nlohmann::json*> last;
   for (const nlohmann::json& n : notes) {
@@ -279,8 +292,42 @@ TEST_F(RecordPaths, ADryRunChangesNothingAndPredictsTheRealRun) {
     for (nlohmann::json* j : {&predicted, &done})
       for (const char* k : {"dry_run", "version_stamped"}) j->erase(k);
     EXPECT_EQ(predicted, done) << c.name;
-    ExpectNotesCameTrue(dry.notes, before_db, db);
+    ExpectNotesCameTrue(dry.notes, ReadRecords(before_db), ReadRecords(db));
   }
+}
+
+// The same through `trd serve` on PostgreSQL: the table stays as it was, and
+// the real run does what the dry run said.
+TEST_F(RecordPaths, ADryRunAgainstAServerOnPostgresPredictsTheRealRun) {
+  if (!TestDatabase::Available(TestBackend::Postgres)) GTEST_SKIP() << TestDatabase::kSkipMessage;
+  TestDatabase db(TestBackend::Postgres);
+  ServerProcess server({.db = db.Url()});
+  const std::vector<std::string> at{"--server", server.Url()};
+  ASSERT_EQ(HarvestVia(SampleTree("pg-base"), at, {"--per-text"}).status, 0);
+  TranslateSome(db.Url());
+  const std::string tree = ChangedTree("pg-changed");
+
+  const std::vector<StoredRecord> before = ReadRecords(db.Url());
+  const HarvestRun dry = HarvestVia(tree, at, {"--dry-run"});
+  ASSERT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(ReadRecords(db.Url()).size(), before.size());
+  std::vector<std::string> before_lines;
+  for (const StoredRecord& r : before)
+    before_lines.push_back(r.key + " " + r.state + " [" + r.source + "] -> [" + r.translation + "]");
+  std::vector<std::string> after_dry;
+  for (const StoredRecord& r : ReadRecords(db.Url()))
+    after_dry.push_back(r.key + " " + r.state + " [" + r.source + "] -> [" + r.translation + "]");
+  EXPECT_EQ(after_dry, before_lines) << "the dry run changed the table";
+  EXPECT_GT(dry.summary["replaced"].get<long>(), 0);
+  EXPECT_GT(dry.summary["translations_reused"].get<long>(), 0);
+
+  const HarvestRun real = HarvestVia(tree, at, {});
+  ASSERT_EQ(real.status, 0) << real.err;
+  nlohmann::json predicted = dry.summary, done = real.summary;
+  for (nlohmann::json* j : {&predicted, &done})
+    for (const char* k : {"dry_run", "version_stamped"}) j->erase(k);
+  EXPECT_EQ(predicted, done);
+  ExpectNotesCameTrue(dry.notes, before, ReadRecords(db.Url()));
 }
 
 }  // namespace
