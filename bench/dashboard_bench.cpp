@@ -3,7 +3,8 @@
 // process as the HTTP front's worker answers it (WebFront.h), side by side
 // with a baseline in the same run:
 //   TableRead     one plain pass over the table: every record counted, and
-//                 the translated ones (one statement, no grouping)
+//                 the translated ones (one statement, no grouping; SQLite
+//                 reads it from the narrowest index that holds the state)
 //   Page          GET /?idioma=ENG: coverage per language and per program,
 //                 the latest changes, the HTML
 //   PageVsTableRead  the two alternated, with their ratio

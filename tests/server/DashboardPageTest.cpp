@@ -379,6 +379,16 @@ TEST(DashboardSession, TheSessionCookieAlsoOpensTheMethodsAndNeverHoldsTheToken)
   auto forged = client.Post("/call", {{"Cookie", "trd_sessao=" + token}}, languages, "application/json");
   ASSERT_TRUE(forged);
   EXPECT_EQ(forged->status, 403);
+
+  // Only the page's routes are open without the token; the form takes a
+  // small body only.
+  auto elsewhere = client.Get("/nada");
+  ASSERT_TRUE(elsewhere);
+  EXPECT_EQ(elsewhere->status, 403);
+  httplib::Client again(server.Host(), server.Port());
+  auto flood = again.Post("/entrar", "token=" + std::string(5000, 'x'), "application/x-www-form-urlencoded");
+  ASSERT_TRUE(flood);
+  EXPECT_EQ(flood->status, 413);
 }
 
 }  // namespace
