@@ -13,6 +13,7 @@
 #include "protocol/Methods.h"
 #include "protocol/Record.h"
 #include "store/Languages.h"
+#include "shared/Causes.h"
 #include "shared/Services.h"
 
 namespace trd::run {
@@ -87,20 +88,13 @@ class StagingTables {
   store::Store& store_;
 };
 
-// The cause of a failure without the "path: " that most messages start with.
-std::string CauseOf(std::string_view what, std::string_view path) {
-  if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
-      what.substr(path.size(), 2) == ": ")
-    what.remove_prefix(path.size() + 2);
-  return std::string(what);
-}
-
 enum class FailureShown { No, Yes };
 
 struct Failure {
   std::string path;
   std::string cause;
   FailureShown shown = FailureShown::No;
+  bool server_unreachable = false;
 };
 
 // Reads one file of the loop. Returns whether it was read.
@@ -199,10 +193,12 @@ std::string SummaryText(const Summary& s) {
   line("Arquivos lidos", s.files_read);
   line("Arquivos não lidos", s.files_not_read);
   line("Arquivos com erro", s.files_failed);
+  // Textos vistos = Já gravados + Novos + Substituídos + Ignorados.
   line("Textos vistos", s.stats.texts_seen);
   line("Já gravados", s.stats.already_stored);
-  line("Novos", s.stats.created);
+  line("Novos", s.stats.NewKeys());
   line("Substituídos", s.stats.replaced);
+  line("Ignorados (não traduzíveis ou vazios)", s.stats.skipped);
   line("Traduções reaproveitadas", s.stats.translations_reused);
   out += "Tempo decorrido: " + seconds + " s\n";
   return out;
@@ -260,7 +256,8 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
         failure = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
         break;
       } catch (const std::exception& e) {
-        failure = Failure{path, CauseOf(e.what(), path), FailureShown::No};
+        failure = Failure{path, shared::CauseText(e, path), FailureShown::No,
+                          dynamic_cast<const ConnectionError*>(&e) != nullptr};
         break;
       }
     }
@@ -274,6 +271,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   if (failure) {
     summary.failed_file = failure->path;
     summary.failure = failure->cause;
+    summary.server_unreachable = failure->server_unreachable;
   }
 
   running.Leave();
@@ -303,8 +301,9 @@ void StampVersion(store::Store& store) {
 }
 
 Summary ImportRun(const RunRequest& request, RunHost& host) {
+  if (request.paths.empty()) return {};
   Summary summary = ReadSelection(request, host);
-  StampVersion(request.store);
+  if (!summary.server_unreachable) StampVersion(request.store);
   return summary;
 }
 

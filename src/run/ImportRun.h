@@ -13,8 +13,8 @@
 //     text scanned under its program code, ".QR2" by the report importer;
 //     other files are passed over. The cancel flag is tested before each
 //     file, by the scanner before each line, and inside a report before each
-//     text only with ReportCancel::BeforeNextText (the command line; the
-//     screen reads a report to its end);
+//     text only with ReportCancel::BeforeNextText (the screen and the command
+//     line ask for it); the scanners let pending events run once per text;
 //   - the first failure ends the loop; the result check stays silent
 //     meanwhile, so that the failure is reported once, by the closing
 //     message: "sucessoGeral", "Erro_Import" (path and cause) or "Imp_Canc",
@@ -30,7 +30,10 @@
 // StampVersion reads the version record (GetVersao) and posts today's date
 // in DTGERARQTRAD; the post sends itself and a failure propagates.
 // ImportRun is both, as the import button does: the version is stamped after
-// a No too.
+// a No too, but not when there is no file to read (nothing is asked, read or
+// shown) nor after a run that failed because the translation server could
+// not be reached (the closing message has said so once; the stamp could
+// only fail again).
 #pragma once
 
 #include <chrono>
@@ -64,6 +67,7 @@ struct Summary {
   std::chrono::milliseconds elapsed{0};  // preparation to the end of the loop
   std::string failed_file;  // path of the file that ended the loop
   std::string failure;      // its cause, without the path
+  bool server_unreachable = false;  // the failure was the transport's (ConnectionError)
 };
 
 // The summary as lines of Portuguese text ("Arquivos lidos: 3", ...), offered

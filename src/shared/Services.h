@@ -89,8 +89,9 @@ struct Services {
   [[noreturn]] void MensErro(std::string_view text, bool flag = true) const;
 
   // Returns the payload of a successful result. A ServerFailure result is
-  // reported (see result_check) and raised as ServerFailureError carrying
-  // the server's message. `flag` and `n` are kept for the callers' sake:
+  // reported (see result_check; the dialog puts the Portuguese cause before
+  // the server's message, shared/Causes.h) and raised as ServerFailureError
+  // carrying the server's message. `flag` and `n` are kept for the callers' sake:
   // true and 0 everywhere.
   const Value& CheckResultServ(const Value& result, bool flag = true, int n = 0) const;
 

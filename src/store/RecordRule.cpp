@@ -13,7 +13,10 @@ RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::
     channel.Reached(RuleStep::StoredAlready, t);
     return {RecordOutcome::StoredAlready};
   }
-  if (!channel.Accepts(key, t)) return {RecordOutcome::Skipped};
+  if (!channel.Accepts(key, t)) {
+    channel.Reached(RuleStep::Skipped, t);
+    return {RecordOutcome::Skipped};
+  }
 
   const std::optional<std::string> held = channel.SourceOfKey(key);
   if (held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(t.value)) {
