@@ -17,7 +17,8 @@
 //     line ask for it); the scanners let pending events run once per text;
 //   - the first failure ends the loop; the result check stays silent
 //     meanwhile, so that the failure is reported once, by the closing
-//     message: "sucessoGeral", "Erro_Import" (path and cause) or "Imp_Canc",
+//     message: "sucessoGeral", "Erro_Import" (path and cause: the Portuguese
+//     cause with the technical detail, shared/Causes.h) or "Imp_Canc",
 //     with the run's summary as details. A failure shown by MensErro gets
 //     no second dialog.
 // Progress: maximum 0 before the question, then the number of files;
@@ -70,7 +71,9 @@ struct Summary {
   bool server_unreachable = false;  // the failure was the transport's (ConnectionError)
 };
 
-// The summary as lines of Portuguese text ("Arquivos lidos: 3", ...), offered
+// The summary as lines of Portuguese text ("Arquivos lidos: 3", ...; the
+// texts add up: "Textos vistos" = "Já gravados" + "Novos" (keys that had no
+// record) + "Substituídos" + "Ignorados (não traduzíveis ou vazios)"), offered
 // as the closing message's details and printed by the command line.
 std::string SummaryText(const Summary& summary);
 

@@ -77,7 +77,8 @@ TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
   auto& screen = Prepare();
   dialogs->answers.push_back(shared::MsgAnswer::Yes);
   bool importing_when_clicked = false;
-  // Runs at the first event processing inside the run: after the first file.
+  // Runs at the first event processing inside the run: at the first text of
+  // the first file.
   QTimer::singleShot(0, &screen, [&screen, &importing_when_clicked] {
     importing_when_clicked = screen.Importando();
     screen.sbtCancel->click();
