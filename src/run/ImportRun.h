@@ -67,7 +67,7 @@ struct Summary {
   store::RunStats stats;  // the server's answers during the loop
   std::chrono::milliseconds elapsed{0};  // preparation to the end of the loop
   std::string failed_file;  // path of the file that ended the loop
-  std::string failure;      // its cause, without the path
+  std::string failure;      // its cause as shown (shared/Causes.h), without the path
   bool server_unreachable = false;  // the failure was the transport's (ConnectionError)
 };
 
