@@ -135,7 +135,8 @@ TEST(QtPortuguese, QtsOwnTextsArePortuguese) {
   EXPECT_TRUE(answer.buttons.filter("Mostrar").size() == 1) << answer.buttons.join(", ").toStdString();
   // The directory chooser and the standard buttons.
   for (auto [context, text] : {std::pair{"QFileDialog", "Directory:"}, std::pair{"QFileDialog", "&Choose"},
-                               std::pair{"QPlatformTheme", "Cancel"}, std::pair{"QLineEdit", "&Copy"}})
+                               std::pair{"QPlatformTheme", "Cancel"}, std::pair{"QLineEdit", "&Copy"},
+                               std::pair{"QAbstractFileIconProvider", "Folder"}})
     EXPECT_NE(QCoreApplication::translate(context, text), QString::fromLatin1(text)) << context << " " << text;
 }
 
