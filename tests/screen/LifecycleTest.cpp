@@ -10,6 +10,7 @@
 #include "platform/Connection.h"
 #include "platform/Errors.h"
 #include "screen/Cli_trd00501.h"
+#include "shared/gui/BusyIndicator.h"
 #include "store/Store.h"
 
 namespace trd::test {
@@ -245,6 +246,18 @@ TEST_F(LifecycleTest, CancelDuringARunRaisesTheFlagAndKeepsTheScreen) {
   EXPECT_TRUE(screen.cbbIdioma->isEnabled());
   EXPECT_TRUE(screen.lblStatus->text().isEmpty());
   EXPECT_TRUE(screen.Close());
+}
+
+TEST_F(LifecycleTest, TheCancelButtonStaysUsableUnderTheBusyIndicator) {
+  auto& screen = Open();
+  QWidget* window = screen.window();
+  gui::QtBusyIndicator busy;
+  busy.Show(static_cast<void*>(window), shared::ShowAviKind::Transfer);
+  ASSERT_NE(busy.Overlay(), nullptr);
+  auto at = [window](QWidget* w) { return window->childAt(w->mapTo(window, w->rect().center())); };
+  EXPECT_EQ(at(screen.sbtCancel), screen.sbtCancel) << "the overlay swallows the cancel button's click";
+  EXPECT_EQ(at(screen.lsbSelec), busy.Overlay());
+  busy.Hide();
 }
 
 TEST_F(LifecycleTest, ClosingIsRefusedWhileAListingRuns) {
