@@ -21,21 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The result check stays quiet while the run reports failures itself.
-class QuietResultCheck {
- public:
-  explicit QuietResultCheck(shared::Services& services) : services_(services), saved_(services.result_check) {
-    services_.result_check = shared::ReportFailure::Silent;
-  }
-  ~QuietResultCheck() { services_.result_check = saved_; }
-  QuietResultCheck(const QuietResultCheck&) = delete;
-  QuietResultCheck& operator=(const QuietResultCheck&) = delete;
-
- private:
-  shared::Services& services_;
-  shared::ReportFailure saved_;
-};
-
 // The host's Running state: entered at construction, left once, by Leave()
 // or, on an error path, by the destructor.
 class RunningState {
@@ -243,7 +228,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
 
   std::optional<Failure> failure;
   {
-    QuietResultCheck quiet(services);
+    shared::QuietResultCheck quiet(services);  // the closing message reports a failure
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
       const std::string& path = request.paths[std::size_t(i)];

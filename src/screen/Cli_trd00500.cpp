@@ -282,14 +282,7 @@ void TfrmLeDfmRel::FormCreate() {
 bool TfrmLeDfmRel::CarregaIdiomas() {
   shared::Services& services = dados_->Services();
   try {
-    // One dialog for the failure, below: the result check stays quiet.
-    const shared::ReportFailure saved = services.result_check;
-    services.result_check = shared::ReportFailure::Silent;
-    struct Restore {
-      shared::Services& s;
-      shared::ReportFailure saved;
-      ~Restore() { s.result_check = saved; }
-    } restore{services, saved};
+    shared::QuietResultCheck quiet(services);  // one dialog for a failure, below
     shared::BusyGuard busy(services, shared::ShowAviKind::Process);
     store::Lookup(services, dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
   } catch (const Error& e) {

@@ -120,6 +120,22 @@ class BusyGuard {
   int exceptions_;  // uncaught at construction
 };
 
+// Keeps the result check silent for the scope (the caller reports the
+// failure itself, once) and restores it on every way out.
+class QuietResultCheck {
+ public:
+  explicit QuietResultCheck(Services& services) : services_(services), saved_(services.result_check) {
+    services_.result_check = ReportFailure::Silent;
+  }
+  ~QuietResultCheck() { services_.result_check = saved_; }
+  QuietResultCheck(const QuietResultCheck&) = delete;
+  QuietResultCheck& operator=(const QuietResultCheck&) = delete;
+
+ private:
+  Services& services_;
+  ReportFailure saved_;
+};
+
 // ---- Text helpers ----------------------------------------------------------
 
 // True for the empty text only (a text of blanks is not empty).
