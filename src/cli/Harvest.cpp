@@ -355,6 +355,7 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["new"] = s.stats.created;
   j["replaced"] = s.stats.replaced;
   j["translations_reused"] = s.stats.translations_reused;
+  j["skipped"] = s.stats.skipped;
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
   if (stamp.skipped) j["dry_run"] = true;

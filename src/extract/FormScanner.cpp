@@ -91,7 +91,7 @@ void Import(const ScanEnvironment& env, const std::vector<std::string>& lines,
       if (ctx.page) continue;
       CreateRecord(ctx, ctx.value,
                    RecordOptions{.number = 0,
-                                 .stored = StoredNotice::StatusAndEvents,
+                                 .stored = StoredNotice::Status,
                                  .empty = EmptyText::Record,
                                  .status = StatusText::WholeValue});
     } else {

@@ -41,10 +41,14 @@ class FormChannel final : public store::StagingChannel {
   }
 
  protected:
+  // Reached once per text, before anything of it is sent: pending events
+  // (a click on the cancel button) run here for every text, new ones too,
+  // so that a cancel takes effect before the next text is read.
   void Notice(store::RuleStep step, const store::RecordText& text) override {
-    if (step == store::RuleStep::StoredAlready && options_.stored == StoredNotice::Silent) return;
-    if (ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text.read, options_.status));
-    if (step == store::RuleStep::StoredAlready && ctx_.env.process_events) ctx_.env.process_events();
+    const bool quiet = step == store::RuleStep::Skipped ||
+                       (step == store::RuleStep::StoredAlready && options_.stored == StoredNotice::Silent);
+    if (!quiet && ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text.read, options_.status));
+    if (ctx_.env.process_events) ctx_.env.process_events();
   }
 
  private:

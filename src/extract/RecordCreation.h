@@ -7,8 +7,9 @@
 // code of the scanner's context is upper-cased in place. The status line (program code, form, component, property and
 // the text, or its first 30 characters and " ...") is shown before a record
 // is created, when a text turns out stored meanwhile, and, with
-// StoredNotice::StatusAndEvents, for a text stored already, followed then by
-// the event pump.
+// StoredNotice::Status, for a text stored already. The event pump
+// runs once for every text, whatever becomes of it, before anything of it
+// is sent.
 #pragma once
 
 #include <string_view>
@@ -17,7 +18,7 @@
 
 namespace trd::extract {
 
-enum class StoredNotice { StatusAndEvents, Silent };  // what happens when the text is stored
+enum class StoredNotice { Status, Silent };  // whether a stored text is shown
 enum class EmptyText { Record, Skip };
 enum class StatusText { WholeValue, First30Characters };
 

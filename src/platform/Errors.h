@@ -44,6 +44,13 @@ class ProtocolError : public Error {
   using Error::Error;
 };
 
+// A source file (form or report) cannot be opened or read, is not a regular
+// file, or is larger than the limit.
+class FileError : public Error {
+ public:
+  using Error::Error;
+};
+
 // A form, report or exchange (PO, XLIFF) file is malformed or truncated.
 class FormatError : public Error {
  public:

@@ -22,16 +22,16 @@ class RegularFile {
     do {
       fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw Error(path + ": cannot open: " + std::strerror(errno));
+    if (fd_ < 0) throw FileError(path + ": cannot open: " + std::strerror(errno));
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
       const int err = errno;
       ::close(fd_);
-      throw Error(path + ": cannot open: " + std::strerror(err));
+      throw FileError(path + ": cannot open: " + std::strerror(err));
     }
     if (!S_ISREG(st.st_mode)) {
       ::close(fd_);
-      throw Error(path + ": cannot open: not a regular file");
+      throw FileError(path + ": cannot open: not a regular file");
     }
     size_ = std::size_t(st.st_size);
   }
@@ -57,7 +57,7 @@ class RegularFile {
         if (n < 0) {
           const int err = errno;
           out.resize(start);
-          throw Error(path_ + ": cannot read: " + std::strerror(err));
+          throw FileError(path_ + ": cannot read: " + std::strerror(err));
         }
         if (n == 0) {
           at_end = true;
@@ -78,7 +78,7 @@ class RegularFile {
 };
 
 [[noreturn]] void RefuseTooLarge(const std::string& path, std::size_t size) {
-  throw Error(path + ": " + std::to_string(size) + " bytes exceed the limit of " +
+  throw FileError(path + ": " + std::to_string(size) + " bytes exceed the limit of " +
               std::to_string(kMaxSourceFileBytes >> 20) + " MiB for a form or report file");
 }
 

@@ -8,7 +8,7 @@
 // and report files take a few hundred KB, and everything read is held in
 // memory several times over while it is converted.
 //
-// Failures raise Error with a message that starts with the path:
+// Failures raise FileError with a message that starts with the path:
 //   "PATH: cannot open: REASON"          (missing, unreadable, ...)
 //   "PATH: cannot open: not a regular file"
 //   "PATH: N bytes exceed the limit of 32 MiB for a form or report file"

@@ -58,7 +58,11 @@ class ReportChannel final : public store::StagingChannel {
         run_(run), path_(path), element_(element), number_(std::to_string(number)), property_(property) {}
 
  protected:
-  void Notice(store::RuleStep, const store::RecordText& text) override {
+  void Notice(store::RuleStep step, const store::RecordText& text) override {
+    if (step == store::RuleStep::Skipped) {  // reports accept every text; shown nothing if one is declined
+      if (run_.process_events) run_.process_events();
+      return;
+    }
     ShowStatus(run_, path_, element_, number_, property_, text.read);
   }
 

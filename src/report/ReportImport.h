@@ -76,9 +76,9 @@ struct ReportRun {
   StatusSink status;                  // may be empty
   EventPump process_events;           // may be empty
   EventPump focus_language_box;       // may be empty
-  // May be empty (the screen: a report is read to its end whatever its
-  // cancel flag says). When set, it is asked before every text and true ends
-  // the walk there: the command line's Ctrl-C.
+  // May be empty (a report is then read to its end whatever the cancel flag
+  // says). When set, it is asked before every text and true ends the walk
+  // there: the screen's cancel button, the command line's Ctrl-C.
   std::function<bool()> stop_requested = {};
 };
 

@@ -14,27 +14,13 @@
 #include "protocol/Record.h"
 #include "store/Languages.h"
 #include "store/RecordBatch.h"
+#include "shared/Causes.h"
 #include "shared/Services.h"
 
 namespace trd::run {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The result check stays quiet while the run reports failures itself.
-class QuietResultCheck {
- public:
-  explicit QuietResultCheck(shared::Services& services) : services_(services), saved_(services.result_check) {
-    services_.result_check = shared::ReportFailure::Silent;
-  }
-  ~QuietResultCheck() { services_.result_check = saved_; }
-  QuietResultCheck(const QuietResultCheck&) = delete;
-  QuietResultCheck& operator=(const QuietResultCheck&) = delete;
-
- private:
-  shared::Services& services_;
-  shared::ReportFailure saved_;
-};
 
 // The host's Running state: entered at construction, left once, by Leave()
 // or, on an error path, by the destructor.
@@ -127,20 +113,13 @@ class RecordPathScope {
   std::optional<store::DryRun> dry_run_;
 };
 
-// The cause of a failure without the "path: " that most messages start with.
-std::string CauseOf(std::string_view what, std::string_view path) {
-  if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
-      what.substr(path.size(), 2) == ": ")
-    what.remove_prefix(path.size() + 2);
-  return std::string(what);
-}
-
 enum class FailureShown { No, Yes };
 
 struct Failure {
   std::string path;
   std::string cause;
   FailureShown shown = FailureShown::No;
+  bool server_unreachable = false;
 };
 
 // Reads one file of the loop. Returns whether it was read.
@@ -252,10 +231,12 @@ std::string SummaryText(const Summary& s) {
   line("Arquivos lidos", s.files_read);
   line("Arquivos não lidos", s.files_not_read);
   line("Arquivos com erro", s.files_failed);
+  // Textos vistos = Já gravados + Novos + Substituídos + Ignorados.
   line("Textos vistos", s.stats.texts_seen);
   line("Já gravados", s.stats.already_stored);
-  line("Novos", s.stats.created);
+  line("Novos", s.stats.NewKeys());
   line("Substituídos", s.stats.replaced);
+  line("Ignorados (não traduzíveis ou vazios)", s.stats.skipped);
   line("Traduções reaproveitadas", s.stats.translations_reused);
   out += "Tempo decorrido: " + seconds + " s\n";
   return out;
@@ -301,7 +282,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
 
   std::optional<Failure> failure;
   {
-    QuietResultCheck quiet(services);
+    shared::QuietResultCheck quiet(services);  // the closing message reports a failure
     RecordPathScope path_scope(request);
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
@@ -315,7 +296,8 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
         failure = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
         break;
       } catch (const std::exception& e) {
-        failure = Failure{path, CauseOf(e.what(), path), FailureShown::No};
+        failure = Failure{path, shared::CauseText(e, path), FailureShown::No,
+                          dynamic_cast<const ConnectionError*>(&e) != nullptr};
         break;
       }
     }
@@ -329,6 +311,7 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   if (failure) {
     summary.failed_file = failure->path;
     summary.failure = failure->cause;
+    summary.server_unreachable = failure->server_unreachable;
   }
 
   running.Leave();
@@ -358,8 +341,9 @@ void StampVersion(store::Store& store) {
 }
 
 Summary ImportRun(const RunRequest& request, RunHost& host) {
+  if (request.paths.empty()) return {};
   Summary summary = ReadSelection(request, host);
-  StampVersion(request.store);
+  if (!summary.server_unreachable) StampVersion(request.store);
   return summary;
 }
 

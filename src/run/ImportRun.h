@@ -13,11 +13,12 @@
 //     text scanned under its program code, ".QR2" by the report importer;
 //     other files are passed over. The cancel flag is tested before each
 //     file, by the scanner before each line, and inside a report before each
-//     text only with ReportCancel::BeforeNextText (the command line; the
-//     screen reads a report to its end);
+//     text only with ReportCancel::BeforeNextText (the screen and the command
+//     line ask for it); the scanners let pending events run once per text;
 //   - the first failure ends the loop; the result check stays silent
 //     meanwhile, so that the failure is reported once, by the closing
-//     message: "sucessoGeral", "Erro_Import" (path and cause) or "Imp_Canc",
+//     message: "sucessoGeral", "Erro_Import" (path and cause: the Portuguese
+//     cause with the technical detail, shared/Causes.h) or "Imp_Canc",
 //     with the run's summary as details. A failure shown by MensErro gets
 //     no second dialog.
 // Progress: maximum 0 before the question, then the number of files;
@@ -30,7 +31,10 @@
 // StampVersion reads the version record (GetVersao) and posts today's date
 // in DTGERARQTRAD; the post sends itself and a failure propagates.
 // ImportRun is both, as the import button does: the version is stamped after
-// a No too.
+// a No too, but not when there is no file to read (nothing is asked, read or
+// shown) nor after a run that failed because the translation server could
+// not be reached (the closing message has said so once; the stamp could
+// only fail again).
 #pragma once
 
 #include <chrono>
@@ -64,10 +68,13 @@ struct Summary {
   store::RunStats stats;  // the server's answers during the loop
   std::chrono::milliseconds elapsed{0};  // preparation to the end of the loop
   std::string failed_file;  // path of the file that ended the loop
-  std::string failure;      // its cause, without the path
+  std::string failure;      // its cause as shown (shared/Causes.h), without the path
+  bool server_unreachable = false;  // the failure was the transport's (ConnectionError)
 };
 
-// The summary as lines of Portuguese text ("Arquivos lidos: 3", ...), offered
+// The summary as lines of Portuguese text ("Arquivos lidos: 3", ...; the
+// texts add up: "Textos vistos" = "Já gravados" + "Novos" (keys that had no
+// record) + "Substituídos" + "Ignorados (não traduzíveis ou vazios)"), offered
 // as the closing message's details and printed by the command line.
 std::string SummaryText(const Summary& summary);
 

@@ -1,5 +1,6 @@
 #include "Cli_trd00500.h"
 
+#include <QAbstractItemModel>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QCoreApplication>
@@ -14,13 +15,16 @@
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "Cli_trd00501.h"
 #include "run/FileDiscovery.h"
 #include "QtListBox.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
+#include "shared/Causes.h"
 #include "shared/Services.h"
+#include "shared/gui/BusyIndicator.h"
 #include "shared/gui/DirectoryChooser.h"
 #include "shared/gui/Glyphs.h"
 #include "shared/gui/Handler.h"
@@ -47,6 +51,10 @@ namespace {
 
 const QRect kGeometry(240, 164, 852, 553);
 
+const char* const kIdiomasIndisponiveis =
+    "Não foi possível carregar a lista de idiomas do servidor de tradução. A lista será carregada "
+    "de novo ao abrir a caixa de idiomas ou ao importar.";
+
 QLabel* BoldLabel(QWidget* parent, const char* name, const QString& text) {
   auto* l = new QLabel(text, parent);
   l->setObjectName(name);
@@ -65,6 +73,19 @@ QToolButton* MoveButton(QWidget* parent, const char* name, const QString& text, 
   return b;
 }
 
+// The language box: an editable drop-down that lets the screen fill it
+// before it drops down (the list may have been unavailable so far).
+class LanguageBox final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> before_popup;
+
+  void showPopup() override {
+    if (before_popup) before_popup();
+    if (count() > 0) QComboBox::showPopup();
+  }
+};
+
 QListWidget* FileList(QWidget* parent, const char* name) {
   auto* l = new QListWidget(parent);
   l->setObjectName(name);
@@ -76,11 +97,11 @@ QListWidget* FileList(QWidget* parent, const char* name) {
 }  // namespace
 
 // Holds the listing state: boListando set, the controls and the import
-// button locked; restores them unless the screen went away meanwhile.
+// button locked; unlocks them and applies the import button's rule to the
+// lists as the listing left them, unless the screen went away meanwhile.
 class TfrmLeDfmRel::ListingScope {
  public:
-  explicit ListingScope(TfrmLeDfmRel& screen)
-      : screen_(&screen), import_enabled_(screen.sbtImportExport->isEnabled()) {
+  explicit ListingScope(TfrmLeDfmRel& screen) : screen_(&screen) {
     screen.boListando = true;
     screen.sbtImportExport->setEnabled(false);
     screen.LockControls(Lock::Locked);
@@ -89,14 +110,13 @@ class TfrmLeDfmRel::ListingScope {
     if (!screen_) return;
     screen_->boListando = false;
     screen_->LockControls(Lock::Unlocked);
-    screen_->sbtImportExport->setEnabled(import_enabled_);
+    screen_->AplicaRegraImportar();
   }
   ListingScope(const ListingScope&) = delete;
   ListingScope& operator=(const ListingScope&) = delete;
 
  private:
   QPointer<TfrmLeDfmRel> screen_;
-  bool import_enabled_;
 };
 
 TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
@@ -123,6 +143,9 @@ TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
   });
   BuildUi();
   ConnectHandlers();
+  // A run lets pending events run once per text; the cancel button must
+  // take its click then even while the busy indicator covers the window.
+  sbtCancel->setProperty(gui::kPassesBusyOverlay, true);
 }
 
 TfrmLeDfmRel::~TfrmLeDfmRel() { Release(); }
@@ -132,7 +155,13 @@ void TfrmLeDfmRel::BuildUi() {
 
   auto* top = new QHBoxLayout;
   lblIdioma = BoldLabel(grbDadosRel, "lblIdioma", QStringLiteral("Gravar com o Idioma:"));
-  cbbIdioma = new QComboBox(grbDadosRel);
+  auto* languages = new LanguageBox(grbDadosRel);
+  languages->before_popup = [this] {
+    gui::RunHandler([this] {
+      if (cbbIdioma->count() == 0) CarregaIdiomas();
+    });
+  };
+  cbbIdioma = languages;
   cbbIdioma->setObjectName("cbbIdioma");
   cbbIdioma->setEditable(true);
   cbbIdioma->setInsertPolicy(QComboBox::NoInsert);
@@ -190,6 +219,9 @@ void TfrmLeDfmRel::BuildUi() {
   lblStatus = new QLabel(panProgresso);
   lblStatus->setObjectName("lblStatus");
   ProgressLayout()->insertWidget(0, lblStatus, 1);
+  lblArquivo = new QLabel(panProgresso);
+  lblArquivo->setObjectName("lblArquivo");
+  ProgressLayout()->insertWidget(1, lblArquivo);
 }
 
 void TfrmLeDfmRel::ConnectHandlers() {
@@ -203,6 +235,16 @@ void TfrmLeDfmRel::ConnectHandlers() {
   bind(sbtTudoEsq, &TfrmLeDfmRel::sbtTudoEsqClick);
   connect(cbbIdioma, &QComboBox::currentTextChanged, this, [this] { gui::RunHandler([this] { cbbIdiomaChange(); }); });
   connect(edtDiretorio, &QLineEdit::textChanged, this, [this] { gui::RunHandler([this] { edtDiretorioChange(); }); });
+  // Every change of the selected list (a move, a listing, the review's
+  // removals) applies the import button's rule; a run or a listing under
+  // way applies it when it ends.
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(lsbSelec->model(), signal, this, [this] {
+      if (!boImportando && !boListando) AplicaRegraImportar();
+    });
+  connect(lsbSelec->model(), &QAbstractItemModel::modelReset, this, [this] {
+    if (!boImportando && !boListando) AplicaRegraImportar();
+  });
   edtDiretorio->installEventFilter(this);
 }
 
@@ -237,28 +279,29 @@ void TfrmLeDfmRel::FormCreate() {
   CarregaIdiomas();
 }
 
-void TfrmLeDfmRel::CarregaIdiomas() {
-  const char* failure = "Não foi possível carregar a lista de idiomas do servidor de tradução.";
+bool TfrmLeDfmRel::CarregaIdiomas() {
+  shared::Services& services = dados_->Services();
   try {
-    shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Process);
-    store::Lookup(dados_->Services(), dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
-  } catch (const shared::ServerFailureError&) {
-    // The result check has shown the server's message.
-    dados_->Services().dialogs->Show(failure, shared::MsgType::Error, shared::MsgButtons::Ok);
-    return;
+    shared::QuietResultCheck quiet(services);  // one dialog for a failure, below
+    shared::BusyGuard busy(services, shared::ShowAviKind::Process);
+    store::Lookup(services, dados_->cdsIdiLeDfm, dados_->NetTradRelDfm, protocol::kGetIdiLeDfm, {});
   } catch (const Error& e) {
-    dados_->Services().dialogs->Show(std::string(failure) + "\n" + e.what(), shared::MsgType::Error,
-                                     shared::MsgButtons::Ok);
-    return;
+    dados_->cdsIdiLeDfm.Close();
+    services.dialogs->Show(kIdiomasIndisponiveis + std::string("\n") + shared::ErrorMessage(e),
+                           shared::MsgType::Error, shared::MsgButtons::Ok);
+    return false;
   }
-  // The box starts with empty text: no language is chosen at creation.
+  // The box keeps its text: empty at creation (no language is chosen), what
+  // the user typed meanwhile on a later load.
+  const QString typed = cbbIdioma->currentText();
   QSignalBlocker quiet(cbbIdioma);
   DataSet& idiomas = dados_->cdsIdiLeDfm;
   for (idiomas.First(); !idiomas.Eof(); idiomas.Next()) {
     cbbIdioma->addItem(QString::fromStdString(store::LanguageItem(idiomas)));
   }
   cbbIdioma->setCurrentIndex(-1);
-  cbbIdioma->clearEditText();
+  cbbIdioma->setEditText(typed);
+  return true;
 }
 
 void TfrmLeDfmRel::cbbIdiomaChange() {

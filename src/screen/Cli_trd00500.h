@@ -6,8 +6,11 @@
 // in normal window state. FormCreate opens the three server connections,
 // creates the version table and the global lists, and fills the language box
 // from GetIdiLeDfm with "code-description" items in the server's order; when
-// the list cannot be fetched the screen says so in a dialog and stays open
-// with an empty box. Closing (FormClose) closes the review screen, frees the
+// the list cannot be fetched the screen says so in one dialog (Portuguese
+// cause, technical detail after it) and stays open with an empty box. While
+// the box is empty, the list is fetched again when the box is dropped down
+// and when an import starts, with the same one dialog while the server stays
+// unreachable (an import then ends there). Closing (FormClose) closes the review screen, frees the
 // global lists, closes the connections and clears boStcriado. Closing is
 // refused while a directory listing or an import run is under way; during a
 // run the request becomes a cancel (boCancelar).
@@ -15,6 +18,15 @@
 // Language. Every change of the box's text, picked or typed, applies the
 // enabling rule and sets stIdiLeDfm to the first three characters of the
 // text (the code of a "code-description" item).
+//
+// The import button's rule (AplicaRegraImportar) is applied after every
+// change of the language text and of the selected list (moves, listings,
+// the review's removals) and when a listing or a run ends: enabled exactly
+// when a file is selected and the language text is not empty.
+//
+// Progress of a run: lblArquivo beside the bar reads "Arquivo n de N: NOME"
+// (the file being read); lblStatus shows the text being looked up. Every
+// entry of the file lists has its whole path as tooltip.
 //
 // Files. The directory button (or F9 in the directory field) empties every
 // list, asks the directory chooser and lists the source subtrees of the
@@ -76,6 +88,7 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
   QLabel* lblSelec;
   QListWidget* lsbSelec;
   QLabel* lblStatus;
+  QLabel* lblArquivo;
 
   // The staging tables and server connections of the screen.
   store::Store& Dados() { return *dados_; }
@@ -90,8 +103,9 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
   // Entering: boImportando true; the import button, the language box and the
   // file controls disabled (the run walks the selected list by index and
   // stamps every record with stIdiLeDfm, so neither may change under it).
-  // Leaving, on every path: lblStatus cleared, boCancelar false, the import
-  // button enabled, boImportando false, the other controls enabled again.
+  // Leaving, on every path: lblStatus and lblArquivo cleared, boCancelar
+  // false, boImportando false, the other controls enabled again, the import
+  // button's rule applied.
   class RunScope {
    public:
     explicit RunScope(TfrmLeDfmRel& screen);
@@ -132,7 +146,9 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
 
   void BuildUi();
   void ConnectHandlers();
-  void CarregaIdiomas();
+  // Fetches the language list into the box, keeping the box's text. False
+  // (after one dialog) when it cannot be fetched.
+  bool CarregaIdiomas();
   // Lists the source subtrees of `directory`, then sorts stlFiles. Returns
   // false when the screen was destroyed meanwhile (then nothing of it may be
   // touched any more).

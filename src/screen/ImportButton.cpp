@@ -3,11 +3,14 @@
 // The duplicate gate opens the review screen while stlVerRep holds entries;
 // otherwise the run of run/ImportRun.h does the rest (language check, the
 // question, the file loop, the closing message with the run's summary as
-// its details, the version stamp). The screen lends it: the items of
-// lsbSelec (taken once; the file controls are locked for the run), the
-// language box's text and stIdiLeDfm, boCancelar (set by the cancel button
-// while pending events run), lblStatus, pgbProgresso and a RunScope for the
-// Running state. Errors that leave the run (MensErro's Abort, a failed
+// its details, the version stamp). When the language list could not be
+// fetched so far, it is fetched first; a failure ends the click with its one
+// message. The screen lends the run: the items of lsbSelec (taken once; the
+// file controls are locked for the run), the language box's text and
+// stIdiLeDfm, boCancelar (set by the cancel button while pending events run:
+// the scanners let them run once per text; a report stops before its next
+// text too), lblStatus, lblArquivo ("Arquivo n de N: NOME"), pgbProgresso
+// and a RunScope for the Running state. Errors that leave the run (MensErro's Abort, a failed
 // version stamp) go to RunHandler as for every handler.
 #include <QCoreApplication>
 #include <QComboBox>
@@ -22,6 +25,8 @@
 #include "Cli_trd00501.h"
 #include "QtListBox.h"
 #include "platform/DateTimeText.h"
+#include "platform/Path.h"
+#include "platform/Text.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
 #include "run/SelectionLists.h"
@@ -39,10 +44,11 @@ TfrmLeDfmRel::RunScope::RunScope(TfrmLeDfmRel& screen) : screen_(screen) {
 
 TfrmLeDfmRel::RunScope::~RunScope() {
   screen_.lblStatus->clear();
+  screen_.lblArquivo->clear();
   screen_.boCancelar = false;
-  screen_.sbtImportExport->setEnabled(true);
   screen_.boImportando = false;
   screen_.LockControls(Lock::Unlocked);
+  screen_.AplicaRegraImportar();
 }
 
 namespace {
@@ -61,8 +67,12 @@ class ScreenRunHost final : public run::RunHost {
   void SetProgressPosition(int position) override { screen_.pgbProgresso->setValue(position); }
   void EnterRunning() override { running_.emplace(screen_); }
   void LeaveRunning() override { running_.reset(); }
-  void FileStarting(int index, const std::string&, run::FileKind kind) override {
+  void FileStarting(int index, const std::string& path, run::FileKind kind) override {
     if (kind == run::FileKind::Report) inContArquivoRel = index;
+    screen_.lblArquivo->setText(QStringLiteral("Arquivo %1 de %2: %3")
+                                    .arg(index + 1)
+                                    .arg(screen_.pgbProgresso->maximum())
+                                    .arg(QString::fromStdString(text::PathText(FileName(path)))));
   }
   void Status(const std::string& line) override { screen_.lblStatus->setText(QString::fromStdString(line)); }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
@@ -79,6 +89,9 @@ void TfrmLeDfmRel::sbtImportExportClick() {
     Cli_trd00501::CriaVerRep();
     return;
   }
+  // The language list could not be fetched so far: once more now; while the
+  // server stays unreachable the run ends with that one message.
+  if (cbbIdioma->count() == 0 && !CarregaIdiomas()) return;
   std::vector<std::string> paths;
   paths.reserve(std::size_t(lsbSelec->count()));
   for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(PathOf(lsbSelec->item(i)));
@@ -93,7 +106,8 @@ void TfrmLeDfmRel::sbtImportExportClick() {
                           stIdiLeDfm,
                           boCancelar,
                           dates,
-                          reports};
+                          reports,
+                          run::ReportCancel::BeforeNextText};
   run::ImportRun(request, host);
 }
 

@@ -23,8 +23,10 @@ std::string QtListBox::Item(int n) const { return PathOf(widget_->item(n)); }
 bool QtListBox::Picked(int n) const { return widget_->item(n)->isSelected(); }
 
 void QtListBox::Add(const std::string& path) {
-  auto* item = new QListWidgetItem(QString::fromStdString(text::PathText(path)));
+  const QString shown = QString::fromStdString(text::PathText(path));
+  auto* item = new QListWidgetItem(shown);
   item->setData(kPathRole, QByteArray::fromStdString(path));
+  item->setToolTip(shown);  // a long path hides the file name at the list's edge
   widget_->insertItem(InsertPosition(path), item);
 }
 

@@ -4,6 +4,7 @@
 // the file system spells them, on the ListBox side; the widget shows each as
 // text (text::PathText: a name that is not UTF-8 is shown as Windows-1252)
 // and keeps its bytes in the item's data, so that the file can be opened.
+// Each item's tooltip shows its whole path.
 #pragma once
 
 #include <string>

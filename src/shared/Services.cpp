@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 
+#include "Causes.h"
 #include "platform/Text.h"
 
 namespace trd::shared {
@@ -35,8 +36,9 @@ void Services::MensErro(std::string_view text, bool) const {
 
 const Value& Services::CheckResultServ(const Value& result, bool, int) const {
   if (const auto* f = std::get_if<ServerFailure>(&result)) {
-    if (result_check == ReportFailure::Show) dialogs->Show(f->message, MsgType::Error, MsgButtons::Ok);
-    throw ServerFailureError(f->message);
+    ServerFailureError failure(f->message);
+    if (result_check == ReportFailure::Show) dialogs->Show(ErrorMessage(failure), MsgType::Error, MsgButtons::Ok);
+    throw failure;
   }
   return result;
 }

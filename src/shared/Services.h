@@ -89,8 +89,9 @@ struct Services {
   [[noreturn]] void MensErro(std::string_view text, bool flag = true) const;
 
   // Returns the payload of a successful result. A ServerFailure result is
-  // reported (see result_check) and raised as ServerFailureError carrying
-  // the server's message. `flag` and `n` are kept for the callers' sake:
+  // reported (see result_check; the dialog puts the Portuguese cause before
+  // the server's message, shared/Causes.h) and raised as ServerFailureError
+  // carrying the server's message. `flag` and `n` are kept for the callers' sake:
   // true and 0 everywhere.
   const Value& CheckResultServ(const Value& result, bool flag = true, int n = 0) const;
 
@@ -117,6 +118,22 @@ class BusyGuard {
   const Services& services_;
   HideBusy when_;
   int exceptions_;  // uncaught at construction
+};
+
+// Keeps the result check silent for the scope (the caller reports the
+// failure itself, once) and restores it on every way out.
+class QuietResultCheck {
+ public:
+  explicit QuietResultCheck(Services& services) : services_(services), saved_(services.result_check) {
+    services_.result_check = ReportFailure::Silent;
+  }
+  ~QuietResultCheck() { services_.result_check = saved_; }
+  QuietResultCheck(const QuietResultCheck&) = delete;
+  QuietResultCheck& operator=(const QuietResultCheck&) = delete;
+
+ private:
+  Services& services_;
+  ReportFailure saved_;
 };
 
 // ---- Text helpers ----------------------------------------------------------

@@ -61,7 +61,7 @@ void RecordBatch::Send() {
     switch (*outcome) {
       case RecordOutcome::StoredAlready:
       case RecordOutcome::StoredMeanwhile: ++stats.already_stored; break;
-      case RecordOutcome::Skipped: break;
+      case RecordOutcome::Skipped: ++stats.skipped; break;
       case RecordOutcome::Replaced: ++stats.replaced; [[fallthrough]];
       case RecordOutcome::Created: ++stats.created; break;
     }

@@ -37,7 +37,10 @@ RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::
     channel.Reached(RuleStep::StoredAlready, t);
     return {RecordOutcome::StoredAlready};
   }
-  if (!channel.Accepts(key, t)) return {RecordOutcome::Skipped};
+  if (!channel.Accepts(key, t)) {
+    channel.Reached(RuleStep::Skipped, t);
+    return {RecordOutcome::Skipped};
+  }
 
   bool replaced = false;
   for (int tries = 1;; ++tries) {

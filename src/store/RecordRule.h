@@ -59,6 +59,7 @@ struct RecordText {
 // Where the rule has got to with a text, for the channel to show.
 enum class RuleStep {
   StoredAlready,    // step 1 found it
+  Skipped,          // step 2 declined it
   StoredMeanwhile,  // step 3 found it
   Creating,         // about to insert (after the delete of step 4, if any)
 };
@@ -83,7 +84,8 @@ class RecordChannel {
   virtual std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) = 0;
   // Step 6: stores `translation` into K's record: state "T", now.
   virtual void StoreTranslation(const RecordKey& key, const std::string& translation) = 0;
-  // Told at steps 1 and 3 when they end the rule, and before step 5.
+  // Told at steps 1, 2 and 3 when they end the rule, and before step 5:
+  // once per text, before any change is sent.
   virtual void Reached(RuleStep step, const RecordText& text) {}
 };
 

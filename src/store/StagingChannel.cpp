@@ -100,6 +100,7 @@ void StagingChannel::StoreTranslation(const RecordKey& key, const std::string& t
 
 void StagingChannel::Reached(RuleStep step, const RecordText& text) {
   if (step == RuleStep::StoredMeanwhile) ++store_.stats.already_stored;  // stored by another client
+  if (step == RuleStep::Skipped) ++store_.stats.skipped;
   Notice(step, text);
 }
 

@@ -12,8 +12,8 @@
 //   step 6  GetUpdRelDfm into `translated`, then UpdateRelDfm with the first
 //           row's STVALORPROP, its result checked
 // The look-ups send the number as decimal text. A stored meanwhile text is
-// counted in the store's statistics as stored already; the server's answers
-// count the rest (Store::stats).
+// counted in the store's statistics as stored already, a declined one as
+// skipped; the server's answers count the rest (Store::stats).
 //
 // Forms and reports differ in a few arguments and in the busy indicator
 // (ChannelStyle); what they show and which texts they decline is theirs

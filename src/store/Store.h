@@ -33,6 +33,12 @@ struct RunStats {
   long created = 0;           // records sent (SetPropried, SetPropriedRel)
   long replaced = 0;          // older values of a key deleted (SetVerProp, SetVerPropRel)
   long translations_reused = 0;  // translations copied (UpdateRelDfm)
+  long skipped = 0;  // texts the record rule declined (not translatable, empty)
+  // Every text looked at ends as exactly one of: stored already, skipped,
+  // a record for a key that had none (created - replaced), or a record that
+  // replaced another text (replaced). A run ended by a failure may have
+  // seen one text more.
+  long NewKeys() const { return created - replaced; }
 };
 
 // The tables, connections and look-up methods that hold the records of form

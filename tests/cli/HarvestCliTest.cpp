@@ -76,6 +76,30 @@ TEST_F(HarvestCli, SamplesGoIntoAFreshDatabaseAndAreFoundStoredTheSecondTime) {
   EXPECT_THAT(out, HasSubstr("Já gravados: " + first["new"].dump() + "\n"));
 }
 
+TEST_F(HarvestCli, SkippedTextsAreCountedOnBothRecordPaths) {
+  // One text replaced, one stored, one not translatable: the counts add up.
+  Write("Cli/Src/Cadastro.dfm", "object frmCad: TForm\n  Caption = 'Cadastro'\n  object btnOk: TButton\n"
+                                "    Caption = '123'\n    Hint = 'Salvar'\n  end\nend\n");
+  ASSERT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--json"}), 0) << err;
+  Write("Cli/Src/Cadastro.dfm", "object frmCad: TForm\n  Caption = 'Cadastro de clientes'\n  object btnOk: TButton\n"
+                                "    Caption = '123'\n    Hint = 'Salvar'\n  end\nend\n");
+  for (const char* path : {"--per-text", ""}) {
+    SCOPED_TRACE(path);
+    std::vector<std::string> args{Source(), "--lang", "POR", "--yes", "--db", db, "--json"};
+    if (*path) args.push_back(path);
+    ASSERT_EQ(Harvest(args), 0) << err;
+    auto s = nlohmann::json::parse(out);
+    EXPECT_EQ(s["texts_seen"], 3);
+    EXPECT_EQ(s["skipped"], 1);
+    EXPECT_EQ(s["already_stored"], *path ? 1 : 2);  // the batch run finds the first's replacement stored
+    EXPECT_EQ(s["already_stored"].get<long>() + s["new"].get<long>() + s["skipped"].get<long>(), 3);
+  }
+  EXPECT_THAT(out, Not(HasSubstr("Ignorados")));  // JSON only
+  ASSERT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Textos vistos: 3\nJá gravados: 2\nNovos: 0\nSubstituídos: 0\n"
+                             "Ignorados (não traduzíveis ou vazios): 1\n"));
+}
+
 TEST_F(HarvestCli, DuplicatedNamesStopAtTheGate) {
   std::string a = Write("Cli/Src/Pedido.dfm", Form("frmA", 1));
   std::string b = Write("Cli/Std/Ger/Pedido.dfm", Form("frmB", 1));

@@ -107,7 +107,7 @@ end)");
   EXPECT_THAT(first, ElementsAre("CADASTRO", "FRMCADASTRO", "FRMCADASTRO", "Caption", "0",
                                  "Cadastro de clientes", "POR"));
   EXPECT_EQ(status.at(1), "CADASTRO - FRMCADASTRO - BTNSALVAR - Caption - Salvar");
-  EXPECT_EQ(events, 0);
+  EXPECT_EQ(events, 3) << "pending events run once per text, new ones too (a cancel answers at once)";
 }
 
 TEST_F(ScanTest, WholeFormWithPagesGridAndMenu) {
@@ -208,7 +208,7 @@ TEST_F(ScanTest, TextAlreadyStoredIsOnlyLookedUp) {
   // The program code is shown as given until a record of the file is created.
   EXPECT_THAT(status, ElementsAre("Cadastro - FRMA - FRMA - Caption - Salvar",
                                   "Cadastro - FRMA - FRMA - Hint - Dica"));
-  EXPECT_EQ(events, 2);
+  EXPECT_EQ(events, 4);  // once per text, in both scans
   EXPECT_EQ(Records().size(), 2u);
 }
 

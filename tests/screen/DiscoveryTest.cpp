@@ -58,8 +58,13 @@ TEST_F(DiscoveryTest, ListsTheSixSubtreesWithTheirKindsAndExclusions) {
   ListDirectory(screen, dir.Str());
   EXPECT_EQ(screen.edtDiretorio->text().toStdString(), dir.Str());
   EXPECT_EQ(Items(screen.lsbDisp), expected);
+  for (int i = 0; i < screen.lsbDisp->count(); ++i)  // a long path hides the name at the list's edge
+    EXPECT_EQ(screen.lsbDisp->item(i)->toolTip(), screen.lsbDisp->item(i)->text());
   ExpectAvailableInStep(screen);
   EXPECT_TRUE(dialogs->shown.empty());
+  screen.sbtTudoDir->click();
+  for (int i = 0; i < screen.lsbSelec->count(); ++i)
+    EXPECT_EQ(screen.lsbSelec->item(i)->toolTip(), screen.lsbSelec->item(i)->text());
 }
 
 TEST_F(DiscoveryTest, SubtreesAreFoundWhateverTheirLetterCaseOnDisk) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <stdlib.h>
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
 #include <fstream>
@@ -76,7 +77,8 @@ TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
   auto& screen = Prepare();
   dialogs->answers.push_back(shared::MsgAnswer::Yes);
   bool importing_when_clicked = false;
-  // Runs at the first event processing inside the run: after the first file.
+  // Runs at the first event processing inside the run: at the first text of
+  // the first file.
   QTimer::singleShot(0, &screen, [&screen, &importing_when_clicked] {
     importing_when_clicked = screen.Importando();
     screen.sbtCancel->click();
@@ -91,6 +93,61 @@ TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
   EXPECT_EQ(programs.size(), 1u);  // the first file of the selected list only
   EXPECT_FALSE(screen.Cancelar());
   EXPECT_TRUE(screen.isVisible());  // the cancel button did not close the screen
+}
+
+TEST_F(ImportRunTest, CancelDuringAFormOfNewTextsAnswersWithinOneText) {
+  // 60 texts, none stored yet: every one is sent.
+  std::string form = "object frmMuitos: TForm\n  Caption = 'Muitos'\n";
+  for (int i = 0; i < 60; ++i)
+    form += "  object lbl" + std::to_string(i) + ": TLabel\n    Caption = 'Texto " + std::to_string(i) + "'\n  end\n";
+  form += "end\n";
+  TempDir dir;
+  std::ofstream(dir.Touch("Cli/Src/Muitos.dfm"), std::ios::binary) << form;
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  QString progress;
+  // Runs at the first event processing inside the run, under the busy
+  // indicator's overlay if it is up.
+  QTimer::singleShot(0, &screen, [&screen, &progress] {
+    progress = screen.lblArquivo->text();
+    screen.sbtCancel->click();
+  });
+  screen.sbtImportExport->click();
+
+  EXPECT_EQ(progress.toStdString(), "Arquivo 1 de 1: Muitos.dfm");
+  EXPECT_EQ(dialogs->Texts().back(), "Importação cancelada pelo usuário.");
+  EXPECT_LE(ReadRecords(server.DatabasePath()).size(), 2u) << "the cancel waited for the end of the file";
+  EXPECT_TRUE(screen.lblArquivo->text().isEmpty());
+}
+
+TEST_F(ImportRunTest, TheSummaryAddsUpAndCountsTheSkippedTexts) {
+  TempDir dir;
+  const std::string path = dir.Touch("Cli/Src/Cadastro.dfm");
+  auto write = [&path](const char* caption) {
+    std::ofstream(path, std::ios::binary) << "object frmCad: TForm\n  Caption = '" << caption
+                                          << "'\n  object btnOk: TButton\n    Caption = '123'\n"
+                                             "    Hint = 'Salvar'\n  end\nend\n";
+  };
+  write("Cadastro");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  screen.sbtImportExport->click();
+  EXPECT_THAT(dialogs->shown.back().details,
+              HasSubstr("Textos vistos: 3\nJá gravados: 0\nNovos: 2\nSubstituídos: 0\n"
+                        "Ignorados (não traduzíveis ou vazios): 1\n"));
+
+  write("Cadastro de clientes");  // one text replaced, one stored, one not translatable
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+  screen.sbtImportExport->click();
+  EXPECT_THAT(dialogs->shown.back().details,
+              HasSubstr("Textos vistos: 3\nJá gravados: 1\nNovos: 0\nSubstituídos: 1\n"
+                        "Ignorados (não traduzíveis ou vazios): 1\n"));
 }
 
 TEST_F(ImportRunTest, AFileNameThatIsNotUtf8IsShownAsWindows1252AndRead) {

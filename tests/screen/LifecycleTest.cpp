@@ -10,6 +10,7 @@
 #include "platform/Connection.h"
 #include "platform/Errors.h"
 #include "screen/Cli_trd00501.h"
+#include "shared/gui/BusyIndicator.h"
 #include "store/Store.h"
 
 namespace trd::test {
@@ -135,6 +136,87 @@ TEST_F(LifecycleTest, ImportButtonNeedsASelectedFileAndALanguageText) {
   EXPECT_FALSE(button->isEnabled()) << "last file moved back";
 }
 
+TEST_F(LifecycleTest, ImportButtonFollowsTheListsAndARunWithoutFilesDoesNothing) {
+  TempDir dir;
+  dir.Touch("Cli/Src/A.dfm");
+  auto& screen = Open();
+  auto* button = screen.sbtImportExport;
+  ListDirectory(screen, dir.Str());
+  screen.cbbIdioma->setCurrentIndex(0);
+  screen.sbtTudoDir->click();
+  ASSERT_TRUE(button->isEnabled());
+
+  ListDirectory(screen, dir.Str());  // a new listing empties the selection
+  EXPECT_EQ(screen.lsbSelec->count(), 0);
+  EXPECT_FALSE(button->isEnabled()) << "enabled after a listing that emptied the selection";
+  screen.lsbSelec->addItem(QString::fromStdString(dir.Str() + "/Cli/Src/A.dfm"));
+  EXPECT_TRUE(button->isEnabled());
+  screen.lsbSelec->clear();
+  EXPECT_FALSE(button->isEnabled());
+  { screen::TfrmLeDfmRel::RunScope run(screen); }
+  EXPECT_FALSE(button->isEnabled()) << "the end of a run applies the rule too";
+
+  // Reached anyway (the button is disabled): no question, no success, no
+  // version stamp.
+  screen.sbtImportExportClick();
+  EXPECT_TRUE(dialogs->shown.empty());
+  EXPECT_EQ(server->calls["GetVersao"], 0);
+}
+
+TEST_F(LifecycleTest, AnUnreachableLanguageListIsFetchedAgainOnOpeningTheBoxOrImporting) {
+  TempDir dir;
+  dir.Touch("Cli/Src/A.dfm");
+  server->failure = "tabela de idiomas indisponível";
+  auto& screen = Open();
+  ASSERT_EQ(screen.cbbIdioma->count(), 0);
+  ASSERT_EQ(dialogs->shown.size(), 1u);
+  EXPECT_EQ(dialogs->shown[0].text,
+            "Não foi possível carregar a lista de idiomas do servidor de tradução. A lista será carregada de "
+            "novo ao abrir a caixa de idiomas ou ao importar.\nO servidor de tradução recusou a operação.\n"
+            "Detalhe técnico: tabela de idiomas indisponível");
+
+  // Still down: opening the box says so once more and drops nothing down.
+  screen.cbbIdioma->showPopup();
+  EXPECT_EQ(screen.cbbIdioma->count(), 0);
+  ASSERT_EQ(dialogs->shown.size(), 2u);
+  EXPECT_EQ(dialogs->shown[1].text, dialogs->shown[0].text);
+
+  // The import, with a typed language, while the server is down: that one
+  // message, no "Idioma inválido.", no question.
+  ListDirectory(screen, dir.Str());
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setEditText("POR-Português");
+  screen.sbtImportExport->click();
+  ASSERT_EQ(dialogs->shown.size(), 3u);
+  EXPECT_EQ(dialogs->shown[2].text, dialogs->shown[0].text);
+
+  // Back: the import fetches the list, keeps the typed text and goes on to
+  // the question (answered No).
+  server->failure.reset();
+  screen.sbtImportExport->click();
+  EXPECT_EQ(ComboItems(screen.cbbIdioma), (std::vector<std::string>{"POR-Português", "ENG-English"}));
+  EXPECT_EQ(screen.cbbIdioma->currentText().toStdString(), "POR-Português");
+  EXPECT_EQ(stIdiLeDfm, "POR");
+  ASSERT_GE(dialogs->shown.size(), 4u);
+  EXPECT_NE(dialogs->shown[3].text.find("Confirma a operação?"), std::string::npos);
+  for (const Shown& d : dialogs->shown) EXPECT_NE(d.text, "Idioma inválido.");
+}
+
+TEST_F(LifecycleTest, OpeningTheBoxFetchesALanguageListThatWasUnavailable) {
+  server->failure = "tabela de idiomas indisponível";
+  auto& screen = Open();
+  ASSERT_EQ(screen.cbbIdioma->count(), 0);
+  server->failure.reset();
+  screen.cbbIdioma->showPopup();
+  EXPECT_EQ(ComboItems(screen.cbbIdioma), (std::vector<std::string>{"POR-Português", "ENG-English"}));
+  EXPECT_TRUE(screen.cbbIdioma->currentText().isEmpty()) << "no language chosen by the reload";
+  EXPECT_EQ(dialogs->shown.size(), 1u);
+  screen.cbbIdioma->hidePopup();
+  screen.cbbIdioma->showPopup();  // filled: not fetched again
+  EXPECT_EQ(server->calls["GetIdiLeDfm"], 2);
+  screen.cbbIdioma->hidePopup();
+}
+
 TEST_F(LifecycleTest, CancelDuringARunRaisesTheFlagAndKeepsTheScreen) {
   TempDir dir;
   dir.Touch("Cli/Src/A.dfm");
@@ -164,6 +246,18 @@ TEST_F(LifecycleTest, CancelDuringARunRaisesTheFlagAndKeepsTheScreen) {
   EXPECT_TRUE(screen.cbbIdioma->isEnabled());
   EXPECT_TRUE(screen.lblStatus->text().isEmpty());
   EXPECT_TRUE(screen.Close());
+}
+
+TEST_F(LifecycleTest, TheCancelButtonStaysUsableUnderTheBusyIndicator) {
+  auto& screen = Open();
+  QWidget* window = screen.window();
+  gui::QtBusyIndicator busy;
+  busy.Show(static_cast<void*>(window), shared::ShowAviKind::Transfer);
+  ASSERT_NE(busy.Overlay(), nullptr);
+  auto at = [window](QWidget* w) { return window->childAt(w->mapTo(window, w->rect().center())); };
+  EXPECT_EQ(at(screen.sbtCancel), screen.sbtCancel) << "the overlay swallows the cancel button's click";
+  EXPECT_EQ(at(screen.lsbSelec), busy.Overlay());
+  busy.Hide();
 }
 
 TEST_F(LifecycleTest, ClosingIsRefusedWhileAListingRuns) {

@@ -17,6 +17,7 @@
 namespace trd::test {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 
 const std::string kSamples = std::string(TRD_SOURCE_DIR) + "/samples";
@@ -60,8 +61,12 @@ TEST_F(ReconnectTest, ARestartedServerIsReachedAgainFromTheOpenScreen) {
   const std::string where = server->Host() + ":" + std::to_string(server->Port());
   server->Stop(SIGKILL);
   Import(screen);
-  ASSERT_FALSE(dialogs->shown.empty());
-  EXPECT_THAT(dialogs->shown.back().text, HasSubstr("translation server at " + where));
+  // The question, then one message in Portuguese (no second one from the
+  // version stamp, which could only fail the same way).
+  ASSERT_EQ(dialogs->shown.size(), 2u);
+  EXPECT_THAT(dialogs->shown.back().text,
+              AllOf(HasSubstr("o servidor de tradução não pôde ser alcançado"),
+                    HasSubstr("translation server at " + where)));
   EXPECT_TRUE(screen.isVisible());
   EXPECT_TRUE(screen.sbtImportExport->isEnabled());
 

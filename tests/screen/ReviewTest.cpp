@@ -105,6 +105,7 @@ TEST_F(ReviewTest, DroppingAPathTakesItOutOfTheSelectionOnly) {
   EXPECT_TRUE(MemoLines(review).empty());
   EXPECT_TRUE(review.isVisible());
   EXPECT_EQ(screen.lsbSelec->count(), 0);
+  EXPECT_FALSE(screen.sbtImportExport->isEnabled()) << "every selected file removed by the review";
 
   screen.cbbIdioma->setCurrentIndex(0);
   screen.lsbSelec->addItem("/outro/y.dfm");

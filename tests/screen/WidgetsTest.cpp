@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include "ScreenTest.h"
 #include "shared/gui/BusyIndicator.h"
 #include "shared/gui/Handler.h"
 #include "shared/gui/QtDialogs.h"
+#include "shared/gui/QtPortuguese.h"
 
 namespace trd::test {
 namespace {
@@ -106,8 +108,60 @@ TEST(RunHandler, MensErroIsSilentAndOtherErrorsAreShown) {
   gui::RunHandler([] { throw shared::Abort(); });
   gui::RunHandler([] { throw shared::ServerFailureError("already reported"); });
   EXPECT_TRUE(dialogs->shown.empty());
-  gui::RunHandler([] { throw ConnectionError("servidor fora do ar"); });
-  EXPECT_EQ(dialogs->Texts(), std::vector<std::string>{"servidor fora do ar"});
+  gui::RunHandler([] { throw ConnectionError("translation server at 127.0.0.1:1: connection refused"); });
+  gui::RunHandler([] { throw FileError("/src/A.dfm: cannot open: Permission denied"); });
+  gui::RunHandler([] { throw FormatError("/src/A.dfm: line 3: object, inherited or inline expected"); });
+  gui::RunHandler([] { throw std::runtime_error("other"); });
+  // This product's failures: the Portuguese cause, the technical detail after it.
+  EXPECT_EQ(dialogs->Texts(),
+            (std::vector<std::string>{
+                "O servidor de tradução não pôde ser alcançado.\nDetalhe técnico: translation server at "
+                "127.0.0.1:1: connection refused",
+                "O arquivo não pôde ser lido.\nDetalhe técnico: /src/A.dfm: cannot open: Permission denied",
+                "O arquivo está malformado ou incompleto.\nDetalhe técnico: /src/A.dfm: line 3: object, "
+                "inherited or inline expected",
+                "other"}));
+}
+
+TEST(QtPortuguese, QtsOwnTextsArePortuguese) {
+  ASSERT_EQ(gui::InstallQtPortuguese(*QCoreApplication::instance()), gui::QtTranslation::Loaded)
+      << "qtbase_pt_BR.qm missing (qt6-translations-l10n)";
+  // The unfold button of a message box with details.
+  gui::QtDialogs dialogs;
+  BoxAnswerer answer("OK");
+  dialogs.ShowDetailed("Todos os arquivos foram importados com sucesso!", "Arquivos lidos: 1\n",
+                       shared::MsgType::Confirmation, shared::MsgButtons::Ok);
+  EXPECT_FALSE(answer.buttons.contains("Show Details...")) << answer.buttons.join(", ").toStdString();
+  EXPECT_TRUE(answer.buttons.filter("Mostrar").size() == 1) << answer.buttons.join(", ").toStdString();
+  // The directory chooser and the standard buttons.
+  for (auto [context, text] : {std::pair{"QFileDialog", "Directory:"}, std::pair{"QFileDialog", "&Choose"},
+                               std::pair{"QPlatformTheme", "Cancel"}, std::pair{"QLineEdit", "&Copy"},
+                               std::pair{"QAbstractFileIconProvider", "Folder"}})
+    EXPECT_NE(QCoreApplication::translate(context, text), QString::fromLatin1(text)) << context << " " << text;
+}
+
+TEST(QtBusyIndicator, TheCancelButtonTakesClicksThroughTheOverlay) {
+  QWidget window;
+  window.resize(400, 300);
+  auto* cancel = new QPushButton("Cancelar", &window);
+  cancel->setGeometry(300, 250, 80, 30);
+  cancel->setProperty(gui::kPassesBusyOverlay, true);
+  auto* other = new QPushButton("Outro", &window);
+  other->setGeometry(10, 250, 80, 30);
+  window.show();
+  gui::QtBusyIndicator busy;
+  busy.Show(static_cast<QWidget*>(&window), shared::ShowAviKind::Transfer);
+  ASSERT_NE(busy.Overlay(), nullptr);
+  // Qt delivers a click to the widget childAt finds at its position.
+  EXPECT_EQ(window.childAt(cancel->geometry().center()), cancel);
+  EXPECT_EQ(window.childAt(other->geometry().center()), busy.Overlay());
+  window.resize(500, 400);
+  cancel->move(400, 350);
+  QElapsedTimer waited;  // the overlay follows the button at its next frame
+  for (waited.start(); waited.elapsed() < 200;) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(window.childAt(cancel->geometry().center()), cancel);
+  EXPECT_EQ(window.childAt(QPoint(310, 265)), busy.Overlay());
+  busy.Hide();
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ TEST(ResultCheck, PassesPayloadAndRaisesFailuresWithTheServerMessage) {
   services.result_check = ReportFailure::Show;
   EXPECT_THROW(services.CheckResultServ(bad, true, 0), ServerFailureError);
   ASSERT_EQ(dialogs->shown.size(), 1u);
-  EXPECT_EQ(dialogs->shown[0], "chave duplicada");
+  // The Portuguese cause first, the server's own message after it.
+  EXPECT_EQ(dialogs->shown[0], "O servidor de tradução recusou a operação.\nDetalhe técnico: chave duplicada");
 }
 
 TEST(Messages, LooksUpByExactKeyAndFallsBackToTheKey) {

@@ -54,6 +54,7 @@ class ScriptedChannel final : public RecordChannel {
   void Reached(RuleStep step, const RecordText&) override {
     Note(step == RuleStep::StoredAlready ? "Reached:StoredAlready"
          : step == RuleStep::StoredMeanwhile ? "Reached:StoredMeanwhile"
+         : step == RuleStep::Skipped         ? "Reached:Skipped"
                                              : "Reached:Creating");
   }
 
@@ -77,7 +78,7 @@ TEST(RecordRule, EachOutcomeTakesItsStepsInOrder) {
       {"stored already", true, true, std::nullopt, std::nullopt, {RecordOutcome::StoredAlready},
        {"HoldsValue(Gravar)", "Reached:StoredAlready"}},
       {"declined", false, false, std::nullopt, std::nullopt, {RecordOutcome::Skipped},
-       {"HoldsValue(Gravar)", "Accepts(Gravar)"}},
+       {"HoldsValue(Gravar)", "Accepts(Gravar)", "Reached:Skipped"}},
       {"stored meanwhile, trailing blanks aside", false, true, "Gravar  ", std::nullopt,
        {RecordOutcome::StoredMeanwhile},
        {"HoldsValue(Gravar)", "Accepts(Gravar)", "SourceOfKey", "Reached:StoredMeanwhile"}},

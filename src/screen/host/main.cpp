@@ -6,16 +6,19 @@
 // The translation server's address comes from TRD_SERVER (--server sets it
 // for this process). The module is taken from --module, else TRD_MODULE,
 // else libPkg_trd00500.so next to the program, else the build's copy. The
-// harvesting screen opens once at start and again from the menu.
+// harvesting screen opens once at start and again from the menu. Qt's own
+// texts are shown in Brazilian Portuguese (shared/gui/QtPortuguese.h).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 
 #include "Screenshot.h"
 #include "TfrmPrincipal.h"
+#include "shared/gui/QtPortuguese.h"
 
 namespace {
 
@@ -32,6 +35,9 @@ QString ModulePath(const QCommandLineParser& args) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("trd-client");
+  if (trd::gui::InstallQtPortuguese(app) == trd::gui::QtTranslation::Missing)
+    std::fprintf(stderr, "trd-client: Qt's Portuguese texts (qtbase_pt_BR.qm, package qt6-translations-l10n) "
+                         "are missing; Qt's own texts stay in English\n");
 
   QCommandLineParser args;
   args.setApplicationDescription("Desktop client hosting the translation-harvesting screen TRD00500.");

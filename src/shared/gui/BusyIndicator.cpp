@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QTimer>
 
 #include "Host.h"
@@ -43,12 +44,27 @@ BusyOverlay::BusyOverlay(QWidget* over, QString caption)
   setObjectName(kBusyOverlayName);
   setAttribute(Qt::WA_TransparentForMouseEvents, false);  // swallow clicks meanwhile
   setGeometry(over->rect());
+  UpdateMask();
   over->installEventFilter(this);
   connect(timer_, &QTimer::timeout, this, [this] {
     angle_ = (angle_ + 1) % kSpokes;
+    UpdateMask();  // the passing widgets may have moved or shown since
     update();
   });
   timer_->start(kFrameMs);
+}
+
+void BusyOverlay::UpdateMask() {
+  QWidget* over = parentWidget();
+  QRegion covered(rect());
+  for (QWidget* w : over->findChildren<QWidget*>()) {
+    if (w != this && w->isVisible() && w->property(kPassesBusyOverlay).toBool())
+      covered -= QRect(w->mapTo(over, QPoint(0, 0)), w->size());
+  }
+  if (covered == QRegion(rect()))
+    clearMask();
+  else
+    setMask(covered);
 }
 
 void BusyOverlay::SetCaption(QString caption) {
@@ -57,8 +73,10 @@ void BusyOverlay::SetCaption(QString caption) {
 }
 
 bool BusyOverlay::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Resize)
+  if (watched == parentWidget() && event->type() == QEvent::Resize) {
     setGeometry(parentWidget()->rect());
+    UpdateMask();
+  }
   return QWidget::eventFilter(watched, event);
 }
 

@@ -9,6 +9,11 @@
 // nothing is shown. The overlay paints once at Show, so it is visible during
 // the synchronous server call that usually follows; it animates whenever the
 // event loop runs.
+//
+// The overlay takes the clicks meant for the window beneath it, except on a
+// widget whose property kPassesBusyOverlay is true (a screen's cancel
+// button during a run): the overlay leaves that widget's area out (neither
+// dimmed nor covered), so it can be pressed whenever pending events run.
 #pragma once
 
 #include <QPointer>
@@ -22,6 +27,9 @@ namespace trd::gui {
 
 // Object name of the overlay widget.
 inline constexpr const char* kBusyOverlayName = "aviShowAvi";
+// Name of the Boolean widget property that keeps a widget usable under the
+// overlay.
+inline constexpr const char* kPassesBusyOverlay = "trdPassesBusyOverlay";
 
 class BusyOverlay final : public QWidget {
   Q_OBJECT
@@ -35,6 +43,9 @@ class BusyOverlay final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Leaves the areas of the widgets that pass the overlay out of it.
+  void UpdateMask();
+
   QString caption_;
   int angle_ = 0;
   QTimer* timer_;

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "Host.h"
+#include "shared/Causes.h"
 #include "shared/Services.h"
 
 namespace trd::gui {
@@ -17,7 +18,7 @@ void RunHandler(const std::function<void()>& body) noexcept {
   } catch (const shared::ServerFailureError&) {
   } catch (const std::exception& e) {
     try {
-      ModuleServices().services.dialogs->Show(e.what(), shared::MsgType::Error, shared::MsgButtons::Ok);
+      ModuleServices().services.dialogs->Show(shared::ErrorMessage(e), shared::MsgType::Error, shared::MsgButtons::Ok);
     } catch (...) {
       std::cerr << e.what() << "\n";  // the dialog itself failed: last resort
     }

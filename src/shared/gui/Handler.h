@@ -7,7 +7,8 @@
 //   - shared::ServerFailureError has been reported by the result check
 //     already (the screens run with ReportFailure::Show) and is not shown
 //     again;
-//   - any other std::exception is shown as an error message.
+//   - any other std::exception is shown as an error message, with the
+//     Portuguese cause first (shared/Causes.h).
 #pragma once
 
 #include <functional>
