@@ -1,4 +1,4 @@
-// trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
+// trd harvest DIR --lang CODE [--server URL | --db URL] [--yes] [--list-vanished]
 //                 [--allow-duplicates] [--json]
 //
 // The harvesting screen's job without a display, with the screen's code:
@@ -25,7 +25,9 @@
 //      process ends within a second of the first Ctrl-C (CancelWatchdog),
 //      status 130; a second Ctrl-C ends it at once.
 //   7. The closing message (standard error), the version stamp, then the
-//      summary on standard output: lines of text, or one JSON object.
+//      summary on standard output: lines of text, or one JSON object. It
+//      counts the vanished texts (cli/Vanished.h), listed with
+//      --list-vanished.
 // Exit status: 0 the run went through its list, or the answer was No; 1 the
 // run ended by an error, the version could not be stamped, or the server
 // failed; 2 unknown language; 3 duplicates; 4 question refused; 130
@@ -51,6 +53,7 @@
 
 #include "Commands.h"
 #include "ServerChoice.h"
+#include "Vanished.h"
 #include "platform/DateTimeText.h"
 #include "platform/Endpoint.h"
 #include "platform/Errors.h"
@@ -85,6 +88,7 @@ struct HarvestOptions {
   bool yes = false;
   bool allow_duplicates = false;
   bool json = false;
+  bool list_vanished = false;
 };
 
 // The question could not be put to anybody.
@@ -319,9 +323,11 @@ struct Stamp {
   std::string error;
 };
 
-void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
+void PrintSummary(const run::Summary& s, const Stamp& stamp, const Vanished& vanished, bool list_vanished,
+                  bool json) {
   if (!json) {
     std::cout << run::SummaryText(s);
+    PrintVanished(std::cout, vanished, list_vanished);
     if (!stamp.done) std::cout << "Versão não gravada: " << stamp.error << "\n";
     std::cout.flush();
     return;
@@ -339,6 +345,7 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["translations_reused"] = s.stats.translations_reused;
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
+  AddVanished(j, vanished, list_vanished);
   if (!s.failed_file.empty()) {
     j["failed_file"] = text::PathText(s.failed_file);
     j["error"] = s.failure;
@@ -372,7 +379,8 @@ int RunHarvest(const HarvestOptions& options) {
 
   const ServerChoice server(options.servers);
   shared::Services services;
-  store::Store store(services, server.Transports());
+  SeenKeys seen;  // the keys the run looks up, for the vanished texts
+  store::Store store(services, seen.Observe(server.Transports()));
   auto console = std::make_shared<Console>(store, options.yes);
   services.dialogs = console;
   store.OpenConnections(server.Address());
@@ -392,6 +400,7 @@ int RunHarvest(const HarvestOptions& options) {
                           run::ReportCancel::BeforeNextText};
   run::Summary summary;
   Stamp stamp;
+  Vanished vanished;
   {
     CancelWatchdog watchdog;
     try {
@@ -410,9 +419,14 @@ int RunHarvest(const HarvestOptions& options) {
       stamp.error = e.what();
       std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
     }
+    try {
+      vanished = FindVanished(server, seen, summary, request.paths, request.language, options.list_vanished);
+    } catch (const std::exception& e) {
+      vanished.why_not = e.what();
+    }
     store.CloseConnections();
   }
-  PrintSummary(summary, stamp, options.json);
+  PrintSummary(summary, stamp, vanished, options.list_vanished, options.json);
   return ExitStatusOf(summary, stamp);
 }
 
@@ -430,6 +444,8 @@ void AddHarvest(CLI::App& app, int& exit_code) {
   cmd->add_flag("--yes", options->yes, "answer Yes to the confirmation question");
   cmd->add_flag("--allow-duplicates", options->allow_duplicates, "read files that share a name too");
   cmd->add_flag("--json", options->json, "print the summary as one JSON object");
+  cmd->add_flag("--list-vanished", options->list_vanished,
+                "list the records whose text is gone from files read in full (never deleted)");
   cmd->footer(
       "Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 done (or answered "
       "No), 1 error, 2 unknown language, 3 duplicated files, 4 question refused (no terminal, no --yes), 130 "

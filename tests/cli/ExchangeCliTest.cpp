@@ -324,6 +324,37 @@ TEST_P(ExchangeCli, StatusCountsAndCheckFindsEachKindOfFault) {
   EXPECT_THAT(out, HasSubstr("ESP: 0 errors, 0 notices"));
 }
 
+std::string Form(const std::string& name, const std::vector<std::string>& labels) {
+  std::string s = "object " + name + ": TForm\n";
+  for (const auto& l : labels) s += "  object " + l + ": TLabel\n    Caption = 'Texto de " + l + "'\n  end\n";
+  return s + "end\n";
+}
+
+TEST_P(ExchangeCli, TextsRemovedFromAFormReadInFullAreReportedVanishedAndKept) {
+  dir.Write("src/Cli/Src/Pedido.dfm", Form("frmPedido", {"lblA", "lblB", "lblC"}));
+  dir.Write("src/Cli/Src/Pedido.Item.dfm", Form("frmItem", {"lblD"}));  // the same program
+  const std::string other = dir.Write("src/Cli/Src/Cliente.dfm", Form("frmCliente", {"lblE"}));
+  ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["vanished"], 0);
+
+  // A component removed from one form; another program's file left out of the
+  // tree (its program is not read, so nothing of it is judged).
+  dir.Write("src/Cli/Src/Pedido.dfm", Form("frmPedido", {"lblA", "lblC"}));
+  std::filesystem::remove(other);
+  ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json", "--list-vanished"}), 0) << err;
+  EXPECT_EQ(Json()["vanished"], 1);
+  EXPECT_EQ(Json()["vanished_records"], nlohmann::json::parse(
+                                            R"([{"key":"PEDIDO/FRMPEDIDO/LBLB/Caption/0/ENG","source":"Texto de lblB"}])"));
+  ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--list-vanished"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Sumidos: 1\n  PEDIDO/FRMPEDIDO/LBLB/Caption/0/ENG \"Texto de lblB\"\n"));
+  EXPECT_EQ(Table().count("PEDIDO/FRMPEDIDO/LBLB/Caption/0"), 1u);  // never deleted
+
+  // A run that does not read every file in full judges nothing.
+  dir.Write("src/Cli/Src/Quebrado.dfm", "object frmQ: TForm\n  Caption = 'aberto\n");
+  EXPECT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json"}), 1);
+  EXPECT_EQ(Json()["vanished"], nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ExchangeCli, ::testing::Values(TestBackend::Sqlite, TestBackend::Postgres),
                          [](const auto& info) { return std::string(BackendName(info.param)); });
 
