@@ -117,6 +117,7 @@ ChildResult Run(std::vector<std::string> args, const std::string& to = "") {
 // The table of `records` records, made once per size and copied for each use.
 class Tables {
  public:
+  std::string Path(const std::string& name) { return dir_.Path(name); }
   std::string Copy(long records) {
     const fs::path& tmpl = Template(records);
     const std::string to = dir_.Path("copy" + std::to_string(++copies_) + ".sqlite");
@@ -208,7 +209,7 @@ void BM_PlainRead(benchmark::State& state) {
 
 void BM_Export(benchmark::State& state, exchange::Format format) {
   trd::test::ServerProcess server({.db = TheTables().Copy(state.range(0))});
-  const std::string out = TheTables().Copy(1000) + (format == exchange::Format::Po ? ".po" : ".xlf");
+  const std::string out = TheTables().Path(format == exchange::Format::Po ? "out.po" : "out.xlf");
   for (auto _ : state) {
     AnonSampler sampler(server.Pid());
     ChildResult r = Run({TRD_EXE, "export", "--lang", "ENG", "--state", "all", "--format",
