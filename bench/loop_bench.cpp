@@ -9,8 +9,11 @@
 //                    /dev/null, BM_PlainRead, measured in the same run)
 //   client_peak_MiB  peak RSS of the `trd` command (wait4)
 //   server_anon_MiB  the server's peak anonymous memory during the command
-//                    (RssAnon sampled every 5 ms: its heap, without the
-//                    database file's cached and mapped pages)
+//                    (RssAnon sampled every 5 ms: its heap, SQLite's page
+//                    cache (at most 64 MiB) included, without the database
+//                    file's mapped pages)
+//   client_cpu_s, server_cpu_s  CPU seconds of each side: steadier than the
+//                    wall time on a shared machine
 // Memory is flat in the table's size when the 200,000-record figures match
 // the 100,000 ones. Aims: export under 5 s, import under 20 s at 100,000.
 //
@@ -28,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -53,12 +57,28 @@ double StatusMib(pid_t pid, const std::string& field) {
   return 0;
 }
 
-// Samples a process's RssAnon until stopped; Peak() is the largest seen.
-class AnonSampler {
+// CPU seconds (user + system) a process has used so far; 0 when unknown.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const auto close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i)
+    if (i == 14 || i == 15) ticks += std::atof(field.c_str());  // utime, stime
+  return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+// Samples a field of a process's status (RssAnon, VmHWM) every 5 ms until
+// stopped; Stop() returns the largest value seen.
+class Sampler {
  public:
-  explicit AnonSampler(pid_t pid) : thread_([this, pid] {
+  Sampler(pid_t pid, std::string field) : thread_([this, pid, field] {
       while (!stop_) {
-        peak_ = std::max(peak_.load(), StatusMib(pid, "RssAnon"));
+        peak_ = std::max(peak_.load(), StatusMib(pid, field));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
     }) {}
@@ -76,7 +96,9 @@ class AnonSampler {
 
 struct ChildResult {
   double seconds = 0;
-  double peak_mib = 0;
+  double peak_mib = 0;     // VmHWM sampled while it runs (rusage's maxrss would
+                           // include this process's, which the child starts as)
+  double cpu_seconds = 0;  // user + system
   std::string out;
 };
 
@@ -103,6 +125,7 @@ ChildResult Run(std::vector<std::string> args, const std::string& to = "") {
   close(out[1]);
   if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
   ChildResult r;
+  Sampler peak(pid, "VmHWM");
   char buf[4096];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) r.out.append(buf, std::size_t(n));
   close(out[0]);
@@ -111,7 +134,9 @@ ChildResult Run(std::vector<std::string> args, const std::string& to = "") {
   wait4(pid, &status, 0, &usage);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " " + args[1] + " failed: " + r.out);
-  r.peak_mib = double(usage.ru_maxrss) / 1024.0;
+  r.peak_mib = peak.Stop();
+  r.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return r;
 }
 
@@ -189,11 +214,13 @@ Tables& TheTables() {
 }
 std::map<long, double> g_baseline;  // seconds of the plain read, per size
 
-void Report(benchmark::State& state, const ChildResult& r, double server_anon) {
+void Report(benchmark::State& state, const ChildResult& r, double server_anon, double server_cpu) {
   state.SetIterationTime(r.seconds);
   state.counters["seconds"] = r.seconds;
   state.counters["client_peak_MiB"] = r.peak_mib;
   state.counters["server_anon_MiB"] = server_anon;
+  state.counters["client_cpu_s"] = r.cpu_seconds;
+  state.counters["server_cpu_s"] = server_cpu;
   if (double b = g_baseline[state.range(0)]; b > 0) state.counters["x_baseline"] = r.seconds / b;
 }
 
@@ -205,6 +232,7 @@ void BM_PlainRead(benchmark::State& state) {
     state.SetIterationTime(r.seconds);
     state.counters["seconds"] = r.seconds;
     state.counters["client_peak_MiB"] = r.peak_mib;
+    state.counters["client_cpu_s"] = r.cpu_seconds;
   }
 }
 
@@ -212,10 +240,11 @@ void BM_Export(benchmark::State& state, exchange::Format format) {
   trd::test::ServerProcess server({.db = TheTables().Copy(state.range(0))});
   const std::string out = TheTables().Path(format == exchange::Format::Po ? "out.po" : "out.xlf");
   for (auto _ : state) {
-    AnonSampler sampler(server.Pid());
+    Sampler sampler(server.Pid(), "RssAnon");
+    const double server_cpu = CpuSeconds(server.Pid());
     ChildResult r = Run({TRD_EXE, "export", "--lang", "ENG", "--state", "all", "--format",
                          format == exchange::Format::Po ? "po" : "xliff", "--server", server.Url(), "-o", out});
-    Report(state, r, sampler.Stop());
+    Report(state, r, sampler.Stop(), CpuSeconds(server.Pid()) - server_cpu);
   }
 }
 
@@ -225,9 +254,10 @@ void BM_Import(benchmark::State& state, exchange::Format format) {
     state.PauseTiming();
     trd::test::ServerProcess server({.db = TheTables().Copy(state.range(0))});
     state.ResumeTiming();
-    AnonSampler sampler(server.Pid());
+    Sampler sampler(server.Pid(), "RssAnon");
+    const double server_cpu = CpuSeconds(server.Pid());
     ChildResult r = Run({TRD_EXE, "import", file, "--lang", "ENG", "--json", "--server", server.Url()});
-    Report(state, r, sampler.Stop());
+    Report(state, r, sampler.Stop(), CpuSeconds(server.Pid()) - server_cpu);
     auto j = nlohmann::json::parse(r.out);
     if (j["records_translated"] != state.range(0)) state.SkipWithError("not every record was translated");
   }
