@@ -324,6 +324,31 @@ TEST_P(ExchangeCli, StatusCountsAndCheckFindsEachKindOfFault) {
   EXPECT_THAT(out, HasSubstr("ESP: 0 errors, 0 notices"));
 }
 
+TEST_P(ExchangeCli, ProgramFilterAndTextsTranslatedOnlyInPartGoOutForReview) {
+  Insert({{"PA", "SALVAR1", "Salvar"}, {"PB", "SALVAR2", "Salvar"}, {"PA", "NOVO1", "Novo", "T", "New"},
+          {"PB", "NOVO2", "Novo"}, {"PA", "OK", "Ok", "T", "OK"}});
+  const std::string file = Path("pb.po");
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--program", "pb", "-o", file}), 0) << err;
+  std::map<std::string, exchange::Unit> units;
+  for (auto& u : exchange::ReadFile(file).units) units[u.source] = u;
+  ASSERT_EQ(units.size(), 2u);
+  ASSERT_EQ(units["Salvar"].keys.size(), 1u);
+  EXPECT_EQ(exchange::KeyText(units["Salvar"].keys[0]), "PB/FRMPB/SALVAR2/Caption/0/ENG");
+
+  // "Novo" is translated in PA only: the whole language's file offers the
+  // translation for review, and an untouched file changes nothing.
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "-o", file}), 0) << err;
+  units.clear();
+  for (auto& u : exchange::ReadFile(file).units) units[u.source] = u;
+  EXPECT_EQ(units.count("Ok"), 0u);  // translated everywhere: not in an untranslated export
+  EXPECT_EQ(units["Novo"].state, exchange::State::NeedsReview);
+  EXPECT_EQ(units["Novo"].translation, "New");
+  const auto before = Table();
+  ASSERT_EQ(Trd({"import", file, "--lang", "ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["records_translated"], 0);
+  EXPECT_EQ(Table(), before);
+}
+
 std::string Form(const std::string& name, const std::vector<std::string>& labels) {
   std::string s = "object " + name + ": TForm\n";
   for (const auto& l : labels) s += "  object " + l + ": TLabel\n    Caption = 'Texto de " + l + "'\n  end\n";
