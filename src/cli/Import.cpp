@@ -38,7 +38,6 @@
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
-#include "server/Records.h"
 
 namespace trd::cli {
 namespace {
@@ -167,7 +166,6 @@ int RunImport(const ImportOptions& o) {
   // translation, for the repeats.
   ImportCounts c;
   std::unordered_map<std::string, std::size_t> first;  // identity -> hash of the translation applied
-  const FieldDef& value_field = RecordFields()[kStValorProp];
   const SetMode mode = o.dry_run ? SetMode::DryRun : SetMode::Apply;
   Packet batch{TranslationChangeFields(), {}};
   std::vector<Named> names;  // per change of the batch, for the report
@@ -216,9 +214,9 @@ int RunImport(const ImportOptions& o) {
         c.conflicts.push_back(NameOf(u, "translated \"" + *u.translation + "\" here, otherwise before"));
       return;
     }
-    if (!server::Fits(value_field, *u.translation)) {
-      c.refused.push_back(NameOf(u, "the translation has " + std::to_string(text::Length(*u.translation)) +
-                                        " characters; STVALORPROP holds " + std::to_string(value_field.size)));
+    if (const std::size_t length = text::Length(*u.translation); length > kMaxValueLength) {
+      c.refused.push_back(NameOf(u, "the translation has " + std::to_string(length) + " characters; STVALORPROP holds " +
+                                        std::to_string(kMaxValueLength)));
       return;
     }
     const std::size_t size = u.source.size() + u.translation->size() + 200;

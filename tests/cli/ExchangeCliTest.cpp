@@ -210,6 +210,8 @@ TEST_P(ExchangeCli, StaleFuzzyEmptyAndRepeatedUnitsAreCountedAndNeverApplied) {
 
   exchange::Unit repeat = exchange::UnitForText("Salvar", {}, {"Save"});
   exchange::Unit conflicting = exchange::UnitForText("Salvar", {}, {"Store"});
+  // A translation the table cannot hold: named, not applied (not cut).
+  exchange::Unit too_long = exchange::UnitForText("Fechar", {}, {std::string(4001, 'c')});
   Translate(file, back, [](exchange::Unit& u) {
     static const std::map<std::string, std::pair<std::string, exchange::State>> work = {
         {"Salvar", {"Save", exchange::State::Translated}},
@@ -219,7 +221,7 @@ TEST_P(ExchangeCli, StaleFuzzyEmptyAndRepeatedUnitsAreCountedAndNeverApplied) {
     const auto& w = work.at(u.source);
     u.translation = w.first.empty() ? std::nullopt : std::optional<std::string>(w.first);
     u.state = w.second;
-  }, {repeat, conflicting});
+  }, {repeat, conflicting, too_long});
 
   const auto before = Table();
   for (const bool dry : {true, false}) {
@@ -228,7 +230,9 @@ TEST_P(ExchangeCli, StaleFuzzyEmptyAndRepeatedUnitsAreCountedAndNeverApplied) {
     if (dry) args.push_back("--dry-run");
     ASSERT_EQ(Trd(args), 0) << err;
     const auto j = Json();
-    EXPECT_EQ(j["units"], 6);
+    EXPECT_EQ(j["units"], 7);
+    EXPECT_EQ(j["units_refused"], 1);
+    EXPECT_THAT(j["refused"][0]["reason"].get<std::string>(), HasSubstr("4001 characters; STVALORPROP holds 4000"));
     EXPECT_EQ(j["records_translated"], 2);
     EXPECT_EQ(j["units_translated"], 1);
     EXPECT_EQ(j["units_stale"], 1);
