@@ -7,6 +7,7 @@
 #include "exchange/KeyText.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
+#include "protocol/RecordBatch.h"
 #include "server/Arguments.h"
 
 namespace trd::cli {
@@ -25,9 +26,10 @@ class Observer final : public Transport {
   }
 
  private:
-  // GetPropried / GetPropriedRel: program, form, component, property,
-  // number, value, language.
   void Note(const wire::Request& r) {
+    if (text::EqualsIgnoreCase(r.method, kSetPropriedArq)) return NoteBatch(r);
+    // GetPropried / GetPropriedRel: program, form, component, property,
+    // number, value, language.
     if (r.args.size() != 7) return;
     if (!text::EqualsIgnoreCase(r.method, kGetPropried) && !text::EqualsIgnoreCase(r.method, kGetPropriedRel)) return;
     const std::string* t[5];
@@ -40,6 +42,24 @@ class Observer final : public Transport {
       seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], number, *t[4]});
     } catch (const std::exception&) {
       // A number the server refuses too: that look-up fails the run anyway.
+    }
+  }
+
+  // SetPropriedArq: language, then a packet of one file's texts (or part of
+  // them) whose rows start with the key (protocol/RecordBatch.h).
+  void NoteBatch(const wire::Request& r) {
+    if (r.args.size() != 2) return;
+    const auto* language = std::get_if<std::string>(&r.args[0]);
+    const auto* texts = std::get_if<Packet>(&r.args[1]);
+    if (!language || !texts) return;
+    for (const Row& row : texts->rows) {
+      if (row.size() <= std::size_t(kBatchNumber)) continue;
+      const std::string* t[4];
+      bool whole = true;
+      for (int i : {kBatchProgram, kBatchForm, kBatchComponent, kBatchProperty})
+        whole = whole && (t[i] = std::get_if<std::string>(&row[std::size_t(i)])) != nullptr;
+      const auto* number = std::get_if<double>(&row[kBatchNumber]);
+      if (whole && number) seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], *number, *language});
     }
   }
 

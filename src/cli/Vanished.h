@@ -4,11 +4,13 @@
 // summary, the records with --list-vanished), never deleted: their
 // translations may still be wanted.
 //
-// The run's texts are noted as the run looks them up: every text of a form
-// or report file is looked up by key and value (GetPropried,
-// GetPropriedRel) before anything else is done with it, so the keys of
-// those requests are exactly the records the run saw. SeenKeys observes the
-// requests on the way out, without a change to the run.
+// The run's texts are noted from its requests: every text of a form or
+// report file either goes to the server in its file's batch (SetPropriedArq,
+// the default) or is looked up by key and value (GetPropried,
+// GetPropriedRel: --per-text and --dry-run) before anything else is done with
+// it, so the keys of those requests are exactly the records the run saw.
+// SeenKeys observes the requests on the way out, without a change to the
+// run.
 //
 // Which programs qualify: only a run that read every selected file in full
 // (outcome completed, no file left unread or failed) tells what is gone; a

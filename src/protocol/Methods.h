@@ -1,7 +1,8 @@
 // The translation server's interface as client and server name it: its four
-// data modules and their seventeen methods (the thirteen of the three modules
-// the screen uses, and the four of the exchange module that `trd export`,
-// `trd import`, `trd status`, `trd check` and the progress page use). Names are compared ignoring ASCII
+// data modules and their eighteen methods (the fourteen of the three modules
+// the screen and `trd harvest` use, and the four of the exchange module that
+// `trd export`, `trd import`, `trd status`, `trd check` and the progress page
+// use). Names are compared ignoring ASCII
 // case by the server. Arguments and results: docs/server.md ("Methods").
 #pragma once
 
@@ -31,6 +32,9 @@ inline constexpr std::string_view kGetVerProp = "GetVerProp";    // records of k
 inline constexpr std::string_view kSetVersao = "SetVersao";      // change set of the version
 inline constexpr std::string_view kSetVerProp = "SetVerProp";    // change set: deleted records
 inline constexpr std::string_view kSetPropried = "SetPropried";  // change set: new records
+// One file's texts through the record rule in one transaction, an outcome
+// per text (protocol/RecordBatch.h); for form and report files alike.
+inline constexpr std::string_view kSetPropriedArq = "SetPropriedArq";
 
 // ---- Methods of kModuleReports: the record methods for report files -------
 

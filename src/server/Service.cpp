@@ -6,6 +6,7 @@
 #include "ExchangeRecords.h"
 #include "Records.h"
 #include "Schema.h"
+#include "StorageChannel.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
 #include "protocol/Exchange.h"
@@ -33,6 +34,7 @@ constexpr const char* kRecordsPage[] = {"language", "state", "programs", "form",
 constexpr const char* kCoverage[] = {"language"};
 constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
 constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
+constexpr const char* kApplyBatch[] = {"language", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -84,6 +86,13 @@ Value SetVersao(Session& s, Args a) {
 Value SetRecords(Session& s, Args a) {
   ApplyChangeSet(s, TranslationTable(), ChangeSetArg(a[0]));
   return std::monostate{};
+}
+
+Value SetPropriedArq(Session& s, Args a) {
+  std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
+  const auto* records = std::get_if<Packet>(&a[1]);
+  if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
+  return ApplyRecordBatch(s, ReadBatch(*records, language));
 }
 
 Value GetUpdRelDfm(Session& s, Args a) {
@@ -198,7 +207,7 @@ struct Method {
   MethodFn fn;
 };
 
-const std::array<Method, 17> kMethods = {{
+const std::array<Method, 18> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
     {kModuleForms, kGetVersao, {}, GetVersao},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
@@ -206,6 +215,7 @@ const std::array<Method, 17> kMethods = {{
     {kModuleForms, kSetVersao, kApply, SetVersao},
     {kModuleForms, kSetVerProp, kApply, SetRecords},
     {kModuleForms, kSetPropried, kApply, SetRecords},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq},
     {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried},
     {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp},
     {kModuleReports, kSetVerPropRel, kApply, SetRecords},
