@@ -1,5 +1,5 @@
 // trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
-//                 [--allow-duplicates] [--json] [--per-text | --dry-run]
+//                 [--allow-duplicates] [--json] [--per-text | --dry-run] [--list-vanished]
 //
 // The harvesting screen's job without a display, with the screen's code:
 //   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
@@ -25,7 +25,9 @@
 //      process ends within a second of the first Ctrl-C (CancelWatchdog),
 //      status 130; a second Ctrl-C ends it at once.
 //   7. The closing message (standard error), the version stamp, then the
-//      summary on standard output: lines of text, or one JSON object.
+//      summary on standard output: lines of text, or one JSON object. It
+//      counts the vanished texts (cli/Vanished.h), listed with
+//      --list-vanished.
 // Record paths (run::RecordPath): by default each file's texts go to the
 // server in one call (the batch method); --per-text makes the calls the
 // screen makes, text by text. --dry-run writes nothing and stamps nothing: no
@@ -61,6 +63,7 @@
 
 #include "Commands.h"
 #include "ServerChoice.h"
+#include "Vanished.h"
 #include "platform/DateTimeText.h"
 #include "platform/Endpoint.h"
 #include "platform/Errors.h"
@@ -97,6 +100,7 @@ struct HarvestOptions {
   bool json = false;
   bool per_text = false;
   bool dry_run = false;
+  bool list_vanished = false;
 };
 
 // What standard error says first in a dry run.
@@ -337,9 +341,11 @@ struct Stamp {
   std::string error;
 };
 
-void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
+void PrintSummary(const run::Summary& s, const Stamp& stamp, const Vanished& vanished, bool list_vanished,
+                  bool json) {
   if (!json) {
     std::cout << run::SummaryText(s);
+    PrintVanished(std::cout, vanished, list_vanished);
     if (!stamp.done && !stamp.skipped) std::cout << "Versão não gravada: " << stamp.error << "\n";
     std::cout.flush();
     return;
@@ -358,6 +364,7 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["skipped"] = s.stats.skipped;
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
+  AddVanished(j, vanished, list_vanished);
   if (stamp.skipped) j["dry_run"] = true;
   if (!s.failed_file.empty()) {
     j["failed_file"] = text::PathText(s.failed_file);
@@ -408,7 +415,8 @@ int RunHarvest(const HarvestOptions& options) {
 
   const ServerChoice server(options.servers);
   shared::Services services;
-  store::Store store(services, server.Transports());
+  SeenKeys seen;  // the keys the run looks up, for the vanished texts
+  store::Store store(services, seen.Observe(server.Transports()));
   auto console = std::make_shared<Console>(store, options.yes, options.dry_run ? kDryRunPrefix : "");
   services.dialogs = console;
   store.OpenConnections(server.Address());
@@ -432,6 +440,7 @@ int RunHarvest(const HarvestOptions& options) {
   if (options.dry_run && options.json) request.dry_run_notes = PrintDryRunNote;
   run::Summary summary;
   Stamp stamp;
+  Vanished vanished;
   {
     CancelWatchdog watchdog;
     try {
@@ -454,9 +463,14 @@ int RunHarvest(const HarvestOptions& options) {
       stamp.error = e.what();
       std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
     }
+    try {
+      vanished = FindVanished(server, seen, summary, request.paths, request.language, options.list_vanished);
+    } catch (const std::exception& e) {
+      vanished.why_not = e.what();
+    }
     store.CloseConnections();
   }
-  PrintSummary(summary, stamp, options.json);
+  PrintSummary(summary, stamp, vanished, options.list_vanished, options.json);
   return ExitStatusOf(summary, stamp);
 }
 
@@ -481,6 +495,8 @@ void AddHarvest(CLI::App& app, int& exit_code) {
                 "write and stamp nothing: read every file, ask the server only look-ups and tell what a real run "
                 "would do")
       ->excludes(per_text);
+  cmd->add_flag("--list-vanished", options->list_vanished,
+                "list the records whose text is gone from files read in full (never deleted)");
   cmd->footer(
       "Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 done (or answered "
       "No), 1 error, 2 unknown language, 3 duplicated files, 4 question refused (no terminal, no --yes), 130 "

@@ -4,7 +4,9 @@
 // a translator sends it back (docs/exchange.md, "What import applies"):
 //   - the whole file is read and checked first: a malformed file, a file of
 //     another language, a per-key unit naming a record of another language
-//     end the command (status 1) before anything is written;
+//     end the command (status 1) before anything is written; then it is read
+//     again and its units go out as they come, so that memory holds one
+//     batch and the identities of the units seen (not the file's texts);
 //   - skipped and counted: units without a translation, fuzzy PO entries,
 //     XLIFF units not in a translated state;
 //   - a unit that appears more than once (same source, or same record for a
@@ -36,7 +38,6 @@
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
-#include "server/Records.h"
 
 namespace trd::cli {
 namespace {
@@ -69,11 +70,6 @@ struct ImportCounts {
   std::vector<Named> stale;
   std::vector<Named> refused;    // not applied: too long
   std::vector<Named> conflicts;  // repeats with another translation
-};
-
-struct Pending {
-  Row change;
-  std::size_t unit;  // index in the file, for the report
 };
 
 Row ChangeOf(const exchange::Unit& u) {
@@ -149,56 +145,37 @@ void PrintSummary(const ImportOptions& o, const exchange::FileInfo& info, const 
 }
 
 int RunImport(const ImportOptions& o) {
-  // The whole file first: nothing is written for a malformed one.
-  exchange::ExchangeFile file = exchange::ReadFile(o.file);
+  const std::string where = text::PathText(o.file);
   const ServerChoice server(o.servers);
   ExchangeClient client(server);
   const std::string language = client.KnownLanguage(o.language);
-  const std::string where = text::PathText(o.file);
-  if (file.info.language && *file.info.language != language)
-    throw Error(where + " is a file for language " + *file.info.language + " (" + file.info.language_tag +
-                "), not " + language + "; import it with --lang " + *file.info.language);
-
-  ImportCounts c;
-  c.units = file.units.size();
-  std::vector<Pending> pending;
-  // A unit's identity: its record (per key) or its source text (per text).
-  std::unordered_map<std::string, std::size_t> first;
-  const FieldDef& value_field = RecordFields()[kStValorProp];
-  for (std::size_t i = 0; i < file.units.size(); ++i) {
-    const exchange::Unit& u = file.units[i];
+  // First pass: the whole file is read and checked, nothing kept, so that
+  // nothing is written for a malformed file or one of another language.
+  const exchange::FileInfo info = exchange::ReadUnits(o.file, [&](exchange::Unit&& u) {
     if (u.context && u.context->language != language)
       throw Error(where + ": unit " + exchange::IdOf(u) + " names a record of language " + u.context->language +
                   " (" + exchange::KeyText(*u.context) + "); the file is imported into " + language);
-    if (!exchange::Importable(u)) {
-      ++c.skipped;
-      continue;
-    }
-    const std::string identity = (u.context ? "k" + exchange::KeyText(*u.context) : "t") + '\n' + u.source;
-    auto [it, fresh] = first.emplace(identity, i);
-    if (!fresh) {
-      ++c.repeated;
-      if (file.units[it->second].translation != u.translation)
-        c.conflicts.push_back(NameOf(u, "translated \"" + *u.translation + "\" here, \"" +
-                                            *file.units[it->second].translation + "\" first"));
-      continue;
-    }
-    if (!server::Fits(value_field, *u.translation)) {
-      c.refused.push_back(NameOf(u, "the translation has " + std::to_string(text::Length(*u.translation)) +
-                                        " characters; STVALORPROP holds " + std::to_string(value_field.size)));
-      continue;
-    }
-    pending.push_back({ChangeOf(u), i});
-  }
+  });
+  if (info.language && *info.language != language)
+    throw Error(where + " is a file for language " + *info.language + " (" + info.language_tag + "), not " +
+                language + "; import it with --lang " + *info.language);
 
+  // Second pass: the units go out in batches as they are read. A unit's
+  // identity is its stable id (its record for a per-key unit, its source text
+  // otherwise); what is kept of each is its identity and a hash of its
+  // translation, for the repeats.
+  ImportCounts c;
+  std::unordered_map<std::string, std::size_t> first;  // identity -> hash of the translation applied
   const SetMode mode = o.dry_run ? SetMode::DryRun : SetMode::Apply;
-  auto send = [&](std::size_t from, std::size_t to) {
-    Packet batch{TranslationChangeFields(), {}};
-    batch.rows.reserve(to - from);
-    for (std::size_t i = from; i < to; ++i) batch.rows.push_back(pending[i].change);
+  Packet batch{TranslationChangeFields(), {}};
+  std::vector<Named> names;  // per change of the batch, for the report
+  std::size_t bytes = 0;
+  auto send = [&] {
+    if (batch.rows.empty()) return;
+    const std::vector<Row> sent = batch.rows;
     Packet out = client.SetTranslations(language, std::move(batch), mode);
-    for (std::size_t i = from; i < to; ++i) {
-      const Row& r = out.rows[i - from];
+    for (std::size_t i = 0; i < out.rows.size(); ++i) {
+      const Row& r = out.rows[i];
       const auto* name = std::get_if<std::string>(&r.at(kOutOutcome));
       const auto outcome = name ? ParseSetOutcome(*name) : std::nullopt;
       if (!outcome) throw ProtocolError(std::string(kSetTraducoes) + " answered an unknown outcome");
@@ -209,30 +186,49 @@ int RunImport(const ImportOptions& o) {
         case SetOutcome::Translated: ++c.units_translated; break;
         case SetOutcome::Already: ++c.units_already; break;
         case SetOutcome::Stale:
-          c.stale.push_back(NameOf(file.units[pending[i].unit], pending[i].change[kChgProgram].index() == 0
-                                                                  ? "no record holds this source text any more"
-                                                                  : "the record holds another source text now"));
+          names[i].why = sent[i][kChgProgram].index() == 0 ? "no record holds this source text any more"
+                                                           : "the record holds another source text now";
+          c.stale.push_back(std::move(names[i]));
           break;
         case SetOutcome::Missing:
-          c.stale.push_back(NameOf(file.units[pending[i].unit], "the record is gone"));
+          names[i].why = "the record is gone";
+          c.stale.push_back(std::move(names[i]));
           break;
       }
     }
+    batch = Packet{TranslationChangeFields(), {}};
+    names.clear();
+    bytes = 0;
   };
-  std::size_t from = 0, bytes = 0;
-  for (std::size_t i = 0; i < pending.size(); ++i) {
-    const std::size_t size = std::get<std::string>(pending[i].change[kChgSource]).size() +
-                             std::get<std::string>(pending[i].change[kChgTranslation]).size() + 200;
-    if (i > from && (i - from == kMaxTranslationChanges || bytes + size > ExchangeClient::kBatchBytes)) {
-      send(from, i);
-      from = i;
-      bytes = 0;
+  exchange::ReadUnits(o.file, [&](exchange::Unit&& u) {
+    ++c.units;
+    if (!exchange::Importable(u)) {
+      ++c.skipped;
+      return;
     }
+    const std::size_t translation_hash = std::hash<std::string>{}(*u.translation);
+    auto [it, fresh] = first.emplace(exchange::StableId(u), translation_hash);
+    if (!fresh) {
+      ++c.repeated;
+      if (it->second != translation_hash)
+        c.conflicts.push_back(NameOf(u, "translated \"" + *u.translation + "\" here, otherwise before"));
+      return;
+    }
+    if (const std::size_t length = text::Length(*u.translation); length > kMaxValueLength) {
+      c.refused.push_back(NameOf(u, "the translation has " + std::to_string(length) + " characters; STVALORPROP holds " +
+                                        std::to_string(kMaxValueLength)));
+      return;
+    }
+    const std::size_t size = u.source.size() + u.translation->size() + 200;
+    if (batch.rows.size() == kMaxTranslationChanges || (bytes > 0 && bytes + size > ExchangeClient::kBatchBytes))
+      send();
     bytes += size;
-  }
-  if (from < pending.size()) send(from, pending.size());
+    batch.rows.push_back(ChangeOf(u));
+    names.push_back(NameOf(u, ""));
+  });
+  send();
 
-  PrintSummary(o, file.info, language, c);
+  PrintSummary(o, info, language, c);
   return 0;
 }
 

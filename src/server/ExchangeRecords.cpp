@@ -107,7 +107,7 @@ const std::string& TextOf(const FieldValue& v) {
   return t ? *t : empty;
 }
 
-std::string ChangeName(std::size_t i, std::size_t n) {
+std::string ChangeAt(std::size_t i, std::size_t n) {
   return "change " + std::to_string(i + 1) + " of " + std::to_string(n);
 }
 
@@ -236,30 +236,30 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
   items.reserve(n);
   for (std::size_t r = 0; r < n; ++r) {
     const Row& row = changes.rows[r];
-    if (row.size() != changes.fields.size()) throw ProtocolError(ChangeName(r, n) + ": the row does not match the fields");
+    if (row.size() != changes.fields.size()) throw ProtocolError(ChangeAt(r, n) + ": the row does not match the fields");
     auto value = [&](int f) -> const FieldValue& { return row[at[std::size_t(f)]]; };
     auto null = [&](int f) { return std::holds_alternative<std::monostate>(value(f)); };
     Item item;
     const int key_fields[] = {kChgProgram, kChgForm, kChgComponent, kChgProperty, kChgNumber};
     const auto given = std::count_if(std::begin(key_fields), std::end(key_fields), [&](int f) { return !null(f); });
     if (given != 0 && given != 5)
-      throw ProtocolError(ChangeName(r, n) + ": give the record's whole key (CDPROGRAMA to NRVALORPROP) or none of it");
-    if (null(kChgSource)) throw FieldError(ChangeName(r, n) + ": STAGRVALPROP is null");
-    if (null(kChgTranslation)) throw FieldError(ChangeName(r, n) + ": STVALORPROP is null");
+      throw ProtocolError(ChangeAt(r, n) + ": give the record's whole key (CDPROGRAMA to NRVALORPROP) or none of it");
+    if (null(kChgSource)) throw FieldError(ChangeAt(r, n) + ": STAGRVALPROP is null");
+    if (null(kChgTranslation)) throw FieldError(ChangeAt(r, n) + ": STVALORPROP is null");
     auto text = [&](int f) -> const std::string& {
       const auto* t = std::get_if<std::string>(&value(f));
-      if (!t) throw FieldError(ChangeName(r, n) + ": " + want[std::size_t(f)].name + " is not text");
+      if (!t) throw FieldError(ChangeAt(r, n) + ": " + want[std::size_t(f)].name + " is not text");
       return *t;
     };
     if (given == 5) {
       const auto* number = std::get_if<double>(&value(kChgNumber));
-      if (!number) throw FieldError(ChangeName(r, n) + ": NRVALORPROP is not a number");
+      if (!number) throw FieldError(ChangeAt(r, n) + ": NRVALORPROP is not a number");
       item.key = RecordKey{text(kChgProgram), text(kChgForm), text(kChgComponent), text(kChgProperty), *number,
                            language};
     }
     item.source = text(kChgSource);
     item.translation = text(kChgTranslation);
-    CheckFits(want[kChgTranslation], item.translation, ChangeName(r, n));
+    CheckFits(want[kChgTranslation], item.translation, ChangeAt(r, n));
     items.push_back(std::move(item));
   }
 

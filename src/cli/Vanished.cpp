@@ -1,0 +1,138 @@
+#include "Vanished.h"
+
+#include <set>
+
+#include "ExchangeClient.h"
+#include "ExchangeRows.h"
+#include "exchange/KeyText.h"
+#include "platform/Text.h"
+#include "protocol/Methods.h"
+#include "protocol/RecordBatch.h"
+#include "server/Arguments.h"
+
+namespace trd::cli {
+namespace {
+
+using namespace protocol;
+
+class Observer final : public Transport {
+ public:
+  Observer(std::unique_ptr<Transport> inner, SeenKeys& seen) : inner_(std::move(inner)), seen_(seen) {}
+
+  std::string Exchange(const std::string& request) override { return inner_->Exchange(request); }
+  Value Call(const wire::Request& request) override {
+    Note(request);
+    return inner_->Call(request);
+  }
+
+ private:
+  void Note(const wire::Request& r) {
+    if (text::EqualsIgnoreCase(r.method, kSetPropriedArq)) return NoteBatch(r);
+    // GetPropried / GetPropriedRel: program, form, component, property,
+    // number, value, language.
+    if (r.args.size() != 7) return;
+    if (!text::EqualsIgnoreCase(r.method, kGetPropried) && !text::EqualsIgnoreCase(r.method, kGetPropriedRel)) return;
+    const std::string* t[5];
+    for (int i : {0, 1, 2, 3, 6}) {
+      t[i == 6 ? 4 : i] = std::get_if<std::string>(&r.args[std::size_t(i)]);
+      if (!t[i == 6 ? 4 : i]) return;
+    }
+    try {
+      const double number = server::NumberArg(r.args[4], server::ArgName{4, "number"});
+      seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], number, *t[4]});
+    } catch (const std::exception&) {
+      // A number the server refuses too: that look-up fails the run anyway.
+    }
+  }
+
+  // SetPropriedArq: language, then a packet of one file's texts (or part of
+  // them) whose rows start with the key (protocol/RecordBatch.h).
+  void NoteBatch(const wire::Request& r) {
+    if (r.args.size() != 2) return;
+    const auto* language = std::get_if<std::string>(&r.args[0]);
+    const auto* texts = std::get_if<Packet>(&r.args[1]);
+    if (!language || !texts) return;
+    for (const Row& row : texts->rows) {
+      if (row.size() <= std::size_t(kBatchNumber)) continue;
+      const std::string* t[4];
+      bool whole = true;
+      for (int i : {kBatchProgram, kBatchForm, kBatchComponent, kBatchProperty})
+        whole = whole && (t[i] = std::get_if<std::string>(&row[std::size_t(i)])) != nullptr;
+      const auto* number = std::get_if<double>(&row[kBatchNumber]);
+      if (whole && number) seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], *number, *language});
+    }
+  }
+
+  std::unique_ptr<Transport> inner_;
+  SeenKeys& seen_;
+};
+
+}  // namespace
+
+TransportFactory SeenKeys::Observe(TransportFactory inner) {
+  if (!inner) inner = HttpTransports();
+  return [this, inner](const std::string& host, int port) -> std::unique_ptr<Transport> {
+    return std::make_unique<Observer>(inner(host, port), *this);
+  };
+}
+
+void SeenKeys::Note(const RecordKey& key) { keys_.insert(exchange::KeyText(key)); }
+
+bool SeenKeys::Contains(const RecordKey& key) const { return keys_.count(exchange::KeyText(key)) != 0; }
+
+Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
+                      const std::vector<std::string>& paths, const std::string& language, bool keep_list) {
+  Vanished v;
+  if (summary.outcome != run::Outcome::Completed || summary.files_read != summary.files_selected) {
+    v.why_not = "a execução não leu todos os arquivos por inteiro";
+    return v;
+  }
+  std::set<std::string> programs;
+  for (const std::string& p : paths) programs.insert(text::UpperAscii(ProgramCode(p)));
+  v.programs = programs.size();
+  ExchangeClient client(server);
+  // The server takes up to 100 program codes at once.
+  std::vector<std::string> batch;
+  auto flush = [&] {
+    if (batch.empty()) return;
+    client.ForEachRecord({language, StateFilter::All, batch}, [&](const Row& r) {
+      const RecordKey key = KeyOfRecord(r);
+      if (seen.Contains(key)) return;
+      ++v.count;
+      if (keep_list) v.records.push_back({key, RowText(r, kStAgrValProp)});
+    });
+    batch.clear();
+  };
+  for (const std::string& p : programs) {
+    batch.push_back(p);
+    if (batch.size() == 100) flush();
+  }
+  flush();
+  v.computed = true;
+  return v;
+}
+
+void PrintVanished(std::ostream& out, const Vanished& v, bool list) {
+  if (!v.computed) {
+    out << "Sumidos: não verificados (" << v.why_not << ")\n";
+    return;
+  }
+  out << "Sumidos: " << v.count << "\n";
+  if (!list) return;
+  for (const VanishedRecord& r : v.records) {
+    nlohmann::json source = r.source;
+    out << "  " << exchange::KeyText(r.key) << " " << source.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+        << "\n";
+  }
+}
+
+void AddVanished(nlohmann::ordered_json& j, const Vanished& v, bool list) {
+  j["vanished"] = v.computed ? nlohmann::ordered_json(v.count) : nlohmann::ordered_json(nullptr);
+  if (!v.computed) j["vanished_not_checked"] = v.why_not;
+  if (!list || !v.computed) return;
+  auto a = nlohmann::ordered_json::array();
+  for (const VanishedRecord& r : v.records) a.push_back({{"key", exchange::KeyText(r.key)}, {"source", r.source}});
+  j["vanished_records"] = std::move(a);
+}
+
+}  // namespace trd::cli

@@ -1,0 +1,72 @@
+// Vanished texts of a harvest: records of a program and language that the
+// run did not see although it read every file of the program in full, so
+// their text was removed from the source. They are reported (a count in the
+// summary, the records with --list-vanished), never deleted: their
+// translations may still be wanted.
+//
+// The run's texts are noted from its requests: every text of a form or
+// report file either goes to the server in its file's batch (SetPropriedArq,
+// the default) or is looked up by key and value (GetPropried,
+// GetPropriedRel: --per-text and --dry-run) before anything else is done with
+// it, so the keys of those requests are exactly the records the run saw.
+// SeenKeys observes the requests on the way out, without a change to the
+// run.
+//
+// Which programs qualify: only a run that read every selected file in full
+// (outcome completed, no file left unread or failed) tells what is gone; a
+// run cut short by an error or Ctrl-C reports no vanished texts rather than
+// texts it merely did not reach.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ServerChoice.h"
+#include "protocol/Record.h"
+#include "run/ImportRun.h"
+
+namespace trd::cli {
+
+class SeenKeys {
+ public:
+  // Transports that pass every call to those of `inner` (empty: HTTP) and
+  // note the key of each look-up by key and value.
+  TransportFactory Observe(TransportFactory inner);
+  bool Contains(const protocol::RecordKey& key) const;
+  std::size_t Size() const { return keys_.size(); }
+  void Note(const protocol::RecordKey& key);
+
+ private:
+  std::unordered_set<std::string> keys_;
+};
+
+struct VanishedRecord {
+  protocol::RecordKey key;
+  std::string source;
+};
+
+struct Vanished {
+  bool computed = false;
+  std::string why_not;       // when not computed
+  std::size_t programs = 0;  // programs whose records were compared
+  std::size_t count = 0;
+  std::vector<VanishedRecord> records;  // kept with `keep_list` only
+};
+
+// The vanished records of the programs of `paths` in `language`, read from
+// the server's exchange module; `paths` are the run's selected files.
+Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
+                      const std::vector<std::string>& paths, const std::string& language, bool keep_list);
+
+// The summary's line ("Sumidos: N"), and with `list` the records.
+void PrintVanished(std::ostream& out, const Vanished& v, bool list);
+// "vanished": N (null when not computed), with `list` "vanished_records".
+void AddVanished(nlohmann::ordered_json& j, const Vanished& v, bool list);
+
+}  // namespace trd::cli
