@@ -2,7 +2,8 @@
 // data modules and their eighteen methods (the fourteen of the three modules
 // the screen and `trd harvest` use, and the four of the exchange module that
 // `trd export`, `trd import`, `trd status`, `trd check` and the progress page
-// use). Names are compared ignoring ASCII case by the server. Arguments and results: docs/server.md ("Methods").
+// use). Names are compared ignoring ASCII case by the server. Arguments and
+// results: docs/server.md ("Methods").
 #pragma once
 
 #include <string_view>
