@@ -29,6 +29,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -102,6 +104,7 @@ struct Result {
   nlohmann::json summary;
   double wall_seconds = 0;
   double peak_rss_mib = 0;
+  double cpu_seconds = 0;         // user and system time of the child
   double run_start_seconds = -1;  // the confirmation question: the file loop starts right after
   std::vector<Tick> progress;     // one per file read, in order
 };
@@ -202,6 +205,8 @@ inline Result Harvest(const std::string& dir, const std::vector<std::string>& wh
     throw std::runtime_error("trd harvest failed: " + text + errors);
   r.summary = nlohmann::json::parse(text);
   r.peak_rss_mib = double(usage.ru_maxrss) / 1024.0;  // KiB on Linux
+  r.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return r;
 }
 
@@ -232,6 +237,19 @@ inline double PeakRssMiB(pid_t pid) {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;  // kB
   return 0;
+}
+// User and system time a running process of ours has used so far, in seconds.
+inline double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = all.rfind(')');  // the command name may hold blanks
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(all.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; fields >> field && i <= 15; ++i)
+    if (i == 14 || i == 15) ticks += std::atof(field.c_str());  // utime, stime
+  return ticks / double(sysconf(_SC_CLK_TCK));
 }
 inline void ResetPeakRss(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
 

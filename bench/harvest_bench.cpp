@@ -14,9 +14,12 @@
 // first_tenth and last_tenth (texts per second in the first and last tenth
 // of the files, from the child's progress lines), last_over_first, and the
 // peak RSS of `trd harvest` (harvest_MiB, wait4 rusage) and of `trd serve`
-// during the run (serve_MiB, VmHWM reset before the run).
+// during the run (serve_MiB, VmHWM reset before the run), and the CPU time
+// of each (harvest_cpu_s, serve_cpu_s): on a shared machine a steadier
+// measure than the wall time. The table's cpu_s is their sum.
 // After the runs a table gives every run's ten tenths and, per backend,
-// where and run, the wall time of each size over that of the size before.
+// where and run, the wall and CPU time of each size over those of the size
+// before.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -92,6 +95,7 @@ struct Measured {
   Result result;
   std::vector<double> tenths;
   double serve_mib = 0;
+  double serve_cpu_s = 0;
 };
 
 struct Context {
@@ -131,11 +135,18 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
     state.PauseTiming();
     Tree& tree = c.TreeOf(files);
     Stage& stage = c.StageOf(files, backend, where, run);
-    if (stage.server) trd::bench::ResetPeakRss(stage.server->Pid());
+    double serve_cpu_before = 0;
+    if (stage.server) {
+      trd::bench::ResetPeakRss(stage.server->Pid());
+      serve_cpu_before = trd::bench::CpuSeconds(stage.server->Pid());
+    }
     state.ResumeTiming();
     Measured m{backend, where, run, files, Harvest(tree.root.string(), stage.WhereArgs()), {}, 0};
     m.tenths = trd::bench::TenthRates(m.result);
-    if (stage.server) m.serve_mib = trd::bench::PeakRssMiB(stage.server->Pid());
+    if (stage.server) {
+      m.serve_mib = trd::bench::PeakRssMiB(stage.server->Pid());
+      m.serve_cpu_s = trd::bench::CpuSeconds(stage.server->Pid()) - serve_cpu_before;
+    }
 
     const Result& r = m.result;
     const double texts = r.summary["texts_seen"].get<double>();
@@ -150,22 +161,24 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
     }
     state.counters["harvest_MiB"] = r.peak_rss_mib;
     state.counters["serve_MiB"] = m.serve_mib;
+    state.counters["harvest_cpu_s"] = r.cpu_seconds;
+    state.counters["serve_cpu_s"] = m.serve_cpu_s;
     c.measured.push_back(std::move(m));
   }
 }
 
 void PrintTable(const std::vector<Measured>& all) {
-  std::printf("\nbackend  where  files  run     wall_s  texts/s  last/1st  harvest_MiB  serve_MiB  texts/s per tenth\n");
+  std::printf("\nbackend  where  files  run     wall_s   cpu_s  texts/s  last/1st  harvest_MiB  serve_MiB  texts/s per tenth\n");
   for (const Measured& m : all) {
     const double texts = m.result.summary["texts_seen"].get<double>();
     const double ratio = m.tenths.empty() || m.tenths.front() <= 0 ? 0 : m.tenths.back() / m.tenths.front();
-    std::printf("%-8s %-6s %6d  %-6s %7.1f %8.0f %9.2f %12.1f %10.1f ", Name(m.backend), Name(m.where), m.files,
-                Name(m.run), m.result.wall_seconds, texts / m.result.wall_seconds, ratio, m.result.peak_rss_mib,
-                m.serve_mib);
+    std::printf("%-8s %-6s %6d  %-6s %7.1f %7.1f %8.0f %9.2f %12.1f %10.1f ", Name(m.backend), Name(m.where),
+                m.files, Name(m.run), m.result.wall_seconds, m.result.cpu_seconds + m.serve_cpu_s,
+                texts / m.result.wall_seconds, ratio, m.result.peak_rss_mib, m.serve_mib);
     for (double t : m.tenths) std::printf(" %.0f", t);
     std::printf("\n");
   }
-  std::printf("\nwall time of each size over the size before (same backend, where and run)\n");
+  std::printf("\nwall and CPU time of each size over the size before (same backend, where and run)\n");
   for (const Measured& m : all) {
     const Measured* before = nullptr;
     for (const Measured& o : all)
@@ -173,8 +186,10 @@ void PrintTable(const std::vector<Measured>& all) {
           (!before || o.files > before->files))
         before = &o;
     if (!before) continue;
-    std::printf("%-8s %-6s %-6s %6d / %-6d files: %.2fx time for %.1fx files\n", Name(m.backend), Name(m.where),
-                Name(m.run), m.files, before->files, m.result.wall_seconds / before->result.wall_seconds,
+    auto cpu = [](const Measured& x) { return x.result.cpu_seconds + x.serve_cpu_s; };
+    std::printf("%-8s %-6s %-6s %6d / %-6d files: %.2fx wall time, %.2fx CPU time for %.1fx files\n",
+                Name(m.backend), Name(m.where), Name(m.run), m.files, before->files,
+                m.result.wall_seconds / before->result.wall_seconds, cpu(m) / cpu(*before),
                 double(m.files) / before->files);
   }
   std::fflush(stdout);
