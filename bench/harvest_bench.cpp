@@ -69,7 +69,8 @@ struct Stage {
       url = temp.Path("trd.sqlite");
     } else {
       url = PostgresUrl();
-      auto session = trd::server::OpenDatabase(url)->Acquire();
+      const auto database = trd::server::OpenDatabase(url);  // outlives its session
+      auto session = database->Acquire();
       for (const char* table : {"TRDPROPRIEDADE", "TRDVERSAO", "TRDIDIOMA"})
         session->Execute(std::string("DROP TABLE IF EXISTS ") + table);
     }
