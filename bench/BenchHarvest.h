@@ -92,12 +92,68 @@ struct Tree {
   const fs::path& root = dir.Dir();
 };
 
-// One progress line of the child: `files` done and `texts` seen so far, at
-// `seconds` after the child started.
+// Peak resident set of a running process of ours, in MiB (0 when unknown),
+// and its reset, so that the next peak is one run's own.
+inline double PeakRssMiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;  // kB
+  return 0;
+}
+// User and system time a running process of ours has used so far, in seconds.
+inline double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = all.rfind(')');  // the command name may hold blanks
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(all.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; fields >> field && i <= 15; ++i)
+    if (i == 14 || i == 15) ticks += std::atof(field.c_str());  // utime, stime
+  return ticks / double(sysconf(_SC_CLK_TCK));
+}
+inline void ResetPeakRss(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
+
+// The processes whose CPU time a run costs besides the harvest itself: the
+// `trd serve` child, and a database server's processes (every child of the
+// PostgreSQL postmaster, read afresh at each sample: its backends come and
+// go with the connections).
+struct Watched {
+  std::vector<pid_t> pids;
+  pid_t children_of = 0;
+};
+
+inline double CpuSeconds(const Watched& w) {
+  double total = 0;
+  for (pid_t pid : w.pids) total += CpuSeconds(pid);
+  if (w.children_of <= 0) return total;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = all.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(all.substr(close + 2));
+    std::string state, parent;
+    if (fields >> state >> parent && std::atoi(parent.c_str()) == w.children_of) total += CpuSeconds(std::atoi(name.c_str()));
+  }
+  return total;
+}
+
+
+// One progress line of the child: `files` done of `total` and `texts` seen
+// so far, at `seconds` after the child started; at the start of the file
+// loop and at the end of each tenth of the files also the CPU time used so
+// far by the child and the watched processes (-1 elsewhere).
 struct Tick {
   double seconds = 0;
   int files = 0;
+  int total = 0;
   long texts = 0;
+  double cpu = -1;
 };
 
 struct Result {
@@ -106,6 +162,7 @@ struct Result {
   double peak_rss_mib = 0;
   double cpu_seconds = 0;         // user and system time of the child
   double run_start_seconds = -1;  // the confirmation question: the file loop starts right after
+  double run_start_cpu = -1;      // CPU time of the child and the watched processes then
   std::vector<Tick> progress;     // one per file read, in order
 };
 
@@ -117,17 +174,26 @@ inline bool ParseProgress(const std::string& line, Tick& tick) {
   const std::size_t seen = line.rfind(": vistos ");
   if (seen == std::string::npos) return false;
   tick.files = std::atoi(line.c_str() + 1);
+  const std::size_t slash = line.find('/');
+  tick.total = slash == std::string::npos ? 0 : std::atoi(line.c_str() + slash + 1);
   tick.texts = std::atol(line.c_str() + seen + 9);
   return true;
 }
 
 }  // namespace detail
 
+// The end of the tenth of `total` files that `files` lies in.
+inline int TenthEnd(int files, int total) {
+  for (int tenth = 1; tenth <= 10; ++tenth)
+    if (const int end = (total * tenth + 9) / 10; files <= end) return end;
+  return total;
+}
+
 // Runs `trd harvest DIR --lang POR --yes --json` plus `where` (for example
 // {"--server", url} or {"--db", path}) and `extra` arguments; throws unless
-// it exits 0.
+// it exits 0. The CPU time of `watched` is sampled with the child's.
 inline Result Harvest(const std::string& dir, const std::vector<std::string>& where,
-                      const std::vector<std::string>& extra = {}) {
+                      const std::vector<std::string>& extra = {}, Watched watched = {}) {
   std::vector<std::string> args{TRD_EXE, "harvest", dir, "--lang", "POR", "--yes", "--json"};
   args.insert(args.end(), where.begin(), where.end());
   args.insert(args.end(), extra.begin(), extra.end());
@@ -158,6 +224,7 @@ inline Result Harvest(const std::string& dir, const std::vector<std::string>& wh
     throw std::runtime_error("cannot start trd harvest");
   }
   Result r;
+  watched.pids.push_back(pid);
   std::string text, errors, line;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   for (int open = 2; open > 0;) {
@@ -187,10 +254,13 @@ inline Result Harvest(const std::string& dir, const std::vector<std::string>& wh
           continue;
         }
         Tick tick{now};
-        if (detail::ParseProgress(line, tick))
+        if (detail::ParseProgress(line, tick)) {
+          if (tick.files == TenthEnd(tick.files, tick.total)) tick.cpu = CpuSeconds(watched);
           r.progress.push_back(tick);
-        else if (r.run_start_seconds < 0 && line.find("(--yes)") != std::string::npos)
+        } else if (r.run_start_seconds < 0 && line.find("(--yes)") != std::string::npos) {
           r.run_start_seconds = now;
+          r.run_start_cpu = CpuSeconds(watched);
+        }
         else if (errors.size() < 4096)
           errors += line + "\n";
         line.clear();
@@ -210,47 +280,27 @@ inline Result Harvest(const std::string& dir, const std::vector<std::string>& wh
   return r;
 }
 
-// Texts per second in each tenth of the run's files (the first from the
-// start of the file loop); empty when the run did not report its progress.
-inline std::vector<double> TenthRates(const Result& r) {
+enum class Per { WallSecond, CpuSecond };
+
+// Texts per second (of wall time, or of CPU time of the child and the
+// watched processes) in each tenth of the run's files, the first from the
+// start of the file loop; empty when the run did not report its progress.
+inline std::vector<double> TenthRates(const Result& r, Per per = Per::WallSecond) {
   std::vector<double> rates;
   if (r.progress.empty() || r.run_start_seconds < 0) return rates;
-  const int files = r.progress.back().files;
-  Tick last{r.run_start_seconds, 0, 0};
+  const int files = r.progress.back().total;
+  Tick last{r.run_start_seconds, 0, files, 0, r.run_start_cpu};
   std::size_t at = 0;
   for (int tenth = 1; tenth <= 10; ++tenth) {
     const int end = (files * tenth + 9) / 10;
     while (at < r.progress.size() && r.progress[at].files < end) ++at;
     if (at == r.progress.size()) break;
     const Tick& t = r.progress[at];
-    const double dt = t.seconds - last.seconds;
+    const double dt = per == Per::WallSecond ? t.seconds - last.seconds : t.cpu - last.cpu;
     rates.push_back(dt > 0 ? double(t.texts - last.texts) / dt : 0);
     last = t;
   }
   return rates;
 }
-
-// Peak resident set of a running process of ours, in MiB (0 when unknown),
-// and its reset, so that the next peak is one run's own.
-inline double PeakRssMiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;  // kB
-  return 0;
-}
-// User and system time a running process of ours has used so far, in seconds.
-inline double CpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const std::size_t close = all.rfind(')');  // the command name may hold blanks
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(all.substr(close + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; fields >> field && i <= 15; ++i)
-    if (i == 14 || i == 15) ticks += std::atof(field.c_str());  // utime, stime
-  return ticks / double(sysconf(_SC_CLK_TCK));
-}
-inline void ResetPeakRss(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
 
 }  // namespace trd::bench

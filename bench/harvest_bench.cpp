@@ -12,7 +12,10 @@
 //
 // Counters: texts (seen), texts_per_s (over the child's wall time),
 // first_tenth and last_tenth (texts per second in the first and last tenth
-// of the files, from the child's progress lines), last_over_first, and the
+// of the files, from the child's progress lines), last_over_first (and
+// cpu_last_over_first: the same per CPU second of the harvest, the server and
+// the PostgreSQL backends, sampled at each tenth; on a shared machine the
+// wall clock also counts other programs' turns), and the
 // peak RSS of `trd harvest` (harvest_MiB, wait4 rusage) and of `trd serve`
 // during the run (serve_MiB, VmHWM reset before the run), and the CPU time
 // of each (harvest_cpu_s, serve_cpu_s): on a shared machine a steadier
@@ -23,6 +26,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,6 +65,20 @@ std::string PostgresUrl() {
   return env ? env : "";
 }
 
+// The postmaster of the cluster scripts/with-postgres started (its socket
+// directory holds the data directory), whose children do the database work
+// of a PostgreSQL run; 0 when unknown.
+pid_t Postmaster() {
+  const std::string url = PostgresUrl();
+  const std::size_t at = url.find("host=");
+  if (at == std::string::npos) return 0;
+  const std::string dir = url.substr(at + 5, url.find('&', at) - at - 5);
+  std::ifstream pid_file(dir + "/data/postmaster.pid");
+  pid_t pid = 0;
+  pid_file >> pid;
+  return pid;
+}
+
 // The database and server of one (size, backend, where): made fresh for the
 // first run, used again by the second.
 struct Stage {
@@ -80,6 +98,12 @@ struct Stage {
       server.emplace(options);
     }
   }
+  trd::bench::Watched Watched(Backend backend) const {
+    trd::bench::Watched w;
+    if (server) w.pids.push_back(server->Pid());
+    if (backend == Backend::Postgres) w.children_of = Postmaster();
+    return w;
+  }
   std::vector<std::string> WhereArgs() const {
     return server ? std::vector<std::string>{"--server", server->Url()} : std::vector<std::string>{"--db", url};
   }
@@ -94,7 +118,8 @@ struct Measured {
   Run run;
   int files;
   Result result;
-  std::vector<double> tenths;
+  std::vector<double> tenths;      // texts per wall second
+  std::vector<double> cpu_tenths;  // texts per CPU second of every process at work
   double serve_mib = 0;
   double serve_cpu_s = 0;
 };
@@ -142,8 +167,9 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
       serve_cpu_before = trd::bench::CpuSeconds(stage.server->Pid());
     }
     state.ResumeTiming();
-    Measured m{backend, where, run, files, Harvest(tree.root.string(), stage.WhereArgs()), {}, 0};
+    Measured m{backend, where, run, files, Harvest(tree.root.string(), stage.WhereArgs(), {}, stage.Watched(backend)), {}, {}, 0, 0};
     m.tenths = trd::bench::TenthRates(m.result);
+    m.cpu_tenths = trd::bench::TenthRates(m.result, trd::bench::Per::CpuSecond);
     if (stage.server) {
       m.serve_mib = trd::bench::PeakRssMiB(stage.server->Pid());
       m.serve_cpu_s = trd::bench::CpuSeconds(stage.server->Pid()) - serve_cpu_before;
@@ -160,6 +186,8 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
       state.counters["last_tenth"] = m.tenths.back();
       state.counters["last_over_first"] = m.tenths.front() > 0 ? m.tenths.back() / m.tenths.front() : 0;
     }
+    if (!m.cpu_tenths.empty() && m.cpu_tenths.front() > 0)
+      state.counters["cpu_last_over_first"] = m.cpu_tenths.back() / m.cpu_tenths.front();
     state.counters["harvest_MiB"] = r.peak_rss_mib;
     state.counters["serve_MiB"] = m.serve_mib;
     state.counters["harvest_cpu_s"] = r.cpu_seconds;
@@ -177,6 +205,9 @@ void PrintTable(const std::vector<Measured>& all) {
                 m.files, Name(m.run), m.result.wall_seconds, m.result.cpu_seconds + m.serve_cpu_s,
                 texts / m.result.wall_seconds, ratio, m.result.peak_rss_mib, m.serve_mib);
     for (double t : m.tenths) std::printf(" %.0f", t);
+    std::printf("\n%-8s %-6s %6d  %-6s  per CPU second of every process at work: %9.2f %26s", "", "", m.files, "",
+                m.cpu_tenths.empty() || m.cpu_tenths.front() <= 0 ? 0 : m.cpu_tenths.back() / m.cpu_tenths.front(), "");
+    for (double t : m.cpu_tenths) std::printf(" %.0f", t);
     std::printf("\n");
   }
   std::printf("\nwall and CPU time of each size over the size before (same backend, where and run)\n");
