@@ -144,12 +144,13 @@ TreeSelection SelectSourceTree(std::string_view directory) {
   StringList testa;
   StringList verRep;
   ListingSink sink;
-  sink.found = [&](const std::string& path) {
-    disp.Add(path);
-    files.push_back(path);
-  };
+  sink.found = [&](const std::string& path) { files.push_back(path); };
   ListSourceTree(directory, sink);
+  // Added in sorted order, each path goes to the end of disp, which then
+  // holds what adding them in listing order gives (the sort is stable, as
+  // the list's insert is), without moving the items already there.
   SortIgnoreCase(files);
+  for (const std::string& path : files) disp.Add(path);
   SelectionLists lists{disp, selec, files, testa, verRep};
   MoveIntoSelection(lists, MoveScope::All);
   return {selec.Items(), std::move(verRep)};
