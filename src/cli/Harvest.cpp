@@ -1,5 +1,5 @@
 // trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
-//                 [--allow-duplicates] [--json]
+//                 [--allow-duplicates] [--json] [--per-text | --dry-run]
 //
 // The harvesting screen's job without a display, with the screen's code:
 //   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
@@ -26,6 +26,16 @@
 //      status 130; a second Ctrl-C ends it at once.
 //   7. The closing message (standard error), the version stamp, then the
 //      summary on standard output: lines of text, or one JSON object.
+// Record paths (run::RecordPath): by default each file's texts go to the
+// server in one call (the batch method); --per-text makes the calls the
+// screen makes, text by text. --dry-run writes nothing and stamps nothing: no
+// question is put, only look-ups are sent, the messages on standard error
+// start with "Simulação, nada foi gravado: ", and with --json every text's
+// outcome is one JSON line on standard output before the summary:
+//   {"program":..,"form":..,"component":..,"property":..,"number":..,
+//    "text":..,"outcome":"created"|"replaced"|"stored_already"|
+//    "stored_meanwhile"|"skipped", "translation_reused":bool,
+//    "old_text":.. (replaced), "translation":.. (reused)}
 // Exit status: 0 the run went through its list, or the answer was No; 1 the
 // run ended by an error, the version could not be stamped, or the server
 // failed; 2 unknown language; 3 duplicates; 4 question refused; 130
@@ -87,7 +97,12 @@ struct HarvestOptions {
   bool yes = false;
   bool allow_duplicates = false;
   bool json = false;
+  bool per_text = false;
+  bool dry_run = false;
 };
+
+// What standard error says first in a dry run.
+constexpr std::string_view kDryRunPrefix = "Simulação, nada foi gravado: ";
 
 // The question could not be put to anybody.
 class QuestionRefused : public Error {
@@ -202,9 +217,10 @@ enum class Display { Bar, Lines };
 // Dialogs and progress on standard error; the run's cancel flag.
 class Console final : public shared::Dialogs, public run::RunHost {
  public:
-  Console(const store::Store& store, bool yes)
+  Console(const store::Store& store, bool yes, std::string_view prefix)
       : store_(store),
         yes_(yes),
+        prefix_(prefix),
         display_(isatty(STDERR_FILENO) ? Display::Bar : Display::Lines),
         interactive_(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {}
 
@@ -213,7 +229,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
   shared::MsgAnswer Show(std::string_view text, shared::MsgType type, shared::MsgButtons buttons) override {
     ClearBar();
     if (buttons == shared::MsgButtons::Ok) {
-      std::cerr << text << std::endl;
+      std::cerr << prefix_ << text << std::endl;
       return shared::MsgAnswer::Ok;
     }
     if (yes_) {
@@ -296,6 +312,7 @@ class Console final : public shared::Dialogs, public run::RunHost {
 
   const store::Store& store_;
   const bool yes_;
+  const std::string prefix_;
   const Display display_;
   const bool interactive_;
   int total_ = 0;
@@ -318,13 +335,14 @@ const char* OutcomeName(run::Outcome outcome) {
 
 struct Stamp {
   bool done = false;
+  bool skipped = false;  // a dry run stamps nothing
   std::string error;
 };
 
 void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   if (!json) {
     std::cout << run::SummaryText(s);
-    if (!stamp.done) std::cout << "Versão não gravada: " << stamp.error << "\n";
+    if (!stamp.done && !stamp.skipped) std::cout << "Versão não gravada: " << stamp.error << "\n";
     std::cout.flush();
     return;
   }
@@ -341,12 +359,29 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, bool json) {
   j["translations_reused"] = s.stats.translations_reused;
   j["elapsed_seconds"] = double(s.elapsed.count()) / 1000.0;
   j["version_stamped"] = stamp.done;
+  if (stamp.skipped) j["dry_run"] = true;
   if (!s.failed_file.empty()) {
     j["failed_file"] = text::PathText(s.failed_file);
     j["error"] = s.failure;
   }
-  if (!stamp.done) j["stamp_error"] = stamp.error;
+  if (!stamp.done && !stamp.skipped) j["stamp_error"] = stamp.error;
   std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}
+
+// One JSON line per text of a dry run.
+void PrintDryRunNote(const store::DryRunNote& n) {
+  nlohmann::ordered_json j;
+  j["program"] = n.key.program;
+  j["form"] = n.key.form;
+  j["component"] = n.key.component;
+  j["property"] = n.key.property;
+  j["number"] = n.key.number;
+  j["text"] = n.text;
+  j["outcome"] = store::OutcomeName(n.result.outcome);
+  j["translation_reused"] = n.result.translation == store::TranslationReuse::Reused;
+  if (n.result.outcome == store::RecordOutcome::Replaced && n.held) j["old_text"] = *n.held;
+  if (n.translation) j["translation"] = *n.translation;
+  std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 int ExitStatusOf(const run::Summary& s, const Stamp& stamp) {
@@ -356,7 +391,7 @@ int ExitStatusOf(const run::Summary& s, const Stamp& stamp) {
     case run::Outcome::Completed:
     case run::Outcome::Declined: break;
   }
-  return stamp.done ? kDone : kFailed;
+  return stamp.done || stamp.skipped ? kDone : kFailed;
 }
 
 int RunHarvest(const HarvestOptions& options) {
@@ -387,7 +422,7 @@ int RunHarvest(const HarvestOptions& options) {
 
   shared::Services services;
   store::Store store(services, local ? local->Transports() : TransportFactory());
-  auto console = std::make_shared<Console>(store, options.yes);
+  auto console = std::make_shared<Console>(store, options.yes, options.dry_run ? kDryRunPrefix : "");
   services.dialogs = console;
   store.OpenConnections(server);
   store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
@@ -403,7 +438,11 @@ int RunHarvest(const HarvestOptions& options) {
                           console->cancel,
                           dates,
                           reports,
-                          run::ReportCancel::BeforeNextText};
+                          run::ReportCancel::BeforeNextText,
+                          options.dry_run    ? run::RecordPath::DryRun
+                          : options.per_text ? run::RecordPath::PerText
+                                             : run::RecordPath::Batch};
+  if (options.dry_run && options.json) request.dry_run_notes = PrintDryRunNote;
   run::Summary summary;
   Stamp stamp;
   {
@@ -418,8 +457,12 @@ int RunHarvest(const HarvestOptions& options) {
     }
 
     try {
-      run::StampVersion(store);
-      stamp.done = true;
+      if (options.dry_run) {
+        stamp.skipped = true;
+      } else {
+        run::StampVersion(store);
+        stamp.done = true;
+      }
     } catch (const std::exception& e) {
       stamp.error = e.what();
       std::cerr << "trd harvest: the version could not be stamped: " << stamp.error << "\n";
@@ -445,7 +488,14 @@ void AddHarvest(CLI::App& app, int& exit_code) {
       ->excludes(server);
   cmd->add_flag("--yes", options->yes, "answer Yes to the confirmation question");
   cmd->add_flag("--allow-duplicates", options->allow_duplicates, "read files that share a name too");
-  cmd->add_flag("--json", options->json, "print the summary as one JSON object");
+  cmd->add_flag("--json", options->json, "print the summary as one JSON object (and, with --dry-run, a line per text)");
+  auto* per_text = cmd->add_flag("--per-text", options->per_text,
+                                 "send each text's look-ups and changes as calls of their own, as the screen does "
+                                 "(default: one call per file)");
+  cmd->add_flag("--dry-run", options->dry_run,
+                "write and stamp nothing: read every file, ask the server only look-ups and tell what a real run "
+                "would do")
+      ->excludes(per_text);
   cmd->footer(
       "Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 done (or answered "
       "No), 1 error, 2 unknown language, 3 duplicated files, 4 question refused (no terminal, no --yes), 130 "

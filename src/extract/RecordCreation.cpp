@@ -58,7 +58,7 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
   FormChannel channel(ctx, options);
   const store::RecordKey key{text::UpperAscii(ctx.program_code), ctx.form_name,        ctx.component_name,
                              ctx.property_name,                  double(options.number), ctx.env.language};
-  store::ApplyRecordRule(channel, key, text);
+  channel.Apply(key, text);
 }
 
 }  // namespace trd::extract

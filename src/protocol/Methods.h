@@ -1,5 +1,5 @@
 // The translation server's interface as client and server name it: its three
-// data modules and their thirteen methods. Names are compared ignoring ASCII
+// data modules and their fourteen methods. Names are compared ignoring ASCII
 // case by the server. Arguments and results: docs/server.md ("Methods").
 #pragma once
 
@@ -25,6 +25,9 @@ inline constexpr std::string_view kGetVerProp = "GetVerProp";    // records of k
 inline constexpr std::string_view kSetVersao = "SetVersao";      // change set of the version
 inline constexpr std::string_view kSetVerProp = "SetVerProp";    // change set: deleted records
 inline constexpr std::string_view kSetPropried = "SetPropried";  // change set: new records
+// One file's texts through the record rule in one transaction, an outcome
+// per text (protocol/RecordBatch.h); for form and report files alike.
+inline constexpr std::string_view kSetPropriedArq = "SetPropriedArq";
 
 // ---- Methods of kModuleReports: the record methods for report files -------
 

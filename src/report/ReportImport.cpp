@@ -124,7 +124,7 @@ void StoreReportValue(const ReportRun& run, std::string_view path, std::string_v
   ReportChannel channel(run, path, element, number, property);
   const store::RecordKey key{text::UpperAscii(protocol::ProgramCode(path)), std::string(kReportFormName),
                              std::string(element), std::string(property), double(number), run.language};
-  store::ApplyRecordRule(channel, key, text);
+  channel.Apply(key, text);
 }
 
 }  // namespace trd::report

@@ -13,6 +13,7 @@
 #include "protocol/Methods.h"
 #include "protocol/Record.h"
 #include "store/Languages.h"
+#include "store/RecordBatch.h"
 #include "shared/Services.h"
 
 namespace trd::run {
@@ -87,6 +88,45 @@ class StagingTables {
   store::Store& store_;
 };
 
+// The store's record path for one run (Store::batch, Store::dry_run): set
+// at construction, cleared on every way out.
+class RecordPathScope {
+ public:
+  RecordPathScope(const RunRequest& request) : store_(request.store) {
+    switch (request.record_path) {
+      case RecordPath::PerText: break;
+      case RecordPath::Batch:
+        batch_.emplace(store_, request.language);
+        store_.batch = &*batch_;
+        break;
+      case RecordPath::DryRun:
+        dry_run_.emplace(store_, request.dry_run_notes);
+        store_.dry_run = &*dry_run_;
+        break;
+    }
+  }
+  ~RecordPathScope() {
+    store_.batch = nullptr;
+    store_.dry_run = nullptr;
+  }
+  RecordPathScope(const RecordPathScope&) = delete;
+  RecordPathScope& operator=(const RecordPathScope&) = delete;
+
+  // After a file was read: its batch goes out.
+  void FileRead() {
+    if (batch_) batch_->Send();
+  }
+  // After a file failed while it was read: nothing of it goes out.
+  void FileFailed() {
+    if (batch_) batch_->Discard();
+  }
+
+ private:
+  store::Store& store_;
+  std::optional<store::RecordBatch> batch_;
+  std::optional<store::DryRun> dry_run_;
+};
+
 // The cause of a failure without the "path: " that most messages start with.
 std::string CauseOf(std::string_view what, std::string_view path) {
   if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
@@ -125,7 +165,21 @@ class FileLoop {
       report_.stop_requested = [&cancel = request.cancel] { return cancel; };
   }
 
-  FileRead ReadFile(int index, const std::string& path) {
+  // Reads the file and sends what the record path has gathered of it.
+  FileRead ReadFile(int index, const std::string& path, RecordPathScope& path_scope) {
+    FileRead read;
+    try {
+      read = ReadTexts(index, path);
+    } catch (...) {
+      path_scope.FileFailed();
+      throw;
+    }
+    path_scope.FileRead();
+    return read;
+  }
+
+ private:
+  FileRead ReadTexts(int index, const std::string& path) {
     const FileKind kind = KindOf(path);
     host_.FileStarting(index, path, kind);
     switch (kind) {
@@ -144,7 +198,6 @@ class FileLoop {
     return FileRead::NotRead;
   }
 
- private:
   const RunRequest& request_;
   RunHost& host_;
   extract::ScanEnvironment scan_;
@@ -234,7 +287,8 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   summary.files_selected = count;
   summary.files_not_read = count;
   host.SetProgressMax(0);
-  if (request.messages.ShowMsg(*services.dialogs, "CONF_SUBS", shared::MsgType::Confirmation,
+  if (request.record_path != RecordPath::DryRun &&
+      request.messages.ShowMsg(*services.dialogs, "CONF_SUBS", shared::MsgType::Confirmation,
                                shared::MsgButtons::YesNo) != shared::MsgAnswer::Yes)
     return summary;
 
@@ -248,11 +302,12 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   std::optional<Failure> failure;
   {
     QuietResultCheck quiet(services);
+    RecordPathScope path_scope(request);
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
       const std::string& path = request.paths[std::size_t(i)];
       try {
-        if (loop.ReadFile(i, path) == FileRead::Read) ++summary.files_read;
+        if (loop.ReadFile(i, path, path_scope) == FileRead::Read) ++summary.files_read;
         tables.Empty();
         host.SetProgressPosition(i + 1);
         host.ProcessEvents();

@@ -41,6 +41,7 @@
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "shared/Messages.h"
+#include "store/DryRun.h"
 #include "store/Store.h"
 
 namespace trd::run {
@@ -89,6 +90,18 @@ class RunHost {
   virtual void ProcessEvents() {}
 };
 
+// How the texts of a run reach the table:
+//   PerText  the record rule text by text, each step its own call (the
+//            screen's way, the reference);
+//   Batch    a file's texts gathered while it is read and sent in one call
+//            when it is done (store/RecordBatch.h); a file that fails while
+//            it is read sends nothing, and a file cut short by the cancel
+//            flag sends the texts read before it;
+//   DryRun   only look-ups: the question CONF_SUBS is not put, nothing is
+//            written, and every text's outcome goes to `dry_run_notes`
+//            (store/DryRun.h); the counters come out as a real run's.
+enum class RecordPath { PerText, Batch, DryRun };
+
 // What the cancel flag does to the report file being read.
 enum class ReportCancel { ReadToEnd, BeforeNextText };
 
@@ -103,6 +116,8 @@ struct RunRequest {
   const DateTimeText& dates;
   report::ReportImporter& reports;  // keeps the report loaded last
   ReportCancel report_cancel = ReportCancel::ReadToEnd;
+  RecordPath record_path = RecordPath::PerText;
+  store::DryRun::Observer dry_run_notes = {};  // DryRun only; may be empty
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two

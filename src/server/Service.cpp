@@ -5,6 +5,7 @@
 #include "Arguments.h"
 #include "Records.h"
 #include "Schema.h"
+#include "StorageChannel.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
 #include "protocol/Methods.h"
@@ -27,6 +28,7 @@ constexpr const char* kStoreTranslation[] = {"program",  "form",            "com
                                              "property", "number",          "language",
                                              "translated text", "state",    "time"};
 constexpr const char* kApply[] = {"change set"};
+constexpr const char* kApplyBatch[] = {"language", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -80,6 +82,13 @@ Value SetRecords(Session& s, Args a) {
   return std::monostate{};
 }
 
+Value SetPropriedArq(Session& s, Args a) {
+  std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
+  const auto* records = std::get_if<Packet>(&a[1]);
+  if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
+  return ApplyRecordBatch(s, ReadBatch(*records, language));
+}
+
 Value GetUpdRelDfm(Session& s, Args a) {
   std::string source = TextArg(a[0], Arg(0, kTranslationLookup));
   std::string language = FittingText(a, 1, kIdIdioma, kTranslationLookup);
@@ -103,7 +112,7 @@ struct Method {
   MethodFn fn;
 };
 
-const std::array<Method, 13> kMethods = {{
+const std::array<Method, 14> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
     {kModuleForms, kGetVersao, {}, GetVersao},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
@@ -111,6 +120,7 @@ const std::array<Method, 13> kMethods = {{
     {kModuleForms, kSetVersao, kApply, SetVersao},
     {kModuleForms, kSetVerProp, kApply, SetRecords},
     {kModuleForms, kSetPropried, kApply, SetRecords},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq},
     {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried},
     {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp},
     {kModuleReports, kSetVerPropRel, kApply, SetRecords},

@@ -1,11 +1,35 @@
 #include "RecordRule.h"
 
+#include <utility>
+
 #include "platform/Text.h"
 
 namespace trd::store {
 
 RecordText::RecordText(std::string_view read)
     : read(read), value(text::Left(read, protocol::kMaxValueLength)) {}
+
+namespace {
+
+constexpr std::pair<RecordOutcome, std::string_view> kOutcomeNames[] = {
+    {RecordOutcome::StoredAlready, "stored_already"}, {RecordOutcome::StoredMeanwhile, "stored_meanwhile"},
+    {RecordOutcome::Skipped, "skipped"},              {RecordOutcome::Created, "created"},
+    {RecordOutcome::Replaced, "replaced"},
+};
+
+}  // namespace
+
+std::string_view OutcomeName(RecordOutcome outcome) {
+  for (const auto& [o, name] : kOutcomeNames)
+    if (o == outcome) return name;
+  return {};
+}
+
+std::optional<RecordOutcome> OutcomeNamed(std::string_view name) {
+  for (const auto& [o, n] : kOutcomeNames)
+    if (n == name) return o;
+  return std::nullopt;
+}
 
 RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::string_view text) {
   const RecordText t(text);
@@ -15,16 +39,26 @@ RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::
   }
   if (!channel.Accepts(key, t)) return {RecordOutcome::Skipped};
 
-  const std::optional<std::string> held = channel.SourceOfKey(key);
-  if (held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(t.value)) {
-    channel.Reached(RuleStep::StoredMeanwhile, t);
-    return {RecordOutcome::StoredMeanwhile};
+  bool replaced = false;
+  for (int tries = 1;; ++tries) {
+    const std::optional<std::string> held = channel.SourceOfKey(key);
+    if (held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(t.value)) {
+      channel.Reached(RuleStep::StoredMeanwhile, t);
+      return {RecordOutcome::StoredMeanwhile};
+    }
+    if (held) {
+      channel.DeleteRecord(key);
+      replaced = true;
+    }
+    channel.Reached(RuleStep::Creating, t);
+    try {
+      channel.InsertRecord(key, t);
+      break;
+    } catch (const KeyTakenError&) {
+      if (tries == kRuleTries) throw;
+    }
   }
-  if (held) channel.DeleteRecord(key);
-
-  channel.Reached(RuleStep::Creating, t);
-  channel.InsertRecord(key, t);
-  RecordResult result{held ? RecordOutcome::Replaced : RecordOutcome::Created};
+  RecordResult result{replaced ? RecordOutcome::Replaced : RecordOutcome::Created};
   if (std::optional<std::string> translation = channel.FindTranslation(key, t)) {
     channel.StoreTranslation(key, *translation);
     result.translation = TranslationReuse::Reused;

@@ -13,6 +13,13 @@
 //   6. When a translation of the same source text into K's language exists,
 //      it is stored into the new record (state "T").
 //
+// Several runs at once race on one key: between steps 3 and 5 another run may
+// store a record of K. The channel's insert then raises KeyTakenError and the
+// rule goes back to step 3 with what K holds now: its own text (stored
+// meanwhile, counted stored), nothing (insert again), or another text, which
+// it replaces as step 4 says (counted replaced, so the run says so). After
+// kRuleTries inserts that all found K taken the KeyTakenError passes on.
+//
 // The rule runs over a channel: the client's staging tables and server calls
 // (store/StagingChannel.h), or whatever gives the same six operations, such
 // as a storage session. It depends on nothing else; the channel's failures
@@ -23,11 +30,24 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Errors.h"
 #include "protocol/Record.h"
 
 namespace trd::store {
 
 using protocol::RecordKey;
+
+// The channel's insert (step 5) found a record of the key stored by somebody
+// else since step 3. Nothing was written.
+class KeyTakenError : public Error {
+ public:
+  using Error::Error;
+};
+
+// How many times the rule tries steps 3 to 5 for one text before a key that
+// keeps being taken ends it. Every lost try needs another run's insert of the
+// key in between, and a run inserts a key once per text it reads there.
+inline constexpr int kRuleTries = 64;
 
 // A text as read, and the value a record of it holds.
 struct RecordText {
@@ -56,6 +76,7 @@ class RecordChannel {
   // Step 4: deletes K's record.
   virtual void DeleteRecord(const RecordKey& key) = 0;
   // Step 5: inserts the record of K: state "N", both texts text.value, now.
+  // Raises KeyTakenError, having written nothing, when K holds a record.
   virtual void InsertRecord(const RecordKey& key, const RecordText& text) = 0;
   // Step 6: a translation into K's language of the source text; nullopt
   // when there is none.
@@ -68,6 +89,12 @@ class RecordChannel {
 
 enum class RecordOutcome { StoredAlready, StoredMeanwhile, Skipped, Created, Replaced };
 enum class TranslationReuse { None, Reused };
+
+// "stored_already", "stored_meanwhile", "skipped", "created", "replaced": the
+// outcome's name on the wire (the batch method) and in `trd harvest` output.
+std::string_view OutcomeName(RecordOutcome outcome);
+// The outcome of a name; nullopt for any other text.
+std::optional<RecordOutcome> OutcomeNamed(std::string_view name);
 
 struct RecordResult {
   RecordOutcome outcome = RecordOutcome::Skipped;

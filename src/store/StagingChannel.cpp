@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "DryRun.h"
 #include "Record.h"
+#include "RecordBatch.h"
 #include "platform/Text.h"
+#include "protocol/ChangeSets.h"
 #include "protocol/Methods.h"
 #include "shared/Services.h"
 
@@ -42,18 +45,40 @@ std::optional<std::string> StagingChannel::SourceOfKey(const RecordKey& key) {
   return tables_.by_key.AsString(protocol::FieldName(protocol::kStAgrValProp));
 }
 
-void StagingChannel::DeleteRecord(const RecordKey&) { tables_.by_key.Delete(); }
-
-void StagingChannel::InsertRecord(const RecordKey& key, const RecordText& text) {
-  PostNewRecord(tables_.created, key, text.value);
+RecordResult StagingChannel::Apply(const RecordKey& key, std::string_view text) {
+  if (store_.dry_run) return store_.dry_run->Apply(*this, key, text);
+  if (!store_.batch) return ApplyRecordRule(*this, key, text);
+  const RecordText t(text);
+  store_.batch->Add(key, t, Accepts(key, t) ? protocol::Declined::No : protocol::Declined::Yes,
+                    LooksUpTranslation(t) ? protocol::TranslationLookUp::Yes : protocol::TranslationLookUp::No);
+  return {};
 }
 
-std::optional<std::string> StagingChannel::FindTranslation(const RecordKey& key, const RecordText& text) {
-  const bool whole = style_.translation_source == ChannelStyle::TranslationSource::WholeText;
+bool StagingChannel::LooksUpTranslation(const RecordText& text) const {
   // A text that had to be cut is longer than any stored source text: the
   // look-up of the whole text could find nothing (and may not even fit a
   // request), so it is not sent.
-  if (whole && text.value.size() < text.read.size()) return std::nullopt;
+  return style_.translation_source == ChannelStyle::TranslationSource::Value || text.value.size() == text.read.size();
+}
+
+void StagingChannel::DeleteRecord(const RecordKey&) { tables_.by_key.Delete(); }
+
+void StagingChannel::InsertRecord(const RecordKey& key, const RecordText& text) {
+  try {
+    PostNewRecord(tables_.created, key, text.value);
+  } catch (const ServerError& e) {
+    // The send settled what it could (RecordRace): a refusal left standing
+    // means the key holds another text now, which the rule looks at again.
+    static const std::string taken = protocol::ChangeName(0, 1, ChangeKind::Insert) + ": " +
+                                     std::string(protocol::kDuplicateKey);
+    if (std::string_view(e.what()).find(taken) != std::string_view::npos) throw KeyTakenError(e.what());
+    throw;
+  }
+}
+
+std::optional<std::string> StagingChannel::FindTranslation(const RecordKey& key, const RecordText& text) {
+  if (!LooksUpTranslation(text)) return std::nullopt;
+  const bool whole = style_.translation_source == ChannelStyle::TranslationSource::WholeText;
   shared::BusyGuard busy_off(store_.Services(), ReportsHide(shared::HideBusy::OnFailure));
   const std::string source(whole ? text.read : text.value);
   Lookup(store_.Services(), tables_.translated, tables_.translations, protocol::kGetUpdRelDfm,

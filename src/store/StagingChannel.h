@@ -7,7 +7,8 @@
 //   step 3  look-up by key into `by_key`; its first row's STAGRVALPROP
 //   step 4  delete of that row (the delete sends itself, RecordRace settling
 //           a race with another client)
-//   step 5  a row posted into `created` (the post sends itself, likewise)
+//   step 5  a row posted into `created` (the post sends itself, likewise); a
+//           duplicate key the send leaves standing is KeyTakenError
 //   step 6  GetUpdRelDfm into `translated`, then UpdateRelDfm with the first
 //           row's STVALORPROP, its result checked
 // The look-ups send the number as decimal text. A stored meanwhile text is
@@ -46,6 +47,14 @@ struct ChannelStyle {
 class StagingChannel : public RecordChannel {
  public:
   StagingChannel(Store& store, RecordTables tables, ChannelStyle style);
+
+  // The rule for `text` under `key` the way the store's run says
+  // (Store::batch, Store::dry_run): over this channel text by text; or
+  // gathered into the batch, step 2 decided here (the result then is the
+  // server's, later: RecordResult{} is returned); or simulated.
+  RecordResult Apply(const RecordKey& key, std::string_view text);
+  // Whether step 6 looks a translation of `text` up at all.
+  bool LooksUpTranslation(const RecordText& text) const;
 
   bool HoldsValue(const RecordKey& key, const RecordText& text) override;
   std::optional<std::string> SourceOfKey(const RecordKey& key) override;

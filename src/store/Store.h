@@ -20,6 +20,9 @@
 
 namespace trd::store {
 
+class RecordBatch;
+class DryRun;
+
 // What the server calls of one run amounted to, counted from the answers
 // (failures are not counted).
 struct RunStats {
@@ -62,6 +65,14 @@ class Store {
 
   // Counters of the answered calls; the caller resets them per run.
   RunStats stats;
+
+  // How the record rule's texts reach the table (StagingChannel::Apply):
+  // text by text with the calls below when both are null (the screen);
+  // gathered for the batch method into `batch`; or only looked up and
+  // simulated by `dry_run`. Set for the length of a run by its owner
+  // (run/ImportRun.h); never both.
+  RecordBatch* batch = nullptr;
+  DryRun* dry_run = nullptr;
 
   // Connections: L, R and U.
   Connection NetTradRelDfm;

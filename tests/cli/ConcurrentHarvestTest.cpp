@@ -37,7 +37,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kFiles = 12;
+constexpr int kFormFiles = 12;
+constexpr int kFiles = kFormFiles + 1;  // and the form of one key with several texts
+constexpr int kRepeatedTexts = 3;       // the texts of that key
 constexpr int kTextsPerFile = 40;
 constexpr int kShared = 4;  // distinct texts that have a stored translation
 const std::chrono::seconds kDeadline{180};
@@ -53,6 +55,14 @@ std::string FormText(const std::string& form, int file) {
   }
   return s + "end\n";
 }
+
+// Component LBL of form FRMCHAVE gets kRepeatedTexts texts under one key.
+const char kOneKeySeveralTexts[] =
+    "object frmChave: TForm\n"
+    "  object pnlA: TPanel\n    object lbl: TLabel\n      Caption = 'Primeiro texto'\n    end\n  end\n"
+    "  object pnlB: TPanel\n    object lbl: TLabel\n      Caption = 'Segundo texto'\n    end\n  end\n"
+    "  object pnlC: TPanel\n    object lbl: TLabel\n      Caption = 'Terceiro texto'\n    end\n  end\n"
+    "end\n";
 
 // Name of file `file` of tree `tree` without ".dfm": the program code of its
 // records, upper-cased (as are the form and component names).
@@ -100,7 +110,7 @@ struct RunEnd {
 
 // Every run ended by itself, went through its whole list and says so in its
 // summary; a run that did not is described with its own words, once.
-void ExpectAllCompleted(const std::vector<RunEnd>& ends) {
+void ExpectAllCompleted(const std::vector<RunEnd>& ends, int files = kFiles) {
   for (std::size_t i = 0; i < ends.size(); ++i) {
     const RunEnd& e = ends[i];
     const std::string who = "run " + std::to_string(i) + " of " + std::to_string(ends.size());
@@ -113,25 +123,34 @@ void ExpectAllCompleted(const std::vector<RunEnd>& ends) {
                     << e.summary["files_read"] << " files: " << e.summary.value("failed_file", "") << ": "
                     << e.summary.value("error", "");
     } else {
-      EXPECT_EQ(e.summary["files_read"], kFiles) << who;
+      EXPECT_EQ(e.summary["files_read"], files) << who;
       EXPECT_EQ(e.summary["version_stamped"], true) << who;
     }
   }
 }
 
-class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
+enum class Path { Batch, PerText };
+
+class ConcurrentHarvest : public ::testing::TestWithParam<std::tuple<TestBackend, Path>> {
  protected:
   void SetUp() override {
-    if (!TestDatabase::Available(GetParam())) GTEST_SKIP() << TestDatabase::kSkipMessage;
+    if (!TestDatabase::Available(Backend())) GTEST_SKIP() << TestDatabase::kSkipMessage;
   }
+  static TestBackend Backend() { return std::get<0>(GetParam()); }
+  static Path RecordPath() { return std::get<1>(GetParam()); }
 
-  // Writes tree `tree` and returns its directory.
-  std::string Tree(int tree) {
-    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree));
+  // Writes tree `tree` (with a copy of the samples when said) and returns
+  // its directory.
+  enum class Samples { No, Yes };
+  std::string Tree(int tree, Samples samples = Samples::No) {
+    fs::path root = dir_.Dir() / ("tree" + std::to_string(tree) + (samples == Samples::Yes ? "s" : ""));
+    if (samples == Samples::Yes && !fs::exists(root))
+      fs::copy(fs::path(TRD_SOURCE_DIR) / "samples", root, fs::copy_options::recursive);
     fs::path src = root / "Cli" / "Src";
     fs::create_directories(src);
-    for (int f = 0; f < kFiles; ++f)
+    for (int f = 0; f < kFormFiles; ++f)
       std::ofstream(src / (FileStem(tree, f) + ".dfm"), std::ios::binary) << FormText("frmTela" + std::to_string(f), f);
+    std::ofstream(src / ("T" + std::to_string(tree) + "Chave.dfm"), std::ios::binary) << kOneKeySeveralTexts;
     return root.string();
   }
 
@@ -147,7 +166,7 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
           {ChangeKind::Insert, {}, SeedRow("DICIONARIO", "frmDic", "lbl" + n, "Salvar " + n, "Save " + n, "T")});
     }
     for (int t : trees)
-      for (int f = 0; f < kFiles; ++f) {
+      for (int f = 0; f < kFormFiles; ++f) {
         std::string stem = text::UpperAscii(FileStem(t, f));
         cs.changes.push_back(
             {ChangeKind::Insert,
@@ -164,9 +183,11 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
   // Starts one `trd harvest` per tree at once and waits for all of them.
   static std::vector<RunEnd> HarvestAtOnce(const ServerProcess& server, const std::vector<std::string>& trees) {
     ChildGroup group(kDeadline);
-    for (const std::string& tree : trees)
-      group.Start({TRD_EXE, "harvest", tree, "--lang", "POR", "--yes", "--server", server.Url(), "--json"},
-                  {"TRD_SERVER="});
+    for (const std::string& tree : trees) {
+      std::vector<std::string> args{TRD_EXE, "harvest", tree, "--lang", "POR", "--yes", "--server", server.Url(), "--json"};
+      if (RecordPath() == Path::PerText) args.push_back("--per-text");
+      group.Start(args, {"TRD_SERVER="});
+    }
     std::vector<RunEnd> ends;
     for (ChildGroup::Ended& e : group.WaitAll()) {
       RunEnd end{std::move(e), nullptr};
@@ -180,40 +201,44 @@ class ConcurrentHarvest : public ::testing::TestWithParam<TestBackend> {
   // The table one uninterrupted run per tree, one after the other, leaves in
   // a fresh, seeded database; and the texts each of those runs saw.
   std::vector<std::string> Reference(const std::vector<int>& trees, Translations translations,
-                                     std::vector<long>* texts_seen = nullptr) {
-    TestDatabase db(GetParam(), TestDatabase::Storage::File);
+                                     std::vector<nlohmann::json>* summaries = nullptr, Samples samples = Samples::No) {
+    TestDatabase db(Backend(), TestDatabase::Storage::File);
     ServerProcess server = ServeOn(db.Url());
     Seed(server, trees, translations);
     for (int t : trees) {
-      std::vector<RunEnd> end = HarvestAtOnce(server, {Tree(t)});
+      std::vector<RunEnd> end = HarvestAtOnce(server, {Tree(t, samples)});
       EXPECT_EQ(end[0].process.status, 0) << end[0].process.err;
-      if (texts_seen) texts_seen->push_back(end[0].summary.value("texts_seen", -1L));
+      if (summaries) summaries->push_back(end[0].summary);
     }
     return Table(db.Url());
   }
 
-  // Four runs on one tree: the same texts in the same order, so that they
-  // race on every key.
+  // Eight runs on one tree with the samples: the same texts in the same
+  // order, so that they race on every key.
   void SameTreeAtOnce(Translations translations) {
-    constexpr int kRuns = 4;
-    std::vector<long> seen;
-    const std::vector<std::string> reference = Reference({0}, translations, &seen);
-    ASSERT_EQ(reference.size(),
-              std::size_t((translations == Translations::Stored ? kShared : 0) + kFiles * kTextsPerFile));
+    constexpr int kRuns = 8;
+    constexpr int kSampleFiles = 10;
+    std::vector<nlohmann::json> one_run;
+    const std::vector<std::string> reference = Reference({0}, translations, &one_run, Samples::Yes);
+    const long seen = one_run.at(0).value("texts_seen", -1L);
+    // The texts not declined (not worth translating): stored already or new.
+    const long kept = one_run[0].value("already_stored", -1L) + one_run[0].value("new", -1L);
+    ASSERT_GT(reference.size(),
+              std::size_t((translations == Translations::Stored ? kShared : 0) + kFormFiles * kTextsPerFile + 1));
 
-    TestDatabase db(GetParam(), TestDatabase::Storage::File);
+    TestDatabase db(Backend(), TestDatabase::Storage::File);
     ServerProcess server = ServeOn(db.Url());
     Seed(server, {0}, translations);
-    const std::string tree = Tree(0);
+    const std::string tree = Tree(0, Samples::Yes);
     std::vector<RunEnd> ends = HarvestAtOnce(server, std::vector<std::string>(kRuns, tree));
 
-    ExpectAllCompleted(ends);
+    ExpectAllCompleted(ends, kFiles + kSampleFiles);
     for (const RunEnd& e : ends) {
       if (e.summary.is_null() || e.process.status != 0) continue;
-      EXPECT_EQ(e.summary["texts_seen"], seen[0]);  // each run looked at every text
+      EXPECT_EQ(e.summary["texts_seen"], seen);  // each run looked at every text
       // Every text was either found stored (by the look-up, or when its insert
       // met the same text another run had stored first) or stored by this run.
-      EXPECT_EQ(e.summary["already_stored"].get<long>() + e.summary["new"].get<long>(), seen[0]);
+      EXPECT_EQ(e.summary["already_stored"].get<long>() + e.summary["new"].get<long>(), kept);
     }
     EXPECT_EQ(Table(db.Url()), reference);
     EXPECT_EQ(VersionRows(db.Url()), 1u);
@@ -233,11 +258,11 @@ TEST_P(ConcurrentHarvest, RunsOnTheSameTreeReusingTranslationsEndWithTheTableOne
 }
 
 TEST_P(ConcurrentHarvest, RunsOnTreesOfTheirOwnEndWithTheTableSuccessiveRunsGive) {
-  const std::vector<int> trees{0, 1, 2, 3};
+  const std::vector<int> trees{0, 1, 2, 3, 4, 5, 6, 7};
   const std::vector<std::string> reference = Reference(trees, Translations::Stored);
-  ASSERT_EQ(reference.size(), std::size_t(kShared + trees.size() * kFiles * kTextsPerFile));
+  ASSERT_EQ(reference.size(), std::size_t(kShared + trees.size() * (kFormFiles * kTextsPerFile + 1)));
 
-  TestDatabase db(GetParam(), TestDatabase::Storage::File);
+  TestDatabase db(Backend(), TestDatabase::Storage::File);
   ServerProcess server = ServeOn(db.Url());
   Seed(server, trees, Translations::Stored);
   std::vector<std::string> dirs;
@@ -248,17 +273,23 @@ TEST_P(ConcurrentHarvest, RunsOnTreesOfTheirOwnEndWithTheTableSuccessiveRunsGive
   for (const RunEnd& e : ends) {
     if (e.summary.is_null()) continue;
     // No key is shared between trees: nothing found stored, every older text
-    // replaced once, every stored translation reused where its text occurs.
-    EXPECT_EQ(e.summary["new"], kFiles * kTextsPerFile);
-    EXPECT_EQ(e.summary["replaced"], kFiles);
-    EXPECT_EQ(e.summary["translations_reused"], kFiles * kTextsPerFile / 5);
+    // replaced once (and the key of several texts twice), every stored
+    // translation reused where its text occurs.
+    EXPECT_EQ(e.summary["new"], kFormFiles * kTextsPerFile + kRepeatedTexts);
+    EXPECT_EQ(e.summary["replaced"], kFormFiles + kRepeatedTexts - 1);
+    EXPECT_EQ(e.summary["translations_reused"], kFormFiles * kTextsPerFile / 5);
   }
   EXPECT_EQ(Table(db.Url()), reference);
   EXPECT_EQ(VersionRows(db.Url()), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ConcurrentHarvest, ::testing::Values(TestBackend::Sqlite, TestBackend::Postgres),
-                         [](const auto& info) { return std::string(BackendName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(BackendsAndPaths, ConcurrentHarvest,
+                         ::testing::Combine(::testing::Values(TestBackend::Sqlite, TestBackend::Postgres),
+                                            ::testing::Values(Path::Batch, Path::PerText)),
+                         [](const auto& info) {
+                           return std::string(BackendName(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) == Path::Batch ? "Batch" : "PerText");
+                         });
 
 }  // namespace
 }  // namespace trd::test

@@ -130,7 +130,9 @@ TEST_F(HarvestCli, CtrlCCancelsTheRunAndNoLaterFileIsRead) {
   Write("Cli/Src/A.dfm", Form("frmA", 1));
   Write("Cli/Src/B.dfm", Form("frmB", 3000));
   Write("Cli/Src/C.dfm", Form("frmC", 5));
-  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url()});
+  // Text by text: the 3,000 texts of B take long enough for Ctrl-C to fall
+  // inside them (its batch would be sent in a few milliseconds).
+  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--per-text", "--server", server.Url()});
   ASSERT_TRUE(child.WaitForError("[1/3]")) << child.Err();
   child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(), 130) << child.Err();
@@ -173,7 +175,9 @@ TEST_F(HarvestCli, CtrlCStopsAReportFileAtItsNextText) {
   memo += "      'fim')\n  end\nend\n";
   Write("Rel/Longo.qr2", report::ReportFromText(memo, "Longo.txt"));
 
-  ChildProcess child({TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--server", server.Url(), "--json"});
+  // Text by text: the report's batch would be read and sent before Ctrl-C.
+  ChildProcess child(
+      {TRD_EXE, "harvest", Source(), "--lang", "POR", "--yes", "--per-text", "--server", server.Url(), "--json"});
   ASSERT_TRUE(child.WaitForError("[1/2]")) << child.Err();  // the report is being read
   child.Signal(SIGINT);
   const auto signalled = std::chrono::steady_clock::now();

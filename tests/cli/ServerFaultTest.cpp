@@ -122,8 +122,11 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
     tree.Write("Cli/Src/" + name + ".dfm", Form("frm" + name, kTexts));
   }
   auto harvest = [&](const ServerProcess& server) {
+    // Text by text, so that a file takes long enough for the kill to fall
+    // inside the run (a file's batch takes a few milliseconds).
     return std::make_unique<ChildProcess>(std::vector<std::string>{TRD_EXE, "harvest", tree.Path(), "--lang", "POR",
-                                                                   "--yes", "--json", "--server", server.Url()},
+                                                                   "--yes", "--json", "--per-text", "--server",
+                                                                   server.Url()},
                                           std::vector<std::string>{"TRD_SERVER=", "TRD_TOKEN=", "TRD_TOKEN_FILE="});
   };
 

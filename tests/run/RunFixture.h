@@ -120,6 +120,7 @@ class RunTest : public ::testing::Test {
     dialogs->answers = {answer};
     run::RunRequest request{store,  run::RunMessages(), std::move(paths), box, box.substr(0, 3),
                             cancel, dates,              reports};
+    request.record_path = record_path;
     return run::ImportRun(request, host);
   }
 
@@ -133,6 +134,7 @@ class RunTest : public ::testing::Test {
   store::Store store{services};
   RecordingHost host;
   bool cancel = false;
+  run::RecordPath record_path = run::RecordPath::PerText;  // the screen's
   report::ReportImporter reports;
   const DateTimeText dates;
 };

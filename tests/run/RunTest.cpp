@@ -173,6 +173,37 @@ TEST_F(RunTest, CancelAfterTheFirstOfThreeFilesReadsNoMore) {
   EXPECT_EQ(Version(), Today());
 }
 
+// A file's batch: sent when the file is read, so a cancel after it reads no
+// more and loses nothing; a batch the server refuses leaves the table as it
+// was before that file and ends the run naming it.
+TEST_F(RunTest, BatchesGoOutPerFileAndARefusedOneLeavesTheTableAsItWas) {
+  record_path = run::RecordPath::Batch;
+  SourceTree tree;
+  std::vector<std::string> paths;
+  for (const char* n : {"A", "B", "C"})
+    paths.push_back(tree.Write(std::string("Cli/Src/") + n + ".dfm",
+                               FormText(std::string("frm") + n + ": TForm", std::string("Caption = 'Tela ") + n + "'")));
+  host.on_position = [this](int position) {
+    if (position == 1) cancel = true;
+  };
+  run::Summary s = Run(paths);
+  EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Tela A"));
+  EXPECT_THAT(host.events, Not(Contains("file B.dfm")));
+  EXPECT_EQ(s.outcome, run::Outcome::Cancelled);
+  EXPECT_EQ(s.stats.created, 1);
+
+  cancel = false;
+  host.on_position = nullptr;
+  const std::string too_long = tree.Write(
+      "Cli/Src/Longo.dfm", "object frmLongo: TForm\n  Caption = 'Primeiro'\n  object " + std::string(51, 'x') +
+                               ": TLabel\n    Caption = 'Segundo'\n  end\nend\n");
+  s = Run({paths[1], too_long, paths[2]});
+  EXPECT_EQ(s.outcome, run::Outcome::Failed);
+  EXPECT_EQ(s.failed_file, too_long);
+  EXPECT_THAT(s.failure, HasSubstr("NMCOMPONENTE"));
+  EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Tela A", "B/FRMB/FRMB/Caption/0=Tela B"));
+}
+
 TEST_F(RunTest, CancelDuringAReportReadsTheReportToItsEnd) {
   SourceTree tree;
   std::string form = tree.Write("Cli/Src/Depois.dfm", FormText("frmDepois: TForm", "Caption = 'Depois'"));

@@ -3,6 +3,7 @@
 // dry run rely on exactly this sequence.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ class ScriptedChannel final : public RecordChannel {
   std::optional<std::string> source_of_key;
   std::optional<std::string> translation;
   std::vector<std::string> calls;
+  // Races: the next `taken` inserts find the key taken, after which the key
+  // holds `held_by_other`.
+  int taken = 0;
+  std::optional<std::string> held_by_other;
 
   bool HoldsValue(const RecordKey&, const RecordText& t) override {
     Note("HoldsValue", t.value);
@@ -34,7 +39,13 @@ class ScriptedChannel final : public RecordChannel {
     return source_of_key;
   }
   void DeleteRecord(const RecordKey&) override { Note("DeleteRecord"); }
-  void InsertRecord(const RecordKey&, const RecordText& t) override { Note("InsertRecord", t.value); }
+  void InsertRecord(const RecordKey&, const RecordText& t) override {
+    Note("InsertRecord", t.value);
+    if (taken == 0) return;
+    --taken;
+    source_of_key = held_by_other;
+    throw KeyTakenError("duplicate key");
+  }
   std::optional<std::string> FindTranslation(const RecordKey&, const RecordText& t) override {
     Note("FindTranslation", t.read);
     return translation;
@@ -97,6 +108,34 @@ TEST(RecordRule, ALongTextIsStoredCutAndReadWhole) {
   EXPECT_EQ(ApplyRecordRule(channel, kKey, text).outcome, RecordOutcome::StoredMeanwhile);
   EXPECT_EQ(channel.calls.front(), "HoldsValue(" + cut + ")");
   EXPECT_EQ(channel.calls[1], "Accepts(" + text + ")");
+}
+
+TEST(RecordRule, AKeyTakenMeanwhileIsLookedAtAgain) {
+  {  // another run stored the same text: stored meanwhile, nothing overruled
+    ScriptedChannel channel;
+    channel.taken = 1;
+    channel.held_by_other = "Gravar";
+    EXPECT_EQ(ApplyRecordRule(channel, kKey, "Gravar"), RecordResult{RecordOutcome::StoredMeanwhile});
+    EXPECT_EQ(channel.calls, (std::vector<std::string>{"HoldsValue(Gravar)", "Accepts(Gravar)", "SourceOfKey",
+                                                       "Reached:Creating", "InsertRecord(Gravar)", "SourceOfKey",
+                                                       "Reached:StoredMeanwhile"}));
+  }
+  {  // another run stored another text: replaced, and counted so
+    ScriptedChannel channel;
+    channel.taken = 1;
+    channel.held_by_other = "Salvar";
+    EXPECT_EQ(ApplyRecordRule(channel, kKey, "Gravar"), RecordResult{RecordOutcome::Replaced});
+    EXPECT_EQ(channel.calls, (std::vector<std::string>{"HoldsValue(Gravar)", "Accepts(Gravar)", "SourceOfKey",
+                                                       "Reached:Creating", "InsertRecord(Gravar)", "SourceOfKey",
+                                                       "DeleteRecord", "Reached:Creating", "InsertRecord(Gravar)",
+                                                       "FindTranslation(Gravar)"}));
+  }
+  {  // a key that is always taken again ends the rule after kRuleTries inserts
+    ScriptedChannel channel;
+    channel.taken = kRuleTries;
+    EXPECT_THROW(ApplyRecordRule(channel, kKey, "Gravar"), KeyTakenError);
+    EXPECT_EQ(std::count(channel.calls.begin(), channel.calls.end(), "InsertRecord(Gravar)"), kRuleTries);
+  }
 }
 
 }  // namespace

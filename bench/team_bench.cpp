@@ -1,0 +1,137 @@
+// A team's harvest against one shared `trd serve`: the record paths of
+// `trd harvest` side by side, on loopback and through a proxy that delays
+// every packet (bench/LatencyProxy.h), against the in-process harvest of the
+// same tree in the same run.
+//
+// Tree: bench/BenchHarvest.h (TRD_HARVEST_FILES files, default 2,000, of 50
+// texts: 100,000 texts). Cases, each a fresh database, harvested twice: all
+// texts new, then all stored already:
+//   InProcess            --db FILE --per-text: the server in the harvest's
+//                        own process, text by text, the baseline; the
+//                        others' ratio_new / ratio_stored are their texts/s
+//                        over its texts/s of the same kind
+//   InProcess/Batch      --db FILE, one call per file
+//   Served/Batch         --server on loopback, one call per file (default)
+//   Served/PerText       --server on loopback, --per-text
+//   Proxy/Batch          through the proxy, TRD_BENCH_DELAY_MS each way
+//                        (default 5)
+//   Proxy/PerText        the same with --per-text, on a tree of
+//                        TRD_BENCH_SMALL_FILES files (default 20; a per-text
+//                        harvest of 100,000 texts at 5 ms takes an hour);
+//                        scaled_seconds is its time scaled to the full
+//                        tree's texts (time per text x texts)
+// Counters: new_per_s / stored_per_s (texts over the harvest's wall time),
+// new_s / stored_s (seconds; for Proxy/PerText scaled to the full tree),
+// ratio_new / ratio_stored (to InProcess), harvest_rss_mib (the harvests'
+// peak RSS), serve_rss_mib (trd serve's peak RSS, VmHWM).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "../tests/support/ServerProcess.h"
+#include "BenchHarvest.h"
+#include "LatencyProxy.h"
+
+namespace trd::bench {
+namespace {
+
+int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v && std::atoi(v) > 0 ? std::atoi(v) : fallback;
+}
+
+// VmHWM of a process in MiB; 0 when unknown.
+double PeakRssMib(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0;
+}
+
+Tree& FullTree() {
+  static Tree tree;
+  return tree;
+}
+
+Tree& SmallTree() {
+  static std::unique_ptr<Tree> tree = [] {
+    const char* saved = std::getenv("TRD_HARVEST_FILES");
+    const std::string keep = saved ? saved : "";
+    setenv("TRD_HARVEST_FILES", std::to_string(EnvInt("TRD_BENCH_SMALL_FILES", 20)).c_str(), 1);
+    auto t = std::make_unique<Tree>();
+    if (saved) setenv("TRD_HARVEST_FILES", keep.c_str(), 1); else unsetenv("TRD_HARVEST_FILES");
+    return t;
+  }();
+  return *tree;
+}
+
+long Texts(const Result& r) { return r.summary["texts_seen"].get<long>(); }
+
+// The in-process texts/s of the same run: new, stored.
+double g_in_process_new = 0, g_in_process_stored = 0;
+
+enum class Where { InProcess, Served, Proxy };
+
+void Harvests(benchmark::State& state, Where where, const std::vector<std::string>& path, bool small) {
+  const Tree& tree = small ? SmallTree() : FullTree();
+  const long full_texts = long(FileCount()) * kTextsPerForm;
+  for (auto _ : state) {
+    test::TempTree dir("trd-team-bench");
+    const std::string db = dir.Path("trd.sqlite");
+    std::optional<test::ServerProcess> server;
+    std::optional<LatencyProxy> proxy;
+    std::vector<std::string> at{"--db", db};
+    if (where != Where::InProcess) {
+      test::ServerProcessOptions options;
+      options.db = db;
+      server.emplace(options);
+      at = {"--server", server->Url()};
+      if (where == Where::Proxy) {
+        proxy.emplace(server->Host(), server->Port(),
+                      std::chrono::milliseconds(EnvInt("TRD_BENCH_DELAY_MS", 5)));
+        at = {"--server", proxy->Url()};
+      }
+    }
+    const Result fresh = Harvest(tree.root.string(), at, path);
+    const Result again = Harvest(tree.root.string(), at, path);
+    if (fresh.summary["new"].get<long>() != Texts(fresh) || again.summary["already_stored"].get<long>() != Texts(again))
+      state.SkipWithError("the harvests did not find every text new, then every text stored");
+    const double new_rate = double(Texts(fresh)) / fresh.wall_seconds;
+    const double stored_rate = double(Texts(again)) / again.wall_seconds;
+    if (where == Where::InProcess && !path.empty()) {
+      g_in_process_new = new_rate;
+      g_in_process_stored = stored_rate;
+    }
+    state.counters["texts"] = double(Texts(fresh));
+    state.counters["new_per_s"] = new_rate;
+    state.counters["stored_per_s"] = stored_rate;
+    const double scale = small ? double(full_texts) / double(Texts(fresh)) : 1.0;
+    state.counters["new_s"] = fresh.wall_seconds * scale;
+    state.counters["stored_s"] = again.wall_seconds * scale;
+    if (g_in_process_new > 0) {
+      state.counters["ratio_new"] = new_rate / g_in_process_new;
+      state.counters["ratio_stored"] = stored_rate / g_in_process_stored;
+    }
+    state.counters["harvest_rss_mib"] = std::max(fresh.peak_rss_mib, again.peak_rss_mib);
+    if (server) state.counters["serve_rss_mib"] = PeakRssMib(server->Pid());
+  }
+}
+
+const std::vector<std::string> kBatch{};
+const std::vector<std::string> kPerText{"--per-text"};
+
+BENCHMARK_CAPTURE(Harvests, InProcess, Where::InProcess, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, InProcess/Batch, Where::InProcess, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Served/Batch, Where::Served, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Served/PerText, Where::Served, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Proxy/Batch, Where::Proxy, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Proxy/PerText, Where::Proxy, kPerText, true)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace trd::bench
+
+BENCHMARK_MAIN();

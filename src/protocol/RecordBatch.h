@@ -1,0 +1,44 @@
+// The batch method's packets (SetPropriedArq, docs/server.md): one file's
+// texts in, one outcome per text out.
+//
+// Request packet, one row per text in scan order (the run's language is an
+// argument of its own):
+//   CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP  the key
+//   STAGRVALPROP  the text as a record holds it (cut to kMaxValueLength)
+//   IDACEITA      "S" when the text becomes a record if the key does not
+//                 hold it yet, "N" when the client declines it (the record
+//                 rule's step 2: not worth translating, an empty entry)
+//   IDBUSCATRAD   "S" when a translation of the text is to be looked up and
+//                 reused for a new record, "N" when not (a report text that
+//                 had to be cut: no stored source text can equal it)
+// Result packet, one row per request row, in the same order:
+//   IDRESULTADO   the record rule's outcome by name (store::OutcomeName:
+//                 "stored_already", "stored_meanwhile", "skipped",
+//                 "created", "replaced")
+//   IDTRADUCAO    "S" when a translation was reused into the new record
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "platform/Value.h"
+
+namespace trd::protocol {
+
+// A text's two flags as both sides hold them.
+enum class Declined { No, Yes };           // IDACEITA "S" / "N"
+enum class TranslationLookUp { Yes, No };  // IDBUSCATRAD "S" / "N"
+
+inline constexpr std::string_view kYes = "S";
+inline constexpr std::string_view kNo = "N";
+
+// Field positions of the request packet.
+enum BatchField : int { kBatchProgram, kBatchForm, kBatchComponent, kBatchProperty, kBatchNumber, kBatchText,
+                        kBatchAccepted, kBatchLookUp, kBatchFieldCount };
+const std::vector<FieldDef>& BatchRecordFields();
+
+// Field positions of the result packet.
+enum BatchResultField : int { kBatchOutcome, kBatchTranslation };
+const std::vector<FieldDef>& BatchResultFields();
+
+}  // namespace trd::protocol

@@ -1,0 +1,141 @@
+#include "StorageChannel.h"
+
+#include <cmath>
+
+#include "Records.h"
+#include "Schema.h"
+#include "platform/Text.h"
+#include "protocol/RecordBatch.h"
+
+namespace trd::server {
+namespace {
+
+using protocol::RecordKey;
+using store::RecordText;
+
+std::vector<FieldValue> KeyParams(const RecordKey& key) {
+  return {key.program, key.form, key.component, key.property, key.number, key.language};
+}
+
+// The rule's six operations as statements on one session; the client's
+// decisions (step 2, whether step 6 looks up) come with the record.
+class StorageChannel final : public store::RecordChannel {
+ public:
+  StorageChannel(Session& session, const BatchRecord& record) : s_(session), record_(record) {}
+
+  bool HoldsValue(const RecordKey& key, const RecordText& text) override {
+    return !RecordsOfKeyAndSource(s_, key, text.value).rows.empty();
+  }
+  bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
+  std::optional<std::string> SourceOfKey(const RecordKey& key) override {
+    Packet p = RecordsOfKey(s_, key);
+    if (p.rows.empty()) return std::nullopt;
+    const auto* source = std::get_if<std::string>(&p.rows.front()[kStAgrValProp]);
+    return source ? *source : std::string();
+  }
+  void DeleteRecord(const RecordKey& key) override {
+    static const std::string remove = "DELETE FROM TRDPROPRIEDADE WHERE " + TranslationTable().KeyCondition();
+    s_.Execute(remove, KeyParams(key));
+  }
+  void InsertRecord(const RecordKey& key, const RecordText& text) override {
+    static const std::string insert = "INSERT INTO TRDPROPRIEDADE (" + protocol::ColumnList(protocol::RecordFields()) +
+                                      ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
+    const std::vector<FieldValue> row{key.program, key.form,   key.component,
+                                      key.property, key.number, std::string(protocol::kStateNew),
+                                      text.value,   text.value, DateTime::Now(),
+                                      key.language};
+    if (s_.Execute(insert, row) == 0)
+      throw store::KeyTakenError("TRDPROPRIEDADE has a record of key " + DescribeKey(key) + " already");
+  }
+  std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
+    if (record_.look_up == TranslationLookUp::No) return std::nullopt;
+    Packet p = LatestTranslationOfSource(s_, key.language, text.value);
+    if (p.rows.empty()) return std::nullopt;
+    const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
+    return translation ? *translation : std::string();
+  }
+  void StoreTranslation(const RecordKey& key, const std::string& translation) override {
+    server::StoreTranslation(s_, key, translation, std::string(protocol::kStateTranslated), DateTime::Now());
+  }
+
+ private:
+  Session& s_;
+  const BatchRecord& record_;
+};
+
+Row ResultRow(const store::RecordResult& r) {
+  const bool reused = r.translation == store::TranslationReuse::Reused;
+  return {std::string(store::OutcomeName(r.outcome)), std::string(reused ? protocol::kYes : protocol::kNo)};
+}
+
+// The outcome when nothing is written: stored already, or declined; nullopt
+// when the record needs a change.
+std::optional<store::RecordResult> WithoutChange(Session& s, const BatchRecord& r) {
+  const RecordText t(r.text);
+  if (!RecordsOfKeyAndSource(s, r.key, t.value).rows.empty()) return store::RecordResult{store::RecordOutcome::StoredAlready};
+  if (r.declined == Declined::Yes) return store::RecordResult{store::RecordOutcome::Skipped};
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& language) {
+  using namespace protocol;
+  const std::vector<FieldDef>& expected = BatchRecordFields();
+  if (packet.fields.size() != expected.size())
+    throw ProtocolError("the records packet has " + std::to_string(packet.fields.size()) + " fields; " +
+                        std::to_string(expected.size()) + " are expected (" + ColumnList(expected) + ")");
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    if (!text::EqualsIgnoreCase(packet.fields[i].name, expected[i].name) || packet.fields[i].type != expected[i].type)
+      throw ProtocolError("field " + std::to_string(i + 1) + " of the records packet is " + packet.fields[i].name +
+                          "; expected " + expected[i].name + " (" + ColumnList(expected) + ")");
+  const std::size_t n = packet.rows.size();
+  std::vector<BatchRecord> records;
+  records.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Row& row = packet.rows[i];
+    const std::string what = "record " + std::to_string(i + 1) + " of " + std::to_string(n);
+    if (row.size() != expected.size()) throw ProtocolError(what + " does not match the fields");
+    auto text = [&](int at) -> const std::string& {
+      const auto* s = std::get_if<std::string>(&row[std::size_t(at)]);
+      if (!s) throw ProtocolError(what + ": " + expected[std::size_t(at)].name + " must be text");
+      CheckFits(expected[std::size_t(at)], *s, what);
+      return *s;
+    };
+    auto flag = [&](int at) {
+      const std::string& s = text(at);
+      if (s != kYes && s != kNo) throw ProtocolError(what + ": " + expected[std::size_t(at)].name + " must be S or N");
+      return s == kYes;
+    };
+    const auto* number = std::get_if<double>(&row[kBatchNumber]);
+    if (!number || !std::isfinite(*number)) throw ProtocolError(what + ": NRVALORPROP must be a finite number");
+    BatchRecord r;
+    r.key = {text(kBatchProgram), text(kBatchForm), text(kBatchComponent), text(kBatchProperty), *number, language};
+    r.text = text(kBatchText);
+    r.declined = flag(kBatchAccepted) ? Declined::No : Declined::Yes;
+    r.look_up = flag(kBatchLookUp) ? TranslationLookUp::Yes : TranslationLookUp::No;
+    records.push_back(std::move(r));
+  }
+  return records;
+}
+
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records) {
+  Packet result{protocol::BatchResultFields(), {}};
+  result.rows.reserve(records.size());
+  std::size_t i = 0;
+  for (; i < records.size(); ++i) {
+    std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
+    if (!unchanged) break;
+    result.rows.push_back(ResultRow(*unchanged));
+  }
+  if (i == records.size()) return result;
+  Transaction tx(session);
+  for (; i < records.size(); ++i) {
+    StorageChannel channel(session, records[i]);
+    result.rows.push_back(ResultRow(store::ApplyRecordRule(channel, records[i].key, records[i].text)));
+  }
+  tx.Commit();
+  return result;
+}
+
+}  // namespace trd::server

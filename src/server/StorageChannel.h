@@ -1,0 +1,45 @@
+// The record rule (store/RecordRule.h) run by the server on its own storage:
+// the batch method SetPropriedArq (protocol/RecordBatch.h) hands it one
+// file's texts, and each goes through exactly the rule a client runs text by
+// text over its staging tables, here as statements on one storage session.
+//
+// A batch whose every text is stored already or declined changes nothing and
+// takes no write lock: those look-ups run first, outside a transaction. From
+// the first text that needs a change on, the rest of the batch runs in one
+// write transaction (whole or not at all; the rule's channel failures roll
+// it back and pass on), so concurrent batches are serialisable: a text's
+// look-ups and changes see no other writer in between.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Database.h"
+#include "platform/Value.h"
+#include "protocol/Record.h"
+#include "protocol/RecordBatch.h"
+#include "store/RecordRule.h"
+
+namespace trd::server {
+
+using protocol::Declined;           // the rule's step 2, decided by the client
+using protocol::TranslationLookUp;  // whether step 6 looks a translation up
+
+struct BatchRecord {
+  protocol::RecordKey key;
+  std::string text;  // as a record holds it: at most kMaxValueLength characters
+  Declined declined = Declined::No;
+  TranslationLookUp look_up = TranslationLookUp::Yes;
+};
+
+// The request packet of SetPropriedArq read into records of `language`.
+// Raises ProtocolError for a packet of other fields or values of the wrong
+// kind, FieldError for a text too long for its column; the message names the
+// row ("record 3 of 40").
+std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& language);
+
+// Runs the rule for every record in order and returns the result packet
+// (protocol::BatchResultFields), a row per record.
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records);
+
+}  // namespace trd::server

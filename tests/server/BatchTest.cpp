@@ -1,0 +1,131 @@
+// The batch method SetPropriedArq on both backends: each record's outcome
+// by the record rule, in order, and a refused batch that changes nothing.
+#include <chrono>
+#include <thread>
+
+#include "Fixture.h"
+#include "protocol/RecordBatch.h"
+
+namespace trd::server::testing {
+namespace {
+
+class Batch : public ServiceTest {
+ protected:
+  // A request row for `r` with r.source as the text.
+  static Row BatchRow(const Rec& r, bool accepted = true, bool look_up = true) {
+    return {r.program, r.form, r.component, r.property, r.number, r.source,
+            std::string(accepted ? "S" : "N"), std::string(look_up ? "S" : "N")};
+  }
+  Value Send(std::vector<Row> rows) {
+    return Call(kDfm, protocol::kSetPropriedArq,
+                {std::string("POR"), Packet{protocol::BatchRecordFields(), std::move(rows)}});
+  }
+  // "outcome/S|N" per row.
+  static std::vector<std::string> Outcomes(const Value& v) {
+    std::vector<std::string> out;
+    const auto* p = std::get_if<Packet>(&v);
+    if (!p) {
+      ADD_FAILURE() << "no packet: " << (std::holds_alternative<ServerFailure>(v) ? std::get<ServerFailure>(v).message : "");
+      return out;
+    }
+    for (const Row& r : p->rows) out.push_back(std::get<std::string>(r[0]) + "/" + std::get<std::string>(r[1]));
+    return out;
+  }
+  std::string SourceOf(const Rec& r) {
+    Packet p = ByKey(r);
+    return p.rows.empty() ? "<none>" : std::get<std::string>(p.rows[0][kStAgrValProp]);
+  }
+};
+
+TEST_P(Batch, EachRecordGetsTheRulesOutcomeInOrder) {
+  Rec stored, older, translated;
+  stored.component = "BTNSTORED";
+  older.component = "BTNOLDER";
+  older.source = older.value = "Texto antigo";
+  translated.program = "DICIONARIO";
+  translated.state = "T";
+  translated.source = "Gravar";
+  translated.value = "Save";
+  Apply("SetPropried", Changes({Insert(stored), Insert(older), Insert(translated)}));
+
+  Rec replaced = older, declined, fresh, no_look_up, several;
+  replaced.source = "Gravar";  // replaces the older text, reuses the translation
+  declined.component = "BTNDECLINED";
+  fresh.component = "BTNNEW";
+  fresh.source = "Novo texto";
+  no_look_up.component = "BTNNOLOOKUP";
+  no_look_up.source = "Gravar";
+  several.component = "BTNSEVERAL";
+  Rec several2 = several;
+  several2.source = "Segundo";
+  const Value v = Send({BatchRow(stored), BatchRow(replaced), BatchRow(declined, false), BatchRow(fresh),
+                        BatchRow(no_look_up, true, false), BatchRow(several), BatchRow(several2),
+                        BatchRow(stored, false)});
+  EXPECT_EQ(Outcomes(v), (std::vector<std::string>{"stored_already/N", "replaced/S", "skipped/N", "created/N",
+                                                    "created/N", "created/N", "replaced/N", "stored_already/N"}));
+  Packet p = ByKey(replaced);
+  ASSERT_EQ(p.rows.size(), 1u);
+  EXPECT_EQ(std::get<std::string>(p.rows[0][kIdSitTraducao]), "T");
+  EXPECT_EQ(std::get<std::string>(p.rows[0][kStValorProp]), "Save");
+  EXPECT_EQ(SourceOf(declined), "<none>");
+  EXPECT_EQ(SourceOf(several), "Segundo");
+  EXPECT_EQ(std::get<std::string>(ByKey(no_look_up).rows.at(0)[kIdSitTraducao]), "N");
+  // Sent again: nothing left to change.
+  EXPECT_EQ(Outcomes(Send({BatchRow(fresh), BatchRow(several2)})),
+            (std::vector<std::string>{"stored_already/N", "stored_already/N"}));
+}
+
+TEST_P(Batch, ARefusedBatchChangesNothing) {
+  Rec fine, too_long;
+  fine.component = "BTNFINE";
+  too_long.component = std::string(51, 'X');
+  const std::string msg = FailureOf(Send({BatchRow(fine), BatchRow(too_long)}));
+  EXPECT_NE(msg.find("record 2 of 2"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("NMCOMPONENTE"), std::string::npos) << msg;
+  EXPECT_EQ(SourceOf(fine), "<none>");
+
+  const std::string shape = FailureOf(Call(kDfm, protocol::kSetPropriedArq,
+                                           {std::string("POR"), Packet{TranslationTable().fields, {fine.ToRow()}}}));
+  EXPECT_NE(shape.find("fields"), std::string::npos) << shape;
+  EXPECT_EQ(SourceOf(fine), "<none>");
+  ExpectStillServing();
+}
+
+// A file whose texts are all stored already takes no write lock: it is
+// answered while another writer holds the lock; one with a new text waits
+// for it.
+TEST_P(Batch, AnUnchangedFileTakesNoWriteLock) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Rec stored, fresh;
+  fresh.component = "BTNNEW";
+  auto send = [&](const Rec& r) {
+    return served->Call(kDfm, protocol::kSetPropriedArq,
+                        std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), {BatchRow(r)}}});
+  };
+  send(stored);
+
+  auto other = OpenDatabase(file_db.Url());
+  auto writer = other->Acquire();
+  writer->Begin();  // another writer holds the write lock
+  const auto started = std::chrono::steady_clock::now();
+  Value v = send(stored);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "stored_already");
+
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    writer->Commit();
+  });
+  const auto waited = std::chrono::steady_clock::now();
+  Value created = send(fresh);
+  release.join();
+  EXPECT_GE(std::chrono::steady_clock::now() - waited, std::chrono::milliseconds(250));
+  EXPECT_EQ(std::get<std::string>(std::get<Packet>(created).rows.at(0)[0]), "created");
+}
+
+}  // namespace
+
+INSTANTIATE_BACKENDS(Batch);
+
+}  // namespace trd::server::testing
