@@ -60,11 +60,13 @@ test-sanitize: deps
 	$(SANITIZE_ENV) cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && $(SANITIZE_ENV) ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
 
-# docs/screenshot.png: the harvesting screen in trd-client under Xvfb.
+# docs/screenshot.png: the harvesting screen in trd-client under Xvfb;
+# docs/dashboard.png: the progress page of trd serve in a headless Chromium.
 screenshot: deps configure
 	@TRD_DEPS_EXTRA=1 scripts/install-deps
 	cmake --build $(BUILD) --target trd trd-client -j $(JOBS)
 	@BUILD=$(BUILD) scripts/screenshot
+	@BUILD=$(BUILD) scripts/screenshot-dashboard
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-bench

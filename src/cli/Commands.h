@@ -12,5 +12,9 @@ void AddConvert(CLI::App& app, int& exit_code);  // trd convert
 void AddExtract(CLI::App& app, int& exit_code);  // trd extract
 void AddMkReport(CLI::App& app, int& exit_code); // trd mkreport
 void AddHarvest(CLI::App& app, int& exit_code);  // trd harvest
+void AddExport(CLI::App& app, int& exit_code);   // trd export
+void AddImport(CLI::App& app, int& exit_code);   // trd import
+void AddStatus(CLI::App& app, int& exit_code);   // trd status
+void AddCheck(CLI::App& app, int& exit_code);    // trd check
 
 }  // namespace trd::cli

@@ -60,8 +60,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "InProcessServer.h"
-#include "ServiceDatabase.h"
+#include "ServerChoice.h"
 #include "platform/DateTimeText.h"
 #include "platform/Endpoint.h"
 #include "platform/Errors.h"
@@ -92,8 +91,7 @@ enum ExitStatus {
 struct HarvestOptions {
   std::string directory;
   std::string language;
-  std::string server;
-  std::string db;
+  ServerOptions servers;
   bool yes = false;
   bool allow_duplicates = false;
   bool json = false;
@@ -407,24 +405,12 @@ int RunHarvest(const HarvestOptions& options) {
     return kDuplicates;
   }
 
-  // The server: --server, else --db in this process, else TRD_SERVER, else
-  // --db var/trd.sqlite.
-  std::optional<InProcessServer> local;
-  Endpoint server;
-  const std::optional<Endpoint> setting =
-      options.server.empty() && options.db.empty() ? shared::ServerSetting() : std::nullopt;
-  if (!options.server.empty())
-    server = ParseEndpoint(options.server, 80);
-  else if (setting)
-    server = *setting;
-  else
-    local.emplace(OpenService(options.db.empty() ? "var/trd.sqlite" : options.db));
-
+  const ServerChoice server(options.servers);
   shared::Services services;
-  store::Store store(services, local ? local->Transports() : TransportFactory());
+  store::Store store(services, server.Transports());
   auto console = std::make_shared<Console>(store, options.yes, options.dry_run ? kDryRunPrefix : "");
   services.dialogs = console;
-  store.OpenConnections(server);
+  store.OpenConnections(server.Address());
   store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
 
   const std::string box = store::BoxTextForCode(store.cdsIdiLeDfm, options.language);
@@ -483,9 +469,7 @@ void AddHarvest(CLI::App& app, int& exit_code) {
       ->required()
       ->check(CLI::ExistingDirectory);
   cmd->add_option("--lang", options->language, "language of the records: a code such as POR")->required();
-  auto* server = cmd->add_option("--server", options->server, "a running `trd serve`, http://HOST:PORT");
-  cmd->add_option("--db", options->db, "run the server in this process on this database (default var/trd.sqlite)")
-      ->excludes(server);
+  AddServerOptions(cmd, options->servers);
   cmd->add_flag("--yes", options->yes, "answer Yes to the confirmation question");
   cmd->add_flag("--allow-duplicates", options->allow_duplicates, "read files that share a name too");
   cmd->add_flag("--json", options->json, "print the summary as one JSON object (and, with --dry-run, a line per text)");

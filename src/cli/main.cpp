@@ -14,6 +14,10 @@ int main(int argc, char** argv) {
   trd::cli::AddExtract(app, exit_code);
   trd::cli::AddMkReport(app, exit_code);
   trd::cli::AddHarvest(app, exit_code);
+  trd::cli::AddExport(app, exit_code);
+  trd::cli::AddImport(app, exit_code);
+  trd::cli::AddStatus(app, exit_code);
+  trd::cli::AddCheck(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

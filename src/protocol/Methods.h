@@ -1,6 +1,8 @@
-// The translation server's interface as client and server name it: its three
-// data modules and their fourteen methods. Names are compared ignoring ASCII
-// case by the server. Arguments and results: docs/server.md ("Methods").
+// The translation server's interface as client and server name it: its four
+// data modules and their eighteen methods (the fourteen of the three modules
+// the screen and `trd harvest` use, and the four of the exchange module that
+// `trd export`, `trd import`, `trd status`, `trd check` and the progress page
+// use). Names are compared ignoring ASCII case by the server. Arguments and results: docs/server.md ("Methods").
 #pragma once
 
 #include <string_view>
@@ -15,6 +17,10 @@ inline constexpr std::string_view kModuleForms = "Trd00200.rdmLeituraDfm";
 inline constexpr std::string_view kModuleReports = "Trd00900.rdmLeituraRel";
 // Translations of a source text (connection U).
 inline constexpr std::string_view kModuleTranslations = "Trd00500.rdmLeDfmRel";
+
+// Listing, coverage and conditional translation for the translators' loop
+// (protocol/Exchange.h holds its packets, filters and cursor).
+inline constexpr std::string_view kModuleExchange = "Trd01100.rdmExpImpTrad";
 
 // ---- Methods of kModuleForms -----------------------------------------------
 
@@ -40,5 +46,12 @@ inline constexpr std::string_view kSetPropriedRel = "SetPropriedRel";
 
 inline constexpr std::string_view kGetUpdRelDfm = "GetUpdRelDfm";  // translations of a source text
 inline constexpr std::string_view kUpdateRelDfm = "UpdateRelDfm";  // stores one into a record
+
+// ---- Methods of kModuleExchange -------------------------------------------
+
+inline constexpr std::string_view kGetRegistros = "GetRegistros";  // a page of a language's records
+inline constexpr std::string_view kGetCobertura = "GetCobertura";  // counts per program or language
+inline constexpr std::string_view kGetTextos = "GetTextos";        // a page of records by source text
+inline constexpr std::string_view kSetTraducoes = "SetTraducoes";  // conditional translations
 
 }  // namespace trd::protocol

@@ -1,5 +1,8 @@
 #include "HttpAdmission.h"
 
+#include <algorithm>
+#include <random>
+
 #include "platform/Wire.h"
 
 namespace trd::server {
@@ -39,20 +42,59 @@ bool SameToken(std::string_view given, std::string_view token) {
   return diff == 0;
 }
 
-std::variant<Route, Refusal> Admit(const RequestHead& head, std::string_view token, std::size_t max_body_bytes) {
-  if (!token.empty() && !SameToken(head.token, token))
-    return Refuse(403, "request refused: missing or wrong X-Trd-Token");
+std::string_view CookieValue(std::string_view cookie_header, std::string_view name) {
+  while (!cookie_header.empty()) {
+    const std::size_t end = cookie_header.find(';');
+    std::string_view pair = Trimmed(cookie_header.substr(0, end));
+    cookie_header = end == std::string_view::npos ? std::string_view{} : cookie_header.substr(end + 1);
+    const std::size_t eq = pair.find('=');
+    if (eq == std::string_view::npos || Trimmed(pair.substr(0, eq)) != name) continue;
+    std::string_view value = Trimmed(pair.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return {};
+}
 
+std::string NewSessionSecret() {
+  std::random_device source;  // /dev/urandom (getrandom) on the platforms built for
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string secret;
+  for (int i = 0; i < 8; ++i) {
+    const std::uint32_t word = source();
+    for (int shift = 28; shift >= 0; shift -= 4) secret += kHex[(word >> shift) & 0xF];
+  }
+  return secret;
+}
+
+std::size_t BodyLimit(Route route, std::size_t max_body_bytes) {
+  return route == Route::Login ? std::min(kMaxFormBytes, max_body_bytes) : max_body_bytes;
+}
+
+std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
+                                       std::size_t max_body_bytes) {
   const std::string_view path = head.target.substr(0, head.target.find('?'));
-  Route route;
-  if (head.method == "POST" && path == "/call") {
-    route = Route::Call;
-  } else if (head.method == "POST" && path == "/echo") {
-    route = Route::Echo;
-  } else {
+  std::optional<Route> route;
+  if (head.method == "POST" && path == "/call") route = Route::Call;
+  else if (head.method == "POST" && path == "/echo") route = Route::Echo;
+  else if (head.method == "GET" && path == "/") route = Route::Page;
+  else if (head.method == "GET" && path == "/painel.css") route = Route::Style;
+  else if (head.method == "POST" && path == "/entrar") route = Route::Login;
+  else if (head.method == "POST" && path == "/sair") route = Route::Logout;
+
+  Access access = Access::Granted;
+  if (!credentials.token.empty()) {
+    const std::string_view cookie = CookieValue(head.cookie, kSessionCookie);
+    const bool by_header = SameToken(head.token, credentials.token);
+    const bool by_cookie = !cookie.empty() && SameToken(cookie, credentials.session);
+    if (!by_header && !by_cookie) access = Access::Denied;
+  }
+  const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
+                                    *route == Route::Logout);
+  if (access == Access::Denied && !open_route) return Refuse(403, "request refused: missing or wrong X-Trd-Token");
+  if (!route)
     return Refuse(404, "no such service: " + std::string(head.method) + " " + std::string(path.substr(0, 200)) +
                            " (use POST /call)");
-  }
 
   const std::string_view encoding = Trimmed(head.content_encoding);
   if (!encoding.empty() && !SameAscii(encoding, "identity"))
@@ -63,8 +105,9 @@ std::variant<Route, Refusal> Admit(const RequestHead& head, std::string_view tok
     return Refuse(415, "request refused: the transfer coding " + Quoted(transfer) +
                            " is not accepted; send the body uncompressed, with Content-Length or chunked");
 
-  if (head.content_length && *head.content_length > max_body_bytes) return BodyTooLarge(max_body_bytes);
-  return route;
+  const std::size_t limit = BodyLimit(*route, max_body_bytes);
+  if (head.content_length && *head.content_length > limit) return BodyTooLarge(limit);
+  return Admission{*route, access};
 }
 
 Refusal BodyTooLarge(std::size_t max_body_bytes) {

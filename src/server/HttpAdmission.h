@@ -1,10 +1,22 @@
 // What the HTTP front decides about a request from its headers alone, before
 // a byte of its body is kept, and the failure responses of the HTTP layer.
 //
+// The routes (a query is ignored in the path):
+//   POST /call, POST /echo   the data modules and the echo; need the token
+//   GET /                    the progress page (WebFront.h): without the
+//                            token it asks for it and shows nothing else
+//   GET /painel.css          the page's style sheet
+//   POST /entrar             the token form: sets the session cookie
+//   POST /sair               forgets the session cookie
+// The page's four routes are open to everyone, so that a browser can be
+// asked for the token; everything else needs it.
+//
 // Admit() checks, in this order:
-//   1. the token (when the server has one): X-Trd-Token must equal it,
-//      compared in constant time                                      403
-//   2. the method and path: POST /call or POST /echo (a query is ignored) 404
+//   1. the token (when the server has one), for every route but the page's:
+//      X-Trd-Token must equal it, or the session cookie (SessionCookieName)
+//      must hold the server's session secret; both compared in constant
+//      time                                                           403
+//   2. the method and path                                            404
 //   3. the body's encoding: no Content-Encoding but "identity", no
 //      Transfer-Encoding but "chunked"; compressed bodies are refused,
 //      so that no body can inflate beyond what arrived                415
@@ -24,13 +36,30 @@
 
 namespace trd::server {
 
-enum class Route { Call, Echo };
+enum class Route { Call, Echo, Page, Style, Login, Logout };
+
+// Whether the request proved it knows the token (or none is required).
+enum class Access { Granted, Denied };
+
+// The name of the cookie a browser keeps its session in, once the token
+// form was answered with the right token. Its value is the server's session
+// secret, never the token itself.
+inline constexpr std::string_view kSessionCookie = "trd_sessao";
+
+// What the server compares a request's credentials with. `token` empty: none
+// is required (and there is no session). `session` is a random secret drawn
+// at start (NewSessionSecret), valid while the server runs.
+struct Credentials {
+  std::string token;
+  std::string session;
+};
 
 // The parts of a request's headers that admission looks at.
 struct RequestHead {
   std::string_view method;
   std::string_view target;
   std::string_view token;              // X-Trd-Token; empty when absent
+  std::string_view cookie;             // Cookie; empty when absent
   std::string_view content_encoding;   // empty when absent
   std::string_view transfer_encoding;  // empty when absent
   std::optional<std::uint64_t> content_length;
@@ -43,9 +72,29 @@ struct Refusal {
   std::string body;
 };
 
-// The route of the request, or why it is refused. `token` empty: none is
-// required.
-std::variant<Route, Refusal> Admit(const RequestHead& head, std::string_view token, std::size_t max_body_bytes);
+struct Admission {
+  Route route = Route::Call;
+  Access access = Access::Denied;
+};
+
+// The route of the request and whether it carries the token, or why it is
+// refused. The body limit of the token form is kMaxFormBytes, whatever
+// `max_body_bytes` says.
+std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
+                                       std::size_t max_body_bytes);
+
+// The largest body the token form (POST /entrar) takes.
+inline constexpr std::size_t kMaxFormBytes = 4096;
+// The body limit of a route.
+std::size_t BodyLimit(Route route, std::size_t max_body_bytes);
+
+// A fresh session secret: 32 random bytes as hex, from the system's source
+// of randomness.
+std::string NewSessionSecret();
+
+// The value of cookie `name` in a Cookie header ("a=1; b=2"); empty when
+// absent.
+std::string_view CookieValue(std::string_view cookie_header, std::string_view name);
 
 // Whether `given` equals `token`, in a time that depends on the lengths only,
 // so that the answer time does not tell how much of a guessed token was right.

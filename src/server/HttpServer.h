@@ -3,6 +3,8 @@
 //   POST /call   body: an encoded request; answer 200 with the encoded
 //                response (a failure is a failure response, still 200)
 //   POST /echo   answers the body unchanged (the floor the HTTP stack sets)
+//   GET /, GET /painel.css, POST /entrar, POST /sair
+//                the progress page and its token form (WebFront.h)
 //
 // Asynchronous: one I/O thread reads and writes every connection, and the
 // requests that arrived whole run on a pool of `threads` workers (the
@@ -18,8 +20,9 @@
 // `keep_alive_timeout` between requests is closed.
 //
 // Admission (HttpAdmission.h) is decided from the headers before any body is
-// kept: token (403), path (404), compressed bodies (415), declared size
-// (413); a chunked body is bounded as it arrives (413); headers over 8 KiB
+// kept: token or session cookie (403; the page's routes are open), path
+// (404), compressed bodies (415), declared size (413); a chunked body is
+// bounded as it arrives (413); headers over 8 KiB
 // get 431, bytes that are not HTTP 400. A refusal closes the connection after
 // its answer. Beyond `max_connections` open connections a new one gets 503
 // and is closed. Every refusal carries a failure response.

@@ -6,7 +6,10 @@
 #include <boost/beast/http/status.hpp>
 #include <exception>
 #include <limits>
+#include <utility>
+#include <vector>
 
+#include "WebFront.h"
 #include "platform/Wire.h"
 
 namespace trd::server {
@@ -37,10 +40,13 @@ std::string_view View(beast::string_view s) { return {s.data(), s.size()}; }
 
 enum class KeepAliveHeader { No, Yes };
 
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
 // An answer as it goes on the wire: status line, Content-Type,
-// Content-Length, the Connection header where the version needs it, body.
+// Content-Length, the Connection header where the version needs it, the
+// `extra` headers, body.
 std::string FormatAnswer(unsigned version, int status, std::string_view content_type, std::string_view body,
-                         KeepAliveHeader keep_alive) {
+                         KeepAliveHeader keep_alive, const Headers& extra = {}) {
   const auto reason = bhttp::obsolete_reason(bhttp::int_to_status(unsigned(status)));
   std::string out;
   out.reserve(128 + body.size());
@@ -54,6 +60,12 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
   out += std::to_string(body.size());
   if (keep_alive == KeepAliveHeader::No && version != 10) out += "\r\nConnection: close";
   if (keep_alive == KeepAliveHeader::Yes && version == 10) out += "\r\nConnection: keep-alive";
+  for (const auto& [name, value] : extra) {
+    out += "\r\n";
+    out += name;
+    out += ": ";
+    out += value;
+  }
   out += "\r\n\r\n";
   out += body;
   return out;
@@ -120,13 +132,16 @@ void HttpSession::OnHead(beast::error_code ec) {
   head.method = View(request.method_string());
   head.target = View(request.target());
   head.token = View(request["X-Trd-Token"]);
+  head.cookie = View(request[bhttp::field::cookie]);
   head.content_encoding = View(request[bhttp::field::content_encoding]);
   head.transfer_encoding = View(request[bhttp::field::transfer_encoding]);
   if (auto length = parser_->content_length()) head.content_length = *length;
-  auto verdict = Admit(head, front_.options.token, front_.options.max_request_bytes);
+  auto verdict = Admit(head, front_.credentials, front_.options.max_request_bytes);
   if (auto* refusal = std::get_if<Refusal>(&verdict)) return RefuseAndClose(std::move(*refusal));
-  route_ = std::get<Route>(verdict);
-  parser_->body_limit(std::uint64_t(front_.options.max_request_bytes));  // bounds a chunked body as it arrives
+  admission_ = std::get<Admission>(verdict);
+  target_.assign(head.target.data(), head.target.size());
+  // Bounds a chunked body as it arrives.
+  parser_->body_limit(std::uint64_t(BodyLimit(admission_.route, front_.options.max_request_bytes)));
 
   if (!SameAscii(request[bhttp::field::expect], "100-continue")) return ReadBody();
   stream_.expires_at(deadline_);
@@ -161,14 +176,23 @@ void HttpSession::Dispatch(std::string body) {
   net::post(front_.workers, [self = shared_from_this(), body = std::move(body),
                              work = net::make_work_guard(front_.io)]() mutable {
     int status = 200;
-    const char* content_type = "application/json";
+    std::string content_type = "application/json";
     std::string answer;
+    Headers extra;
     try {
-      if (self->route_ == Route::Call) {
+      const Route route = self->admission_.route;
+      if (route == Route::Call) {
         answer = self->front_.service.Handle(body);
-      } else {
+      } else if (route == Route::Echo) {
         answer = std::move(body);
         content_type = "application/octet-stream";
+      } else {
+        WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body}, self->front_.service,
+                                  self->front_.credentials);
+        status = web.status;
+        content_type = std::move(web.content_type);
+        answer = std::move(web.body);
+        extra = std::move(web.headers);
       }
     } catch (const std::exception& e) {  // Handle() does not throw; an allocation might
       Refusal failed = InternalError(e.what());
@@ -177,7 +201,7 @@ void HttpSession::Dispatch(std::string body) {
     }
     const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
     self->out_ = FormatAnswer(self->version_, status, content_type, answer,
-                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No);
+                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No, extra);
     // The socket is non-blocking and the I/O thread has no operation on it
     // now: what the kernel takes at once goes out from here.
     beast::error_code ec;
@@ -243,7 +267,8 @@ void HttpSession::Failed(beast::error_code ec) {
       ec == bhttp::error::end_of_stream || ec == bhttp::error::partial_message)
     return Close();
   if (ec == bhttp::error::header_limit) return RefuseAndClose(HeadersTooLarge(kMaxHeaderBytes));
-  if (ec == bhttp::error::body_limit) return RefuseAndClose(BodyTooLarge(front_.options.max_request_bytes));
+  if (ec == bhttp::error::body_limit)
+    return RefuseAndClose(BodyTooLarge(BodyLimit(admission_.route, front_.options.max_request_bytes)));
   RefuseAndClose(MalformedHttp(ec.message()));
 }
 

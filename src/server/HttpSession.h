@@ -51,10 +51,14 @@ class HttpSession;
 // touched on the I/O thread only; `stopping` is read by the workers too.
 struct HttpFront {
   HttpFront(Service& service, const HttpOptions& options)
-      : service(service), options(options), workers(std::size_t(std::max(1, options.threads))) {}
+      : service(service),
+        options(options),
+        credentials{options.token, options.token.empty() ? std::string() : NewSessionSecret()},
+        workers(std::size_t(std::max(1, options.threads))) {}
 
   Service& service;
   const HttpOptions& options;
+  const Credentials credentials;  // the token and the browsers' session secret
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
   std::size_t serving = 0;                    // those that count against max_connections
   std::atomic<bool> stopping{false};          // answers close their connections
@@ -108,7 +112,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::string out_;  // the answer being sent: status line, headers, body
   Clock::time_point deadline_;
   Phase phase_ = Phase::Idle;
-  Route route_ = Route::Call;
+  Admission admission_;
+  std::string target_;  // of the request being handled, for the page's query
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;
   bool counted_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ExchangeRecords.h"
 #include "platform/Text.h"
 
 namespace trd::server {
@@ -129,6 +130,7 @@ void EnsureSchema(Session& session) {
     session.Execute(CreateStatement(*t));
   session.Execute(kFormerSourceIndex);
   session.Execute(kTranslationIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
+  EnsureExchangeIndexes(session);
   const FieldType count_type[] = {FieldType::Float};
   auto rows = session.Query("SELECT COUNT(*) FROM TRDIDIOMA", {}, count_type);
   if (rows.empty() || std::get<double>(rows[0][0]) == 0) {

@@ -3,11 +3,13 @@
 #include <array>
 
 #include "Arguments.h"
+#include "ExchangeRecords.h"
 #include "Records.h"
 #include "Schema.h"
 #include "StorageChannel.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
+#include "protocol/Exchange.h"
 #include "protocol/Methods.h"
 
 namespace trd::server {
@@ -28,6 +30,10 @@ constexpr const char* kStoreTranslation[] = {"program",  "form",            "com
                                              "property", "number",          "language",
                                              "translated text", "state",    "time"};
 constexpr const char* kApply[] = {"change set"};
+constexpr const char* kRecordsPage[] = {"language", "state", "programs", "form", "order", "cursor", "page size"};
+constexpr const char* kCoverage[] = {"language"};
+constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
+constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
@@ -105,6 +111,95 @@ Value UpdateRelDfm(Session& s, Args a) {
   return std::monostate{};
 }
 
+// ---- The exchange module ----------------------------------------------------
+
+// Text, or null for "none given".
+std::string OptionalText(Args a, std::size_t i, Names names) {
+  if (std::holds_alternative<std::monostate>(a[i])) return {};
+  return TextArg(a[i], Arg(i, names));
+}
+
+// A choice given by name (protocol/Exchange.h), "" for its default.
+template <class Parse>
+auto ChoiceArg(Args a, std::size_t i, Names names, Parse parse, std::string_view choices) {
+  std::string s = OptionalText(a, i, names);
+  auto v = parse(s);
+  if (!v) throw ProtocolError(Arg(i, names).Text() + ": \"" + s + "\" is none of " + std::string(choices));
+  return *v;
+}
+
+std::size_t PageArg(Args a, std::size_t i, Names names) {
+  double d = NumberArg(a[i], Arg(i, names));
+  if (d != double(std::int64_t(d)) || d < 1 || d > double(kMaxPageRows))
+    throw ProtocolError(Arg(i, names).Text() + " must be a whole number from 1 to " + std::to_string(kMaxPageRows));
+  return std::size_t(d);
+}
+
+std::string LanguageArg(Args a, std::size_t i, Names names) {
+  std::string s = OptionalText(a, i, names);
+  const FieldDef& def = TranslationTable().fields[kIdIdioma];
+  if (!Fits(def, s)) RefuseTooLong(def, s, Arg(i, names).Text());
+  return s;
+}
+
+// Program codes separated by commas, blanks around each ignored.
+std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
+  constexpr std::size_t kMaxPrograms = 100;
+  std::vector<std::string> codes;
+  const std::string s = OptionalText(a, i, names);
+  std::size_t start = 0;
+  while (start <= s.size()) {
+    std::size_t comma = std::min(s.find(',', start), s.size());
+    std::string_view code = text::Trim(std::string_view(s).substr(start, comma - start));
+    if (!code.empty()) {
+      CheckFits(TranslationTable().fields[kCdPrograma], code, Arg(i, names).Text());
+      codes.emplace_back(code);
+    }
+    start = comma + 1;
+  }
+  if (codes.size() > kMaxPrograms)
+    throw ProtocolError(Arg(i, names).Text() + " names " + std::to_string(codes.size()) + " programs; at most " +
+                        std::to_string(kMaxPrograms) + " are taken");
+  return codes;
+}
+
+Value GetRegistros(Session& s, Args a) {
+  Names n = kRecordsPage;
+  RecordsQuery q;
+  q.language = LanguageArg(a, 0, n);
+  if (q.language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  q.state = ChoiceArg(a, 1, n, ParseStateFilter, "all, translated, untranslated");
+  q.programs = ProgramsArg(a, 2, n);
+  q.form = OptionalText(a, 3, n);
+  q.order = ChoiceArg(a, 4, n, ParseRecordOrder, "key, recent");
+  q.after = ParseCursor(q.order == RecordOrder::Key ? CursorKind::Key : CursorKind::Recent, OptionalText(a, 5, n));
+  q.page = PageArg(a, 6, n);
+  return RecordsPage(s, q);
+}
+
+Value GetCobertura(Session& s, Args a) { return Coverage(s, LanguageArg(a, 0, kCoverage)); }
+
+Value GetTextos(Session& s, Args a) {
+  Names n = kTextsPage;
+  TextsQuery q;
+  q.language = LanguageArg(a, 0, n);
+  q.filter = OptionalText(a, 1, n);
+  q.match = ChoiceArg(a, 2, n, ParseTextMatch, "exact, ascii-nocase");
+  q.after = ParseCursor(CursorKind::Text, OptionalText(a, 3, n));
+  q.page = PageArg(a, 4, n);
+  return TextsPage(s, q);
+}
+
+Value SetTraducoes(Session& s, Args a) {
+  Names n = kSetTranslations;
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  const auto* changes = std::get_if<Packet>(&a[1]);
+  if (!changes) throw ProtocolError(Arg(1, n).Text() + " must be a packet, got " + KindName(a[1]));
+  SetMode mode = ChoiceArg(a, 2, n, ParseSetMode, "apply, dry-run");
+  return SetTranslations(s, language, *changes, mode, DateTime::Now());
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -112,7 +207,7 @@ struct Method {
   MethodFn fn;
 };
 
-const std::array<Method, 14> kMethods = {{
+const std::array<Method, 18> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
     {kModuleForms, kGetVersao, {}, GetVersao},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
@@ -127,6 +222,10 @@ const std::array<Method, 14> kMethods = {{
     {kModuleReports, kSetPropriedRel, kApply, SetRecords},
     {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm},
     {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm},
+    {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros},
+    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura},
+    {kModuleExchange, kGetTextos, kTextsPage, GetTextos},
+    {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {
@@ -138,8 +237,8 @@ const Method& FindMethod(std::string_view module, std::string_view name) {
   }
   if (!module_known)
     throw ProtocolError("unknown module \"" + std::string(module) + "\"; the server has " +
-                        std::string(kModuleForms) + ", " + std::string(kModuleReports) + " and " +
-                        std::string(kModuleTranslations));
+                        std::string(kModuleForms) + ", " + std::string(kModuleReports) + ", " +
+                        std::string(kModuleTranslations) + " and " + std::string(kModuleExchange));
   throw ProtocolError("module " + std::string(module) + " has no method \"" + std::string(name) + "\"");
 }
 

@@ -1,5 +1,5 @@
 // The translation server's request handling: decodes a request, runs the
-// named method of one of the three data modules on the storage, and encodes
+// named method of one of the four data modules on the storage, and encodes
 // the response. Transport-free: the HTTP front and the in-process transport
 // both hand it the encoded request.
 //

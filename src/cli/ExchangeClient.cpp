@@ -1,0 +1,92 @@
+#include "ExchangeClient.h"
+
+#include "platform/Errors.h"
+#include "platform/Text.h"
+#include "protocol/Methods.h"
+
+namespace trd::cli {
+
+using namespace protocol;
+
+namespace {
+// Pages of the listings: the largest the server answers.
+constexpr std::int64_t kPage = std::int64_t(kMaxPageRows);
+
+std::string Join(const std::vector<std::string>& v, std::string_view sep) {
+  std::string s;
+  for (const auto& x : v) s += (s.empty() ? "" : std::string(sep)) + x;
+  return s;
+}
+}  // namespace
+
+ExchangeClient::ExchangeClient(const ServerChoice& server)
+    : exchange_("exchange", std::string(kModuleExchange), server.Transports()),
+      forms_("forms", std::string(kModuleForms), server.Transports()) {
+  for (Connection* c : {&exchange_, &forms_}) {
+    c->host = server.Address().host;
+    c->port = server.Address().port;
+  }
+}
+
+Value ExchangeClient::Call(Connection& c, std::string_view method, std::vector<Value> args) {
+  Value v = c.Call(method, std::move(args));
+  if (const auto* f = std::get_if<ServerFailure>(&v)) throw Error("the server failed: " + f->message);
+  return v;
+}
+
+Packet ExchangeClient::Page(std::string_view method, std::vector<Value> args) {
+  Value v = Call(exchange_, method, std::move(args));
+  if (auto* p = std::get_if<Packet>(&v)) return std::move(*p);
+  throw ProtocolError(std::string(method) + " answered a " + KindName(v) + ", not a packet");
+}
+
+std::vector<std::string> ExchangeClient::Languages() {
+  Value v = Call(forms_, kGetIdiLeDfm, {});
+  const auto* p = std::get_if<Packet>(&v);
+  if (!p) throw ProtocolError(std::string(kGetIdiLeDfm) + " answered no packet");
+  std::vector<std::string> codes;
+  for (const Row& r : p->rows)
+    if (const auto* s = std::get_if<std::string>(&r.at(0))) codes.push_back(*s);
+  return codes;
+}
+
+std::string ExchangeClient::KnownLanguage(const std::string& code) {
+  const std::vector<std::string> known = Languages();
+  for (const auto& k : known)
+    if (text::EqualsIgnoreCase(k, code)) return k;
+  throw Error("unknown language \"" + code + "\"; the server knows " + Join(known, ", "));
+}
+
+void ExchangeClient::ForEachRecord(const RecordFilter& f, const std::function<void(const Row&)>& visit) {
+  std::string cursor;
+  for (;;) {
+    Packet p = Page(kGetRegistros, {f.language, std::string(StateFilterName(f.state)), Join(f.programs, ","),
+                                    std::string(), std::string(RecordOrderName(RecordOrder::Key)), cursor, kPage});
+    for (const Row& r : p.rows) visit(r);
+    if (p.rows.size() < std::size_t(kPage)) return;
+    cursor = CursorAfter(CursorKind::Key, p.rows.back());
+  }
+}
+
+void ExchangeClient::ForEachByText(const std::string& language, const std::function<void(const Row&)>& visit) {
+  std::string cursor;
+  for (;;) {
+    Packet p = Page(kGetTextos, {language, std::string(), std::string(TextMatchName(TextMatch::Exact)), cursor, kPage});
+    for (const Row& r : p.rows) visit(r);
+    if (p.rows.size() < std::size_t(kPage)) return;
+    cursor = CursorAfter(CursorKind::Text, p.rows.back());
+  }
+}
+
+Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }
+
+Packet ExchangeClient::SetTranslations(const std::string& language, Packet changes, SetMode mode) {
+  const std::size_t n = changes.rows.size();
+  Packet p = Page(kSetTraducoes, {language, std::move(changes), std::string(SetModeName(mode))});
+  if (p.rows.size() != n)
+    throw ProtocolError(std::string(kSetTraducoes) + " answered " + std::to_string(p.rows.size()) + " outcomes for " +
+                        std::to_string(n) + " changes");
+  return p;
+}
+
+}  // namespace trd::cli

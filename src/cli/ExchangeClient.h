@@ -1,0 +1,59 @@
+// The command line's client of the exchange module (docs/server.md, "The
+// exchange module"): whole listings read page by page, so that memory stays
+// bounded whatever the table's size, coverage, and conditional translations
+// sent in batches that fit the server's request limit.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ServerChoice.h"
+#include "platform/Connection.h"
+#include "protocol/Exchange.h"
+
+namespace trd::cli {
+
+class ExchangeClient {
+ public:
+  explicit ExchangeClient(const ServerChoice& server);
+
+  // The language codes the server knows (GetIdiLeDfm), in its order.
+  std::vector<std::string> Languages();
+  // `code` upper-cased when the server knows it; throws Error listing the
+  // known codes otherwise.
+  std::string KnownLanguage(const std::string& code);
+
+  struct RecordFilter {
+    std::string language;
+    protocol::StateFilter state = protocol::StateFilter::All;
+    std::vector<std::string> programs;  // empty: every program
+  };
+  // Every record of the filter in key order (GetRegistros), one page held at
+  // a time.
+  void ForEachRecord(const RecordFilter& filter, const std::function<void(const Row&)>& visit);
+
+  // Every record of `language` with a source text, by source text
+  // (GetTextos): the records of one text come consecutively.
+  void ForEachByText(const std::string& language, const std::function<void(const Row&)>& visit);
+
+  // GetCobertura.
+  Packet Coverage(const std::string& language);
+
+  // SetTraducoes of one batch (at most kMaxTranslationChanges rows, a body
+  // well within the request limit: see kBatchBytes).
+  Packet SetTranslations(const std::string& language, Packet changes, protocol::SetMode mode);
+
+  // The bytes of texts one SetTraducoes batch carries at most, a quarter of
+  // the server's default request limit (8 MiB), whatever the escaping.
+  static constexpr std::size_t kBatchBytes = std::size_t(1) << 20;
+
+ private:
+  Value Call(Connection& c, std::string_view method, std::vector<Value> args);
+  Packet Page(std::string_view method, std::vector<Value> args);
+
+  Connection exchange_;
+  Connection forms_;
+};
+
+}  // namespace trd::cli

@@ -1,0 +1,223 @@
+// trd export --lang CODE [--state untranslated|translated|all]
+//            [--program CODE...] [--format po|xliff] [--per-key] [-o FILE]
+//            [--server URL | --db URL]
+//
+// Writes the texts of one language for translators (docs/exchange.md):
+//   - per text (default): one unit per distinct source text of the language
+//     (GetTextos), listing every record that holds it; the state filter and
+//     --program apply to those records. A text whose records are all
+//     translated alike goes out translated; one with translated and
+//     untranslated records goes out with the translation as a suggestion to
+//     confirm (fuzzy), so that importing an untouched file changes nothing;
+//   - --per-key: one unit per record (GetRegistros), its key as the context.
+// Memory stays bounded: one page of records and one text's records at a
+// time. -o FILE is written whole or not at all (a FILE.part renamed at the
+// end); without -o the file goes to standard output. The summary goes to
+// standard error. The default state is untranslated: what is left to do.
+// Exit status: 0 written, 1 failure (unknown language, server, output).
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "Commands.h"
+#include "ExchangeClient.h"
+#include "ExchangeRows.h"
+#include "exchange/Exchange.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
+
+namespace trd::cli {
+
+std::vector<std::string> ProgramCodes(const std::vector<std::string>& given) {
+  std::vector<std::string> codes;
+  for (const auto& g : given)
+    for (std::size_t start = 0; start <= g.size();) {
+      std::size_t comma = std::min(g.find(',', start), g.size());
+      std::string_view code = text::Trim(std::string_view(g).substr(start, comma - start));
+      if (!code.empty()) codes.push_back(text::UpperAscii(code));
+      start = comma + 1;
+    }
+  return codes;
+}
+
+namespace {
+
+using namespace protocol;
+
+struct ExportOptions {
+  ServerOptions servers;
+  std::string language;
+  std::string state = "untranslated";
+  std::vector<std::string> programs;
+  std::string format;
+  bool per_key = false;
+  std::string output;
+};
+
+exchange::Format FormatOf(const ExportOptions& o) {
+  std::string f = text::UpperAscii(o.format);
+  if (f.empty()) {
+    std::string ext = text::UpperAscii(std::filesystem::path(o.output).extension().string());
+    f = ext == ".XLF" || ext == ".XLIFF" ? "XLIFF" : "PO";
+  }
+  if (f == "PO") return exchange::Format::Po;
+  if (f == "XLIFF" || f == "XLF") return exchange::Format::Xliff;
+  throw Error("--format \"" + o.format + "\" is neither po nor xliff");
+}
+
+// Groups the consecutive records of one source text (GetTextos order) into
+// a unit.
+class TextUnits {
+ public:
+  TextUnits(StateFilter state, std::vector<std::string> programs, exchange::UnitWriter& out)
+      : state_(state), programs_(std::move(programs)), out_(out) {}
+
+  std::size_t records = 0;
+
+  void Add(const Row& r) {
+    const std::string& source = RowText(r, kStAgrValProp);
+    if (!open_ || source != source_) {
+      Flush();
+      open_ = true;
+      source_ = source;
+    }
+    if (!programs_.empty() &&
+        std::find(programs_.begin(), programs_.end(), RowText(r, kCdPrograma)) == programs_.end())
+      return;
+    keys_.push_back(KeyOfRecord(r));
+    if (IsTranslated(r)) {
+      const std::string& t = RowText(r, kStValorProp);
+      if (std::find(translations_.begin(), translations_.end(), t) == translations_.end()) translations_.push_back(t);
+    } else {
+      untranslated_ = true;
+    }
+  }
+
+  void Flush() {
+    if (open_ && !keys_.empty()) {
+      const bool wanted = state_ == StateFilter::All || (state_ == StateFilter::Untranslated) == untranslated_;
+      if (wanted) {
+        records += keys_.size();
+        exchange::Unit u = exchange::UnitForText(source_, std::move(keys_), translations_);
+        // Some records still wait for the translation the others hold: it is
+        // offered for confirmation, never applied by an untouched file.
+        if (untranslated_ && u.translation) u.state = exchange::State::NeedsReview;
+        out_.Add(u);
+      }
+    }
+    keys_.clear();
+    translations_.clear();
+    untranslated_ = false;
+    open_ = false;
+  }
+
+ private:
+  const StateFilter state_;
+  const std::vector<std::string> programs_;
+  exchange::UnitWriter& out_;
+  bool open_ = false;
+  std::string source_;
+  std::vector<RecordKey> keys_;
+  std::vector<std::string> translations_;
+  bool untranslated_ = false;
+};
+
+// The output: standard output, or FILE.part renamed to FILE by Commit.
+class Output {
+ public:
+  explicit Output(const std::string& path) : path_(path) {
+    if (path_.empty()) return;
+    part_ = path_ + ".part";
+    file_.open(part_, std::ios::binary | std::ios::trunc);
+    if (!file_) throw Error(path_ + ": cannot write: " + std::strerror(errno));
+  }
+  ~Output() {
+    if (!part_.empty() && !committed_) {
+      file_.close();
+      std::remove(part_.c_str());
+    }
+  }
+  std::ostream& Stream() { return path_.empty() ? std::cout : file_; }
+  std::string Name() const { return path_.empty() ? "standard output" : path_; }
+  void Commit() {
+    if (path_.empty()) return;
+    file_.close();
+    if (!file_) throw Error(path_ + ": cannot write");
+    std::error_code ec;
+    std::filesystem::rename(part_, path_, ec);
+    if (ec) throw Error(path_ + ": cannot write: " + ec.message());
+    committed_ = true;
+  }
+
+ private:
+  std::string path_, part_;
+  std::ofstream file_;
+  bool committed_ = false;
+};
+
+int RunExport(const ExportOptions& o) {
+  const exchange::Format format = FormatOf(o);
+  const auto state = ParseStateFilter(o.state);
+  if (!state) throw Error("--state \"" + o.state + "\" is none of untranslated, translated, all");
+  const ServerChoice server(o.servers);
+  ExchangeClient client(server);
+  const std::string language = client.KnownLanguage(o.language);
+  const std::vector<std::string> programs = ProgramCodes(o.programs);
+
+  Output output(o.output);
+  auto writer = exchange::MakeWriter(format, output.Stream(), exchange::FileHeader{language}, output.Name());
+  std::size_t records = 0;
+  if (o.per_key) {
+    client.ForEachRecord({language, *state, programs}, [&](const Row& r) {
+      ++records;
+      std::optional<std::string> translation;
+      if (IsTranslated(r)) translation = RowText(r, kStValorProp);
+      writer->Add(exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation)));
+    });
+  } else {
+    TextUnits units(*state, programs, *writer);
+    client.ForEachByText(language, [&](const Row& r) { units.Add(r); });
+    units.Flush();
+    records = units.records;
+  }
+  const exchange::WriteSummary s = writer->Finish();
+  output.Commit();
+
+  std::cerr << "trd export: " << s.written << " unit" << (s.written == 1 ? "" : "s") << " (" << records
+            << " record" << (records == 1 ? "" : "s") << ") of " << language << " written to " << output.Name()
+            << " (" << exchange::FormatName(format) << ")\n";
+  if (s.empty_sources) std::cerr << "  " << s.empty_sources << " with an empty source text: nothing to translate\n";
+  for (const auto& l : s.left_out) std::cerr << "  left out " << l.id << ": " << l.reason << "\n";
+  return 0;
+}
+
+}  // namespace
+
+void AddExport(CLI::App& app, int& exit_code) {
+  auto o = std::make_shared<ExportOptions>();
+  CLI::App* cmd = app.add_subcommand("export", "write the texts of a language to a PO or XLIFF file for translators");
+  cmd->add_option("--lang", o->language, "language code, such as ENG")->required();
+  cmd->add_option("--state", o->state, "untranslated (default), translated or all");
+  cmd->add_option("--program", o->programs, "only the records of these program codes")->expected(1, -1);
+  cmd->add_option("--format", o->format, "po (default) or xliff; -o FILE.xlf/.xliff picks xliff");
+  cmd->add_flag("--per-key", o->per_key, "one unit per record instead of one per distinct source text");
+  cmd->add_option("-o,--output", o->output, "the file to write (default: standard output)");
+  AddServerOptions(cmd, o->servers);
+  cmd->footer("Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 written, 1 "
+              "failure.");
+  cmd->callback([o, &exit_code] {
+    try {
+      exit_code = RunExport(*o);
+    } catch (const std::exception& e) {
+      std::cerr << "trd export: " << e.what() << "\n";
+      exit_code = 1;
+    }
+  });
+}
+
+}  // namespace trd::cli

@@ -1,0 +1,25 @@
+#include "ServerChoice.h"
+
+#include "ServiceDatabase.h"
+#include "shared/Services.h"
+
+namespace trd::cli {
+
+void AddServerOptions(CLI::App* cmd, ServerOptions& options) {
+  auto* server = cmd->add_option("--server", options.server, "a running `trd serve`, http://HOST:PORT");
+  cmd->add_option("--db", options.db, "run the server in this process on this database (default var/trd.sqlite)")
+      ->excludes(server);
+}
+
+ServerChoice::ServerChoice(const ServerOptions& options) {
+  const std::optional<Endpoint> setting =
+      options.server.empty() && options.db.empty() ? shared::ServerSetting() : std::nullopt;
+  if (!options.server.empty())
+    endpoint_ = ParseEndpoint(options.server, 80);
+  else if (setting)
+    endpoint_ = *setting;
+  else
+    local_.emplace(OpenService(options.db.empty() ? "var/trd.sqlite" : options.db));
+}
+
+}  // namespace trd::cli

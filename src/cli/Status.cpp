@@ -1,0 +1,234 @@
+// trd status [--lang CODE] [--json]   how far each language (or, with
+//                                     --lang, each program of it) is
+// trd check --lang CODE [--json]      the translation checks of a language
+// (both with [--server URL | --db URL])
+//
+// status: counts from GetCobertura: records, translated ("T"), untranslated
+// and the share translated, as a table; the share is rounded down, so 100%
+// means every record. Exit status 0, 1 on failure.
+//
+// check: the checks of exchange/Checks.h over every source text of the
+// language and its translated records (read by text, one text's records
+// held at a time). Errors and notices are listed with the records
+// concerned; exit status 1 when an error is found, 0 when none is (notices,
+// such as a translation identical to its source, are listed only), 1 also
+// on failure.
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Commands.h"
+#include "ExchangeClient.h"
+#include "ExchangeRows.h"
+#include "exchange/Checks.h"
+#include "exchange/KeyText.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
+
+namespace trd::cli {
+namespace {
+
+using namespace protocol;
+
+struct ReportOptions {
+  ServerOptions servers;
+  std::string language;
+  bool json = false;
+};
+
+std::string Dump(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// The share translated in tenths of a percent, rounded down: "99.9%" while
+// one record of a thousand is left, "100.0%" only when none is.
+std::string Share(double translated, double total) {
+  if (total <= 0) return "-";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%.1f%%", std::floor(translated * 1000 / total) / 10);
+  return buf;
+}
+
+int RunStatus(const ReportOptions& o) {
+  const ServerChoice server(o.servers);
+  ExchangeClient client(server);
+  const std::string language = o.language.empty() ? std::string() : client.KnownLanguage(o.language);
+  const Packet p = client.Coverage(language);
+  const bool per_program = !language.empty();
+
+  struct Line {
+    std::string name;
+    double total, translated, untranslated;
+  };
+  std::vector<Line> lines;
+  double total = 0, translated = 0;
+  for (const Row& r : p.rows) {
+    auto count = [&](int f) {
+      const auto* d = std::get_if<double>(&r.at(std::size_t(f)));
+      return d ? *d : 0.0;
+    };
+    const auto* name = std::get_if<std::string>(&r.at(per_program ? kCovProgram : kCovLanguage));
+    lines.push_back({name ? *name : std::string(), count(kCovTotal), count(kCovTranslated), count(kCovUntranslated)});
+    total += count(kCovTotal);
+    translated += count(kCovTranslated);
+  }
+
+  if (o.json) {
+    nlohmann::ordered_json j;
+    if (per_program) j["language"] = language;
+    auto rows = nlohmann::ordered_json::array();
+    for (const Line& l : lines) {
+      nlohmann::ordered_json x;
+      x[per_program ? "program" : "language"] = l.name;
+      x["records"] = std::int64_t(l.total);
+      x["translated"] = std::int64_t(l.translated);
+      x["untranslated"] = std::int64_t(l.untranslated);
+      x["share_translated"] = l.total > 0 ? nlohmann::ordered_json(l.translated / l.total) : nullptr;
+      rows.push_back(std::move(x));
+    }
+    j[per_program ? "programs" : "languages"] = std::move(rows);
+    if (per_program) {
+      j["records"] = std::int64_t(total);
+      j["translated"] = std::int64_t(translated);
+      j["untranslated"] = std::int64_t(total - translated);
+    }
+    std::cout << Dump(j) << std::endl;
+    return 0;
+  }
+
+  std::size_t width = per_program ? 8 : 8;
+  for (const Line& l : lines) width = std::max(width, text::Length(l.name));
+  auto row = [&](const std::string& name, const std::string& a, const std::string& b, const std::string& c,
+                 const std::string& d) {
+    std::cout << name << std::string(width - std::min(width, text::Length(name)), ' ') << std::right
+              << std::setw(10) << a << std::setw(12) << b << std::setw(14) << c << std::setw(9) << d << "\n";
+  };
+  auto n = [](double d) { return std::to_string(std::int64_t(d)); };
+  if (per_program) std::cout << "Language " << language << "\n";
+  row(per_program ? "Program" : "Language", "Records", "Translated", "Untranslated", "Done");
+  for (const Line& l : lines) row(l.name, n(l.total), n(l.translated), n(l.untranslated), Share(l.translated, l.total));
+  if (per_program) row("Total", n(total), n(translated), n(total - translated), Share(translated, total));
+  std::cout.flush();
+  return 0;
+}
+
+// The findings of every source text of a language, text by text.
+class TextChecks {
+ public:
+  std::vector<exchange::Finding> findings;
+
+  void Add(const Row& r) {
+    const std::string& source = RowText(r, kStAgrValProp);
+    if (!open_ || source != source_) {
+      Flush();
+      open_ = true;
+      source_ = source;
+    }
+    if (IsTranslated(r)) records_.push_back({KeyOfRecord(r), RowText(r, kStValorProp)});
+  }
+  void Flush() {
+    if (open_ && !records_.empty()) {
+      auto f = exchange::CheckSourceText(source_, records_);
+      findings.insert(findings.end(), std::make_move_iterator(f.begin()), std::make_move_iterator(f.end()));
+    }
+    records_.clear();
+    open_ = false;
+  }
+
+ private:
+  bool open_ = false;
+  std::string source_;
+  std::vector<exchange::TranslatedRecord> records_;
+};
+
+std::string Quoted(const std::string& s) {
+  nlohmann::json j = s;  // escapes line breaks and tabs, so a finding stays on its line
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int RunCheck(const ReportOptions& o) {
+  const ServerChoice server(o.servers);
+  ExchangeClient client(server);
+  const std::string language = client.KnownLanguage(o.language);
+  TextChecks checks;
+  client.ForEachByText(language, [&](const Row& r) { checks.Add(r); });
+  checks.Flush();
+
+  std::size_t errors = 0, notices = 0;
+  for (const auto& f : checks.findings) ++(exchange::SeverityOf(f.kind) == exchange::Severity::Error ? errors : notices);
+  if (o.json) {
+    nlohmann::ordered_json j;
+    j["language"] = language;
+    j["errors"] = errors;
+    j["notices"] = notices;
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& f : checks.findings) {
+      nlohmann::ordered_json x;
+      x["check"] = exchange::CheckName(f.kind);
+      x["severity"] = exchange::SeverityOf(f.kind) == exchange::Severity::Error ? "error" : "notice";
+      x["source"] = f.source;
+      x["translations"] = f.translations;
+      auto keys = nlohmann::ordered_json::array();
+      for (const auto& k : f.keys) keys.push_back(exchange::KeyText(k));
+      x["keys"] = std::move(keys);
+      x["detail"] = f.detail;
+      list.push_back(std::move(x));
+    }
+    j["findings"] = std::move(list);
+    std::cout << Dump(j) << std::endl;
+  } else {
+    for (const auto& f : checks.findings) {
+      const bool error = exchange::SeverityOf(f.kind) == exchange::Severity::Error;
+      std::cout << (error ? "error  " : "notice ") << exchange::CheckName(f.kind) << ": " << Quoted(f.source);
+      for (const auto& t : f.translations) std::cout << " -> " << Quoted(t);
+      std::cout << "\n  " << f.detail << "\n";
+      for (const auto& k : f.keys) std::cout << "  " << exchange::KeyText(k) << "\n";
+    }
+    std::cout << language << ": " << errors << " error" << (errors == 1 ? "" : "s") << ", " << notices << " notice"
+              << (notices == 1 ? "" : "s") << "\n";
+    std::cout.flush();
+  }
+  return exchange::HasErrors(checks.findings) ? 1 : 0;
+}
+
+template <class Run>
+void AddReport(CLI::App& app, int& exit_code, const char* name, const char* what, bool language_required,
+               const char* footer, Run run) {
+  auto o = std::make_shared<ReportOptions>();
+  CLI::App* cmd = app.add_subcommand(name, what);
+  auto* lang = cmd->add_option("--lang", o->language, "language code, such as ENG");
+  if (language_required) lang->required();
+  cmd->add_flag("--json", o->json, "print one JSON object");
+  AddServerOptions(cmd, o->servers);
+  cmd->footer(footer);
+  cmd->callback([o, &exit_code, name, run] {
+    try {
+      exit_code = run(*o);
+    } catch (const std::exception& e) {
+      std::cerr << "trd " << name << ": " << e.what() << "\n";
+      exit_code = 1;
+    }
+  });
+}
+
+}  // namespace
+
+void AddStatus(CLI::App& app, int& exit_code) {
+  AddReport(app, exit_code, "status", "how far each language (or each program of one) is translated", false,
+            "Without --lang: one line per language; with it: one per program of that language. Without --server or "
+            "--db: TRD_SERVER when set, else --db var/trd.sqlite.",
+            RunStatus);
+}
+
+void AddCheck(CLI::App& app, int& exit_code) {
+  AddReport(app, exit_code, "check", "check the translations of a language (placeholders, accelerators, ...)", true,
+            "Checks: inconsistent, identical (a notice), placeholders, accelerators, blanks, line-breaks. Exit "
+            "status: 0 no error found (notices may be listed), 1 an error found, or a failure.",
+            RunCheck);
+}
+
+}  // namespace trd::cli

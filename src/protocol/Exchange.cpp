@@ -1,0 +1,136 @@
+#include "Exchange.h"
+
+#include <array>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Errors.h"
+#include "platform/Text.h"
+
+namespace trd::protocol {
+namespace {
+
+template <class E, std::size_t N>
+std::optional<E> ParseName(std::string_view s, const std::array<std::string_view, N>& names) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (text::EqualsIgnoreCase(s, names[i])) return E(i);
+  return std::nullopt;
+}
+
+constexpr std::array<std::string_view, 3> kStateFilters = {"all", "translated", "untranslated"};
+constexpr std::array<std::string_view, 2> kOrders = {"key", "recent"};
+constexpr std::array<std::string_view, 2> kMatches = {"exact", "ascii-nocase"};
+constexpr std::array<std::string_view, 2> kModes = {"apply", "dry-run"};
+constexpr std::array<std::string_view, 4> kOutcomes = {"translated", "already", "stale", "missing"};
+
+FieldDef Count(const char* name) { return {name, FieldType::Float, 0}; }
+
+const std::string& TextAt(const Row& r, RecordField f) {
+  if (const auto* s = std::get_if<std::string>(&r.at(std::size_t(f)))) return *s;
+  throw ProtocolError("the record's " + FieldName(f) + " is not text");
+}
+
+}  // namespace
+
+std::optional<StateFilter> ParseStateFilter(std::string_view s) {
+  if (s.empty()) return StateFilter::All;
+  return ParseName<StateFilter>(s, kStateFilters);
+}
+std::string_view StateFilterName(StateFilter f) { return kStateFilters[std::size_t(f)]; }
+
+std::optional<RecordOrder> ParseRecordOrder(std::string_view s) {
+  if (s.empty()) return RecordOrder::Key;
+  return ParseName<RecordOrder>(s, kOrders);
+}
+std::string_view RecordOrderName(RecordOrder o) { return kOrders[std::size_t(o)]; }
+
+std::optional<TextMatch> ParseTextMatch(std::string_view s) {
+  if (s.empty()) return TextMatch::Exact;
+  return ParseName<TextMatch>(s, kMatches);
+}
+std::string_view TextMatchName(TextMatch m) { return kMatches[std::size_t(m)]; }
+
+std::optional<SetMode> ParseSetMode(std::string_view s) { return ParseName<SetMode>(s, kModes); }
+std::string_view SetModeName(SetMode m) { return kModes[std::size_t(m)]; }
+
+std::optional<SetOutcome> ParseSetOutcome(std::string_view s) { return ParseName<SetOutcome>(s, kOutcomes); }
+std::string_view SetOutcomeName(SetOutcome o) { return kOutcomes[std::size_t(o)]; }
+
+const std::vector<FieldDef>& CoverageFields() {
+  static const std::vector<FieldDef> f = {RecordFields()[kIdIdioma], RecordFields()[kCdPrograma],
+                                          Count("NRTOTAL"), Count("NRTRADUZIDO"), Count("NRPENDENTE")};
+  return f;
+}
+
+const std::vector<FieldDef>& TranslationChangeFields() {
+  const auto& r = RecordFields();
+  static const std::vector<FieldDef> f = {r[kCdPrograma],   r[kNmFormulario], r[kNmComponente],
+                                          r[kNmPropriedade], r[kNrValorProp], r[kStAgrValProp],
+                                          r[kStValorProp]};
+  return f;
+}
+
+const std::vector<FieldDef>& TranslationOutcomeFields() {
+  static const std::vector<FieldDef> f = {{"IDRESULTADO", FieldType::String, 10}, Count("NRTRADUZIDO"),
+                                          Count("NRJATRADUZIDO")};
+  return f;
+}
+
+RecordKey KeyOfRecord(const Row& r) {
+  RecordKey k;
+  k.program = TextAt(r, kCdPrograma);
+  k.form = TextAt(r, kNmFormulario);
+  k.component = TextAt(r, kNmComponente);
+  k.property = TextAt(r, kNmPropriedade);
+  const auto* n = std::get_if<double>(&r.at(kNrValorProp));
+  if (!n) throw ProtocolError("the record's NRVALORPROP is not a number");
+  k.number = *n;
+  k.language = TextAt(r, kIdIdioma);
+  return k;
+}
+
+// {"k": [program, form, component, property, number, language],
+//  "t": "ISO time" or null (Recent), "s": "source text" (Text)}
+std::string CursorAfter(CursorKind kind, const Row& record) {
+  const RecordKey k = KeyOfRecord(record);
+  nlohmann::json j;
+  j["k"] = {k.program, k.form, k.component, k.property, k.number, k.language};
+  if (kind == CursorKind::Recent) {
+    const auto* t = std::get_if<DateTime>(&record.at(kDtUltAtuTrad));
+    j["t"] = t ? nlohmann::json(t->ToIso()) : nlohmann::json(nullptr);
+  }
+  if (kind == CursorKind::Text) j["s"] = TextAt(record, kStAgrValProp);
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::optional<PageCursor> ParseCursor(CursorKind kind, std::string_view cursor) {
+  if (cursor.empty()) return std::nullopt;
+  auto bad = [](const std::string& why) -> ProtocolError {
+    return ProtocolError("the cursor is not one this listing gave (" + why + "); start again with an empty cursor");
+  };
+  nlohmann::json j = nlohmann::json::parse(cursor, nullptr, false);
+  if (!j.is_object() || !j.contains("k")) throw bad("no key");
+  const auto& k = j["k"];
+  if (!k.is_array() || k.size() != 6 || !k[4].is_number()) throw bad("malformed key");
+  for (int i : {0, 1, 2, 3, 5})
+    if (!k[std::size_t(i)].is_string()) throw bad("malformed key");
+  PageCursor c;
+  c.key = RecordKey{k[0], k[1], k[2], k[3], k[4].get<double>(), k[5]};
+  if (!std::isfinite(c.key.number)) throw bad("malformed key");
+  if (kind == CursorKind::Recent) {
+    if (!j.contains("t")) throw bad("no time");
+    if (!j["t"].is_null()) {
+      if (!j["t"].is_string()) throw bad("malformed time");
+      c.time = DateTime::FromIso(j["t"].get<std::string>());
+      if (!c.time) throw bad("malformed time");
+    }
+  }
+  if (kind == CursorKind::Text) {
+    if (!j.contains("s") || !j["s"].is_string()) throw bad("no source text");
+    c.source = j["s"].get<std::string>();
+  }
+  return c;
+}
+
+}  // namespace trd::protocol

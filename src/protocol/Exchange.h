@@ -1,0 +1,100 @@
+// The exchange module (kModuleExchange) as client and server share it: the
+// choices its methods take as text, the shapes of the packets it exchanges
+// beyond the record packet, and the page cursor. Arguments and results:
+// docs/server.md ("The exchange module").
+//
+// Pages: GetRegistros and GetTextos answer at most the page size asked for
+// (1 to kMaxPageRows records, in a fixed order); a page shorter than asked is
+// the last. The next page is asked for with the cursor of the last record of
+// the page (CursorAfter), which the server reads back (ParseCursor).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Record.h"
+#include "platform/Value.h"
+
+namespace trd::protocol {
+
+// The largest page of records a listing answers, and the most changes one
+// SetTraducoes takes: a page is one response held whole on both sides.
+inline constexpr std::size_t kMaxPageRows = 5000;
+inline constexpr std::size_t kMaxTranslationChanges = 5000;
+
+// Which records a listing takes: every one, the translated ones (state "T"),
+// or the others (state "N", or none).
+enum class StateFilter { All, Translated, Untranslated };
+// "all" (or ""), "translated", "untranslated"; ASCII case ignored.
+std::optional<StateFilter> ParseStateFilter(std::string_view s);
+std::string_view StateFilterName(StateFilter f);
+
+// The order of GetRegistros: key order, or the latest change first (records
+// never changed last), then key order.
+enum class RecordOrder { Key, Recent };
+std::optional<RecordOrder> ParseRecordOrder(std::string_view s);  // "key" (or ""), "recent"
+std::string_view RecordOrderName(RecordOrder o);
+
+// How GetTextos compares its substring filter with the source texts: as is,
+// or with the letters A-Z and a-z taken as equal (no other letter folded).
+enum class TextMatch { Exact, IgnoreAsciiCase };
+std::optional<TextMatch> ParseTextMatch(std::string_view s);  // "exact" (or ""), "ascii-nocase"
+std::string_view TextMatchName(TextMatch m);
+
+// SetTraducoes either applies its changes or tells what applying would do.
+enum class SetMode { Apply, DryRun };
+std::optional<SetMode> ParseSetMode(std::string_view s);  // "apply", "dry-run"
+std::string_view SetModeName(SetMode m);
+
+// What became of one change of SetTraducoes:
+//   Translated  at least one record took the translation;
+//   Already     every record concerned held it already (state "T");
+//   Stale       no record of the language holds the expected source text (a
+//               per-key change: the record holds another source text);
+//   Missing     a per-key change whose record does not exist.
+enum class SetOutcome { Translated, Already, Stale, Missing };
+std::optional<SetOutcome> ParseSetOutcome(std::string_view s);
+std::string_view SetOutcomeName(SetOutcome o);  // "translated", "already", "stale", "missing"
+
+// GetCobertura's packet: IDIDIOMA (3), CDPROGRAMA (20; null in the rows per
+// language), NRTOTAL, NRTRADUZIDO, NRPENDENTE (floats holding counts).
+const std::vector<FieldDef>& CoverageFields();
+enum CoverageField : int { kCovLanguage, kCovProgram, kCovTotal, kCovTranslated, kCovUntranslated };
+
+// SetTraducoes's changes: CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
+// NMPROPRIEDADE, NRVALORPROP (all null for a change by source text, all set
+// for a change of one record), STAGRVALPROP (the source text the translator
+// saw), STVALORPROP (the translation).
+const std::vector<FieldDef>& TranslationChangeFields();
+enum TranslationChangeField : int {
+  kChgProgram, kChgForm, kChgComponent, kChgProperty, kChgNumber, kChgSource, kChgTranslation
+};
+
+// SetTraducoes's result, one row per change in order: IDRESULTADO (10, a
+// SetOutcomeName), NRTRADUZIDO (records that took the translation, or would),
+// NRJATRADUZIDO (records that held it already).
+const std::vector<FieldDef>& TranslationOutcomeFields();
+enum TranslationOutcomeField : int { kOutOutcome, kOutTranslated, kOutAlready };
+
+// What a cursor holds: the position of one record in the order of a listing.
+enum class CursorKind { Key, Recent, Text };
+struct PageCursor {
+  RecordKey key;
+  std::optional<DateTime> time;  // Recent: the record's DTULTATUTRAD
+  std::string source;            // Text: the record's STAGRVALPROP
+};
+
+// The cursor of the page that follows `record` (a row of the ten record
+// fields) in a listing of `kind`: JSON text, opaque to callers.
+std::string CursorAfter(CursorKind kind, const Row& record);
+// Reads a cursor back; nullopt for "" (the first page). Throws ProtocolError
+// for text that is not a cursor of `kind`.
+std::optional<PageCursor> ParseCursor(CursorKind kind, std::string_view cursor);
+
+// The key of a row of the ten record fields.
+RecordKey KeyOfRecord(const Row& record);
+
+}  // namespace trd::protocol

@@ -1,0 +1,340 @@
+#include "ExchangeRecords.h"
+
+#include <algorithm>
+#include <map>
+
+#include "Records.h"
+#include "Schema.h"
+
+namespace trd::server {
+namespace {
+
+using namespace protocol;
+
+const std::string kKeyColumns = "CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP";
+const std::string kKeyMarks = "(?, ?, ?, ?, ?)";
+const std::string kTranslated = "'" + std::string(kStateTranslated) + "'";
+
+// The indexes (docs/server.md): IX_TRDPROPRIEDADE_IDIOMA serves the pages in
+// key order and the coverage counts of a language; IX_TRDPROPRIEDADE_TEXTO
+// the look-ups by language and source text of SetTraducoes and, on SQLite,
+// the pages by text in their order. A PostgreSQL B-tree entry holds at most
+// about 2.7 kB, less than a source text may take, so there the text index
+// holds its MD5 digest (compared first, then the text itself).
+const char* const kLanguageIndex =
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_IDIOMA ON TRDPROPRIEDADE"
+    " (IDIDIOMA, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)";
+const char* const kTextIndex[] = {
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTO ON TRDPROPRIEDADE"
+    " (IDIDIOMA, STAGRVALPROP, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTO ON TRDPROPRIEDADE (IDIDIOMA, md5(STAGRVALPROP))",
+};
+
+// The progress page's indexes: IX_TRDPROPRIEDADE_COBERTURA covers the
+// coverage counts (per language: a scan of the index, not of the table; per
+// program: a range of it); IX_TRDPROPRIEDADE_RECENTES is the order of the
+// pages "recent" (the expression must stay the one RecordsPage sorts by), so
+// that the latest changes of a language are read, not sorted.
+const char* const kPageIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_COBERTURA ON TRDPROPRIEDADE"
+    " (IDIDIOMA, CDPROGRAMA, IDSITTRADUCAO)",
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_RECENTES ON TRDPROPRIEDADE"
+    " (IDIDIOMA, (CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END), DTULTATUTRAD DESC,"
+    " CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
+};
+
+// GetTextos of every language (the page's search) in its order: a common
+// needle fills its page from the first entries. SQLite only: a PostgreSQL
+// B-tree entry cannot hold every source text (see above); there the search
+// scans and sorts.
+const char* const kEveryLanguageTextIndex =
+    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTOS ON TRDPROPRIEDADE"
+    " (STAGRVALPROP, IDIDIOMA, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)";
+
+// The condition "the source text is ?" for the backend: parameters the text
+// once (SQLite) or twice (PostgreSQL: digest, then text).
+std::string SourceIs(Backend b) {
+  return b == Backend::Postgres ? "md5(STAGRVALPROP) = md5(CAST(? AS TEXT)) AND STAGRVALPROP = ?"
+                                : "STAGRVALPROP = ?";
+}
+void AddSource(Backend b, std::vector<FieldValue>& params, const std::string& source) {
+  params.emplace_back(source);
+  if (b == Backend::Postgres) params.emplace_back(source);
+}
+
+// Texts compare by code point on both backends (SQLite's own order).
+std::string Ordered(Backend b, const std::string& column) {
+  return b == Backend::Postgres ? column + " COLLATE \"C\"" : column;
+}
+
+void AddKey(std::vector<FieldValue>& params, const RecordKey& k) {
+  params.insert(params.end(), {k.program, k.form, k.component, k.property, k.number});
+}
+
+std::string StateCondition(StateFilter f) {
+  switch (f) {
+    case StateFilter::All: return "";
+    case StateFilter::Translated: return " AND IDSITTRADUCAO = " + kTranslated;
+    case StateFilter::Untranslated: return " AND (IDSITTRADUCAO IS NULL OR IDSITTRADUCAO <> " + kTranslated + ")";
+  }
+  return "";
+}
+
+std::vector<FieldType> RecordTypes() {
+  std::vector<FieldType> t;
+  for (const FieldDef& f : RecordFields()) t.push_back(f.type);
+  return t;
+}
+
+const std::string& SelectRecords() {
+  static const std::string s = "SELECT " + ColumnList(RecordFields()) + " FROM TRDPROPRIEDADE WHERE ";
+  return s;
+}
+
+Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
+  static const std::vector<FieldType> types = RecordTypes();
+  return Packet{RecordFields(), s.Query(sql, params, types)};
+}
+
+double CountOf(const FieldValue& v) {
+  const auto* d = std::get_if<double>(&v);
+  return d ? *d : 0;
+}
+
+const std::string& TextOf(const FieldValue& v) {
+  static const std::string empty;
+  const auto* t = std::get_if<std::string>(&v);
+  return t ? *t : empty;
+}
+
+std::string ChangeName(std::size_t i, std::size_t n) {
+  return "change " + std::to_string(i + 1) + " of " + std::to_string(n);
+}
+
+}  // namespace
+
+Packet RecordsPage(Session& s, const RecordsQuery& q) {
+  std::vector<FieldValue> params{q.language};
+  std::string sql = SelectRecords() + "IDIDIOMA = ?" + StateCondition(q.state);
+  if (!q.programs.empty()) {
+    sql += " AND CDPROGRAMA IN (";
+    for (std::size_t i = 0; i < q.programs.size(); ++i) {
+      sql += i ? ", ?" : "?";
+      params.emplace_back(q.programs[i]);
+    }
+    sql += ")";
+  }
+  if (!q.form.empty()) {
+    sql += " AND NMFORMULARIO = ?";
+    params.emplace_back(q.form);
+  }
+  if (q.order == RecordOrder::Key) {
+    if (q.after) {
+      sql += " AND (" + kKeyColumns + ") > " + kKeyMarks;
+      AddKey(params, q.after->key);
+    }
+    sql += " ORDER BY " + kKeyColumns;
+  } else {
+    // Newest first, the records never stamped last; key order among equals.
+    if (q.after && q.after->time) {
+      sql += " AND (DTULTATUTRAD IS NULL OR DTULTATUTRAD < ? OR (DTULTATUTRAD = ? AND (" + kKeyColumns + ") > " +
+             kKeyMarks + "))";
+      params.insert(params.end(), {*q.after->time, *q.after->time});
+      AddKey(params, q.after->key);
+    } else if (q.after) {
+      sql += " AND DTULTATUTRAD IS NULL AND (" + kKeyColumns + ") > " + kKeyMarks;
+      AddKey(params, q.after->key);
+    }
+    sql += " ORDER BY CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END, DTULTATUTRAD DESC, " + kKeyColumns;
+  }
+  // The page size is a whole number the caller bounded, not request text.
+  sql += " LIMIT " + std::to_string(q.page);
+  return Page(s, sql, params);
+}
+
+Packet Coverage(Session& s, const std::string& language) {
+  static const std::string counts =
+      "COUNT(*), SUM(CASE WHEN IDSITTRADUCAO = " + kTranslated + " THEN 1 ELSE 0 END) FROM TRDPROPRIEDADE";
+  const std::vector<FieldType> types{FieldType::String, FieldType::Float, FieldType::Float};
+  Packet p{CoverageFields(), {}};
+  auto add = [&](FieldValue lang, FieldValue program, double total, double translated) {
+    p.rows.push_back({std::move(lang), std::move(program), total, translated, total - translated});
+  };
+  if (!language.empty()) {
+    const FieldValue params[] = {language};
+    for (const Row& r :
+         s.Query("SELECT CDPROGRAMA, " + counts + " WHERE IDIDIOMA = ? GROUP BY CDPROGRAMA ORDER BY CDPROGRAMA",
+                 params, types))
+      add(language, r[0], CountOf(r[1]), CountOf(r[2]));
+    return p;
+  }
+  std::map<std::string, std::pair<double, double>> per_language;
+  const FieldType code_type[] = {FieldType::String};
+  for (const Row& r : s.Query("SELECT IDIDIOMA FROM TRDIDIOMA", {}, code_type)) per_language[TextOf(r[0])];
+  for (const Row& r : s.Query("SELECT IDIDIOMA, " + counts + " GROUP BY IDIDIOMA", {}, types))
+    per_language[TextOf(r[0])] = {CountOf(r[1]), CountOf(r[2])};
+  for (const auto& [code, c] : per_language) add(code, std::monostate{}, c.first, c.second);
+  return p;
+}
+
+Packet TextsPage(Session& s, const TextsQuery& q) {
+  const Backend b = s.Kind();
+  std::vector<FieldValue> params;
+  std::string sql = SelectRecords() + "STAGRVALPROP IS NOT NULL";
+  if (!q.language.empty()) {
+    sql += " AND IDIDIOMA = ?";
+    params.emplace_back(q.language);
+  }
+  if (!q.filter.empty()) {
+    // SQLite's lower() folds A-Z only; PostgreSQL's does so under "C".
+    const bool fold = q.match == TextMatch::IgnoreAsciiCase;
+    if (b == Backend::Postgres)
+      sql += fold ? " AND strpos(lower(STAGRVALPROP COLLATE \"C\"), lower(CAST(? AS TEXT) COLLATE \"C\")) > 0"
+                  : " AND strpos(STAGRVALPROP, CAST(? AS TEXT)) > 0";
+    else
+      sql += fold ? " AND instr(lower(STAGRVALPROP), lower(?)) > 0" : " AND instr(STAGRVALPROP, ?) > 0";
+    params.emplace_back(q.filter);
+  }
+  // One language: the text index's own order (language fixed); every
+  // language: the language after the text.
+  const std::string order =
+      Ordered(b, "STAGRVALPROP") + (q.language.empty() ? ", IDIDIOMA, " : ", ") + kKeyColumns;
+  if (q.after) {
+    sql += " AND (" + order + ") > (?, " + (q.language.empty() ? "?, " : "") + "?, ?, ?, ?, ?)";
+    params.emplace_back(q.after->source);
+    if (q.language.empty()) params.emplace_back(q.after->key.language);
+    AddKey(params, q.after->key);
+  }
+  sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
+  return Page(s, sql, params);
+}
+
+Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, SetMode mode,
+                       DateTime when) {
+  const auto& want = TranslationChangeFields();
+  const std::size_t n = changes.rows.size();
+  if (n > kMaxTranslationChanges)
+    throw ProtocolError("the list holds " + std::to_string(n) + " changes; at most " +
+                        std::to_string(kMaxTranslationChanges) + " are taken at once");
+  // The list's fields by name, in any order.
+  std::vector<std::size_t> at(want.size());
+  for (std::size_t f = 0; f < want.size(); ++f) {
+    int i = changes.FieldIndex(want[f].name);
+    if (i < 0) throw FieldError("the list of changes lacks the field " + want[f].name);
+    if (changes.fields[std::size_t(i)].type != want[f].type)
+      throw FieldError("the list's field " + want[f].name + " is " + TypeName(changes.fields[std::size_t(i)].type) +
+                       ", not " + TypeName(want[f].type));
+    at[f] = std::size_t(i);
+  }
+
+  // Every change is checked before any is applied.
+  struct Item {
+    std::optional<RecordKey> key;
+    std::string source, translation;
+  };
+  std::vector<Item> items;
+  items.reserve(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const Row& row = changes.rows[r];
+    if (row.size() != changes.fields.size()) throw ProtocolError(ChangeName(r, n) + ": the row does not match the fields");
+    auto value = [&](int f) -> const FieldValue& { return row[at[std::size_t(f)]]; };
+    auto null = [&](int f) { return std::holds_alternative<std::monostate>(value(f)); };
+    Item item;
+    const int key_fields[] = {kChgProgram, kChgForm, kChgComponent, kChgProperty, kChgNumber};
+    const auto given = std::count_if(std::begin(key_fields), std::end(key_fields), [&](int f) { return !null(f); });
+    if (given != 0 && given != 5)
+      throw ProtocolError(ChangeName(r, n) + ": give the record's whole key (CDPROGRAMA to NRVALORPROP) or none of it");
+    if (null(kChgSource)) throw FieldError(ChangeName(r, n) + ": STAGRVALPROP is null");
+    if (null(kChgTranslation)) throw FieldError(ChangeName(r, n) + ": STVALORPROP is null");
+    auto text = [&](int f) -> const std::string& {
+      const auto* t = std::get_if<std::string>(&value(f));
+      if (!t) throw FieldError(ChangeName(r, n) + ": " + want[std::size_t(f)].name + " is not text");
+      return *t;
+    };
+    if (given == 5) {
+      const auto* number = std::get_if<double>(&value(kChgNumber));
+      if (!number) throw FieldError(ChangeName(r, n) + ": NRVALORPROP is not a number");
+      item.key = RecordKey{text(kChgProgram), text(kChgForm), text(kChgComponent), text(kChgProperty), *number,
+                           language};
+    }
+    item.source = text(kChgSource);
+    item.translation = text(kChgTranslation);
+    CheckFits(want[kChgTranslation], item.translation, ChangeName(r, n));
+    items.push_back(std::move(item));
+  }
+
+  const Backend b = s.Kind();
+  const std::string already_case = "CASE WHEN IDSITTRADUCAO = " + kTranslated + " AND STVALORPROP = ? THEN 1 ELSE 0 END";
+  const std::string not_already =
+      "(IDSITTRADUCAO IS NULL OR IDSITTRADUCAO <> " + kTranslated + " OR STVALORPROP IS NULL OR STVALORPROP <> ?)";
+  const std::string count_text =
+      "SELECT COUNT(*), SUM(" + already_case + ") FROM TRDPROPRIEDADE WHERE IDIDIOMA = ? AND " + SourceIs(b);
+  const std::string update_text = "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = " + kTranslated +
+                                  ", DTULTATUTRAD = ? WHERE IDIDIOMA = ? AND " + SourceIs(b) + " AND " + not_already;
+  const std::string read_key = "SELECT STAGRVALPROP, " + already_case + " FROM TRDPROPRIEDADE WHERE " +
+                               TranslationTable().KeyCondition();
+  const std::string update_key = "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = " + kTranslated +
+                                 ", DTULTATUTRAD = ? WHERE " + TranslationTable().KeyCondition();
+  const FieldType count_types[] = {FieldType::Float, FieldType::Float};
+  const FieldType key_types[] = {FieldType::String, FieldType::Float};
+
+  std::optional<Transaction> tx;
+  if (mode == SetMode::Apply) tx.emplace(s);
+  Packet result{TranslationOutcomeFields(), {}};
+  result.rows.reserve(n);
+  for (const Item& item : items) {
+    SetOutcome outcome = SetOutcome::Stale;
+    double translated = 0, already = 0;
+    // A source longer than the column is held by no record.
+    const bool can_exist = Fits(RecordFields()[kStAgrValProp], item.source);
+    if (!item.key && can_exist) {
+      std::vector<FieldValue> params{item.translation, language};
+      AddSource(b, params, item.source);
+      auto rows = s.Query(count_text, params, count_types);
+      const double total = rows.empty() ? 0 : CountOf(rows[0][0]);
+      already = rows.empty() ? 0 : CountOf(rows[0][1]);
+      translated = total - already;
+      if (total > 0) outcome = translated > 0 ? SetOutcome::Translated : SetOutcome::Already;
+      if (mode == SetMode::Apply && translated > 0) {
+        std::vector<FieldValue> up{item.translation, when, language};
+        AddSource(b, up, item.source);
+        up.emplace_back(item.translation);
+        translated = double(s.Execute(update_text, up));
+      }
+    } else if (item.key) {
+      std::vector<FieldValue> params{item.translation};
+      AddKey(params, *item.key);
+      params.emplace_back(language);
+      auto rows = s.Query(read_key, params, key_types);
+      if (rows.empty()) {
+        outcome = SetOutcome::Missing;
+      } else if (TextOf(rows[0][0]) != item.source || !std::holds_alternative<std::string>(rows[0][0])) {
+        outcome = SetOutcome::Stale;
+      } else if (CountOf(rows[0][1]) > 0) {
+        outcome = SetOutcome::Already;
+        already = 1;
+      } else {
+        outcome = SetOutcome::Translated;
+        translated = 1;
+        if (mode == SetMode::Apply) {
+          std::vector<FieldValue> up{item.translation, when};
+          AddKey(up, *item.key);
+          up.emplace_back(language);
+          s.Execute(update_key, up);
+        }
+      }
+    }
+    result.rows.push_back({std::string(SetOutcomeName(outcome)), translated, already});
+  }
+  if (tx) tx->Commit();
+  return result;
+}
+
+void EnsureExchangeIndexes(Session& s) {
+  s.Execute(kLanguageIndex);
+  s.Execute(kTextIndex[s.Kind() == Backend::Postgres ? 1 : 0]);
+  for (const char* index : kPageIndexes) s.Execute(index);
+  if (s.Kind() == Backend::Sqlite) s.Execute(kEveryLanguageTextIndex);
+}
+
+}  // namespace trd::server

@@ -1,0 +1,72 @@
+// The exchange module's operations on the translation table, on one storage
+// session (docs/server.md, "The exchange module"): pages of a language's
+// records, coverage counts, pages of records by source text, and
+// translations set on the condition that the source text is still the one
+// the translator saw. Packets and choices: protocol/Exchange.h.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Database.h"
+#include "protocol/Exchange.h"
+
+namespace trd::server {
+
+struct RecordsQuery {
+  std::string language;               // required
+  protocol::StateFilter state = protocol::StateFilter::All;
+  std::vector<std::string> programs;  // empty: every program
+  std::string form;                   // empty: every form
+  protocol::RecordOrder order = protocol::RecordOrder::Key;
+  std::optional<protocol::PageCursor> after;  // the last record of the previous page
+  std::size_t page = protocol::kMaxPageRows;  // 1..kMaxPageRows
+};
+
+// At most `page` records (the ten fields) of the language that pass the
+// filters, following `after` in the order asked for: key order (program,
+// form, component, property, number), or the latest change first (records
+// without a time last), key order among equal times.
+Packet RecordsPage(Session& s, const RecordsQuery& q);
+
+// Language given: per program of the language (ordered by code), its
+// records, the translated ones (state "T") and the others. No language
+// (empty): per language, every code of TRDIDIOMA and every code the records
+// hold (ordered by code), CDPROGRAMA null. Packet: protocol::CoverageFields().
+Packet Coverage(Session& s, const std::string& language);
+
+struct TextsQuery {
+  std::string language;  // empty: every language
+  std::string filter;    // substring of the source text; empty: every text
+  protocol::TextMatch match = protocol::TextMatch::Exact;
+  std::optional<protocol::PageCursor> after;
+  std::size_t page = protocol::kMaxPageRows;
+};
+
+// At most `page` records (the ten fields) with a source text, ordered by
+// source text (code point order), then language, then key: the records that
+// hold one text are consecutive, so a caller groups them into distinct texts
+// with their keys and translations (a text may continue on the next page).
+Packet TextsPage(Session& s, const TextsQuery& q);
+
+// Applies (or, with DryRun, only weighs) a list of changes (packet of
+// protocol::TranslationChangeFields(), at most kMaxTranslationChanges rows)
+// to the records of `language`, in one transaction: a change by source text
+// goes to every record of the language whose STAGRVALPROP is exactly that
+// text; a change with a key to that record, when its STAGRVALPROP is that
+// text. A record takes STVALORPROP = the translation, IDSITTRADUCAO "T" and
+// DTULTATUTRAD = `when`, unless it holds that translation in state "T"
+// already. Returns one row per change (protocol::TranslationOutcomeFields()).
+// Throws ProtocolError / FieldError for a list that does not fit (wrong
+// fields, a key given in part, a null or too long translation): nothing is
+// applied then.
+Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, protocol::SetMode mode,
+                       DateTime when);
+
+// The indexes these operations need, created by EnsureSchema: the records of
+// a language in key order, and those of a language and source text.
+void EnsureExchangeIndexes(Session& s);
+
+}  // namespace trd::server

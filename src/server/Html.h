@@ -1,0 +1,38 @@
+// Text on its way into the progress page and back out of its forms: the one
+// home of HTML escaping and of the URL form encoding
+// (application/x-www-form-urlencoded) that queries and form bodies use.
+//
+// Every text that comes from the table or from a request goes through
+// AppendEscaped before it reaches the page, in element content and in
+// attribute values alike (both quotes are escaped, so an attribute must be
+// written in quotes). Nothing else on the page comes from outside.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace trd::server::html {
+
+// Appends `text` with & < > " ' written as character references. Bytes that
+// are not valid UTF-8 become U+FFFD, so that a browser never reinterprets
+// what follows them; control characters other than tab, line feed and
+// carriage return are dropped (HTML forbids them).
+void AppendEscaped(std::string& out, std::string_view text);
+std::string Escaped(std::string_view text);
+
+// A query or form body, decoded: name=value pairs in order ("+" is a blank,
+// %XX a byte). A malformed %-sequence stays as it is.
+using Form = std::vector<std::pair<std::string, std::string>>;
+Form ParseForm(std::string_view encoded);
+// The value of the first pair named `name`; empty when absent.
+std::string FormValue(const Form& form, std::string_view name);
+// The query of a request target ("/?a=1" gives "a=1"; "" without one).
+std::string_view QueryOf(std::string_view target);
+
+// `text` encoded for a query value: unreserved characters as they are,
+// everything else as %XX.
+std::string UrlEncoded(std::string_view text);
+
+}  // namespace trd::server::html

@@ -1,0 +1,345 @@
+#include "ProgressPage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "Html.h"
+
+namespace trd::server {
+namespace {
+
+using html::AppendEscaped;
+using html::UrlEncoded;
+
+// Writes a page bit by bit: fixed markup as is, outside text escaped.
+class Writer {
+ public:
+  Writer& operator<<(std::string_view markup) {
+    out_ += markup;
+    return *this;
+  }
+  // Text from the table or the request.
+  Writer& Text(std::string_view text) {
+    AppendEscaped(out_, text);
+    return *this;
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+};
+
+void Head(Writer& w, std::string_view title) {
+  w << "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n"
+       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+  w.Text(title);
+  w << "</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n</head>\n<body>\n";
+}
+
+void Tail(Writer& w) { w << "</body>\n</html>\n"; }
+
+std::string DateText(const std::optional<DateTime>& when) {
+  if (!when) return "—";
+  int y, mo, d, h, mi, s, ms;
+  when->Split(y, mo, d, h, mi, s, ms);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d, mo, y, h, mi);
+  return buf;
+}
+
+std::string NumberText(double n) {
+  if (n == std::floor(n) && std::fabs(n) < 1e15) return std::to_string(std::int64_t(n));
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", n);
+  return buf;
+}
+
+std::string_view StateText(std::string_view state) {
+  if (state == protocol::kStateTranslated) return "traduzido";
+  if (state == protocol::kStateNew) return "sem tradução";
+  return state.empty() ? std::string_view("—") : state;
+}
+
+// The name shown for a language: "ENG – Inglês".
+std::string LanguageLabel(const std::vector<LanguageProgress>& languages, std::string_view code) {
+  for (const auto& l : languages)
+    if (l.code == code) return l.name.empty() ? l.code : l.code + " – " + l.name;
+  return std::string(code);
+}
+
+// A link back to the page with the given query (already encoded).
+std::string Href(std::string_view query) { return query.empty() ? "/" : "/?" + std::string(query); }
+
+std::string PageQuery(std::string_view language, ProgramOrder order) {
+  std::string q = "idioma=" + UrlEncoded(language);
+  if (order != ProgramOrder::Share) q += "&ordem=" + std::string(ProgramOrderName(order));
+  return q;
+}
+
+void Bar(Writer& w, double share) {
+  const long permille = std::lround(share * 1000);
+  w << "<td class=\"barra\"><progress max=\"1000\" value=\"" << std::to_string(permille) << "\">"
+    << FormatShare(share) << "</progress></td>";
+}
+
+void CountCells(Writer& w, const Coverage& c) {
+  w << "<td class=\"num registros\">" << FormatCount(c.total) << "</td><td class=\"num traduzidos\">"
+    << FormatCount(c.translated) << "</td><td class=\"num pendentes\">" << FormatCount(c.untranslated)
+    << "</td><td class=\"num percentual\">" << FormatShare(c.Share()) << "</td>";
+  Bar(w, c.Share());
+}
+
+void LanguagesSection(Writer& w, const PageView& v) {
+  w << "<section id=\"idiomas\">\n<h2>Progresso por idioma</h2>\n<table>\n<thead><tr><th>Idioma</th>"
+       "<th class=\"num\">Registros</th><th class=\"num\">Traduzidos</th><th class=\"num\">Sem tradução</th>"
+       "<th class=\"num\">Traduzido</th><th>Andamento</th></tr></thead>\n<tbody>\n";
+  for (const auto& l : v.languages) {
+    w << "<tr data-idioma=\"";
+    w.Text(l.code);
+    w << "\"" << (l.code == v.language ? " class=\"escolhido\"" : "") << "><td><a href=\"";
+    w.Text(Href(PageQuery(l.code, v.order)));
+    w << "\">";
+    w.Text(LanguageLabel(v.languages, l.code));
+    w << "</a></td>";
+    CountCells(w, l.counts);
+    w << "</tr>\n";
+  }
+  if (v.languages.empty()) w << "<tr><td colspan=\"6\" class=\"vazio\">Nenhum idioma cadastrado.</td></tr>\n";
+  w << "</tbody>\n</table>\n</section>\n";
+}
+
+void SortHeader(Writer& w, const PageView& v, ProgramOrder order, std::string_view label, bool numeric) {
+  w << "<th" << (numeric ? " class=\"num\"" : "") << "><a href=\"";
+  w.Text(Href(PageQuery(v.language, order)) + "#programas");
+  w << "\"" << (v.order == order ? " aria-sort=\"ascending\" class=\"ativo\"" : "") << ">" << label << "</a></th>";
+}
+
+void ProgramsSection(Writer& w, const PageView& v) {
+  w << "<section id=\"programas\">\n<h2>Programas — ";
+  w.Text(LanguageLabel(v.languages, v.language));
+  w << "</h2>\n<p class=\"nota\">Clique no título de uma coluna para ordenar; sem escolha, os menos traduzidos "
+       "vêm primeiro.</p>\n<table>\n<thead><tr>";
+  SortHeader(w, v, ProgramOrder::Program, "Programa", false);
+  SortHeader(w, v, ProgramOrder::Total, "Registros", true);
+  SortHeader(w, v, ProgramOrder::Translated, "Traduzidos", true);
+  SortHeader(w, v, ProgramOrder::Untranslated, "Sem tradução", true);
+  SortHeader(w, v, ProgramOrder::Share, "Traduzido", true);
+  w << "<th>Andamento</th></tr></thead>\n<tbody>\n";
+  for (const auto& p : v.programs) {
+    w << "<tr data-programa=\"";
+    w.Text(p.program);
+    w << "\"><td class=\"programa\">";
+    w.Text(p.program);
+    w << "</td>";
+    CountCells(w, p.counts);
+    w << "</tr>\n";
+  }
+  if (v.programs.empty())
+    w << "<tr><td colspan=\"6\" class=\"vazio\">Nenhum registro neste idioma.</td></tr>\n";
+  w << "</tbody>\n</table>\n</section>\n";
+}
+
+void KeyCells(Writer& w, const protocol::RecordKey& key) {
+  w << "<td class=\"programa\">";
+  w.Text(key.program);
+  w << "</td><td>";
+  w.Text(key.form);
+  w << "</td><td>";
+  w.Text(key.component);
+  w << "</td><td>";
+  w.Text(key.property);
+  w << "</td><td class=\"num\">" << NumberText(key.number) << "</td>";
+}
+
+void RecentSection(Writer& w, const PageView& v) {
+  w << "<section id=\"recentes\">\n<h2>Alterações recentes</h2>\n<table>\n<thead><tr><th>Quando</th>"
+       "<th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th><th>Propriedade</th>"
+       "<th class=\"num\">Nº</th><th>Texto original</th><th>Tradução</th><th>Situação</th></tr></thead>\n<tbody>\n";
+  for (const auto& r : v.recent) {
+    w << "<tr><td class=\"quando\">" << DateText(r.when) << "</td><td>";
+    w.Text(r.key.language);
+    w << "</td>";
+    KeyCells(w, r.key);
+    w << "<td class=\"texto\">";
+    w.Text(r.source);
+    w << "</td><td class=\"texto\">";
+    if (r.state == protocol::kStateTranslated) w.Text(r.text);
+    w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
+  }
+  if (v.recent.empty()) w << "<tr><td colspan=\"10\" class=\"vazio\">Nenhuma alteração registrada.</td></tr>\n";
+  w << "</tbody>\n</table>\n</section>\n";
+}
+
+void SearchSection(Writer& w, const PageView& v) {
+  w << "<section id=\"busca\">\n<h2>Buscar texto</h2>\n<form method=\"get\" action=\"/#busca\" role=\"search\">"
+       "<input type=\"hidden\" name=\"idioma\" value=\"";
+  w.Text(v.language);
+  w << "\"><label>Texto original contém <input type=\"search\" name=\"busca\" value=\"";
+  w.Text(v.search);
+  w << "\" maxlength=\"4000\"></label> <button type=\"submit\">Buscar</button></form>\n"
+       "<p class=\"nota\">Procura o trecho em qualquer parte do texto original; maiúsculas e minúsculas de A a Z "
+       "são iguais.</p>\n";
+  if (v.found) {
+    const auto& found = *v.found;
+    w << "<p class=\"resumo\">";
+    if (found.texts.empty()) {
+      w << (v.page > 1 ? "Não há mais resultados para “" : "Nenhum texto contém “");
+      w.Text(v.search);
+      w << "”.";
+    } else {
+      w << "Textos que contêm “";
+      w.Text(v.search);
+      w << "” — página " << std::to_string(v.page) << ".";
+    }
+    w << "</p>\n";
+    for (const auto& t : found.texts) {
+      w << "<article class=\"achado\">\n<h3 class=\"texto\">";
+      w.Text(t.source);
+      w << "</h3>\n<table>\n<thead><tr><th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th>"
+           "<th>Propriedade</th><th class=\"num\">Nº</th><th>Tradução</th><th>Situação</th></tr></thead>\n<tbody>\n";
+      for (const auto& r : t.records) {
+        w << "<tr><td>";
+        w.Text(r.key.language);
+        w << "</td>";
+        KeyCells(w, r.key);
+        w << "<td class=\"texto\">";
+        if (r.state == protocol::kStateTranslated) w.Text(r.text);
+        w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
+      }
+      w << "</tbody>\n</table>\n</article>\n";
+    }
+    w << "<nav class=\"paginas\">";
+    const std::string base = "idioma=" + UrlEncoded(v.language) + "&busca=" + UrlEncoded(v.search);
+    if (v.page > 1) {
+      w << "<a href=\"";
+      w.Text(Href(base) + "#busca");
+      w << "\">Primeira página</a> ";
+    }
+    if (!found.next.empty()) {
+      w << "<a class=\"proxima\" href=\"";
+      w.Text(Href(base + "&pagina=" + std::to_string(v.page + 1) + "&depois=" + UrlEncoded(found.next)) +
+             "#busca");
+      w << "\">Próxima página</a>";
+    }
+    w << "</nav>\n";
+  }
+  w << "</section>\n";
+}
+
+}  // namespace
+
+ProgramOrder ParseProgramOrder(std::string_view s) {
+  if (s == "programa") return ProgramOrder::Program;
+  if (s == "registros") return ProgramOrder::Total;
+  if (s == "traduzidos") return ProgramOrder::Translated;
+  if (s == "pendentes") return ProgramOrder::Untranslated;
+  return ProgramOrder::Share;
+}
+
+std::string_view ProgramOrderName(ProgramOrder order) {
+  switch (order) {
+    case ProgramOrder::Program: return "programa";
+    case ProgramOrder::Total: return "registros";
+    case ProgramOrder::Translated: return "traduzidos";
+    case ProgramOrder::Untranslated: return "pendentes";
+    case ProgramOrder::Share: break;
+  }
+  return "percentual";
+}
+
+void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order) {
+  auto by = [order](const ProgramProgress& a, const ProgramProgress& b) {
+    switch (order) {
+      case ProgramOrder::Share: {
+        // Compared as cross products: exact, unlike the shares as doubles.
+        const auto lhs = a.counts.translated * std::max<std::int64_t>(b.counts.total, 1);
+        const auto rhs = b.counts.translated * std::max<std::int64_t>(a.counts.total, 1);
+        if (lhs != rhs) return lhs < rhs;
+        if (a.counts.untranslated != b.counts.untranslated) return a.counts.untranslated > b.counts.untranslated;
+        break;
+      }
+      case ProgramOrder::Total:
+        if (a.counts.total != b.counts.total) return a.counts.total > b.counts.total;
+        break;
+      case ProgramOrder::Translated:
+        if (a.counts.translated != b.counts.translated) return a.counts.translated > b.counts.translated;
+        break;
+      case ProgramOrder::Untranslated:
+        if (a.counts.untranslated != b.counts.untranslated) return a.counts.untranslated > b.counts.untranslated;
+        break;
+      case ProgramOrder::Program:
+        break;
+    }
+    return a.program < b.program;
+  };
+  std::stable_sort(programs.begin(), programs.end(), by);
+}
+
+std::string FormatCount(std::int64_t n) {
+  std::string digits = std::to_string(n < 0 ? -n : n);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+    out += digits[i];
+  }
+  return n < 0 ? "-" + out : out;
+}
+
+std::string FormatShare(double share) {
+  // One decimal, never rounded up to 100% while something is untranslated.
+  long tenths = long(std::floor(share * 1000 + 1e-9));
+  std::string out = std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + "%";
+  return out;
+}
+
+std::string RenderProgressPage(const PageView& view) {
+  Writer w;
+  Head(w, "Progresso das traduções");
+  w << "<header>\n<h1>Progresso das traduções</h1>\n";
+  if (view.sign_out == SignOut::Shown)
+    w << "<form method=\"post\" action=\"/sair\" class=\"sair\"><button type=\"submit\">Sair</button></form>\n";
+  w << "</header>\n<main>\n";
+  if (!view.notice.empty()) {
+    w << "<p class=\"aviso\">";
+    w.Text(view.notice);
+    w << "</p>\n";
+  }
+  LanguagesSection(w, view);
+  ProgramsSection(w, view);
+  RecentSection(w, view);
+  SearchSection(w, view);
+  w << "</main>\n";
+  Tail(w);
+  return w.Take();
+}
+
+std::string RenderSignInPage(std::string_view message) {
+  Writer w;
+  Head(w, "Progresso das traduções — entrar");
+  w << "<header>\n<h1>Progresso das traduções</h1>\n</header>\n<main>\n<section id=\"entrar\">\n"
+       "<h2>Acesso</h2>\n<p>Este servidor pede um token. Informe o token da equipe para ver o progresso.</p>\n";
+  if (!message.empty()) {
+    w << "<p class=\"aviso\">";
+    w.Text(message);
+    w << "</p>\n";
+  }
+  w << "<form method=\"post\" action=\"/entrar\"><label>Token <input type=\"password\" name=\"token\" "
+       "autocomplete=\"current-password\" required autofocus></label> <button type=\"submit\">Entrar</button>"
+       "</form>\n</section>\n</main>\n";
+  Tail(w);
+  return w.Take();
+}
+
+std::string RenderFailurePage(std::string_view why) {
+  Writer w;
+  Head(w, "Progresso das traduções — falha");
+  w << "<header>\n<h1>Progresso das traduções</h1>\n</header>\n<main>\n<p class=\"aviso\">"
+       "Não foi possível ler a tabela de traduções: ";
+  w.Text(why);
+  w << "</p>\n</main>\n";
+  Tail(w);
+  return w.Take();
+}
+
+}  // namespace trd::server

@@ -1,0 +1,68 @@
+// The progress page's HTML (Brazilian Portuguese, like the screen), written
+// whole on the server: no script, no asset from elsewhere; its one style
+// sheet is ProgressStyle(), served at /painel.css. Every text that comes from
+// the table or from the request is escaped (Html.h).
+//
+// Sections, each with an id the tests and the style sheet use:
+//   #idiomas    per language: records, translated, untranslated, the share
+//               as a number and a bar (<progress>)
+//   #programas  the programs of the chosen language, sorted by a column
+//               (links in the headers), the least translated first by default
+//   #recentes   the latest changes, newest first (bounded by the caller)
+//   #busca      the search form and a page of the texts found, each with the
+//               keys holding it and their translations per language, with a
+//               link to the next page
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Progress.h"
+
+namespace trd::server {
+
+// How #programas is sorted ("ordem" in the query).
+enum class ProgramOrder { Share, Program, Total, Translated, Untranslated };
+// "percentual" (the default, also for anything unknown), "programa",
+// "registros", "traduzidos", "pendentes".
+ProgramOrder ParseProgramOrder(std::string_view s);
+std::string_view ProgramOrderName(ProgramOrder order);
+// Sorts in place: by share and the untranslated count first (least
+// translated first), by name, or by a count (largest first); ties by name.
+void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order);
+
+// Whether the page offers the "Sair" button (a token is set).
+enum class SignOut { Hidden, Shown };
+
+struct PageView {
+  std::vector<LanguageProgress> languages;
+  std::string language;  // the chosen one (empty: none known)
+  std::vector<ProgramProgress> programs;  // sorted already
+  ProgramOrder order = ProgramOrder::Share;
+  std::vector<ListedRecord> recent;
+  std::string search;  // the text searched for; empty: no search
+  std::optional<SearchPage> found;
+  std::string after;  // the cursor the shown page of results starts at
+  int page = 1;       // its number, counted from 1
+  std::string notice;  // a message above the sections (an unknown language asked for)
+  SignOut sign_out = SignOut::Hidden;
+};
+
+std::string RenderProgressPage(const PageView& view);
+
+// The token form; `message` (may be empty) shown above it.
+std::string RenderSignInPage(std::string_view message);
+
+// A page that tells the table could not be read; `why` is escaped.
+std::string RenderFailurePage(std::string_view why);
+
+// The style sheet of every page.
+std::string_view ProgressStyle();
+
+// "12.345" and "42,5%": numbers as the page writes them (pt-BR).
+std::string FormatCount(std::int64_t n);
+std::string FormatShare(double share);
+
+}  // namespace trd::server

@@ -1,0 +1,135 @@
+#include "WebFront.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "Html.h"
+#include "Progress.h"
+#include "ProgressPage.h"
+#include "platform/Errors.h"
+
+namespace trd::server {
+namespace {
+
+constexpr std::string_view kHtml = "text/html; charset=utf-8";
+
+WebAnswer Page(int status, std::string body) {
+  WebAnswer a;
+  a.status = status;
+  a.content_type = std::string(kHtml);
+  a.body = std::move(body);
+  return a;
+}
+
+WebAnswer Redirect(std::string cookie) {
+  WebAnswer a;
+  a.status = 303;
+  a.content_type = "text/plain; charset=utf-8";
+  a.headers.emplace_back("Location", "/");
+  if (!cookie.empty()) a.headers.emplace_back("Set-Cookie", std::move(cookie));
+  return a;
+}
+
+std::string SessionCookie(std::string_view secret) {
+  return std::string(kSessionCookie) + "=" + std::string(secret) + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+std::string ClearedCookie() {
+  return std::string(kSessionCookie) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0";
+}
+
+// The chosen language: the one asked for when known, else the first with
+// records, else the first.
+std::string ChooseLanguage(const std::vector<LanguageProgress>& languages, std::string_view asked,
+                           std::string& notice) {
+  for (const auto& l : languages)
+    if (l.code == asked) return l.code;
+  if (!asked.empty()) notice = "Idioma desconhecido: " + std::string(asked) + ".";
+  for (const auto& l : languages)
+    if (l.counts.total > 0) return l.code;
+  return languages.empty() ? std::string() : languages.front().code;
+}
+
+WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out) {
+  const html::Form query = html::ParseForm(html::QueryOf(target));
+  ProgressReader reader(service);
+  PageView view;
+  view.sign_out = sign_out;
+  view.languages = reader.Languages();
+  view.language = ChooseLanguage(view.languages, html::FormValue(query, "idioma"), view.notice);
+  view.order = ParseProgramOrder(html::FormValue(query, "ordem"));
+  if (!view.language.empty()) {
+    view.programs = reader.Programs(view.language);
+    SortPrograms(view.programs, view.order);
+  }
+  std::vector<std::string> codes;
+  for (const auto& l : view.languages)
+    if (l.counts.total > 0) codes.push_back(l.code);
+  view.recent = reader.Recent(codes, kRecentRows);
+  view.search = html::FormValue(query, "busca");
+  if (!view.search.empty()) {
+    view.after = html::FormValue(query, "depois");
+    try {
+      view.page = std::max(1, std::stoi(html::FormValue(query, "pagina")));
+    } catch (const std::exception&) {
+      view.page = 1;
+    }
+    if (view.after.empty()) view.page = 1;
+    try {
+      view.found = reader.Search(view.search, view.after, kSearchPageRecords);
+    } catch (const ProtocolError&) {
+      if (view.after.empty()) throw;
+      // A link edited by hand (or from another listing): the search starts over.
+      view.notice = "O endereço da página de resultados não vale; a busca recomeça da primeira página.";
+      view.after.clear();
+      view.page = 1;
+      view.found = reader.Search(view.search, view.after, kSearchPageRecords);
+    }
+  }
+  return Page(200, RenderProgressPage(view));
+}
+
+}  // namespace
+
+WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials) {
+  WebAnswer answer;
+  try {
+    switch (request.route) {
+      case Route::Style:
+        answer.content_type = "text/css; charset=utf-8";
+        answer.body = std::string(ProgressStyle());
+        break;
+      case Route::Login: {
+        if (credentials.token.empty()) {
+          answer = Redirect({});
+          break;
+        }
+        const std::string given = html::FormValue(html::ParseForm(request.body), "token");
+        if (SameToken(given, credentials.token)) answer = Redirect(SessionCookie(credentials.session));
+        else answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo."));
+        break;
+      }
+      case Route::Logout:
+        answer = Redirect(ClearedCookie());
+        break;
+      case Route::Page:
+        if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}));
+        else
+          answer = ProgressPage(request.target, service,
+                                credentials.token.empty() ? SignOut::Hidden : SignOut::Shown);
+        break;
+      case Route::Call:
+      case Route::Echo:
+        throw std::logic_error("AnswerWeb: not a route of the page");
+    }
+  } catch (const std::exception& e) {
+    answer = Page(500, RenderFailurePage(e.what()));
+  }
+  answer.headers.emplace_back("Content-Security-Policy", std::string(kPagePolicy));
+  answer.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  answer.headers.emplace_back("Referrer-Policy", "no-referrer");
+  answer.headers.emplace_back("Cache-Control", "no-store");
+  return answer;
+}
+
+}  // namespace trd::server

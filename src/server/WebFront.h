@@ -1,0 +1,55 @@
+// The browser's side of `trd serve`: the progress page (GET /), its style
+// sheet (GET /painel.css) and the token form (POST /entrar, POST /sair).
+// Transport-free: the HTTP front hands it the admitted request.
+//
+// With a token set, a browser first gets the token form; the right token
+// answers with the session cookie (HttpOnly, SameSite=Strict, holding the
+// server's session secret, not the token) and a redirect to the page; a
+// wrong one with the form again (403). Without the cookie the page shows
+// nothing of the table. POST /sair clears the cookie.
+//
+// Every answer carries a Content-Security-Policy that allows styles, images
+// and scripts from the server only (no inline script runs), forbids framing
+// and sends forms back to the server only; and no-store, nosniff and
+// no-referrer.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "HttpAdmission.h"
+#include "Service.h"
+
+namespace trd::server {
+
+struct WebRequest {
+  Route route = Route::Page;  // Page, Style, Login or Logout
+  Access access = Access::Denied;
+  std::string_view target;  // path and query
+  std::string_view body;    // the form of POST /entrar
+};
+
+struct WebAnswer {
+  int status = 200;
+  std::string content_type;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // beyond Content-Type and Content-Length
+};
+
+// Answers a request of the page's routes. Never throws for a failure of the
+// storage: the page then says the table could not be read (500).
+WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials);
+
+// The Content-Security-Policy of every page.
+inline constexpr std::string_view kPagePolicy =
+    "default-src 'none'; style-src 'self'; img-src 'self'; script-src 'self'; form-action 'self'; "
+    "base-uri 'none'; frame-ancestors 'none'";
+
+// How many of the latest changes the page lists, and how many records a page
+// of search results holds at most.
+inline constexpr std::size_t kRecentRows = 25;
+inline constexpr std::size_t kSearchPageRecords = 60;
+
+}  // namespace trd::server
