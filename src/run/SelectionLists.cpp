@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "FileDiscovery.h"
 #include "platform/Path.h"
@@ -12,15 +14,42 @@ namespace {
 
 bool Less(std::string_view a, std::string_view b) { return text::CompareIgnoreCase(a, b) < 0; }
 
-// The directory recorded in testa for a file name, when the name is there.
-std::optional<std::string> RecordedDirectory(const StringList& testa, std::string_view name) {
-  for (const std::string& entry : testa) {
-    std::size_t eq = entry.find('=');
-    if (text::EqualsIgnoreCase(std::string_view(entry).substr(0, eq), name))
-      return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+// The part of a testa entry that names the file: the text before its first "=".
+std::string_view RecordedName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The case-folded key under which a name or path is indexed: equal keys are
+// exactly the texts that EqualsIgnoreCase takes as equal.
+std::string Folded(std::string_view s) { return text::UpperAscii(s); }
+
+// testa and selec indexed for MoveIntoSelection, so that a move of all of a
+// large tree's files costs no more per file than a move of a few: a look-up
+// by folded key instead of a walk over every entry.
+class SelectionIndex {
+ public:
+  explicit SelectionIndex(const SelectionLists& lists) : testa_(lists.testa) {
+    for (int i = 0, n = lists.selec.Count(); i < n; ++i) selected_.insert(Folded(lists.selec.Item(i)));
+    for (std::size_t i = 0; i < testa_.size(); ++i) AddedToTesta(i);
   }
-  return std::nullopt;
-}
+
+  bool Selected(std::string_view path) const { return selected_.contains(Folded(path)); }
+  void AddedToSelection(std::string_view path) { selected_.insert(Folded(path)); }
+
+  // The directory recorded in testa for a file name, when the name is there
+  // (the first entry of the name wins).
+  std::optional<std::string> RecordedDirectory(std::string_view name) const {
+    auto it = recorded_.find(Folded(name));
+    if (it == recorded_.end()) return std::nullopt;
+    const std::string& entry = testa_[it->second];
+    const std::size_t eq = entry.find('=');
+    return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+  }
+  void AddedToTesta(std::size_t at) { recorded_.emplace(Folded(RecordedName(testa_[at])), at); }
+
+ private:
+  const StringList& testa_;
+  std::unordered_set<std::string> selected_;
+  std::unordered_map<std::string, std::size_t> recorded_;  // folded name: its first entry in testa
+};
 
 }  // namespace
 
@@ -66,22 +95,25 @@ void MemoryListBox::Clear() {
 }
 
 MoveOutcome MoveIntoSelection(SelectionLists& lists, MoveScope scope) {
+  SelectionIndex index(lists);
   for (int n = lists.disp.Count() - 1; n >= 0; --n) {
     if (scope == MoveScope::Picked && !lists.disp.Picked(n)) continue;
     const std::string path = lists.disp.Item(n);
-    if (lists.selec.IndexOf(path) >= 0) return MoveOutcome::AlreadySelected;
+    if (index.Selected(path)) return MoveOutcome::AlreadySelected;
 
     const std::string file(FileName(path));
     const std::string directory(DirectoryOf(path));
     const std::string name = text::PathText(file);  // a Latin-1 and a UTF-8 "Ação.dfm" are one name
-    std::optional<std::string> recorded = RecordedDirectory(lists.testa, name);
+    std::optional<std::string> recorded = index.RecordedDirectory(name);
     if (!recorded || recorded->empty()) {
       lists.testa.push_back(name + "=" + directory);
+      index.AddedToTesta(lists.testa.size() - 1);
     } else {
       lists.verRep.push_back(directory + kSeparator + file);
       lists.verRep.push_back(*recorded + kSeparator + file);
     }
     lists.selec.Add(lists.files.at(std::size_t(n)));
+    index.AddedToSelection(lists.files[std::size_t(n)]);
     lists.disp.Delete(n);
     lists.files.erase(lists.files.begin() + n);
   }
@@ -112,12 +144,13 @@ TreeSelection SelectSourceTree(std::string_view directory) {
   StringList testa;
   StringList verRep;
   ListingSink sink;
-  sink.found = [&](const std::string& path) {
-    disp.Add(path);
-    files.push_back(path);
-  };
+  sink.found = [&](const std::string& path) { files.push_back(path); };
   ListSourceTree(directory, sink);
+  // Added in sorted order, each path goes to the end of disp, which then
+  // holds what adding them in listing order gives (the sort is stable, as
+  // the list's insert is), without moving the items already there.
   SortIgnoreCase(files);
+  for (const std::string& path : files) disp.Add(path);
   SelectionLists lists{disp, selec, files, testa, verRep};
   MoveIntoSelection(lists, MoveScope::All);
   return {selec.Items(), std::move(verRep)};

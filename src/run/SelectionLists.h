@@ -17,6 +17,7 @@
 // Sorting and comparing ignore the case of ASCII letters only.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,9 @@ class ListBox {
   int InsertPosition(std::string_view path) const;
 };
 
+// Held in double-ended queues: the moves of a whole tree add at the front
+// (the selection, visited from its last item down) or at the back (a sorted
+// listing) and delete at the back, each in constant time.
 class MemoryListBox final : public ListBox {
  public:
   int Count() const override { return int(items_.size()); }
@@ -59,11 +63,11 @@ class MemoryListBox final : public ListBox {
   void Delete(int n) override;
   void Clear() override;
   void Pick(int n, bool picked = true) { picked_.at(std::size_t(n)) = picked; }
-  const StringList& Items() const { return items_; }
+  StringList Items() const { return {items_.begin(), items_.end()}; }
 
  private:
-  StringList items_;
-  std::vector<bool> picked_;
+  std::deque<std::string> items_;
+  std::deque<bool> picked_;
 };
 
 struct SelectionLists {

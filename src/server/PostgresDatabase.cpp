@@ -18,7 +18,11 @@ namespace {
 
 // Writers take this advisory lock for their transaction; the number only has
 // to be the same for every server sharing the database ("TRD" in ASCII).
-constexpr const char* kWriteLock = "SELECT pg_advisory_xact_lock(5526084)";
+// Sent with the BEGIN as one query string, so that a write transaction costs
+// one round trip to start: the explicit BEGIN keeps the transaction open
+// after the string's last statement, and a lock that fails leaves it failed,
+// to be rolled back like any other.
+constexpr const char* kBeginWriting = "BEGIN; SELECT pg_advisory_xact_lock(5526084)";
 
 struct ResultFree {
   void operator()(PGresult* r) const { PQclear(r); }
@@ -212,8 +216,7 @@ class PgSession final : public Session {
   }
 
   void Begin() override {
-    conn_->Exec("BEGIN");
-    conn_->Exec(kWriteLock);
+    conn_->Exec(kBeginWriting);
   }
   void Commit() override {
     Result r = conn_->Exec("COMMIT");

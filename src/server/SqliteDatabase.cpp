@@ -86,10 +86,14 @@ class SqliteConnection {
       // An in-memory database answers "memory" here and keeps its own journal.
       Exec("PRAGMA journal_mode=WAL");
       Exec("PRAGMA synchronous=NORMAL");
-      // Look-ups hit random keys: keep the working set in memory and read the
-      // file through a mapping rather than a read call per page.
-      Exec("PRAGMA cache_size=-65536");
-      Exec("PRAGMA mmap_size=1073741824");
+      // A bounded page cache and no memory mapping: the process's memory then
+      // stays the same however large the table grows (mapped pages of the
+      // file count as the process's own once touched, and a harvest touches
+      // the whole table). Pages beyond the cache come from the operating
+      // system's file cache, which a harvest's look-ups (near each other in
+      // key order, file by file) seldom need.
+      Exec("PRAGMA cache_size=-16384");
+      Exec("PRAGMA mmap_size=0");
       Exec("PRAGMA foreign_keys=ON");
     } catch (...) {
       sqlite3_close_v2(db_);

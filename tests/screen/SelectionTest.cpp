@@ -76,6 +76,22 @@ TEST(SelectionLists, PathAlreadySelectedStopsTheMoveWhereItIs) {
   EXPECT_EQ(l.disp.Items(), (StringList{"/d/a.dfm", "/d/b.dfm"}));
 }
 
+TEST(SelectionLists, ALaterMoveMeetsTheSelectionAndTheNamesOfEarlierMoves) {
+  Lists l({"/d/a.dfm", "/e/b.dfm"});
+  l.Right();
+  // Listed again in other spellings: the same path ignoring letter case stops
+  // the move; the same name in another directory pairs with the first entry.
+  for (const char* p : {"/f/A.dfm", "/D/A.DFM"}) {
+    l.disp.Add(p);
+    l.files.push_back(p);
+  }
+  run::SortIgnoreCase(l.files);
+  EXPECT_EQ(l.Right(), MoveOutcome::AlreadySelected);
+  EXPECT_EQ(l.disp.Items(), StringList{"/D/A.DFM"});
+  EXPECT_EQ(l.verRep, (StringList{"/f/A.dfm", "/d/A.dfm"}));
+  EXPECT_EQ(l.testa, (StringList{"b.dfm=/e", "a.dfm=/d"}));
+}
+
 TEST(SelectionLists, PathsInBothListsStaySelectedWhenMovedBack) {
   Lists l({"/d/a.dfm", "/d/B.dfm"});
   l.Right();
