@@ -148,7 +148,12 @@ TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
   sbtCancel->setProperty(gui::kPassesBusyOverlay, true);
 }
 
-TfrmLeDfmRel::~TfrmLeDfmRel() { Release(); }
+TfrmLeDfmRel::~TfrmLeDfmRel() {
+  // The list boxes go with the base QWidget, after this object: their
+  // models' signals must not reach the handlers above on the way.
+  lsbSelec->model()->disconnect(this);
+  Release();
+}
 
 void TfrmLeDfmRel::BuildUi() {
   auto* content = new QVBoxLayout(grbDadosRel);
