@@ -1,5 +1,7 @@
 #include "ExchangeClient.h"
 
+#include "ExchangeRows.h"
+
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
@@ -68,14 +70,26 @@ void ExchangeClient::ForEachRecord(const RecordFilter& f, const std::function<vo
   }
 }
 
-void ExchangeClient::ForEachByText(const std::string& language, const std::function<void(const Row&)>& visit) {
+void ExchangeClient::ForEachText(
+    const std::string& language,
+    const std::function<void(const std::string& source, const std::vector<Row>& records)>& visit) {
   std::string cursor;
+  std::string source;
+  std::vector<Row> records;  // of `source`, which may continue on the next page
   for (;;) {
     Packet p = Page(kGetTextos, {language, std::string(), std::string(TextMatchName(TextMatch::Exact)), cursor, kPage});
-    for (const Row& r : p.rows) visit(r);
-    if (p.rows.size() < std::size_t(kPage)) return;
-    cursor = CursorAfter(CursorKind::Text, p.rows.back());
+    for (Row& r : p.rows) {
+      if (!records.empty() && RowText(r, kStAgrValProp) != source) {
+        visit(source, records);
+        records.clear();
+      }
+      if (records.empty()) source = RowText(r, kStAgrValProp);
+      records.push_back(std::move(r));
+    }
+    if (p.rows.size() < std::size_t(kPage)) break;
+    cursor = CursorAfter(CursorKind::Text, records.back());
   }
+  if (!records.empty()) visit(source, records);
 }
 
 Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }

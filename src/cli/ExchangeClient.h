@@ -33,9 +33,10 @@ class ExchangeClient {
   // a time.
   void ForEachRecord(const RecordFilter& filter, const std::function<void(const Row&)>& visit);
 
-  // Every record of `language` with a source text, by source text
-  // (GetTextos): the records of one text come consecutively.
-  void ForEachByText(const std::string& language, const std::function<void(const Row&)>& visit);
+  // Every source text of `language` with the records that hold it (GetTextos
+  // order), one text and one page held at a time.
+  void ForEachText(const std::string& language,
+                   const std::function<void(const std::string& source, const std::vector<Row>& records)>& visit);
 
   // GetCobertura.
   Packet Coverage(const std::string& language);

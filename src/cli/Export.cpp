@@ -70,62 +70,35 @@ exchange::Format FormatOf(const ExportOptions& o) {
   throw Error("--format \"" + o.format + "\" is neither po nor xliff");
 }
 
-// Groups the consecutive records of one source text (GetTextos order) into
-// a unit.
-class TextUnits {
- public:
-  TextUnits(StateFilter state, std::vector<std::string> programs, exchange::UnitWriter& out)
-      : state_(state), programs_(std::move(programs)), out_(out) {}
-
-  std::size_t records = 0;
-
-  void Add(const Row& r) {
-    const std::string& source = RowText(r, kStAgrValProp);
-    if (!open_ || source != source_) {
-      Flush();
-      open_ = true;
-      source_ = source;
-    }
-    if (!programs_.empty() &&
-        std::find(programs_.begin(), programs_.end(), RowText(r, kCdPrograma)) == programs_.end())
-      return;
-    keys_.push_back(KeyOfRecord(r));
+// The unit of one source text, from its records of the chosen programs:
+// written when the text matches the state filter (untranslated: some record
+// still waits for a translation). Returns the records the unit stands for.
+std::size_t WriteTextUnit(const std::string& source, const std::vector<Row>& rows, StateFilter state,
+                          const std::vector<std::string>& programs, exchange::UnitWriter& out) {
+  std::vector<RecordKey> keys;
+  std::vector<std::string> translations;
+  bool untranslated = false;
+  for (const Row& r : rows) {
+    if (!programs.empty() && std::find(programs.begin(), programs.end(), RowText(r, kCdPrograma)) == programs.end())
+      continue;
+    keys.push_back(KeyOfRecord(r));
     if (IsTranslated(r)) {
       const std::string& t = RowText(r, kStValorProp);
-      if (std::find(translations_.begin(), translations_.end(), t) == translations_.end()) translations_.push_back(t);
+      if (std::find(translations.begin(), translations.end(), t) == translations.end()) translations.push_back(t);
     } else {
-      untranslated_ = true;
+      untranslated = true;
     }
   }
-
-  void Flush() {
-    if (open_ && !keys_.empty()) {
-      const bool wanted = state_ == StateFilter::All || (state_ == StateFilter::Untranslated) == untranslated_;
-      if (wanted) {
-        records += keys_.size();
-        exchange::Unit u = exchange::UnitForText(source_, std::move(keys_), translations_);
-        // Some records still wait for the translation the others hold: it is
-        // offered for confirmation, never applied by an untouched file.
-        if (untranslated_ && u.translation) u.state = exchange::State::NeedsReview;
-        out_.Add(u);
-      }
-    }
-    keys_.clear();
-    translations_.clear();
-    untranslated_ = false;
-    open_ = false;
-  }
-
- private:
-  const StateFilter state_;
-  const std::vector<std::string> programs_;
-  exchange::UnitWriter& out_;
-  bool open_ = false;
-  std::string source_;
-  std::vector<RecordKey> keys_;
-  std::vector<std::string> translations_;
-  bool untranslated_ = false;
-};
+  if (keys.empty()) return 0;
+  if (state != StateFilter::All && (state == StateFilter::Untranslated) != untranslated) return 0;
+  const std::size_t n = keys.size();
+  exchange::Unit u = exchange::UnitForText(source, std::move(keys), translations);
+  // Some records still wait for the translation the others hold: it is
+  // offered for confirmation, never applied by an untouched file.
+  if (untranslated && u.translation) u.state = exchange::State::NeedsReview;
+  out.Add(u);
+  return n;
+}
 
 // The output: standard output, or FILE.part renamed to FILE by Commit.
 class Output {
@@ -180,10 +153,9 @@ int RunExport(const ExportOptions& o) {
       writer->Add(exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation)));
     });
   } else {
-    TextUnits units(*state, programs, *writer);
-    client.ForEachByText(language, [&](const Row& r) { units.Add(r); });
-    units.Flush();
-    records = units.records;
+    client.ForEachText(language, [&](const std::string& source, const std::vector<Row>& rows) {
+      records += WriteTextUnit(source, rows, *state, programs, *writer);
+    });
   }
   const exchange::WriteSummary s = writer->Finish();
   output.Commit();

@@ -116,35 +116,6 @@ int RunStatus(const ReportOptions& o) {
   return 0;
 }
 
-// The findings of every source text of a language, text by text.
-class TextChecks {
- public:
-  std::vector<exchange::Finding> findings;
-
-  void Add(const Row& r) {
-    const std::string& source = RowText(r, kStAgrValProp);
-    if (!open_ || source != source_) {
-      Flush();
-      open_ = true;
-      source_ = source;
-    }
-    if (IsTranslated(r)) records_.push_back({KeyOfRecord(r), RowText(r, kStValorProp)});
-  }
-  void Flush() {
-    if (open_ && !records_.empty()) {
-      auto f = exchange::CheckSourceText(source_, records_);
-      findings.insert(findings.end(), std::make_move_iterator(f.begin()), std::make_move_iterator(f.end()));
-    }
-    records_.clear();
-    open_ = false;
-  }
-
- private:
-  bool open_ = false;
-  std::string source_;
-  std::vector<exchange::TranslatedRecord> records_;
-};
-
 std::string Quoted(const std::string& s) {
   nlohmann::json j = s;  // escapes line breaks and tabs, so a finding stays on its line
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -154,19 +125,26 @@ int RunCheck(const ReportOptions& o) {
   const ServerChoice server(o.servers);
   ExchangeClient client(server);
   const std::string language = client.KnownLanguage(o.language);
-  TextChecks checks;
-  client.ForEachByText(language, [&](const Row& r) { checks.Add(r); });
-  checks.Flush();
+  // The findings of every source text of the language, text by text.
+  std::vector<exchange::Finding> findings;
+  client.ForEachText(language, [&](const std::string& source, const std::vector<Row>& rows) {
+    std::vector<exchange::TranslatedRecord> translated;
+    for (const Row& r : rows)
+      if (IsTranslated(r)) translated.push_back({KeyOfRecord(r), RowText(r, kStValorProp)});
+    if (translated.empty()) return;
+    auto f = exchange::CheckSourceText(source, translated);
+    findings.insert(findings.end(), std::make_move_iterator(f.begin()), std::make_move_iterator(f.end()));
+  });
 
   std::size_t errors = 0, notices = 0;
-  for (const auto& f : checks.findings) ++(exchange::SeverityOf(f.kind) == exchange::Severity::Error ? errors : notices);
+  for (const auto& f : findings) ++(exchange::SeverityOf(f.kind) == exchange::Severity::Error ? errors : notices);
   if (o.json) {
     nlohmann::ordered_json j;
     j["language"] = language;
     j["errors"] = errors;
     j["notices"] = notices;
     auto list = nlohmann::ordered_json::array();
-    for (const auto& f : checks.findings) {
+    for (const auto& f : findings) {
       nlohmann::ordered_json x;
       x["check"] = exchange::CheckName(f.kind);
       x["severity"] = exchange::SeverityOf(f.kind) == exchange::Severity::Error ? "error" : "notice";
@@ -181,7 +159,7 @@ int RunCheck(const ReportOptions& o) {
     j["findings"] = std::move(list);
     std::cout << Dump(j) << std::endl;
   } else {
-    for (const auto& f : checks.findings) {
+    for (const auto& f : findings) {
       const bool error = exchange::SeverityOf(f.kind) == exchange::Severity::Error;
       std::cout << (error ? "error  " : "notice ") << exchange::CheckName(f.kind) << ": " << Quoted(f.source);
       for (const auto& t : f.translations) std::cout << " -> " << Quoted(t);
@@ -192,7 +170,7 @@ int RunCheck(const ReportOptions& o) {
               << (notices == 1 ? "" : "s") << "\n";
     std::cout.flush();
   }
-  return exchange::HasErrors(checks.findings) ? 1 : 0;
+  return exchange::HasErrors(findings) ? 1 : 0;
 }
 
 template <class Run>

@@ -30,11 +30,18 @@ class Writer {
   std::string out_;
 };
 
-void Head(Writer& w, std::string_view title) {
+constexpr std::string_view kPageTitle = "Progresso das traduções";
+
+// The document up to the open page header: its title is kPageTitle followed
+// by `suffix`, its heading kPageTitle.
+void Head(Writer& w, std::string_view suffix) {
   w << "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n"
        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
-  w.Text(title);
-  w << "</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n</head>\n<body>\n";
+  w.Text(kPageTitle);
+  w.Text(suffix);
+  w << "</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n</head>\n<body>\n<header>\n<h1>";
+  w.Text(kPageTitle);
+  w << "</h1>\n";
 }
 
 void Tail(Writer& w) { w << "</body>\n</html>\n"; }
@@ -295,8 +302,7 @@ std::string FormatShare(double share) {
 
 std::string RenderProgressPage(const PageView& view) {
   Writer w;
-  Head(w, "Progresso das traduções");
-  w << "<header>\n<h1>Progresso das traduções</h1>\n";
+  Head(w, "");
   if (view.sign_out == SignOut::Shown)
     w << "<form method=\"post\" action=\"/sair\" class=\"sair\"><button type=\"submit\">Sair</button></form>\n";
   w << "</header>\n<main>\n";
@@ -316,8 +322,8 @@ std::string RenderProgressPage(const PageView& view) {
 
 std::string RenderSignInPage(std::string_view message) {
   Writer w;
-  Head(w, "Progresso das traduções — entrar");
-  w << "<header>\n<h1>Progresso das traduções</h1>\n</header>\n<main>\n<section id=\"entrar\">\n"
+  Head(w, " — entrar");
+  w << "</header>\n<main>\n<section id=\"entrar\">\n"
        "<h2>Acesso</h2>\n<p>Este servidor pede um token. Informe o token da equipe para ver o progresso.</p>\n";
   if (!message.empty()) {
     w << "<p class=\"aviso\">";
@@ -333,8 +339,8 @@ std::string RenderSignInPage(std::string_view message) {
 
 std::string RenderFailurePage(std::string_view why) {
   Writer w;
-  Head(w, "Progresso das traduções — falha");
-  w << "<header>\n<h1>Progresso das traduções</h1>\n</header>\n<main>\n<p class=\"aviso\">"
+  Head(w, " — falha");
+  w << "</header>\n<main>\n<p class=\"aviso\">"
        "Não foi possível ler a tabela de traduções: ";
   w.Text(why);
   w << "</p>\n</main>\n";
