@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ExchangeRecords.h"
+#include "Memory.h"
 #include "platform/Text.h"
 
 namespace trd::server {
@@ -131,6 +132,7 @@ void EnsureSchema(Session& session) {
   session.Execute(kFormerSourceIndex);
   session.Execute(kTranslationIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
   EnsureExchangeIndexes(session);
+  EnsureMemory(session);
   const FieldType count_type[] = {FieldType::Float};
   auto rows = session.Query("SELECT COUNT(*) FROM TRDIDIOMA", {}, count_type);
   if (rows.empty() || std::get<double>(rows[0][0]) == 0) {
