@@ -34,18 +34,20 @@ class StorageChannel final : public store::RecordChannel {
     return source ? *source : std::string();
   }
   void DeleteRecord(const RecordKey& key) override {
-    static const std::string remove = "DELETE FROM TRDPROPRIEDADE WHERE " + TranslationTable().KeyCondition();
+    static const std::string remove =
+        "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
-    static const std::string insert = "INSERT INTO TRDPROPRIEDADE (" + protocol::ColumnList(protocol::RecordFields()) +
+    static const std::string insert = "INSERT INTO " + TranslationTable().name + " (" +
+                                      protocol::ColumnList(TranslationTable().fields) +
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
     const std::vector<FieldValue> row{key.program, key.form,   key.component,
                                       key.property, key.number, std::string(protocol::kStateNew),
                                       text.value,   text.value, DateTime::Now(),
                                       key.language};
     if (s_.Execute(insert, row) == 0)
-      throw store::KeyTakenError("TRDPROPRIEDADE has a record of key " + DescribeKey(key) + " already");
+      throw store::KeyTakenError(TranslationTable().name + " has a record of key " + DescribeKey(key) + " already");
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
     if (record_.look_up == TranslationLookUp::No) return std::nullopt;
