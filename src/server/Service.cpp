@@ -251,7 +251,7 @@ std::string ParamList(Names params) {
   return s;
 }
 
-std::string Failure(FailureCode code, std::string_view message) noexcept {
+std::string FailureResponse(FailureCode code, std::string_view message) noexcept {
   try {
     return EncodeFailure(code, message);
   } catch (...) {
@@ -298,7 +298,7 @@ std::string Service::Handle(std::string_view body) noexcept {
   std::string where;
   try {
     if (body.size() > options_.max_request_bytes)
-      return Failure(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
+      return FailureResponse(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
                                                 " bytes exceed the limit of " +
                                                 std::to_string(options_.max_request_bytes) + " bytes");
     wire::Request req = wire::DecodeRequest(body);
@@ -311,13 +311,13 @@ std::string Service::Handle(std::string_view body) noexcept {
       } catch (...) {
       }
     }
-    return Failure(FailureCode::Refused, where + e.what());
+    return FailureResponse(FailureCode::Refused, where + e.what());
   } catch (const Error& e) {
-    return Failure(CodeOf(e), where + e.what());
+    return FailureResponse(CodeOf(e), where + e.what());
   } catch (const std::exception& e) {
-    return Failure(FailureCode::Internal, where + "internal error: " + e.what());
+    return FailureResponse(FailureCode::Internal, where + "internal error: " + e.what());
   } catch (...) {
-    return Failure(FailureCode::Internal, where + "internal error");
+    return FailureResponse(FailureCode::Internal, where + "internal error");
   }
 }
 
