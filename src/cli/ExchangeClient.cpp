@@ -4,6 +4,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "protocol/Failures.h"
 #include "protocol/Methods.h"
 
 namespace trd::cli {
@@ -32,7 +33,8 @@ ExchangeClient::ExchangeClient(const ServerChoice& server)
 
 Value ExchangeClient::Call(Connection& c, std::string_view method, std::vector<Value> args) {
   Value v = c.Call(method, std::move(args));
-  if (const auto* f = std::get_if<ServerFailure>(&v)) throw Error("the server failed: " + f->message);
+  if (const auto* f = std::get_if<ServerFailure>(&v))
+    protocol::RaiseFailure(ServerFailure{"the server failed: " + f->message, f->code});
   return v;
 }
 

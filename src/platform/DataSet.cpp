@@ -99,7 +99,7 @@ void CheckValue(const FieldDef& f, const FieldValue& v, const std::string& table
   if (check_width && f.type == FieldType::String && f.size > 0) {
     std::size_t n = text::Length(std::get<std::string>(v));
     if (n > std::size_t(f.size)) {
-      throw FieldError("field " + f.name + " of table " + table + ": a text of " +
+      throw WidthError("field " + f.name + " of table " + table + ": a text of " +
                        std::to_string(n) + " characters exceeds the field's width of " +
                        std::to_string(f.size));
     }

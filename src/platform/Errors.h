@@ -19,6 +19,12 @@ class FieldError : public Error {
   using Error::Error;
 };
 
+// A text longer than its field's width (in characters).
+class WidthError : public FieldError {
+ public:
+  using FieldError::FieldError;
+};
+
 // An operation on a staging table that its state does not allow
 // (posting while browsing, editing an empty table, ...).
 class DataSetError : public Error {

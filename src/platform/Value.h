@@ -53,9 +53,11 @@ struct ChangeSet {
 };
 
 // A failure answered by the server instead of a result; the result check
-// recognises it and raises it.
+// recognises it and raises it. `code` names its kind (the codes and what they
+// mean: protocol/Failures.h); empty when the server named none.
 struct ServerFailure {
   std::string message;
+  std::string code = {};
   bool operator==(const ServerFailure&) const = default;
 };
 

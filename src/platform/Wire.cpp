@@ -242,15 +242,20 @@ Request DecodeRequest(std::string_view body) {
 }
 
 std::string EncodeResult(const Value& v) {
+  if (const auto* f = std::get_if<ServerFailure>(&v)) return EncodeFailure(f->message, f->code);
   std::string out = "{\"result\":";
   AppendJsonValue(out, v);
   out += '}';
   return out;
 }
 
-std::string EncodeFailure(std::string_view message) {
+std::string EncodeFailure(std::string_view message, std::string_view code) {
   std::string out = "{\"error\":";
   AppendJsonString(out, message);
+  if (!code.empty()) {
+    out += ",\"code\":";
+    AppendJsonString(out, code);
+  }
   out += '}';
   return out;
 }
@@ -260,7 +265,12 @@ Value DecodeResponse(std::string_view body) {
   if (j.is_discarded() || !j.is_object()) Bad("the response is not a JSON object");
   if (auto it = j.find("error"); it != j.end()) {
     if (!it->is_string()) Bad("\"error\" is not text");
-    return ServerFailure{it->get<std::string>()};
+    ServerFailure failure{it->get<std::string>(), {}};
+    if (auto code = j.find("code"); code != j.end()) {
+      if (!code->is_string()) Bad("\"code\" is not text");
+      failure.code = code->get<std::string>();
+    }
+    return failure;
   }
   return FromJson(Member(j, "result", "response"));
 }

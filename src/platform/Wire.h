@@ -30,9 +30,10 @@ ChangeSet ChangeSetFromJson(const nlohmann::json& j);
 std::string EncodeRequest(const Request& r);
 Request DecodeRequest(std::string_view body);
 
-// A response carries either a result value or a failure message.
+// A response carries either a result value or a failure: its message and,
+// when given, its code. A ServerFailure result is encoded as a failure.
 std::string EncodeResult(const Value& v);
-std::string EncodeFailure(std::string_view message);
+std::string EncodeFailure(std::string_view message, std::string_view code = {});
 // Returns the result, or a ServerFailure value for a failure response.
 Value DecodeResponse(std::string_view body);
 

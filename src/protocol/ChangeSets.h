@@ -1,9 +1,10 @@
-// How the server names a change of a change set it refuses, and the two
-// refusals a client settles by itself when several clients race on one key
-// (docs/server.md, "Change sets"): the failure message of change i of n reads
-// "change I of N (KIND): " followed by the cause, for these two causes
-//   "duplicate key: ..."       an insert of a key that holds a record;
-//   "no record of key ..."     a delete or modification of a key that holds none.
+// How the server names a change of a change set in its failure messages
+// (docs/server.md, "Change sets"): "change I of N (KIND): " followed by the
+// cause, which for the two refusals a client settles by itself when several
+// clients race on one key reads
+//   "duplicate key: ..."       an insert of a key that holds a record (code key_taken);
+//   "no record of key ..."     a delete or modification of a key that holds none (code not_found).
+// Clients go by the code (protocol/Failures.h), never by these texts.
 #pragma once
 
 #include <cstddef>

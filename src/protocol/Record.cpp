@@ -63,4 +63,13 @@ std::string ColumnList(const std::vector<FieldDef>& fields) {
   return s;
 }
 
+std::string ColumnList(const std::vector<RecordField>& fields) {
+  std::string s;
+  for (RecordField f : fields) {
+    if (!s.empty()) s += ", ";
+    s += FieldName(f);
+  }
+  return s;
+}
+
 }  // namespace trd::protocol

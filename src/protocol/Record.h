@@ -46,8 +46,16 @@ const std::vector<RecordField>& KeyFields();
 const std::vector<FieldDef>& TranslationFields();
 // The language list: IDIDIOMA (3), DSIDIOMA (30), IDIPROP (3).
 const std::vector<FieldDef>& LanguageFields();
+enum LanguageField : int { kLangCode, kLangName, kLangProperty };
 // The version record: DTGERARQTRAD (date-time).
 const std::vector<FieldDef>& VersionFields();
+enum VersionField : int { kVersionStamp };
+
+// The server's tables of these fields: the translation table (the records),
+// the languages and the version record (docs/server.md).
+inline constexpr std::string_view kTranslationTable = "TRDPROPRIEDADE";
+inline constexpr std::string_view kLanguageTable = "TRDIDIOMA";
+inline constexpr std::string_view kVersionTable = "TRDVERSAO";
 
 // The program code of a source file as written: its file name up to its
 // first "." (Cadastro.Clientes.dfm gives Cadastro), as text (text::PathText:
@@ -57,6 +65,8 @@ std::string ProgramCode(std::string_view path);
 
 // "NAME1, NAME2, ...": the names of `fields` in order.
 std::string ColumnList(const std::vector<FieldDef>& fields);
+// The same of record fields.
+std::string ColumnList(const std::vector<RecordField>& fields);
 
 // The key of a record.
 struct RecordKey {

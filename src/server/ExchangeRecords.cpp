@@ -13,51 +13,63 @@ namespace {
 
 using namespace protocol;
 
-const std::string kKeyColumns = "CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP";
+// Names for the statements below, from the interface (protocol/Record.h).
+const std::string& kTable = TranslationTable().name;
+const std::string& kProgram = Column(kCdPrograma);
+const std::string& kForm = Column(kNmFormulario);
+const std::string& kState = Column(kIdSitTraducao);
+const std::string& kValue = Column(kStValorProp);
+const std::string& kSource = Column(kStAgrValProp);
+const std::string& kTime = Column(kDtUltAtuTrad);
+const std::string& kLanguage = Column(kIdIdioma);
+// The key but the language, in key order (the pages' order within a language).
+const std::string kKeyColumns =
+    ColumnList(std::vector<RecordField>{kCdPrograma, kNmFormulario, kNmComponente, kNmPropriedade, kNrValorProp});
 const std::string kKeyMarks = "(?, ?, ?, ?, ?)";
 const std::string kTranslated = "'" + std::string(kStateTranslated) + "'";
+// The order of the pages "recent": records never stamped last, then the
+// latest change first.
+const std::string kNeverStampedLast = "CASE WHEN " + kTime + " IS NULL THEN 1 ELSE 0 END";
 
-// The indexes (docs/server.md): IX_TRDPROPRIEDADE_IDIOMA serves the pages in
-// key order and the coverage counts of a language; IX_TRDPROPRIEDADE_TEXTO
-// the look-ups by language and source text of SetTraducoes and, on SQLite,
-// the pages by text in their order. A PostgreSQL B-tree entry holds at most
-// about 2.7 kB, less than a source text may take, so there the text index
-// holds its MD5 digest (compared first, then the text itself).
-const char* const kLanguageIndex =
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_IDIOMA ON TRDPROPRIEDADE"
-    " (IDIDIOMA, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)";
-const char* const kTextIndex[] = {
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTO ON TRDPROPRIEDADE"
-    " (IDIDIOMA, STAGRVALPROP, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTO ON TRDPROPRIEDADE (IDIDIOMA, md5(STAGRVALPROP))",
-};
+std::string CreateIndex(std::string_view what, const std::string& columns) {
+  return "CREATE INDEX IF NOT EXISTS " + IndexName(TranslationTable(), what) + " ON " + kTable + " (" + columns + ")";
+}
 
-// The progress page's indexes: IX_TRDPROPRIEDADE_COBERTURA covers the
-// coverage counts (per language: a scan of the index, not of the table; per
-// program: a range of it); IX_TRDPROPRIEDADE_RECENTES is the order of the
-// pages "recent" (the expression must stay the one RecordsPage sorts by), so
-// that the latest changes of a language are read, not sorted.
-const char* const kPageIndexes[] = {
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_COBERTURA ON TRDPROPRIEDADE"
-    " (IDIDIOMA, CDPROGRAMA, IDSITTRADUCAO)",
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_RECENTES ON TRDPROPRIEDADE"
-    " (IDIDIOMA, (CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END), DTULTATUTRAD DESC,"
-    " CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)",
-};
+// The indexes (docs/server.md): IX_..._IDIOMA serves the pages in key order
+// and the coverage counts of a language; IX_..._TEXTO the look-ups by
+// language and source text of SetTraducoes and, on SQLite, the pages by text
+// in their order. A PostgreSQL B-tree entry holds at most about 2.7 kB, less
+// than a source text may take, so there the text index holds its MD5 digest
+// (compared first, then the text itself).
+std::string LanguageIndex() { return CreateIndex("IDIOMA", kLanguage + ", " + kKeyColumns); }
+std::string TextIndex(Backend b) {
+  return CreateIndex("TEXTO", b == Backend::Postgres ? kLanguage + ", md5(" + kSource + ")"
+                                                     : kLanguage + ", " + kSource + ", " + kKeyColumns);
+}
+
+// The progress page's indexes: IX_..._COBERTURA covers the coverage counts
+// (per language: a scan of the index, not of the table; per program: a range
+// of it); IX_..._RECENTES is the order of the pages "recent" (the
+// expression must stay the one RecordsPage sorts by), so that the latest
+// changes of a language are read, not sorted.
+std::string CoverageIndex() { return CreateIndex("COBERTURA", kLanguage + ", " + kProgram + ", " + kState); }
+std::string RecentIndex() {
+  return CreateIndex("RECENTES", kLanguage + ", (" + kNeverStampedLast + "), " + kTime + " DESC, " + kKeyColumns);
+}
 
 // GetTextos of every language (the page's search) in its order: a common
 // needle fills its page from the first entries. SQLite only: a PostgreSQL
 // B-tree entry cannot hold every source text (see above); there the search
 // scans and sorts.
-const char* const kEveryLanguageTextIndex =
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TEXTOS ON TRDPROPRIEDADE"
-    " (STAGRVALPROP, IDIDIOMA, CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP)";
+std::string EveryLanguageTextIndex() {
+  return CreateIndex("TEXTOS", kSource + ", " + kLanguage + ", " + kKeyColumns);
+}
 
 // The condition "the source text is ?" for the backend: parameters the text
 // once (SQLite) or twice (PostgreSQL: digest, then text).
 std::string SourceIs(Backend b) {
-  return b == Backend::Postgres ? "md5(STAGRVALPROP) = md5(CAST(? AS TEXT)) AND STAGRVALPROP = ?"
-                                : "STAGRVALPROP = ?";
+  return b == Backend::Postgres ? "md5(" + kSource + ") = md5(CAST(? AS TEXT)) AND " + kSource + " = ?"
+                                : kSource + " = ?";
 }
 void AddSource(Backend b, std::vector<FieldValue>& params, const std::string& source) {
   params.emplace_back(source);
@@ -76,8 +88,9 @@ void AddKey(std::vector<FieldValue>& params, const RecordKey& k) {
 std::string StateCondition(StateFilter f) {
   switch (f) {
     case StateFilter::All: return "";
-    case StateFilter::Translated: return " AND IDSITTRADUCAO = " + kTranslated;
-    case StateFilter::Untranslated: return " AND (IDSITTRADUCAO IS NULL OR IDSITTRADUCAO <> " + kTranslated + ")";
+    case StateFilter::Translated: return " AND " + kState + " = " + kTranslated;
+    case StateFilter::Untranslated:
+      return " AND (" + kState + " IS NULL OR " + kState + " <> " + kTranslated + ")";
   }
   return "";
 }
@@ -89,7 +102,7 @@ std::vector<FieldType> RecordTypes() {
 }
 
 const std::string& SelectRecords() {
-  static const std::string s = "SELECT " + ColumnList(RecordFields()) + " FROM TRDPROPRIEDADE WHERE ";
+  static const std::string s = "SELECT " + ColumnList(RecordFields()) + " FROM " + kTable + " WHERE ";
   return s;
 }
 
@@ -117,9 +130,9 @@ std::string ChangeAt(std::size_t i, std::size_t n) {
 
 Packet RecordsPage(Session& s, const RecordsQuery& q) {
   std::vector<FieldValue> params{q.language};
-  std::string sql = SelectRecords() + "IDIDIOMA = ?" + StateCondition(q.state);
+  std::string sql = SelectRecords() + kLanguage + " = ?" + StateCondition(q.state);
   if (!q.programs.empty()) {
-    sql += " AND CDPROGRAMA IN (";
+    sql += " AND " + kProgram + " IN (";
     for (std::size_t i = 0; i < q.programs.size(); ++i) {
       sql += i ? ", ?" : "?";
       params.emplace_back(q.programs[i]);
@@ -127,7 +140,7 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
     sql += ")";
   }
   if (!q.form.empty()) {
-    sql += " AND NMFORMULARIO = ?";
+    sql += " AND " + kForm + " = ?";
     params.emplace_back(q.form);
   }
   if (q.order == RecordOrder::Key) {
@@ -139,15 +152,15 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
   } else {
     // Newest first, the records never stamped last; key order among equals.
     if (q.after && q.after->time) {
-      sql += " AND (DTULTATUTRAD IS NULL OR DTULTATUTRAD < ? OR (DTULTATUTRAD = ? AND (" + kKeyColumns + ") > " +
+      sql += " AND (" + kTime + " IS NULL OR " + kTime + " < ? OR (" + kTime + " = ? AND (" + kKeyColumns + ") > " +
              kKeyMarks + "))";
       params.insert(params.end(), {*q.after->time, *q.after->time});
       AddKey(params, q.after->key);
     } else if (q.after) {
-      sql += " AND DTULTATUTRAD IS NULL AND (" + kKeyColumns + ") > " + kKeyMarks;
+      sql += " AND " + kTime + " IS NULL AND (" + kKeyColumns + ") > " + kKeyMarks;
       AddKey(params, q.after->key);
     }
-    sql += " ORDER BY CASE WHEN DTULTATUTRAD IS NULL THEN 1 ELSE 0 END, DTULTATUTRAD DESC, " + kKeyColumns;
+    sql += " ORDER BY " + kNeverStampedLast + ", " + kTime + " DESC, " + kKeyColumns;
   }
   // The page size is a whole number the caller bounded, not request text.
   sql += " LIMIT " + std::to_string(q.page);
@@ -156,7 +169,7 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
 
 Packet Coverage(Session& s, const std::string& language) {
   static const std::string counts =
-      "COUNT(*), SUM(CASE WHEN IDSITTRADUCAO = " + kTranslated + " THEN 1 ELSE 0 END) FROM TRDPROPRIEDADE";
+      "COUNT(*), SUM(CASE WHEN " + kState + " = " + kTranslated + " THEN 1 ELSE 0 END) FROM " + kTable;
   const std::vector<FieldType> types{FieldType::String, FieldType::Float, FieldType::Float};
   Packet p{CoverageFields(), {}};
   auto add = [&](FieldValue lang, FieldValue program, double total, double translated) {
@@ -165,15 +178,18 @@ Packet Coverage(Session& s, const std::string& language) {
   if (!language.empty()) {
     const FieldValue params[] = {language};
     for (const Row& r :
-         s.Query("SELECT CDPROGRAMA, " + counts + " WHERE IDIDIOMA = ? GROUP BY CDPROGRAMA ORDER BY CDPROGRAMA",
+         s.Query("SELECT " + kProgram + ", " + counts + " WHERE " + kLanguage + " = ? GROUP BY " + kProgram +
+                     " ORDER BY " + kProgram,
                  params, types))
       add(language, r[0], CountOf(r[1]), CountOf(r[2]));
     return p;
   }
   std::map<std::string, std::pair<double, double>> per_language;
   const FieldType code_type[] = {FieldType::String};
-  for (const Row& r : s.Query("SELECT IDIDIOMA FROM TRDIDIOMA", {}, code_type)) per_language[TextOf(r[0])];
-  for (const Row& r : s.Query("SELECT IDIDIOMA, " + counts + " GROUP BY IDIDIOMA", {}, types))
+  const TableDef& languages = LanguageTable();
+  for (const Row& r : s.Query("SELECT " + Column(languages, kLangCode) + " FROM " + languages.name, {}, code_type))
+    per_language[TextOf(r[0])];
+  for (const Row& r : s.Query("SELECT " + kLanguage + ", " + counts + " GROUP BY " + kLanguage, {}, types))
     per_language[TextOf(r[0])] = {CountOf(r[1]), CountOf(r[2])};
   for (const auto& [code, c] : per_language) add(code, std::monostate{}, c.first, c.second);
   return p;
@@ -182,25 +198,25 @@ Packet Coverage(Session& s, const std::string& language) {
 Packet TextsPage(Session& s, const TextsQuery& q) {
   const Backend b = s.Kind();
   std::vector<FieldValue> params;
-  std::string sql = SelectRecords() + "STAGRVALPROP IS NOT NULL";
+  std::string sql = SelectRecords() + kSource + " IS NOT NULL";
   if (!q.language.empty()) {
-    sql += " AND IDIDIOMA = ?";
+    sql += " AND " + kLanguage + " = ?";
     params.emplace_back(q.language);
   }
   if (!q.filter.empty()) {
     // SQLite's lower() folds A-Z only; PostgreSQL's does so under "C".
     const bool fold = q.match == TextMatch::IgnoreAsciiCase;
     if (b == Backend::Postgres)
-      sql += fold ? " AND strpos(lower(STAGRVALPROP COLLATE \"C\"), lower(CAST(? AS TEXT) COLLATE \"C\")) > 0"
-                  : " AND strpos(STAGRVALPROP, CAST(? AS TEXT)) > 0";
+      sql += fold ? " AND strpos(lower(" + kSource + " COLLATE \"C\"), lower(CAST(? AS TEXT) COLLATE \"C\")) > 0"
+                  : " AND strpos(" + kSource + ", CAST(? AS TEXT)) > 0";
     else
-      sql += fold ? " AND instr(lower(STAGRVALPROP), lower(?)) > 0" : " AND instr(STAGRVALPROP, ?) > 0";
+      sql += fold ? " AND instr(lower(" + kSource + "), lower(?)) > 0" : " AND instr(" + kSource + ", ?) > 0";
     params.emplace_back(q.filter);
   }
   // One language: the text index's own order (language fixed); every
   // language: the language after the text.
   const std::string order =
-      Ordered(b, "STAGRVALPROP") + (q.language.empty() ? ", IDIDIOMA, " : ", ") + kKeyColumns;
+      Ordered(b, kSource) + (q.language.empty() ? ", " + kLanguage + ", " : ", ") + kKeyColumns;
   if (q.after) {
     sql += " AND (" + order + ") > (?, " + (q.language.empty() ? "?, " : "") + "?, ?, ?, ?, ?)";
     params.emplace_back(q.after->source);
@@ -246,9 +262,10 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
     const int key_fields[] = {kChgProgram, kChgForm, kChgComponent, kChgProperty, kChgNumber};
     const auto given = std::count_if(std::begin(key_fields), std::end(key_fields), [&](int f) { return !null(f); });
     if (given != 0 && given != 5)
-      throw ProtocolError(ChangeAt(r, n) + ": give the record's whole key (CDPROGRAMA to NRVALORPROP) or none of it");
-    if (null(kChgSource)) throw FieldError(ChangeAt(r, n) + ": STAGRVALPROP is null");
-    if (null(kChgTranslation)) throw FieldError(ChangeAt(r, n) + ": STVALORPROP is null");
+      throw ProtocolError(ChangeAt(r, n) + ": give the record's whole key (" + kProgram + " to " +
+                          Column(kNrValorProp) + ") or none of it");
+    if (null(kChgSource)) throw FieldError(ChangeAt(r, n) + ": " + kSource + " is null");
+    if (null(kChgTranslation)) throw FieldError(ChangeAt(r, n) + ": " + kValue + " is null");
     auto text = [&](int f) -> const std::string& {
       const auto* t = std::get_if<std::string>(&value(f));
       if (!t) throw FieldError(ChangeAt(r, n) + ": " + want[std::size_t(f)].name + " is not text");
@@ -256,7 +273,7 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
     };
     if (given == 5) {
       const auto* number = std::get_if<double>(&value(kChgNumber));
-      if (!number) throw FieldError(ChangeAt(r, n) + ": NRVALORPROP is not a number");
+      if (!number) throw FieldError(ChangeAt(r, n) + ": " + Column(kNrValorProp) + " is not a number");
       item.key = RecordKey{text(kChgProgram), text(kChgForm), text(kChgComponent), text(kChgProperty), *number,
                            language};
     }
@@ -267,18 +284,19 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
   }
 
   const Backend b = s.Kind();
-  const std::string already_case = "CASE WHEN IDSITTRADUCAO = " + kTranslated + " AND STVALORPROP = ? THEN 1 ELSE 0 END";
-  const std::string not_already =
-      "(IDSITTRADUCAO IS NULL OR IDSITTRADUCAO <> " + kTranslated + " OR STVALORPROP IS NULL OR STVALORPROP <> ?)";
-  const std::string count_text =
-      "SELECT COUNT(*), SUM(" + already_case + ") FROM TRDPROPRIEDADE WHERE IDIDIOMA = ? AND " + SourceIs(b);
-  const std::string text_condition = " WHERE IDIDIOMA = ? AND " + SourceIs(b) + " AND " + not_already;
-  const std::string read_text = SelectRecords() + text_condition.substr(std::string(" WHERE ").size());
-  const std::string update_text = "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = " + kTranslated +
-                                  ", DTULTATUTRAD = ?" + text_condition;
+  const std::string already_case =
+      "CASE WHEN " + kState + " = " + kTranslated + " AND " + kValue + " = ? THEN 1 ELSE 0 END";
+  const std::string not_already = "(" + kState + " IS NULL OR " + kState + " <> " + kTranslated + " OR " + kValue +
+                                  " IS NULL OR " + kValue + " <> ?)";
+  const std::string count_text = "SELECT COUNT(*), SUM(" + already_case + ") FROM " + kTable + " WHERE " +
+                                 kLanguage + " = ? AND " + SourceIs(b);
+  const std::string text_condition = kLanguage + " = ? AND " + SourceIs(b) + " AND " + not_already;
+  const std::string read_text = SelectRecords() + text_condition;
+  const std::string set_translation =
+      "UPDATE " + kTable + " SET " + kValue + " = ?, " + kState + " = " + kTranslated + ", " + kTime + " = ? WHERE ";
+  const std::string update_text = set_translation + text_condition;
   const std::string read_key = SelectRecords() + TranslationTable().KeyCondition();
-  const std::string update_key = "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = " + kTranslated +
-                                 ", DTULTATUTRAD = ? WHERE " + TranslationTable().KeyCondition();
+  const std::string update_key = set_translation + TranslationTable().KeyCondition();
   const FieldType count_types[] = {FieldType::Float, FieldType::Float};
   static const std::vector<FieldType> record_types = RecordTypes();
 
@@ -357,10 +375,11 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
 }
 
 void EnsureExchangeIndexes(Session& s) {
-  s.Execute(kLanguageIndex);
-  s.Execute(kTextIndex[s.Kind() == Backend::Postgres ? 1 : 0]);
-  for (const char* index : kPageIndexes) s.Execute(index);
-  if (s.Kind() == Backend::Sqlite) s.Execute(kEveryLanguageTextIndex);
+  s.Execute(LanguageIndex());
+  s.Execute(TextIndex(s.Kind()));
+  s.Execute(CoverageIndex());
+  s.Execute(RecentIndex());
+  if (s.Kind() == Backend::Sqlite) s.Execute(EveryLanguageTextIndex());
 }
 
 }  // namespace trd::server

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <random>
 
-#include "platform/Wire.h"
+#include "protocol/Failures.h"
 
 namespace trd::server {
 namespace {
 
-Refusal Refuse(int status, std::string_view message) { return {status, wire::EncodeFailure(message)}; }
+using protocol::FailureCode;
+
+Refusal Refuse(int status, FailureCode code, std::string_view message) {
+  return {status, protocol::EncodeFailure(code, message)};
+}
 
 std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -91,19 +95,23 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   }
   const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
                                     *route == Route::Logout);
-  if (access == Access::Denied && !open_route) return Refuse(403, "request refused: missing or wrong X-Trd-Token");
+  if (access == Access::Denied && !open_route)
+    return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
   if (!route)
-    return Refuse(404, "no such service: " + std::string(head.method) + " " + std::string(path.substr(0, 200)) +
-                           " (use POST /call)");
+    return Refuse(
+        404, FailureCode::NoMethod,
+        "no such service: " + std::string(head.method) + " " + std::string(path.substr(0, 200)) + " (use POST /call)");
 
   const std::string_view encoding = Trimmed(head.content_encoding);
   if (!encoding.empty() && !SameAscii(encoding, "identity"))
-    return Refuse(415, "request refused: compressed bodies are not accepted (Content-Encoding: " + Quoted(encoding) +
-                           "); send the body uncompressed");
+    return Refuse(415, FailureCode::Unsupported,
+                  "request refused: compressed bodies are not accepted (Content-Encoding: " + Quoted(encoding) +
+                      "); send the body uncompressed");
   const std::string_view transfer = Trimmed(head.transfer_encoding);
   if (!transfer.empty() && !SameAscii(transfer, "chunked"))
-    return Refuse(415, "request refused: the transfer coding " + Quoted(transfer) +
-                           " is not accepted; send the body uncompressed, with Content-Length or chunked");
+    return Refuse(415, FailureCode::Unsupported,
+                  "request refused: the transfer coding " + Quoted(transfer) +
+                      " is not accepted; send the body uncompressed, with Content-Length or chunked");
 
   const std::size_t limit = BodyLimit(*route, max_body_bytes);
   if (head.content_length && *head.content_length > limit) return BodyTooLarge(limit);
@@ -111,21 +119,26 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
 }
 
 Refusal BodyTooLarge(std::size_t max_body_bytes) {
-  return Refuse(413, "request refused: the body exceeds the limit of " + std::to_string(max_body_bytes) + " bytes");
+  return Refuse(413, FailureCode::TooLarge,
+                "request refused: the body exceeds the limit of " + std::to_string(max_body_bytes) + " bytes");
 }
 
 Refusal HeadersTooLarge(std::size_t max_header_bytes) {
-  return Refuse(431,
+  return Refuse(431, FailureCode::TooLarge,
                 "request refused: the headers exceed the limit of " + std::to_string(max_header_bytes) + " bytes");
 }
 
-Refusal MalformedHttp(std::string_view why) { return Refuse(400, "malformed HTTP request: " + std::string(why)); }
+Refusal MalformedHttp(std::string_view why) {
+  return Refuse(400, FailureCode::Malformed, "malformed HTTP request: " + std::string(why));
+}
 
 Refusal TooManyConnections(std::size_t limit) {
-  return Refuse(503, "server busy: " + std::to_string(limit) +
+  return Refuse(503, FailureCode::Busy, "server busy: " + std::to_string(limit) +
                          " connections are open, as many as it accepts; try again later");
 }
 
-Refusal InternalError(std::string_view why) { return Refuse(500, "internal error: " + std::string(why)); }
+Refusal InternalError(std::string_view why) {
+  return Refuse(500, FailureCode::Internal, "internal error: " + std::string(why));
+}
 
 }  // namespace trd::server

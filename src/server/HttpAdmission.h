@@ -23,8 +23,10 @@
 //   4. the declared size: a Content-Length over the limit             413
 // A chunked body is bounded while it arrives (BodyTooLarge, 413).
 //
-// Every refusal carries a failure response in the wire encoding
-// (docs/protocol.md), so that a client shows the reason, not a bare status.
+// Every refusal carries a failure response in the wire encoding with its
+// code (docs/protocol.md, protocol/Failures.h: unauthorized, no_method,
+// unsupported, too_large, malformed, busy, internal), so that a client shows
+// the reason and decides by the code, not by a bare status.
 #pragma once
 
 #include <cstddef>

@@ -64,12 +64,16 @@ void EnsureMemory(Session& s) {
   s.Execute(kUniqueIndex[At(s.Kind())]);
   if (existed) return;
   const FieldValue params[] = {DateTime::Now(), std::string(OriginCode(Origin::Record))};
-  s.Execute("INSERT INTO TRDMEMORIA (" + kColumns +
-                ") SELECT IDIDIOMA, STAGRVALPROP, STVALORPROP, NULL, COALESCE(MAX(DTULTATUTRAD), ?), ?"
-                " FROM TRDPROPRIEDADE WHERE IDSITTRADUCAO = '" +
-                std::string(protocol::kStateTranslated) +
-                "' AND STAGRVALPROP IS NOT NULL AND STVALORPROP IS NOT NULL"
-                " GROUP BY IDIDIOMA, STAGRVALPROP, STVALORPROP",
+  // The translated records of the translation table, by the names of its
+  // definition (Schema.h).
+  const std::string& language = Column(kIdIdioma);
+  const std::string& source = Column(kStAgrValProp);
+  const std::string& value = Column(kStValorProp);
+  const std::string record_texts = language + ", " + source + ", " + value;
+  s.Execute("INSERT INTO TRDMEMORIA (" + kColumns + ") SELECT " + record_texts + ", NULL, COALESCE(MAX(" +
+                Column(kDtUltAtuTrad) + "), ?), ? FROM " + TranslationTable().name + " WHERE " +
+                Column(kIdSitTraducao) + " = '" + std::string(protocol::kStateTranslated) + "' AND " + source +
+                " IS NOT NULL AND " + value + " IS NOT NULL GROUP BY " + record_texts,
             params);
 }
 

@@ -7,6 +7,7 @@
 #include "Memory.h"
 #include "platform/Text.h"
 #include "protocol/ChangeSets.h"
+#include "protocol/Failures.h"
 
 namespace trd::server {
 namespace {
@@ -169,20 +170,20 @@ void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSe
         case ChangeKind::Delete:
           AppendKey(m, ch.before, params);
           if (s.Execute(remove, params) == 0)
-            throw StorageError(what() + ": " + std::string(protocol::kNoRecordOfKey) + DescribeRowKey(t, m, ch.before) +
-                               " in " + t.name);
+            throw protocol::RecordMissingError(what() + ": " + std::string(protocol::kNoRecordOfKey) +
+                                               DescribeRowKey(t, m, ch.before) + " in " + t.name);
           break;
         case ChangeKind::Modify:
           params.assign(ch.after.begin(), ch.after.end());
           AppendKey(m, ch.before, params);
           if (s.Execute(update, params) == 0)
-            throw StorageError(what() + ": " + std::string(protocol::kNoRecordOfKey) + DescribeRowKey(t, m, ch.before) +
-                               " in " + t.name);
+            throw protocol::RecordMissingError(what() + ": " + std::string(protocol::kNoRecordOfKey) +
+                                               DescribeRowKey(t, m, ch.before) + " in " + t.name);
           break;
       }
     } catch (const DuplicateKeyError&) {
-      throw DuplicateKeyError(what() + ": " + std::string(protocol::kDuplicateKey) + t.name + " has a record of key " +
-                              DescribeRowKey(t, m, ch.after) + " already");
+      throw protocol::KeyTakenError(what() + ": " + std::string(protocol::kDuplicateKey) + t.name +
+                                    " has a record of key " + DescribeRowKey(t, m, ch.after) + " already");
     }
     if (!journal) continue;
     std::optional<Row> after;
@@ -229,24 +230,26 @@ bool Fits(const FieldDef& field, std::string_view s) {
 }
 
 void RefuseTooLong(const FieldDef& field, std::string_view s, std::string_view what) {
-  throw FieldError(std::string(what) + ": a text of " + std::to_string(text::Length(s)) +
+  throw WidthError(std::string(what) + ": a text of " + std::to_string(text::Length(s)) +
                    " characters does not fit " + field.name + " (" + std::to_string(field.size) +
                    " characters); it is refused, not cut");
 }
 
 Packet Languages(Session& s) {
-  static const std::string select =
-      "SELECT " + protocol::ColumnList(LanguageTable().fields) + " FROM TRDIDIOMA ORDER BY IDIDIOMA";
+  const TableDef& t = LanguageTable();
+  static const std::string select = "SELECT " + protocol::ColumnList(t.fields) + " FROM " + t.name + " ORDER BY " +
+                                    Column(t, protocol::kLangCode);
   return Select(s, LanguageTable().fields, select, {});
 }
 
 Packet Version(Session& s) {
   // The table holds one row; should a foreign writer have added more, the
   // latest stamp is the version.
-  return Select(s, VersionTable().fields,
-                "SELECT DTGERARQTRAD FROM TRDVERSAO ORDER BY CASE WHEN DTGERARQTRAD IS NULL THEN 1 "
-                "ELSE 0 END, DTGERARQTRAD DESC LIMIT 1",
-                {});
+  const TableDef& t = VersionTable();
+  const std::string& stamp = Column(t, protocol::kVersionStamp);
+  static const std::string select = "SELECT " + stamp + " FROM " + t.name + " ORDER BY CASE WHEN " + stamp +
+                                    " IS NULL THEN 1 ELSE 0 END, " + stamp + " DESC LIMIT 1";
+  return Select(s, t.fields, select, {});
 }
 
 Packet RecordsOfKey(Session& s, const RecordKey& key) {
@@ -284,11 +287,11 @@ void StoreTranslation(Session& s, const RecordKey& key, const std::string& trans
   std::vector<FieldValue> params{translation, state, when};
   auto key_params = KeyParams(key);
   params.insert(params.end(), key_params.begin(), key_params.end());
-  static const std::string update =
-      "UPDATE TRDPROPRIEDADE SET STVALORPROP = ?, IDSITTRADUCAO = ?, DTULTATUTRAD = ?" +
-      KeyWhere(TranslationTable());
+  const TableDef& t = TranslationTable();
+  static const std::string update = "UPDATE " + t.name + " SET " + Column(kStValorProp) + " = ?, " +
+                                    Column(kIdSitTraducao) + " = ?, " + Column(kDtUltAtuTrad) + " = ?" + KeyWhere(t);
   if (s.Execute(update, params) == 0)
-    throw StorageError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in TRDPROPRIEDADE");
+    throw protocol::RecordMissingError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in " + t.name);
 }
 
 void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& translation,
@@ -296,7 +299,9 @@ void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& t
   Transaction tx(s);
   const auto key_params = KeyParams(key);
   std::optional<Row> before = StoredRow(s, key_params);
-  if (!before) throw StorageError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in TRDPROPRIEDADE");
+  if (!before)
+    throw protocol::RecordMissingError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in " +
+                                       TranslationTable().name);
   Row after = *before;
   after[kStValorProp] = translation;
   after[kIdSitTraducao] = state;

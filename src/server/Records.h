@@ -22,7 +22,7 @@ std::string DescribeKey(const RecordKey& key);
 
 // True when a text is no longer than `field` allows (characters, not bytes).
 bool Fits(const FieldDef& field, std::string_view text);
-// Raises FieldError for a text that does not fit `field`; "what" names the
+// Raises WidthError for a text that does not fit `field`; "what" names the
 // value in the message ("argument 1 (program)", "change 2 of 3 (insert)").
 [[noreturn]] void RefuseTooLong(const FieldDef& field, std::string_view text, std::string_view what);
 inline void CheckFits(const FieldDef& field, std::string_view text, std::string_view what) {
@@ -57,8 +57,8 @@ Packet LatestTranslationOfSource(Session& s, std::string_view language, std::str
 Packet TranslationOfSource(Session& s, std::string_view language, std::string_view source);
 
 // Stores a translation into the record of the key: STVALORPROP, IDSITTRADUCAO
-// and DTULTATUTRAD, with nothing else. Raises StorageError when no record has
-// the key. The caller journals the change (Journal.h).
+// and DTULTATUTRAD, with nothing else. Raises protocol::RecordMissingError
+// when no record has the key. The caller journals the change (Journal.h).
 void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
                       const std::string& state, DateTime when);
 
@@ -78,8 +78,10 @@ void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& t
 // modification sets the one row (inserting it when the table has none) and a
 // delete empties the table.
 // Raises FieldError or ProtocolError for a change set that does not fit the
-// table, DuplicateKeyError / StorageError for a change the data refuses; the
-// message names the change ("change 2 of 3 (insert)").
+// table; protocol::KeyTakenError for an insert of a key that holds a record,
+// protocol::RecordMissingError for a delete or modification of a key that
+// holds none, StorageError for another refusal of the data; the message
+// names the change ("change 2 of 3 (insert)").
 void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& changes);
 
 // ApplyChangeSet on the translation table, each change journalled (Journal.h)

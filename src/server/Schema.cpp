@@ -47,16 +47,18 @@ std::string CreateStatement(const TableDef& t) {
 // so there it holds the MD5 digest of the text instead, and the look-up
 // (sql::LatestTranslationOfSource) finds the digest through the index and
 // compares the text itself after.
-const char* const kTranslationIndex[] = {
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TRADUCAO ON TRDPROPRIEDADE"
-    " (IDIDIOMA, STAGRVALPROP, DTULTATUTRAD) WHERE IDSITTRADUCAO = 'T'",
-    "CREATE INDEX IF NOT EXISTS IX_TRDPROPRIEDADE_TRADUCAO ON TRDPROPRIEDADE"
-    " (IDIDIOMA, md5(STAGRVALPROP), DTULTATUTRAD DESC NULLS LAST) WHERE IDSITTRADUCAO = 'T'",
-};
+std::string TranslationIndex(Backend backend) {
+  const TableDef& t = TranslationTable();
+  const std::string& source = Column(kStAgrValProp);
+  return "CREATE INDEX IF NOT EXISTS " + IndexName(t, "TRADUCAO") + " ON " + t.name + " (" + Column(kIdIdioma) +
+         ", " + (backend == Backend::Postgres ? "md5(" + source + ")" : source) + ", " + Column(kDtUltAtuTrad) +
+         (backend == Backend::Postgres ? " DESC NULLS LAST" : "") + ") WHERE " + Column(kIdSitTraducao) + " = '" +
+         std::string(protocol::kStateTranslated) + "'";
+}
 // The index the look-up had before, over every record of a language and text
 // (a hash of the text on PostgreSQL): it read all records that share the text
 // to find the translated ones. Nothing else uses it; dropped on start.
-const char* const kFormerSourceIndex = "DROP INDEX IF EXISTS IX_TRDPROPRIEDADE_ORIGEM";
+std::string FormerSourceIndex() { return "DROP INDEX IF EXISTS " + IndexName(TranslationTable(), "ORIGEM"); }
 
 struct Language {
   const char* code;
@@ -84,43 +86,49 @@ std::string TableDef::KeyCondition() const {
   return s;
 }
 
+std::string IndexName(const TableDef& table, std::string_view what) {
+  return "IX_" + table.name + "_" + std::string(what);
+}
+
 const TableDef& TranslationTable() {
-  static const TableDef t{"TRDPROPRIEDADE", protocol::RecordFields(),
+  static const TableDef t{std::string(protocol::kTranslationTable), protocol::RecordFields(),
                           std::vector<int>(protocol::KeyFields().begin(), protocol::KeyFields().end()),
                           {}};
   return t;
 }
 
 const TableDef& LanguageTable() {
-  static const TableDef t{"TRDIDIOMA", protocol::LanguageFields(), {0}, {1}};  // DSIDIOMA required
+  static const TableDef t{std::string(protocol::kLanguageTable), protocol::LanguageFields(), {protocol::kLangCode},
+                          {protocol::kLangName}};
   return t;
 }
 
 const TableDef& VersionTable() {
-  static const TableDef t{"TRDVERSAO", protocol::VersionFields(), {}, {}};
+  static const TableDef t{std::string(protocol::kVersionTable), protocol::VersionFields(), {}, {}};
   return t;
 }
 
 namespace sql {
 const std::string& RecordsOfKey() {
-  static const std::string s = "SELECT " + protocol::ColumnList(TranslationTable().fields) +
-                               " FROM TRDPROPRIEDADE WHERE " + TranslationTable().KeyCondition();
+  static const std::string s = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " +
+                               TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
   return s;
 }
 const std::string& RecordsOfKeyAndSource() {
-  static const std::string s = RecordsOfKey() + " AND RTRIM(STAGRVALPROP) = ?";
+  static const std::string s = RecordsOfKey() + " AND RTRIM(" + Column(kStAgrValProp) + ") = ?";
   return s;
 }
 const std::string& LatestTranslationOfSource(Backend backend) {
   // The order is the translation index's own (SQLite keeps NULLs lowest, so
   // they come last walking it backwards), so no sort is needed.
-  static const std::string select = "SELECT " + protocol::ColumnList(protocol::TranslationFields()) +
-                                    " FROM TRDPROPRIEDADE WHERE IDIDIOMA = ? AND IDSITTRADUCAO = '" +
-                                    std::string(protocol::kStateTranslated) + "'";
-  static const std::string order = " ORDER BY DTULTATUTRAD DESC NULLS LAST LIMIT 1";
-  static const std::string sqlite = select + " AND STAGRVALPROP = ?" + order;
+  const std::string& source = Column(kStAgrValProp);
+  static const std::string select = "SELECT " + protocol::ColumnList(protocol::TranslationFields()) + " FROM " +
+                                    TranslationTable().name + " WHERE " + Column(kIdIdioma) + " = ? AND " +
+                                    Column(kIdSitTraducao) + " = '" + std::string(protocol::kStateTranslated) + "'";
+  static const std::string order = " ORDER BY " + Column(kDtUltAtuTrad) + " DESC NULLS LAST LIMIT 1";
+  static const std::string sqlite = select + " AND " + source + " = ?" + order;
   static const std::string postgres =
-      select + " AND md5(STAGRVALPROP) = md5(CAST(? AS TEXT)) AND STAGRVALPROP = ?" + order;
+      select + " AND md5(" + source + ") = md5(CAST(? AS TEXT)) AND " + source + " = ?" + order;
   return backend == Backend::Postgres ? postgres : sqlite;
 }
 }  // namespace sql
@@ -129,18 +137,20 @@ void EnsureSchema(Session& session) {
   Transaction tx(session);
   for (const TableDef* t : {&TranslationTable(), &LanguageTable(), &VersionTable()})
     session.Execute(CreateStatement(*t));
-  session.Execute(kFormerSourceIndex);
-  session.Execute(kTranslationIndex[session.Kind() == Backend::Postgres ? 1 : 0]);
+  session.Execute(FormerSourceIndex());
+  session.Execute(TranslationIndex(session.Kind()));
   EnsureExchangeIndexes(session);
   EnsureMemory(session);
   const FieldType count_type[] = {FieldType::Float};
-  auto rows = session.Query("SELECT COUNT(*) FROM TRDIDIOMA", {}, count_type);
+  const TableDef& languages = LanguageTable();
+  auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);
   if (rows.empty() || std::get<double>(rows[0][0]) == 0) {
     for (const auto& lang : kSeedLanguages) {
       // The language's property code is the language code itself.
       const FieldValue params[] = {std::string(lang.code), std::string(lang.name),
                                    std::string(lang.code)};
-      session.Execute("INSERT INTO TRDIDIOMA (" + protocol::ColumnList(LanguageTable().fields) + ") VALUES (?, ?, ?)",
+      session.Execute("INSERT INTO " + languages.name + " (" + protocol::ColumnList(languages.fields) +
+                          ") VALUES (?, ?, ?)",
                       params);
     }
   }

@@ -46,6 +46,14 @@ const TableDef& TranslationTable();  // TRDPROPRIEDADE
 const TableDef& LanguageTable();     // TRDIDIOMA
 const TableDef& VersionTable();      // TRDVERSAO
 
+// Names as the server's SQL writes them, every one taken from the
+// interface's definitions (protocol/Record.h), never spelled again here: a
+// record field's column; a table's column by position; "IX_<table>_<what>",
+// an index of a table.
+inline const std::string& Column(RecordField field) { return protocol::FieldName(field); }
+inline const std::string& Column(const TableDef& table, int field) { return table.fields[std::size_t(field)].name; }
+std::string IndexName(const TableDef& table, std::string_view what);
+
 // Creates the tables and indexes that are missing and seeds the language
 // table when it is empty (POR, ENG, ESP), in one transaction. Safe to run on
 // every start.

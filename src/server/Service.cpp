@@ -10,6 +10,7 @@
 #include "platform/Text.h"
 #include "platform/Wire.h"
 #include "protocol/Exchange.h"
+#include "protocol/Failures.h"
 #include "protocol/Methods.h"
 
 namespace trd::server {
@@ -245,10 +246,12 @@ const Method& FindMethod(std::string_view module, std::string_view name) {
     if (text::EqualsIgnoreCase(m.name, name)) return m;
   }
   if (!module_known)
-    throw ProtocolError("unknown module \"" + std::string(module) + "\"; the server has " +
-                        std::string(kModuleForms) + ", " + std::string(kModuleReports) + ", " +
-                        std::string(kModuleTranslations) + " and " + std::string(kModuleExchange));
-  throw ProtocolError("module " + std::string(module) + " has no method \"" + std::string(name) + "\"");
+    throw ServerFailureError(FailureCode::NoMethod, "unknown module \"" + std::string(module) + "\"; the server has " +
+                                                        std::string(kModuleForms) + ", " + std::string(kModuleReports) +
+                                                        ", " + std::string(kModuleTranslations) + " and " +
+                                                        std::string(kModuleExchange));
+  throw ServerFailureError(FailureCode::NoMethod,
+                           "module " + std::string(module) + " has no method \"" + std::string(name) + "\"");
 }
 
 std::string ParamList(Names params) {
@@ -257,12 +260,24 @@ std::string ParamList(Names params) {
   return s;
 }
 
-std::string Failure(std::string_view message) noexcept {
+std::string FailureResponse(FailureCode code, std::string_view message) noexcept {
   try {
-    return wire::EncodeFailure(message);
+    return EncodeFailure(code, message);
   } catch (...) {
-    return R"({"error":"internal error"})";
+    return R"({"error":"internal error","code":"internal"})";
   }
+}
+
+// The code of a failure raised while a request was handled: its own, or the
+// one of its type.
+FailureCode CodeOf(const Error& e) {
+  if (const auto* f = dynamic_cast<const ServerFailureError*>(&e)) return f->Code();
+  if (dynamic_cast<const DuplicateKeyError*>(&e)) return FailureCode::KeyTaken;
+  if (dynamic_cast<const DatabaseGoneError*>(&e)) return FailureCode::Refused;
+  if (dynamic_cast<const StorageError*>(&e)) return FailureCode::Storage;
+  if (dynamic_cast<const WidthError*>(&e)) return FailureCode::Width;
+  if (dynamic_cast<const FieldError*>(&e) || dynamic_cast<const ProtocolError*>(&e)) return FailureCode::Malformed;
+  return FailureCode::Refused;
 }
 
 }  // namespace
@@ -294,8 +309,9 @@ std::string Service::Handle(std::string_view body, const Caller& caller) noexcep
   std::string where;
   try {
     if (body.size() > options_.max_request_bytes)
-      return Failure("request refused: " + std::to_string(body.size()) + " bytes exceed the limit of " +
-                     std::to_string(options_.max_request_bytes) + " bytes");
+      return FailureResponse(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
+                                                " bytes exceed the limit of " +
+                                                std::to_string(options_.max_request_bytes) + " bytes");
     wire::Request req = wire::DecodeRequest(body);
     where = req.module + "." + req.method + ": ";
     return wire::EncodeResult(Call(req.module, req.method, req.args, caller));
@@ -306,13 +322,13 @@ std::string Service::Handle(std::string_view body, const Caller& caller) noexcep
       } catch (...) {
       }
     }
-    return Failure(where + e.what());
+    return FailureResponse(FailureCode::Refused, where + e.what());
   } catch (const Error& e) {
-    return Failure(where + e.what());
+    return FailureResponse(CodeOf(e), where + e.what());
   } catch (const std::exception& e) {
-    return Failure(where + "internal error: " + e.what());
+    return FailureResponse(FailureCode::Internal, where + "internal error: " + e.what());
   } catch (...) {
-    return Failure(where + "internal error");
+    return FailureResponse(FailureCode::Internal, where + "internal error");
   }
 }
 

@@ -47,15 +47,18 @@ class Service {
   // Handles one encoded request and returns the encoded response. Never
   // throws: every failure (oversized or malformed body, unknown module or
   // method, wrong arguments, refused data, storage failure) becomes a failure
-  // response whose message starts with "MODULE.METHOD: " once the request was
-  // decoded.
+  // response with its code (protocol/Failures.h) whose message starts with
+  // "MODULE.METHOD: " once the request was decoded.
   // `caller` is who sent it (Roles.h): the author of the changes it makes.
   std::string Handle(std::string_view body, const Caller& caller = {}) noexcept;
 
   // Runs one method and returns its result: a packet for the look-ups, null
   // for the methods that change data. Throws trd::Error subclasses
-  // (ProtocolError for a request that does not fit the method, FieldError for
-  // a text too long for its column, StorageError for refused or failed data).
+  // (protocol::ServerFailureError of code no_method for an unknown module or
+  // method, ProtocolError for a request that does not fit the method,
+  // WidthError for a text too long for its column, protocol::KeyTakenError
+  // and RecordMissingError for a key that holds a record or none,
+  // StorageError for refused or failed data).
   Value Call(std::string_view module, std::string_view method, std::span<const Value> args,
              const Caller& caller = {});
 

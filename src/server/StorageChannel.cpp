@@ -46,17 +46,19 @@ class StorageChannel final : public store::RecordChannel {
     return source ? *source : std::string();
   }
   void DeleteRecord(const RecordKey& key) override {
-    static const std::string remove = "DELETE FROM TRDPROPRIEDADE WHERE " + TranslationTable().KeyCondition();
+    static const std::string remove =
+        "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
     deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
-    static const std::string insert = "INSERT INTO TRDPROPRIEDADE (" + protocol::ColumnList(protocol::RecordFields()) +
+    static const std::string insert = "INSERT INTO " + TranslationTable().name + " (" +
+                                      protocol::ColumnList(TranslationTable().fields) +
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
     Row row{key.program, key.form,   key.component, key.property, key.number, std::string(protocol::kStateNew),
             text.value,  text.value, DateTime::Now(), key.language};
     if (s_.Execute(insert, row) == 0)
-      throw store::KeyTakenError("TRDPROPRIEDADE has a record of key " + DescribeKey(key) + " already");
+      throw store::KeyTakenError(TranslationTable().name + " has a record of key " + DescribeKey(key) + " already");
     inserted_ = std::move(row);
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {

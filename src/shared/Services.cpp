@@ -36,9 +36,9 @@ void Services::MensErro(std::string_view text, bool) const {
 
 const Value& Services::CheckResultServ(const Value& result, bool, int) const {
   if (const auto* f = std::get_if<ServerFailure>(&result)) {
-    ServerFailureError failure(f->message);
-    if (result_check == ReportFailure::Show) dialogs->Show(ErrorMessage(failure), MsgType::Error, MsgButtons::Ok);
-    throw failure;
+    if (result_check == ReportFailure::Show)
+      dialogs->Show(ErrorMessage(ServerFailureError(f->message)), MsgType::Error, MsgButtons::Ok);
+    protocol::RaiseFailure(*f);
   }
   return result;
 }

@@ -14,6 +14,7 @@
 #include "platform/Endpoint.h"
 #include "platform/Errors.h"
 #include "platform/Value.h"
+#include "protocol/Failures.h"
 
 namespace trd::shared {
 
@@ -65,11 +66,9 @@ class Abort : public Error {
   Abort() : Error("operation aborted") {}
 };
 
-// Raised by the result check for a failure the server answered.
-class ServerFailureError : public ServerError {
- public:
-  explicit ServerFailureError(const std::string& msg) : ServerError(msg) {}
-};
+// Raised by the result check for a failure the server answered: of the type
+// its code names (protocol/Failures.h).
+using protocol::ServerFailureError;
 
 // Whether the result check shows a failure in a dialog before raising it
 // (the screen: Show; the command line and tests: Silent).
@@ -90,8 +89,9 @@ struct Services {
 
   // Returns the payload of a successful result. A ServerFailure result is
   // reported (see result_check; the dialog puts the Portuguese cause before
-  // the server's message, shared/Causes.h) and raised as ServerFailureError
-  // carrying the server's message. `flag` and `n` are kept for the callers' sake:
+  // the server's message, shared/Causes.h) and raised as the exception of
+  // its code (protocol::RaiseFailure: a ServerFailureError carrying the
+  // server's message). `flag` and `n` are kept for the callers' sake:
   // true and 0 everywhere.
   const Value& CheckResultServ(const Value& result, bool flag = true, int n = 0) const;
 

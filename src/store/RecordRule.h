@@ -30,7 +30,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Errors.h"
+#include "protocol/Failures.h"
 #include "protocol/Record.h"
 
 namespace trd::store {
@@ -38,11 +38,9 @@ namespace trd::store {
 using protocol::RecordKey;
 
 // The channel's insert (step 5) found a record of the key stored by somebody
-// else since step 3. Nothing was written.
-class KeyTakenError : public Error {
- public:
-  using Error::Error;
-};
+// else since step 3. Nothing was written. The failure of code key_taken, on
+// either side of the wire.
+using protocol::KeyTakenError;
 
 // How many times the rule tries steps 3 to 5 for one text before a key that
 // keeps being taken ends it. Every lost try needs another run's insert of the

@@ -7,7 +7,6 @@
 #include "Record.h"
 #include "RecordBatch.h"
 #include "platform/Text.h"
-#include "protocol/ChangeSets.h"
 #include "protocol/Methods.h"
 #include "shared/Services.h"
 
@@ -64,16 +63,10 @@ bool StagingChannel::LooksUpTranslation(const RecordText& text) const {
 void StagingChannel::DeleteRecord(const RecordKey&) { tables_.by_key.Delete(); }
 
 void StagingChannel::InsertRecord(const RecordKey& key, const RecordText& text) {
-  try {
-    PostNewRecord(tables_.created, key, text.value);
-  } catch (const ServerError& e) {
-    // The send settled what it could (RecordRace): a refusal left standing
-    // means the key holds another text now, which the rule looks at again.
-    static const std::string taken = protocol::ChangeName(0, 1, ChangeKind::Insert) + ": " +
-                                     std::string(protocol::kDuplicateKey);
-    if (std::string_view(e.what()).find(taken) != std::string_view::npos) throw KeyTakenError(e.what());
-    throw;
-  }
+  // The send settles what it can (RecordRace); a key_taken refusal left
+  // standing means the key holds another text now: the result check raises
+  // it as KeyTakenError, and the rule looks at the key again.
+  PostNewRecord(tables_.created, key, text.value);
 }
 
 std::optional<std::string> StagingChannel::FindTranslation(const RecordKey& key, const RecordText& text) {

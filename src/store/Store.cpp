@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "platform/Text.h"
-#include "protocol/ChangeSets.h"
+#include "protocol/Failures.h"
 #include "protocol/Methods.h"
 #include "protocol/Record.h"
 #include "shared/Services.h"
@@ -93,11 +93,11 @@ void Store::cdsVersaoAfterCancel(DataSet&) { cdsVersao.CancelUpdates(); }
 
 namespace {
 
-// The server's failure messages for a change that found the table otherwise
-// than its sender had seen it (protocol/ChangeSets.h).
-bool FailedAs(const Value& result, ChangeKind kind, std::string_view cause) {
+// Whether the server refused the one change of a change set as `code`
+// (protocol/Failures.h): the key held a record, or none.
+bool FailedAs(const Value& result, protocol::FailureCode code) {
   const auto* f = std::get_if<ServerFailure>(&result);
-  return f && f->message.find(protocol::ChangeName(0, 1, kind) + ": " + std::string(cause)) != std::string::npos;
+  return f && protocol::CodeOf(*f) == code;
 }
 
 // A resent insert that keeps meeting a record which vanishes before it can be
@@ -156,10 +156,10 @@ SendAnswer RecordRace(const shared::Services& services, Connection& connection, 
     const Change& change = delta.changes.front();
     if (change.kind == ChangeKind::Delete) {
       // Somebody else deleted it first: gone is what the delete was for.
-      return FailedAs(result, ChangeKind::Delete, protocol::kNoRecordOfKey) ? Value() : result;
+      return FailedAs(result, protocol::FailureCode::NotFound) ? Value() : result;
     }
     if (change.kind != ChangeKind::Insert) return result;
-    for (int sent = 1; FailedAs(result, ChangeKind::Insert, protocol::kDuplicateKey); ++sent) {
+    for (int sent = 1; FailedAs(result, protocol::FailureCode::KeyTaken); ++sent) {
       switch (ReadKey(services, connection, by_key, delta, change.after)) {
         case KeyHolds::SameText:  // stored by somebody else since our look-ups
           ++stats.already_stored;

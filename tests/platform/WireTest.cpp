@@ -98,6 +98,12 @@ TEST(WireMessage, RequestsAndResponsesRoundTrip) {
   EXPECT_EQ(json::parse(EncodeFailure("no such method")),
             json::parse(R"({"error":"no such method"})"));
   EXPECT_EQ(DecodeResponse(EncodeFailure("no such method")), Value(ServerFailure{"no such method"}));
+  // A failure's code travels beside its message; a reader of the message
+  // alone sees what it always saw.
+  const std::string coded = EncodeResult(ServerFailure{"duplicate key", "key_taken"});
+  EXPECT_EQ(json::parse(coded), json::parse(R"({"error":"duplicate key","code":"key_taken"})"));
+  EXPECT_EQ(DecodeResponse(coded), Value(ServerFailure{"duplicate key", "key_taken"}));
+  EXPECT_THROW(DecodeResponse(R"({"error":"x","code":7})"), ProtocolError);
 
   // Bad UTF-8 in a text never stops the encoding.
   std::string bad = EncodeRequest(Request{"m", "f", {std::string("a\xFF")}});

@@ -29,6 +29,13 @@ std::string FailureOf(const RawHttp::Answer& a) {
   return f ? f->message : "(no failure)";
 }
 
+// The code a refusal carries, for programs to decide by.
+std::string CodeOf(const RawHttp::Answer& a) {
+  Value v = wire::DecodeResponse(a.body);
+  const auto* f = std::get_if<ServerFailure>(&v);
+  return f ? f->code : "(no failure)";
+}
+
 class HttpFront : public ::testing::Test {
  protected:
   void Start(HttpOptions options) {
@@ -133,6 +140,7 @@ TEST_F(HttpFront, BeyondTheConnectionLimitANewConnectionGetsAClearRefusal) {
   EXPECT_EQ(refused.outcome, RawHttp::Outcome::Answered);
   EXPECT_EQ(refused.status, 503);
   EXPECT_THAT(FailureOf(refused), HasSubstr("server busy: 20 connections are open"));
+  EXPECT_EQ(CodeOf(refused), "busy");
 
   // Once one leaves there is room again.
   open.pop_back();
@@ -171,6 +179,7 @@ TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
     ASSERT_EQ(a.outcome, RawHttp::Outcome::Answered);
     EXPECT_EQ(a.status, c.status);
     EXPECT_THAT(FailureOf(a), HasSubstr(c.message));
+    EXPECT_EQ(CodeOf(a), c.status == 403 ? "unauthorized" : c.status == 415 ? "unsupported" : "too_large");
     EXPECT_TRUE(client.ClosedWithin(3s));
   }
 
