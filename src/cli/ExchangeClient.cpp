@@ -1,5 +1,9 @@
 #include "ExchangeClient.h"
 
+#include <cstdint>
+#include <iterator>
+#include <unordered_set>
+
 #include "ExchangeRows.h"
 
 #include "platform/Errors.h"
@@ -92,6 +96,87 @@ void ExchangeClient::ForEachText(
     cursor = CursorAfter(CursorKind::Text, records.back());
   }
   if (!records.empty()) visit(source, records);
+}
+
+void ExchangeClient::InBatches(const std::vector<std::string>& texts,
+                               const std::function<void(std::size_t, std::size_t)>& ask) {
+  for (std::size_t first = 0; first < texts.size();) {
+    std::size_t last = first, bytes = 0;
+    while (last < texts.size() && last - first < kMaxTextsAsked && (last == first || bytes + texts[last].size() + 64 <= kBatchBytes))
+      bytes += texts[last++].size() + 64;
+    ask(first, last);
+    first = last;
+  }
+}
+
+std::vector<ExchangeClient::TextRecords> ExchangeClient::RecordsOfTexts(const std::string& language,
+                                                                       const std::string& programs,
+                                                                       const std::vector<std::string>& texts) {
+  std::vector<TextRecords> out;
+  InBatches(texts, [&](std::size_t first, std::size_t last) {
+    std::string cursor;
+    while (first < last) {
+      Packet asked{TextListFields(), {}};
+      for (std::size_t i = first; i < last; ++i) asked.rows.push_back({texts[i]});
+      Packet p = Page(kGetRegTextos, {language, programs, std::move(asked), cursor, kPage});
+      for (Row& r : p.rows) {
+        const std::string source = RowText(r, kStAgrValProp);
+        if (out.empty() || out.back().source != source) out.push_back({source, {}});
+        out.back().records.push_back(std::move(r));
+      }
+      if (p.rows.size() < std::size_t(kPage)) break;
+      // A full page: the last text may go on; ask again from it.
+      const Row& last_row = out.back().records.back();
+      while (first < last && texts[first] != out.back().source) ++first;
+      cursor = CursorAfter(CursorKind::Text, last_row);
+    }
+  });
+  return out;
+}
+
+void ExchangeClient::ForEachTextInKeyOrder(const std::string& language, const std::vector<std::string>& programs,
+                                           const std::function<void(std::vector<TextRecords>&)>& visit) {
+  // Texts seen, by two independent 64-bit hashes of each.
+  struct PairHash {
+    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& p) const { return p.first; }
+  };
+  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, PairHash> seen;
+  auto fnv = [](const std::string& s) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h;
+  };
+  const std::string program_list = Join(programs, ",");
+  std::string cursor;
+  for (;;) {
+    Packet p = Page(kGetRegistros, {language, std::string(StateFilterName(StateFilter::All)), program_list,
+                                    std::string(), std::string(RecordOrderName(RecordOrder::Key)), cursor, kPage});
+    std::vector<std::string> fresh;
+    for (const Row& r : p.rows) {
+      const auto* s = std::get_if<std::string>(&r.at(kStAgrValProp));
+      if (s && seen.insert({std::hash<std::string>{}(*s), fnv(*s)}).second) fresh.push_back(*s);
+    }
+    if (!fresh.empty()) {
+      std::vector<TextRecords> batch = RecordsOfTexts(language, program_list, fresh);
+      visit(batch);
+    }
+    if (p.rows.size() < std::size_t(kPage)) return;
+    cursor = CursorAfter(CursorKind::Key, p.rows.back());
+  }
+}
+
+std::vector<Row> ExchangeClient::Suggestions(const std::string& language, const std::vector<std::string>& texts) {
+  std::vector<Row> out;
+  InBatches(texts, [&](std::size_t first, std::size_t last) {
+    Packet asked{TextListFields(), {}};
+    for (std::size_t i = first; i < last; ++i) asked.rows.push_back({texts[i]});
+    Packet p = Page(kGetSugestoes, {language, std::move(asked)});
+    if (p.rows.size() != last - first)
+      throw ProtocolError(std::string(kGetSugestoes) + " answered " + std::to_string(p.rows.size()) +
+                          " suggestions for " + std::to_string(last - first) + " texts");
+    std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out));
+  });
+  return out;
 }
 
 Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }

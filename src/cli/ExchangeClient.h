@@ -38,6 +38,25 @@ class ExchangeClient {
   void ForEachText(const std::string& language,
                    const std::function<void(const std::string& source, const std::vector<Row>& records)>& visit);
 
+  // A source text with its records (of the programs asked for), in key order.
+  struct TextRecords {
+    std::string source;
+    std::vector<Row> records;
+  };
+  // Every source text of `language` (of the records of `programs`; every
+  // program when empty) in the order a translator reads them: by the first
+  // key that holds each text (program, form, component, property, number),
+  // given to `visit` a batch of texts at a time. The records are read in key
+  // order (GetRegistros) and the texts met for the first time on a page are
+  // asked for with all their records (GetRegTextos): memory holds a page, its
+  // texts' records and 16 bytes per text seen.
+  void ForEachTextInKeyOrder(const std::string& language, const std::vector<std::string>& programs,
+                             const std::function<void(std::vector<TextRecords>&)>& visit);
+
+  // GetSugestoes for `texts`, in batches the server takes: one row per text
+  // (protocol::SuggestionFields()).
+  std::vector<Row> Suggestions(const std::string& language, const std::vector<std::string>& texts);
+
   // GetCobertura.
   Packet Coverage(const std::string& language);
 
@@ -52,6 +71,13 @@ class ExchangeClient {
  private:
   Value Call(Connection& c, std::string_view method, std::vector<Value> args);
   Packet Page(std::string_view method, std::vector<Value> args);
+  // The records of `texts` (GetRegTextos, as many calls as it takes), by text.
+  std::vector<TextRecords> RecordsOfTexts(const std::string& language, const std::string& programs,
+                                          const std::vector<std::string>& texts);
+  // Calls `ask` with consecutive slices [first, last) of `texts` that one
+  // request carries (kMaxTextsAsked texts, about kBatchBytes of text).
+  static void InBatches(const std::vector<std::string>& texts,
+                        const std::function<void(std::size_t first, std::size_t last)>& ask);
 
   Connection exchange_;
   Connection forms_;

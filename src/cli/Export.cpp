@@ -3,15 +3,19 @@
 //            [--server URL | --db URL]
 //
 // Writes the texts of one language for translators (docs/exchange.md):
-//   - per text (default): one unit per distinct source text of the language
-//     (GetTextos), listing every record that holds it; the state filter and
+//   - per text (default): one unit per distinct source text of the language,
+//     listing every record that holds it, in the order a translator reads
+//     them (by the first key holding each text); the state filter and
 //     --program apply to those records. A text whose records are all
 //     translated alike goes out translated; one with translated and
 //     untranslated records goes out with the translation as a suggestion to
 //     confirm (fuzzy), so that importing an untouched file changes nothing;
+//     one translated several ways offers every translation, the most held
+//     first; one without translation gets the translation memory's best
+//     suggestion (GetSugestoes; not with --no-suggestions);
 //   - --per-key: one unit per record (GetRegistros), its key as the context.
-// Memory stays bounded: one page of records and one text's records at a
-// time. -o FILE is written whole or not at all (a FILE.part renamed at the
+// Memory stays bounded: a page of records and the records of its texts at
+// a time, and 16 bytes per text seen (per text). -o FILE is written whole or not at all (a FILE.part renamed at the
 // end); without -o the file goes to standard output. The summary goes to
 // standard error. The default state is untranslated: what is left to do.
 // Exit status: 0 written, 1 failure (unknown language, server, output).
@@ -23,6 +27,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "Commands.h"
 #include "ExchangeClient.h"
@@ -56,6 +61,7 @@ struct ExportOptions {
   std::vector<std::string> programs;
   std::string format;
   bool per_key = false;
+  bool suggestions = true;
   std::string output;
 };
 
@@ -70,34 +76,48 @@ exchange::Format FormatOf(const ExportOptions& o) {
   throw Error("--format \"" + o.format + "\" is neither po nor xliff");
 }
 
-// The unit of one source text, from its records of the chosen programs:
-// written when the text matches the state filter (untranslated: some record
-// still waits for a translation). Returns the records the unit stands for.
-std::size_t WriteTextUnit(const std::string& source, const std::vector<Row>& rows, StateFilter state,
-                          const std::vector<std::string>& programs, exchange::UnitWriter& out) {
+// The unit of one source text from its records, when the text matches the
+// state filter (untranslated: some record still waits for a translation).
+// Its distinct translations go most held first.
+std::optional<exchange::Unit> TextUnit(const std::string& source, const std::vector<Row>& rows, StateFilter state) {
   std::vector<RecordKey> keys;
-  std::vector<std::string> translations;
+  exchange::AlternativeCount translations;
   bool untranslated = false;
   for (const Row& r : rows) {
-    if (!programs.empty() && std::find(programs.begin(), programs.end(), RowText(r, kCdPrograma)) == programs.end())
-      continue;
     keys.push_back(KeyOfRecord(r));
-    if (IsTranslated(r)) {
-      const std::string& t = RowText(r, kStValorProp);
-      if (std::find(translations.begin(), translations.end(), t) == translations.end()) translations.push_back(t);
-    } else {
+    if (IsTranslated(r))
+      translations.Add(RowText(r, kStValorProp));
+    else
       untranslated = true;
-    }
   }
-  if (keys.empty()) return 0;
-  if (state != StateFilter::All && (state == StateFilter::Untranslated) != untranslated) return 0;
-  const std::size_t n = keys.size();
-  exchange::Unit u = exchange::UnitForText(source, std::move(keys), translations);
+  if (keys.empty()) return std::nullopt;
+  if (state != StateFilter::All && (state == StateFilter::Untranslated) != untranslated) return std::nullopt;
+  exchange::Unit u = exchange::UnitForTranslations(source, std::move(keys), translations.Take());
   // Some records still wait for the translation the others hold: it is
   // offered for confirmation, never applied by an untouched file.
   if (untranslated && u.translation) u.state = exchange::State::NeedsReview;
-  out.Add(u);
-  return n;
+  return u;
+}
+
+// Gives the units without a translation the server's suggestions.
+void AddSuggestions(ExchangeClient& client, const std::string& language, std::vector<exchange::Unit>& units) {
+  std::vector<std::size_t> asked;
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < units.size(); ++i)
+    if (!units[i].translation && !units[i].source.empty()) {
+      asked.push_back(i);
+      texts.push_back(units[i].source);
+    }
+  if (texts.empty()) return;
+  const std::vector<Row> rows = client.Suggestions(language, texts);
+  for (std::size_t k = 0; k < asked.size(); ++k) {
+    const Row& r = rows[k];
+    const auto* source = std::get_if<std::string>(&r.at(kSugSource));
+    const auto* translation = std::get_if<std::string>(&r.at(kSugTranslation));
+    const auto* similarity = std::get_if<double>(&r.at(kSugSimilarity));
+    if (source && translation && similarity)
+      units[asked[k]].suggestion = exchange::Suggestion{*source, *translation, int(*similarity)};
+  }
 }
 
 // The output: standard output, or FILE.part renamed to FILE by Commit.
@@ -153,8 +173,15 @@ int RunExport(const ExportOptions& o) {
       writer->Add(exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation)));
     });
   } else {
-    client.ForEachText(language, [&](const std::string& source, const std::vector<Row>& rows) {
-      records += WriteTextUnit(source, rows, *state, programs, *writer);
+    client.ForEachTextInKeyOrder(language, programs, [&](std::vector<ExchangeClient::TextRecords>& batch) {
+      std::vector<exchange::Unit> units;
+      for (const auto& t : batch)
+        if (auto u = TextUnit(t.source, t.records, *state)) {
+          records += u->keys.size();
+          units.push_back(std::move(*u));
+        }
+      if (o.suggestions) AddSuggestions(client, language, units);
+      for (const auto& u : units) writer->Add(u);
     });
   }
   const exchange::WriteSummary s = writer->Finish();
@@ -178,6 +205,8 @@ void AddExport(CLI::App& app, int& exit_code) {
   cmd->add_option("--program", o->programs, "only the records of these program codes")->expected(1, -1);
   cmd->add_option("--format", o->format, "po (default) or xliff; -o FILE.xlf/.xliff picks xliff");
   cmd->add_flag("--per-key", o->per_key, "one unit per record instead of one per distinct source text");
+  cmd->add_flag("--no-suggestions{false}", o->suggestions,
+                "no suggestions from the translation memory for texts without a translation");
   cmd->add_option("-o,--output", o->output, "the file to write (default: standard output)");
   AddServerOptions(cmd, o->servers);
   cmd->footer("Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 written, 1 "

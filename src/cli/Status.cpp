@@ -121,6 +121,19 @@ std::string Quoted(const std::string& s) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Calls visit(translation, first key, end of its keys) for each translation
+// of a finding: the keys of a finding are those of each translation in turn.
+template <class Visit>
+void ForEachHeld(const exchange::Finding& f, Visit visit) {
+  auto k = f.keys.begin();
+  for (std::size_t i = 0; i < f.translations.size(); ++i) {
+    const std::size_t n = i < f.held.size() ? f.held[i] : std::size_t(f.keys.end() - k);
+    const auto end = k + std::ptrdiff_t(std::min(n, std::size_t(f.keys.end() - k)));
+    visit(f.translations[i], k, end);
+    k = end;
+  }
+}
+
 int RunCheck(const ReportOptions& o) {
   const ServerChoice server(o.servers);
   ExchangeClient client(server);
@@ -153,6 +166,16 @@ int RunCheck(const ReportOptions& o) {
       auto keys = nlohmann::ordered_json::array();
       for (const auto& k : f.keys) keys.push_back(exchange::KeyText(k));
       x["keys"] = std::move(keys);
+      // Which records hold which translation.
+      auto held = nlohmann::ordered_json::array();
+      ForEachHeld(f, [&](const std::string& translation, auto first, auto last) {
+        nlohmann::ordered_json h;
+        h["translation"] = translation;
+        h["keys"] = nlohmann::ordered_json::array();
+        for (auto k = first; k != last; ++k) h["keys"].push_back(exchange::KeyText(*k));
+        held.push_back(std::move(h));
+      });
+      x["held"] = std::move(held);
       x["detail"] = f.detail;
       list.push_back(std::move(x));
     }
@@ -164,7 +187,11 @@ int RunCheck(const ReportOptions& o) {
       std::cout << (error ? "error  " : "notice ") << exchange::CheckName(f.kind) << ": " << Quoted(f.source);
       for (const auto& t : f.translations) std::cout << " -> " << Quoted(t);
       std::cout << "\n  " << f.detail << "\n";
-      for (const auto& k : f.keys) std::cout << "  " << exchange::KeyText(k) << "\n";
+      ForEachHeld(f, [&](const std::string& translation, auto first, auto last) {
+        const std::string indent = f.translations.size() > 1 ? "    " : "  ";
+        if (f.translations.size() > 1) std::cout << "  " << Quoted(translation) << ":\n";
+        for (auto k = first; k != last; ++k) std::cout << indent << exchange::KeyText(*k) << "\n";
+      });
     }
     std::cout << language << ": " << errors << " error" << (errors == 1 ? "" : "s") << ", " << notices << " notice"
               << (notices == 1 ? "" : "s") << "\n";

@@ -21,6 +21,8 @@ namespace trd::exchange {
 // when it can.
 std::optional<std::string> Uncarried(std::string_view text, Format format);
 
+inline bool Carried(std::string_view text, Format format) { return !Uncarried(text, format); }
+
 // Whether a writer of `format` writes `unit`. Units with an empty source are
 // not written and counted; units the format cannot carry are not written and
 // reported; both in `summary`.

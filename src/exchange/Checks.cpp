@@ -120,7 +120,7 @@ std::vector<Issue> CheckTranslation(std::string_view source, std::string_view tr
 }
 
 std::vector<Finding> CheckSourceText(std::string_view source, const std::vector<TranslatedRecord>& records) {
-  // The distinct translations in order of first appearance, with their keys.
+  // The distinct translations with their keys, the most held first.
   std::vector<std::pair<std::string, std::vector<protocol::RecordKey>>> groups;
   for (const TranslatedRecord& r : records) {
     auto g =
@@ -128,15 +128,18 @@ std::vector<Finding> CheckSourceText(std::string_view source, const std::vector<
     if (g == groups.end()) g = groups.insert(groups.end(), {r.translation, {}});
     g->second.push_back(r.key);
   }
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
   std::vector<Finding> out;
   for (const auto& [translation, keys] : groups)
     for (Issue& issue : CheckTranslation(source, translation))
-      out.push_back({issue.kind, std::string(source), {translation}, keys, std::move(issue.detail)});
+      out.push_back({issue.kind, std::string(source), {translation}, keys, {keys.size()}, std::move(issue.detail)});
   if (groups.size() > 1) {
-    Finding f{CheckKind::Inconsistent, std::string(source), {}, {}, {}};
+    Finding f{CheckKind::Inconsistent, std::string(source), {}, {}, {}, {}};
     for (const auto& [translation, keys] : groups) {
       f.translations.push_back(translation);
       f.keys.insert(f.keys.end(), keys.begin(), keys.end());
+      f.held.push_back(keys.size());
     }
     f.detail = std::to_string(groups.size()) + " different translations";
     out.push_back(std::move(f));

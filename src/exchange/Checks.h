@@ -16,6 +16,7 @@
 // Only translated records are checked: an untranslated one holds its source.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,14 +49,16 @@ struct Finding {
   CheckKind kind;
   std::string source;
   std::vector<std::string> translations;  // the translation concerned; every distinct one for inconsistent
-  std::vector<protocol::RecordKey> keys;     // the records concerned
+  std::vector<protocol::RecordKey> keys;     // the records concerned, those of each translation in turn
+  std::vector<std::size_t> held;             // per translation, how many of `keys` hold it
   std::string detail;
 };
 
 // The findings for one source text and its translated records: one finding
 // per issue of each distinct translation, naming the records that hold that
-// translation, then the inconsistency across them, if any. Findings follow
-// the order of first appearance of the translations.
+// translation, then the inconsistency across them, if any, naming which
+// records hold which. Translations go most held first (ties in the order
+// first met).
 std::vector<Finding> CheckSourceText(std::string_view source, const std::vector<TranslatedRecord>& records);
 
 // Whether any finding is an error (notices aside): `trd check`'s status 1.

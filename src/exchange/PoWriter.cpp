@@ -1,6 +1,7 @@
 #include <ctime>
 
 #include "Carriage.h"
+#include "Diagnostics.h"
 #include "KeyText.h"
 #include "Po.h"
 #include "platform/Errors.h"
@@ -9,6 +10,8 @@ namespace trd::exchange {
 namespace {
 
 constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+// The characters of a translation a comment quotes at most.
+constexpr std::size_t kCommentQuote = 500;
 
 // PO-Revision-Date in the form msgfmt expects: "2026-05-01 14:30+0000".
 std::string RevisionDate(std::chrono::system_clock::time_point t) {
@@ -54,6 +57,24 @@ bool MsgfmtRefuses(std::string_view msgid, std::string_view msgstr) {
 
 void SetNote(po_message_t m, std::string_view note) {
   po_message_set_extracted_comments(m, (std::string(note) + "\n").c_str());
+}
+
+// Translator comments for what the translator chooses from: every distinct
+// translation the records hold, with how many hold it; or where a
+// suggestion comes from. Texts are quoted on one line each.
+std::string Comments(const Unit& unit) {
+  std::string out;
+  for (const Alternative& a : unit.alternatives) {
+    if (!Carried(a.translation, Format::Po)) continue;
+    out += "trd: " + std::to_string(a.records) + (a.records == 1 ? " record holds " : " records hold ") +
+           Quoted(a.translation, kCommentQuote) + "\n";
+  }
+  if (unit.suggestion && !unit.translation)
+    out += unit.suggestion->source == unit.source
+               ? std::string("trd: suggested: the translation memory's for this text\n")
+               : "trd: suggested: the translation of a " + std::to_string(unit.suggestion->similarity) +
+                     "% similar text (#| msgid)\n";
+  return out;
 }
 
 }  // namespace
@@ -105,6 +126,7 @@ void PoWriter::Add(const Unit& unit) {
   po_message_t m = NewMessage(unit.source, "");
   if (unit.context) po_message_set_msgctxt(m, KeyText(*unit.context).c_str());
   for (const protocol::RecordKey& key : unit.keys) po_message_add_filepos(m, KeyText(key).c_str(), kNoLine);
+  if (std::string comments = Comments(unit); !comments.empty()) po_message_set_comments(m, comments.c_str());
   switch (unit.state) {
     case State::Translated:
       po_message_set_msgstr(m, translation.c_str());
@@ -116,6 +138,15 @@ void PoWriter::Add(const Unit& unit) {
       break;
     case State::NeedsReview:
     case State::NeedsTranslation:
+      if (const auto& s = unit.suggestion;
+          s && !unit.translation && Carried(s->translation, Format::Po) && Carried(s->source, Format::Po)) {
+        // As msgmerge --previous writes a fuzzy match: the translation of the
+        // similar text, and that text as the previous msgid.
+        po_message_set_msgstr(m, s->translation.c_str());
+        po_message_set_fuzzy(m, !s->translation.empty());
+        if (s->source != unit.source) po_message_set_prev_msgid(m, s->source.c_str());
+        break;
+      }
       po_message_set_msgstr(m, translation.c_str());
       po_message_set_fuzzy(m, !translation.empty());
       break;

@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+
 #include "KeyText.h"
 #include "platform/Errors.h"
 
@@ -33,17 +35,36 @@ std::string StableId(const Unit& unit) {
 
 std::string IdOf(const Unit& unit) { return unit.id.empty() ? StableId(unit) : unit.id; }
 
-Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
-                 const std::vector<std::string>& translations) {
+Unit UnitForTranslations(std::string source, std::vector<protocol::RecordKey> keys,
+                         std::vector<Alternative> translations) {
   Unit u;
   u.source = std::move(source);
   u.keys = std::move(keys);
   if (!translations.empty()) {
-    u.translation = translations.front();
+    u.translation = translations.front().translation;
     u.state = translations.size() == 1 ? State::Translated : State::NeedsReview;
+    if (translations.size() > 1) u.alternatives = std::move(translations);
   }
   u.id = StableId(u);
   return u;
+}
+
+Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
+                 const std::vector<std::string>& translations) {
+  std::vector<Alternative> alternatives;
+  for (const std::string& t : translations) alternatives.push_back({t, 1});
+  return UnitForTranslations(std::move(source), std::move(keys), std::move(alternatives));
+}
+
+void AlternativeCount::Add(const std::string& translation) {
+  auto it = std::find_if(seen_.begin(), seen_.end(), [&](const Alternative& a) { return a.translation == translation; });
+  if (it == seen_.end()) it = seen_.insert(seen_.end(), {translation, 0});
+  ++it->records;
+}
+
+std::vector<Alternative> AlternativeCount::Take() {
+  std::stable_sort(seen_.begin(), seen_.end(), [](const Alternative& a, const Alternative& b) { return a.records > b.records; });
+  return std::move(seen_);
 }
 
 Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<std::string> translation) {

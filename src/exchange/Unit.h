@@ -18,6 +18,7 @@
 // (Importable).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,25 @@ namespace trd::exchange {
 
 enum class State { Translated, NeedsTranslation, NeedsReview };
 
+// One of the distinct translations the records of a per-text unit hold, and
+// how many of them hold it.
+struct Alternative {
+  std::string translation;
+  std::size_t records = 0;
+
+  friend bool operator==(const Alternative&, const Alternative&) = default;
+};
+
+// A translation offered for a text nobody translated yet: the translation of
+// a similar source text of the same language, from the translation memory.
+struct Suggestion {
+  std::string source;       // the text it translates (the previous source)
+  std::string translation;
+  int similarity = 0;       // percent, 100 for the same text
+
+  friend bool operator==(const Suggestion&, const Suggestion&) = default;
+};
+
 struct Unit {
   std::string id;  // stable: StableId() of the unit when it was written
   std::string source;
@@ -35,6 +55,13 @@ struct Unit {
   State state = State::NeedsTranslation;
   std::vector<protocol::RecordKey> keys;       // the records that hold the source text
   std::optional<protocol::RecordKey> context;  // per-key units: the one record
+  // Written, never read back (they are for the translator's eyes): every
+  // distinct translation when the records hold several, the most held
+  // first; and, for a unit without translation, a suggestion (PO: a fuzzy
+  // msgstr with the previous source as "#| msgid"; XLIFF: an alt-trans with
+  // its match-quality), which an untouched file never imports.
+  std::vector<Alternative> alternatives;
+  std::optional<Suggestion> suggestion;
 
   friend bool operator==(const Unit&, const Unit&) = default;
 };
@@ -49,9 +76,25 @@ std::string IdOf(const Unit& unit);
 // A per-text unit. `translations` are the distinct translations of the
 // source's translated records, the one to offer first: none gives
 // NeedsTranslation, one gives Translated, several give NeedsReview with the
-// first (the translator settles the difference).
+// first, and every one of them as an alternative (the translator settles
+// the difference).
+Unit UnitForTranslations(std::string source, std::vector<protocol::RecordKey> keys,
+                         std::vector<Alternative> translations);
+// The same, each translation counted as held by one record.
 Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
                  const std::vector<std::string>& translations);
+
+// Counts the translations of a text's translated records into the distinct
+// ones, the most held first (ties in the order first met).
+class AlternativeCount {
+ public:
+  void Add(const std::string& translation);
+  std::vector<Alternative> Take();
+
+ private:
+  std::vector<Alternative> seen_;
+};
+
 
 // A per-key unit; `translation` present when the record is translated ("T").
 Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<std::string> translation);

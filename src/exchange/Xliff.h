@@ -15,8 +15,11 @@
 // units name their key in resname; every key of the unit is a context of
 // type x-trd-key. Target state: Translated "translated", NeedsReview
 // "needs-review-translation", NeedsTranslation "needs-translation" (with an
-// empty target when there is no translation). CR is written &#13;. Texts
-// XML 1.0 cannot carry are left out (Carriage.h).
+// empty target when there is no translation). Alternatives and a
+// suggestion go out as <alt-trans> (origin kOriginRecords with a note of the
+// records holding it; origin kOriginMemory with the similar source and
+// match-quality in percent). CR is written &#13;. Texts XML 1.0 cannot carry
+// are left out (Carriage.h).
 //
 // Read: every trans-unit of every <file>, in order, wherever it sits under
 // <body>. Target state: translated, signed-off and final are Translated; new
@@ -46,6 +49,7 @@ class XliffWriter final : public UnitWriter {
  private:
   void Check(int rc) const;
   void Element(const char* name, const std::string& text);
+  void AltTrans(const Unit& unit);
 
   std::ostream& out_;
   std::string name_;

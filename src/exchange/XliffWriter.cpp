@@ -64,6 +64,7 @@ void XliffWriter::Add(const Unit& unit) {
   Check(xmlTextWriterWriteAttribute(w_.get(), X("state"), X(StateName(unit.state))));
   if (unit.translation) Check(xmlTextWriterWriteString(w_.get(), X(*unit.translation)));
   Check(xmlTextWriterEndElement(w_.get()));
+  AltTrans(unit);
   if (!unit.keys.empty()) {
     Check(xmlTextWriterStartElement(w_.get(), X("context-group")));
     Check(xmlTextWriterWriteAttribute(w_.get(), X("purpose"), X(xliff::kKeyGroupPurpose)));
@@ -77,6 +78,29 @@ void XliffWriter::Add(const Unit& unit) {
   }
   Check(xmlTextWriterEndElement(w_.get()));
   ++summary_.written;
+}
+
+// Every distinct translation the records hold (a note says how many hold
+// it), or the suggestion for a unit without translation with the source it
+// translates and its match quality.
+void XliffWriter::AltTrans(const Unit& unit) {
+  for (const Alternative& a : unit.alternatives) {
+    if (!Carried(a.translation, Format::Xliff)) continue;
+    Check(xmlTextWriterStartElement(w_.get(), X("alt-trans")));
+    Check(xmlTextWriterWriteAttribute(w_.get(), X("origin"), X(xliff::kOriginRecords)));
+    Element("target", a.translation);
+    Element("note", std::to_string(a.records) + (a.records == 1 ? " record holds" : " records hold") +
+                        " this translation");
+    Check(xmlTextWriterEndElement(w_.get()));
+  }
+  const auto& s = unit.suggestion;
+  if (!s || unit.translation || !Carried(s->source, Format::Xliff) || !Carried(s->translation, Format::Xliff)) return;
+  Check(xmlTextWriterStartElement(w_.get(), X("alt-trans")));
+  Check(xmlTextWriterWriteAttribute(w_.get(), X("match-quality"), X(std::to_string(s->similarity))));
+  Check(xmlTextWriterWriteAttribute(w_.get(), X("origin"), X(xliff::kOriginMemory)));
+  Element("source", s->source);
+  Element("target", s->translation);
+  Check(xmlTextWriterEndElement(w_.get()));
 }
 
 WriteSummary XliffWriter::Finish() {

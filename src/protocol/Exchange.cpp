@@ -77,6 +77,17 @@ const std::vector<FieldDef>& TranslationOutcomeFields() {
   return f;
 }
 
+const std::vector<FieldDef>& TextListFields() {
+  static const std::vector<FieldDef> f = {RecordFields()[kStAgrValProp]};
+  return f;
+}
+
+const std::vector<FieldDef>& SuggestionFields() {
+  static const std::vector<FieldDef> f = {RecordFields()[kStAgrValProp], RecordFields()[kStValorProp],
+                                          Count("NRSIMILARIDADE")};
+  return f;
+}
+
 RecordKey KeyOfRecord(const Row& r) {
   RecordKey k;
   k.program = TextAt(r, kCdPrograma);

@@ -79,6 +79,18 @@ enum TranslationChangeField : int {
 const std::vector<FieldDef>& TranslationOutcomeFields();
 enum TranslationOutcomeField : int { kOutOutcome, kOutTranslated, kOutAlready };
 
+// GetRegTextos's and GetSugestoes's list of source texts: one field,
+// STAGRVALPROP, at most kMaxTextsAsked rows.
+const std::vector<FieldDef>& TextListFields();
+inline constexpr std::size_t kMaxTextsAsked = 5000;
+
+// GetSugestoes's result, one row per text asked, in order: STAGRVALPROP
+// (the similar source text the suggestion translates; null when there is
+// no suggestion), STVALORPROP (its translation), NRSIMILARIDADE (percent,
+// 100 for the same text).
+const std::vector<FieldDef>& SuggestionFields();
+enum SuggestionField : int { kSugSource, kSugTranslation, kSugSimilarity };
+
 // What a cursor holds: the position of one record in the order of a listing.
 enum class CursorKind { Key, Recent, Text };
 struct PageCursor {

@@ -1,6 +1,6 @@
 // The translation server's interface as client and server name it: its four
-// data modules and their eighteen methods (the fourteen of the three modules
-// the screen and `trd harvest` use, and the four of the exchange module that
+// data modules and their twenty methods (the fourteen of the three modules
+// the screen and `trd harvest` use, and the six of the exchange module that
 // `trd export`, `trd import`, `trd status`, `trd check` and the progress page
 // use). Names are compared ignoring ASCII case by the server. Arguments and
 // results: docs/server.md ("Methods").
@@ -54,5 +54,7 @@ inline constexpr std::string_view kGetRegistros = "GetRegistros";  // a page of 
 inline constexpr std::string_view kGetCobertura = "GetCobertura";  // counts per program or language
 inline constexpr std::string_view kGetTextos = "GetTextos";        // a page of records by source text
 inline constexpr std::string_view kSetTraducoes = "SetTraducoes";  // conditional translations
+inline constexpr std::string_view kGetRegTextos = "GetRegTextos";  // the records of given source texts
+inline constexpr std::string_view kGetSugestoes = "GetSugestoes";  // suggestions from the translation memory
 
 }  // namespace trd::protocol

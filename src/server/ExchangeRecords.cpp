@@ -1,6 +1,7 @@
 #include "ExchangeRecords.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "Journal.h"
@@ -225,6 +226,55 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
   }
   sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
   return Page(s, sql, params);
+}
+
+Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
+  const Backend b = s.Kind();
+  if (q.after && !q.texts.empty() && q.after->source != q.texts.front())
+    throw ProtocolError("the cursor is not one this listing gave (another text); start again with an empty cursor");
+  // The texts go to the join as a VALUES list. Its length is rounded up to a
+  // power of two (padded with nulls, which join nothing), so that a handful
+  // of statements serves every list and the backends' statement caches
+  // hold them.
+  constexpr std::size_t kChunk = 256;
+  Packet out{RecordFields(), {}};
+  for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page; start += kChunk) {
+    const std::size_t n = std::min(kChunk, q.texts.size() - start);
+    std::size_t slots = 1;
+    while (slots < n) slots *= 2;
+    std::vector<FieldValue> params;
+    std::string values;
+    for (std::size_t i = 0; i < slots; ++i) {
+      values += i ? ", " : "";
+      values += "(CAST(? AS DOUBLE PRECISION), CAST(? AS TEXT))";
+      params.emplace_back(double(start + i));
+      if (i < n)
+        params.emplace_back(q.texts[start + i]);
+      else
+        params.emplace_back(std::monostate{});
+    }
+    std::string sql = "WITH q(n, s) AS (VALUES " + values + ") SELECT " + ColumnList(RecordFields()) +
+                      " FROM q JOIN TRDPROPRIEDADE ON IDIDIOMA = ? AND " +
+                      (b == Backend::Postgres ? "md5(STAGRVALPROP) = md5(q.s) AND STAGRVALPROP = q.s"
+                                              : "STAGRVALPROP = q.s");
+    params.emplace_back(q.language);
+    if (!q.programs.empty()) {
+      sql += " AND CDPROGRAMA IN (";
+      for (std::size_t i = 0; i < q.programs.size(); ++i) {
+        sql += i ? ", ?" : "?";
+        params.emplace_back(q.programs[i]);
+      }
+      sql += ")";
+    }
+    if (q.after && start == 0) {
+      sql += " WHERE (q.n > 0 OR (" + kKeyColumns + ") > " + kKeyMarks + ")";
+      AddKey(params, q.after->key);
+    }
+    sql += " ORDER BY q.n, " + kKeyColumns + " LIMIT " + std::to_string(q.page - out.rows.size());
+    Packet p = Page(s, sql, params);
+    std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out.rows));
+  }
+  return out;
 }
 
 Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, SetMode mode,

@@ -52,6 +52,23 @@ struct TextsQuery {
 // with their keys and translations (a text may continue on the next page).
 Packet TextsPage(Session& s, const TextsQuery& q);
 
+struct TextRecordsQuery {
+  std::string language;               // required
+  std::vector<std::string> programs;  // empty: every program
+  std::vector<std::string> texts;     // 1..kMaxTextsAsked source texts
+  // Continues the records of texts[0] after this key (its source must be
+  // texts[0]); none: from the first.
+  std::optional<protocol::PageCursor> after;
+  std::size_t page = protocol::kMaxPageRows;
+};
+
+// At most `page` records (the ten fields) of the language and programs that
+// hold the texts, in the order of the list, each text's records in key order.
+// A page shorter than `page` holds every record of every text; a full one
+// stops anywhere, and the next is asked for with the texts from the last
+// record's on and the cursor of that record.
+Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q);
+
 // Applies (or, with DryRun, only weighs) a list of changes (packet of
 // protocol::TranslationChangeFields(), at most kMaxTranslationChanges rows)
 // to the records of `language`, in one transaction: a change by source text

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ExchangeRecords.h"
+#include "Suggestions.h"
 #include "Memory.h"
 #include "platform/Text.h"
 
@@ -141,6 +142,7 @@ void EnsureSchema(Session& session) {
   session.Execute(TranslationIndex(session.Kind()));
   EnsureExchangeIndexes(session);
   EnsureMemory(session);
+  EnsureSuggestionIndex(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();
   auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);

@@ -4,6 +4,7 @@
 
 #include "Arguments.h"
 #include "ExchangeRecords.h"
+#include "Suggestions.h"
 #include "Records.h"
 #include "Schema.h"
 #include "StorageChannel.h"
@@ -45,6 +46,8 @@ constexpr const char* kCoverage[] = {"language"};
 constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
 constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
+constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
+constexpr const char* kSuggestions[] = {"language", "texts"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -210,6 +213,46 @@ Value SetTraducoes(Context& c, Args a) {
   return SetTranslations(c.s, language, *changes, mode, c.By(Origin::Import));
 }
 
+// A list of source texts (protocol::TextListFields(), by name), 1 to
+// kMaxTextsAsked rows of text.
+std::vector<std::string> TextListArg(Args a, std::size_t i, Names names) {
+  const auto* p = std::get_if<Packet>(&a[i]);
+  if (!p) throw ProtocolError(Arg(i, names).Text() + " must be a packet, got " + KindName(a[i]));
+  const std::string& field = TextListFields()[0].name;
+  const int at = p->FieldIndex(field);
+  if (at < 0) throw FieldError(Arg(i, names).Text() + " lacks the field " + field);
+  if (p->rows.empty() || p->rows.size() > kMaxTextsAsked)
+    throw ProtocolError(Arg(i, names).Text() + " holds " + std::to_string(p->rows.size()) + " texts; give 1 to " +
+                        std::to_string(kMaxTextsAsked));
+  std::vector<std::string> texts;
+  texts.reserve(p->rows.size());
+  for (std::size_t r = 0; r < p->rows.size(); ++r) {
+    const auto* t = p->rows[r].size() > std::size_t(at) ? std::get_if<std::string>(&p->rows[r][std::size_t(at)]) : nullptr;
+    if (!t) throw FieldError(Arg(i, names).Text() + ": text " + std::to_string(r + 1) + " is not text");
+    texts.push_back(*t);
+  }
+  return texts;
+}
+
+Value GetRegTextos(Context& c, Args a) {
+  Names n = kTextRecords;
+  TextRecordsQuery q;
+  q.language = LanguageArg(a, 0, n);
+  if (q.language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  q.programs = ProgramsArg(a, 1, n);
+  q.texts = TextListArg(a, 2, n);
+  q.after = ParseCursor(CursorKind::Text, OptionalText(a, 3, n));
+  q.page = PageArg(a, 4, n);
+  return RecordsOfTexts(c.s, q);
+}
+
+Value GetSugestoes(Context& c, Args a) {
+  Names n = kSuggestions;
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  return Suggestions(c.s, language, TextListArg(a, 1, n));
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -217,7 +260,7 @@ struct Method {
   MethodFn fn;
 };
 
-const std::array<Method, 18> kMethods = {{
+const std::array<Method, 20> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
     {kModuleForms, kGetVersao, {}, GetVersao},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
@@ -236,6 +279,8 @@ const std::array<Method, 18> kMethods = {{
     {kModuleExchange, kGetCobertura, kCoverage, GetCobertura},
     {kModuleExchange, kGetTextos, kTextsPage, GetTextos},
     {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes},
+    {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos},
+    {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {

@@ -312,6 +312,10 @@ TEST_P(ExchangeCli, StatusCountsAndCheckFindsEachKindOfFault) {
     for (const auto& k : f["keys"]) keys[f["check"].get<std::string>()].insert(k.get<std::string>());
   using Keys = std::set<std::string>;
   EXPECT_EQ(keys["inconsistent"], (Keys{"PA/FRMPA/S1/Caption/0/ENG", "PA/FRMPA/S2/Caption/0/ENG"}));
+  for (const auto& f : found["findings"])
+    if (f["check"] == "inconsistent")
+      EXPECT_EQ(f["held"], nlohmann::json::parse(R"([{"translation":"Save","keys":["PA/FRMPA/S1/Caption/0/ENG"]},
+          {"translation":"Store","keys":["PA/FRMPA/S2/Caption/0/ENG"]}])"));
   EXPECT_EQ(keys["identical"], (Keys{"PA/FRMPA/ST/Caption/0/ENG"}));
   EXPECT_EQ(keys["placeholders"], (Keys{"PA/FRMPA/PH/Caption/0/ENG"}));
   EXPECT_EQ(keys["accelerators"], (Keys{"PA/FRMPA/AC/Caption/0/ENG"}));
@@ -426,6 +430,73 @@ TEST_P(ExchangeCli, FilesOtherToolsMakeImportByTheirTexts) {
   ChildProcess to_po({xliff2po, "--progress=none", dir.Write("approved.xlf", approved), Path("tt.po")});
   ASSERT_EQ(to_po.Wait(), 0) << to_po.Err();
   imports_all(Path("tt.po"));
+}
+
+// What the translator gets in a per-text file: texts in the order of the
+// forms (not of the alphabet), every translation of a text translated
+// several ways (the most held first), and for a changed text the memory's
+// translation of the text it was, as the translators' own tools read them.
+TEST_P(ExchangeCli, ExportOffersAlternativesAndSuggestionsInReadingOrder) {
+  const char* python = "/usr/bin/python3";
+  Insert({{"PA", "TITULO", "Zebra listrada"},
+          {"PB", "ABRIR", "Abrir o arquivo de clientes"},
+          {"PB", "SALVAR1", "Salvar", "T", "Save"},
+          {"PC", "SALVAR2", "Salvar", "T", "Store"},
+          {"PC", "SALVAR3", "Salvar", "T", "Save"}});
+  // A translation set once, then the text changes (a new record holds the
+  // new text, as a harvest makes it).
+  exchange::Unit open = exchange::UnitForText("Abrir o arquivo de clientes", {}, {"Open the customers file"});
+  {
+    std::ofstream o(Path("open.po"), std::ios::binary);
+    auto w = exchange::MakeWriter(exchange::Format::Po, o, exchange::FileHeader{"ENG"}, "open.po");
+    w->Add(open);
+    w->Finish();
+  }
+  ASSERT_EQ(Trd({"import", Path("open.po"), "--lang", "ENG"}), 0) << err;
+  Insert({{"PD", "ABRIR", "Abrir o arquivo dos clientes"}});
+
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "all", "-o", Path("all.po")}), 0) << err;
+  ChildProcess msgfmt({TRD_MSGFMT, "--check-format", "--check-header", "-o", "/dev/null", Path("all.po")});
+  EXPECT_EQ(msgfmt.Wait(), 0) << msgfmt.Err();
+  std::vector<std::string> order;
+  for (const auto& u : exchange::ReadFile(Path("all.po")).units) order.push_back(u.source);
+  EXPECT_EQ(order, (std::vector<std::string>{"Zebra listrada", "Abrir o arquivo de clientes", "Salvar",
+                                             "Abrir o arquivo dos clientes"}));
+  const std::string po = Slurp(Path("all.po"));
+  EXPECT_THAT(po, HasSubstr("# trd: 2 records hold \"Save\"\n# trd: 1 record holds \"Store\"\n"));
+  EXPECT_THAT(po, HasSubstr("#, fuzzy\n#| msgid \"Abrir o arquivo de clientes\"\nmsgid \"Abrir o arquivo dos clientes\"\n"
+                            "msgstr \"Open the customers file\"\n"));
+
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "all", "-o", Path("all.xlf")}), 0) << err;
+  if (!std::filesystem::exists(python)) GTEST_SKIP() << "no /usr/bin/python3 for polib and translate-toolkit";
+  // polib (python3-polib) and translate-toolkit read what a translator's
+  // tool would show.
+  ChildProcess tools({python, "-c",
+                      "import sys, polib\n"
+                      "from translate.storage import xliff\n"
+                      "for e in polib.pofile(sys.argv[1]):\n"
+                      "  if e.previous_msgid: print('po', e.msgid, '|', e.previous_msgid, '|', e.msgstr, '|', e.fuzzy)\n"
+                      "for u in xliff.xlifffile.parsefile(sys.argv[2]).units:\n"
+                      "  for a in u.getalttrans():\n"
+                      "    print('xliff', u.source, '|', a.source, '|', a.target, '|', a.xmlelement.get('match-quality'))\n",
+                      Path("all.po"), Path("all.xlf")});
+  const int status = tools.Wait();
+  if (status != 0 && tools.Err().find("ModuleNotFoundError") != std::string::npos)
+    GTEST_SKIP() << "polib or translate-toolkit is not installed: " << tools.Err();
+  ASSERT_EQ(status, 0) << tools.Err();
+  EXPECT_THAT(tools.Out(), HasSubstr("po Abrir o arquivo dos clientes | Abrir o arquivo de clientes | Open the "
+                                     "customers file | True\n"));
+  EXPECT_THAT(tools.Out(), ::testing::ContainsRegex("xliff Abrir o arquivo dos clientes \\| Abrir o arquivo de "
+                                                    "clientes \\| Open the customers file \\| [5-9][0-9]\n"));
+  EXPECT_THAT(tools.Out(), HasSubstr("xliff Salvar | Salvar | Save | None\nxliff Salvar | Salvar | Store | None\n"));
+
+  // Nothing offered is imported by a file sent back untouched.
+  const auto before = Table();
+  for (const char* file : {"all.po", "all.xlf"}) {
+    ASSERT_EQ(Trd({"import", Path(file), "--lang", "ENG", "--json"}), 0) << err;
+    EXPECT_EQ(Json()["records_translated"], 0) << file;
+  }
+  EXPECT_EQ(Table(), before);
 }
 
 std::string Form(const std::string& name, const std::vector<std::string>& labels) {

@@ -278,6 +278,59 @@ TEST_P(ExchangeModule, AListThatDoesNotFitChangesNothing) {
   ExpectStillServing();
 }
 
+// The records of a list of texts, in the list's order, whole through the
+// continuation of a full page, and only those of the programs asked for.
+TEST_P(ExchangeModule, RecordsOfTextsInTheListsOrderAcrossPages) {
+  Seed({R("PA", "C1", "Salvar"), R("PB", "C2", "Salvar"), R("PC", "C3", "Salvar"), R("PA", "C4", "Abrir"),
+        R("PB", "C5", "Fechar"), R("PA", "C6", "Abrir", "N", "", "ESP")});
+  auto list = [](std::vector<std::string> texts) {
+    Packet p{TextListFields(), {}};
+    for (auto& t : texts) p.rows.push_back({t});
+    return p;
+  };
+  std::vector<std::string> texts{"Abrir", "Sumido", "Salvar", "Fechar"}, got;
+  std::string cursor;
+  for (int guard = 0; guard < 10 && !texts.empty(); ++guard) {
+    Packet p = Lookup(kExp, kGetRegTextos, {std::string("ENG"), std::string(), list(texts), cursor, 2.0});
+    for (const Row& r : p.rows) got.push_back(Component(r));
+    if (p.rows.size() < 2) break;
+    const std::string last = std::get<std::string>(p.rows.back()[kStAgrValProp]);
+    texts.erase(texts.begin(), std::find(texts.begin(), texts.end(), last));
+    cursor = CursorAfter(CursorKind::Text, p.rows.back());
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"C4", "C1", "C2", "C3", "C5"}));
+  Packet pb = Lookup(kExp, kGetRegTextos, {std::string("ENG"), std::string("PB"), list({"Salvar"}), std::string(), 10.0});
+  ASSERT_EQ(pb.rows.size(), 1u);
+  EXPECT_EQ(Component(pb.rows[0]), "C2");
+}
+
+// Suggestions come from the memory of the same language: the same text
+// first, else a similar one; never another language's, nor a text too short
+// or too unlike to help.
+TEST_P(ExchangeModule, SuggestionsAreTheMemorysSameOrSimilarTextsOfTheLanguage) {
+  Seed({R("PA", "C1", "Abrir o arquivo de clientes"), R("PA", "C2", "Salvar"),
+        R("PA", "C3", "Abrir o arquivo de clientes", "N", "", "ESP")});
+  ASSERT_EQ(SetTranslations("ENG", {ByText("Abrir o arquivo de clientes", "Open the customers file"),
+                                    ByText("Salvar", "Save")})
+                .rows.size(),
+            2u);
+  ASSERT_EQ(SetTranslations("ESP", {ByText("Abrir o arquivo de clientes", "Abrir el archivo de clientes")}).rows.size(),
+            1u);
+  Packet asked{TextListFields(),
+               {{std::string("Salvar")}, {std::string("ABRIR O ARQUIVO DOS CLIENTES")}, {std::string("Sa")},
+                {std::string("Imprimir relatório")}}};
+  Packet eng = Lookup(kExp, kGetSugestoes, {std::string("ENG"), asked});
+  ASSERT_EQ(eng.rows.size(), 4u);
+  EXPECT_EQ(eng.rows[0], (Row{std::string("Salvar"), std::string("Save"), 100.0}));
+  EXPECT_EQ(eng.rows[1][kSugSource], FieldValue(std::string("Abrir o arquivo de clientes")));
+  EXPECT_EQ(eng.rows[1][kSugTranslation], FieldValue(std::string("Open the customers file")));
+  EXPECT_EQ(eng.rows[1][kSugSimilarity], FieldValue(75.0));  // letters folded to lower case
+  for (int i : {2, 3}) EXPECT_EQ(eng.rows[std::size_t(i)][kSugSource], FieldValue()) << i;
+  // Portuguese has no translation of these; the Spanish one is no suggestion.
+  Packet por = Lookup(kExp, kGetSugestoes, {std::string("POR"), asked});
+  for (const Row& r : por.rows) EXPECT_EQ(r[kSugSource], FieldValue());
+}
+
 INSTANTIATE_BACKENDS(ExchangeModule);
 
 }  // namespace
