@@ -50,7 +50,7 @@ TEST(ScannerSink, AFormsTextsReachTheSinkWithTheirVerdictsAndEventsRunOncePerTex
                                           "      '')",
                                           "  end",
                                           "end"};
-  extract::Import(env, lines, "Cad.Clientes");
+  extract::Import(env, lines, protocol::ProgramCode("Cli/Src/Cad.Clientes.dfm"));
   EXPECT_THAT(sink.texts, ElementsAre("CAD/FRMCAD/FRMCAD/Caption/0=Cadastro form ENG",
                                       "CAD/FRMCAD/MNUA/Caption/0=123 declined form ENG",
                                       "CAD/FRMCAD/MNUA/Hint/0=Dica declined form ENG",
