@@ -24,6 +24,7 @@
 // in the server's dry-run mode and writes nothing.
 // Summary on standard output (text, or one JSON object with --json).
 // Exit status: 0 imported (stale and skipped units included), 1 failure.
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -59,6 +60,20 @@ struct Named {
   std::string why;
 };
 
+// Units the summary names: how many, and the first kListed of them with
+// their sources. A file of a million stale units is reported in the memory
+// of a hundred.
+struct NamedList {
+  static constexpr std::size_t kListed = 100;
+  std::size_t count = 0;
+  std::vector<Named> first;
+
+  void Add(Named n) {
+    if (first.size() < kListed) first.push_back(std::move(n));
+    ++count;
+  }
+};
+
 struct ImportCounts {
   std::size_t units = 0;
   std::size_t skipped = 0;
@@ -67,9 +82,9 @@ struct ImportCounts {
   std::size_t units_already = 0;
   std::size_t records_translated = 0;
   std::size_t records_already = 0;
-  std::vector<Named> stale;
-  std::vector<Named> refused;    // not applied: too long
-  std::vector<Named> conflicts;  // repeats with another translation
+  NamedList stale;
+  NamedList refused;    // not applied: too long
+  NamedList conflicts;  // repeats with another translation
 };
 
 Row ChangeOf(const exchange::Unit& u) {
@@ -85,17 +100,19 @@ Named NameOf(const exchange::Unit& u, std::string why) {
   return Named{exchange::IdOf(u), u.source, u.context ? exchange::KeyText(*u.context) : std::string(), std::move(why)};
 }
 
-void PrintNamed(std::ostream& out, const char* title, const std::vector<Named>& list) {
-  if (list.empty()) return;
-  out << title << ":\n";
-  for (const Named& n : list)
+void PrintNamed(std::ostream& out, const char* title, const NamedList& list) {
+  if (list.count == 0) return;
+  out << title;
+  if (list.count > list.first.size()) out << ", the first " << list.first.size() << " of " << list.count;
+  out << ":\n";
+  for (const Named& n : list.first)
     out << "  " << n.id << (n.key.empty() ? "" : " " + n.key) << " \"" << text::Left(n.source, 60)
         << (text::Length(n.source) > 60 ? "...\"" : "\"") << (n.why.empty() ? "" : ": " + n.why) << "\n";
 }
 
-nlohmann::ordered_json JsonList(const std::vector<Named>& list) {
+nlohmann::ordered_json JsonList(const NamedList& list) {
   auto a = nlohmann::ordered_json::array();
-  for (const Named& n : list) {
+  for (const Named& n : list.first) {
     nlohmann::ordered_json j;
     j["id"] = n.id;
     j["source"] = n.source;
@@ -119,10 +136,11 @@ void PrintSummary(const ImportOptions& o, const exchange::FileInfo& info, const 
     j["records_already"] = c.records_already;
     j["units_translated"] = c.units_translated;
     j["units_already"] = c.units_already;
-    j["units_stale"] = c.stale.size();
+    j["units_stale"] = c.stale.count;
     j["units_skipped"] = c.skipped;
     j["units_repeated"] = c.repeated;
-    j["units_refused"] = c.refused.size();
+    j["units_conflicting"] = c.conflicts.count;
+    j["units_refused"] = c.refused.count;
     j["stale"] = JsonList(c.stale);
     j["refused"] = JsonList(c.refused);
     j["conflicts"] = JsonList(c.conflicts);
@@ -134,10 +152,10 @@ void PrintSummary(const ImportOptions& o, const exchange::FileInfo& info, const 
             << "  units read          " << c.units << "\n"
             << "  records translated  " << c.records_translated << " (" << c.units_translated << " units)\n"
             << "  records already so  " << c.records_already << " (" << c.units_already << " units)\n"
-            << "  units stale         " << c.stale.size() << "\n"
+            << "  units stale         " << c.stale.count << "\n"
             << "  units skipped       " << c.skipped << " (no translation, or marked for review)\n"
             << "  units repeated      " << c.repeated << "\n";
-  if (!c.refused.empty()) std::cout << "  units refused       " << c.refused.size() << "\n";
+  if (c.refused.count) std::cout << "  units refused       " << c.refused.count << "\n";
   PrintNamed(std::cout, "Stale (the source text changed or is gone; not applied)", c.stale);
   PrintNamed(std::cout, "Refused", c.refused);
   PrintNamed(std::cout, "Repeated with another translation (the first one counts)", c.conflicts);
@@ -162,10 +180,10 @@ int RunImport(const ImportOptions& o) {
 
   // Second pass: the units go out in batches as they are read. A unit's
   // identity is its stable id (its record for a per-key unit, its source text
-  // otherwise); what is kept of each is its identity and a hash of its
-  // translation, for the repeats.
+  // otherwise); what is kept of each is a 64-bit hash of its identity and one
+  // of its translation, for the repeats: some 40 bytes a unit.
   ImportCounts c;
-  std::unordered_map<std::string, std::size_t> first;  // identity -> hash of the translation applied
+  std::unordered_map<std::uint64_t, std::uint64_t> first;  // identity -> translation
   const SetMode mode = o.dry_run ? SetMode::DryRun : SetMode::Apply;
   Packet batch{TranslationChangeFields(), {}};
   std::vector<Named> names;  // per change of the batch, for the report
@@ -188,11 +206,11 @@ int RunImport(const ImportOptions& o) {
         case SetOutcome::Stale:
           names[i].why = sent[i][kChgProgram].index() == 0 ? "no record holds this source text any more"
                                                            : "the record holds another source text now";
-          c.stale.push_back(std::move(names[i]));
+          c.stale.Add(std::move(names[i]));
           break;
         case SetOutcome::Missing:
           names[i].why = "the record is gone";
-          c.stale.push_back(std::move(names[i]));
+          c.stale.Add(std::move(names[i]));
           break;
       }
     }
@@ -206,16 +224,16 @@ int RunImport(const ImportOptions& o) {
       ++c.skipped;
       return;
     }
-    const std::size_t translation_hash = std::hash<std::string>{}(*u.translation);
-    auto [it, fresh] = first.emplace(exchange::StableId(u), translation_hash);
+    const std::uint64_t translation_hash = std::hash<std::string>{}(*u.translation);
+    auto [it, fresh] = first.emplace(std::hash<std::string>{}(exchange::StableId(u)), translation_hash);
     if (!fresh) {
       ++c.repeated;
       if (it->second != translation_hash)
-        c.conflicts.push_back(NameOf(u, "translated \"" + *u.translation + "\" here, otherwise before"));
+        c.conflicts.Add(NameOf(u, "translated \"" + *u.translation + "\" here, otherwise before"));
       return;
     }
     if (const std::size_t length = text::Length(*u.translation); length > kMaxValueLength) {
-      c.refused.push_back(NameOf(u, "the translation has " + std::to_string(length) + " characters; STVALORPROP holds " +
+      c.refused.Add(NameOf(u, "the translation has " + std::to_string(length) + " characters; STVALORPROP holds " +
                                         std::to_string(kMaxValueLength)));
       return;
     }

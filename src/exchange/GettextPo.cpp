@@ -134,6 +134,17 @@ ScratchFile::~ScratchFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+void ScratchFile::Replace(std::string_view text) {
+  if (::ftruncate(fd_, 0) != 0)
+    throw Error(std::string("cannot empty the scratch file for a PO page: ") + std::strerror(errno));
+  for (std::size_t at = 0; at < text.size();) {
+    ssize_t n = ::pwrite(fd_, text.data() + at, text.size() - at, off_t(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Error(std::string("cannot write the scratch file for a PO page: ") + std::strerror(errno));
+    at += std::size_t(n);
+  }
+}
+
 std::string ScratchFile::Contents() const {
   std::string out;
   char buf[65536];

@@ -30,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace trd::exchange::po {
@@ -93,6 +94,8 @@ class ScratchFile {
   const std::string& path() const { return path_; }
   // Everything the file holds now.
   std::string Contents() const;
+  // Makes `text` all the file holds (for the library to read it by path).
+  void Replace(std::string_view text);
 
  private:
   int fd_ = -1;

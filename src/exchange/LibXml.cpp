@@ -25,11 +25,38 @@ void CollectError(void* context, xmlErrorPtr e) {
   ParseError p;
   p.line = e->line > 0 ? static_cast<std::size_t>(e->line) : 0;
   p.text = e->message ? e->message : "malformed XML";
+  p.code = e->code;
   while (!p.text.empty() && (p.text.back() == '\n' || p.text.back() == ' ')) p.text.pop_back();
   *error = std::move(p);
 }
 
 }  // namespace
+
+bool IsEntityError(int code) {
+  switch (code) {
+    case XML_ERR_ENTITYREF_AT_EOF:
+    case XML_ERR_ENTITYREF_IN_PROLOG:
+    case XML_ERR_ENTITYREF_IN_EPILOG:
+    case XML_ERR_ENTITYREF_IN_DTD:
+    case XML_ERR_UNDECLARED_ENTITY:
+    case XML_WAR_UNDECLARED_ENTITY:
+    case XML_ERR_UNPARSED_ENTITY:
+    case XML_ERR_ENTITY_IS_EXTERNAL:
+    case XML_ERR_ENTITY_IS_PARAMETER:
+    case XML_ERR_ENTITY_NOT_STARTED:
+    case XML_ERR_ENTITY_NOT_FINISHED:
+    case XML_ERR_EXT_ENTITY_STANDALONE:
+    case XML_ERR_ENTITY_CHAR_ERROR:
+    case XML_ERR_ENTITY_PE_INTERNAL:
+    case XML_ERR_ENTITY_LOOP:
+    case XML_ERR_ENTITY_BOUNDARY:
+    case XML_ERR_ENTITY_PROCESSING:
+    case XML_WAR_ENTITY_REDEFINED:
+      return true;
+    default:
+      return false;
+  }
+}
 
 void InitLibrary() {
   static std::once_flag once;

@@ -40,7 +40,12 @@ using TextReader = std::unique_ptr<std::remove_pointer_t<xmlTextReaderPtr>, Read
 struct ParseError {
   std::size_t line = 0;
   std::string text;
+  int code = 0;  // libxml2's xmlParserErrors
 };
+
+// Whether a parse error concerns entities (a reference, a declaration, an
+// expansion: a loop or a "billion laughs" bomb included).
+bool IsEntityError(int code);
 
 // A text reader of a file that never touches the network nor loads
 // external entities or DTDs, and collects the first parse error into

@@ -19,8 +19,10 @@
 //
 // Read: entries in file order; the header gives the language; obsolete
 // entries (#~) are passed over. Fuzzy is NeedsReview, an empty msgstr no
-// translation (unless kEmptyTranslationNote marks it). A file that is not
-// UTF-8, has plural or domain entries, or a reference or msgctxt that is not
+// translation (unless kEmptyTranslationNote marks it). References that are
+// key texts are the unit's keys; others (a file another tool converted) are
+// passed over. Line ends may be LF or CR LF, as gettext reads them. A file
+// that is not UTF-8, has plural or domain entries, or a msgctxt that is not
 // a key text, is a FormatError naming the line of the entry.
 #pragma once
 

@@ -56,33 +56,126 @@ std::optional<std::string> Charset(const std::string& content_type) {
   return std::string(rest.substr(0, end));
 }
 
+// gettext reads a file with CR LF line ends, but keeps the CR of a comment
+// line in the comment and that of a "#:" line in its last reference: the
+// line end is not part of either.
+std::string WithoutLineEndCr(std::string s) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] != '\r' || (i + 1 < s.size() && s[i + 1] != '\n')) s[out++] = s[i];
+  s.resize(out);
+  return s;
+}
+
 bool ReadableCharset(const std::string& charset) {
   for (std::string_view ok : {"UTF-8", "UTF8", "ASCII", "US-ASCII", "CHARSET"})
     if (text::EqualsIgnoreCase(charset, ok)) return true;
   return false;
 }
 
+// Cuts a PO file into pages of whole entries, so that the library, which
+// holds what it reads whole, holds one page at a time. A new entry begins
+// at a comment, msgctxt or msgid line (obsolete "#~" ones included) that
+// follows a msgstr: the page ends before it once it holds kPageEntries
+// entries or kPageBytes bytes.
+class Pager {
+ public:
+  static constexpr std::size_t kPageEntries = 1000;
+  static constexpr std::size_t kPageBytes = std::size_t(4) << 20;
+
+  explicit Pager(const std::string& path) : in_(path, std::ios::binary) {
+    if (!in_) throw Error(path + ": cannot open");
+  }
+
+  // The next page's text and the line (from 1) it begins on; false at the end.
+  bool Next(std::string& text, std::size_t& first_line) {
+    text.clear();
+    first_line = pending_.empty() ? line_ + 1 : line_;
+    if (!pending_.empty()) {
+      text = std::move(pending_);
+      pending_.clear();
+    }
+    std::size_t entries = 0;
+    std::string line;
+    while (std::getline(in_, line)) {
+      ++line_;
+      line += '\n';
+      if (StartsEntry(line) && ++entries > 1 && (entries > kPageEntries || text.size() >= kPageBytes)) {
+        pending_ = std::move(line);
+        return true;
+      }
+      text += line;
+    }
+    return !text.empty();
+  }
+
+ private:
+  enum class Last { Other, Msgstr };
+
+  // Whether the line begins an entry, following what came before.
+  bool StartsEntry(std::string_view line) {
+    std::string_view t = SkipBlanks(line);
+    bool comment = false;
+    if (t.substr(0, 2) == "#~") {
+      t = SkipBlanks(t.substr(2));
+      comment = !t.empty() && t.front() == '|';  // "#~|": an obsolete entry's previous msgid
+    } else if (!t.empty() && t.front() == '#') {
+      comment = true;
+    }
+    const bool msgstr = !comment && t.substr(0, 6) == "msgstr";
+    const bool starts = comment || StartsWithKeyword(t, "msgctxt") || StartsWithKeyword(t, "msgid") ||
+                        StartsWithKeyword(t, "domain");
+    const bool begins = starts && (last_ == Last::Msgstr || first_);
+    if (starts || msgstr) first_ = false;
+    if (msgstr) last_ = Last::Msgstr;
+    else if (starts) last_ = Last::Other;
+    return begins;
+  }
+
+  std::ifstream in_;
+  std::string pending_;  // the line that begins the next page
+  std::size_t line_ = 0;
+  Last last_ = Last::Other;
+  bool first_ = true;
+};
+
+// A header for pages after the first: their entries are the file's, read in
+// UTF-8 as the first page's header made sure of.
+constexpr std::string_view kPageHeader = "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n";
+constexpr std::size_t kPageHeaderLines = 3;
+
 class EntryReader {
  public:
-  EntryReader(std::string path, const UnitSink& sink) : path_(std::move(path)), sink_(sink) {}
+  // `ordinal` counts the file's entries before this page (the library's
+  // order, obsolete ones included); `own_header` says whether the page's
+  // header is the file's (the first page) or kPageHeader.
+  EntryReader(std::string path, const UnitSink& sink, std::size_t ordinal, bool own_header, FileInfo& info)
+      : path_(std::move(path)), sink_(sink), base_(ordinal), own_header_(own_header), info_(info) {}
 
-  FileInfo Read(po_file_t file) {
+  // Reads the page's entries; returns how many of the file's it held.
+  std::size_t Read(po_file_t file) {
     for (const char* const* domain = po_file_domains(file); *domain; ++domain)
       if (*domain != kDefaultDomain)
         throw Malformed(
             path_, FindLine(path_, 0, [](std::string_view l) { return StartsWithKeyword(l, "domain"); }),
             "a domain directive (domain \"" + std::string(*domain) + "\"): exchange files hold one domain");
     po::MessageIterator it(po_message_iterator(file, nullptr));
-    std::size_t ordinal = 0;
-    for (po_message_t m; (m = po_next_message(it.get())) != nullptr; ++ordinal) {
+    std::size_t ordinal = base_;
+    bool page_header = !own_header_;
+    for (po_message_t m; (m = po_next_message(it.get())) != nullptr;) {
+      const bool header = po_message_msgctxt(m) == nullptr && *po_message_msgid(m) == '\0';
+      if (header && page_header) {
+        page_header = false;
+        continue;
+      }
+      ordinal_ = ordinal++;
       if (po_message_is_obsolete(m)) continue;
-      ordinal_ = ordinal;
-      if (po_message_msgctxt(m) == nullptr && *po_message_msgid(m) == '\0')
+      if (header)
         Header(po::TakeField(po_file_domain_header(file, nullptr)));
       else
         sink_(Entry(m));
     }
-    return info_;
+    return ordinal - base_;
   }
 
  private:
@@ -124,14 +217,18 @@ class EntryReader {
       Fail("a plural entry (msgid_plural " + Quoted(po_message_msgid_plural(m)) +
            "): exchange files hold no plurals");
     if (const char* context = po_message_msgctxt(m)) u.context = Key(Text(context, "msgctxt"), "msgctxt");
+    // References name the records of a per-text unit for the translator;
+    // import goes by the source text and needs none. A file converted by
+    // another tool (from XLIFF, say) has references of its own, which are
+    // passed over.
     for (int i = 0; po_filepos_t pos = po_message_filepos(m, i); ++i) {
-      std::string file = Text(po_filepos_file(pos), "reference");
+      std::string file = WithoutLineEndCr(Text(po_filepos_file(pos), "reference"));
       if (po_filepos_start_line(pos) != kNoLine) file += ":" + std::to_string(po_filepos_start_line(pos));
-      u.keys.push_back(Key(file, "the reference"));
+      if (auto key = ParseKeyText(file)) u.keys.push_back(std::move(*key));
     }
     std::string msgstr = Text(po_message_msgstr(m), "msgstr");
     bool fuzzy = po_message_is_fuzzy(m) != 0;
-    std::string notes = po::TakeComments(po_message_extracted_comments(m));
+    std::string notes = WithoutLineEndCr(po::TakeComments(po_message_extracted_comments(m)));
     bool empty_translation =
         ("\n" + notes).find("\n" + std::string(kEmptyTranslationNote) + "\n") != std::string::npos;
     if (!msgstr.empty()) {
@@ -147,7 +244,9 @@ class EntryReader {
 
   std::string path_;
   const UnitSink& sink_;
-  FileInfo info_{Format::Po, {}, std::nullopt};
+  std::size_t base_;
+  bool own_header_;
+  FileInfo& info_;
   std::size_t ordinal_ = 0;
 };
 
@@ -163,15 +262,29 @@ FileInfo ReadPo(const std::filesystem::path& file, const UnitSink& sink) {
     throw Malformed(
         path, 1,
         "the file begins with a byte-order mark, which gettext does not read: save it as UTF-8 without BOM");
-  po::PoFile po;
-  {
-    po::GettextCall call(po::Operation::Read);
-    po = call.ReadFile(path);
-    if (const auto& e = call.first_error())
-      throw Malformed(e->file.empty() ? path : e->file, e->line, e->text);
+  // Page by page, each read by the library from a scratch file (with a
+  // header of its own after the first), errors placed on the file's lines.
+  FileInfo info{Format::Po, {}, std::nullopt};
+  Pager pager(path);
+  po::ScratchFile scratch;
+  std::string page;
+  std::size_t first_line = 1, ordinal = 0;
+  for (bool first = true; pager.Next(page, first_line); first = false) {
+    scratch.Replace(first ? page : std::string(kPageHeader) + page);
+    po::PoFile po;
+    {
+      po::GettextCall call(po::Operation::Read);
+      po = call.ReadFile(scratch.path());
+      if (const auto& e = call.first_error()) {
+        std::size_t line = e->line;
+        if (!first) line = line > kPageHeaderLines ? line - kPageHeaderLines + first_line - 1 : 0;
+        throw Malformed(path, line, e->text);
+      }
+    }
+    if (!po) throw Error(path + ": cannot read");
+    ordinal += EntryReader(path, sink, ordinal, first, info).Read(po.get());
   }
-  if (!po) throw Error(path + ": cannot read");
-  return EntryReader(path, sink).Read(po.get());
+  return info;
 }
 
 }  // namespace trd::exchange

@@ -1,3 +1,4 @@
+#include <fstream>
 #include <optional>
 #include <string_view>
 
@@ -5,9 +6,14 @@
 #include "KeyText.h"
 #include "Xliff.h"
 #include "XliffNames.h"
+#include "platform/Text.h"
 
 namespace trd::exchange {
 namespace {
+
+const std::string kEntitiesRefused =
+    "entities are refused: exchange files carry plain text, and neither entities nor the DTDs that declare "
+    "them are read";
 
 State StateOf(const std::optional<std::string>& state, bool approved) {
   if (!state) return approved ? State::Translated : State::NeedsReview;
@@ -35,10 +41,14 @@ class XliffReader {
       } else if (Ours() && Name() == "file") {
         File();
       } else if (Ours() && Name() == "trans-unit") {
-        sink_(TransUnit());
+        if (auto u = TransUnit()) sink_(std::move(*u));
       }
     }
     if (!root) Fail("no XML element: not an XLIFF file");
+    if (info_.language_tag.empty() && !header_language_.empty()) {
+      info_.language_tag = header_language_;
+      info_.language = LanguageCode(header_language_);
+    }
     return info_;
   }
 
@@ -53,17 +63,53 @@ class XliffReader {
 
   [[noreturn]] void Fail(std::string_view what) const { throw Malformed(path_, Line(), what); }
   [[noreturn]] void FailEntity() const {
-    Fail("entity reference &" + Name() + "; (entities of a DTD are not read)");
+    Fail("entity reference &" + Name() + ";: " + kEntitiesRefused);
   }
 
-  // Advances to the next node; false at the end of the document.
+  // Advances to the next node; false at the end of the document. A parse
+  // error is told as what it is: entities refused, a file cut short, or the
+  // parser's own words.
   bool Next() {
     int rc = xmlTextReaderRead(r_.get());
     if (rc < 0 || error_) {
+      if (error_ && xml::IsEntityError(error_->code))
+        throw Malformed(path_, error_->line, kEntitiesRefused + " (" + error_->text + ")");
+      if (auto cut = CutShort()) throw Malformed(path_, *cut, "premature end of the file: it stops before the "
+                                                               "<xliff> element is closed (is it complete?)");
       if (error_) throw Malformed(path_, error_->line, error_->text);
       Fail("malformed XML");
     }
+    if (Type() == XML_READER_TYPE_DOCUMENT_TYPE) RefuseEntityDeclarations();
     return rc == 1;
+  }
+
+  // A DTD of the file's own that declares entities: refused before any
+  // is used, however few or harmless.
+  void RefuseEntityDeclarations() const {
+    xmlDocPtr doc = xmlTextReaderCurrentDoc(r_.get());
+    if (doc && doc->intSubset && (doc->intSubset->entities || doc->intSubset->pentities))
+      Fail("the file's DTD declares entities; " + kEntitiesRefused);
+  }
+
+  // The last line of the file when it does not end with the end tag of the
+  // root (blanks and NULs of UTF-16 aside): the file was cut short, whatever
+  // the parser makes of where it stops. nullopt for a file that ends well.
+  std::optional<std::size_t> CutShort() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::string tail;
+    std::size_t lines = 1;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+      const std::string_view chunk(buf, std::size_t(in.gcount()));
+      for (char c : chunk)
+        if (c == '\n') ++lines;
+      tail = tail.substr(tail.size() > 64 ? tail.size() - 64 : 0) + std::string(chunk.substr(chunk.size() > 64 ? chunk.size() - 64 : 0));
+    }
+    std::string end;
+    for (char c : tail)
+      if (c != '\0' && c != ' ' && c != '\t' && c != '\r' && c != '\n') end += c;
+    if (end.ends_with("xliff>")) return std::nullopt;
+    return lines;
   }
 
   int Type() const { return xmlTextReaderNodeType(r_.get()); }
@@ -72,7 +118,7 @@ class XliffReader {
   std::string Name() const { return xml::Str(xmlTextReaderConstLocalName(r_.get())); }
   bool Ours() const {
     std::string ns = xml::Str(xmlTextReaderConstNamespaceUri(r_.get()));
-    return ns.empty() || ns == xliff::kNamespace;
+    return ns.empty() || ns == xliff::kNamespace || ns == xliff::kNamespace11;
   }
   std::optional<std::string> Attribute(const char* name) const {
     return xml::TakeStr(xmlTextReaderGetAttribute(r_.get(), reinterpret_cast<const xmlChar*>(name)));
@@ -81,8 +127,9 @@ class XliffReader {
   void Root() {
     if (Name() != "xliff") Fail("the root element is <" + Name() + ">, not <xliff>: not an XLIFF file");
     auto version = Attribute("version");
-    if (!version || *version != xliff::kVersion)
-      Fail("XLIFF version " + version.value_or("(none)") + ": exchange files are XLIFF " + xliff::kVersion);
+    if (!version || (*version != xliff::kVersion && *version != xliff::kVersion11))
+      Fail("XLIFF version " + version.value_or("(none)") + ": exchange files are XLIFF " + xliff::kVersion +
+           " (or " + xliff::kVersion11 + ")");
   }
 
   void File() {
@@ -142,23 +189,40 @@ class XliffReader {
     while (Next()) {
       if (Type() == XML_READER_TYPE_END_ELEMENT && Depth() == depth) return;
       if (Type() != XML_READER_TYPE_ELEMENT) continue;
-      if (Ours() && Name() == "context" &&
-          Attribute("context-type") == std::optional<std::string>(xliff::kKeyContextType)) {
+      const auto type = Ours() && Name() == "context" ? Attribute("context-type") : std::nullopt;
+      if (type == xliff::kKeyContextType) {
         std::string text = Text();
         auto key = ParseKeyText(text);
         if (!key) Fail(NotAKeyText("context", text));
         u.keys.push_back(std::move(*key));
+      } else if (type == xliff::kSourceFileContextType) {
+        // A converted PO file's reference: a key when it is a key text.
+        if (auto key = ParseKeyText(Text())) u.keys.push_back(std::move(*key));
       } else {
         Skip();
       }
     }
   }
 
-  Unit TransUnit() {
+  // The language a converted PO file's header entry names.
+  static std::string HeaderLanguage(std::string_view header) {
+    constexpr std::string_view kField = "Language:";
+    for (std::size_t at = 0; at < header.size();) {
+      std::size_t end = std::min(header.find('\n', at), header.size());
+      std::string_view line = header.substr(at, end - at);
+      if (line.starts_with(kField)) return std::string(text::Trim(line.substr(kField.size())));
+      at = end + 1;
+    }
+    return {};
+  }
+
+  // The unit the reader is on; nullopt for a converted PO file's header.
+  std::optional<Unit> TransUnit() {
     Unit u;
     auto id = Attribute("id");
     if (!id || id->empty()) Fail("a <trans-unit> without id");
     u.id = *id;
+    const bool po_header = Attribute("restype") == xliff::kPoHeaderRestype;
     if (auto resname = Attribute("resname")) {
       u.context = ParseKeyText(*resname);
       if (!u.context) Fail(NotAKeyText("resname", *resname));
@@ -188,6 +252,10 @@ class XliffReader {
       }
     }
     if (!has_source) Fail("the <trans-unit> \"" + u.id + "\" has no <source>");
+    if (po_header) {
+      if (header_language_.empty()) header_language_ = HeaderLanguage(u.source);
+      return std::nullopt;
+    }
     if (target) {
       u.state = StateOf(state, approved);
       if (!target->empty() || u.state == State::Translated) u.translation = std::move(target);
@@ -200,6 +268,7 @@ class XliffReader {
   std::optional<xml::ParseError> error_;
   xml::TextReader r_;
   FileInfo info_{Format::Xliff, {}, std::nullopt};
+  std::string header_language_;  // a converted PO file's "Language:", for a file without target-language
   int files_ = 0;
 };
 

@@ -353,6 +353,81 @@ TEST_P(ExchangeCli, ProgramFilterAndTextsTranslatedOnlyInPartGoOutForReview) {
   EXPECT_EQ(Table(), before);
 }
 
+// A file of texts long gone: counted whole, the first hundred named.
+TEST_P(ExchangeCli, StaleUnitsAreCountedAndTheFirstHundredNamed) {
+  Insert({{"PA", "SALVAR", "Salvar"}});
+  std::vector<exchange::Unit> gone;
+  for (int i = 0; i < 150; ++i) gone.push_back(exchange::UnitForText("Texto " + std::to_string(i), {}, {"Text"}));
+  {
+    std::ofstream o(Path("gone.po"), std::ios::binary);
+    auto w = exchange::MakeWriter(exchange::Format::Po, o, exchange::FileHeader{"ENG"}, "gone.po");
+    for (const auto& u : gone) w->Add(u);
+    w->Finish();
+  }
+  ASSERT_EQ(Trd({"import", Path("gone.po"), "--lang", "ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["units_stale"], 150);
+  ASSERT_EQ(Json()["stale"].size(), 100u);
+  EXPECT_EQ(Json()["stale"][99]["source"], "Texto 99");
+  ASSERT_EQ(Trd({"import", Path("gone.po"), "--lang", "ENG"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("not applied), the first 100 of 150:\n"));
+}
+
+// A program of translate-toolkit (Debian translate-toolkit), or "" when it
+// is not installed.
+std::string Toolkit(const std::string& name) {
+  for (const char* dir : {"/usr/bin/", "/usr/local/bin/"})
+    if (std::filesystem::exists(std::string(dir) + name)) return std::string(dir) + name;
+  return {};
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Files as other tools hand them back import by their texts: a PO saved
+// with CR LF line ends, XLIFF 1.1 made from our PO by po2xliff, and a PO made
+// from our XLIFF by xliff2po (its references are the XLIFF ids).
+TEST_P(ExchangeCli, FilesOtherToolsMakeImportByTheirTexts) {
+  const std::string po2xliff = Toolkit("po2xliff"), xliff2po = Toolkit("xliff2po");
+  if (po2xliff.empty() || xliff2po.empty()) GTEST_SKIP() << "translate-toolkit is not installed (po2xliff, xliff2po)";
+  Insert({{"PA", "SALVAR1", "Salvar"}, {"PB", "SALVAR2", "Salvar"}, {"PA", "OBS", "Observação\r\nlinha 2"},
+          {"PA", "ABRIR", "&Abrir"}});
+  auto translate = [](exchange::Unit& u) {
+    u.translation = "EN " + u.source;
+    u.state = exchange::State::Translated;
+  };
+  // Every file below would translate the 4 records.
+  auto imports_all = [&](const std::string& file) {
+    ASSERT_EQ(Trd({"import", file, "--lang", "ENG", "--dry-run", "--json"}), 0) << err;
+    EXPECT_EQ(Json()["records_translated"], 4) << out;
+    EXPECT_EQ(Json()["units_stale"], 0) << out;
+  };
+
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "-o", Path("eng.po")}), 0) << err;
+  Translate(Path("eng.po"), Path("done.po"), translate);
+  std::string crlf;
+  for (char c : Slurp(Path("done.po"))) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  imports_all(dir.Write("crlf.po", crlf));
+
+  ChildProcess to_xliff({po2xliff, "--progress=none", Path("done.po"), Path("tt.xlf")});
+  ASSERT_EQ(to_xliff.Wait(), 0) << to_xliff.Err();
+  EXPECT_THAT(Slurp(Path("tt.xlf")), HasSubstr("version=\"1.1\""));
+  imports_all(Path("tt.xlf"));
+  ASSERT_EQ(Trd({"import", Path("tt.xlf"), "--lang", "ENG", "--dry-run", "--json"}), 0);
+  EXPECT_EQ(Json()["units"], 3);  // the PO header's unit is no text
+
+  // XLIFF as a CAT tool returns it, approved, then through xliff2po.
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "-o", Path("eng.xlf")}), 0) << err;
+  Translate(Path("eng.xlf"), Path("done.xlf"), translate);
+  std::string approved = Slurp(Path("done.xlf"));
+  for (std::size_t at = 0; (at = approved.find("<trans-unit ", at)) != std::string::npos; at += 12)
+    approved.insert(at + 12, "approved=\"yes\" ");
+  ChildProcess to_po({xliff2po, "--progress=none", dir.Write("approved.xlf", approved), Path("tt.po")});
+  ASSERT_EQ(to_po.Wait(), 0) << to_po.Err();
+  imports_all(Path("tt.po"));
+}
+
 std::string Form(const std::string& name, const std::vector<std::string>& labels) {
   std::string s = "object " + name + ": TForm\n";
   for (const auto& l : labels) s += "  object " + l + ": TLabel\n    Caption = 'Texto de " + l + "'\n  end\n";
