@@ -111,11 +111,9 @@ std::shared_ptr<server::Service> Served(bool postgres) {
     std::filesystem::remove(file);
     url = "sqlite:" + file.string();
   }
+  // A fresh database: a new SQLite file; the PostgreSQL database as a
+  // throwaway cluster gives it.
   auto db = std::shared_ptr<server::Database>(server::OpenDatabase(url));
-  {
-    auto session = db->Acquire();
-    session->Execute("DROP TABLE IF EXISTS TRDMEMORIA CASCADE" + std::string(postgres ? "" : ""));
-  }
   s = std::make_shared<server::Service>(db);  // creates the schema and the index
   auto session = db->Acquire();
   server::Transaction tx(*session);
