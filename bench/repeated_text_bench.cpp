@@ -30,6 +30,7 @@
 #include "server/Service.h"
 #include "shared/Services.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 
 namespace {
 
@@ -83,8 +84,8 @@ void ReadMemo(benchmark::State& state, TestBackend backend, Shape shape) {
     if (shape == kTranslated) StoreTranslation(*service);
     shared::Services services;
     store::Store store(services, InProcessTransports(service->Handler()));
-    store.cdsPropProp.CreateDataSet();
-    extract::ScanEnvironment env{store, cancel, "POR", dates, {}, {}};
+    store::PerTextChannel channel(store, dates);
+    extract::ScanEnvironment env{channel, cancel, "POR", dates, {}, {}};
     state.ResumeTiming();
 
     extract::Import(env, form, "Memo");

@@ -29,6 +29,7 @@
 #include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 
 namespace {
 
@@ -88,7 +89,8 @@ trd::ValueHandler MinimalValueHandler() {
 int ScanAll(const Corpus& corpus, trd::store::Store& store) {
   const bool cancel = false;
   const trd::DateTimeText dates;
-  trd::extract::ScanEnvironment env{store, cancel, "POR", dates, {}, {}};
+  trd::store::PerTextChannel channel(store, dates);
+  trd::extract::ScanEnvironment env{channel, cancel, "POR", dates, {}, {}};
   int failed = 0;
   for (const auto& lines : corpus.files) {
     try {

@@ -26,6 +26,7 @@
 #include "protocol/Record.h"
 #include "server/Service.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 
 using namespace trd;
 
@@ -43,8 +44,8 @@ struct Harness {
 
   void Scan(const std::vector<std::string>& lines) {
     store::Store store(services, InProcessTransports([this](std::string_view body) { return Answer(body); }));
-    store.cdsPropProp.CreateDataSet();
-    extract::ScanEnvironment env{store, cancel, "POR", dates, [](const std::string&) {}, [] {}};
+    store::PerTextChannel channel(store, dates);
+    extract::ScanEnvironment env{channel, cancel, "POR", dates, [](const std::string&) {}, [] {}};
     extract::Import(env, lines, protocol::ProgramCode("Cli/Src/Fuzz.dfm"));
   }
 

@@ -1,22 +1,23 @@
-// trd extract [--lang CODE] FILE...: imports form and report files into an
-// empty translation store and prints what the store then holds.
+// trd extract [--lang CODE] FILE...: reads form and report files into an
+// empty translation table in memory and prints what the table then holds.
 //
-// The store is the real translation server on a private in-memory database,
-// reached through the in-process transport, so every record passes the same
-// look-ups and transfers as in a run of the screen. Files are read in the
-// order given. A file that starts with the report signature is a report file
-// and goes through the report import as a run reads it (its language check
-// included: CODE must name a language of the server); one named *.qr2
-// without it is not a report ("Nao_Import" on standard error, nothing
-// read). Every other file is a form file, whose program code is its file
-// name up to its first ".". A file that cannot be read or imported is
-// reported on standard error (the records it created before the failure
-// stay) and the next file is read; the exit status is then 1.
+// No server, connection or database is involved: the scanners hand their
+// texts to a table in memory (store/MemoryTable.h), which applies the record
+// rule as the server's table would (a key that gets several texts keeps the
+// last one; a key text longer than its column is refused). Files are read
+// in the order given. A file that starts with the report signature is a
+// report file and goes through the report import as a run reads it; one
+// named *.qr2 without it is not a report ("Nao_Import" on standard error,
+// nothing read). Every other file is a form file, whose program code is its
+// file name up to its first ".". A file that cannot be read or imported is
+// reported on standard error (the records it gave before the failure stay)
+// and the next file is read; the exit status is then 1. CODE is any code of
+// three characters: there is no language list to check it against.
 //
-// Output: every record of the translation table in creation order, one JSON
-// object per line with the keys CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
-// NMPROPRIEDADE, NRVALORPROP (integer), IDSITTRADUCAO, STVALORPROP,
-// STAGRVALPROP, IDIDIOMA, DTULTATUTRAD (ISO 8601), in this order.
+// Output: every record of the table in creation order, one JSON object per
+// line with the keys CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE, NMPROPRIEDADE,
+// NRVALORPROP (integer), IDSITTRADUCAO, STVALORPROP, STAGRVALPROP,
+// IDIDIOMA, DTULTATUTRAD (ISO 8601), in this order.
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -24,21 +25,17 @@
 #include <vector>
 
 #include "Commands.h"
-#include "InProcessServer.h"
 #include "extract/FormScanner.h"
 #include "formfile/FormStream.h"
 #include "platform/DateTimeText.h"
 #include "platform/Errors.h"
 #include "platform/SourceFile.h"
-#include "protocol/Methods.h"
 #include "protocol/Record.h"
 #include "report/ReportFile.h"
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
-#include "server/Schema.h"
-#include "server/Service.h"
-#include "store/Languages.h"
-#include "store/Store.h"
+#include "shared/Services.h"
+#include "store/MemoryTable.h"
 
 namespace trd::cli {
 namespace {
@@ -57,45 +54,27 @@ nlohmann::ordered_json Json(const FieldValue& v) {
   return nullptr;
 }
 
-// The translation table in creation order, read through the storage behind
-// the service (the server's methods only look records up by key or value).
-void PrintRecords(server::Service& service, std::ostream& out) {
-  const server::TableDef& table = server::TranslationTable();
-  std::vector<FieldType> types;
-  for (const FieldDef& f : table.fields) types.push_back(f.type);
-  auto session = service.Storage().Acquire();
-  // Rows of the in-memory SQLite table keep their insertion order in rowid.
-  std::vector<Row> rows = session->Query(
-      "SELECT " + protocol::ColumnList(table.fields) + " FROM " + table.name + " ORDER BY rowid", {}, types);
-  // Record order, but the time last.
-  static const server::RecordField kOrder[] = {server::kCdPrograma,    server::kNmFormulario,
-                                               server::kNmComponente,  server::kNmPropriedade,
-                                               server::kNrValorProp,   server::kIdSitTraducao,
-                                               server::kStValorProp,   server::kStAgrValProp,
-                                               server::kIdIdioma,      server::kDtUltAtuTrad};
-  for (const Row& r : rows) {
+// The records in creation order: record order, but the time last.
+void PrintRecords(const store::MemoryTable& table, std::ostream& out) {
+  using namespace protocol;
+  static const RecordField kOrder[] = {kCdPrograma,   kNmFormulario, kNmComponente, kNmPropriedade, kNrValorProp,
+                                       kIdSitTraducao, kStValorProp,  kStAgrValProp,  kIdIdioma,      kDtUltAtuTrad};
+  for (const Row& r : table.Records()) {
     nlohmann::ordered_json j;
-    for (server::RecordField f : kOrder) j[protocol::FieldName(f)] = Json(r[f]);
+    for (RecordField f : kOrder) j[FieldName(f)] = Json(r[f]);
     out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   }
 }
 
 int RunExtract(const ExtractOptions& options) {
-  auto service = server::Service::Open(":memory:");
-  InProcessServer in_process(service);
+  store::MemoryTable table;
   shared::Services services;
-  store::Store store(services, in_process.Transports());
-  store.cdsPropProp.CreateDataSet();
-  store.cdsPropRel.CreateDataSet();
-  store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, protocol::kGetIdiLeDfm, {});
-
   const bool cancel = false;
   const DateTimeText dates;
-  extract::ScanEnvironment env{store, cancel, options.language, dates, {}, {}};
+  extract::ScanEnvironment env{table, cancel, options.language, dates, {}, {}};
   report::ReportImporter reports;
-  const report::ReportRun report_run{store, run::RunMessages(),
-                                     store::BoxTextForCode(store.cdsIdiLeDfm, options.language),
-                                     options.language, dates, {}, {}, {}};
+  const report::ReportRun report_run{table, services, run::RunMessages(), report::LanguageCheck::Known,
+                                     options.language, {}, {}, {}};
 
   int status = 0;
   for (const std::string& path : options.files) {
@@ -115,7 +94,7 @@ int RunExtract(const ExtractOptions& options) {
       status = 1;
     }
   }
-  PrintRecords(*service, std::cout);
+  PrintRecords(table, std::cout);
   std::cout.flush();
   return status;
 }
@@ -126,7 +105,7 @@ void AddExtract(CLI::App& app, int& exit_code) {
   auto options = std::make_shared<ExtractOptions>();
   CLI::App* cmd = app.add_subcommand(
       "extract",
-      "import form and report files into an empty in-memory store and print its records as JSON lines");
+      "read form and report files into an empty table in memory and print its records as JSON lines");
   cmd->add_option("--lang", options->language, "language code of the run (three characters)")
       ->capture_default_str()
       ->check([](const std::string& s) {

@@ -425,19 +425,22 @@ int RunHarvest(const HarvestOptions& options) {
   const std::string box = store::BoxTextForCode(store.cdsIdiLeDfm, options.language);
   report::ReportImporter reports;
   const DateTimeText dates;
+  const std::string language = store::LanguageCode(box);
+  const run::RecordPath path = options.dry_run    ? run::RecordPath::DryRun
+                               : options.per_text ? run::RecordPath::PerText
+                                                  : run::RecordPath::Batch;
+  const std::unique_ptr<store::TextChannel> channel =
+      run::MakeChannel(path, store, language, dates, options.dry_run && options.json ? PrintDryRunNote : nullptr);
   run::RunRequest request{store,
+                          *channel,
                           run::RunMessages(),
                           std::move(selection.paths),
                           box,
-                          store::LanguageCode(box),
+                          language,
                           console->cancel,
                           dates,
                           reports,
-                          run::ReportCancel::BeforeNextText,
-                          options.dry_run    ? run::RecordPath::DryRun
-                          : options.per_text ? run::RecordPath::PerText
-                                             : run::RecordPath::Batch};
-  if (options.dry_run && options.json) request.dry_run_notes = PrintDryRunNote;
+                          run::ReportCancel::BeforeNextText};
   run::Summary summary;
   Stamp stamp;
   Vanished vanished;

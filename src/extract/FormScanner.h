@@ -1,19 +1,17 @@
 // The form-file scanner: walks the text lines of one form file, follows the
 // component each line belongs to, picks out the translatable properties and
-// turns every text into a translation property record on the translation
-// server (look-up by value, look-up by key, delete of an older value, post of
-// the new record, copy of an existing translation of the same source text).
+// hands every text to the sink it is given, under its record key and with
+// its verdict (protocol/FoundText.h); what becomes of a text is the sink's
+// business (for a run: the record rule on the translation server).
 //
-// The scanner needs no user interface: the screen (or the command line, or a
-// test) lends it a status sink, an event pump, its cancel flag, the run's
-// language, the date settings and the store with its connections and staging
-// tables. The staging table cdsPropProp must be open (CreateDataSet) before
-// Import is called; the import run does that once per run.
+// The scanner needs no user interface, store or server: the screen (or the
+// command line, or a test) lends it the sink, a status sink, an event pump,
+// its cancel flag, the run's language and the date settings.
 //
-// Failures: a failed server call, a failed transfer of a post or delete, and
-// a value announced to continue past the last line (FormatError) leave Import
-// at once; records created before stay stored. Lines that fit no rule are
-// skipped silently.
+// Failures: a failure of the sink (a failed server call or transfer) and a
+// value announced to continue past the last line (FormatError) leave Import
+// at once; texts the sink took before stay with it. Lines that fit no rule
+// are skipped silently.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +21,8 @@
 #include <vector>
 
 #include "platform/DateTimeText.h"
+#include "protocol/FoundText.h"
 #include "shared/Services.h"
-#include "store/Store.h"
 
 namespace trd::extract {
 
@@ -33,7 +31,7 @@ using shared::StatusSink;
 
 // What the screen lends to a scan. The referenced objects must outlive it.
 struct ScanEnvironment {
-  store::Store& store;
+  protocol::TextSink& sink;   // where the texts go
   const bool& cancel;         // boCancelar: read before every line
   std::string language;       // stIdiLeDfm: three-character language code
   const DateTimeText& dates;  // regional settings for IsDateTimeText

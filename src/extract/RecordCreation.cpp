@@ -5,7 +5,6 @@
 #include "PropertyValues.h"
 #include "platform/Text.h"
 #include "shared/Services.h"
-#include "store/StagingChannel.h"
 
 namespace trd::extract {
 namespace {
@@ -22,47 +21,54 @@ std::string StatusLine(const ScannerContext& ctx, std::string_view text, StatusT
   return s;
 }
 
-// The form files' side of the record rule: their staging tables, the
-// value test and the status line.
-class FormChannel final : public store::StagingChannel {
+// What the scanner shows of one text as the sink reaches the rule's steps.
+class FormWatcher final : public protocol::TextWatcher {
  public:
-  FormChannel(ScannerContext& ctx, const RecordOptions& options)
-      : StagingChannel(ctx.env.store, ctx.env.store.FormRecords(), store::ChannelStyle{}),
-        ctx_(ctx),
-        options_(options) {}
+  FormWatcher(ScannerContext& ctx, std::string_view text, const RecordOptions& options)
+      : ctx_(ctx), text_(text), options_(options) {}
 
-  bool Accepts(const store::RecordKey&, const store::RecordText& text) override {
-    if (!TestaValorProp(text.read, ctx_.component_name, ctx_.class_name, ctx_.property_name)) return false;
-    if (options_.empty == EmptyText::Skip && shared::EmptyString(text.read)) return false;
-    // From the first record of the file on, the status line shows the code
-    // as the records hold it.
-    ctx_.program_code = text::UpperAscii(ctx_.program_code);
-    return true;
+  // Pending events (a click on the cancel button) run here for every text,
+  // new ones too, so that a cancel takes effect before the next text is read.
+  void Reached(protocol::TextStep step) override {
+    told_ = true;
+    if (step == protocol::TextStep::StoredMeanwhile || step == protocol::TextStep::Creating)
+      ctx_.program_code = text::UpperAscii(ctx_.program_code);
+    const bool quiet = step == protocol::TextStep::Skipped ||
+                       (step == protocol::TextStep::StoredAlready && options_.stored == StoredNotice::Silent);
+    if (!quiet && ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text_, options_.status));
+    if (ctx_.env.process_events) ctx_.env.process_events();
   }
 
- protected:
-  // Reached once per text, before anything of it is sent: pending events
-  // (a click on the cancel button) run here for every text, new ones too,
-  // so that a cancel takes effect before the next text is read.
-  void Notice(store::RuleStep step, const store::RecordText& text) override {
-    const bool quiet = step == store::RuleStep::Skipped ||
-                       (step == store::RuleStep::StoredAlready && options_.stored == StoredNotice::Silent);
-    if (!quiet && ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text.read, options_.status));
-    if (ctx_.env.process_events) ctx_.env.process_events();
+  // The sink kept the text without a step: the events run once all the same.
+  void Taken() {
+    if (!told_ && ctx_.env.process_events) ctx_.env.process_events();
   }
 
  private:
   ScannerContext& ctx_;
+  std::string_view text_;
   const RecordOptions& options_;
+  bool told_ = false;
 };
+
+bool Declines(const ScannerContext& ctx, std::string_view text, const RecordOptions& options) {
+  if (!TestaValorProp(text, ctx.component_name, ctx.class_name, ctx.property_name)) return true;
+  return options.empty == EmptyText::Skip && shared::EmptyString(text);
+}
 
 }  // namespace
 
 void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOptions& options) {
-  FormChannel channel(ctx, options);
-  const store::RecordKey key{text::UpperAscii(ctx.program_code), ctx.form_name,        ctx.component_name,
-                             ctx.property_name,                  double(options.number), ctx.env.language};
-  channel.Apply(key, text);
+  const protocol::FoundText found{
+      {text::UpperAscii(ctx.program_code), ctx.form_name, ctx.component_name, ctx.property_name,
+       double(options.number), ctx.env.language},
+      text,
+      Declines(ctx, text, options) ? protocol::Declined::Yes : protocol::Declined::No,
+      protocol::TranslationLookUp::Yes,
+      protocol::TextSource::Form};
+  FormWatcher watcher(ctx, text, options);
+  ctx.env.sink.Take(found, watcher);
+  watcher.Taken();
 }
 
 }  // namespace trd::extract

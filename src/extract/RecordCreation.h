@@ -1,15 +1,20 @@
-// Records of form-file texts: the record rule (store/RecordRule.h) on the
-// form files' staging tables, for single texts, string-list entries and
+// The texts of form files as the scanner hands them to its sink
+// (protocol/FoundText.h), for single texts, string-list entries and
 // collection item texts alike. They differ only in the number, the status
 // line and whether an empty entry is declined (the options). A text is
-// declined (the rule's step 2) when TestaValorProp rejects it or, with
-// EmptyText::Skip, when it is empty; once a text is accepted, the program
-// code of the scanner's context is upper-cased in place. The status line (program code, form, component, property and
-// the text, or its first 30 characters and " ...") is shown before a record
-// is created, when a text turns out stored meanwhile, and, with
-// StoredNotice::Status, for a text stored already. The event pump
-// runs once for every text, whatever becomes of it, before anything of it
-// is sent.
+// declined when TestaValorProp rejects it or, with EmptyText::Skip, when it
+// is empty; a translation is always looked up for a new record.
+//
+// What the scanner shows follows the record rule's steps as the sink tells
+// them: once a text is known to become a record (stored meanwhile, or about
+// to be created) the program code of the scanner's context is upper-cased in
+// place, so that from then on the status line shows the code as the records
+// hold it. The status line (program code, form, component, property and the
+// text, or its first 30 characters and " ...") is shown before a record is
+// created, when a text turns out stored meanwhile, and, with
+// StoredNotice::Status, for a text stored already. The event pump runs once
+// for every text, whatever becomes of it, before anything of it is sent (a
+// sink that tells no step: once it took the text).
 #pragma once
 
 #include <string_view>
@@ -29,7 +34,7 @@ struct RecordOptions {
   StatusText status = StatusText::WholeValue;
 };
 
-// Runs the rule for `text` under the key held by the context (program code
+// Hands `text` to the sink under the key held by the context (program code
 // upper-cased, form name, component name, property name, options.number) and
 // the run's language.
 void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOptions& options);

@@ -4,6 +4,7 @@
 // the interface. Widths are in characters (code points).
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -78,6 +79,8 @@ struct RecordKey {
   std::string language;   // IDIDIOMA
 
   friend bool operator==(const RecordKey&, const RecordKey&) = default;
+  // Field by field in the order above (a map's key).
+  friend auto operator<=>(const RecordKey&, const RecordKey&) = default;
 };
 
 }  // namespace trd::protocol

@@ -4,8 +4,6 @@
 #include "platform/SourceFile.h"
 #include "platform/Text.h"
 #include "protocol/Record.h"
-#include "store/Languages.h"
-#include "store/StagingChannel.h"
 
 namespace trd::report {
 namespace {
@@ -27,50 +25,49 @@ void ShowNotAReport(const ReportRun& run, std::string_view path) {
   const std::string text =
       shared::FormatMessage(MessageText(run.messages, "Nao_Import"), {text::PathText(FileName(path))});
   shared::TMessages({"Nao_Import|" + text})
-      .ShowMsg(*run.store.Services().dialogs, "Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok,
-               0);
+      .ShowMsg(*run.services.dialogs, "Nao_Import", shared::MsgType::Confirmation, shared::MsgButtons::Ok, 0);
 }
 
-void ShowStatus(const ReportRun& run, std::string_view path, std::string_view element,
-                std::string_view number, std::string_view property, std::string_view text) {
-  if (run.status) {
-    std::string line = protocol::ProgramCode(path);
-    for (std::string_view part : {element, property, number, text}) {
-      line += " - ";
-      line += part;
-    }
-    line += " ...";
-    run.status(line);
-  }
-  if (run.process_events) run.process_events();
-}
-
-// The report files' side of the record rule: their staging tables, every
-// text accepted, the status line and the event pump at every step.
-class ReportChannel final : public store::StagingChannel {
+// What the import shows of one text as the sink reaches the rule's steps:
+// the status line and the pending events at every step (reports decline no
+// text; should one be declined, the events run and nothing is shown).
+class ReportWatcher final : public protocol::TextWatcher {
  public:
-  ReportChannel(const ReportRun& run, std::string_view path, std::string_view element, int number,
-                std::string_view property)
-      : StagingChannel(run.store, run.store.ReportRecords(),
-                       {store::ChannelStyle::TranslationSource::WholeText,
-                        store::ChannelStyle::UpdateArguments::Text, &run.dates,
-                        store::ChannelStyle::BusyOff::AfterLookupsAndFailures}),
-        run_(run), path_(path), element_(element), number_(std::to_string(number)), property_(property) {}
+  ReportWatcher(const ReportRun& run, std::string_view path, std::string_view element, std::string_view number,
+                std::string_view property, std::string_view text)
+      : run_(run), path_(path), element_(element), number_(number), property_(property), text_(text) {}
 
- protected:
-  void Notice(store::RuleStep step, const store::RecordText& text) override {
-    if (step == store::RuleStep::Skipped) {  // reports accept every text; shown nothing if one is declined
-      if (run_.process_events) run_.process_events();
+  void Reached(protocol::TextStep step) override {
+    told_ = true;
+    if (step == protocol::TextStep::Skipped) {
+      Events();
       return;
     }
-    ShowStatus(run_, path_, element_, number_, property_, text.read);
+    if (run_.status) {
+      std::string line = protocol::ProgramCode(path_);
+      for (std::string_view part : {element_, property_, number_, text_}) {
+        line += " - ";
+        line += part;
+      }
+      line += " ...";
+      run_.status(line);
+    }
+    Events();
+  }
+
+  // The sink kept the text without a step: the events run once all the same.
+  void Taken() {
+    if (!told_) Events();
   }
 
  private:
+  void Events() {
+    if (run_.process_events) run_.process_events();
+  }
+
   const ReportRun& run_;
-  std::string_view path_, element_;
-  std::string number_;
-  std::string_view property_;
+  std::string_view path_, element_, number_, property_, text_;
+  bool told_ = false;
 };
 
 }  // namespace
@@ -82,9 +79,9 @@ const shared::TMessages& ReportMessages() {
 }
 
 ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view path) {
-  if (store::CheckLanguage(run.store.cdsIdiLeDfm, run.language_box_text) == store::LanguageCheck::Unknown) {
+  if (run.language_check == LanguageCheck::Unknown) {
     if (run.focus_language_box) run.focus_language_box();
-    run.store.Services().MensErro(MessageText(run.messages, "Idi_Inv"), true);
+    run.services.MensErro(MessageText(run.messages, "Idi_Inv"), true);
   }
   int unnamed = 0;
 
@@ -125,10 +122,17 @@ ReportOutcome ReportImporter::ImportRel(const ReportRun& run, std::string_view p
 
 void StoreReportValue(const ReportRun& run, std::string_view path, std::string_view element,
                       int number, std::string_view property, std::string_view text) {
-  ReportChannel channel(run, path, element, number, property);
-  const store::RecordKey key{text::UpperAscii(protocol::ProgramCode(path)), std::string(kReportFormName),
-                             std::string(element), std::string(property), double(number), run.language};
-  channel.Apply(key, text);
+  const bool cut = text::Length(text) > protocol::kMaxValueLength;
+  const protocol::FoundText found{{text::UpperAscii(protocol::ProgramCode(path)), std::string(kReportFormName),
+                                   std::string(element), std::string(property), double(number), run.language},
+                                  text,
+                                  protocol::Declined::No,
+                                  cut ? protocol::TranslationLookUp::No : protocol::TranslationLookUp::Yes,
+                                  protocol::TextSource::Report};
+  const std::string number_text = std::to_string(number);
+  ReportWatcher watcher(run, path, element, number_text, property, text);
+  run.sink.Take(found, watcher);
+  watcher.Taken();
 }
 
 }  // namespace trd::report

@@ -1,12 +1,14 @@
-// Report-file extraction: reads one report file and turns the texts of its
-// elements into translation property records for the run's language.
+// Report-file extraction: reads one report file and hands the texts of its
+// elements to the sink it is given (protocol/FoundText.h), under their
+// record keys for the run's language; what becomes of them is the sink's
+// business (for a run: the record rule on the translation server).
 //
 // ImportRel(path):
-//   1. Language check: the language box text is "code-description"; its first
-//      three characters and its characters from the fifth on must match a row
-//      of cdsIdiLeDfm over IDIDIOMA;DSIDIOMA, ignoring ASCII case. If none
-//      does, the language box gets the focus and MensErro shows "Idi_Inv",
-//      which raises shared::Abort: nothing is opened.
+//   1. Language check: when the caller found the language box text unknown
+//      (ReportRun::language_check; the import run checks it against the
+//      language list before it reads anything), the language box gets the
+//      focus and MensErro shows "Idi_Inv", which raises shared::Abort:
+//      nothing is opened.
 //   2. Signature: the file's first two bytes (read and closed again) must be
 //      kReportFileID. A file that cannot be opened or is not a regular file
 //      raises Error (platform/SourceFile.h). A shorter
@@ -22,23 +24,21 @@
 //      An element without a name gets "__" + its own class name + the
 //      unnamed-element counter, anew for every text (so each line of an
 //      unnamed memo has its own name); the counter starts at 0 per call.
-//   Every text is recorded when not stored yet, the empty one included; no
+//   Every text is handed on, the empty one included; no
 //   cancel flag is read (unless the caller lends stop_requested, below).
 //
-// StoreReportValue(path, element, number, property, text): the record rule
-// (store/RecordRule.h) for one text, under the key of program code (the file
-// name up to its first "." upper-cased), "QrDesign", the element, the
-// property and the number, on the report files' staging tables: no text is
-// declined, the translation look-up gets the whole text (none for a text
-// longer than kMaxValueLength, store/StagingChannel.h), UpdateRelDfm the
-// number and the time as text (the locale's default format), and the busy
-// indicator goes off after each look-up and when a translation step fails.
-// The status line and the pending events come at every step the rule tells.
-// Status line: the file name up to its first "." as written, element,
-// property, number and the whole text joined by " - ", then " ...".
+// StoreReportValue(path, element, number, property, text): hands one text to
+// the sink under the key of program code (the file name up to its first "."
+// upper-cased), "QrDesign", the element, the property and the number, as a
+// report file's text: no text is declined, and no translation is looked up
+// for a text longer than kMaxValueLength (no stored source text can equal
+// it). The status line and the pending events come at every step the sink
+// tells (a sink that tells none: the events once it took the text). Status
+// line: the file name up to its first "." as written, element, property,
+// number and the whole text joined by " - ", then " ...".
 //
-// Failures of the server or of a transfer pass on at once; records created
-// before stay stored and the rest of the report is not read.
+// Failures of the sink (the server's, a transfer's) pass on at once; texts
+// it took before stay with it and the rest of the report is not read.
 #pragma once
 
 #include <functional>
@@ -46,9 +46,9 @@
 #include <string_view>
 
 #include "ReportLoader.h"
-#include "platform/DateTimeText.h"
+#include "protocol/FoundText.h"
 #include "shared/Messages.h"
-#include "store/Store.h"
+#include "shared/Services.h"
 
 namespace trd::report {
 
@@ -63,16 +63,17 @@ inline constexpr std::string_view kReportFormName = "QrDesign";
 // from here.
 const shared::TMessages& ReportMessages();
 
+// Whether the run's language box text names a language of the server's list.
+enum class LanguageCheck { Known, Unknown };
+
 // What the caller (the screen, the command line, a test) lends to one
-// ImportRel call. Referenced objects must outlive the call. cdsIdiLeDfm must
-// hold the language list and cdsPropRel must be open (CreateDataSet); the
-// import run does both.
+// ImportRel call. Referenced objects must outlive the call.
 struct ReportRun {
-  store::Store& store;
+  protocol::TextSink& sink;           // where the texts go
+  const shared::Services& services;   // dialogs (Nao_Import), MensErro (Idi_Inv)
   const shared::TMessages& messages;  // the screen's table (Idi_Inv)
-  std::string language_box_text;      // cbbIdioma's text, e.g. "POR-Português"
+  LanguageCheck language_check;       // of cbbIdioma's text, e.g. "POR-Português"
   std::string language;               // stIdiLeDfm: the three-character code
-  const DateTimeText& dates;          // regional settings for the time text
   StatusSink status;                  // may be empty
   EventPump process_events;           // may be empty
   EventPump focus_language_box;       // may be empty

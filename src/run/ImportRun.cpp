@@ -13,7 +13,6 @@
 #include "protocol/Methods.h"
 #include "protocol/Record.h"
 #include "store/Languages.h"
-#include "store/RecordBatch.h"
 #include "shared/Causes.h"
 #include "shared/Services.h"
 
@@ -46,73 +45,6 @@ class RunningState {
   bool active_ = true;
 };
 
-// The staging tables of new records, open for one run: created cdsPropRel
-// first, closed cdsPropProp first. A posted row stays in its table once the
-// server has it; nothing reads it again, so the tables are emptied after
-// every file and a run's memory does not grow with the size of the tree.
-class StagingTables {
- public:
-  explicit StagingTables(store::Store& store) : store_(store) { Open(); }
-  ~StagingTables() { Close(); }
-  StagingTables(const StagingTables&) = delete;
-  StagingTables& operator=(const StagingTables&) = delete;
-  void Close() {
-    store_.cdsPropProp.Close();
-    store_.cdsPropRel.Close();
-  }
-  void Empty() {
-    Close();
-    Open();
-  }
-
- private:
-  void Open() {
-    store_.cdsPropRel.CreateDataSet();
-    store_.cdsPropProp.CreateDataSet();
-  }
-
-  store::Store& store_;
-};
-
-// The store's record path for one run (Store::batch, Store::dry_run): set
-// at construction, cleared on every way out.
-class RecordPathScope {
- public:
-  RecordPathScope(const RunRequest& request) : store_(request.store) {
-    switch (request.record_path) {
-      case RecordPath::PerText: break;
-      case RecordPath::Batch:
-        batch_.emplace(store_, request.language);
-        store_.batch = &*batch_;
-        break;
-      case RecordPath::DryRun:
-        dry_run_.emplace(store_, request.dry_run_notes);
-        store_.dry_run = &*dry_run_;
-        break;
-    }
-  }
-  ~RecordPathScope() {
-    store_.batch = nullptr;
-    store_.dry_run = nullptr;
-  }
-  RecordPathScope(const RecordPathScope&) = delete;
-  RecordPathScope& operator=(const RecordPathScope&) = delete;
-
-  // After a file was read: its batch goes out.
-  void FileRead() {
-    if (batch_) batch_->Send();
-  }
-  // After a file failed while it was read: nothing of it goes out.
-  void FileFailed() {
-    if (batch_) batch_->Discard();
-  }
-
- private:
-  store::Store& store_;
-  std::optional<store::RecordBatch> batch_;
-  std::optional<store::DryRun> dry_run_;
-};
-
 enum class FailureShown { No, Yes };
 
 struct Failure {
@@ -127,16 +59,17 @@ enum class FileRead { Read, NotRead };
 
 class FileLoop {
  public:
+  // The language box text was checked before the loop (ReadSelection).
   FileLoop(const RunRequest& request, RunHost& host)
       : request_(request),
         host_(host),
-        scan_{request.store, request.cancel, request.language, request.dates,
+        scan_{request.channel, request.cancel, request.language, request.dates,
               [&host](const std::string& s) { host.Status(s); }, [&host] { host.ProcessEvents(); }},
-        report_{request.store,
+        report_{request.channel,
+                request.store.Services(),
                 request.messages,
-                request.language_box_text,
+                report::LanguageCheck::Known,
                 request.language,
-                request.dates,
                 [&host](const std::string& s) { host.Status(s); },
                 [&host] { host.ProcessEvents(); },
                 [&host] { host.FocusLanguageBox(); }} {
@@ -144,16 +77,16 @@ class FileLoop {
       report_.stop_requested = [&cancel = request.cancel] { return cancel; };
   }
 
-  // Reads the file and sends what the record path has gathered of it.
-  FileRead ReadFile(int index, const std::string& path, RecordPathScope& path_scope) {
+  // Reads the file, then tells the channel it is done (or failed).
+  FileRead ReadFile(int index, const std::string& path) {
     FileRead read;
     try {
       read = ReadTexts(index, path);
     } catch (...) {
-      path_scope.FileFailed();
+      request_.channel.FileFailed();
       throw;
     }
-    path_scope.FileRead();
+    request_.channel.FileDone();
     return read;
   }
 
@@ -268,12 +201,11 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   summary.files_selected = count;
   summary.files_not_read = count;
   host.SetProgressMax(0);
-  if (request.record_path != RecordPath::DryRun &&
+  if (request.channel.Effect() == store::ChannelEffect::Writes &&
       request.messages.ShowMsg(*services.dialogs, "CONF_SUBS", shared::MsgType::Confirmation,
                                shared::MsgButtons::YesNo) != shared::MsgAnswer::Yes)
     return summary;
 
-  StagingTables tables(store);
   store.stats = {};
   host.SetProgressMax(count);
   RunningState running(host);
@@ -283,13 +215,11 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   std::optional<Failure> failure;
   {
     shared::QuietResultCheck quiet(services);  // the closing message reports a failure
-    RecordPathScope path_scope(request);
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
       const std::string& path = request.paths[std::size_t(i)];
       try {
-        if (loop.ReadFile(i, path, path_scope) == FileRead::Read) ++summary.files_read;
-        tables.Empty();
+        if (loop.ReadFile(i, path) == FileRead::Read) ++summary.files_read;
         host.SetProgressPosition(i + 1);
         host.ProcessEvents();
       } catch (const shared::Abort&) {
@@ -317,7 +247,6 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   running.Leave();
   ShowClosing(*services.dialogs, request.messages, summary, failure);
   host.SetProgressPosition(0);
-  tables.Close();
   return summary;
 }
 
@@ -332,12 +261,23 @@ void StampVersion(store::Store& store) {
   else
     version.Edit();
   try {
-    version.SetField("DTGERARQTRAD", DateTime::Now().DateOnly());
+    version.SetField(protocol::VersionFields()[protocol::kVersionStamp].name, DateTime::Now().DateOnly());
   } catch (...) {
     version.Cancel();
     throw;
   }
   version.Post();
+  store.SendVersion();
+}
+
+std::unique_ptr<store::TextChannel> MakeChannel(RecordPath path, store::Store& store, const std::string& language,
+                                                const DateTimeText& dates, store::DryRun::Observer dry_run_notes) {
+  switch (path) {
+    case RecordPath::PerText: return std::make_unique<store::PerTextChannel>(store, dates);
+    case RecordPath::Batch: return std::make_unique<store::BatchChannel>(store, language);
+    case RecordPath::DryRun: return std::make_unique<store::DryRunChannel>(store, dates, std::move(dry_run_notes));
+  }
+  return nullptr;
 }
 
 Summary ImportRun(const RunRequest& request, RunHost& host) {

@@ -1,20 +1,23 @@
 // The import run: what the import button of the harvesting screen does once
 // the duplicate gate has passed, and what `trd harvest` does with the same
 // code. Qt-free; the caller lends the store with its services (dialogs, busy
-// indicator, result check), a RunHost for progress, status, events and the
+// indicator, result check), the channel its texts take to the table
+// (store/TextChannels.h), a RunHost for progress, status, events and the
 // Running state, and the cancel flag.
 //
 // ReadSelection reads the selected files in list order:
 //   - an unknown language (store/Languages.h) is refused first: the language
 //     box gets the focus and MensErro "Idi_Inv" raises shared::Abort;
-//   - the question "CONF_SUBS" follows; any answer but Yes reads nothing
-//     (Outcome::Declined);
+//   - the question "CONF_SUBS" follows, unless the channel writes nothing (a
+//     dry run); any answer but Yes reads nothing (Outcome::Declined);
 //   - each file is read by its extension (ASCII case ignored): ".DFM" as form
 //     text scanned under its program code, ".QR2" by the report importer;
-//     other files are passed over. The cancel flag is tested before each
-//     file, by the scanner before each line, and inside a report before each
-//     text only with ReportCancel::BeforeNextText (the screen and the command
-//     line ask for it); the scanners let pending events run once per text;
+//     other files are passed over. The scanners hand the texts to the
+//     channel, which is told when each file is done (or failed). The cancel
+//     flag is tested before each file, by the scanner before each line, and
+//     inside a report before each text only with ReportCancel::BeforeNextText
+//     (the screen and the command line ask for it); the scanners let pending
+//     events run once per text;
 //   - the first failure ends the loop; the result check stays silent
 //     meanwhile, so that the failure is reported once, by the closing
 //     message: "sucessoGeral", "Erro_Import" (path and cause: the Portuguese
@@ -23,13 +26,11 @@
 //     no second dialog.
 // Progress: maximum 0 before the question, then the number of files;
 // position 0 at the start, i + 1 after file i (then pending events run), 0
-// after the closing message. The staging tables of new records (cdsPropRel,
-// cdsPropProp) are open for the run and emptied after every file; the
-// Running state is entered before the first file and left before the
-// closing message, on every way out.
+// after the closing message. The Running state is entered before the first
+// file and left before the closing message, on every way out.
 //
-// StampVersion reads the version record (GetVersao) and posts today's date
-// in DTGERARQTRAD; the post sends itself and a failure propagates.
+// StampVersion reads the version record (GetVersao), posts today's date in
+// DTGERARQTRAD and sends it; a failure propagates.
 // ImportRun is both, as the import button does: the version is stamped after
 // a No too, but not when there is no file to read (nothing is asked, read or
 // shown) nor after a run that failed because the translation server could
@@ -38,6 +39,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +47,8 @@
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "shared/Messages.h"
-#include "store/DryRun.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 
 namespace trd::run {
 
@@ -97,17 +99,17 @@ class RunHost {
   virtual void ProcessEvents() {}
 };
 
-// How the texts of a run reach the table:
-//   PerText  the record rule text by text, each step its own call (the
-//            screen's way, the reference);
-//   Batch    a file's texts gathered while it is read and sent in one call
-//            when it is done (store/RecordBatch.h); a file that fails while
-//            it is read sends nothing, and a file cut short by the cancel
-//            flag sends the texts read before it;
-//   DryRun   only look-ups: the question CONF_SUBS is not put, nothing is
-//            written, and every text's outcome goes to `dry_run_notes`
-//            (store/DryRun.h); the counters come out as a real run's.
+// The record paths by name, for callers that choose one from an option
+// (`trd harvest`, tests): text by text, a file's texts in one call, or a
+// dry run (store/TextChannels.h). A file that fails while it is read sends
+// nothing on the batch path, and a file cut short by the cancel flag sends
+// the texts read before it.
 enum class RecordPath { PerText, Batch, DryRun };
+
+// The channel of `path` for a run of `language` (the record language);
+// `dry_run_notes` takes the dry run's outcome per text (may be empty).
+std::unique_ptr<store::TextChannel> MakeChannel(RecordPath path, store::Store& store, const std::string& language,
+                                                const DateTimeText& dates, store::DryRun::Observer dry_run_notes = {});
 
 // What the cancel flag does to the report file being read.
 enum class ReportCancel { ReadToEnd, BeforeNextText };
@@ -115,6 +117,7 @@ enum class ReportCancel { ReadToEnd, BeforeNextText };
 // Everything a run reads. Referenced objects must outlive the call.
 struct RunRequest {
   store::Store& store;                // connections open, cdsIdiLeDfm loaded
+  store::TextChannel& channel;        // how the texts reach the table
   const shared::TMessages& messages;  // keys of RunMessages(), the screen's own texts
   std::vector<std::string> paths;     // the selected files, in list order
   std::string language_box_text;      // "POR-Português"
@@ -123,8 +126,6 @@ struct RunRequest {
   const DateTimeText& dates;
   report::ReportImporter& reports;  // keeps the report loaded last
   ReportCancel report_cancel = ReportCancel::ReadToEnd;
-  RecordPath record_path = RecordPath::PerText;
-  store::DryRun::Observer dry_run_notes = {};  // DryRun only; may be empty
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two

@@ -39,7 +39,6 @@ namespace Cli_trd00500 {
 TfrmLeDfmRel* frmLeDfmRel = nullptr;
 bool boStcriado = false;
 std::string stIdiLeDfm;
-std::int32_t inContArquivoRel = 0;
 std::unique_ptr<run::StringList> stlFiles;
 std::unique_ptr<run::StringList> stlVerRep;
 std::unique_ptr<run::StringList> stlTesta;

@@ -173,8 +173,6 @@ extern TfrmLeDfmRel* frmLeDfmRel;
 extern bool boStcriado;
 // Language code of the chosen language: the record language of every scan.
 extern std::string stIdiLeDfm;
-// Index in lsbSelec of the report file being read by an import run.
-extern std::int32_t inContArquivoRel;
 // Created empty by FormCreate, freed by FormClose (null while no screen).
 extern std::unique_ptr<run::StringList> stlFiles;
 extern std::unique_ptr<run::StringList> stlVerRep;

@@ -31,6 +31,7 @@
 #include "run/ImportRun.h"
 #include "run/SelectionLists.h"
 #include "shared/Services.h"
+#include "store/TextChannels.h"
 
 namespace trd::screen {
 
@@ -67,8 +68,7 @@ class ScreenRunHost final : public run::RunHost {
   void SetProgressPosition(int position) override { screen_.pgbProgresso->setValue(position); }
   void EnterRunning() override { running_.emplace(screen_); }
   void LeaveRunning() override { running_.reset(); }
-  void FileStarting(int index, const std::string& path, run::FileKind kind) override {
-    if (kind == run::FileKind::Report) inContArquivoRel = index;
+  void FileStarting(int index, const std::string& path, run::FileKind) override {
     screen_.lblArquivo->setText(QStringLiteral("Arquivo %1 de %2: %3")
                                     .arg(index + 1)
                                     .arg(screen_.pgbProgresso->maximum())
@@ -99,7 +99,9 @@ void TfrmLeDfmRel::sbtImportExportClick() {
   ScreenRunHost host(*this);
   report::ReportImporter reports;
   const DateTimeText dates;
+  store::PerTextChannel channel(*dados_, dates);  // the screen's calls, text by text
   run::RunRequest request{*dados_,
+                          channel,
                           msgPadrao,
                           std::move(paths),
                           cbbIdioma->currentText().toStdString(),

@@ -5,22 +5,10 @@
 #include "platform/Text.h"
 
 namespace trd::store {
-namespace {
 
-std::string KeyText(const RecordKey& k) {
-  std::string s;
-  for (const std::string* part : {&k.program, &k.form, &k.component, &k.property, &k.language}) {
-    s += *part;
-    s += '\x1f';
-  }
-  return s + std::to_string(k.number);
-}
-
-}  // namespace
-
-class DryRunChannel final : public RecordChannel {
+class SimulatedChannel final : public RecordChannel {
  public:
-  DryRunChannel(DryRun& run, StagingChannel& staging) : run_(run), staging_(staging) {}
+  SimulatedChannel(DryRun& run, StagingChannel& staging) : run_(run), staging_(staging) {}
 
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
     const auto* held = Held(key);
@@ -38,11 +26,11 @@ class DryRunChannel final : public RecordChannel {
     return before;
   }
   void DeleteRecord(const RecordKey& key) override {
-    run_.keys_[KeyText(key)] = std::nullopt;
+    run_.keys_[key] = std::nullopt;
     ++run_.store_.stats.replaced;
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
-    run_.keys_[KeyText(key)] = text.value;
+    run_.keys_[key] = text.value;
     ++run_.store_.stats.created;
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
@@ -59,7 +47,7 @@ class DryRunChannel final : public RecordChannel {
 
  private:
   const std::optional<std::string>* Held(const RecordKey& key) const {
-    auto it = run_.keys_.find(KeyText(key));
+    auto it = run_.keys_.find(key);
     return it == run_.keys_.end() ? nullptr : &it->second;
   }
 
@@ -70,7 +58,7 @@ class DryRunChannel final : public RecordChannel {
 DryRun::DryRun(Store& store, Observer observer) : store_(store), observer_(std::move(observer)) {}
 
 RecordResult DryRun::Apply(StagingChannel& staging, const RecordKey& key, std::string_view text) {
-  DryRunChannel channel(*this, staging);
+  SimulatedChannel channel(*this, staging);
   const RecordResult result = ApplyRecordRule(channel, key, text);
   if (observer_) {
     const RecordText t(text);

@@ -47,12 +47,12 @@ class DryRun {
   RecordResult Apply(StagingChannel& staging, const RecordKey& key, std::string_view text);
 
  private:
-  friend class DryRunChannel;
+  friend class SimulatedChannel;
   Store& store_;
   Observer observer_;
   // The keys the run has changed: the source text a key would hold, or
   // nullopt when it would hold no record.
-  std::map<std::string, std::optional<std::string>> keys_;
+  std::map<RecordKey, std::optional<std::string>> keys_;
 };
 
 }  // namespace trd::store

@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "protocol/Failures.h"
+#include "protocol/FoundText.h"
 #include "protocol/Record.h"
 
 namespace trd::store {
@@ -54,13 +55,11 @@ struct RecordText {
   std::string value;      // its first kMaxValueLength characters
 };
 
-// Where the rule has got to with a text, for the channel to show.
-enum class RuleStep {
-  StoredAlready,    // step 1 found it
-  Skipped,          // step 2 declined it
-  StoredMeanwhile,  // step 3 found it
-  Creating,         // about to insert (after the delete of step 4, if any)
-};
+// Where the rule has got to with a text, for the channel to show: step 1
+// found it (StoredAlready), step 2 declined it (Skipped), step 3 found it
+// (StoredMeanwhile), about to insert after the delete of step 4, if any
+// (Creating). The scanners are told the same steps (protocol/FoundText.h).
+using RuleStep = protocol::TextStep;
 
 class RecordChannel {
  public:

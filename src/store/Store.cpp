@@ -26,12 +26,6 @@ Store::Store(shared::Services& services, TransportFactory transports)
       cdsVerifiRel("cdsVerifiRel", protocol::RecordFields()),
       cdsPropRel("cdsPropRel", protocol::RecordFields()),
       services_(services) {
-  cdsVersao.AfterPost = [this](DataSet& s) { cdsVersaoAfterPost(s); };
-  cdsVersao.AfterCancel = [this](DataSet& s) { cdsVersaoAfterCancel(s); };
-  cdsVerificaProp.AfterDelete = [this](DataSet& s) { cdsVerificaPropAfterDelete(s); };
-  cdsPropProp.AfterPost = [this](DataSet& s) { cdsPropPropAfterPost(s); };
-  cdsVerifiRel.AfterDelete = [this](DataSet& s) { cdsVerifiRelAfterDelete(s); };
-  cdsPropRel.AfterPost = [this](DataSet& s) { cdsPropRelAfterPost(s); };
   auto count = [this](std::string_view method, const Value& result) { Count(method, result); };
   NetTradRelDfm.OnResult = count;
   netImportRel.OnResult = count;
@@ -67,29 +61,26 @@ void Store::CloseConnections() {
 }
 
 RecordTables Store::FormRecords() {
-  return {NetTradRelDfm,   protocol::kGetPropried, protocol::kGetVerProp, cdsPropried,
-          cdsVerificaProp, cdsPropProp,            netUpdRelDfm,         cdsUpdRelDfm};
+  return {NetTradRelDfm,         protocol::kGetPropried, protocol::kGetVerProp, protocol::kSetVerProp,
+          protocol::kSetPropried, cdsPropried,           cdsVerificaProp,       cdsPropProp,
+          netUpdRelDfm,          cdsUpdRelDfm};
 }
 
 RecordTables Store::ReportRecords() {
-  return {netImportRel, protocol::kGetPropriedRel, protocol::kGetVerPropRel, cdsProprieRel,
-          cdsVerifiRel, cdsPropRel,                netUpdRelDfm,            cdsTesteUpd};
+  return {netImportRel,             protocol::kGetPropriedRel, protocol::kGetVerPropRel, protocol::kSetVerPropRel,
+          protocol::kSetPropriedRel, cdsProprieRel,             cdsVerifiRel,              cdsPropRel,
+          netUpdRelDfm,             cdsTesteUpd};
 }
 
-void Store::cdsVersaoAfterPost(DataSet&) { SendChanges(services_, cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
-void Store::cdsVerificaPropAfterDelete(DataSet&) {
-  SendChanges(services_, cdsVerificaProp, NetTradRelDfm, protocol::kSetVerProp, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
+void Store::SendDeleted(const RecordTables& t) {
+  SendChanges(services_, t.by_key, t.records, t.delete_method, RecordRace(services_, t.records, t.by_key_method, stats));
 }
-void Store::cdsPropPropAfterPost(DataSet&) {
-  SendChanges(services_, cdsPropProp, NetTradRelDfm, protocol::kSetPropried, RecordRace(services_, NetTradRelDfm, protocol::kGetVerProp, stats));
+
+void Store::SendCreated(const RecordTables& t) {
+  SendChanges(services_, t.created, t.records, t.insert_method, RecordRace(services_, t.records, t.by_key_method, stats));
 }
-void Store::cdsVerifiRelAfterDelete(DataSet&) {
-  SendChanges(services_, cdsVerifiRel, netImportRel, protocol::kSetVerPropRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
-}
-void Store::cdsPropRelAfterPost(DataSet&) {
-  SendChanges(services_, cdsPropRel, netImportRel, protocol::kSetPropriedRel, RecordRace(services_, netImportRel, protocol::kGetVerPropRel, stats));
-}
-void Store::cdsVersaoAfterCancel(DataSet&) { cdsVersao.CancelUpdates(); }
+
+void Store::SendVersion() { SendChanges(services_, cdsVersao, NetTradRelDfm, protocol::kSetVersao); }
 
 namespace {
 

@@ -1,11 +1,14 @@
 // The screen's side of the translation store: the three server connections,
-// the staging tables, and the handlers that send each post or delete of a
-// sending table to the server at once.
+// the staging tables, and the sends of their changes. A change made in a
+// staging table goes to the server when its owner says so (SendDeleted,
+// SendCreated, SendVersion), never as a side effect of the table's events.
 //
 // A Store is created with the screen (or a command's run) and lives as long
 // as it; it owns its tables and connections and uses the caller's services
 // (busy indicator, result check), which must outlive it. Everything runs on
-// one thread.
+// one thread. How a run's texts reach these tables and calls (text by text,
+// in a batch per file, or simulated) is the channel the run is given
+// (store/TextChannels.h).
 #pragma once
 
 #include <functional>
@@ -19,9 +22,6 @@
 #include "shared/Services.h"
 
 namespace trd::store {
-
-class RecordBatch;
-class DryRun;
 
 // What the server calls of one run amounted to, counted from the answers
 // (failures are not counted).
@@ -47,9 +47,11 @@ struct RecordTables {
   Connection& records;               // NetTradRelDfm / netImportRel
   std::string_view by_value_method;  // GetPropried / GetPropriedRel
   std::string_view by_key_method;    // GetVerProp / GetVerPropRel
+  std::string_view delete_method;    // SetVerProp / SetVerPropRel
+  std::string_view insert_method;    // SetPropried / SetPropriedRel
   DataSet& by_value;                 // cdsPropried / cdsProprieRel
-  DataSet& by_key;                   // cdsVerificaProp / cdsVerifiRel: a delete sends itself
-  DataSet& created;                  // cdsPropProp / cdsPropRel: a post sends itself
+  DataSet& by_key;                   // cdsVerificaProp / cdsVerifiRel: its deletes go out by SendDeleted
+  DataSet& created;                  // cdsPropProp / cdsPropRel: its posts go out by SendCreated
   Connection& translations;          // netUpdRelDfm
   DataSet& translated;               // cdsUpdRelDfm / cdsTesteUpd
 };
@@ -57,8 +59,7 @@ struct RecordTables {
 class Store {
  public:
   // Creates the connections (their transports made by `transports`; empty
-  // for HTTP) and the tables, and binds the send handlers. Nothing is opened
-  // yet.
+  // for HTTP) and the tables. Nothing is opened yet.
   explicit Store(shared::Services& services, TransportFactory transports = {});
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
@@ -71,14 +72,6 @@ class Store {
 
   // Counters of the answered calls; the caller resets them per run.
   RunStats stats;
-
-  // How the record rule's texts reach the table (StagingChannel::Apply):
-  // text by text with the calls below when both are null (the screen);
-  // gathered for the batch method into `batch`; or only looked up and
-  // simulated by `dry_run`. Set for the length of a run by its owner
-  // (run/ImportRun.h); never both.
-  RecordBatch* batch = nullptr;
-  DryRun* dry_run = nullptr;
 
   // Connections: L, R and U.
   Connection NetTradRelDfm;
@@ -101,13 +94,14 @@ class Store {
   RecordTables FormRecords();
   RecordTables ReportRecords();
 
-  // The send handlers, bound to the tables' events by the constructor.
-  void cdsVersaoAfterPost(DataSet& sender);
-  void cdsVerificaPropAfterDelete(DataSet& sender);
-  void cdsPropPropAfterPost(DataSet& sender);
-  void cdsVerifiRelAfterDelete(DataSet& sender);
-  void cdsPropRelAfterPost(DataSet& sender);
-  void cdsVersaoAfterCancel(DataSet& sender);
+  // The sends (SendChanges): the deletes logged in `tables.by_key` and the
+  // posts logged in `tables.created`, each through its method with the races
+  // of several clients settled (RecordRace); the version record posted in
+  // cdsVersao, through SetVersao. A failure undoes the logged changes and
+  // passes on.
+  void SendDeleted(const RecordTables& tables);
+  void SendCreated(const RecordTables& tables);
+  void SendVersion();
 
  private:
   void Count(std::string_view method, const Value& result);

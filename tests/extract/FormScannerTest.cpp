@@ -37,11 +37,12 @@ TEST(ComponentTracking, HeadersNamesAndClassNames) {
 }
 
 TEST(ComponentTracking, StackHeaderNameAndPageFlag) {
-  shared::Services services;
-  store::Store st(services);
+  struct NoSink final : protocol::TextSink {
+    void Take(const protocol::FoundText&, protocol::TextWatcher&) override {}
+  } sink;
   bool cancel = false;
   DateTimeText dates;
-  ScanEnvironment env{st, cancel, "POR", dates, {}, {}};
+  ScanEnvironment env{sink, cancel, "POR", dates, {}, {}};
   std::vector<std::string> none;
   ScannerContext ctx(env, none, "X");
 

@@ -1,5 +1,6 @@
 // A scan against the real translation server on an in-memory database,
-// reached through the in-process transport. Every request is recorded before
+// reached through the in-process transport, text by text as the screen
+// sends them. Every request is recorded before
 // the server answers it, so tests can check the order of the server calls;
 // a chosen call can be answered with a failure instead.
 #pragma once
@@ -16,6 +17,7 @@
 #include "server/Service.h"
 #include "store/Record.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 #include "support/StoredRecords.h"
 
 namespace trd::extract::testing {
@@ -40,8 +42,6 @@ using test::Stored;
 
 class ScanTest : public ::testing::Test {
  protected:
-  void SetUp() override { store.cdsPropProp.CreateDataSet(); }
-
   // The server's answer to one request, recorded first; the chosen call of
   // fail_method is refused instead.
   std::string Answer(std::string_view body) {
@@ -52,7 +52,7 @@ class ScanTest : public ::testing::Test {
   }
 
   ScanEnvironment Env() {
-    return ScanEnvironment{store,
+    return ScanEnvironment{channel,
                            cancel,
                            language,
                            dates,
@@ -104,6 +104,7 @@ class ScanTest : public ::testing::Test {
   bool cancel = false;
   std::string language = "POR";
   DateTimeText dates;
+  store::PerTextChannel channel{store, dates};  // the screen's calls, text by text
   std::vector<std::string> lines;
   std::vector<wire::Request> calls;
   std::vector<std::string> status;

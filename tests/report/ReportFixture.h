@@ -1,6 +1,6 @@
 // Report tests: report files made from report text in a private directory,
 // and report imports against the real translation server on an in-memory
-// database. The in-process transport goes through a recording handler that
+// database, text by text as the screen sends them. The in-process transport goes through a recording handler that
 // notes every request before the service answers it, and can answer one
 // chosen method with a failure instead.
 #pragma once
@@ -23,7 +23,9 @@
 #include "server/Service.h"
 #include "shared/Services.h"
 #include "store/Record.h"
+#include "store/Languages.h"
 #include "store/Store.h"
+#include "store/TextChannels.h"
 #include "support/StoredRecords.h"
 #include "support/TempTree.h"
 
@@ -78,7 +80,6 @@ class ImportTest : public ::testing::Test {
     services.dialogs = dialogs;
     services.busy = busy;
     store::Lookup(services, store.cdsIdiLeDfm, store.NetTradRelDfm, "GetIdiLeDfm", {});
-    store.cdsPropRel.CreateDataSet();
     calls.clear();
   }
 
@@ -91,12 +92,15 @@ class ImportTest : public ::testing::Test {
     return service->Handle(body);
   }
 
+  // The language box checked as the import run checks it.
   ReportRun Run() {
-    return ReportRun{store,
+    return ReportRun{channel,
+                     services,
                      messages,
-                     language_box,
+                     store::CheckLanguage(store.cdsIdiLeDfm, language_box) == store::LanguageCheck::Known
+                         ? LanguageCheck::Known
+                         : LanguageCheck::Unknown,
                      language,
-                     dates,
                      [this](const std::string& s) { status.push_back(s); },
                      [this] { ++events; },
                      [this] { ++focus; }};
@@ -162,6 +166,7 @@ class ImportTest : public ::testing::Test {
   std::string language_box = "POR-Português";
   std::string language = "POR";
   DateTimeText dates;
+  store::PerTextChannel channel{store, dates};  // the screen's calls, text by text
   ReportImporter importer;
   TempDir dir;
 

@@ -118,9 +118,9 @@ class RunTest : public ::testing::Test {
   run::Summary Run(std::vector<std::string> paths, shared::MsgAnswer answer = shared::MsgAnswer::Yes,
                    const std::string& box = "POR-Português") {
     dialogs->answers = {answer};
-    run::RunRequest request{store,  run::RunMessages(), std::move(paths), box, box.substr(0, 3),
-                            cancel, dates,              reports};
-    request.record_path = record_path;
+    const std::unique_ptr<store::TextChannel> channel = run::MakeChannel(record_path, store, box.substr(0, 3), dates);
+    run::RunRequest request{store, *channel, run::RunMessages(), std::move(paths), box, box.substr(0, 3),
+                            cancel, dates,    reports};
     return run::ImportRun(request, host);
   }
 

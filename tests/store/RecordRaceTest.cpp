@@ -18,6 +18,18 @@ namespace {
 
 const RecordKey kKey{"CADASTRO", "FRMCADASTRO", "BTNSALVAR", "Caption", 0, "POR"};
 
+// A new record of `key` posted into a client's table and sent.
+void Insert(Store& s, const RecordKey& key, std::string_view text) {
+  PostNewRecord(s.cdsPropProp, key, text);
+  s.SendCreated(s.FormRecords());
+}
+
+// The looked-up record deleted from a client's table and sent.
+void Delete(Store& s) {
+  s.cdsVerificaProp.Delete();
+  s.SendDeleted(s.FormRecords());
+}
+
 class RecordRace : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,8 +63,8 @@ class RecordRace : public ::testing::Test {
 };
 
 TEST_F(RecordRace, InsertOfTheSameTextStoredMeanwhileCountsAsStored) {
-  PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
-  PostNewRecord(mine.cdsPropProp, kKey, "Salvar  ");  // trailing blanks compare equal
+  Insert(theirs, kKey, "Salvar");
+  Insert(mine, kKey, "Salvar  ");  // trailing blanks compare equal
   EXPECT_EQ(mine.stats.created, 0);
   EXPECT_EQ(mine.stats.already_stored, 1);
   EXPECT_EQ(mine.cdsPropProp.ChangeCount(), 0);  // settled like a sent row
@@ -61,9 +73,9 @@ TEST_F(RecordRace, InsertOfTheSameTextStoredMeanwhileCountsAsStored) {
 }
 
 TEST_F(RecordRace, InsertOverAnotherTextStoredMeanwhileStaysAFailure) {
-  PostNewRecord(theirs.cdsPropProp, kKey, "Gravar");
+  Insert(theirs, kKey, "Gravar");
   try {
-    PostNewRecord(mine.cdsPropProp, kKey, "Salvar");
+    Insert(mine, kKey, "Salvar");
     ADD_FAILURE() << "the insert over another text went through";
   } catch (const ServerError& e) {
     EXPECT_NE(std::string(e.what()).find("duplicate key"), std::string::npos) << e.what();
@@ -74,26 +86,26 @@ TEST_F(RecordRace, InsertOverAnotherTextStoredMeanwhileStaysAFailure) {
 }
 
 TEST_F(RecordRace, DeleteOfARecordDeletedMeanwhileIsDone) {
-  PostNewRecord(theirs.cdsPropProp, kKey, "Texto antigo");
+  Insert(theirs, kKey, "Texto antigo");
   LookUp(mine);
   LookUp(theirs);
-  theirs.cdsVerificaProp.Delete();
-  EXPECT_NO_THROW(mine.cdsVerificaProp.Delete());
+  Delete(theirs);
+  EXPECT_NO_THROW(Delete(mine));
   EXPECT_EQ(mine.cdsVerificaProp.ChangeCount(), 0);
   EXPECT_EQ(mine.stats.replaced, 0);  // the other client replaced it
   EXPECT_TRUE(SourcesOfKey().empty());
 
   // Both then insert the same new text: one stores it, the other finds it.
-  PostNewRecord(theirs.cdsPropProp, kKey, "Texto novo");
-  PostNewRecord(mine.cdsPropProp, kKey, "Texto novo");
+  Insert(theirs, kKey, "Texto novo");
+  Insert(mine, kKey, "Texto novo");
   EXPECT_EQ(mine.stats.created, 0);
   EXPECT_EQ(mine.stats.already_stored, 1);
   EXPECT_EQ(SourcesOfKey(), std::vector<std::string>{"Texto novo"});
 }
 
 TEST_F(RecordRace, ChangeSetOfSeveralChangesIsNeverTakenAsSent) {
-  PostNewRecord(theirs.cdsPropProp, kKey, "Salvar");
-  DataSet table("lote", protocol::RecordFields());  // no send handler: both rows go in one change set
+  Insert(theirs, kKey, "Salvar");
+  DataSet table("lote", protocol::RecordFields());  // both rows go in one change set
   table.CreateDataSet();
   RecordKey other = kKey;
   other.component = "BTNCANCELAR";
@@ -130,14 +142,14 @@ TEST(RecordRaceScripted, InsertIsSentAgainWhileTheKeyComesBackEmptyButNotForever
     store.OpenConnections({});
     store.cdsPropProp.CreateDataSet();
     if (refusals == 0) {
-      EXPECT_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"), ServerError);
+      EXPECT_THROW(Insert(store, kKey, "Salvar"), ServerError);
       EXPECT_EQ(inserts, 1);
     } else if (refusals < 8) {
-      EXPECT_NO_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"));
+      EXPECT_NO_THROW(Insert(store, kKey, "Salvar"));
       EXPECT_EQ(inserts, refusals + 1);
       EXPECT_EQ(store.stats.created, 1);
     } else {
-      EXPECT_THROW(PostNewRecord(store.cdsPropProp, kKey, "Salvar"), ServerError);
+      EXPECT_THROW(Insert(store, kKey, "Salvar"), ServerError);
       EXPECT_EQ(inserts, 8);
     }
   }

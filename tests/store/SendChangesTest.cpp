@@ -1,5 +1,6 @@
-// Each post or delete of a sending table reaches the server at once as one
-// change set; a failed send undoes the change locally and reaches the caller.
+// Each post or delete of a sending table reaches the server as one change set
+// when it is sent; a failed send undoes the change locally and reaches the
+// caller.
 #include <gtest/gtest.h>
 
 #include "platform/Connection.h"
@@ -62,6 +63,7 @@ class SendTest : public ::testing::Test {
     t.SetField("DTULTATUTRAD", DateTime::FromParts(2026, 12, 8, 10, 0, 0));
     t.SetField("IDIDIOMA", std::string("POR"));
     t.Post();
+    store.SendCreated(&t == &store.cdsPropRel ? store.ReportRecords() : store.FormRecords());
   }
 
   FakeServer server;
@@ -102,6 +104,8 @@ TEST_F(SendTest, DeleteOfALookedUpRowSendsOneDeletedRow) {
           std::string("Caption"), std::string("0"), std::string("POR")});
   ASSERT_EQ(store.cdsVerificaProp.RecordCount(), 1);
   store.cdsVerificaProp.Delete();
+  EXPECT_EQ(server.calls.size(), 1u);  // the delete goes out when it is sent, not before
+  store.SendDeleted(store.FormRecords());
   ASSERT_EQ(server.calls.size(), 2u);
   EXPECT_EQ(server.calls[1].method, "SetVerProp");
   const auto& delta = std::get<ChangeSet>(server.calls[1].args.at(0));
@@ -119,6 +123,7 @@ TEST_F(SendTest, VersionStampSendsOneModifiedRow) {
   store.cdsVersao.Edit();
   store.cdsVersao.SetField("DTGERARQTRAD", DateTime::FromParts(2026, 12, 8));
   store.cdsVersao.Post();
+  store.SendVersion();
   ASSERT_EQ(server.calls.back().method, "SetVersao");
   const auto& delta = std::get<ChangeSet>(server.calls.back().args.at(0));
   ASSERT_EQ(delta.changes.size(), 1u);
@@ -155,7 +160,8 @@ TEST_F(SendTest, UnreachableServerUndoesTheDeleteAndRaisesConnectionError) {
   unreachable = true;
   store.CloseConnections();
   store.OpenConnections({});
-  EXPECT_THROW(store.cdsVerifiRel.Delete(), ConnectionError);
+  store.cdsVerifiRel.Delete();
+  EXPECT_THROW(store.SendDeleted(store.ReportRecords()), ConnectionError);
   EXPECT_EQ(store.cdsVerifiRel.RecordCount(), 1);
   EXPECT_EQ(store.cdsVerifiRel.ChangeCount(), 0);
   EXPECT_FALSE(busy->visible);
@@ -163,8 +169,8 @@ TEST_F(SendTest, UnreachableServerUndoesTheDeleteAndRaisesConnectionError) {
 
 TEST_F(SendTest, EmptyLogSendsNothingAndShowsNoIndicator) {
   store.cdsPropProp.CreateDataSet();
-  store.cdsPropPropAfterPost(store.cdsPropProp);
-  store.cdsVerificaPropAfterDelete(store.cdsVerificaProp);
+  store.SendCreated(store.FormRecords());
+  store.SendDeleted(store.FormRecords());
   EXPECT_TRUE(server.calls.empty());
   EXPECT_EQ(busy->shows, 0);
 }
