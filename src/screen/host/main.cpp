@@ -6,9 +6,9 @@
 // The translation server's address is --server, handed to the screens
 // through the main window (shared/gui/Host.h), else TRD_SERVER, else
 // 127.0.0.1:8211; an address without a port means port 8211. The module is
-// taken from --module, else TRD_MODULE,
-// else libPkg_trd00500.so next to the program, else the build's copy. The
-// harvesting screen opens once at start and again from the menu. Qt's own
+// taken from --module, else TRD_MODULE, else libPkg_trd00500.so next to the
+// program, else in ../lib/trd from it (make install), else the build's copy.
+// The harvesting screen opens once at start and again from the menu. Qt's own
 // texts are shown in Brazilian Portuguese (shared/gui/QtPortuguese.h).
 #include <QApplication>
 #include <QCommandLineParser>
@@ -29,8 +29,9 @@ namespace {
 QString ModulePath(const QCommandLineParser& args) {
   if (args.isSet("module")) return args.value("module");
   if (const char* env = std::getenv("TRD_MODULE"); env && *env) return QString::fromLocal8Bit(env);
-  QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("libPkg_trd00500.so");
-  if (QFileInfo::exists(beside)) return beside;
+  const QDir here(QCoreApplication::applicationDirPath());
+  for (const char* relative : {"libPkg_trd00500.so", "../lib/trd/libPkg_trd00500.so"})
+    if (QFileInfo::exists(here.filePath(relative))) return QDir::cleanPath(here.filePath(relative));
   return QStringLiteral(TRD_MODULE_PATH);
 }
 
