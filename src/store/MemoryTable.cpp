@@ -1,5 +1,7 @@
 #include "MemoryTable.h"
 
+#include <utility>
+
 #include "RecordRule.h"
 #include "platform/Text.h"
 

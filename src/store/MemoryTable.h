@@ -10,6 +10,7 @@
 #pragma once
 
 #include <list>
+#include <iterator>
 #include <map>
 #include <string>
 

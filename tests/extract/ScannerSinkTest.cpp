@@ -80,7 +80,7 @@ TEST(ScannerSink, AReportsTextsReachTheSinkAndACutOneAsksForNoLookUp) {
                                            "Vendas.txt"));
   RecordingSink sink;
   shared::Services services;
-  const shared::TMessages messages({});
+  const shared::TMessages messages;
   int events = 0;
   const report::ReportRun run{sink, services, messages, report::LanguageCheck::Known, "POR", {}, [&] { ++events; }, {}};
   report::ReportImporter importer;
