@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "Journal.h"
+#include "Memory.h"
 #include "Records.h"
 #include "Schema.h"
 
@@ -226,7 +228,8 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
 }
 
 Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, SetMode mode,
-                       DateTime when) {
+                       const Attribution& by) {
+  const DateTime when = by.when;
   const auto& want = TranslationChangeFields();
   const std::size_t n = changes.rows.size();
   if (n > kMaxTranslationChanges)
@@ -287,17 +290,29 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
                                   " IS NULL OR " + kValue + " <> ?)";
   const std::string count_text = "SELECT COUNT(*), SUM(" + already_case + ") FROM " + kTable + " WHERE " +
                                  kLanguage + " = ? AND " + SourceIs(b);
+  const std::string text_condition = kLanguage + " = ? AND " + SourceIs(b) + " AND " + not_already;
+  const std::string read_text = SelectRecords() + text_condition;
   const std::string set_translation =
       "UPDATE " + kTable + " SET " + kValue + " = ?, " + kState + " = " + kTranslated + ", " + kTime + " = ? WHERE ";
-  const std::string update_text = set_translation + kLanguage + " = ? AND " + SourceIs(b) + " AND " + not_already;
-  const std::string read_key =
-      "SELECT " + kSource + ", " + already_case + " FROM " + kTable + " WHERE " + TranslationTable().KeyCondition();
+  const std::string update_text = set_translation + text_condition;
+  const std::string read_key = SelectRecords() + TranslationTable().KeyCondition();
   const std::string update_key = set_translation + TranslationTable().KeyCondition();
   const FieldType count_types[] = {FieldType::Float, FieldType::Float};
-  const FieldType key_types[] = {FieldType::String, FieldType::Float};
+  static const std::vector<FieldType> record_types = RecordTypes();
 
   std::optional<Transaction> tx;
   if (mode == SetMode::Apply) tx.emplace(s);
+  Journal journal(s, by);
+  // Each record `rows` held before, as it is now translated.
+  auto journal_translated = [&](std::vector<Row>& rows, const std::string& translation) {
+    for (Row& before : rows) {
+      Row after = before;
+      after[kStValorProp] = translation;
+      after[kIdSitTraducao] = std::string(kStateTranslated);
+      after[kDtUltAtuTrad] = when;
+      journal.Changed(std::move(before), std::move(after));
+    }
+  };
   Packet result{TranslationOutcomeFields(), {}};
   result.rows.reserve(n);
   for (const Item& item : items) {
@@ -314,21 +329,27 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
       translated = total - already;
       if (total > 0) outcome = translated > 0 ? SetOutcome::Translated : SetOutcome::Already;
       if (mode == SetMode::Apply && translated > 0) {
-        std::vector<FieldValue> up{item.translation, when, language};
-        AddSource(b, up, item.source);
-        up.emplace_back(item.translation);
+        std::vector<FieldValue> read{language};
+        AddSource(b, read, item.source);
+        read.emplace_back(item.translation);
+        std::vector<Row> rows = s.Query(read_text, read, record_types);
+        std::vector<FieldValue> up{item.translation, when};
+        up.insert(up.end(), read.begin(), read.end());
         translated = double(s.Execute(update_text, up));
+        journal_translated(rows, item.translation);
       }
     } else if (item.key) {
-      std::vector<FieldValue> params{item.translation};
+      std::vector<FieldValue> params;
       AddKey(params, *item.key);
       params.emplace_back(language);
-      auto rows = s.Query(read_key, params, key_types);
+      auto rows = s.Query(read_key, params, record_types);
       if (rows.empty()) {
         outcome = SetOutcome::Missing;
-      } else if (TextOf(rows[0][0]) != item.source || !std::holds_alternative<std::string>(rows[0][0])) {
+      } else if (TextOf(rows[0][kStAgrValProp]) != item.source ||
+                 !std::holds_alternative<std::string>(rows[0][kStAgrValProp])) {
         outcome = SetOutcome::Stale;
-      } else if (CountOf(rows[0][1]) > 0) {
+      } else if (TextOf(rows[0][kIdSitTraducao]) == kStateTranslated &&
+                 rows[0][kStValorProp] == FieldValue{item.translation}) {
         outcome = SetOutcome::Already;
         already = 1;
       } else {
@@ -339,9 +360,14 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
           AddKey(up, *item.key);
           up.emplace_back(language);
           s.Execute(update_key, up);
+          journal_translated(rows, item.translation);
         }
       }
     }
+    // A translation of a text no record holds (any more) is still the
+    // translator's work: the memory keeps it for when the text comes back.
+    if (mode == SetMode::Apply && (outcome == SetOutcome::Stale || outcome == SetOutcome::Missing))
+      Remember(s, language, item.source, item.translation, by, MemoryWrite::KeepFirst);
     result.rows.push_back({std::string(SetOutcomeName(outcome)), translated, already});
   }
   if (tx) tx->Commit();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Attribution.h"
 #include "Database.h"
 #include "protocol/Exchange.h"
 
@@ -57,13 +58,16 @@ Packet TextsPage(Session& s, const TextsQuery& q);
 // goes to every record of the language whose STAGRVALPROP is exactly that
 // text; a change with a key to that record, when its STAGRVALPROP is that
 // text. A record takes STVALORPROP = the translation, IDSITTRADUCAO "T" and
-// DTULTATUTRAD = `when`, unless it holds that translation in state "T"
-// already. Returns one row per change (protocol::TranslationOutcomeFields()).
+// DTULTATUTRAD = `by.when`, unless it holds that translation in state "T"
+// already; each record changed is journalled (Journal.h) by `by`. The
+// translation of a change no record took because none holds its source text
+// (stale, missing) is remembered all the same, unless the memory has it.
+// Returns one row per change (protocol::TranslationOutcomeFields()).
 // Throws ProtocolError / FieldError for a list that does not fit (wrong
 // fields, a key given in part, a null or too long translation): nothing is
 // applied then.
 Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, protocol::SetMode mode,
-                       DateTime when);
+                       const Attribution& by);
 
 // The indexes these operations need, created by EnsureSchema: the records of
 // a language in key order, and those of a language and source text.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Journal.h"
+#include "Memory.h"
 #include "platform/Text.h"
 #include "protocol/ChangeSets.h"
 #include "protocol/Failures.h"
@@ -116,7 +118,27 @@ void AppendKey(const FieldMap& m, const Row& row, std::vector<FieldValue>& param
   for (int at : m.key_at) params.push_back(row[std::size_t(at)]);
 }
 
-void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSet& cs) {
+// The stored row of the key (its values in table key order), if any.
+std::optional<Row> StoredRow(Session& s, std::span<const FieldValue> key) {
+  static const std::vector<FieldType> types = TypesOf(TranslationTable().fields);
+  auto rows = s.Query(sql::RecordsOfKey(), key, types);
+  if (rows.empty()) return std::nullopt;
+  return std::move(rows.front());
+}
+
+bool IsTranslated(const std::optional<Row>& r) {
+  const auto* state = r ? std::get_if<std::string>(&(*r)[kIdSitTraducao]) : nullptr;
+  return state && *state == protocol::kStateTranslated;
+}
+
+// Whether a change gives the record a translation it did not hold.
+bool SetsTranslation(const std::optional<Row>& before, const std::optional<Row>& after) {
+  if (!IsTranslated(after)) return false;
+  return !IsTranslated(before) || (*before)[kStValorProp] != (*after)[kStValorProp] ||
+         (*before)[kStAgrValProp] != (*after)[kStAgrValProp];
+}
+
+void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSet& cs, Journal* journal) {
   std::string columns, marks, sets;
   for (std::size_t i = 0; i < m.column.size(); ++i) {
     const std::string& name = t.fields[std::size_t(m.column[i])].name;
@@ -129,11 +151,17 @@ void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSe
   const std::string update = "UPDATE " + t.name + " SET " + sets + where;
   const std::string remove = "DELETE FROM " + t.name + where;
 
-  std::vector<FieldValue> params;
+  std::vector<FieldValue> params, old_key, new_key;
   for (std::size_t i = 0; i < cs.changes.size(); ++i) {
     const Change& ch = cs.changes[i];
     auto what = [&] { return ChangeName(i, cs.changes.size(), ch.kind); };
     params.clear();
+    std::optional<Row> before;
+    if (journal && ch.kind != ChangeKind::Insert) {
+      old_key.clear();
+      AppendKey(m, ch.before, old_key);
+      before = StoredRow(s, old_key);
+    }
     try {
       switch (ch.kind) {
         case ChangeKind::Insert:
@@ -157,6 +185,16 @@ void ApplyKeyed(Session& s, const TableDef& t, const FieldMap& m, const ChangeSe
       throw protocol::KeyTakenError(what() + ": " + std::string(protocol::kDuplicateKey) + t.name +
                                     " has a record of key " + DescribeRowKey(t, m, ch.after) + " already");
     }
+    if (!journal) continue;
+    std::optional<Row> after;
+    if (ch.kind != ChangeKind::Delete) {
+      new_key.clear();
+      AppendKey(m, ch.after, new_key);
+      after = StoredRow(s, new_key);
+    }
+    Attribution by = journal->By();
+    if (SetsTranslation(before, after)) by.origin = Origin::Call;
+    journal->Changed(before, after, by);
   }
 }
 
@@ -236,6 +274,14 @@ Packet LatestTranslationOfSource(Session& s, std::string_view language, std::str
   return Select(s, fields, sql::LatestTranslationOfSource(s.Kind()), params);
 }
 
+Packet TranslationOfSource(Session& s, std::string_view language, std::string_view source) {
+  Packet p = LatestTranslationOfSource(s, language, source);
+  if (!p.rows.empty()) return p;
+  if (std::optional<std::string> remembered = Recall(s, language, source))
+    p.rows.push_back({std::string(source), std::move(*remembered)});
+  return p;
+}
+
 void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
                       const std::string& state, DateTime when) {
   std::vector<FieldValue> params{translation, state, when};
@@ -248,7 +294,32 @@ void StoreTranslation(Session& s, const RecordKey& key, const std::string& trans
     throw protocol::RecordMissingError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in " + t.name);
 }
 
-void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) {
+void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& translation,
+                          const std::string& state, DateTime when, const std::string& user) {
+  Transaction tx(s);
+  const auto key_params = KeyParams(key);
+  std::optional<Row> before = StoredRow(s, key_params);
+  if (!before)
+    throw protocol::RecordMissingError(std::string(protocol::kNoRecordOfKey) + DescribeKey(key) + " in " +
+                                       TranslationTable().name);
+  Row after = *before;
+  after[kStValorProp] = translation;
+  after[kIdSitTraducao] = state;
+  after[kDtUltAtuTrad] = when;
+  Origin origin = Origin::Call;
+  if (!IsTranslated(before) && IsTranslated(after)) {
+    const auto* source = std::get_if<std::string>(&(*before)[kStAgrValProp]);
+    const Packet offered = source ? TranslationOfSource(s, key.language, *source) : Packet{};
+    if (!offered.rows.empty() && offered.rows.front()[1] == FieldValue{translation}) origin = Origin::Reuse;
+  }
+  StoreTranslation(s, key, translation, state, when);
+  Journal(s, Attribution{user, origin, DateTime::Now()}).Changed(before, after);
+  tx.Commit();
+}
+
+namespace {
+
+void ApplyChecked(Session& s, const TableDef& table, const ChangeSet& cs, Journal* journal) {
   FieldMap m = MapFields(table, cs);
   const std::size_t n = cs.changes.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -270,8 +341,17 @@ void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) {
   if (table.key.empty())
     ApplySingleRow(s, table, m, cs);
   else
-    ApplyKeyed(s, table, m, cs);
+    ApplyKeyed(s, table, m, cs, journal);
   tx.Commit();
+}
+
+}  // namespace
+
+void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) { ApplyChecked(s, table, cs, nullptr); }
+
+void ApplyRecordChanges(Session& s, const ChangeSet& cs, const Attribution& by) {
+  Journal journal(s, by);
+  ApplyChecked(s, TranslationTable(), cs, &journal);
 }
 
 }  // namespace trd::server

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "Attribution.h"
 #include "Database.h"
 #include "Schema.h"
 #include "platform/Value.h"
@@ -49,11 +50,24 @@ Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view 
 // nothing.
 Packet LatestTranslationOfSource(Session& s, std::string_view language, std::string_view source);
 
+// The translation a new record of `source` takes (the harvest's look-up,
+// GetUpdRelDfm): the latest translated record's (LatestTranslationOfSource);
+// when no translated record holds the text, the latest entry of the
+// translation memory (Memory.h). Same packet, one row or none.
+Packet TranslationOfSource(Session& s, std::string_view language, std::string_view source);
+
 // Stores a translation into the record of the key: STVALORPROP, IDSITTRADUCAO
-// and DTULTATUTRAD. Raises protocol::RecordMissingError when no record has
-// the key.
+// and DTULTATUTRAD, with nothing else. Raises protocol::RecordMissingError
+// when no record has the key. The caller journals the change (Journal.h).
 void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
                       const std::string& state, DateTime when);
+
+// UpdateRelDfm: StoreTranslation and its journal in one transaction, by
+// `user`. The change counts as the harvest's reuse (Origin::Reuse) when the
+// record was untranslated and takes, translated, the translation the
+// harvest's look-up gives for its text; as a call (Origin::Call) otherwise.
+void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& translation,
+                          const std::string& state, DateTime when, const std::string& user);
 
 // Applies a change set to `table` in one transaction, whole or not at all.
 // The change set's fields must be columns of the table (any order, ASCII case
@@ -69,5 +83,9 @@ void StoreTranslation(Session& s, const RecordKey& key, const std::string& trans
 // holds none, StorageError for another refusal of the data; the message
 // names the change ("change 2 of 3 (insert)").
 void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& changes);
+
+// ApplyChangeSet on the translation table, each change journalled (Journal.h)
+// by `by`; a change that sets a translation is journalled as Origin::Call.
+void ApplyRecordChanges(Session& s, const ChangeSet& changes, const Attribution& by);
 
 }  // namespace trd::server

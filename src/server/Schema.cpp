@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ExchangeRecords.h"
+#include "Memory.h"
 #include "platform/Text.h"
 
 namespace trd::server {
@@ -139,6 +140,7 @@ void EnsureSchema(Session& session) {
   session.Execute(FormerSourceIndex());
   session.Execute(TranslationIndex(session.Kind()));
   EnsureExchangeIndexes(session);
+  EnsureMemory(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();
   auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);

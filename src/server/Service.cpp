@@ -19,7 +19,16 @@ namespace {
 using namespace protocol;
 
 using Args = std::span<const Value>;
-using MethodFn = Value (*)(Session&, Args);
+
+// What a method works with: the storage session and who called.
+struct Context {
+  Session& s;
+  const Caller& caller;
+  // The attribution of a change made now with `origin`.
+  Attribution By(Origin origin) const { return Attribution{caller.user, origin, DateTime::Now()}; }
+};
+
+using MethodFn = Value (*)(Context&, Args);
 using Names = std::span<const char* const>;
 
 // Names of a method's arguments, for messages.
@@ -67,48 +76,48 @@ const ChangeSet& ChangeSetArg(const Value& v) {
 
 // ---- The methods ------------------------------------------------------------
 
-Value GetIdiLeDfm(Session& s, Args) { return Languages(s); }
+Value GetIdiLeDfm(Context& c, Args) { return Languages(c.s); }
 
-Value GetVersao(Session& s, Args) { return Version(s); }
+Value GetVersao(Context& c, Args) { return Version(c.s); }
 
-Value GetPropried(Session& s, Args a) {
+Value GetPropried(Context& c, Args a) {
   RecordKey key = KeyArgs(a, 6, kLookupByValue);
   std::string value = TextArg(a[5], Arg(5, kLookupByValue));
-  return RecordsOfKeyAndSource(s, key, value);
+  return RecordsOfKeyAndSource(c.s, key, value);
 }
 
-Value GetVerProp(Session& s, Args a) { return RecordsOfKey(s, KeyArgs(a, 5, kLookupByKey)); }
+Value GetVerProp(Context& c, Args a) { return RecordsOfKey(c.s, KeyArgs(a, 5, kLookupByKey)); }
 
-Value SetVersao(Session& s, Args a) {
-  ApplyChangeSet(s, VersionTable(), ChangeSetArg(a[0]));
+Value SetVersao(Context& c, Args a) {
+  ApplyChangeSet(c.s, VersionTable(), ChangeSetArg(a[0]));
   return std::monostate{};
 }
 
-Value SetRecords(Session& s, Args a) {
-  ApplyChangeSet(s, TranslationTable(), ChangeSetArg(a[0]));
+Value SetRecords(Context& c, Args a) {
+  ApplyRecordChanges(c.s, ChangeSetArg(a[0]), c.By(Origin::Harvest));
   return std::monostate{};
 }
 
-Value SetPropriedArq(Session& s, Args a) {
+Value SetPropriedArq(Context& c, Args a) {
   std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
   const auto* records = std::get_if<Packet>(&a[1]);
   if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
-  return ApplyRecordBatch(s, ReadBatch(*records, language));
+  return ApplyRecordBatch(c.s, ReadBatch(*records, language), c.By(Origin::Harvest));
 }
 
-Value GetUpdRelDfm(Session& s, Args a) {
+Value GetUpdRelDfm(Context& c, Args a) {
   std::string source = TextArg(a[0], Arg(0, kTranslationLookup));
   std::string language = FittingText(a, 1, kIdIdioma, kTranslationLookup);
-  return LatestTranslationOfSource(s, language, source);
+  return TranslationOfSource(c.s, language, source);
 }
 
-Value UpdateRelDfm(Session& s, Args a) {
+Value UpdateRelDfm(Context& c, Args a) {
   Names n = kStoreTranslation;
   RecordKey key = KeyArgs(a, 5, n);
   std::string translation = FittingText(a, 6, kStValorProp, n);
   std::string state = FittingText(a, 7, kIdSitTraducao, n);
   DateTime when = DateTimeArg(a[8], Arg(8, n));
-  StoreTranslation(s, key, translation, state, when);
+  SetRecordTranslation(c.s, key, translation, state, when, c.caller.user);
   return std::monostate{};
 }
 
@@ -164,7 +173,7 @@ std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
   return codes;
 }
 
-Value GetRegistros(Session& s, Args a) {
+Value GetRegistros(Context& c, Args a) {
   Names n = kRecordsPage;
   RecordsQuery q;
   q.language = LanguageArg(a, 0, n);
@@ -175,12 +184,12 @@ Value GetRegistros(Session& s, Args a) {
   q.order = ChoiceArg(a, 4, n, ParseRecordOrder, "key, recent");
   q.after = ParseCursor(q.order == RecordOrder::Key ? CursorKind::Key : CursorKind::Recent, OptionalText(a, 5, n));
   q.page = PageArg(a, 6, n);
-  return RecordsPage(s, q);
+  return RecordsPage(c.s, q);
 }
 
-Value GetCobertura(Session& s, Args a) { return Coverage(s, LanguageArg(a, 0, kCoverage)); }
+Value GetCobertura(Context& c, Args a) { return Coverage(c.s, LanguageArg(a, 0, kCoverage)); }
 
-Value GetTextos(Session& s, Args a) {
+Value GetTextos(Context& c, Args a) {
   Names n = kTextsPage;
   TextsQuery q;
   q.language = LanguageArg(a, 0, n);
@@ -188,17 +197,17 @@ Value GetTextos(Session& s, Args a) {
   q.match = ChoiceArg(a, 2, n, ParseTextMatch, "exact, ascii-nocase");
   q.after = ParseCursor(CursorKind::Text, OptionalText(a, 3, n));
   q.page = PageArg(a, 4, n);
-  return TextsPage(s, q);
+  return TextsPage(c.s, q);
 }
 
-Value SetTraducoes(Session& s, Args a) {
+Value SetTraducoes(Context& c, Args a) {
   Names n = kSetTranslations;
   std::string language = LanguageArg(a, 0, n);
   if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
   const auto* changes = std::get_if<Packet>(&a[1]);
   if (!changes) throw ProtocolError(Arg(1, n).Text() + " must be a packet, got " + KindName(a[1]));
   SetMode mode = ChoiceArg(a, 2, n, ParseSetMode, "apply, dry-run");
-  return SetTranslations(s, language, *changes, mode, DateTime::Now());
+  return SetTranslations(c.s, language, *changes, mode, c.By(Origin::Import));
 }
 
 struct Method {
@@ -251,7 +260,7 @@ std::string ParamList(Names params) {
   return s;
 }
 
-std::string Failure(FailureCode code, std::string_view message) noexcept {
+std::string FailureResponse(FailureCode code, std::string_view message) noexcept {
   try {
     return EncodeFailure(code, message);
   } catch (...) {
@@ -283,7 +292,8 @@ std::shared_ptr<Service> Service::Open(std::string_view db_url, ServiceOptions o
   return std::make_shared<Service>(OpenDatabase(db_url), options);
 }
 
-Value Service::Call(std::string_view module, std::string_view method, std::span<const Value> args) {
+Value Service::Call(std::string_view module, std::string_view method, std::span<const Value> args,
+                    const Caller& caller) {
   const Method& m = FindMethod(module, method);
   if (args.size() != m.params.size()) {
     std::string expected = std::to_string(m.params.size()) + " argument" + (m.params.size() == 1 ? "" : "s");
@@ -291,19 +301,20 @@ Value Service::Call(std::string_view module, std::string_view method, std::span<
     throw ProtocolError("expects " + expected + ", got " + std::to_string(args.size()));
   }
   auto session = db_->Acquire();
-  return m.fn(*session, args);
+  Context context{*session, caller};
+  return m.fn(context, args);
 }
 
-std::string Service::Handle(std::string_view body) noexcept {
+std::string Service::Handle(std::string_view body, const Caller& caller) noexcept {
   std::string where;
   try {
     if (body.size() > options_.max_request_bytes)
-      return Failure(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
+      return FailureResponse(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
                                                 " bytes exceed the limit of " +
                                                 std::to_string(options_.max_request_bytes) + " bytes");
     wire::Request req = wire::DecodeRequest(body);
     where = req.module + "." + req.method + ": ";
-    return wire::EncodeResult(Call(req.module, req.method, req.args));
+    return wire::EncodeResult(Call(req.module, req.method, req.args, caller));
   } catch (const DatabaseGoneError& e) {
     if (options_.log && !gone_logged_.exchange(true)) {
       try {
@@ -311,13 +322,13 @@ std::string Service::Handle(std::string_view body) noexcept {
       } catch (...) {
       }
     }
-    return Failure(FailureCode::Refused, where + e.what());
+    return FailureResponse(FailureCode::Refused, where + e.what());
   } catch (const Error& e) {
-    return Failure(CodeOf(e), where + e.what());
+    return FailureResponse(CodeOf(e), where + e.what());
   } catch (const std::exception& e) {
-    return Failure(FailureCode::Internal, where + "internal error: " + e.what());
+    return FailureResponse(FailureCode::Internal, where + "internal error: " + e.what());
   } catch (...) {
-    return Failure(FailureCode::Internal, where + "internal error");
+    return FailureResponse(FailureCode::Internal, where + "internal error");
   }
 }
 

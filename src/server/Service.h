@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "Database.h"
+#include "Roles.h"
 #include "platform/Connection.h"
 #include "platform/Value.h"
 
@@ -48,7 +49,8 @@ class Service {
   // method, wrong arguments, refused data, storage failure) becomes a failure
   // response with its code (protocol/Failures.h) whose message starts with
   // "MODULE.METHOD: " once the request was decoded.
-  std::string Handle(std::string_view body) noexcept;
+  // `caller` is who sent it (Roles.h): the author of the changes it makes.
+  std::string Handle(std::string_view body, const Caller& caller = {}) noexcept;
 
   // Runs one method and returns its result: a packet for the look-ups, null
   // for the methods that change data. Throws trd::Error subclasses
@@ -57,7 +59,8 @@ class Service {
   // WidthError for a text too long for its column, protocol::KeyTakenError
   // and RecordMissingError for a key that holds a record or none,
   // StorageError for refused or failed data).
-  Value Call(std::string_view module, std::string_view method, std::span<const Value> args);
+  Value Call(std::string_view module, std::string_view method, std::span<const Value> args,
+             const Caller& caller = {});
 
   // Handle() as a handler for MakeInProcessTransport. The service must outlive
   // every transport made with it.

@@ -1,7 +1,9 @@
 #include "StorageChannel.h"
 
 #include <cmath>
+#include <utility>
 
+#include "Journal.h"
 #include "Records.h"
 #include "Schema.h"
 #include "platform/Text.h"
@@ -18,51 +20,78 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
 }
 
 // The rule's six operations as statements on one session; the client's
-// decisions (step 2, whether step 6 looks up) come with the record.
+// decisions (step 2, whether step 6 looks up) come with the record. What the
+// rule changed goes to the journal once the rule is done (Finish): the
+// record before, and after with the translation it took, as one change.
 class StorageChannel final : public store::RecordChannel {
  public:
-  StorageChannel(Session& session, const BatchRecord& record) : s_(session), record_(record) {}
+  StorageChannel(Session& session, const BatchRecord& record, Journal& journal)
+      : s_(session), record_(record), journal_(journal) {}
 
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
     return !RecordsOfKeyAndSource(s_, key, text.value).rows.empty();
   }
   bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
   std::optional<std::string> SourceOfKey(const RecordKey& key) override {
+    // A record deleted on a try whose insert found the key taken again is
+    // journalled gone before the rule looks at what took its place.
+    if (deleted_) journal_.Changed(std::exchange(deleted_, std::nullopt), std::nullopt);
     Packet p = RecordsOfKey(s_, key);
-    if (p.rows.empty()) return std::nullopt;
-    const auto* source = std::get_if<std::string>(&p.rows.front()[kStAgrValProp]);
+    if (p.rows.empty()) {
+      held_.reset();
+      return std::nullopt;
+    }
+    held_ = std::move(p.rows.front());
+    const auto* source = std::get_if<std::string>(&(*held_)[kStAgrValProp]);
     return source ? *source : std::string();
   }
   void DeleteRecord(const RecordKey& key) override {
     static const std::string remove =
         "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
+    deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
     static const std::string insert = "INSERT INTO " + TranslationTable().name + " (" +
                                       protocol::ColumnList(TranslationTable().fields) +
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
-    const std::vector<FieldValue> row{key.program, key.form,   key.component,
-                                      key.property, key.number, std::string(protocol::kStateNew),
-                                      text.value,   text.value, DateTime::Now(),
-                                      key.language};
+    Row row{key.program, key.form,   key.component, key.property, key.number, std::string(protocol::kStateNew),
+            text.value,  text.value, DateTime::Now(), key.language};
     if (s_.Execute(insert, row) == 0)
       throw store::KeyTakenError(TranslationTable().name + " has a record of key " + DescribeKey(key) + " already");
+    inserted_ = std::move(row);
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
     if (record_.look_up == TranslationLookUp::No) return std::nullopt;
-    Packet p = LatestTranslationOfSource(s_, key.language, text.value);
+    Packet p = TranslationOfSource(s_, key.language, text.value);
     if (p.rows.empty()) return std::nullopt;
     const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
     return translation ? *translation : std::string();
   }
   void StoreTranslation(const RecordKey& key, const std::string& translation) override {
-    server::StoreTranslation(s_, key, translation, std::string(protocol::kStateTranslated), DateTime::Now());
+    const DateTime now = DateTime::Now();
+    server::StoreTranslation(s_, key, translation, std::string(protocol::kStateTranslated), now);
+    if (!inserted_) return;
+    (*inserted_)[kStValorProp] = translation;
+    (*inserted_)[kIdSitTraducao] = std::string(protocol::kStateTranslated);
+    (*inserted_)[kDtUltAtuTrad] = now;
+    reused_ = true;
+  }
+
+  // Journals what the rule changed, if anything.
+  void Finish() {
+    if (!deleted_ && !inserted_) return;
+    Attribution by = journal_.By();
+    if (reused_) by.origin = Origin::Reuse;
+    journal_.Changed(deleted_, inserted_, by);
   }
 
  private:
   Session& s_;
   const BatchRecord& record_;
+  Journal& journal_;
+  std::optional<Row> held_, deleted_, inserted_;
+  bool reused_ = false;
 };
 
 Row ResultRow(const store::RecordResult& r) {
@@ -121,7 +150,7 @@ std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& lang
   return records;
 }
 
-Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records) {
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by) {
   Packet result{protocol::BatchResultFields(), {}};
   result.rows.reserve(records.size());
   std::size_t i = 0;
@@ -132,9 +161,11 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   }
   if (i == records.size()) return result;
   Transaction tx(session);
+  Journal journal(session, by);
   for (; i < records.size(); ++i) {
-    StorageChannel channel(session, records[i]);
+    StorageChannel channel(session, records[i], journal);
     result.rows.push_back(ResultRow(store::ApplyRecordRule(channel, records[i].key, records[i].text)));
+    channel.Finish();
   }
   tx.Commit();
   return result;

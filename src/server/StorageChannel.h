@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "Attribution.h"
 #include "Database.h"
 #include "platform/Value.h"
 #include "protocol/Record.h"
@@ -39,7 +40,9 @@ struct BatchRecord {
 std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& language);
 
 // Runs the rule for every record in order and returns the result packet
-// (protocol::BatchResultFields), a row per record.
-Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records);
+// (protocol::BatchResultFields), a row per record. Every record changed is
+// journalled (Journal.h) by `by`, in the batch's transaction; a record that
+// took a translation over as Origin::Reuse.
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by);
 
 }  // namespace trd::server

@@ -8,11 +8,13 @@
 // are counted from their answers as ever, what the memory answers and what
 // would have been sent are counted here.
 //
-// Known limit: a record the run would replace while it held the latest
-// translation of its source text is still found by the translation look-up
-// (the server answers the text, not the record), so a later text of that
-// source may be told "translation reused" where the real run finds an older
-// translation or none.
+// The translation look-up asks the server, which answers from the records
+// of the text and, when none is translated, from its translation memory. A
+// record the run would replace is still among those records, where the real
+// run finds its translation in the memory instead: the reuse is predicted
+// right either way. Known limit: when another record holds the text with an
+// older translation, the real run takes that one, the dry run the replaced
+// record's; the note names the translation the dry run found.
 #pragma once
 
 #include <functional>

@@ -10,8 +10,11 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
+#include "protocol/Exchange.h"
+#include "protocol/Methods.h"
 #include "server/Database.h"
 #include "server/Service.h"
 #include "support/ChildProcess.h"
@@ -69,6 +72,21 @@ void TranslateSome(const std::string& url) {
   database->Acquire()->Execute(
       "UPDATE TRDPROPRIEDADE SET IDSITTRADUCAO = 'T', STVALORPROP = 'Tradução de ' || STAGRVALPROP "
       "WHERE STAGRVALPROP IN ('Pedido de Venda', '&Salvar', 'Cliente:')");
+}
+
+// Every text of the table translated through the server, as `trd import`
+// does (by source text), so that the translation memory learns them.
+void TranslateEverything(const std::string& url) {
+  std::set<std::string> sources;
+  for (const StoredRecord& r : ReadRecords(url))
+    if (!r.source.empty()) sources.insert(r.source);
+  Packet changes{protocol::TranslationChangeFields(), {}};
+  for (const std::string& source : sources)
+    changes.rows.push_back({std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{},
+                            std::monostate{}, source, "Tradução de " + source});
+  const Value args[] = {std::string("POR"), std::move(changes), std::string("apply")};
+  const Value v = server::Service::Open(url)->Call(protocol::kModuleExchange, protocol::kSetTraducoes, args);
+  ASSERT_TRUE(std::holds_alternative<Packet>(v));
 }
 
 // Every record but its time.
@@ -328,6 +346,52 @@ TEST_F(RecordPaths, ADryRunAgainstAServerOnPostgresPredictsTheRealRun) {
     for (const char* k : {"dry_run", "version_stamped"}) j->erase(k);
   EXPECT_EQ(predicted, done);
   ExpectNotesCameTrue(dry.notes, before, ReadRecords(db.Url()));
+}
+
+// A translated tree harvested again changes no translation, on any path,
+// though the key of several texts deletes and recreates its record on every
+// run (the translation of its last text, held by no other record, comes back
+// from the translation memory); the dry run tells exactly that beforehand.
+void ExpectReharvestKeepsEveryTranslation(const std::string& tree, const std::vector<std::string>& where,
+                                          const std::string& url) {
+  const std::vector<std::string> translated = Table(url);
+  ASSERT_NE(std::find(translated.begin(), translated.end(),
+                      "CHAVE/FRMCHAVE/LBL/Caption/0 POR T [Terceiro texto] -> [Tradução de Terceiro texto]"),
+            translated.end());
+  for (const std::vector<std::string>& path : {std::vector<std::string>{}, {"--per-text"}}) {
+    const std::string name = path.empty() ? "batch" : "per-text";
+    const std::vector<StoredRecord> before = ReadRecords(url);
+    const HarvestRun dry = HarvestVia(tree, where, {"--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    const HarvestRun real = HarvestVia(tree, where, path);
+    ASSERT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(Table(url), translated) << name;
+    EXPECT_EQ(real.summary["replaced"], 3) << name;
+    EXPECT_EQ(real.summary["translations_reused"], 1) << name;
+    nlohmann::json predicted = dry.summary, done = real.summary;
+    for (nlohmann::json* j : {&predicted, &done})
+      for (const char* k : {"dry_run", "version_stamped"}) j->erase(k);
+    EXPECT_EQ(predicted, done) << name;
+    ExpectNotesCameTrue(dry.notes, before, ReadRecords(url));
+  }
+}
+
+TEST_F(RecordPaths, AReharvestOfATranslatedTreeChangesNoTranslation) {
+  const std::string tree = SampleTree("kept");
+  const std::string db = CopyOf("", "kept");
+  ASSERT_EQ(Harvest(tree, db, {}).status, 0);
+  TranslateEverything(db);
+  ExpectReharvestKeepsEveryTranslation(tree, {"--db", db}, db);
+}
+
+TEST_F(RecordPaths, AReharvestOfATranslatedTreeChangesNoTranslationThroughAServerOnPostgres) {
+  if (!TestDatabase::Available(TestBackend::Postgres)) GTEST_SKIP() << TestDatabase::kSkipMessage;
+  TestDatabase db(TestBackend::Postgres);
+  ServerProcess server({.db = db.Url()});
+  const std::string tree = SampleTree("pg-kept");
+  ASSERT_EQ(HarvestVia(tree, {"--server", server.Url()}, {}).status, 0);
+  TranslateEverything(db.Url());
+  ExpectReharvestKeepsEveryTranslation(tree, {"--server", server.Url()}, db.Url());
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// The one place every change the server makes to a record of the
+// translation table is told to, in the transaction of the change: it writes
+// what the change means for the translation memory (Memory.h).
+//
+// A change is the record before (none when it was created) and after (none
+// when it was deleted), both as the ten record fields in record order. The
+// memory remembers a translation the change set (the record is "T" after it
+// with a source and translation it did not have "T" before), as `by` says:
+// Origin::Reuse only when the memory has no entry yet. A translation the
+// change took away (a translated record deleted, or given another text or
+// translation) is remembered when the memory lacks it, with who unknown and
+// Origin::Record: a translation written before the memory existed, or by
+// another program, is still kept when a harvest replaces its record.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Attribution.h"
+#include "Database.h"
+
+namespace trd::server {
+
+class Journal {
+ public:
+  Journal(Session& session, Attribution by) : s_(session), by_(std::move(by)) {}
+
+  // One record changed. `by` may differ per change (a harvest's record that
+  // took a translation over is Origin::Reuse); the journal's own otherwise.
+  void Changed(const std::optional<Row>& before, const std::optional<Row>& after);
+  void Changed(const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by);
+
+  const Attribution& By() const { return by_; }
+
+ private:
+  Session& s_;
+  Attribution by_;
+  // The translation remembered last: the records of one text that take one
+  // translation at once remember it once.
+  std::string last_;
+};
+
+}  // namespace trd::server
