@@ -8,6 +8,8 @@
 namespace trd::test {
 namespace {
 
+using run::StringList;
+
 class SelectionScreenTest : public ScreenTest {};
 
 TEST_F(SelectionScreenTest, MovesKeepTheAvailableListsInStep) {
