@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench screenshot clean fuzz test-sanitize
+.PHONY: all deps configure build run install test bench screenshot clean fuzz test-sanitize
 
 all: build
 
@@ -18,8 +19,15 @@ configure: $(BUILD)/build.ninja
 build: deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	@scripts/run
+# Builds only what it runs (trd, and trd-client with a display), then runs.
+run: deps configure
+	@BUILD=$(BUILD) JOBS=$(JOBS) scripts/run
+
+# trd and trd-client into $(PREFIX)/bin, the screen's module into
+# $(PREFIX)/lib/trd (where trd-client looks for it).
+install: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target trd trd-client
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The tests run against a throwaway PostgreSQL cluster of their own as well
 # as SQLite (scripts/with-postgres starts it and always stops it).

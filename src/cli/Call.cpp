@@ -112,7 +112,7 @@ int Call(const CallArgs& args) {
 
   Connection conn("trd call", args.module);
   const Endpoint e =
-      args.server.empty() ? shared::ServerFromEnvironment() : ParseEndpoint(args.server, shared::kDefaultPort);
+      args.server.empty() ? shared::ServerFromEnvironment() : ParseServerAddress(args.server);
   conn.host = e.host;
   conn.port = e.port;
   Value result = conn.Call(args.method, std::move(values));

@@ -6,7 +6,8 @@
 namespace trd::cli {
 
 void AddServerOptions(CLI::App* cmd, ServerOptions& options) {
-  auto* server = cmd->add_option("--server", options.server, "a running `trd serve`, http://HOST:PORT");
+  auto* server = cmd->add_option("--server", options.server,
+                                 "a running `trd serve`, http://HOST:PORT (port 8211 when none is given)");
   cmd->add_option("--db", options.db, "run the server in this process on this database (default var/trd.sqlite)")
       ->excludes(server);
 }
@@ -15,7 +16,7 @@ ServerChoice::ServerChoice(const ServerOptions& options) {
   const std::optional<Endpoint> setting =
       options.server.empty() && options.db.empty() ? shared::ServerSetting() : std::nullopt;
   if (!options.server.empty())
-    endpoint_ = ParseEndpoint(options.server, 80);
+    endpoint_ = ParseServerAddress(options.server);
   else if (setting)
     endpoint_ = *setting;
   else

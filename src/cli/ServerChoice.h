@@ -1,6 +1,7 @@
 // Which translation server a command talks to, as `trd harvest`, `trd
 // export`, `trd import`, `trd status` and `trd check` take it:
-//   --server URL  a running `trd serve` (http://HOST:PORT);
+//   --server URL  a running `trd serve` (http://HOST:PORT; port 8211 when
+//                 none is given, as for TRD_SERVER);
 //   --db URL      the server in this process, on that database;
 //   neither       TRD_SERVER when set, else --db var/trd.sqlite.
 #pragma once

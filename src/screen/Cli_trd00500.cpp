@@ -273,7 +273,7 @@ bool TfrmLeDfmRel::eventFilter(QObject* watched, QEvent* event) {
 void TfrmLeDfmRel::FormCreate() {
   {
     shared::BusyGuard busy(dados_->Services(), shared::ShowAviKind::Search);
-    dados_->OpenConnections(shared::ServerFromEnvironment());
+    dados_->OpenConnections(gui::ScreenServer());
   }
   dados_->cdsVersao.CreateDataSet();
   gui::SetGlyph(sbtImportExport, ImportGlyph());

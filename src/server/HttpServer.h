@@ -44,6 +44,7 @@ namespace trd::server {
 // The address parser lives with the clients' (platform/Endpoint.h).
 using trd::AnyPort;
 using trd::Endpoint;
+using trd::kDefaultPort;
 using trd::ParseEndpoint;
 
 inline constexpr std::size_t kDefaultMaxConnections = 5000;
@@ -51,7 +52,7 @@ inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 
 struct HttpOptions {
   std::string host = "127.0.0.1";
-  int port = 8211;  // 0: any free port (see HttpServer::Bind)
+  int port = kDefaultPort;  // 0: any free port (see HttpServer::Bind)
   std::size_t max_request_bytes = kDefaultMaxRequestBytes;
   int threads = 16;  // requests handled at once (the storage work)
   std::size_t max_connections = kDefaultMaxConnections;

@@ -65,7 +65,7 @@ std::optional<Endpoint> ServerSetting() {
   const char* env = std::getenv("TRD_SERVER");
   if (!env || !*env) return std::nullopt;
   try {
-    return ParseEndpoint(env, 80);
+    return ParseServerAddress(env);
   } catch (const Error& e) {
     throw Error(std::string("TRD_SERVER: ") + e.what());
   }

@@ -145,13 +145,13 @@ std::string RTrim(std::string_view s);
 
 // ---- Server address --------------------------------------------------------
 
-inline constexpr int kDefaultPort = 8211;
+using trd::kDefaultPort;
 
 // The translation server's address as the user set it in TRD_SERVER
-// ("http://host:port", "host:port", or "host" for port 80); nullopt when
-// TRD_SERVER is unset or empty. Read by the program's edges (the screen as it
-// opens its connections, the command line) and handed down. A malformed
-// TRD_SERVER raises Error naming it.
+// ("http://host:port", "host:port", or "host" for kDefaultPort); nullopt
+// when TRD_SERVER is unset or empty. Read by the program's edges (the screen
+// as it opens its connections, the command line) and handed down. A
+// malformed TRD_SERVER raises Error naming it.
 std::optional<Endpoint> ServerSetting();
 // ServerSetting(), else 127.0.0.1:8211.
 Endpoint ServerFromEnvironment();

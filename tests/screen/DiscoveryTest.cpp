@@ -1,5 +1,6 @@
-// Listing source files: the six subtrees, the walk's exclusions, and the
-// directory controls that start or empty a listing.
+// Listing source files on the screen: the six subtrees, the walk's
+// exclusions, and the directory controls that start or empty a listing (the
+// walk itself: tests/run/DiscoveryTest.cpp).
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 #include "ScreenTest.h"
 #include "platform/Text.h"
 #include "run/FileDiscovery.h"
+#include "support/ListingTree.h"
 
 namespace trd::test {
 namespace {
@@ -20,30 +22,7 @@ namespace fs = std::filesystem;
 class DiscoveryTest : public ScreenTest {
  protected:
   // Builds the sample tree; returns the paths a listing must find.
-  std::vector<std::string> BuildTree(const TempDir& dir) {
-    std::vector<std::string> listed = {
-        dir.Touch("Cli/Src/Vendas/Pedido.dfm"),
-        dir.Touch("Cli/Std/Lib/Util.DFM"),
-        dir.Touch("Rel/cli/Extra.qr2"),  // only "Cli" exactly is skipped
-        dir.Touch("Rel/Resumo.qr2"),
-        dir.Touch("Cli/Src/.Oculto.dfm"),  // a hidden file is listed
-        dir.Touch("Cli/Std/Ger/Menu.Principal.dfm"),
-        dir.Touch("Cli/clientes/Cliente.dfm"),  // "cli/clientes" resolved ignoring case
-        dir.Touch("Cli/Std/Frm/Base/Fundo.dfm"),
-    };
-    dir.Touch("Cli/Src/Relat.qr2");           // wrong kind for its subtree
-    dir.Touch("Rel/Tela.dfm");                // wrong kind for its subtree
-    dir.Touch("Rel/Cli/Extra.qr2");           // "Cli" folder not entered
-    dir.Touch("Cli/Src/Vendas/Cli/Dentro.dfm");  // not at any depth
-    dir.Touch("Solto.dfm");                   // outside the subtrees
-    dir.Touch("Cli/Std/Fora.dfm");            // outside the subtrees
-    dir.Touch("Cli/Src/.oculta/Escondido.dfm");  // hidden directory not entered
-    dir.Touch("Cli/Std/Frm/Notas.txt");
-    fs::create_directory_symlink(dir.Dir(), dir.Dir() / "Cli/Src/volta");  // link to a parent
-    std::sort(listed.begin(), listed.end(),
-              [](const std::string& a, const std::string& b) { return text::CompareIgnoreCase(a, b) < 0; });
-    return listed;
-  }
+  std::vector<std::string> BuildTree(const TempDir& dir) { return BuildListingTree(dir); }
 
   static void LeaveField(QLineEdit* field) {
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
@@ -147,28 +126,6 @@ TEST_F(DiscoveryTest, TypedDirectoryIsListedOnlyWhileBothListsAreEmpty) {
   EXPECT_EQ(screen.lsbDisp->count(), 0);
   EXPECT_TRUE(stlFiles->empty());
   EXPECT_EQ(Items(screen.lsbSelec), std::vector<std::string>{b});
-}
-
-TEST(ListaArquivos, OnlyTheExactKindsListFilesAndAStopEndsTheWalk) {
-  TempDir dir;
-  dir.Touch("A.dfm");
-  dir.Touch("sub/B.dfm");
-  std::vector<std::string> found;
-  int yields = 0;
-  run::ListingSink sink{[&](const std::string& p) { found.push_back(p); },
-                            [&] { ++yields; return run::WalkControl::Continue; }};
-  EXPECT_EQ(run::ListaArquivos(dir.Str(), "DFM", sink), run::WalkControl::Continue);
-  EXPECT_TRUE(found.empty());
-  EXPECT_EQ(yields, 3) << "one per entry, the subdirectory's included";
-
-  run::ListaArquivos(dir.Str(), "dfm", sink);
-  EXPECT_EQ(found, (std::vector<std::string>{dir.Str() + "/sub/B.dfm", dir.Str() + "/A.dfm"}))
-      << "subdirectories before the directory's own files";
-
-  found.clear();
-  sink.yield = [] { return run::WalkControl::Stop; };
-  EXPECT_EQ(run::ListaArquivos(dir.Str(), "dfm", sink), run::WalkControl::Stop);
-  EXPECT_TRUE(found.empty());
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ TEST(ServerAddress, ComesFromTrdServerOrTheDefault) {
   };
   EXPECT_EQ(address(std::nullopt), "127.0.0.1 " + std::to_string(kDefaultPort));
   EXPECT_EQ(address("http://tradutor.local:9000/"), "tradutor.local 9000");
-  EXPECT_EQ(address("tradutor.local"), "tradutor.local 80");
+  EXPECT_EQ(address("tradutor.local"), "tradutor.local " + std::to_string(kDefaultPort));  // as trd serve listens
+  EXPECT_EQ(kDefaultPort, 8211);
   EXPECT_EQ(address("[::1]:8211"), "::1 8211");
   EXPECT_THROW(address("localhost:70000"), Error);
   EXPECT_THROW(address("http://:80"), Error);

@@ -27,20 +27,18 @@ void Stage(TfrmPrincipal& window, const QString& sampleDir, const QString& outpu
   auto* disp = window.findChild<QListWidget*>("lsbDisp");
   auto* selec = window.findChild<QListWidget*>("lsbSelec");
   auto* idioma = window.findChild<QComboBox*>("cbbIdioma");
-  auto* direita = window.findChild<QToolButton*>("sbtDireita");
-  if (!edt || !disp || !selec || !idioma || !direita) return Fail("the screen is not open");
+  auto* tudo = window.findChild<QToolButton*>("sbtTudoDir");
+  if (!edt || !disp || !selec || !idioma || !tudo) return Fail("the screen is not open");
 
   edt->setText(sampleDir);
   QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);  // leaving the field lists it
   QApplication::sendEvent(edt, &leave);
   if (disp->count() < 3) return Fail("the sample directory listed fewer than three files");
 
+  tudo->click();  // every file to the right (>>)
+  if (selec->count() < 3) return Fail("the files did not move into the selection");
   int por = idioma->findText(QStringLiteral("POR"), Qt::MatchStartsWith);
   idioma->setCurrentIndex(por >= 0 ? por : 0);
-  disp->item(1)->setSelected(true);
-  direita->click();
-  selec->item(0)->setSelected(true);
-  disp->setCurrentRow(2);
 
   QTimer::singleShot(kSettleMs, &window, [&window, output] {
     if (!window.grab().save(output, "PNG")) return Fail("cannot write the picture");

@@ -1,7 +1,8 @@
-// Stages the harvesting screen for the documentation's picture: lists a
-// sample directory, picks a language, moves one file into the selection and
-// highlights another, then saves the main window as PNG and quits. Drives the
-// screen only through its widgets' object names, as a user would.
+// Stages the harvesting screen for the documentation's picture as the
+// README's steps leave it before the import: lists a sample directory, moves
+// every file into the selection (>>) and picks the language POR, then saves
+// the main window as PNG and quits. Drives the screen only through its
+// widgets' object names, as a user would.
 #pragma once
 
 #include <QString>

@@ -14,8 +14,9 @@
 
 namespace trd::host {
 
-TfrmPrincipal::TfrmPrincipal() : area_(new QMdiArea(this)) {
+TfrmPrincipal::TfrmPrincipal(const QString& server_address) : area_(new QMdiArea(this)) {
   setObjectName(gui::kHostObjectName);
+  if (!server_address.isEmpty()) setProperty(gui::kServerProperty, server_address);
   setWindowTitle(QStringLiteral("trd-client — Tradução"));
   area_->setObjectName("mdiArea");
   area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -34,7 +35,7 @@ TfrmPrincipal::TfrmPrincipal() : area_(new QMdiArea(this)) {
 
   QString server;
   try {
-    const Endpoint at = shared::ServerFromEnvironment();
+    const Endpoint at = gui::ScreenServer();
     server = QString::fromStdString(at.host) + ":" + QString::number(at.port);
   } catch (const std::exception& e) {
     server = QString::fromUtf8(e.what());

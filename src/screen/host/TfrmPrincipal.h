@@ -21,7 +21,9 @@ namespace trd::host {
 class TfrmPrincipal final : public QMainWindow {
   Q_OBJECT
  public:
-  TfrmPrincipal();
+  // `server`: the translation server's address the screens connect to
+  // (gui::ScreenServer); empty for TRD_SERVER or the default.
+  explicit TfrmPrincipal(const QString& server = {});
   ~TfrmPrincipal() override;
 
   // Loads the module and finds IniProc in it. Returns false (after telling

@@ -3,10 +3,12 @@
 //   trd-client [--server http://HOST:PORT] [--module PATH]
 //              [--screenshot FILE --sample DIR]
 //
-// The translation server's address comes from TRD_SERVER (--server sets it
-// for this process). The module is taken from --module, else TRD_MODULE,
-// else libPkg_trd00500.so next to the program, else the build's copy. The
-// harvesting screen opens once at start and again from the menu. Qt's own
+// The translation server's address is --server, handed to the screens
+// through the main window (shared/gui/Host.h), else TRD_SERVER, else
+// 127.0.0.1:8211; an address without a port means port 8211. The module is
+// taken from --module, else TRD_MODULE, else libPkg_trd00500.so next to the
+// program, else in ../lib/trd from it (make install), else the build's copy.
+// The harvesting screen opens once at start and again from the menu. Qt's own
 // texts are shown in Brazilian Portuguese (shared/gui/QtPortuguese.h).
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,9 +17,11 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "Screenshot.h"
 #include "TfrmPrincipal.h"
+#include "platform/Endpoint.h"
 #include "shared/gui/QtPortuguese.h"
 
 namespace {
@@ -25,8 +29,9 @@ namespace {
 QString ModulePath(const QCommandLineParser& args) {
   if (args.isSet("module")) return args.value("module");
   if (const char* env = std::getenv("TRD_MODULE"); env && *env) return QString::fromLocal8Bit(env);
-  QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("libPkg_trd00500.so");
-  if (QFileInfo::exists(beside)) return beside;
+  const QDir here(QCoreApplication::applicationDirPath());
+  for (const char* relative : {"libPkg_trd00500.so", "../lib/trd/libPkg_trd00500.so"})
+    if (QFileInfo::exists(here.filePath(relative))) return QDir::cleanPath(here.filePath(relative));
   return QStringLiteral(TRD_MODULE_PATH);
 }
 
@@ -42,18 +47,26 @@ int main(int argc, char** argv) {
   QCommandLineParser args;
   args.setApplicationDescription("Desktop client hosting the translation-harvesting screen TRD00500.");
   args.addHelpOption();
-  args.addOption({"server", "Translation server, http://HOST:PORT (sets TRD_SERVER).", "url"});
+  args.addOption({"server", "Translation server, http://HOST:PORT (default: TRD_SERVER, else 127.0.0.1:8211).", "url"});
   args.addOption({"module", "Path of the module to load.", "path"});
   args.addOption({"screenshot", "Stage the screen, save the main window as PNG to FILE, quit.", "file"});
   args.addOption({"sample", "Directory listed for --screenshot.", "dir"});
   args.process(app);
-  if (args.isSet("server")) qputenv("TRD_SERVER", args.value("server").toUtf8());
+  const QString server = args.value("server");
+  if (args.isSet("server")) {
+    try {
+      trd::ParseServerAddress(server.toStdString());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trd-client: --server: %s\n", e.what());
+      return 2;
+    }
+  }
   if (args.isSet("screenshot") && !args.isSet("sample")) {
     std::fprintf(stderr, "trd-client: --screenshot needs --sample\n");
     return 2;
   }
 
-  trd::host::TfrmPrincipal window;
+  trd::host::TfrmPrincipal window(server);
   window.show();
   if (window.LoadModule(ModulePath(args))) {
     QTimer::singleShot(0, &window, [&window] { window.OpenScreen(); });

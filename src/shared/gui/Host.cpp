@@ -25,6 +25,14 @@ QMdiArea* HostMdiArea() {
   return main ? qobject_cast<QMdiArea*>(main->centralWidget()) : nullptr;
 }
 
+Endpoint ScreenServer() {
+  if (QMainWindow* main = HostMainWindow()) {
+    const QString given = main->property(kServerProperty).toString();
+    if (!given.isEmpty()) return ParseServerAddress(given.toStdString());
+  }
+  return shared::ServerFromEnvironment();
+}
+
 ScreenServices& ModuleServices() {
   static ScreenServices services;
   return services;

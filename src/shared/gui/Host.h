@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/Connection.h"
+#include "platform/Endpoint.h"
 #include "shared/Services.h"
 
 class QMainWindow;
@@ -22,6 +23,14 @@ inline constexpr const char* kHostObjectName = "frmPrincipal";
 QMainWindow* HostMainWindow();
 // The host's multiple-document area, or nullptr.
 QMdiArea* HostMdiArea();
+
+// The property of the host's main window that holds, as text, the
+// translation server's address the host was given (trd-client --server).
+inline constexpr const char* kServerProperty = "trdServidor";
+// The translation server the screens connect to: the address the host was
+// given, else TRD_SERVER, else 127.0.0.1:8211 (platform/Endpoint.h). Throws
+// Error for a malformed address.
+Endpoint ScreenServer();
 
 // What the screens of this copy of the shared services work with, owned here
 // at the module's edge (its entry point takes no arguments) and handed down
