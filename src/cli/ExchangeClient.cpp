@@ -181,6 +181,16 @@ std::vector<Row> ExchangeClient::Suggestions(const std::string& language, const 
 
 Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }
 
+Packet ExchangeClient::HistoryOfKey(const RecordKey& key) {
+  return Page(kGetHistorico, {key.language, std::monostate{}, key.program, key.form, key.component, key.property,
+                              key.number});
+}
+
+Packet ExchangeClient::HistoryOfText(const std::string& language, const std::string& source) {
+  return Page(kGetHistorico, {language, source, std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{},
+                              std::monostate{}});
+}
+
 Packet ExchangeClient::SetTranslations(const std::string& language, Packet changes, SetMode mode) {
   const std::size_t n = changes.rows.size();
   Packet p = Page(kSetTraducoes, {language, std::move(changes), std::string(SetModeName(mode))});

@@ -60,6 +60,11 @@ class ExchangeClient {
   // GetCobertura.
   Packet Coverage(const std::string& language);
 
+  // GetHistorico: the changes of the record of `key`, or of the records of a
+  // language that held `source`; oldest first.
+  Packet HistoryOfKey(const protocol::RecordKey& key);
+  Packet HistoryOfText(const std::string& language, const std::string& source);
+
   // SetTraducoes of one batch (at most kMaxTranslationChanges rows, a body
   // well within the request limit: see kBatchBytes).
   Packet SetTranslations(const std::string& language, Packet changes, protocol::SetMode mode);

@@ -91,10 +91,15 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
     const std::string_view cookie = CookieValue(head.cookie, kSessionCookie);
     const bool by_header = SameToken(head.token, credentials.token);
     const bool by_cookie = !cookie.empty() && SameToken(cookie, credentials.session);
-    if (!by_header && !by_cookie) access = Access::Denied;
+    if (!by_header && !by_cookie) access = head.token.empty() ? Access::Denied : Access::Unverified;
+  } else if (!head.token.empty()) {
+    access = Access::Unverified;
   }
   const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
                                     *route == Route::Logout);
+  // The page knows the server's token and its cookie only.
+  if (open_route && access == Access::Unverified)
+    access = credentials.token.empty() ? Access::Granted : Access::Denied;
   if (access == Access::Denied && !open_route)
     return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
   if (!route)
@@ -126,6 +131,10 @@ Refusal BodyTooLarge(std::size_t max_body_bytes) {
 Refusal HeadersTooLarge(std::size_t max_header_bytes) {
   return Refuse(431, FailureCode::TooLarge,
                 "request refused: the headers exceed the limit of " + std::to_string(max_header_bytes) + " bytes");
+}
+
+Refusal Unauthorized(std::string_view why) {
+  return Refuse(403, FailureCode::Unauthorized, "request refused: " + std::string(why));
 }
 
 Refusal MalformedHttp(std::string_view why) {

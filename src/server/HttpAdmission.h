@@ -15,7 +15,7 @@
 //   1. the token (when the server has one), for every route but the page's:
 //      X-Trd-Token must equal it, or the session cookie (SessionCookieName)
 //      must hold the server's session secret; both compared in constant
-//      time                                                           403
+//      time; or X-Trd-Token is a user's token (Access::Unverified)    403
 //   2. the method and path                                            404
 //   3. the body's encoding: no Content-Encoding but "identity", no
 //      Transfer-Encoding but "chunked"; compressed bodies are refused,
@@ -41,7 +41,11 @@ namespace trd::server {
 enum class Route { Call, Echo, Page, Style, Login, Logout };
 
 // Whether the request proved it knows the token (or none is required).
-enum class Access { Granted, Denied };
+// Unverified: X-Trd-Token holds another text, which may be a user's token
+// (Users.h); the front asks the service whose it is before it reads the
+// body, and refuses it (403) when it is nobody's while the server has a
+// token, or a disabled user's.
+enum class Access { Granted, Denied, Unverified };
 
 // The name of the cookie a browser keeps its session in, once the token
 // form was answered with the right token. Its value is the server's session
@@ -106,6 +110,8 @@ bool SameToken(std::string_view given, std::string_view token);
 Refusal BodyTooLarge(std::size_t max_body_bytes);
 // Headers larger than the limit (431).
 Refusal HeadersTooLarge(std::size_t max_header_bytes);
+// A token that is nobody's, or a disabled user's (403).
+Refusal Unauthorized(std::string_view why);
 // Bytes that are not an HTTP/1.1 request (400).
 Refusal MalformedHttp(std::string_view why);
 // A connection beyond the limit of open connections (503).

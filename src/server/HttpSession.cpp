@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "WebFront.h"
@@ -140,6 +141,44 @@ void HttpSession::OnHead(beast::error_code ec) {
   if (auto* refusal = std::get_if<Refusal>(&verdict)) return RefuseAndClose(std::move(*refusal));
   admission_ = std::get<Admission>(verdict);
   target_.assign(head.target.data(), head.target.size());
+  caller_ = Caller{};
+  if (admission_.access == Access::Unverified) return Identify(std::string(head.token));
+  Admitted();
+}
+
+void HttpSession::Identify(std::string token) {
+  // The users are in the storage, and a first verification takes a while by
+  // design (Users.h): a worker finds the user, the I/O thread goes on.
+  phase_ = Phase::Handling;
+  net::post(front_.workers, [self = shared_from_this(), token = std::move(token),
+                             work = net::make_work_guard(front_.io)]() mutable {
+    std::variant<Caller, Refusal> outcome;
+    try {
+      const TokenVerifier::Holder holder = self->front_.service.Identify(token);
+      if (holder.verdict == TokenVerifier::Verdict::Known) outcome = holder.caller;
+      else if (holder.verdict == TokenVerifier::Verdict::Disabled)
+        outcome = Unauthorized("the user of this X-Trd-Token is disabled");
+      else if (!self->front_.credentials.token.empty())
+        outcome = Unauthorized("missing or wrong X-Trd-Token");
+      // A server without a token serves everyone: a text that is nobody's
+      // token is no reason to refuse.
+    } catch (const std::exception& e) {
+      outcome = InternalError(e.what());
+    }
+    net::io_context& io = self->front_.io;
+    net::post(io, [self = std::move(self), outcome = std::move(outcome)]() mutable {
+      if (self->phase_ == Phase::Closed) return;
+      if (self->front_.stopping) return self->Close();  // the body was not read yet
+      self->phase_ = Phase::Reading;
+      if (auto* refusal = std::get_if<Refusal>(&outcome)) return self->RefuseAndClose(std::move(*refusal));
+      self->caller_ = std::get<Caller>(std::move(outcome));
+      self->Admitted();
+    });
+  });
+}
+
+void HttpSession::Admitted() {
+  const auto& request = parser_->get();
   // Bounds a chunked body as it arrives.
   parser_->body_limit(std::uint64_t(BodyLimit(admission_.route, front_.options.max_request_bytes)));
 
@@ -182,7 +221,7 @@ void HttpSession::Dispatch(std::string body) {
     try {
       const Route route = self->admission_.route;
       if (route == Route::Call) {
-        answer = self->front_.service.Handle(body);
+        answer = self->front_.service.Handle(body, self->caller_);
       } else if (route == Route::Echo) {
         answer = std::move(body);
         content_type = "application/octet-stream";

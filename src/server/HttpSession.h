@@ -95,6 +95,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void AwaitRequest();
   void ReadHead(Clock::time_point deadline);
   void OnHead(beast::error_code ec);
+  // The user of a token that is not the server's, then Admitted() or a
+  // refusal.
+  void Identify(std::string token);
+  // The request may go on: its body is read.
+  void Admitted();
   void ReadBody();
   void OnBody(beast::error_code ec);
   void Dispatch(std::string body);
@@ -113,6 +118,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   Clock::time_point deadline_;
   Phase phase_ = Phase::Idle;
   Admission admission_;
+  Caller caller_;  // who sent the request being handled
   std::string target_;  // of the request being handled, for the page's query
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;

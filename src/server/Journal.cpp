@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include "History.h"
 #include "Memory.h"
 #include "Schema.h"
 
@@ -39,6 +40,7 @@ void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>
 }
 
 void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by) {
+  RecordChange(s_, before, after, by);
   const std::optional<Translated> was = TranslatedOf(before), is = TranslatedOf(after);
   if (was && !(is && *is == *was)) {
     const auto* time = std::get_if<DateTime>(&(*before)[kDtUltAtuTrad]);

@@ -1,6 +1,7 @@
 // The one place every change the server makes to a record of the
-// translation table is told to, in the transaction of the change: it writes
-// what the change means for the translation memory (Memory.h).
+// translation table is told to, in the transaction of the change: it appends
+// the change to the history (History.h) and writes what it means for the
+// translation memory (Memory.h).
 //
 // A change is the record before (none when it was created) and after (none
 // when it was deleted), both as the ten record fields in record order. The

@@ -4,7 +4,9 @@
 
 #include "ExchangeRecords.h"
 #include "Suggestions.h"
+#include "History.h"
 #include "Memory.h"
+#include "Users.h"
 #include "platform/Text.h"
 
 namespace trd::server {
@@ -22,8 +24,8 @@ std::string ColumnType(const FieldDef& f) {
   return "";
 }
 
-// CREATE TABLE IF NOT EXISTS with the table's columns, NOT NULL on the key
-// and the required ones, and the key as the primary key PK_<table>.
+}  // namespace
+
 std::string CreateStatement(const TableDef& t) {
   std::string s = "CREATE TABLE IF NOT EXISTS " + t.name + " (";
   for (std::size_t i = 0; i < t.fields.size(); ++i) {
@@ -39,6 +41,8 @@ std::string CreateStatement(const TableDef& t) {
   }
   return s + ")";
 }
+
+namespace {
 
 // The translation look-up (GetUpdRelDfm): the latest translated record of
 // one language and source text. The index holds the translated records only
@@ -143,6 +147,8 @@ void EnsureSchema(Session& session) {
   EnsureExchangeIndexes(session);
   EnsureMemory(session);
   EnsureSuggestionIndex(session);
+  EnsureUsers(session);
+  EnsureHistory(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();
   auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);

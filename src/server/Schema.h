@@ -6,6 +6,8 @@
 //   TRDIDIOMA       the languages the server knows (key IDIDIOMA)
 //   TRDVERSAO       the version record: at most one row, DTGERARQTRAD
 //   TRDMEMORIA      the translation memory (Memory.h)
+//   TRDUSUARIO      the users and their roles (Users.h)
+//   TRDHISTORICO    every change of a record (History.h)
 //
 // Their fields are those of the interface (protocol/Record.h): the shape of
 // the packets the server returns and the fields a change set may carry; the
@@ -53,6 +55,10 @@ const TableDef& VersionTable();      // TRDVERSAO
 inline const std::string& Column(RecordField field) { return protocol::FieldName(field); }
 inline const std::string& Column(const TableDef& table, int field) { return table.fields[std::size_t(field)].name; }
 std::string IndexName(const TableDef& table, std::string_view what);
+
+// CREATE TABLE IF NOT EXISTS of the table's columns, NOT NULL on the key and
+// the required fields, the key as the primary key PK_<table>.
+std::string CreateStatement(const TableDef& table);
 
 // Creates the tables and indexes that are missing and seeds the language
 // table when it is empty (POR, ENG, ESP), in one transaction. Safe to run on

@@ -4,6 +4,7 @@
 
 #include "Arguments.h"
 #include "ExchangeRecords.h"
+#include "History.h"
 #include "Suggestions.h"
 #include "Records.h"
 #include "Schema.h"
@@ -48,6 +49,7 @@ constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
 constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
 constexpr const char* kSuggestions[] = {"language", "texts"};
+constexpr const char* kHistory[] = {"language", "source text", "program", "form", "component", "property", "number"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -253,34 +255,55 @@ Value GetSugestoes(Context& c, Args a) {
   return Suggestions(c.s, language, TextListArg(a, 1, n));
 }
 
+// The changes of the record of a key (source text null), or of the records of
+// a language that held a source text (key arguments null).
+Value GetHistorico(Context& c, Args a) {
+  Names n = kHistory;
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  if (!std::holds_alternative<std::monostate>(a[1])) return HistoryOfText(c.s, language, TextArg(a[1], Arg(1, n)));
+  RecordKey k;
+  k.program = FittingText(a, 2, kCdPrograma, n);
+  k.form = FittingText(a, 3, kNmFormulario, n);
+  k.component = FittingText(a, 4, kNmComponente, n);
+  k.property = FittingText(a, 5, kNmPropriedade, n);
+  k.number = NumberArg(a[6], Arg(6, n));
+  k.language = std::move(language);
+  return HistoryOfKey(c.s, k);
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
   Names params;
   MethodFn fn;
+  Permission needs;  // of the caller's role (Roles.h)
 };
 
-const std::array<Method, 20> kMethods = {{
-    {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
-    {kModuleForms, kGetVersao, {}, GetVersao},
-    {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
-    {kModuleForms, kGetVerProp, kLookupByKey, GetVerProp},
-    {kModuleForms, kSetVersao, kApply, SetVersao},
-    {kModuleForms, kSetVerProp, kApply, SetRecords},
-    {kModuleForms, kSetPropried, kApply, SetRecords},
-    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq},
-    {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried},
-    {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp},
-    {kModuleReports, kSetVerPropRel, kApply, SetRecords},
-    {kModuleReports, kSetPropriedRel, kApply, SetRecords},
-    {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm},
-    {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm},
-    {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros},
-    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura},
-    {kModuleExchange, kGetTextos, kTextsPage, GetTextos},
-    {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes},
-    {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos},
-    {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes},
+constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest;
+
+const std::array<Method, 21> kMethods = {{
+    {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm, kRead},
+    {kModuleForms, kGetVersao, {}, GetVersao, kRead},
+    {kModuleForms, kGetPropried, kLookupByValue, GetPropried, kRead},
+    {kModuleForms, kGetVerProp, kLookupByKey, GetVerProp, kRead},
+    {kModuleForms, kSetVersao, kApply, SetVersao, kHarvest},
+    {kModuleForms, kSetVerProp, kApply, SetRecords, kHarvest},
+    {kModuleForms, kSetPropried, kApply, SetRecords, kHarvest},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest},
+    {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried, kRead},
+    {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp, kRead},
+    {kModuleReports, kSetVerPropRel, kApply, SetRecords, kHarvest},
+    {kModuleReports, kSetPropriedRel, kApply, SetRecords, kHarvest},
+    {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm, kRead},
+    {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm, kTranslate},
+    {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros, kRead},
+    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura, kRead},
+    {kModuleExchange, kGetTextos, kTextsPage, GetTextos, kRead},
+    {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes, kTranslate},
+    {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead},
+    {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead},
+    {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {
@@ -345,6 +368,11 @@ Value Service::Call(std::string_view module, std::string_view method, std::span<
     if (m.params.size() != 0) expected += " (" + ParamList(m.params) + ")";
     throw ProtocolError("expects " + expected + ", got " + std::to_string(args.size()));
   }
+  if (!Permits(caller.role, m.needs))
+    throw ServerFailureError(FailureCode::Refused,
+                             "the role " + std::string(RoleName(caller.role)) + " of " +
+                                 (caller.user.empty() ? std::string("the caller") : "user " + caller.user) +
+                                 " does not permit " + std::string(PermissionName(m.needs)));
   auto session = db_->Acquire();
   Context context{*session, caller};
   return m.fn(context, args);
@@ -375,6 +403,11 @@ std::string Service::Handle(std::string_view body, const Caller& caller) noexcep
   } catch (...) {
     return FailureResponse(FailureCode::Internal, where + "internal error");
   }
+}
+
+TokenVerifier::Holder Service::Identify(std::string_view token) {
+  auto session = db_->Acquire();
+  return tokens_.Verify(*session, token);
 }
 
 RequestHandler Service::Handler() {

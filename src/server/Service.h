@@ -20,6 +20,7 @@
 
 #include "Database.h"
 #include "Roles.h"
+#include "Users.h"
 #include "platform/Connection.h"
 #include "platform/Value.h"
 
@@ -49,7 +50,9 @@ class Service {
   // method, wrong arguments, refused data, storage failure) becomes a failure
   // response with its code (protocol/Failures.h) whose message starts with
   // "MODULE.METHOD: " once the request was decoded.
-  // `caller` is who sent it (Roles.h): the author of the changes it makes.
+  // `caller` is who sent it (Roles.h): the author of the changes it makes;
+  // a method its role does not permit fails with code refused before it
+  // reads or writes anything.
   std::string Handle(std::string_view body, const Caller& caller = {}) noexcept;
 
   // Runs one method and returns its result: a packet for the look-ups, null
@@ -66,6 +69,10 @@ class Service {
   // every transport made with it.
   RequestHandler Handler();
 
+  // The user a request's token belongs to, when it is not the server's own
+  // token (Users.h). Throws StorageError when the users cannot be read.
+  TokenVerifier::Holder Identify(std::string_view token);
+
   const ServiceOptions& Options() const { return options_; }
   Database& Storage() { return *db_; }
 
@@ -73,6 +80,7 @@ class Service {
   std::shared_ptr<Database> db_;
   ServiceOptions options_;
   std::atomic<bool> gone_logged_{false};
+  TokenVerifier tokens_;
 };
 
 }  // namespace trd::server

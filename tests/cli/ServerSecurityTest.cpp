@@ -87,6 +87,44 @@ TEST_F(ServeSecurity, TheTokenFileGuardsCallAndHarvest) {
   EXPECT_EQ(ReadRecords(db.Url()).size(), 1u);
 }
 
+// Personal tokens made with `trd user` beside the server's token: each acts
+// with its user's role, through the same clients; a disabled user's is
+// refused before anything is read.
+TEST_F(ServeSecurity, PersonalTokensCarryTheirUsersRoleUntilDisabled) {
+  const std::string token_file = Write("token", kToken + "\n");
+  ServerDatabase db;
+  ServerProcess server({.db = db.Url(), .extra_args = {"--token-file", token_file}});
+  ASSERT_EQ(Trd({"user", "add", "rui", "--role", "reader", "--db", db.Url()}), 0) << err;
+  const std::string reader = out.substr(0, out.find('\n'));
+  ASSERT_EQ(Trd({"user", "add", "eva", "--role", "harvester", "--db", db.Url()}), 0) << err;
+  const std::string harvester = out.substr(0, out.find('\n'));
+  EXPECT_EQ(Trd({"user", "add", "eva", "--role", "admin", "--db", db.Url()}), 1);
+  EXPECT_THAT(err, HasSubstr("exists already"));
+  EXPECT_EQ(Trd({"user", "add", "ivo", "--role", "chefe", "--db", db.Url()}), 1);
+  EXPECT_THAT(err, HasSubstr("reader, translator, reviewer, harvester, admin"));
+
+  EXPECT_EQ(Trd({"call", "--server", server.Url(), kForms, "GetIdiLeDfm"}, {"TRD_TOKEN=" + reader}), 0) << err;
+  Write("src/Cli/Src/A.dfm", "object frmA: TForm\n  Caption = 'Pedido'\nend\n");
+  const std::vector<std::string> harvest{"harvest", Path("src"), "--lang", "POR", "--yes", "--server", server.Url()};
+  EXPECT_EQ(Trd(harvest, {"TRD_TOKEN=" + reader}), 1);
+  EXPECT_THAT(err, HasSubstr("does not permit harvest"));
+  EXPECT_EQ(ReadRecords(db.Url()).size(), 0u);
+  EXPECT_EQ(Trd(harvest, {"TRD_TOKEN=" + harvester}), 0) << err;
+  EXPECT_EQ(ReadRecords(db.Url()).size(), 1u);
+
+  EXPECT_EQ(Trd({"user", "disable", "eva", "--db", db.Url()}), 0) << err;
+  EXPECT_EQ(Trd(harvest, {"TRD_TOKEN=" + harvester}), 1);
+  EXPECT_THAT(err, HasSubstr("disabled"));
+  EXPECT_EQ(Trd({"call", "--server", server.Url(), kForms, "GetIdiLeDfm"}, {"TRD_TOKEN=" + kToken}), 0) << err;
+
+  ChildProcess typed({"/bin/sh", "-c", "printf 'senha certa\\n' | \"$0\" user set-password rui --db \"$1\"", TRD_EXE,
+                      db.Url()});
+  EXPECT_EQ(typed.Wait(), 0) << typed.Err();
+  EXPECT_EQ(Trd({"user", "list", "--db", db.Url()}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("eva\tharvester\tdisabled\tno password"));
+  EXPECT_THAT(out, HasSubstr("rui\treader\tenabled\tpassword"));
+}
+
 TEST_F(ServeSecurity, ATokenFileThatCannotServeIsRefusedAndAnOpenOneWarned) {
   struct Case {
     std::string file;

@@ -1,0 +1,55 @@
+// The history of the translation table, TRDHISTORICO: one row per change of
+// a record's text, translation or state, appended in the transaction of the
+// change (Journal.h) and never changed or deleted after.
+//
+//   NRHISTORICO       row number, in the order of the changes (SQLite
+//                     INTEGER PRIMARY KEY, PostgreSQL an identity column)
+//   CDPROGRAMA .. IDIDIOMA   the record's key (the translation table's six
+//                     key fields, same names and widths)
+//   STAGRVALPROPANT   the source text before; null when the change created
+//                     the record
+//   STAGRVALPROP      the source text after; null when it deleted the record
+//   STVALORPROPANT, STVALORPROP        the translation before and after
+//   IDSITTRADUCAOANT, IDSITTRADUCAO    the state before and after
+//   NMUSUARIO         who (50); null when unknown (the server's own token)
+//   DTALTERACAO       when
+//   IDORIGEM          how (OriginCode, Attribution.h)
+//
+// Look-ups by key and by text read an index each: by the key and the row
+// number; by language and source text (before, and after; on PostgreSQL an
+// MD5 digest of the text, which a B-tree entry can always hold).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Attribution.h"
+#include "Database.h"
+#include "protocol/Record.h"
+
+namespace trd::server {
+
+// Creates TRDHISTORICO and its indexes when missing (in EnsureSchema's
+// transaction).
+void EnsureHistory(Session& s);
+
+// Appends the change of one record: `before` none when created, `after` none
+// when deleted; both the ten record fields in record order. A change that
+// leaves text, translation and state as they were writes nothing.
+void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
+                  const Attribution& by);
+
+// The fields of a history packet (GetHistorico), in order: the six key
+// fields, then the text, translation and state before and after, who, when,
+// how.
+const std::vector<FieldDef>& HistoryFields();
+
+// The changes of the record of `key`, oldest first.
+Packet HistoryOfKey(Session& s, const protocol::RecordKey& key);
+// The changes of the records of `language` that held `source` before or after
+// the change, oldest first.
+Packet HistoryOfText(Session& s, std::string_view language, std::string_view source);
+
+}  // namespace trd::server

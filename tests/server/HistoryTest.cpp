@@ -1,0 +1,88 @@
+// The history on both backends: every change of a record's text, translation
+// or state, by whom and how, in the transaction of the change (a change set
+// refused halfway leaves none), found by key and by source text.
+#include "Fixture.h"
+#include "protocol/Exchange.h"
+#include "protocol/RecordBatch.h"
+#include "server/History.h"
+
+namespace trd::server::testing {
+namespace {
+
+class History : public ServiceTest {
+ protected:
+  Value CallAs(const Caller& caller, std::string_view module, std::string_view method, std::vector<Value> args) {
+    return wire::DecodeResponse(
+        service->Handle(wire::EncodeRequest({std::string(module), std::string(method), std::move(args)}), caller));
+  }
+  Packet Told(std::vector<Value> args) {
+    Value v = Call(protocol::kModuleExchange, protocol::kGetHistorico, std::move(args));
+    if (const auto* f = std::get_if<ServerFailure>(&v)) ADD_FAILURE() << f->message;
+    const auto* p = std::get_if<Packet>(&v);
+    return p ? *p : Packet{};
+  }
+  Packet OfKey(const Rec& r) {
+    return Told({r.language, std::monostate{}, r.program, r.form, r.component, r.property, r.number});
+  }
+  Packet OfText(const std::string& source) {
+    return Told({std::string("POR"), source, std::monostate{}, std::monostate{}, std::monostate{},
+                    std::monostate{}, std::monostate{}});
+  }
+  // "who how state-before>state translation-before>translation" per change.
+  static std::vector<std::string> Lines(const Packet& p) {
+    auto text = [](const FieldValue& v) {
+      const auto* s = std::get_if<std::string>(&v);
+      return s ? *s : std::string("-");
+    };
+    std::vector<std::string> out;
+    for (const Row& r : p.rows)
+      out.push_back(text(r[12]) + " " + text(r[14]) + " " + text(r[10]) + ">" + text(r[11]) + " " + text(r[8]) + ">" +
+                    text(r[9]));
+    return out;
+  }
+};
+
+TEST_P(History, EveryChangeOfARecordIsToldWithWhoAndHowInItsTransaction) {
+  Rec r;
+  const Value batch = CallAs(Caller{"eva", Role::Harvester}, kDfm, protocol::kSetPropriedArq,
+                             {r.language, Packet{protocol::BatchRecordFields(),
+                                                 {{r.program, r.form, r.component, r.property, r.number, r.source,
+                                                   std::string("S"), std::string("S")}}}});
+  ASSERT_TRUE(std::holds_alternative<Packet>(batch)) << FailureOf(batch);
+  const Value set = CallAs(Caller{"ana", Role::Translator}, protocol::kModuleExchange, protocol::kSetTraducoes,
+                           {std::string("POR"),
+                            Packet{protocol::TranslationChangeFields(),
+                                   {{std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{},
+                                     std::monostate{}, r.source, std::string("Gravar")}}},
+                            std::string("apply")});
+  ASSERT_TRUE(std::holds_alternative<Packet>(set)) << FailureOf(set);
+  ASSERT_TRUE(std::holds_alternative<std::monostate>(
+      Call(kUpd, protocol::kUpdateRelDfm,
+           {r.program, r.form, r.component, r.property, std::int64_t(0), r.language, std::string("Guardar"),
+            std::string("T"), DateTime::Now()})));
+  // The same translation again changes nothing and tells nothing.
+  ASSERT_TRUE(std::holds_alternative<std::monostate>(
+      Call(kUpd, protocol::kUpdateRelDfm,
+           {r.program, r.form, r.component, r.property, std::int64_t(0), r.language, std::string("Guardar"),
+            std::string("T"), DateTime::Now()})));
+
+  // A change set refused at its second change leaves neither the first
+  // change nor its history.
+  Rec other = r, stored = r;
+  other.component = "BTNOUTRO";
+  stored.state = "T";
+  stored.value = "Guardar";
+  EXPECT_FALSE(FailureOf(Call(kDfm, "SetPropried", {Changes({Insert(other), Insert(r)})})).empty());
+  EXPECT_TRUE(OfKey(other).rows.empty());
+  Apply("SetVerProp", Changes({Delete(stored)}));
+
+  EXPECT_EQ(Lines(OfKey(r)), (std::vector<std::string>{"eva colheita ->N ->Salvar", "ana importacao N>T Salvar>Gravar",
+                                                       "- chamada T>T Gravar>Guardar", "- colheita T>- Guardar>-"}));
+  EXPECT_EQ(Lines(OfText("Salvar")), Lines(OfKey(r)));
+  EXPECT_TRUE(OfText("Gravar").rows.empty()) << "a translation is no source text";
+}
+
+INSTANTIATE_BACKENDS(History);
+
+}  // namespace
+}  // namespace trd::server::testing
