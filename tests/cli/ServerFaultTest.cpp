@@ -49,6 +49,13 @@ std::string Form(const std::string& name, int texts) {
 }
 
 // Every stored column but the time of the last change, one line per record.
+// The rows of the history: one per change of a record.
+std::size_t HistoryRows(const std::string& db_url) {
+  const FieldType count[] = {FieldType::Float};
+  auto rows = server::OpenDatabase(db_url)->Acquire()->Query("SELECT COUNT(*) FROM TRDHISTORICO", {}, count);
+  return std::size_t(std::get<double>(rows.at(0).at(0)));
+}
+
 std::vector<std::string> AllRows(const std::string& db_url) {
   std::vector<std::string> rows;
   for (const StoredRecord& r : ReadRecords(db_url))
@@ -170,6 +177,9 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
     EXPECT_GE(stored, summary["new"].get<std::size_t>() + summary["already_stored"].get<std::size_t>() -
                           summary["replaced"].get<std::size_t>());
     EXPECT_LT(stored, expected.size());
+    // Each record was created once, with its history row in the same
+    // transaction: the kill parts neither from the other.
+    EXPECT_EQ(HistoryRows(db.Url()), stored);
   }
 
   ServerProcess server({.db = db.Url()});
@@ -177,6 +187,7 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
   ASSERT_EQ(rerun->Wait(), 0) << rerun->Err();
   EXPECT_EQ(nlohmann::json::parse(rerun->Out())["outcome"], "completed");
   EXPECT_EQ(AllRows(db.Url()), expected);
+  EXPECT_EQ(HistoryRows(db.Url()), expected.size());
   EXPECT_TRUE(ReadVersion(db.Url()).has_value());
 }
 
