@@ -16,6 +16,7 @@ void AddExport(CLI::App& app, int& exit_code);   // trd export
 void AddImport(CLI::App& app, int& exit_code);   // trd import
 void AddStatus(CLI::App& app, int& exit_code);   // trd status
 void AddCheck(CLI::App& app, int& exit_code);    // trd check
+void AddRetire(CLI::App& app, int& exit_code);   // trd retire
 void AddUser(CLI::App& app, int& exit_code);     // trd user
 void AddHistory(CLI::App& app, int& exit_code);  // trd history
 

@@ -1,8 +1,8 @@
 // The translation server's interface as client and server name it: its four
 // data modules and their methods (the fourteen of the three modules the
 // screen and `trd harvest` use, and those of the exchange module that
-// `trd export`, `trd import`, `trd status`, `trd check`, `trd history` and
-// the progress page use). Names are compared ignoring ASCII case by the server. Arguments and
+// `trd export`, `trd import`, `trd status`, `trd check`, `trd retire`,
+// `trd history` and the progress page use). Names are compared ignoring ASCII case by the server. Arguments and
 // results: docs/server.md ("Methods").
 #pragma once
 
@@ -56,6 +56,7 @@ inline constexpr std::string_view kGetTextos = "GetTextos";        // a page of 
 inline constexpr std::string_view kSetTraducoes = "SetTraducoes";  // conditional translations
 inline constexpr std::string_view kGetRegTextos = "GetRegTextos";  // the records of given source texts
 inline constexpr std::string_view kGetSugestoes = "GetSugestoes";  // suggestions from the translation memory
+inline constexpr std::string_view kRetRegistros = "RetRegistros";  // removes records gone from the sources
 inline constexpr std::string_view kGetHistorico = "GetHistorico";  // the changes of a record or of a source text
 
 }  // namespace trd::protocol

@@ -50,6 +50,7 @@ constexpr const char* kApplyBatch[] = {"language", "records"};
 constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
 constexpr const char* kSuggestions[] = {"language", "texts"};
 constexpr const char* kHistory[] = {"language", "source text", "program", "form", "component", "property", "number"};
+constexpr const char* kRetire[] = {"language", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -272,6 +273,15 @@ Value GetHistorico(Context& c, Args a) {
   return HistoryOfKey(c.s, k);
 }
 
+Value RetRegistros(Context& c, Args a) {
+  Names n = kRetire;
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  const auto* records = std::get_if<Packet>(&a[1]);
+  if (!records) throw ProtocolError(Arg(1, n).Text() + " must be a packet, got " + KindName(a[1]));
+  return RetireRecords(c.s, language, *records, c.By(Origin::Retire));
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -282,7 +292,7 @@ struct Method {
 
 constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest;
 
-const std::array<Method, 21> kMethods = {{
+const std::array<Method, 22> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm, kRead},
     {kModuleForms, kGetVersao, {}, GetVersao, kRead},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried, kRead},
@@ -304,6 +314,7 @@ const std::array<Method, 21> kMethods = {{
     {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead},
     {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead},
     {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead},
+    {kModuleExchange, kRetRegistros, kRetire, RetRegistros, kHarvest},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {
