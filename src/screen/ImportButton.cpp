@@ -40,7 +40,7 @@ using namespace Cli_trd00500;
 TfrmLeDfmRel::RunScope::RunScope(TfrmLeDfmRel& screen) : screen_(screen) {
   screen_.boImportando = true;
   screen_.sbtImportExport->setEnabled(false);
-  screen_.LockControls(Lock::Locked);
+  screen_.LockControls(Lock::Locked, LockScope::AllControls);
 }
 
 TfrmLeDfmRel::RunScope::~RunScope() {
@@ -48,7 +48,7 @@ TfrmLeDfmRel::RunScope::~RunScope() {
   screen_.lblArquivo->clear();
   screen_.boCancelar = false;
   screen_.boImportando = false;
-  screen_.LockControls(Lock::Unlocked);
+  screen_.LockControls(Lock::Unlocked, LockScope::AllControls);
   screen_.AplicaRegraImportar();
 }
 
