@@ -139,7 +139,10 @@ TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
       "CONF_REL|A Leitura...",
       "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
       run_texts.Entry("Erro_Import"),
+      run_texts.Entry("Erro_Arquivos"),
       run_texts.Entry("Imp_Canc"),
+      run_texts.Entry("ARQ_LARGO"),
+      run_texts.Entry("ARQ_LARGO_CONT"),
   });
   BuildUi();
   ConnectHandlers();
