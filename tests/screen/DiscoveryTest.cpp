@@ -152,7 +152,8 @@ TEST_F(DiscoveryTest, TheFirstClickOnTheLanguageBoxAfterTypingADirectoryIsNotLos
   box->lineEdit()->setFocus(Qt::MouseFocusReason);  // what the press does first
   EXPECT_EQ(Items(screen.lsbDisp), std::vector<std::string>{a}) << "listed as the field lost the focus";
   EXPECT_TRUE(box->isEnabled());
-  EXPECT_EQ(QApplication::focusWidget(), box->lineEdit());
+  QWidget* focus = QApplication::focusWidget();
+  EXPECT_TRUE(focus == box || box->isAncestorOf(focus)) << "the box keeps the focus the click gave it";
 
   const QPoint arrow(box->width() - 4, box->height() / 2);
   QMouseEvent press(QEvent::MouseButtonPress, arrow, box->mapToGlobal(arrow), Qt::LeftButton, Qt::LeftButton,
