@@ -16,5 +16,6 @@ void AddExport(CLI::App& app, int& exit_code);   // trd export
 void AddImport(CLI::App& app, int& exit_code);   // trd import
 void AddStatus(CLI::App& app, int& exit_code);   // trd status
 void AddCheck(CLI::App& app, int& exit_code);    // trd check
+void AddRetire(CLI::App& app, int& exit_code);   // trd retire
 
 }  // namespace trd::cli

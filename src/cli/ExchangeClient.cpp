@@ -190,4 +190,13 @@ Packet ExchangeClient::SetTranslations(const std::string& language, Packet chang
   return p;
 }
 
+Packet ExchangeClient::Retire(const std::string& language, Packet records) {
+  const std::size_t n = records.rows.size();
+  Packet p = Page(kRetRegistros, {language, std::move(records)});
+  if (p.rows.size() != n)
+    throw ProtocolError(std::string(kRetRegistros) + " answered " + std::to_string(p.rows.size()) + " outcomes for " +
+                        std::to_string(n) + " records");
+  return p;
+}
+
 }  // namespace trd::cli

@@ -64,6 +64,10 @@ class ExchangeClient {
   // well within the request limit: see kBatchBytes).
   Packet SetTranslations(const std::string& language, Packet changes, protocol::SetMode mode);
 
+  // RetRegistros of `records` (protocol::RetireFields()), all in one
+  // request and so in one transaction: one outcome row per record.
+  Packet Retire(const std::string& language, Packet records);
+
   // The bytes of texts one SetTraducoes batch carries at most, a quarter of
   // the server's default request limit (8 MiB), whatever the escaping.
   static constexpr std::size_t kBatchBytes = std::size_t(1) << 20;

@@ -76,21 +76,37 @@ TransportFactory SeenKeys::Observe(TransportFactory inner) {
   };
 }
 
-void SeenKeys::Note(const RecordKey& key) { keys_.insert(exchange::KeyText(key)); }
+namespace {
+std::string FormText(const std::string& program, const std::string& form) { return program + '\x1f' + form; }
+}  // namespace
+
+void SeenKeys::Note(const RecordKey& key) {
+  keys_.insert(exchange::KeyText(key));
+  forms_.insert(FormText(key.program, key.form));
+}
+
+bool SeenKeys::HasForm(const std::string& program, const std::string& form) const {
+  return forms_.count(FormText(program, form)) != 0;
+}
 
 bool SeenKeys::Contains(const RecordKey& key) const { return keys_.count(exchange::KeyText(key)) != 0; }
 
 Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
-                      const std::vector<std::string>& paths, const std::string& language, bool keep_list) {
+                      const std::vector<std::string>& paths, const std::string& language, bool keep_list,
+                      VanishedScope scope) {
   Vanished v;
   if (summary.outcome != run::Outcome::Completed || summary.files_read != summary.files_selected) {
     v.why_not = "a execução não leu todos os arquivos por inteiro";
     return v;
   }
-  std::set<std::string> programs;
-  for (const std::string& p : paths) programs.insert(text::UpperAscii(ProgramCode(p)));
-  v.programs = programs.size();
+  std::set<std::string> read;  // the programs of the files read
+  for (const std::string& p : paths) read.insert(text::UpperAscii(ProgramCode(p)));
   ExchangeClient client(server);
+  std::set<std::string> programs = read;
+  if (scope == VanishedScope::EveryProgram)
+    for (const Row& r : client.Coverage(language).rows)
+      if (const auto* program = std::get_if<std::string>(&r.at(kCovProgram))) programs.insert(*program);
+  v.programs = programs.size();
   // The server takes up to 100 program codes at once.
   std::vector<std::string> batch;
   auto flush = [&] {
@@ -99,7 +115,12 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
       const RecordKey key = KeyOfRecord(r);
       if (seen.Contains(key)) return;
       ++v.count;
-      if (keep_list) v.records.push_back({key, RowText(r, kStAgrValProp)});
+      if (!keep_list) return;
+      const GoneWhy why = !read.count(key.program)                ? GoneWhy::Program
+                          : !seen.HasForm(key.program, key.form) ? GoneWhy::Form
+                                                                  : GoneWhy::Text;
+      v.records.push_back({key, RowText(r, kStAgrValProp),
+                           std::holds_alternative<std::monostate>(r.at(kStAgrValProp)), why});
     });
     batch.clear();
   };

@@ -15,7 +15,9 @@
 // Which programs qualify: only a run that read every selected file in full
 // (outcome completed, no file left unread or failed) tells what is gone; a
 // run cut short by an error or Ctrl-C reports no vanished texts rather than
-// texts it merely did not reach.
+// texts it merely did not reach. A harvest judges the programs of its files;
+// `trd retire`, which reads a whole tree, judges every program of the
+// language, so that a program with no file left in the tree is gone whole.
 #pragma once
 
 #include <cstddef>
@@ -39,16 +41,34 @@ class SeenKeys {
   // note the key of each look-up by key and value.
   TransportFactory Observe(TransportFactory inner);
   bool Contains(const protocol::RecordKey& key) const;
+  // Whether some text of the program's form was seen.
+  bool HasForm(const std::string& program, const std::string& form) const;
   std::size_t Size() const { return keys_.size(); }
   void Note(const protocol::RecordKey& key);
 
  private:
   std::unordered_set<std::string> keys_;
+  std::unordered_set<std::string> forms_;
+};
+
+// Why a record is gone from the sources.
+enum class GoneWhy {
+  Program,  // no file of its program is in the tree
+  Form,     // its program's files were read in full, and none holds its form
+  Text,     // its form was read in full without the record's text
 };
 
 struct VanishedRecord {
   protocol::RecordKey key;
   std::string source;
+  bool source_null = false;  // the record has no source text at all
+  GoneWhy why = GoneWhy::Text;
+};
+
+// Which programs' records are compared with the keys seen.
+enum class VanishedScope {
+  RunPrograms,   // the programs of the run's files (trd harvest)
+  EveryProgram,  // every program of the language on the server (trd retire)
 };
 
 struct Vanished {
@@ -62,7 +82,8 @@ struct Vanished {
 // The vanished records of the programs of `paths` in `language`, read from
 // the server's exchange module; `paths` are the run's selected files.
 Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
-                      const std::vector<std::string>& paths, const std::string& language, bool keep_list);
+                      const std::vector<std::string>& paths, const std::string& language, bool keep_list,
+                      VanishedScope scope = VanishedScope::RunPrograms);
 
 // The summary's line ("Sumidos: N"), and with `list` the records.
 void PrintVanished(std::ostream& out, const Vanished& v, bool list);

@@ -23,6 +23,7 @@ constexpr std::array<std::string_view, 2> kOrders = {"key", "recent"};
 constexpr std::array<std::string_view, 2> kMatches = {"exact", "ascii-nocase"};
 constexpr std::array<std::string_view, 2> kModes = {"apply", "dry-run"};
 constexpr std::array<std::string_view, 4> kOutcomes = {"translated", "already", "stale", "missing"};
+constexpr std::array<std::string_view, 3> kRetireOutcomes = {"retired", "missing", "changed"};
 
 FieldDef Count(const char* name) { return {name, FieldType::Float, 0}; }
 
@@ -76,6 +77,23 @@ const std::vector<FieldDef>& TranslationOutcomeFields() {
                                           Count("NRJATRADUZIDO")};
   return f;
 }
+
+const std::vector<FieldDef>& RetireFields() {
+  const auto& r = RecordFields();
+  static const std::vector<FieldDef> f = {r[kCdPrograma],    r[kNmFormulario], r[kNmComponente],
+                                          r[kNmPropriedade], r[kNrValorProp], r[kStAgrValProp]};
+  return f;
+}
+
+const std::vector<FieldDef>& RetireOutcomeFields() {
+  static const std::vector<FieldDef> f = {{"IDRESULTADO", FieldType::String, 10}};
+  return f;
+}
+
+std::optional<RetireOutcome> ParseRetireOutcome(std::string_view s) {
+  return ParseName<RetireOutcome>(s, kRetireOutcomes);
+}
+std::string_view RetireOutcomeName(RetireOutcome o) { return kRetireOutcomes[std::size_t(o)]; }
 
 const std::vector<FieldDef>& TextListFields() {
   static const std::vector<FieldDef> f = {RecordFields()[kStAgrValProp]};

@@ -91,6 +91,24 @@ inline constexpr std::size_t kMaxTextsAsked = 5000;
 const std::vector<FieldDef>& SuggestionFields();
 enum SuggestionField : int { kSugSource, kSugTranslation, kSugSimilarity };
 
+// RetRegistros's list of records to retire: CDPROGRAMA, NMFORMULARIO,
+// NMCOMPONENTE, NMPROPRIEDADE, NRVALORPROP (the key but the language) and
+// STAGRVALPROP (the source text the record held when it was listed; null for
+// a record without one). The result, one row per record in order:
+// IDRESULTADO (10, a RetireOutcomeName).
+const std::vector<FieldDef>& RetireFields();
+enum RetireField : int { kRetProgram, kRetForm, kRetComponent, kRetProperty, kRetNumber, kRetSource };
+const std::vector<FieldDef>& RetireOutcomeFields();
+
+// What became of one record of RetRegistros:
+//   Retired  removed from the table;
+//   Missing  no record has the key (removed meanwhile);
+//   Changed  the record holds another source text than listed (a harvest
+//            stored it again meanwhile): kept.
+enum class RetireOutcome { Retired, Missing, Changed };
+std::optional<RetireOutcome> ParseRetireOutcome(std::string_view s);
+std::string_view RetireOutcomeName(RetireOutcome o);  // "retired", "missing", "changed"
+
 // What a cursor holds: the position of one record in the order of a listing.
 enum class CursorKind { Key, Recent, Text };
 struct PageCursor {

@@ -1,8 +1,8 @@
 // The translation server's interface as client and server name it: its four
-// data modules and their twenty methods (the fourteen of the three modules
-// the screen and `trd harvest` use, and the six of the exchange module that
-// `trd export`, `trd import`, `trd status`, `trd check` and the progress page
-// use). Names are compared ignoring ASCII case by the server. Arguments and
+// data modules and their twenty-one methods (the fourteen of the three modules
+// the screen and `trd harvest` use, and the seven of the exchange module that
+// `trd export`, `trd import`, `trd status`, `trd check`, `trd retire` and the
+// progress page use). Names are compared ignoring ASCII case by the server. Arguments and
 // results: docs/server.md ("Methods").
 #pragma once
 
@@ -56,5 +56,6 @@ inline constexpr std::string_view kGetTextos = "GetTextos";        // a page of 
 inline constexpr std::string_view kSetTraducoes = "SetTraducoes";  // conditional translations
 inline constexpr std::string_view kGetRegTextos = "GetRegTextos";  // the records of given source texts
 inline constexpr std::string_view kGetSugestoes = "GetSugestoes";  // suggestions from the translation memory
+inline constexpr std::string_view kRetRegistros = "RetRegistros";  // removes records gone from the sources
 
 }  // namespace trd::protocol

@@ -127,6 +127,22 @@ std::string ChangeAt(std::size_t i, std::size_t n) {
   return "change " + std::to_string(i + 1) + " of " + std::to_string(n);
 }
 
+// Where each field of `want` is in `list` (found by name, in any order).
+// Raises FieldError naming the list ("the list of changes") when one is
+// missing or of another type.
+std::vector<std::size_t> FieldsAt(const Packet& list, const std::vector<FieldDef>& want, std::string_view what) {
+  std::vector<std::size_t> at(want.size());
+  for (std::size_t f = 0; f < want.size(); ++f) {
+    int i = list.FieldIndex(want[f].name);
+    if (i < 0) throw FieldError("the list of " + std::string(what) + " lacks the field " + want[f].name);
+    if (list.fields[std::size_t(i)].type != want[f].type)
+      throw FieldError("the list's field " + want[f].name + " is " + TypeName(list.fields[std::size_t(i)].type) +
+                       ", not " + TypeName(want[f].type));
+    at[f] = std::size_t(i);
+  }
+  return at;
+}
+
 }  // namespace
 
 Packet RecordsPage(Session& s, const RecordsQuery& q) {
@@ -285,16 +301,7 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
   if (n > kMaxTranslationChanges)
     throw ProtocolError("the list holds " + std::to_string(n) + " changes; at most " +
                         std::to_string(kMaxTranslationChanges) + " are taken at once");
-  // The list's fields by name, in any order.
-  std::vector<std::size_t> at(want.size());
-  for (std::size_t f = 0; f < want.size(); ++f) {
-    int i = changes.FieldIndex(want[f].name);
-    if (i < 0) throw FieldError("the list of changes lacks the field " + want[f].name);
-    if (changes.fields[std::size_t(i)].type != want[f].type)
-      throw FieldError("the list's field " + want[f].name + " is " + TypeName(changes.fields[std::size_t(i)].type) +
-                       ", not " + TypeName(want[f].type));
-    at[f] = std::size_t(i);
-  }
+  const std::vector<std::size_t> at = FieldsAt(changes, want, "changes");
 
   // Every change is checked before any is applied.
   struct Item {
@@ -421,6 +428,59 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
     result.rows.push_back({std::string(SetOutcomeName(outcome)), translated, already});
   }
   if (tx) tx->Commit();
+  return result;
+}
+
+Packet RetireRecords(Session& s, const std::string& language, const Packet& records, const Attribution& by) {
+  const std::vector<std::size_t> at = FieldsAt(records, RetireFields(), "records");
+  const std::size_t n = records.rows.size();
+  auto record_at = [n](std::size_t r) { return "record " + std::to_string(r + 1) + " of " + std::to_string(n); };
+  // Every record is checked before any is removed.
+  struct Item {
+    RecordKey key;
+    FieldValue source;
+  };
+  std::vector<Item> items;
+  items.reserve(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const Row& row = records.rows[r];
+    if (row.size() != records.fields.size()) throw ProtocolError(record_at(r) + ": the row does not match the fields");
+    auto text = [&](int f) -> const std::string& {
+      const auto* t = std::get_if<std::string>(&row[at[std::size_t(f)]]);
+      if (!t) throw FieldError(record_at(r) + ": " + RetireFields()[std::size_t(f)].name + " is not text");
+      return *t;
+    };
+    const auto* number = std::get_if<double>(&row[at[kRetNumber]]);
+    if (!number) throw FieldError(record_at(r) + ": " + Column(kNrValorProp) + " is not a number");
+    const FieldValue& source = row[at[kRetSource]];
+    if (!std::holds_alternative<std::monostate>(source)) text(kRetSource);
+    items.push_back({RecordKey{text(kRetProgram), text(kRetForm), text(kRetComponent), text(kRetProperty), *number,
+                               language},
+                     source});
+  }
+
+  const std::string read_key = SelectRecords() + TranslationTable().KeyCondition();
+  const std::string remove_key = "DELETE FROM " + kTable + " WHERE " + TranslationTable().KeyCondition();
+  static const std::vector<FieldType> record_types = RecordTypes();
+  Transaction tx(s);
+  Journal journal(s, by);
+  Packet result{RetireOutcomeFields(), {}};
+  result.rows.reserve(n);
+  for (const Item& item : items) {
+    std::vector<FieldValue> key;
+    AddKey(key, item.key);
+    key.emplace_back(language);
+    std::vector<Row> rows = s.Query(read_key, key, record_types);
+    RetireOutcome outcome = RetireOutcome::Missing;
+    if (!rows.empty()) outcome = rows[0][kStAgrValProp] == item.source ? RetireOutcome::Retired : RetireOutcome::Changed;
+    if (outcome == RetireOutcome::Retired) {
+      s.Execute(remove_key, key);
+      // A translated record's translation stays in the memory.
+      journal.Changed(std::move(rows[0]), std::nullopt);
+    }
+    result.rows.push_back({std::string(RetireOutcomeName(outcome))});
+  }
+  tx.Commit();
   return result;
 }
 

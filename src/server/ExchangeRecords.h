@@ -86,6 +86,17 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q);
 Packet SetTranslations(Session& s, const std::string& language, const Packet& changes, protocol::SetMode mode,
                        const Attribution& by);
 
+// RetRegistros: removes the records of `language` listed in `records`
+// (packet of protocol::RetireFields(), any number of rows) from the table,
+// in one transaction, each only when it still holds the source text listed
+// (a record a harvest stored again meanwhile is kept). Each removal is
+// journalled (Journal.h) by `by`, so the translation of a translated record
+// stays in the translation memory. Returns one row per record
+// (protocol::RetireOutcomeFields()). Throws ProtocolError / FieldError for a
+// list that does not fit: nothing is removed then. Records leave the table
+// this way only (a harvest replaces records, never retires them).
+Packet RetireRecords(Session& s, const std::string& language, const Packet& records, const Attribution& by);
+
 // The indexes these operations need, created by EnsureSchema: the records of
 // a language in key order, and those of a language and source text.
 void EnsureExchangeIndexes(Session& s);

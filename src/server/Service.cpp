@@ -48,6 +48,7 @@ constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
 constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
 constexpr const char* kSuggestions[] = {"language", "texts"};
+constexpr const char* kRetire[] = {"language", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -253,6 +254,19 @@ Value GetSugestoes(Context& c, Args a) {
   return Suggestions(c.s, language, TextListArg(a, 1, n));
 }
 
+Value RetRegistros(Context& c, Args a) {
+  Names n = kRetire;
+  if (!Permits(c.caller.role, Permission::Harvest))
+    throw UnauthorizedError("retiring records needs the permission to " +
+                            std::string(PermissionName(Permission::Harvest)) + ", which the role " +
+                            std::string(RoleName(c.caller.role)) + " does not give");
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  const auto* records = std::get_if<Packet>(&a[1]);
+  if (!records) throw ProtocolError(Arg(1, n).Text() + " must be a packet, got " + KindName(a[1]));
+  return RetireRecords(c.s, language, *records, c.By(Origin::Retire));
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -260,7 +274,7 @@ struct Method {
   MethodFn fn;
 };
 
-const std::array<Method, 20> kMethods = {{
+const std::array<Method, 21> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm},
     {kModuleForms, kGetVersao, {}, GetVersao},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried},
@@ -281,6 +295,7 @@ const std::array<Method, 20> kMethods = {{
     {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes},
     {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos},
     {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes},
+    {kModuleExchange, kRetRegistros, kRetire, RetRegistros},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {

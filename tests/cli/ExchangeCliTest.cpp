@@ -541,6 +541,61 @@ TEST_P(ExchangeCli, TextsRemovedFromAFormReadInFullAreReportedVanishedAndKept) {
   EXPECT_EQ(Json()["vanished"], nullptr);
 }
 
+TEST_P(ExchangeCli, RetireListsWhatLeftTheTreeRemovesItOnApplyAndTheMemoryKeepsItsTranslations) {
+  dir.Write("src/Cli/Src/Pedido.dfm", Form("frmPedido", {"lblA", "lblB", "lblC"}));
+  const std::string item = dir.Write("src/Cli/Src/Pedido.Item.dfm", Form("frmItem", {"lblD"}));
+  const std::string other = dir.Write("src/Cli/Src/Cliente.dfm", Form("frmCliente", {"lblE"}));
+  ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes"}), 0) << err;
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "-o", Path("eng.po")}), 0) << err;
+  Translate(Path("eng.po"), Path("done.po"), [](exchange::Unit& u) {
+    u.translation = "EN " + u.source;
+    u.state = exchange::State::Translated;
+  });
+  ASSERT_EQ(Trd({"import", Path("done.po"), "--lang", "ENG"}), 0) << err;
+
+  // A text removed from a form, a form file gone from a program that has
+  // another, and a program gone whole.
+  dir.Write("src/Cli/Src/Pedido.dfm", Form("frmPedido", {"lblA", "lblC"}));
+  std::filesystem::remove(item);
+  std::filesystem::remove(other);
+  const auto before = Table();
+  ASSERT_EQ(Trd({"retire", dir.Path("src"), "--lang", "eng", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["dry_run"], true);
+  EXPECT_EQ(Json()["vanished"], 3);
+  EXPECT_EQ(Json()["vanished_records"], nlohmann::json::parse(R"([
+      {"key":"CLIENTE/FRMCLIENTE/LBLE/Caption/0/ENG","source":"Texto de lblE","why":"program"},
+      {"key":"PEDIDO/FRMITEM/LBLD/Caption/0/ENG","source":"Texto de lblD","why":"form"},
+      {"key":"PEDIDO/FRMPEDIDO/LBLB/Caption/0/ENG","source":"Texto de lblB","why":"text"}])"));
+  EXPECT_EQ(Table(), before);  // a dry run changes nothing
+  ASSERT_EQ(Trd({"retire", dir.Path("src"), "--lang", "ENG"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Sumidos: 3\n"));
+  EXPECT_THAT(out, HasSubstr("  PEDIDO: 2 (1 formulário ausente, 1 texto sumido)\n"));
+  EXPECT_THAT(out, HasSubstr("Simulação, nada foi retirado"));
+  EXPECT_EQ(Table(), before);
+
+  // A file that cannot be read in full retires nothing.
+  const std::string broken = dir.Write("src/Cli/Src/Quebrado.dfm", "object frmQ: TForm\n  Caption = 'aberto\n");
+  EXPECT_EQ(Trd({"retire", dir.Path("src"), "--lang", "ENG", "--apply"}), 1);
+  EXPECT_THAT(err, HasSubstr("nothing retired"));
+  EXPECT_EQ(Table(), before);
+  std::filesystem::remove(broken);
+
+  ASSERT_EQ(Trd({"retire", dir.Path("src"), "--lang", "ENG", "--apply", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["retired"], 3);
+  auto expected = before;
+  for (const char* k : {"CLIENTE/FRMCLIENTE/LBLE/Caption/0", "PEDIDO/FRMITEM/LBLD/Caption/0",
+                        "PEDIDO/FRMPEDIDO/LBLB/Caption/0"})
+    EXPECT_EQ(expected.erase(k), 1u) << k;
+  EXPECT_EQ(Table(), expected);
+  ASSERT_EQ(Trd({"retire", dir.Path("src"), "--lang", "ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["vanished"], 0);
+
+  // The retired text comes back in another form: its translation is reused.
+  dir.Write("src/Cli/Src/Novo.dfm", Form("frmNovo", {"lblE"}));
+  ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes"}), 0) << err;
+  EXPECT_EQ(Table()["NOVO/FRMNOVO/LBLE/Caption/0"], std::make_pair(std::string("T"), std::string("EN Texto de lblE")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ExchangeCli, ::testing::Values(TestBackend::Sqlite, TestBackend::Postgres),
                          [](const auto& info) { return std::string(BackendName(info.param)); });
 
