@@ -1,5 +1,6 @@
 // trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
-//                 [--allow-duplicates] [--json] [--per-text | --dry-run] [--list-vanished]
+//                 [--allow-duplicates] [--skip-unstorable] [--keep-going]
+//                 [--json] [--per-text | --dry-run] [--list-vanished]
 //
 // The harvesting screen's job without a display, with the screen's code:
 //   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
@@ -7,6 +8,11 @@
 //      which orders it and records duplicated file names.
 //   2. Duplicate gate: with duplicates and without --allow-duplicates, the
 //      warning "ARQ_DUP" and the pairs go to standard error; exit status 3.
+//   2b. Width gate (run/WidthGate.h): files whose program code is wider
+//      than its column are listed on standard error ("ARQ_LARGO", then each
+//      path with the reason and what to do); without --skip-unstorable the
+//      command ends there with exit status 5, with it the run goes on
+//      without them and the summary counts them.
 //   3. The server: --server URL talks to a running `trd serve`; --db URL runs
 //      the server in this process on that database; with neither, TRD_SERVER
 //      when set, else --db var/trd.sqlite.
@@ -30,10 +36,18 @@
 // and stamps nothing: no question is put, only look-ups are sent, the
 // messages on standard error start with "Simulação, nada foi gravado: ", and
 // with --json every text's outcome is one JSON line before the summary.
+// --keep-going: a file that fails while it is read or stored (a name wider
+// than its column, a damaged file) is reported and the run goes on with the
+// next file; that file's texts are not stored (the batch path sends a file's
+// texts in one call, kept or refused as a whole). The summary lists every
+// failed file with its cause. An unreachable server still ends the run. Not
+// with --per-text, whose calls cannot take back the texts sent before the
+// fault.
 // Exit status: 0 the run went through its list, or the answer was No; 1 the
-// run ended by an error, the version could not be stamped, or the server
-// failed; 2 unknown language; 3 duplicates; 4 question refused; 130
-// cancelled.
+// run ended by an error or a file failed, the version could not be stamped,
+// or the server failed; 2 unknown language; 3 duplicates; 4 question
+// refused; 5 files whose names no record can hold (without
+// --skip-unstorable); 130 cancelled.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -50,6 +64,7 @@
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
 #include "run/SelectionLists.h"
+#include "run/WidthGate.h"
 #include "shared/Services.h"
 #include "store/Languages.h"
 #include "store/Store.h"
@@ -57,7 +72,15 @@
 namespace trd::cli {
 namespace {
 
-enum ExitStatus { kDone = 0, kFailed, kUnknownLanguage, kDuplicates, kQuestionRefused, kCancelled = kCancelledStatus };
+enum ExitStatus {
+  kDone = 0,
+  kFailed,
+  kUnknownLanguage,
+  kDuplicates,
+  kQuestionRefused,
+  kUnstorable,
+  kCancelled = kCancelledStatus
+};
 
 struct HarvestOptions {
   std::string directory;
@@ -65,6 +88,8 @@ struct HarvestOptions {
   ServerOptions servers;
   bool yes = false;
   bool allow_duplicates = false;
+  bool skip_unstorable = false;
+  bool keep_going = false;
   bool json = false;
   bool per_text = false;
   bool dry_run = false;
@@ -110,6 +135,18 @@ int RunHarvest(const HarvestOptions& options) {
       std::cerr << (i % 2 ? "    " : "  ") << text::PathText(selection.duplicates[i]) << "\n";
     return kDuplicates;
   }
+  const std::vector<run::UnstorableFile> unstorable = run::FindUnstorable(selection.paths);
+  if (run::CheckWidths(unstorable) == run::WidthGate::Closed) {
+    std::cerr << run::RunMessages().Msg("ARQ_LARGO") << "\n";
+    for (const run::UnstorableFile& f : unstorable)
+      std::cerr << "  " << text::PathText(f.path) << ": " << f.reason << "\n";
+    if (!options.skip_unstorable) {
+      std::cerr << "trd harvest: nada foi lido; renomeie esses arquivos ou use --skip-unstorable para importar os "
+                   "demais sem eles\n";
+      return kUnstorable;
+    }
+    selection.paths = run::WithoutUnstorable(selection.paths, unstorable);
+  }
 
   const ServerChoice server(options.servers);
   shared::Services services;
@@ -130,7 +167,8 @@ int RunHarvest(const HarvestOptions& options) {
   const std::unique_ptr<store::TextChannel> channel =
       run::MakeChannel(path, store, language, dates, options.dry_run && options.json ? PrintDryRunNote : nullptr);
   run::RunRequest request{store, *channel, run::RunMessages(), std::move(selection.paths), box,   language,
-                          console->cancel, dates, reports, run::ReportCancel::BeforeNextText};
+                          console->cancel, dates, reports, run::ReportCancel::BeforeNextText,
+                          options.keep_going ? run::FileFailurePolicy::NextFile : run::FileFailurePolicy::EndRun};
   run::Summary summary;
   Stamp stamp;
   Vanished vanished;
@@ -138,6 +176,7 @@ int RunHarvest(const HarvestOptions& options) {
     CancelWatchdog watchdog;
     try {
       summary = run::ReadSelection(request, *console);
+      summary.files_left_out = int(unstorable.size());
     } catch (const shared::Abort&) {
       return kUnknownLanguage;  // "Idioma inválido." is shown
     } catch (const QuestionRefused& e) {
@@ -170,6 +209,9 @@ void AddHarvest(CLI::App& app, int& exit_code) {
   AddServerOptions(cmd, options->servers);
   cmd->add_flag("--yes", options->yes, "answer Yes to the confirmation question");
   cmd->add_flag("--allow-duplicates", options->allow_duplicates, "read files that share a name too");
+  cmd->add_flag("--skip-unstorable", options->skip_unstorable,
+                "go on without the files whose names are too long for the translation table (listed on standard "
+                "error; counted in the summary)");
   cmd->add_flag("--json", options->json, "print the summary as one JSON object (and, with --dry-run, a line per text)");
   auto* per_text = cmd->add_flag("--per-text", options->per_text,
                                  "send each text's look-ups and changes as calls of their own, as the screen does "
@@ -178,12 +220,16 @@ void AddHarvest(CLI::App& app, int& exit_code) {
                 "write and stamp nothing: read every file, ask the server only look-ups and tell what a real run "
                 "would do")
       ->excludes(per_text);
+  cmd->add_flag("--keep-going", options->keep_going,
+                "go on past a file that fails (none of its texts is stored); the summary lists every failed file")
+      ->excludes(per_text);
   cmd->add_flag("--list-vanished", options->list_vanished,
                 "list the records whose text is gone from files read in full (never deleted)");
   cmd->footer(
       "Without --server or --db: TRD_SERVER when set, else --db var/trd.sqlite. Exit status: 0 done (or answered "
-      "No), 1 error, 2 unknown language, 3 duplicated files, 4 question refused (no terminal, no --yes), 130 "
-      "cancelled (Ctrl-C).");
+      "No), 1 error (or a file failed), 2 unknown language, 3 duplicated files, 4 question refused (no terminal, "
+      "no --yes), 5 file names too long for the translation table (without --skip-unstorable), 130 cancelled "
+      "(Ctrl-C).");
   cmd->callback([options, &exit_code] {
     try {
       exit_code = RunHarvest(*options);

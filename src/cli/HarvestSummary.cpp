@@ -51,9 +51,16 @@ void PrintSummary(const run::Summary& s, const Stamp& stamp, const Vanished& van
   j["version_stamped"] = stamp.done;
   AddVanished(j, vanished, list_vanished);
   if (stamp.skipped) j["dry_run"] = true;
+  j["files_left_out"] = s.files_left_out;
   if (!s.failed_file.empty()) {
     j["failed_file"] = text::PathText(s.failed_file);
     j["error"] = s.failure;
+  }
+  if (!s.failures.empty()) {
+    nlohmann::ordered_json failures = nlohmann::ordered_json::array();
+    for (const run::FileFailure& f : s.failures)
+      failures.push_back({{"file", text::PathText(f.path)}, {"error", f.cause}});
+    j["failures"] = std::move(failures);
   }
   if (!stamp.done && !stamp.skipped) j["stamp_error"] = stamp.error;
   PrintJson(j);

@@ -7,7 +7,9 @@
 // "texts_seen", "already_stored", "new", "new_keys", "records_sent",
 // "replaced", "translations_reused", "skipped"; "elapsed_seconds";
 // "version_stamped"; "vanished" (cli/Vanished.h); "dry_run" (a dry run);
-// "failed_file" and "error" (a run ended by an error); "stamp_error". The
+// "files_left_out" (files whose names no record holds, run without them);
+// "failed_file" and "error" (the first file that failed); "failures" (every
+// failed file: [{"file":..,"error":..}], in list order); "stamp_error". The
 // texts add up as the text summary's do: texts_seen = already_stored +
 // new_keys + replaced + skipped, where new_keys counts the texts whose key
 // had no record ("Novos"). "records_sent" counts the records written, new

@@ -127,7 +127,11 @@ void ShowClosing(shared::Dialogs& dialogs, const shared::TMessages& messages, co
                            shared::MsgButtons::Ok);
       break;
     case Outcome::Failed:
-      if (failure && failure->shown == FailureShown::No)
+      if (summary.failures.size() > 1 && !(failure && failure->shown == FailureShown::Yes))
+        dialogs.ShowDetailed(
+            shared::FormatMessage(messages.Msg("Erro_Arquivos"), {std::to_string(summary.failures.size())}),
+            details, shared::MsgType::Error, shared::MsgButtons::Ok);
+      else if (failure && failure->shown == FailureShown::No)
         dialogs.ShowDetailed(
             shared::FormatMessage(messages.Msg("Erro_Import"), {text::PathText(failure->path), failure->cause}),
             details, shared::MsgType::Error, shared::MsgButtons::Ok);
@@ -172,6 +176,11 @@ std::string SummaryText(const Summary& s) {
   line("Ignorados (não traduzíveis ou vazios)", s.stats.skipped);
   line("Traduções reaproveitadas", s.stats.translations_reused);
   out += "Tempo decorrido: " + seconds + " s\n";
+  if (s.files_left_out > 0) line("Arquivos deixados de fora (nome longo demais)", s.files_left_out);
+  if (!s.failures.empty()) {
+    out += "Erros, por arquivo:\n";
+    for (const FileFailure& f : s.failures) out += "  " + text::PathText(f.path) + ": " + f.cause + "\n";
+  }
   return out;
 }
 
@@ -182,9 +191,14 @@ const shared::TMessages& RunMessages() {
       "durante a leitura dos dfm´s e relatórios. Confirma a operação?",
       "sucessoGeral|Todos os arquivos foram importados com sucesso!",
       "Erro_Import|Erro ao importar o arquivo %s: %s",
+      "Erro_Arquivos|%s arquivos não puderam ser importados; os demais foram importados. Veja nos detalhes "
+      "cada arquivo e a causa.",
       "Imp_Canc|Importação cancelada pelo usuário.",
       "ARQ_DUP|Existem arquivos duplicado para o diretório informado. Faça novamente a leitura dos "
       "arquivos, após retirar o(s) arquivo(s) duplicados.",
+      "ARQ_LARGO|Há arquivos selecionados com o nome longo demais para a tabela de tradução: nenhum texto "
+      "deles pode ser gravado.",
+      "ARQ_LARGO_CONT|Continuar a importação sem esses arquivos?",
   });
   return messages;
 }
@@ -212,35 +226,45 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   host.SetProgressPosition(0);
   const Clock::time_point start = Clock::now();
 
-  std::optional<Failure> failure;
+  std::optional<Failure> failure;  // the first
   {
     shared::QuietResultCheck quiet(services);  // the closing message reports a failure
     FileLoop loop(request, host);
     for (int i = 0; i < count && !request.cancel; ++i) {
       const std::string& path = request.paths[std::size_t(i)];
+      std::optional<Failure> failed;
       try {
         if (loop.ReadFile(i, path) == FileRead::Read) ++summary.files_read;
-        host.SetProgressPosition(i + 1);
-        host.ProcessEvents();
       } catch (const shared::Abort&) {
-        failure = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
-        break;
+        failed = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
       } catch (const std::exception& e) {
-        failure = Failure{path, shared::CauseText(e, path), FailureShown::No,
-                          dynamic_cast<const ConnectionError*>(&e) != nullptr};
-        break;
+        failed = Failure{path, shared::CauseText(e, path), FailureShown::No,
+                         dynamic_cast<const ConnectionError*>(&e) != nullptr};
       }
+      if (failed) {
+        summary.failures.push_back({failed->path, failed->cause});
+        if (!failure) failure = failed;
+        // Past an unreachable server every file would fail alike; a failure
+        // MensErro has shown asked the user already.
+        if (request.on_failure == FileFailurePolicy::EndRun || failed->shown == FailureShown::Yes ||
+            failed->server_unreachable) {
+          failure = failed;
+          break;
+        }
+      }
+      host.SetProgressPosition(i + 1);
+      host.ProcessEvents();
     }
   }
 
   summary.outcome = failure ? Outcome::Failed : request.cancel ? Outcome::Cancelled : Outcome::Completed;
-  summary.files_failed = failure ? 1 : 0;
+  summary.files_failed = int(summary.failures.size());
   summary.files_not_read = count - summary.files_read - summary.files_failed;
   summary.stats = store.stats;
   summary.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   if (failure) {
-    summary.failed_file = failure->path;
-    summary.failure = failure->cause;
+    summary.failed_file = summary.failures.front().path;
+    summary.failure = summary.failures.front().cause;
     summary.server_unreachable = failure->server_unreachable;
   }
 

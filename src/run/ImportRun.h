@@ -18,12 +18,18 @@
 //     inside a report before each text only with ReportCancel::BeforeNextText
 //     (the screen and the command line ask for it); the scanners let pending
 //     events run once per text;
-//   - the first failure ends the loop; the result check stays silent
-//     meanwhile, so that the failure is reported once, by the closing
-//     message: "sucessoGeral", "Erro_Import" (path and cause: the Portuguese
-//     cause with the technical detail, shared/Causes.h) or "Imp_Canc",
-//     with the run's summary as details. A failure shown by MensErro gets
-//     no second dialog.
+//   - the first failure ends the loop, unless the request says
+//     FileFailure::NextFile: then a file that fails while it is read or
+//     stored is counted, its texts dropped by the channel (on the batch path
+//     none of the file is stored; the per-text path keeps what it sent
+//     before the fault), and the loop goes on with the next file; only an
+//     unreachable server or a failure shown by MensErro still ends it. The
+//     result check stays silent meanwhile, so that failures are reported
+//     once, by the closing message: "sucessoGeral", "Erro_Import" (path and
+//     cause: the Portuguese cause with the technical detail,
+//     shared/Causes.h), "Erro_Arquivos" (several files failed and the run
+//     went on: their number) or "Imp_Canc", with the run's summary as
+//     details. A failure shown by MensErro gets no second dialog.
 // Progress: maximum 0 before the question, then the number of files;
 // position 0 at the start, i + 1 after file i (then pending events run), 0
 // after the closing message. The Running state is entered before the first
@@ -58,9 +64,18 @@ FileKind KindOf(std::string_view path);
 
 enum class Outcome { Completed, Failed, Cancelled, Declined };
 
+// A file that failed, and its cause as shown (shared/Causes.h), without the
+// path.
+struct FileFailure {
+  std::string path;
+  std::string cause;
+};
+
 // What one run did. Files: read + not read + failed = selected; a form file
 // cut short by a cancel counts as read, a report file that is not a report
-// and any file after the end of the loop as not read.
+// and any file after the end of the loop as not read. Files the caller left
+// out before the run (run/WidthGate.h) are not selected; it counts them in
+// files_left_out.
 struct Summary {
   Outcome outcome = Outcome::Declined;
   int files_selected = 0;
@@ -69,15 +84,19 @@ struct Summary {
   int files_failed = 0;
   store::RunStats stats;  // the server's answers during the loop
   std::chrono::milliseconds elapsed{0};  // preparation to the end of the loop
-  std::string failed_file;  // path of the file that ended the loop
+  int files_left_out = 0;  // set by the caller: files whose names no record can hold
+  std::string failed_file;  // path of the first file that failed
   std::string failure;      // its cause as shown (shared/Causes.h), without the path
+  std::vector<FileFailure> failures;  // every file that failed, in list order
   bool server_unreachable = false;  // the failure was the transport's (ConnectionError)
 };
 
 // The summary as lines of Portuguese text ("Arquivos lidos: 3", ...; the
 // texts add up: "Textos vistos" = "Já gravados" + "Novos" (keys that had no
-// record) + "Substituídos" + "Ignorados (não traduzíveis ou vazios)"), offered
-// as the closing message's details and printed by the command line.
+// record) + "Substituídos" + "Ignorados (não traduzíveis ou vazios)"), then,
+// when there are any, the files left out and every failed file with its
+// cause; offered as the closing message's details and printed by the
+// command line.
 std::string SummaryText(const Summary& summary);
 
 // The caller's side of a run. Every method may be left as it is.
@@ -114,6 +133,10 @@ std::unique_ptr<store::TextChannel> MakeChannel(RecordPath path, store::Store& s
 // What the cancel flag does to the report file being read.
 enum class ReportCancel { ReadToEnd, BeforeNextText };
 
+// What a file that fails does to the run: end it, or let it go on with the
+// next file (`trd harvest --keep-going`).
+enum class FileFailurePolicy { EndRun, NextFile };
+
 // Everything a run reads. Referenced objects must outlive the call.
 struct RunRequest {
   store::Store& store;                // connections open, cdsIdiLeDfm loaded
@@ -126,10 +149,12 @@ struct RunRequest {
   const DateTimeText& dates;
   report::ReportImporter& reports;  // keeps the report loaded last
   ReportCancel report_cancel = ReportCancel::ReadToEnd;
+  FileFailurePolicy on_failure = FileFailurePolicy::EndRun;
 };
 
 // The run's messages (Idi_Inv, CONF_SUBS, sucessoGeral, Erro_Import with two
-// %s for path and cause, Imp_Canc) and the duplicate warning ARQ_DUP: the
+// %s for path and cause, Erro_Arquivos with one %s for the number, Imp_Canc), the duplicate warning ARQ_DUP and the
+// width gate's ARQ_LARGO and question ARQ_LARGO_CONT (run/WidthGate.h): the
 // one place their texts are written. The screens' tables take these entries
 // from here; callers without a table of their own use it as it is.
 const shared::TMessages& RunMessages();

@@ -95,20 +95,21 @@ QListWidget* FileList(QWidget* parent, const char* name) {
 
 }  // namespace
 
-// Holds the listing state: boListando set, the controls and the import
-// button locked; unlocks them and applies the import button's rule to the
-// lists as the listing left them, unless the screen went away meanwhile.
+// Holds the listing state: boListando set, the file controls and the import
+// button locked (not the language box: LockScope); unlocks them and applies
+// the import button's rule to the lists as the listing left them, unless the
+// screen went away meanwhile.
 class TfrmLeDfmRel::ListingScope {
  public:
   explicit ListingScope(TfrmLeDfmRel& screen) : screen_(&screen) {
     screen.boListando = true;
     screen.sbtImportExport->setEnabled(false);
-    screen.LockControls(Lock::Locked);
+    screen.LockControls(Lock::Locked, LockScope::FileControls);
   }
   ~ListingScope() {
     if (!screen_) return;
     screen_->boListando = false;
-    screen_->LockControls(Lock::Unlocked);
+    screen_->LockControls(Lock::Unlocked, LockScope::FileControls);
     screen_->AplicaRegraImportar();
   }
   ListingScope(const ListingScope&) = delete;
@@ -138,7 +139,10 @@ TfrmLeDfmRel::TfrmLeDfmRel(QWidget* parent)
       "CONF_REL|A Leitura...",
       "ARQ_DUP|O arquivo %s está duplicado para o diretório(s) %s.",
       run_texts.Entry("Erro_Import"),
+      run_texts.Entry("Erro_Arquivos"),
       run_texts.Entry("Imp_Canc"),
+      run_texts.Entry("ARQ_LARGO"),
+      run_texts.Entry("ARQ_LARGO_CONT"),
   });
   BuildUi();
   ConnectHandlers();
@@ -309,7 +313,7 @@ bool TfrmLeDfmRel::CarregaIdiomas() {
 }
 
 void TfrmLeDfmRel::cbbIdiomaChange() {
-  AplicaRegraImportar();
+  if (!boListando) AplicaRegraImportar();  // a listing applies it when it ends
   stIdiLeDfm = store::LanguageCode(cbbIdioma->currentText().toStdString());
 }
 
@@ -357,11 +361,12 @@ void TfrmLeDfmRel::Release() {
 
 // ---- Directory listing -----------------------------------------------------
 
-void TfrmLeDfmRel::LockControls(Lock lock) {
+void TfrmLeDfmRel::LockControls(Lock lock, LockScope scope) {
   const bool enabled = lock == Lock::Unlocked;
-  for (QWidget* w : std::initializer_list<QWidget*>{cbbIdioma, edtDiretorio, sbtDiretorio, sbtDireita,
-                                                    sbtTudoDir, sbtEsquerda, sbtTudoEsq})
+  for (QWidget* w : std::initializer_list<QWidget*>{edtDiretorio, sbtDiretorio, sbtDireita, sbtTudoDir, sbtEsquerda,
+                                                    sbtTudoEsq})
     w->setEnabled(enabled);
+  if (scope == LockScope::AllControls) cbbIdioma->setEnabled(enabled);
 }
 
 void TfrmLeDfmRel::ListaArquivos(std::string_view directory, std::string_view kind) {

@@ -142,6 +142,11 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
 
  private:
   enum class Lock { Locked, Unlocked };
+  // What a lock covers: a run locks every control it reads, the language box
+  // too; a listing only the file controls. A listing often starts as the
+  // directory field loses the focus to a click on the language box: locking
+  // that box then would take the focus from it and lose the click.
+  enum class LockScope { FileControls, AllControls };
   class ListingScope;
 
   void BuildUi();
@@ -153,7 +158,7 @@ class TfrmLeDfmRel final : public gui::TfrmPadrImportExport {
   // false when the screen was destroyed meanwhile (then nothing of it may be
   // touched any more).
   bool ListaDiretorio(const std::string& directory);
-  void LockControls(Lock lock);
+  void LockControls(Lock lock, LockScope scope);
   void MoveRight(run::MoveScope scope);
   void MoveLeft(run::MoveScope scope);
   // FormClose's releases; runs once, from FormClose or the destructor.

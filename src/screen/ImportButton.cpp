@@ -1,7 +1,11 @@
 // The import run of TfrmLeDfmRel (the import button).
 //
-// The duplicate gate opens the review screen while stlVerRep holds entries;
-// otherwise the run of run/ImportRun.h does the rest (language check, the
+// The duplicate gate opens the review screen while stlVerRep holds entries.
+// The width gate (run/WidthGate.h) comes next: selected files whose names no
+// record can hold are shown for review, "ARQ_LARGO" with each file, the
+// reason and what to do as details, and the question "ARQ_LARGO_CONT": Yes
+// takes them out of lsbSelec and goes on without them, No stops before
+// anything is read. Otherwise the run of run/ImportRun.h does the rest (language check, the
 // question, the file loop, the closing message with the run's summary as
 // its details, the version stamp). When the language list could not be
 // fetched so far, it is fetched first; a failure ends the click with its one
@@ -30,6 +34,7 @@
 #include "report/ReportImport.h"
 #include "run/ImportRun.h"
 #include "run/SelectionLists.h"
+#include "run/WidthGate.h"
 #include "shared/Services.h"
 #include "store/TextChannels.h"
 
@@ -40,7 +45,7 @@ using namespace Cli_trd00500;
 TfrmLeDfmRel::RunScope::RunScope(TfrmLeDfmRel& screen) : screen_(screen) {
   screen_.boImportando = true;
   screen_.sbtImportExport->setEnabled(false);
-  screen_.LockControls(Lock::Locked);
+  screen_.LockControls(Lock::Locked, LockScope::AllControls);
 }
 
 TfrmLeDfmRel::RunScope::~RunScope() {
@@ -48,7 +53,7 @@ TfrmLeDfmRel::RunScope::~RunScope() {
   screen_.lblArquivo->clear();
   screen_.boCancelar = false;
   screen_.boImportando = false;
-  screen_.LockControls(Lock::Unlocked);
+  screen_.LockControls(Lock::Unlocked, LockScope::AllControls);
   screen_.AplicaRegraImportar();
 }
 
@@ -95,6 +100,22 @@ void TfrmLeDfmRel::sbtImportExportClick() {
   std::vector<std::string> paths;
   paths.reserve(std::size_t(lsbSelec->count()));
   for (int i = 0; i < lsbSelec->count(); ++i) paths.push_back(PathOf(lsbSelec->item(i)));
+  const std::vector<run::UnstorableFile> unstorable = run::FindUnstorable(paths);
+  if (run::CheckWidths(unstorable) == run::WidthGate::Closed) {
+    if (dados_->Services().dialogs->ShowDetailed(msgPadrao.Msg("ARQ_LARGO") + "\n" + msgPadrao.Msg("ARQ_LARGO_CONT"),
+                                                 run::UnstorableList(unstorable), shared::MsgType::Warning,
+                                                 shared::MsgButtons::YesNo) != shared::MsgAnswer::Yes)
+      return;
+    for (const run::UnstorableFile& f : unstorable)
+      for (int i = 0; i < lsbSelec->count(); ++i)
+        if (PathOf(lsbSelec->item(i)) == f.path) {
+          delete lsbSelec->takeItem(i);
+          break;
+        }
+    AplicaRegraImportar();
+    paths = run::WithoutUnstorable(paths, unstorable);
+    if (paths.empty()) return;
+  }
 
   ScreenRunHost host(*this);
   report::ReportImporter reports;

@@ -2,6 +2,7 @@
 
 #include "Services.h"
 #include "platform/Errors.h"
+#include "protocol/Failures.h"
 
 namespace trd::shared {
 namespace {
@@ -9,6 +10,12 @@ namespace {
 // The cause as a clause starting with a lower-case ASCII letter; empty for
 // failures that are not this product's.
 std::string_view Cause(const std::exception& e) {
+  const auto* refused = dynamic_cast<const protocol::ServerFailureError*>(&e);
+  if (dynamic_cast<const WidthError*>(&e) || (refused && refused->Code() == protocol::FailureCode::Width))
+    return "um nome ou texto do arquivo é maior que a sua coluna na tabela de tradução; encurte-o no "
+           "arquivo-fonte (o detalhe técnico diz qual coluna e quantos caracteres ela comporta)";
+  if (refused && refused->Code() == protocol::FailureCode::Storage)
+    return "o banco de dados do servidor de tradução recusou um texto do arquivo";
   if (dynamic_cast<const ConnectionError*>(&e)) return "o servidor de tradução não pôde ser alcançado";
   if (dynamic_cast<const ServerError*>(&e)) return "o servidor de tradução recusou a operação";
   if (dynamic_cast<const ProtocolError*>(&e)) return "o servidor de tradução deu uma resposta inválida";
@@ -30,7 +37,7 @@ std::string CauseText(const std::exception& e, std::string_view path) {
   const std::string_view detail = Detail(e.what(), path);
   const std::string_view cause = Cause(e);
   if (cause.empty()) return std::string(detail);
-  return std::string(cause) + " (" + std::string(detail) + ")";
+  return std::string(cause) + ". Detalhe técnico: " + std::string(detail);
 }
 
 std::string ErrorMessage(const std::exception& e) {

@@ -1,11 +1,12 @@
 // The user's side of a failure: a Portuguese cause for the failures this
 // product raises (the translation server unreachable or refusing, a source
-// file that cannot be read, a malformed file), with the technical message
+// file that cannot be read, a malformed file, a name or text wider than its
+// column, a text the server's database refused), with the technical message
 // after it for whoever has to act on it. One home for these texts: the
 // screens' dialogs and the import run's closing message take them from here.
 //
-//   CauseText(e, path)   "o servidor de tradução não pôde ser alcançado
-//                         (translation server at 127.0.0.1:8211: ...)":
+//   CauseText(e, path)   "o servidor de tradução não pôde ser alcançado.
+//                         Detalhe técnico: translation server at ...":
 //                         lower-case, to follow "...: " in a message; `path`,
 //                         when the technical message starts with "path: ",
 //                         is left out of it (the message names the file)

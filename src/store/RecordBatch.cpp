@@ -21,6 +21,10 @@ RecordBatch::RecordBatch(Store& store, std::string language, std::size_t part_by
 
 void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::Declined declined,
                       protocol::TranslationLookUp look_up) {
+  if (StorableText(text.value) == Storable::No) {
+    ++unsent_skipped_;
+    return;
+  }
   const std::size_t bytes = kRowOverhead + key.program.size() + key.form.size() + key.component.size() +
                             key.property.size() + text.value.size();
   if (!records_.rows.empty() && bytes_ + bytes > part_bytes_) Send();
@@ -33,12 +37,17 @@ void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::De
 void RecordBatch::Discard() {
   records_.rows.clear();
   bytes_ = 0;
+  unsent_skipped_ = 0;
 }
 
 void RecordBatch::Send() {
-  if (records_.rows.empty()) return;
+  const long unsent_skipped = unsent_skipped_;
   Packet part{records_.fields, std::move(records_.rows)};
   Discard();
+  RunStats& stats = store_.stats;
+  stats.texts_seen += unsent_skipped;
+  stats.skipped += unsent_skipped;
+  if (part.rows.empty()) return;
   const std::size_t sent = part.rows.size();
   const shared::Services& services = store_.Services();
   Value result;
@@ -52,7 +61,6 @@ void RecordBatch::Send() {
   if (!outcomes || outcomes->rows.size() != sent || outcomes->fields != protocol::BatchResultFields())
     throw ServerError(std::string(protocol::kSetPropriedArq) + " did not return one outcome per record (" +
                       std::to_string(sent) + " sent)");
-  RunStats& stats = store_.stats;
   for (const Row& row : outcomes->rows) {
     const auto* name = std::get_if<std::string>(&row[protocol::kBatchOutcome]);
     const std::optional<RecordOutcome> outcome = name ? OutcomeNamed(*name) : std::nullopt;

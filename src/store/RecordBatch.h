@@ -37,7 +37,9 @@ class RecordBatch {
   RecordBatch(Store& store, std::string language, std::size_t part_bytes = kPartBytes);
 
   // Adds a text under `key` (its language is the batch's). Sends the
-  // gathered part first when the text would take it over the part size.
+  // gathered part first when the text would take it over the part size. A
+  // text no record can hold (StorableText) is not sent: it is counted as
+  // skipped with the outcomes of the part it falls in.
   void Add(const RecordKey& key, const RecordText& text, protocol::Declined declined,
            protocol::TranslationLookUp look_up);
   // Sends what is gathered (nothing when empty) and counts the outcomes.
@@ -57,6 +59,7 @@ class RecordBatch {
   std::size_t part_bytes_;
   Packet records_;
   std::size_t bytes_ = 0;
+  long unsent_skipped_ = 0;  // texts left out of the part gathered
   int calls_ = 0;
 };
 

@@ -31,8 +31,16 @@ std::optional<RecordOutcome> OutcomeNamed(std::string_view name) {
   return std::nullopt;
 }
 
+Storable StorableText(std::string_view value) {
+  return value.find('\0') == std::string_view::npos ? Storable::Yes : Storable::No;
+}
+
 RecordResult ApplyRecordRule(RecordChannel& channel, const RecordKey& key, std::string_view text) {
   const RecordText t(text);
+  if (StorableText(t.value) == Storable::No) {
+    channel.Reached(RuleStep::Skipped, t);
+    return {RecordOutcome::Skipped};
+  }
   if (channel.HoldsValue(key, t)) {
     channel.Reached(RuleStep::StoredAlready, t);
     return {RecordOutcome::StoredAlready};

@@ -2,6 +2,12 @@
 // under its record key K, in the translation table. V is the text cut to its
 // first 4000 characters, the value a record holds.
 //
+//   0. V holds U+0000: skipped at once (counted as not translatable, told
+//      as step 2); nothing is looked up, sent or changed. PostgreSQL's text
+//      refuses the character and SQLite would keep it: a record must mean
+//      the same on both backends, and a control character is no text to
+//      translate. The batch channel leaves such a text out of its request
+//      by the same test (StorableText).
 //   1. K holds a record whose source text is V (trailing blanks ignored):
 //      stored already; nothing changes.
 //   2. The channel may decline the text (not worth translating, an empty list
@@ -85,6 +91,10 @@ class RecordChannel {
   // once per text, before any change is sent.
   virtual void Reached(RuleStep step, const RecordText& text) {}
 };
+
+// Step 0: whether a record can hold the value at all.
+enum class Storable { Yes, No };
+Storable StorableText(std::string_view value);
 
 enum class RecordOutcome { StoredAlready, StoredMeanwhile, Skipped, Created, Replaced };
 enum class TranslationReuse { None, Reused };

@@ -87,9 +87,13 @@ void StagingChannel::StoreTranslation(const RecordKey& key, const std::string& t
   store_.Services().CheckResultServ(result, true, 0);
 }
 
-void StagingChannel::Reached(RuleStep step, const RecordText&) {
+void StagingChannel::Reached(RuleStep step, const RecordText& text) {
   if (step == RuleStep::StoredMeanwhile) ++store_.stats.already_stored;  // stored by another client
-  if (step == RuleStep::Skipped) ++store_.stats.skipped;
+  if (step == RuleStep::Skipped) {
+    ++store_.stats.skipped;
+    // Seen without the look-up that counts the others (step 0).
+    if (StorableText(text.value) == Storable::No) ++store_.stats.texts_seen;
+  }
   watcher_.Reached(step);
 }
 

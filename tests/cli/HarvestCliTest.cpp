@@ -149,6 +149,72 @@ TEST_F(HarvestCli, CorruptFormEndsTheRunWithStatus1AndNamesIt) {
   EXPECT_TRUE(ReadVersion(db).has_value());
 }
 
+TEST_F(HarvestCli, NamesTooLongForTheTableStopTheRunBeforeAnythingIsReadUnlessSkipped) {
+  Write("Cli/Src/Pedido.dfm", Form("frmPedido", 2));
+  // 20 characters before the first dot fit; 21 do not, counted as
+  // characters, not bytes ("ç" and "ã" are two bytes each).
+  Write("Cli/Src/CadastroDeClientesXYZ.Tela.dfm", Form("frmX", 1));
+  const std::string wide = Write("Cli/Src/ConfiguraçãoDoSistema.dfm", Form("frmC", 1));
+  const std::string report = Write("Rel/RelatorioDeVendasPorMes.qr2", "x");
+  Write("Cli/Src/Calculadoração123456.dfm", Form("frmOk", 1));  // 20 characters, 22 bytes
+
+  EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db}), 5);
+  EXPECT_THAT(err, HasSubstr("nome longo demais para a tabela de tradução"));
+  EXPECT_THAT(err, HasSubstr(wide + ": o código do programa ConfiguraçãoDoSistema tem 21 caracteres; renomeie o "
+                                    "arquivo para no máximo 20 caracteres antes do primeiro ponto\n"));
+  EXPECT_THAT(err, HasSubstr(report + ": o código do programa RelatorioDeVendasPorMes tem 23 caracteres"));
+  EXPECT_THAT(err, HasSubstr("CadastroDeClientesXYZ.Tela.dfm: o código do programa CadastroDeClientesXYZ tem 21"));
+  EXPECT_THAT(err, Not(HasSubstr("Calculadoração123456.dfm:")));
+  EXPECT_THAT(err, Not(HasSubstr("Pedido.dfm")));
+  EXPECT_FALSE(std::filesystem::exists(db));  // nothing was asked of the server
+
+  std::filesystem::remove(dir_.Path("src/Cli/Src/CadastroDeClientesXYZ.Tela.dfm"));
+  ASSERT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--json", "--skip-unstorable"}), 0) << err;
+  auto summary = nlohmann::json::parse(out);
+  EXPECT_EQ(summary["outcome"], "completed");
+  EXPECT_EQ(summary["files_left_out"], 2);
+  EXPECT_EQ(summary["files_selected"], 2);
+  EXPECT_EQ(ReadRecords(db).size(), 3u);
+  ASSERT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--skip-unstorable"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Arquivos deixados de fora (nome longo demais): 2\n"));
+}
+
+// --keep-going: each failing file is named with its cause, stores nothing,
+// and the files after it are read.
+TEST_F(HarvestCli, KeepGoingReadsPastFailedFilesAndListsEachWithItsCause) {
+  Write("Cli/Src/A.dfm", Form("frmA", 1));
+  const std::string wide = Write("Cli/Src/B.dfm", "object frmB: TForm\n  Caption = 'B'\n  object " +
+                                                      std::string(51, 'c') + ": TLabel\n    Caption = 'Largo'\n"
+                                                      "  end\nend\n");
+  const std::string broken = Write("Cli/Src/C.dfm", "object frmC: TForm\n  Caption = 'aberto\n");
+  Write("Cli/Src/D.dfm", Form("frmD", 2));
+
+  {
+    EXPECT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--json", "--keep-going"}), 1) << err;
+    auto summary = nlohmann::json::parse(out);
+    EXPECT_EQ(summary["outcome"], "failed");
+    EXPECT_EQ(summary["files_read"], 2);
+    EXPECT_EQ(summary["files_failed"], 2);
+    EXPECT_EQ(summary["failed_file"], wide);
+    ASSERT_EQ(summary["failures"].size(), 2u);
+    EXPECT_EQ(summary["failures"][0]["file"], wide);
+    EXPECT_THAT(summary["failures"][0]["error"].get<std::string>(),
+                HasSubstr("é maior que a sua coluna na tabela de tradução; encurte-o no arquivo-fonte"));
+    EXPECT_THAT(summary["failures"][0]["error"].get<std::string>(), HasSubstr(". Detalhe técnico: "));
+    EXPECT_THAT(summary["failures"][0]["error"].get<std::string>(), HasSubstr("NMCOMPONENTE"));
+    EXPECT_EQ(summary["failures"][1]["file"], broken);
+    EXPECT_THAT(summary["failures"][1]["error"].get<std::string>(),
+                HasSubstr("o arquivo está malformado ou incompleto. Detalhe técnico: "));
+    EXPECT_THAT(err, HasSubstr("2 arquivos não puderam ser importados"));
+  }
+  std::vector<std::string> lines = RecordLines(db);
+  EXPECT_EQ(lines.size(), 3u) << "A and D, none of B";
+  for (const auto& l : lines) EXPECT_EQ(l.rfind("B/", 0), std::string::npos) << l;
+
+  ASSERT_EQ(Harvest({Source(), "--lang", "POR", "--yes", "--db", db, "--keep-going"}), 1);
+  EXPECT_THAT(out, HasSubstr("Erros, por arquivo:\n  " + wide + ": um nome ou texto"));
+}
+
 TEST_F(HarvestCli, CtrlCCancelsTheRunAndNoLaterFileIsRead) {
   ServerProcess server;
   Write("Cli/Src/A.dfm", Form("frmA", 1));

@@ -1,6 +1,7 @@
 // A whole harvest through `trd serve` on PostgreSQL stores exactly what the
 // same harvest stores on SQLite, and finds it all stored the second time; a
-// database that cannot be reached ends `trd serve` at start.
+// database that cannot be reached ends `trd serve` at start; a text holding
+// U+0000 is skipped alike on both.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include "support/ChildProcess.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
+#include "support/TempTree.h"
 #include "support/TestDatabase.h"
 
 namespace trd::test {
@@ -60,6 +62,36 @@ TEST(PostgresHarvest, SamplesStoreTheSameRecordsAsOnSqlite) {
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_THAT(second.out, HasSubstr("Novos: 0\n"));
   EXPECT_EQ(ReadRecords(pg.Url()).size(), stored.size());
+}
+
+// PostgreSQL's text refuses U+0000, SQLite keeps it: such a text is never
+// sent and counts as not translatable on either, on both record paths, and
+// the rest of its file is stored.
+TEST(PostgresHarvest, ATextHoldingNulIsSkippedOnBothBackends) {
+  TempTree tree("trd-nul");
+  tree.Write("Cli/Src/Nulo.dfm",
+             "object frmNulo: TForm\n  object lblNulo: TLabel\n    Caption = 'a'#0'b'\n  end\n"
+             "  object lblBom: TLabel\n    Caption = 'Bom dia'\n  end\nend\n");
+  std::vector<TestBackend> backends{TestBackend::Sqlite};
+  if (TestDatabase::Available(TestBackend::Postgres)) backends.push_back(TestBackend::Postgres);
+  for (TestBackend backend : backends) {
+    TestDatabase db(backend, TestDatabase::Storage::File);
+    ServerProcess server({.db = db.Url()});
+    for (const char* path : {"--per-text", "--keep-going"}) {  // the batch path by default
+      SCOPED_TRACE(std::string(backend == TestBackend::Sqlite ? "SQLite " : "PostgreSQL ") + path);
+      ChildProcess child({TRD_EXE, "harvest", tree.Path(), "--lang", "POR", "--yes", "--json", "--server",
+                          server.Url(), path},
+                         {"TRD_SERVER="});
+      ASSERT_EQ(child.Wait(), 0) << child.Err();
+      auto summary = nlohmann::json::parse(child.Out());
+      EXPECT_EQ(summary["texts_seen"], 2);
+      EXPECT_EQ(summary["skipped"], 1);
+      EXPECT_EQ(summary["already_stored"].get<int>() + summary["new_keys"].get<int>(), 1);
+    }
+    auto stored = ReadRecords(db.Url());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].Line(), "NULO/FRMNULO/LBLBOM/Caption/0=Bom dia");
+  }
 }
 
 TEST(PostgresHarvest, UnreachableDatabaseEndsServeAtStartNamingIt) {

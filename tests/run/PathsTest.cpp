@@ -15,6 +15,7 @@
 
 #include "protocol/Exchange.h"
 #include "protocol/Methods.h"
+#include "run/ImportRun.h"
 #include "server/Database.h"
 #include "server/Service.h"
 #include "support/ChildProcess.h"
@@ -225,6 +226,45 @@ TEST_F(RecordPaths, BatchAndPerTextAgreeOnTheCorpus) {
   }
   nlohmann::json summary = ExpectSameOutcome(tree.string(), "", "corpus");
   EXPECT_GT(summary["texts_seen"], 10000);
+}
+
+// The whole corpus, every form file under Cli/Src as a link: the files whose
+// names are too long for the table are left out before the run, and the run
+// goes to its end past the files that fail, naming exactly them.
+TEST_F(RecordPaths, TheCorpusHarvestsToTheEndNamingExactlyTheFilesThatFail) {
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no corpus at " << kCorpus;
+  const fs::path tree = dir_.Dir() / "whole-corpus";
+  int forms = 0;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(kCorpus)) {
+    if (!e.is_regular_file() || run::KindOf(e.path().string()) != run::FileKind::Form) continue;
+    const fs::path link = tree / "Cli" / "Src" / fs::relative(e.path(), kCorpus);
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(e.path(), link);
+    ++forms;
+  }
+  const HarvestRun r = Harvest(tree.string(), dir_.Path("whole-corpus.sqlite"), {"--keep-going", "--skip-unstorable"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.summary["outcome"], "failed");
+  EXPECT_EQ(r.summary["files_left_out"], 85);
+  EXPECT_EQ(r.summary["files_selected"].get<int>() + r.summary["files_left_out"].get<int>(), forms);
+  EXPECT_EQ(r.summary["files_read"].get<int>() + r.summary["files_failed"].get<int>(), r.summary["files_selected"]);
+  std::map<std::string, std::string> failed;
+  for (const nlohmann::json& f : r.summary["failures"])
+    failed[fs::path(f["file"].get<std::string>()).lexically_relative(tree / "Cli" / "Src").string()] = f["error"];
+  const std::string kWide = "um nome ou texto do arquivo é maior que a sua coluna na tabela de tradução";
+  const std::map<std::string, std::string> expected{
+      // A component name of 51 characters; UCompraConfirmaCotacao.dfm has it
+      // too, but its own name is too long and it is left out before.
+      {"alberteije__T2TiERP-1-Delphi/compras/ERP/Cliente/Compras/Tela/UCompraCotacao.dfm", kWide},
+      {"project-jedi__jvcl/donations/SIMDView/JvSIMDModifyForm.dfm", "o arquivo está malformado ou incompleto"},
+  };
+  ASSERT_EQ(failed.size(), expected.size()) << r.summary["failures"].dump(1);
+  for (const auto& [file, cause] : expected) {
+    ASSERT_TRUE(failed.contains(file)) << file;
+    EXPECT_EQ(failed[file].rfind(cause, 0), 0u) << failed[file];
+    EXPECT_NE(failed[file].find(". Detalhe técnico: "), std::string::npos) << failed[file];
+  }
+  EXPECT_GT(r.summary["texts_seen"], 10000);
 }
 
 // A batch over the part size goes out in several calls with the same

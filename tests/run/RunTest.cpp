@@ -294,7 +294,7 @@ TEST_F(RunTest, AFileThatIsNotRegularOrTooLargeEndsTheRunNamingItAndTheLimit) {
     run::Summary s = Run({path});
     EXPECT_EQ(s.outcome, run::Outcome::Failed);
     EXPECT_EQ(s.failed_file, path);
-    EXPECT_THAT(s.failure, StartsWith("o arquivo não pôde ser lido (" + cause));
+    EXPECT_THAT(s.failure, StartsWith("o arquivo não pôde ser lido. Detalhe técnico: " + cause));
     EXPECT_EQ(dialogs->Texts().back(), "Erro ao importar o arquivo " + path + ": " + s.failure);
   }
   EXPECT_THAT(Records(), IsEmpty());

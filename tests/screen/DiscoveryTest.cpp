@@ -1,8 +1,12 @@
 // Listing source files on the screen: the six subtrees, the walk's
 // exclusions, and the directory controls that start or empty a listing (the
 // walk itself: tests/run/DiscoveryTest.cpp).
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
@@ -126,6 +130,38 @@ TEST_F(DiscoveryTest, TypedDirectoryIsListedOnlyWhileBothListsAreEmpty) {
   EXPECT_EQ(screen.lsbDisp->count(), 0);
   EXPECT_TRUE(stlFiles->empty());
   EXPECT_EQ(Items(screen.lsbSelec), std::vector<std::string>{b});
+}
+
+// A directory typed, then a click on the language box: the field loses the
+// focus to the box and the listing runs at that moment; the click must still
+// land (the box keeps the focus and opens its list). Found by object name, as
+// a user's script would find them.
+TEST_F(DiscoveryTest, TheFirstClickOnTheLanguageBoxAfterTypingADirectoryIsNotLost) {
+  TempDir dir;
+  std::string a = dir.Touch("Cli/Src/A.dfm");
+  auto& screen = Open();
+  auto* field = screen.findChild<QLineEdit*>("edtDiretorio");
+  auto* box = screen.findChild<QComboBox*>("cbbIdioma");
+  ASSERT_TRUE(field && box);
+  screen.window()->activateWindow();
+  QApplication::setActiveWindow(screen.window());
+  field->setFocus(Qt::OtherFocusReason);
+  ASSERT_TRUE(field->hasFocus());
+  field->setText(QString::fromStdString(dir.Str()));
+
+  box->lineEdit()->setFocus(Qt::MouseFocusReason);  // what the press does first
+  EXPECT_EQ(Items(screen.lsbDisp), std::vector<std::string>{a}) << "listed as the field lost the focus";
+  EXPECT_TRUE(box->isEnabled());
+  QWidget* focus = QApplication::focusWidget();
+  EXPECT_TRUE(focus == box || box->isAncestorOf(focus)) << "the box keeps the focus the click gave it";
+
+  const QPoint arrow(box->width() - 4, box->height() / 2);
+  QMouseEvent press(QEvent::MouseButtonPress, arrow, box->mapToGlobal(arrow), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(box, &press);
+  EXPECT_TRUE(box->view()->isVisible()) << "the list of languages opens";
+  box->hidePopup();
+  EXPECT_TRUE(dialogs->shown.empty());
 }
 
 }  // namespace

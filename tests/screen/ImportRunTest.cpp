@@ -69,8 +69,42 @@ TEST_F(ImportRunTest, ImportButtonHarvestsTheSamples) {
 
 TEST_F(ImportRunTest, ScreenAndCommandLineShowTheSameRunMessages) {
   auto& screen = Open();
-  for (const char* key : {"Idi_Inv", "CONF_SUBS", "sucessoGeral", "Erro_Import", "Imp_Canc"})
+  for (const char* key : {"Idi_Inv", "CONF_SUBS", "sucessoGeral", "Erro_Import", "Erro_Arquivos", "Imp_Canc",
+                          "ARQ_LARGO", "ARQ_LARGO_CONT"})
     EXPECT_EQ(screen.msgPadrao.Msg(key), run::RunMessages().Msg(key)) << key;
+}
+
+// A selected file whose name no record can hold is shown before the run;
+// the user stops there (nothing read) or goes on without it.
+TEST_F(ImportRunTest, NamesTooLongAreReviewedBeforeTheRun) {
+  TempDir dir;
+  dir.Write("Cli/Src/Pedido.dfm", "object frmPedido: TForm\n  Caption = 'Pedido'\nend\n");
+  const std::string wide = dir.Write("Cli/Src/CadastroDeClientesXYZ.dfm", "object frmX: TForm\n  Caption = 'X'\nend\n");
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+
+  dialogs->answers.push_back(shared::MsgAnswer::No);
+  screen.sbtImportExport->click();
+  ASSERT_EQ(dialogs->shown.size(), 1u);
+  EXPECT_THAT(dialogs->shown[0].text, HasSubstr("nome longo demais para a tabela de tradução"));
+  EXPECT_THAT(dialogs->shown[0].text, HasSubstr("Continuar a importação sem esses arquivos?"));
+  EXPECT_EQ(dialogs->shown[0].buttons, shared::MsgButtons::YesNo);
+  EXPECT_EQ(dialogs->shown[0].details, wide + ": o código do programa CadastroDeClientesXYZ tem 21 caracteres; "
+                                              "renomeie o arquivo para no máximo 20 caracteres antes do primeiro "
+                                              "ponto\n");
+  EXPECT_EQ(screen.lsbSelec->count(), 2);
+  EXPECT_TRUE(RecordLines(server.DatabasePath()).empty());
+
+  dialogs->answers = {shared::MsgAnswer::Yes, shared::MsgAnswer::Yes};
+  screen.sbtImportExport->click();
+  ASSERT_EQ(dialogs->shown.size(), 4u);
+  EXPECT_THAT(dialogs->shown[2].text, HasSubstr("Confirma a operação?"));
+  EXPECT_EQ(dialogs->shown[3].text, "Todos os arquivos foram importados com sucesso!");
+  EXPECT_EQ(Items(screen.lsbSelec), std::vector<std::string>{dir.Path("Cli/Src/Pedido.dfm")});
+  EXPECT_EQ(RecordLines(server.DatabasePath()),
+            std::vector<std::string>{"PEDIDO/FRMPEDIDO/FRMPEDIDO/Caption/0=Pedido"});
 }
 
 TEST_F(ImportRunTest, CancelButtonDuringTheRunStopsBeforeTheNextFile) {
