@@ -42,6 +42,7 @@ struct ServeArgs {
   std::size_t max_connections = server::kDefaultMaxConnections;
   double request_timeout_s = 30;
   std::string token_file;
+  std::vector<std::string> public_names;
 };
 
 // The token requests must carry: the file of --token-file, else the one the
@@ -113,6 +114,7 @@ int Serve(const ServeArgs& args) {
   http_options.max_connections = args.max_connections;
   http_options.request_timeout = std::chrono::milliseconds(std::llround(args.request_timeout_s * 1000));
   http_options.token = token;
+  http_options.public_names = args.public_names;
   http_options.log = [](const std::string& line) { std::cerr << "trd serve: " << line << std::endl; };
   server::HttpServer http(*service, http_options);
   int port = http.Bind();
@@ -173,6 +175,9 @@ void AddServe(CLI::App& app, int& exit_code) {
   cmd->add_option("--max-request-mib", args->max_request_mib, "Largest request body accepted, in MiB")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
+  cmd->add_option("--public-name", args->public_names,
+                  "A name clients reach the server by, NAME or NAME:PORT (repeatable); requests naming "
+                  "another Host get 421. Default: the --listen address, localhost, 127.0.0.1 and [::1]");
   cmd->add_option("--token-file", args->token_file,
                   "File holding the token every request must carry in X-Trd-Token (one line; keep it chmod 600)");
   cmd->footer(

@@ -86,7 +86,10 @@ class XliffReader {
   // A DTD of the file's own that declares entities: refused before any
   // is used, however few or harmless.
   void RefuseEntityDeclarations() const {
-    xmlDocPtr doc = xmlTextReaderCurrentDoc(r_.get());
+    // Through the current node, not xmlTextReaderCurrentDoc: that call hands
+    // the document to the caller, and the reader would no longer free it.
+    xmlNodePtr node = xmlTextReaderCurrentNode(r_.get());
+    xmlDocPtr doc = node ? node->doc : nullptr;
     if (doc && doc->intSubset && (doc->intSubset->entities || doc->intSubset->pentities))
       Fail("the file's DTD declares entities; " + kEntitiesRefused);
   }

@@ -12,12 +12,15 @@
 //                 method; bytes that are not HTTP                     200, 400
 //   no_method     an unknown module, method or path                   200, 404
 //   refused       a request the server will not carry out as things
-//                 stand (its database is gone, ...)                   200
+//                 stand (its database is gone, ...); a Host that is
+//                 not one of the server's names                       200, 421
 //   storage       the storage behind the server failed                200
-//   unauthorized  the token is missing or wrong                       403
+//   unauthorized  the token is missing or wrong; a write sent by a
+//                 page of another origin                              403
 //   busy          the server holds as many connections as it takes    503
 //   too_large     a body or headers over the limit                    200, 413, 431
-//   unsupported   a compressed body or transfer coding                415
+//   unsupported   a compressed body or transfer coding; a call that
+//                 is not application/json                             415
 //   internal      an unexpected failure of the server                 200, 500
 //
 // The server raises a ServerFailureError (or one of the types below) where

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/Endpoint.h"
+#include "platform/Errors.h"
 #include "protocol/Failures.h"
 
 namespace trd::server {
@@ -36,7 +38,73 @@ std::string Quoted(std::string_view value) {
   return "\"" + std::string(value.substr(0, kShown)) + (value.size() > kShown ? "...\"" : "\"");
 }
 
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return out;
+}
+
+// The authority of an Origin ("http://host:port" -> "host:port"); nullopt
+// for "null" and anything else that is not an http(s) origin.
+std::optional<std::string_view> OriginAuthority(std::string_view origin) {
+  for (std::string_view scheme : {"http://", "https://"})
+    if (origin.size() > scheme.size() && SameAscii(origin.substr(0, scheme.size()), scheme))
+      return origin.substr(scheme.size());
+  return std::nullopt;
+}
+
+// Whether a request that changes something was sent by a page of another
+// origin: the browser says so in Origin or Sec-Fetch-Site. A request
+// without either comes from a program, not from a page.
+bool FromAnotherSite(const RequestHead& head) {
+  const std::string_view fetch_site = Trimmed(head.fetch_site);
+  if (SameAscii(fetch_site, "cross-site") || SameAscii(fetch_site, "same-site")) return true;
+  const std::string_view origin = Trimmed(head.origin);
+  if (origin.empty()) return false;
+  const auto authority = OriginAuthority(origin);
+  return !authority || !head.host || !SameAscii(*authority, Trimmed(*head.host));
+}
+
+// The media type of a Content-Type value, without its parameters.
+std::string_view MediaType(std::string_view content_type) {
+  return Trimmed(content_type.substr(0, content_type.find(';')));
+}
+
 }  // namespace
+
+ServerNames MakeServerNames(const std::vector<std::string>& public_names, std::string_view listen_host, int port) {
+  ServerNames names;
+  auto add = [&](ServerName name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+  };
+  for (const std::string& text : public_names) {
+    Endpoint e;
+    try {
+      e = ParseEndpoint(text, port);
+    } catch (const Error& error) {
+      throw Error("--public-name " + text + ": not a host name or HOST:PORT (" + error.what() + ")");
+    }
+    add({Lower(e.host), e.port});
+  }
+  if (!public_names.empty()) return names;
+  if (listen_host != "0.0.0.0" && listen_host != "::" && !listen_host.empty()) add({Lower(listen_host), port});
+  for (const char* host : {"localhost", "127.0.0.1", "::1"}) add({host, port});
+  return names;
+}
+
+bool NamesServer(std::string_view host_header, const ServerNames& names, int port) {
+  host_header = Trimmed(host_header);
+  if (host_header.empty()) return false;
+  Endpoint e;
+  try {
+    e = ParseEndpoint(host_header, port);
+  } catch (const Error&) {
+    return false;
+  }
+  ServerName asked{Lower(e.host), e.port};
+  return std::find(names.begin(), names.end(), asked) != names.end();
+}
 
 bool SameToken(std::string_view given, std::string_view token) {
   if (token.empty()) return given.empty();
@@ -76,7 +144,17 @@ std::size_t BodyLimit(Route route, std::size_t max_body_bytes) {
 }
 
 std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
-                                       std::size_t max_body_bytes) {
+                                       const ServerNames& names, int port, std::size_t max_body_bytes) {
+  if (!head.host) return Refuse(400, FailureCode::Malformed, "malformed HTTP request: no Host header");
+  if (!NamesServer(*head.host, names, port))
+    return Refuse(421, FailureCode::Refused,
+                  "request refused: " + Quoted(*head.host) +
+                      " is not a name of this server (trd serve --public-name NAME names it)");
+  if (head.method != "GET" && head.method != "HEAD" && FromAnotherSite(head))
+    return Refuse(403, FailureCode::Unauthorized,
+                  "request refused: sent by a page of another site (Origin " + Quoted(head.origin) +
+                      ", Sec-Fetch-Site " + Quoted(head.fetch_site) + ")");
+
   const std::string_view path = head.target.substr(0, head.target.find('?'));
   std::optional<Route> route;
   if (head.method == "POST" && path == "/call") route = Route::Call;
@@ -115,6 +193,10 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
 
   const std::size_t limit = BodyLimit(*route, max_body_bytes);
   if (head.content_length && *head.content_length > limit) return BodyTooLarge(limit);
+  if (*route == Route::Call && !SameAscii(MediaType(head.content_type), "application/json"))
+    return Refuse(415, FailureCode::Unsupported,
+                  "request refused: POST /call takes Content-Type: application/json, not " +
+                      Quoted(head.content_type));
   return Admission{*route, access};
 }
 

@@ -12,6 +12,13 @@
 // asked for the token; everything else needs it.
 //
 // Admit() checks, in this order:
+//   0. the site: a Host header is required (400) and must name the server
+//      (ServerNames: --public-name, else its loopback names; 421), so that
+//      a page of another site cannot reach it under a name of its own (DNS
+//      rebinding). A request other than GET or HEAD whose Origin is not the
+//      server's own (the scheme and the Host it was sent to) or whose
+//      Sec-Fetch-Site is "cross-site" or "same-site" was sent by a page of
+//      another origin: refused, token or not                         403
 //   1. the token (when the server has one), for every route but the page's:
 //      X-Trd-Token must equal it, or the session cookie (SessionCookieName)
 //      must hold the server's session secret; both compared in constant
@@ -21,11 +28,13 @@
 //      Transfer-Encoding but "chunked"; compressed bodies are refused,
 //      so that no body can inflate beyond what arrived                415
 //   4. the declared size: a Content-Length over the limit             413
+//   5. POST /call takes Content-Type application/json only, which no form
+//      of another site can send without the server's consent       415
 // A chunked body is bounded while it arrives (BodyTooLarge, 413).
 //
 // Every refusal carries a failure response in the wire encoding with its
 // code (docs/protocol.md, protocol/Failures.h: unauthorized, no_method,
-// unsupported, too_large, malformed, busy, internal), so that a client shows
+// unsupported, too_large, malformed, busy, internal; refused for 421), so that a client shows
 // the reason and decides by the code, not by a bare status.
 #pragma once
 
@@ -35,6 +44,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace trd::server {
 
@@ -56,10 +66,35 @@ struct Credentials {
   std::string session;
 };
 
+// A name the server answers to, as a Host header writes it: a host name or
+// address (IPv6 without its brackets, lower case) and the port.
+struct ServerName {
+  std::string host;
+  int port = 0;
+  bool operator==(const ServerName&) const = default;
+};
+using ServerNames = std::vector<ServerName>;
+
+// The names of a server listening on `listen_host`:`port`: each of
+// `public_names` ("NAME" or "NAME:PORT", "[::1]:8211"; without a port, the
+// server's), else the listening address (unless it is a wildcard),
+// localhost, 127.0.0.1 and ::1. Throws UsageError for a name that cannot
+// be one.
+ServerNames MakeServerNames(const std::vector<std::string>& public_names, std::string_view listen_host, int port);
+
+// Whether a Host header value names the server. A Host without a port
+// names it at its port (clients that leave the port out, and proxies that
+// forward the name only).
+bool NamesServer(std::string_view host_header, const ServerNames& names, int port);
+
 // The parts of a request's headers that admission looks at.
 struct RequestHead {
   std::string_view method;
   std::string_view target;
+  std::optional<std::string_view> host;  // nullopt: no Host header
+  std::string_view origin;               // empty when absent
+  std::string_view fetch_site;           // Sec-Fetch-Site; empty when absent
+  std::string_view content_type;         // empty when absent
   std::string_view token;              // X-Trd-Token; empty when absent
   std::string_view cookie;             // Cookie; empty when absent
   std::string_view content_encoding;   // empty when absent
@@ -82,8 +117,9 @@ struct Admission {
 // The route of the request and whether it carries the token, or why it is
 // refused. The body limit of the token form is kMaxFormBytes, whatever
 // `max_body_bytes` says.
+// `names` and `port`: the server's names and the port it listens on.
 std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
-                                       std::size_t max_body_bytes);
+                                       const ServerNames& names, int port, std::size_t max_body_bytes);
 
 // The largest body the token form (POST /entrar) takes.
 inline constexpr std::size_t kMaxFormBytes = 4096;

@@ -125,7 +125,14 @@ int HttpServer::Bind() {
   if (ec || !acceptor.is_open())
     throw ConnectionError("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
                           " (address in use, or not an address of this machine)");
-  bound_port_ = acceptor.local_endpoint().port();
+  const int port = acceptor.local_endpoint().port();
+  try {
+    impl_->front.names = MakeServerNames(options_.public_names, options_.host, port);
+  } catch (...) {
+    acceptor.close(ec);
+    throw;
+  }
+  impl_->front.port = bound_port_ = port;
   return bound_port_;
 }
 

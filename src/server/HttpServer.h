@@ -20,7 +20,8 @@
 // `keep_alive_timeout` between requests is closed.
 //
 // Admission (HttpAdmission.h) is decided from the headers before any body is
-// kept: token or session cookie (403; the page's routes are open), path
+// kept: the Host (400, 421) and the origin of a write (403), token or
+// session cookie (403; the page's routes are open), path
 // (404), compressed bodies (415), declared size (413); a chunked body is
 // bounded as it arrives (413); headers over 8 KiB
 // get 431, bytes that are not HTTP 400. A refusal closes the connection after
@@ -35,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Service.h"
 #include "platform/Endpoint.h"
@@ -59,6 +61,10 @@ struct HttpOptions {
   std::chrono::milliseconds request_timeout{30000};
   std::chrono::milliseconds keep_alive_timeout{60000};
   std::string token;  // empty: no token required
+  // The names clients reach the server by (Host), "NAME" or "NAME:PORT";
+  // empty: the listening address, localhost, 127.0.0.1 and ::1
+  // (MakeServerNames, HttpAdmission.h).
+  std::vector<std::string> public_names;
   // Diagnostics of the front itself (connections refused at the limit, no
   // file descriptor left), one line each; none when empty. Called on the
   // I/O thread.
@@ -74,7 +80,8 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   // Binds the listening socket and returns its port (the chosen one when the
-  // options ask for port 0). Throws ConnectionError when it cannot bind.
+  // options ask for port 0). Throws ConnectionError when it cannot bind,
+  // trd::Error for a public name that cannot be one.
   int Bind();
 
   // Serves on the bound socket, on the calling thread (the I/O thread),

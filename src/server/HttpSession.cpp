@@ -131,15 +131,20 @@ void HttpSession::OnHead(beast::error_code ec) {
   RequestHead head;
   head.method = View(request.method_string());
   head.target = View(request.target());
+  if (auto host = request.find(bhttp::field::host); host != request.end()) head.host = View(host->value());
+  head.origin = View(request[bhttp::field::origin]);
+  head.fetch_site = View(request["Sec-Fetch-Site"]);
+  head.content_type = View(request[bhttp::field::content_type]);
   head.token = View(request["X-Trd-Token"]);
   head.cookie = View(request[bhttp::field::cookie]);
   head.content_encoding = View(request[bhttp::field::content_encoding]);
   head.transfer_encoding = View(request[bhttp::field::transfer_encoding]);
   if (auto length = parser_->content_length()) head.content_length = *length;
-  auto verdict = Admit(head, front_.credentials, front_.options.max_request_bytes);
+  auto verdict = Admit(head, front_.credentials, front_.names, front_.port, front_.options.max_request_bytes);
   if (auto* refusal = std::get_if<Refusal>(&verdict)) return RefuseAndClose(std::move(*refusal));
   admission_ = std::get<Admission>(verdict);
   target_.assign(head.target.data(), head.target.size());
+  cookie_.assign(head.cookie.data(), head.cookie.size());
   // Bounds a chunked body as it arrives.
   parser_->body_limit(std::uint64_t(BodyLimit(admission_.route, front_.options.max_request_bytes)));
 
@@ -187,8 +192,8 @@ void HttpSession::Dispatch(std::string body) {
         answer = std::move(body);
         content_type = "application/octet-stream";
       } else {
-        WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body}, self->front_.service,
-                                  self->front_.credentials);
+        WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body, self->cookie_},
+                                  self->front_.service, self->front_.credentials);
         status = web.status;
         content_type = std::move(web.content_type);
         answer = std::move(web.body);

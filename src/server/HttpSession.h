@@ -59,6 +59,8 @@ struct HttpFront {
   Service& service;
   const HttpOptions& options;
   const Credentials credentials;  // the token and the browsers' session secret
+  ServerNames names;  // set by HttpServer::Bind, before any connection
+  int port = 0;
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
   std::size_t serving = 0;                    // those that count against max_connections
   std::atomic<bool> stopping{false};          // answers close their connections
@@ -114,6 +116,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   Phase phase_ = Phase::Idle;
   Admission admission_;
   std::string target_;  // of the request being handled, for the page's query
+  std::string cookie_;  // its Cookie header, for the page's forms
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;
   bool counted_ = false;

@@ -302,11 +302,24 @@ std::string FormatShare(double share) {
   return out;
 }
 
+namespace {
+
+void FormKey(Writer& w, std::string_view key) {
+  w << "<input type=\"hidden\" name=\"" << kFormKeyField << "\" value=\"";
+  w.Text(key);
+  w << "\">";
+}
+
+}  // namespace
+
 std::string RenderProgressPage(const PageView& view) {
   Writer w;
   Head(w, "");
-  if (view.sign_out == SignOut::Shown)
-    w << "<form method=\"post\" action=\"/sair\" class=\"sair\"><button type=\"submit\">Sair</button></form>\n";
+  if (view.sign_out == SignOut::Shown) {
+    w << "<form method=\"post\" action=\"/sair\" class=\"sair\">";
+    FormKey(w, view.form_key);
+    w << "<button type=\"submit\">Sair</button></form>\n";
+  }
   w << "</header>\n<main>\n";
   if (!view.notice.empty()) {
     w << "<p class=\"aviso\">";
@@ -322,7 +335,7 @@ std::string RenderProgressPage(const PageView& view) {
   return w.Take();
 }
 
-std::string RenderSignInPage(std::string_view message) {
+std::string RenderSignInPage(std::string_view message, std::string_view form_key) {
   Writer w;
   Head(w, " — entrar");
   w << "</header>\n<main>\n<section id=\"entrar\">\n"
@@ -332,7 +345,9 @@ std::string RenderSignInPage(std::string_view message) {
     w.Text(message);
     w << "</p>\n";
   }
-  w << "<form method=\"post\" action=\"/entrar\"><label>Token <input type=\"password\" name=\"token\" "
+  w << "<form method=\"post\" action=\"/entrar\">";
+  FormKey(w, form_key);
+  w << "<label>Token <input type=\"password\" name=\"token\" "
        "autocomplete=\"current-password\" required autofocus></label> <button type=\"submit\">Entrar</button>"
        "</form>\n</section>\n</main>\n";
   Tail(w);

@@ -48,12 +48,18 @@ struct PageView {
   int page = 1;       // its number, counted from 1
   std::string notice;  // a message above the sections (an unknown language asked for)
   SignOut sign_out = SignOut::Hidden;
+  std::string form_key;  // the anti-forgery key the "Sair" form carries
 };
 
 std::string RenderProgressPage(const PageView& view);
 
-// The token form; `message` (may be empty) shown above it.
-std::string RenderSignInPage(std::string_view message);
+// The name of the hidden field that carries the anti-forgery key in the
+// page's POST forms (WebFront.h).
+inline constexpr std::string_view kFormKeyField = "chave_form";
+
+// The token form, carrying `form_key`; `message` (may be empty) shown above
+// it.
+std::string RenderSignInPage(std::string_view message, std::string_view form_key);
 
 // A page that tells the table could not be read; `why` is escaped.
 std::string RenderFailurePage(std::string_view why);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -77,6 +78,87 @@ std::vector<Candidate> Read(const std::vector<Row>& rows) {
   return out;
 }
 
+// What a backend's trigram index tells of one trigram (folded, UTF-8), each
+// asked once per call (a file's texts share most of their trigrams).
+class TrigramIndex {
+ public:
+  virtual ~TrigramIndex() = default;
+  // How many memory entries hold it (an estimate may do); 0: none, or the
+  // index cannot look it up.
+  double Entries(const std::string& trigram) {
+    auto [it, fresh] = counts_.try_emplace(trigram, 0.0);
+    if (fresh) it->second = CountEntries(trigram);
+    return it->second;
+  }
+  // The entries holding it (NRMEMORIA): of the call's language, or of any.
+  const std::vector<std::int64_t>& Holders(const std::string& trigram) {
+    auto [it, fresh] = holders_.try_emplace(trigram);
+    if (fresh) it->second = ReadHolders(trigram);
+    return it->second;
+  }
+
+ private:
+  virtual double CountEntries(const std::string& trigram) = 0;
+  virtual std::vector<std::int64_t> ReadHolders(const std::string& trigram) = 0;
+
+  std::unordered_map<std::string, double> counts_;
+  std::unordered_map<std::string, std::vector<std::int64_t>> holders_;
+};
+
+std::vector<std::int64_t> Ids(const std::vector<Row>& rows) {
+  std::vector<std::int64_t> out;
+  out.reserve(rows.size());
+  for (const Row& r : rows)
+    if (const auto* d = std::get_if<double>(&r[0])) out.push_back(std::int64_t(*d));
+  return out;
+}
+
+const FieldType kOneNumber[] = {FieldType::Float};
+
+// Entries of a trigram this common are not read unless it is the text's
+// rarest: it tells little, and reading its list costs more than the rest.
+constexpr double kCommonTrigram = 5000;
+
+// The candidates hold the most of the text's rarest trigrams: the entries of
+// each are read from the index and counted here (ranking every match in the
+// database, as an FTS5 or ILIKE query would, took up to seconds a text).
+std::vector<Candidate> Candidates(Session& s, TrigramIndex& index, const std::string& language,
+                                  const std::u32string& folded) {
+  std::vector<std::pair<double, std::string>> rare;
+  for (std::size_t i = 0; i + 3 <= folded.size(); ++i) {
+    std::string t = Utf8(folded.substr(i, 3));
+    if (std::any_of(rare.begin(), rare.end(), [&](const auto& r) { return r.second == t; })) continue;
+    if (double n = index.Entries(t); n > 0) rare.emplace_back(n, std::move(t));
+  }
+  if (rare.empty()) return {};
+  std::sort(rare.begin(), rare.end());
+  if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
+  std::unordered_map<std::int64_t, int> hits;
+  for (std::size_t i = 0; i < rare.size(); ++i) {
+    if (i > 0 && rare[i].first > kCommonTrigram) break;
+    for (std::int64_t id : index.Holders(rare[i].second)) ++hits[id];
+  }
+  // The most hits first, the newest among equals; a few more than wanted, as
+  // some may be of other languages.
+  std::vector<std::pair<int, std::int64_t>> best;
+  best.reserve(hits.size());
+  for (const auto& [id, n] : hits) best.emplace_back(n, id);
+  const std::size_t wanted = std::min(best.size(), kCandidates * 4);
+  std::partial_sort(best.begin(), best.begin() + std::ptrdiff_t(wanted), best.end(), [](const auto& x, const auto& y) {
+    return x.first != y.first ? x.first > y.first : x.second > y.second;
+  });
+  best.resize(wanted);
+  if (best.empty()) return {};
+  std::vector<FieldValue> p{language};
+  std::string ids;
+  for (const auto& [n, id] : best) {
+    ids += ids.empty() ? "?" : ", ?";
+    p.emplace_back(double(id));
+  }
+  return Read(s.Query("SELECT STAGRVALPROP, STVALORPROP FROM TRDMEMORIA WHERE IDIDIOMA = ? AND NRMEMORIA IN (" + ids + ")",
+                      p, kTwoTexts));
+}
+
 // ---- SQLite: FTS5 trigram ------------------------------------------------
 
 const char* const kSqliteIndex[] = {
@@ -93,58 +175,33 @@ const char* const kSqliteIndex[] = {
     " INSERT INTO TRDMEMORIA_TRIGRAMAS (rowid, STAGRVALPROP) VALUES (new.NRMEMORIA, new.STAGRVALPROP); END",
 };
 
-// How many memory entries hold each trigram (the index's vocabulary),
-// looked up once per trigram in a call.
-class Vocabulary {
+// Counts from the index's vocabulary (fts5vocab); the entries of every
+// language.
+class SqliteTrigrams final : public TrigramIndex {
  public:
-  explicit Vocabulary(Session& s) : s_(s) {
+  explicit SqliteTrigrams(Session& s) : s_(s) {
     s_.Execute("CREATE VIRTUAL TABLE IF NOT EXISTS temp.TRDMEMORIA_VOCABULARIO"
                " USING fts5vocab(main, 'TRDMEMORIA_TRIGRAMAS', 'row')");
   }
-  double Entries(const std::string& trigram) {
-    auto [it, fresh] = counts_.emplace(trigram, 0.0);
-    if (fresh) {
-      const FieldValue p[] = {trigram};
-      const FieldType t[] = {FieldType::Float};
-      auto rows = s_.Query("SELECT doc FROM temp.TRDMEMORIA_VOCABULARIO WHERE term = ?", p, t);
-      if (!rows.empty())
-        if (const auto* d = std::get_if<double>(&rows[0][0])) it->second = *d;
-    }
-    return it->second;
-  }
 
  private:
-  Session& s_;
-  std::unordered_map<std::string, double> counts_;
-};
+  double CountEntries(const std::string& trigram) override {
+    const FieldValue p[] = {trigram};
+    auto rows = s_.Query("SELECT doc FROM temp.TRDMEMORIA_VOCABULARIO WHERE term = ?", p, kOneNumber);
+    const double* d = rows.empty() ? nullptr : std::get_if<double>(&rows[0][0]);
+    return d ? *d : 0;
+  }
+  std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
+    // An FTS5 phrase: the trigram quoted, a quote doubled.
+    std::string phrase = "\"";
+    for (char c : trigram) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+    phrase += '"';
+    const FieldValue p[] = {phrase};
+    return Ids(s_.Query("SELECT rowid FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p, kOneNumber));
+  }
 
-std::vector<Candidate> SqliteCandidates(Session& s, Vocabulary& vocabulary, const std::string& language,
-                                        const std::u32string& folded) {
-  // The text's rarest trigrams that the memory holds at all.
-  std::vector<std::pair<double, std::string>> rare;
-  for (std::size_t i = 0; i + 3 <= folded.size(); ++i) {
-    std::string t = Utf8(folded.substr(i, 3));
-    if (std::any_of(rare.begin(), rare.end(), [&](const auto& r) { return r.second == t; })) continue;
-    if (double n = vocabulary.Entries(t); n > 0) rare.emplace_back(n, std::move(t));
-  }
-  if (rare.empty()) return {};
-  std::sort(rare.begin(), rare.end());
-  if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
-  // An FTS5 query: each trigram a phrase ("" is a quote in one), any of them.
-  std::string match;
-  for (const auto& [n, t] : rare) {
-    match += match.empty() ? "\"" : " OR \"";
-    for (char c : t) match += c == '"' ? std::string("\"\"") : std::string(1, c);
-    match += '"';
-  }
-  const FieldValue p[] = {match, language};
-  return Read(s.Query("SELECT m.STAGRVALPROP, m.STVALORPROP FROM TRDMEMORIA_TRIGRAMAS"
-                      " JOIN TRDMEMORIA m ON m.NRMEMORIA = TRDMEMORIA_TRIGRAMAS.rowid"
-                      " WHERE TRDMEMORIA_TRIGRAMAS MATCH ? AND m.IDIDIOMA = ?"
-                      " ORDER BY TRDMEMORIA_TRIGRAMAS.rank, m.DTULTATUTRAD DESC LIMIT " +
-                          std::to_string(kCandidates),
-                      p, kTwoTexts));
-}
+  Session& s_;
+};
 
 // ---- PostgreSQL: pg_trgm -------------------------------------------------
 
@@ -160,66 +217,49 @@ std::optional<std::string> TrigramSchema(Session& s) {
   return quoted + "\"";
 }
 
-// How often each trigram occurs in a sample of the language's memory (some
-// 20,000 entries): pg_trgm keeps no counts of its own.
-class Sample {
+bool AsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// pg_trgm keeps no counts of its own: they are estimated from a sample of the
+// language's memory (some 20,000 entries). Its index finds
+// "ILIKE '%abc%'" through the trigram abc when its characters are letters or
+// digits in every locale: ASCII ones; other trigrams are not looked up.
+class PostgresTrigrams final : public TrigramIndex {
  public:
-  Sample(Session& s, const std::string& language) {
+  PostgresTrigrams(Session& s, const std::string& language) : s_(s), language_(language) {
     const FieldValue p[] = {language};
-    const FieldType count[] = {FieldType::Float};
-    auto n = s.Query("SELECT COUNT(*) FROM TRDMEMORIA WHERE IDIDIOMA = ?", p, count);
+    auto n = s.Query("SELECT COUNT(*) FROM TRDMEMORIA WHERE IDIDIOMA = ?", p, kOneNumber);
     const double entries = n.empty() ? 0 : std::get<double>(n[0][0]);
     const double percent = entries <= 20000 ? 100 : 20000 * 100 / entries;
     const FieldType text[] = {FieldType::String};
+    double sampled = 0;
     // The share is a number this code computed, not request text.
-    for (const Row& r : s.Query("SELECT STAGRVALPROP FROM TRDMEMORIA TABLESAMPLE SYSTEM (" +
-                                    std::to_string(percent) + ") WHERE IDIDIOMA = ?",
+    for (const Row& r : s.Query("SELECT STAGRVALPROP FROM TRDMEMORIA TABLESAMPLE SYSTEM (" + std::to_string(percent) +
+                                    ") WHERE IDIDIOMA = ?",
                                 p, text))
-      if (const auto* t = std::get_if<std::string>(&r[0]))
-        for (std::uint64_t g : Trigrams(Folded(*t))) ++counts_[g];
-  }
-  int Count(std::uint64_t trigram) const {
-    auto it = counts_.find(trigram);
-    return it == counts_.end() ? 0 : it->second;
+      if (const auto* t = std::get_if<std::string>(&r[0])) {
+        ++sampled;
+        for (std::uint64_t g : Trigrams(Folded(*t))) ++sample_[g];
+      }
+    scale_ = sampled > 0 ? entries / sampled : 0;
   }
 
  private:
-  std::unordered_map<std::uint64_t, int> counts_;
+  double CountEntries(const std::string& trigram) override {
+    if (!std::all_of(trigram.begin(), trigram.end(), AsciiAlnum)) return 0;
+    auto it = sample_.find(Trigrams(Folded(trigram)).front());
+    // Held by no sampled entry: rare, but perhaps there.
+    return it == sample_.end() ? 0.5 : it->second * scale_;
+  }
+  std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
+    const FieldValue p[] = {language_, "%" + trigram + "%"};
+    return Ids(s_.Query("SELECT NRMEMORIA FROM TRDMEMORIA WHERE IDIDIOMA = ? AND STAGRVALPROP ILIKE ?", p, kOneNumber));
+  }
+
+  Session& s_;
+  std::string language_;
+  std::unordered_map<std::uint64_t, int> sample_;
+  double scale_ = 0;
 };
-
-bool AsciiAlnum(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-
-// pg_trgm's index finds "ILIKE '%abc%'" through the trigram abc when its
-// characters are letters or digits in every locale: ASCII ones. The text's
-// rarest such trigrams (in the sample) are looked for; the entries holding
-// most of them come first.
-std::vector<Candidate> PostgresCandidates(Session& s, const Sample& sample, const std::string& language,
-                                          const std::u32string& folded) {
-  std::vector<std::pair<int, std::string>> rare;
-  for (std::size_t i = 0; i + 3 <= folded.size(); ++i) {
-    if (!AsciiAlnum(folded[i]) || !AsciiAlnum(folded[i + 1]) || !AsciiAlnum(folded[i + 2])) continue;
-    std::string pattern = "%" + Utf8(folded.substr(i, 3)) + "%";
-    if (std::any_of(rare.begin(), rare.end(), [&](const auto& r) { return r.second == pattern; })) continue;
-    rare.emplace_back(sample.Count(Trigrams(folded.substr(i, 3)).front()), std::move(pattern));
-  }
-  if (rare.empty()) return {};
-  std::sort(rare.begin(), rare.end());
-  if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
-  std::string any, hits;
-  std::vector<FieldValue> p{language};
-  for (const auto& [n, pattern] : rare) {
-    any += any.empty() ? "STAGRVALPROP ILIKE ?" : " OR STAGRVALPROP ILIKE ?";
-    p.emplace_back(pattern);
-  }
-  for (const auto& [n, pattern] : rare) {
-    hits += hits.empty() ? "" : " + ";
-    hits += "(CASE WHEN STAGRVALPROP ILIKE ? THEN 1 ELSE 0 END)";
-    p.emplace_back(pattern);
-  }
-  return Read(s.Query("SELECT STAGRVALPROP, STVALORPROP FROM TRDMEMORIA WHERE IDIDIOMA = ? AND (" + any +
-                          ") ORDER BY " + hits + " DESC, DTULTATUTRAD DESC LIMIT " + std::to_string(kCandidates),
-                      p, kTwoTexts));
-}
 
 }  // namespace
 
@@ -259,12 +299,11 @@ void EnsureSuggestionIndex(Session& s) {
 Packet Suggestions(Session& s, const std::string& language, const std::vector<std::string>& texts) {
   Packet out{protocol::SuggestionFields(), {}};
   out.rows.reserve(texts.size());
-  std::optional<Vocabulary> vocabulary;
-  std::optional<Sample> sample;
+  std::unique_ptr<TrigramIndex> index;
   if (s.Kind() == Backend::Sqlite)
-    vocabulary.emplace(s);
+    index = std::make_unique<SqliteTrigrams>(s);
   else if (TrigramSchema(s))
-    sample.emplace(s, language);
+    index = std::make_unique<PostgresTrigrams>(s, language);
   for (const std::string& text : texts) {
     Row row{std::monostate{}, std::monostate{}, 0.0};
     if (auto same = text.empty() ? std::nullopt : Recall(s, language, text); same && !same->empty()) {
@@ -273,12 +312,8 @@ Packet Suggestions(Session& s, const std::string& language, const std::vector<st
       const std::u32string folded = Folded(text);
       const auto mine = Trigrams(folded);
       std::vector<Candidate> candidates;
-      if (mine.empty())
-        ;  // too short to be like another text
-      else if (vocabulary)
-        candidates = SqliteCandidates(s, *vocabulary, language, folded);
-      else if (sample)
-        candidates = PostgresCandidates(s, *sample, language, folded);
+      if (!mine.empty() && index)  // shorter than three characters: like no other text
+        candidates = Candidates(s, *index, language, folded);
       int best = kMinSimilarity - 1;
       for (const Candidate& c : candidates) {
         const int similarity = c.source == text ? 100 : Jaccard(mine, Trigrams(Folded(c.source)));

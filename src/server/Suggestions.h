@@ -9,13 +9,14 @@
 // backend's trigram index only finds the candidates:
 //   SQLite      TRDMEMORIA_TRIGRAMAS, an FTS5 table (tokenizer trigram) over
 //               the memory's source texts, kept by triggers on TRDMEMORIA;
-//               the candidates share the rarest trigrams of the text (their
-//               counts come from the index's vocabulary), best ranked first
+//               trigram counts from the index's vocabulary
 //   PostgreSQL  IX_TRDMEMORIA_TRIGRAMAS, a GIN index of pg_trgm
-//               (gin_trgm_ops) over the memory's source texts; the candidates
-//               hold the rarest of the text's trigrams of ASCII letters and
-//               digits (ILIKE '%abc%', which the index answers; counts from a
-//               sample of the memory), most of them first
+//               (gin_trgm_ops) over the memory's source texts, asked with
+//               ILIKE '%abc%' for trigrams of ASCII letters and digits;
+//               counts estimated from a sample of the memory
+// The candidates hold the most of the text's rarest trigrams: the entries
+// holding each are read from the index once per call and counted here
+// (ranking every match in the database took up to seconds a text).
 // (pg_trgm's own "%" and "<->" read every trigram's posting list, the
 // commonest too: some 40 ms a text on 200,000 entries, too slow for a file
 // of new texts.)

@@ -12,6 +12,8 @@ namespace trd::server {
 namespace {
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
+constexpr std::string_view kStaleForm =
+    "O formulário não veio desta página ou expirou. Tente de novo.";
 
 WebAnswer Page(int status, std::string body) {
   WebAnswer a;
@@ -28,6 +30,30 @@ WebAnswer Redirect(std::string cookie) {
   a.headers.emplace_back("Location", "/");
   if (!cookie.empty()) a.headers.emplace_back("Set-Cookie", std::move(cookie));
   return a;
+}
+
+// The anti-forgery key of the request's browser (the cookie), or a new one
+// to be set with the answer when it has none that could be one.
+struct FormKey {
+  std::string key;
+  bool is_new = false;
+};
+
+FormKey FormKeyOf(std::string_view cookie_header) {
+  const std::string_view key = CookieValue(cookie_header, kFormCookie);
+  const bool well_formed = key.size() == 64 && key.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+  if (well_formed) return {std::string(key), false};
+  return {NewSessionSecret(), true};
+}
+
+std::string FormCookie(std::string_view key) {
+  return std::string(kFormCookie) + "=" + std::string(key) + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+// Whether a POSTed form carries the key of the browser's cookie.
+bool FormKeyMatches(const html::Form& form, std::string_view cookie_header) {
+  const std::string_view key = CookieValue(cookie_header, kFormCookie);
+  return !key.empty() && SameToken(html::FormValue(form, kFormKeyField), key);
 }
 
 std::string SessionCookie(std::string_view secret) {
@@ -50,11 +76,12 @@ std::string ChooseLanguage(const std::vector<LanguageProgress>& languages, std::
   return languages.empty() ? std::string() : languages.front().code;
 }
 
-WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out) {
+WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out, std::string form_key) {
   const html::Form query = html::ParseForm(html::QueryOf(target));
   ProgressReader reader(service);
   PageView view;
   view.sign_out = sign_out;
+  view.form_key = std::move(form_key);
   view.languages = reader.Languages();
   view.language = ChooseLanguage(view.languages, html::FormValue(query, "idioma"), view.notice);
   view.order = ParseProgramOrder(html::FormValue(query, "ordem"));
@@ -93,6 +120,8 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
 
 WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials) {
   WebAnswer answer;
+  // Only a server with a token has forms that POST.
+  const FormKey form_key = credentials.token.empty() ? FormKey{} : FormKeyOf(request.cookie);
   try {
     switch (request.route) {
       case Route::Style:
@@ -104,19 +133,24 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
           answer = Redirect({});
           break;
         }
-        const std::string given = html::FormValue(html::ParseForm(request.body), "token");
-        if (SameToken(given, credentials.token)) answer = Redirect(SessionCookie(credentials.session));
-        else answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo."));
+        const html::Form form = html::ParseForm(request.body);
+        if (!FormKeyMatches(form, request.cookie))
+          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+        else if (SameToken(html::FormValue(form, "token"), credentials.token))
+          answer = Redirect(SessionCookie(credentials.session));
+        else answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo.", form_key.key));
         break;
       }
       case Route::Logout:
-        answer = Redirect(ClearedCookie());
+        if (credentials.token.empty() || FormKeyMatches(html::ParseForm(request.body), request.cookie))
+          answer = Redirect(ClearedCookie());
+        else answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
         break;
       case Route::Page:
-        if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}));
+        if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}, form_key.key));
         else
           answer = ProgressPage(request.target, service,
-                                credentials.token.empty() ? SignOut::Hidden : SignOut::Shown);
+                                credentials.token.empty() ? SignOut::Hidden : SignOut::Shown, form_key.key);
         break;
       case Route::Call:
       case Route::Echo:
@@ -125,9 +159,10 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
   } catch (const std::exception& e) {
     answer = Page(500, RenderFailurePage(e.what()));
   }
+  if (form_key.is_new) answer.headers.emplace_back("Set-Cookie", FormCookie(form_key.key));
   answer.headers.emplace_back("Content-Security-Policy", std::string(kPagePolicy));
   answer.headers.emplace_back("X-Content-Type-Options", "nosniff");
-  answer.headers.emplace_back("Referrer-Policy", "no-referrer");
+  answer.headers.emplace_back("Referrer-Policy", "same-origin");
   answer.headers.emplace_back("Cache-Control", "no-store");
   return answer;
 }

@@ -2,6 +2,13 @@
 // sheet (GET /painel.css) and the token form (POST /entrar, POST /sair).
 // Transport-free: the HTTP front hands it the admitted request.
 //
+// Every POST form of the page carries an anti-forgery key, checked on POST:
+// the page sets it as the cookie kFormCookie (HttpOnly, SameSite=Strict)
+// and writes it into its forms (ProgressPage.h, kFormKeyField); a POST
+// whose field does not equal the cookie is refused (403), so a form another
+// site builds cannot sign a browser in or out. (Writes from another site are
+// refused before that from their Origin, HttpAdmission.h.)
+//
 // With a token set, a browser first gets the token form; the right token
 // answers with the session cookie (HttpOnly, SameSite=Strict, holding the
 // server's session secret, not the token) and a redirect to the page; a
@@ -11,7 +18,9 @@
 // Every answer carries a Content-Security-Policy that allows styles, images
 // and scripts from the server only (no inline script runs), forbids framing
 // and sends forms back to the server only; and no-store, nosniff and
-// no-referrer.
+// a Referrer-Policy of same-origin (not no-referrer: under that a browser
+// sends "Origin: null" with the page's own forms, which the server refuses
+// as it refuses a page of another site).
 #pragma once
 
 #include <string>
@@ -28,8 +37,12 @@ struct WebRequest {
   Route route = Route::Page;  // Page, Style, Login or Logout
   Access access = Access::Denied;
   std::string_view target;  // path and query
-  std::string_view body;    // the form of POST /entrar
+  std::string_view body;    // the form of POST /entrar, POST /sair
+  std::string_view cookie;  // the Cookie header; empty when absent
 };
+
+// The cookie that holds the anti-forgery key of the page's forms.
+inline constexpr std::string_view kFormCookie = "trd_form";
 
 struct WebAnswer {
   int status = 200;

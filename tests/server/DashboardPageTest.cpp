@@ -360,12 +360,31 @@ TEST(DashboardSession, TheSessionCookieAlsoOpensTheMethodsAndNeverHoldsTheToken)
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 403);
 
-  auto wrong = client.Post("/entrar", "token=nope", "application/x-www-form-urlencoded");
+  // The form's anti-forgery key comes with the page, as a cookie and in the
+  // form; the right token without it signs nobody in.
+  auto page = client.Get("/");
+  ASSERT_TRUE(page);
+  const std::string form_cookie = page->get_header_value("Set-Cookie");
+  ASSERT_THAT(form_cookie, HasSubstr("trd_form="));
+  const std::string form_pair = form_cookie.substr(0, form_cookie.find(';'));
+  const std::string form_key = "chave_form=" + form_pair.substr(form_pair.find('=') + 1) + "&";
+  const httplib::Headers form_headers{{"Cookie", form_pair}};
+  EXPECT_THAT(page->body, HasSubstr(form_pair.substr(form_pair.find('=') + 1)));
+  for (const auto& [headers, body] : std::vector<std::pair<httplib::Headers, std::string>>{
+           {{}, "token=" + token}, {form_headers, "token=" + token}, {{}, form_key + "token=" + token}}) {
+    auto forged_form = client.Post("/entrar", headers, body, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(forged_form);
+    EXPECT_EQ(forged_form->status, 403) << body;
+    EXPECT_THAT(forged_form->get_header_value("Set-Cookie"), Not(HasSubstr("trd_sessao")));
+  }
+
+  auto wrong = client.Post("/entrar", form_headers, form_key + "token=nope", "application/x-www-form-urlencoded");
   ASSERT_TRUE(wrong);
   EXPECT_EQ(wrong->status, 403);
   EXPECT_FALSE(wrong->has_header("Set-Cookie"));
 
-  auto signed_in = client.Post("/entrar", "token=" + token, "application/x-www-form-urlencoded");
+  auto signed_in =
+      client.Post("/entrar", form_headers, form_key + "token=" + token, "application/x-www-form-urlencoded");
   ASSERT_TRUE(signed_in);
   EXPECT_EQ(signed_in->status, 303);
   const std::string cookie = signed_in->get_header_value("Set-Cookie");

@@ -63,10 +63,11 @@ class RawHttp {
     return true;
   }
 
-  // A POST with a Content-Length body and the given extra header lines
-  // (each ending in "\r\n").
+  // A POST of a JSON body with a Content-Length and the given extra header
+  // lines (each ending in "\r\n").
   static std::string Post(std::string_view path, std::string_view body, std::string_view headers = "") {
-    return "POST " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + std::string(headers) +
+    return "POST " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+           std::string(headers) +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
   }
 
