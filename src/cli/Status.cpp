@@ -3,9 +3,11 @@
 // trd check --lang CODE [--json]      the translation checks of a language
 // (both with [--server URL | --db URL])
 //
-// status: counts from GetCobertura: records, translated ("T"), untranslated
-// and the share translated, as a table; the share is rounded down, so 100%
-// means every record. Exit status 0, 1 on failure.
+// status: counts from GetCobertura: translatable records, translated ("T"),
+// untranslated, the share translated, and apart the records no translator
+// can be given (an empty source, or a text no exchange file carries:
+// protocol/Translatable.h), as a table; the share is rounded down, so 100%
+// means every translatable record. Exit status 0, 1 on failure.
 //
 // check: the checks of exchange/Checks.h over every source text of the
 // language and its translated records (read by text, one text's records
@@ -62,19 +64,21 @@ int RunStatus(const ReportOptions& o) {
 
   struct Line {
     std::string name;
-    double total, translated, untranslated;
+    double total, translated, untranslated, untranslatable;
   };
   std::vector<Line> lines;
-  double total = 0, translated = 0;
+  double total = 0, translated = 0, untranslatable = 0;
   for (const Row& r : p.rows) {
     auto count = [&](int f) {
       const auto* d = std::get_if<double>(&r.at(std::size_t(f)));
       return d ? *d : 0.0;
     };
     const auto* name = std::get_if<std::string>(&r.at(per_program ? kCovProgram : kCovLanguage));
-    lines.push_back({name ? *name : std::string(), count(kCovTotal), count(kCovTranslated), count(kCovUntranslated)});
+    lines.push_back({name ? *name : std::string(), count(kCovTotal), count(kCovTranslated), count(kCovUntranslated),
+                     count(kCovUntranslatable)});
     total += count(kCovTotal);
     translated += count(kCovTranslated);
+    untranslatable += count(kCovUntranslatable);
   }
 
   if (o.json) {
@@ -87,6 +91,7 @@ int RunStatus(const ReportOptions& o) {
       x["records"] = std::int64_t(l.total);
       x["translated"] = std::int64_t(l.translated);
       x["untranslated"] = std::int64_t(l.untranslated);
+      x["not_translatable"] = std::int64_t(l.untranslatable);
       x["share_translated"] = l.total > 0 ? nlohmann::ordered_json(l.translated / l.total) : nullptr;
       rows.push_back(std::move(x));
     }
@@ -95,6 +100,7 @@ int RunStatus(const ReportOptions& o) {
       j["records"] = std::int64_t(total);
       j["translated"] = std::int64_t(translated);
       j["untranslated"] = std::int64_t(total - translated);
+      j["not_translatable"] = std::int64_t(untranslatable);
     }
     std::cout << Dump(j) << std::endl;
     return 0;
@@ -103,15 +109,18 @@ int RunStatus(const ReportOptions& o) {
   std::size_t width = per_program ? 8 : 8;
   for (const Line& l : lines) width = std::max(width, text::Length(l.name));
   auto row = [&](const std::string& name, const std::string& a, const std::string& b, const std::string& c,
-                 const std::string& d) {
+                 const std::string& d, const std::string& e) {
     std::cout << name << std::string(width - std::min(width, text::Length(name)), ' ') << std::right
-              << std::setw(10) << a << std::setw(12) << b << std::setw(14) << c << std::setw(9) << d << "\n";
+              << std::setw(10) << a << std::setw(12) << b << std::setw(14) << c << std::setw(9) << d
+              << std::setw(18) << e << "\n";
   };
   auto n = [](double d) { return std::to_string(std::int64_t(d)); };
   if (per_program) std::cout << "Language " << language << "\n";
-  row(per_program ? "Program" : "Language", "Records", "Translated", "Untranslated", "Done");
-  for (const Line& l : lines) row(l.name, n(l.total), n(l.translated), n(l.untranslated), Share(l.translated, l.total));
-  if (per_program) row("Total", n(total), n(translated), n(total - translated), Share(translated, total));
+  row(per_program ? "Program" : "Language", "Records", "Translated", "Untranslated", "Done", "Not translatable");
+  for (const Line& l : lines)
+    row(l.name, n(l.total), n(l.translated), n(l.untranslated), Share(l.translated, l.total), n(l.untranslatable));
+  if (per_program)
+    row("Total", n(total), n(translated), n(total - translated), Share(translated, total), n(untranslatable));
   std::cout.flush();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Text.h"
+#include "protocol/Translatable.h"
 
 namespace trd::exchange {
 namespace {
@@ -26,7 +27,7 @@ std::optional<std::string> Uncarried(std::string_view text, Format format) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = text::DecodeUtf8(text, i);
     ++character;
-    bool carried = format == Format::Po ? (c != 0 && c != 4) : XmlChar(c);
+    bool carried = format == Format::Po ? !protocol::NoExchangeFileCarries(c) : XmlChar(c);
     if (!carried)
       return "holds " + CodePoint(c) + " at character " + std::to_string(character) + ", which " +
              std::string(FormatName(format)) + " cannot carry";

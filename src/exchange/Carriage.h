@@ -1,7 +1,8 @@
 // What each format can carry. A text is written byte for byte or not at all:
 //   - both formats: well-formed UTF-8 without NUL;
 //   - PO: no U+0004 (gettext's context separator; a file holding it does
-//     not read back); every other control character is carried;
+//     not read back); every other control character is carried. What PO
+//     cannot carry no format does (protocol/Translatable.h);
 //   - XLIFF: only characters XML 1.0 allows: tab, LF, CR and U+0020 and up,
 //     without U+FFFE and U+FFFF. CR is written as &#13; so that it survives
 //     XML's line-end normalisation.

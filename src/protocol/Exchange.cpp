@@ -60,7 +60,8 @@ std::string_view SetOutcomeName(SetOutcome o) { return kOutcomes[std::size_t(o)]
 
 const std::vector<FieldDef>& CoverageFields() {
   static const std::vector<FieldDef> f = {RecordFields()[kIdIdioma], RecordFields()[kCdPrograma],
-                                          Count("NRTOTAL"), Count("NRTRADUZIDO"), Count("NRPENDENTE")};
+                                          Count("NRTOTAL"), Count("NRTRADUZIDO"), Count("NRPENDENTE"),
+                                          Count("NRNAOTRADUZIVEL")};
   return f;
 }
 

@@ -60,9 +60,12 @@ std::optional<SetOutcome> ParseSetOutcome(std::string_view s);
 std::string_view SetOutcomeName(SetOutcome o);  // "translated", "already", "stale", "missing"
 
 // GetCobertura's packet: IDIDIOMA (3), CDPROGRAMA (20; null in the rows per
-// language), NRTOTAL, NRTRADUZIDO, NRPENDENTE (floats holding counts).
+// language), NRTOTAL, NRTRADUZIDO, NRPENDENTE, NRNAOTRADUZIVEL (floats
+// holding counts). NRTOTAL counts the translatable records
+// (protocol/Translatable.h), NRTRADUZIDO + NRPENDENTE of them;
+// NRNAOTRADUZIVEL the others, whatever their state.
 const std::vector<FieldDef>& CoverageFields();
-enum CoverageField : int { kCovLanguage, kCovProgram, kCovTotal, kCovTranslated, kCovUntranslated };
+enum CoverageField : int { kCovLanguage, kCovProgram, kCovTotal, kCovTranslated, kCovUntranslated, kCovUntranslatable };
 
 // SetTraducoes's changes: CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
 // NMPROPRIEDADE, NRVALORPROP (all null for a change by source text, all set

@@ -54,6 +54,21 @@ std::string TextIndex(Backend b) {
 // expression must stay the one RecordsPage sorts by), so that the latest
 // changes of a language are read, not sorted.
 std::string CoverageIndex() { return CreateIndex("COBERTURA", kLanguage + ", " + kProgram + ", " + kState); }
+// protocol::Translatable's records turned round, as a condition on the
+// source text for the backend: no source, an empty one, or one holding a
+// character no exchange file carries. PostgreSQL text holds neither U+0000
+// nor malformed UTF-8, and the wire brings the server no malformed text.
+std::string Untranslatable(Backend b) {
+  return "(" + kSource + " IS NULL OR " + kSource + " = ''" +
+         (b == Backend::Postgres ? " OR strpos(" + kSource + ", chr(4)) > 0"
+                                 : " OR instr(" + kSource + ", char(4)) > 0 OR instr(" + kSource + ", char(0)) > 0") +
+         ")";
+}
+// The records counted apart, few in a table: the coverage takes them off
+// its counts without reading the source texts.
+std::string UntranslatableIndex(Backend b) {
+  return CreateIndex("NAOTRADUZIVEL", kLanguage + ", " + kProgram + ", " + kState) + " WHERE " + Untranslatable(b);
+}
 std::string RecentIndex() {
   return CreateIndex("RECENTES", kLanguage + ", (" + kNeverStampedLast + "), " + kTime + " DESC, " + kKeyColumns);
 }
@@ -185,30 +200,46 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
 }
 
 Packet Coverage(Session& s, const std::string& language) {
+  // Every record by state (the coverage index), then the untranslatable ones
+  // by state (their partial index), taken off.
   static const std::string counts =
       "COUNT(*), SUM(CASE WHEN " + kState + " = " + kTranslated + " THEN 1 ELSE 0 END) FROM " + kTable;
+  const std::string apart = " AND " + Untranslatable(s.Kind());
   const std::vector<FieldType> types{FieldType::String, FieldType::Float, FieldType::Float};
+  struct Counts {
+    double all = 0, translated = 0, apart = 0, apart_translated = 0;
+  };
   Packet p{CoverageFields(), {}};
-  auto add = [&](FieldValue lang, FieldValue program, double total, double translated) {
-    p.rows.push_back({std::move(lang), std::move(program), total, translated, total - translated});
+  auto add = [&](FieldValue lang, FieldValue program, const Counts& c) {
+    const double total = c.all - c.apart, translated = c.translated - c.apart_translated;
+    p.rows.push_back({std::move(lang), std::move(program), total, translated, total - translated, c.apart});
+  };
+  std::map<std::string, Counts> per;
+  auto count = [&](const std::string& by, const std::string& where, std::span<const FieldValue> params) {
+    const std::string select = "SELECT " + by + ", " + counts + " WHERE " + where;
+    for (const Row& r : s.Query(select + " GROUP BY " + by, params, types)) {
+      Counts& c = per[TextOf(r[0])];
+      c.all = CountOf(r[1]);
+      c.translated = CountOf(r[2]);
+    }
+    for (const Row& r : s.Query(select + apart + " GROUP BY " + by, params, types)) {
+      Counts& c = per[TextOf(r[0])];
+      c.apart = CountOf(r[1]);
+      c.apart_translated = CountOf(r[2]);
+    }
   };
   if (!language.empty()) {
     const FieldValue params[] = {language};
-    for (const Row& r :
-         s.Query("SELECT " + kProgram + ", " + counts + " WHERE " + kLanguage + " = ? GROUP BY " + kProgram +
-                     " ORDER BY " + kProgram,
-                 params, types))
-      add(language, r[0], CountOf(r[1]), CountOf(r[2]));
+    count(kProgram, kLanguage + " = ?", params);
+    for (const auto& [program, c] : per) add(language, program, c);
     return p;
   }
-  std::map<std::string, std::pair<double, double>> per_language;
   const FieldType code_type[] = {FieldType::String};
   const TableDef& languages = LanguageTable();
   for (const Row& r : s.Query("SELECT " + Column(languages, kLangCode) + " FROM " + languages.name, {}, code_type))
-    per_language[TextOf(r[0])];
-  for (const Row& r : s.Query("SELECT " + kLanguage + ", " + counts + " GROUP BY " + kLanguage, {}, types))
-    per_language[TextOf(r[0])] = {CountOf(r[1]), CountOf(r[2])};
-  for (const auto& [code, c] : per_language) add(code, std::monostate{}, c.first, c.second);
+    per[TextOf(r[0])];
+  count(kLanguage, kLanguage + " IS NOT NULL", {});
+  for (const auto& [code, c] : per) add(code, std::monostate{}, c);
   return p;
 }
 
@@ -488,6 +519,7 @@ void EnsureExchangeIndexes(Session& s) {
   s.Execute(LanguageIndex());
   s.Execute(TextIndex(s.Kind()));
   s.Execute(CoverageIndex());
+  s.Execute(UntranslatableIndex(s.Kind()));
   s.Execute(RecentIndex());
   if (s.Kind() == Backend::Sqlite) s.Execute(EveryLanguageTextIndex());
 }

@@ -33,7 +33,8 @@ struct RecordsQuery {
 Packet RecordsPage(Session& s, const RecordsQuery& q);
 
 // Language given: per program of the language (ordered by code), its
-// records, the translated ones (state "T") and the others. No language
+// translatable records (protocol/Translatable.h), the translated ones (state
+// "T") and the others, and apart the records that are not translatable. No language
 // (empty): per language, every code of TRDIDIOMA and every code the records
 // hold (ordered by code), CDPROGRAMA null. Packet: protocol::CoverageFields().
 Packet Coverage(Session& s, const std::string& language);

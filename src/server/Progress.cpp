@@ -29,7 +29,8 @@ std::int64_t CountOf(const FieldValue& v) {
 }
 
 Coverage CoverageOf(const Row& row) {
-  return {CountOf(row[kCovTotal]), CountOf(row[kCovTranslated]), CountOf(row[kCovUntranslated])};
+  return {CountOf(row[kCovTotal]), CountOf(row[kCovTranslated]), CountOf(row[kCovUntranslated]),
+          CountOf(row[kCovUntranslatable])};
 }
 
 ListedRecord ListedOf(const Row& row) {

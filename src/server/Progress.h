@@ -18,10 +18,13 @@
 
 namespace trd::server {
 
+// Counts of translatable records (total = translated + untranslated), and
+// apart those that are not (protocol/Translatable.h).
 struct Coverage {
   std::int64_t total = 0;
   std::int64_t translated = 0;
   std::int64_t untranslated = 0;
+  std::int64_t untranslatable = 0;
   // translated / total, 0 for no record.
   double Share() const { return total > 0 ? double(translated) / double(total) : 0.0; }
 };

@@ -93,6 +93,7 @@ void Bar(Writer& w, double share) {
 void CountCells(Writer& w, const Coverage& c) {
   w << "<td class=\"num registros\">" << FormatCount(c.total) << "</td><td class=\"num traduzidos\">"
     << FormatCount(c.translated) << "</td><td class=\"num pendentes\">" << FormatCount(c.untranslated)
+    << "</td><td class=\"num naotraduziveis\">" << FormatCount(c.untranslatable)
     << "</td><td class=\"num percentual\">" << FormatShare(c.Share()) << "</td>";
   Bar(w, c.Share());
 }
@@ -100,7 +101,7 @@ void CountCells(Writer& w, const Coverage& c) {
 void LanguagesSection(Writer& w, const PageView& v) {
   w << "<section id=\"idiomas\">\n<h2>Progresso por idioma</h2>\n<table>\n<thead><tr><th>Idioma</th>"
        "<th class=\"num\">Registros</th><th class=\"num\">Traduzidos</th><th class=\"num\">Sem tradução</th>"
-       "<th class=\"num\">Traduzido</th><th>Andamento</th></tr></thead>\n<tbody>\n";
+       "<th class=\"num\">Não traduzíveis</th><th class=\"num\">Traduzido</th><th>Andamento</th></tr></thead>\n<tbody>\n";
   for (const auto& l : v.languages) {
     w << "<tr data-idioma=\"";
     w.Text(l.code);
@@ -112,7 +113,7 @@ void LanguagesSection(Writer& w, const PageView& v) {
     CountCells(w, l.counts);
     w << "</tr>\n";
   }
-  if (v.languages.empty()) w << "<tr><td colspan=\"6\" class=\"vazio\">Nenhum idioma cadastrado.</td></tr>\n";
+  if (v.languages.empty()) w << "<tr><td colspan=\"7\" class=\"vazio\">Nenhum idioma cadastrado.</td></tr>\n";
   w << "</tbody>\n</table>\n</section>\n";
 }
 
@@ -131,6 +132,7 @@ void ProgramsSection(Writer& w, const PageView& v) {
   SortHeader(w, v, ProgramOrder::Total, "Registros", true);
   SortHeader(w, v, ProgramOrder::Translated, "Traduzidos", true);
   SortHeader(w, v, ProgramOrder::Untranslated, "Sem tradução", true);
+  w << "<th class=\"num\">Não traduzíveis</th>";
   SortHeader(w, v, ProgramOrder::Share, "Traduzido", true);
   w << "<th>Andamento</th></tr></thead>\n<tbody>\n";
   for (const auto& p : v.programs) {
@@ -143,7 +145,7 @@ void ProgramsSection(Writer& w, const PageView& v) {
     w << "</tr>\n";
   }
   if (v.programs.empty())
-    w << "<tr><td colspan=\"6\" class=\"vazio\">Nenhum registro neste idioma.</td></tr>\n";
+    w << "<tr><td colspan=\"7\" class=\"vazio\">Nenhum registro neste idioma.</td></tr>\n";
   w << "</tbody>\n</table>\n</section>\n";
 }
 

@@ -296,11 +296,11 @@ TEST_P(ExchangeCli, StatusCountsAndCheckFindsEachKindOfFault) {
 
   ASSERT_EQ(Trd({"status", "--json"}), 0) << err;
   EXPECT_EQ(Json()["languages"][0], nlohmann::json::parse(R"({"language":"ENG","records":8,"translated":7,
-      "untranslated":1,"share_translated":0.875})"));
+      "untranslated":1,"not_translatable":0,"share_translated":0.875})"));
   EXPECT_EQ(Json()["languages"][2]["records"], 0);
   ASSERT_EQ(Trd({"status", "--lang", "eng", "--json"}), 0) << err;
   EXPECT_EQ(Json()["programs"][1], nlohmann::json::parse(R"({"program":"PB","records":3,"translated":2,
-      "untranslated":1,"share_translated":0.6666666666666666})"));
+      "untranslated":1,"not_translatable":0,"share_translated":0.6666666666666666})"));
   ASSERT_EQ(Trd({"status", "--lang", "ENG"}), 0) << err;
   EXPECT_THAT(out, ::testing::ContainsRegex("PB +3 +2 +1 +66.6%"));
   EXPECT_THAT(out, ::testing::ContainsRegex("Total +8 +7 +1 +87.5%"));
@@ -539,6 +539,30 @@ TEST_P(ExchangeCli, TextsRemovedFromAFormReadInFullAreReportedVanishedAndKept) {
   dir.Write("src/Cli/Src/Quebrado.dfm", "object frmQ: TForm\n  Caption = 'aberto\n");
   EXPECT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json"}), 1);
   EXPECT_EQ(Json()["vanished"], nullptr);
+}
+
+TEST_P(ExchangeCli, AFullRoundTripBringsStatusTo100WithTheUntranslatableRecordsApart) {
+  ASSERT_EQ(Trd({"harvest", kSamples, "--lang", "ENG", "--yes"}), 0) << err;
+  // Records no exchange file can give a translator: an empty source, and a
+  // text holding U+0004.
+  Insert({{"PX", "VAZIO", ""}, {"PX", "CTRL", "Tecla \x04"}, {"PX", "OK", "Confirmar"}});
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "-o", Path("eng.po")}), 0) << err;
+  Translate(Path("eng.po"), Path("done.po"), [](exchange::Unit& u) {
+    u.translation = "EN " + u.source;
+    u.state = exchange::State::Translated;
+  });
+  ASSERT_EQ(Trd({"import", Path("done.po"), "--lang", "ENG"}), 0) << err;
+
+  ASSERT_EQ(Trd({"status", "--lang", "ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["untranslated"], 0);
+  EXPECT_EQ(Json()["records"], Json()["translated"]);
+  EXPECT_GE(Json()["not_translatable"].get<int>(), 2);
+  for (const auto& p : Json()["programs"])
+    if (p["program"] == "PX")
+      EXPECT_EQ(p, nlohmann::json::parse(R"({"program":"PX","records":1,"translated":1,"untranslated":0,
+          "not_translatable":2,"share_translated":1.0})"));
+  ASSERT_EQ(Trd({"status"}), 0) << err;
+  EXPECT_THAT(out, ::testing::ContainsRegex("ENG +[0-9]+ +[0-9]+ +0 +100.0%"));
 }
 
 TEST_P(ExchangeCli, RetireListsWhatLeftTheTreeRemovesItOnApplyAndTheMemoryKeepsItsTranslations) {

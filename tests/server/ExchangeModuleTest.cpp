@@ -151,13 +151,13 @@ TEST_P(ExchangeModule, CoveragePerProgramAndPerLanguage) {
         R("PA", "A1", "Um", "N", "", "ESP")});
   Packet p = Lookup(kExp, kGetCobertura, {std::string("ENG")});
   EXPECT_EQ(p.fields, CoverageFields());
-  EXPECT_EQ(p.rows, (std::vector<Row>{{std::string("ENG"), std::string("PA"), 2.0, 1.0, 1.0},
-                                      {std::string("ENG"), std::string("PB"), 1.0, 1.0, 0.0}}));
+  EXPECT_EQ(p.rows, (std::vector<Row>{{std::string("ENG"), std::string("PA"), 2.0, 1.0, 1.0, 0.0},
+                                      {std::string("ENG"), std::string("PB"), 1.0, 1.0, 0.0, 0.0}}));
   // Per language: every known language, those without records at zero.
   p = Lookup(kExp, kGetCobertura, {std::string()});
-  EXPECT_EQ(p.rows, (std::vector<Row>{{std::string("ENG"), std::monostate{}, 3.0, 2.0, 1.0},
-                                      {std::string("ESP"), std::monostate{}, 1.0, 0.0, 1.0},
-                                      {std::string("POR"), std::monostate{}, 0.0, 0.0, 0.0}}));
+  EXPECT_EQ(p.rows, (std::vector<Row>{{std::string("ENG"), std::monostate{}, 3.0, 2.0, 1.0, 0.0},
+                                      {std::string("ESP"), std::monostate{}, 1.0, 0.0, 1.0, 0.0},
+                                      {std::string("POR"), std::monostate{}, 0.0, 0.0, 0.0, 0.0}}));
   EXPECT_TRUE(Lookup(kExp, kGetCobertura, {std::string("XYZ")}).rows.empty());
 }
 
