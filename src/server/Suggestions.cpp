@@ -149,14 +149,19 @@ std::vector<Candidate> Candidates(Session& s, TrigramIndex& index, const std::st
   });
   best.resize(wanted);
   if (best.empty()) return {};
-  std::vector<FieldValue> p{language};
+  std::vector<FieldValue> p;
   std::string ids;
   for (const auto& [n, id] : best) {
     ids += ids.empty() ? "?" : ", ?";
     p.emplace_back(double(id));
   }
-  return Read(s.Query("SELECT STAGRVALPROP, STVALORPROP FROM TRDMEMORIA WHERE IDIDIOMA = ? AND NRMEMORIA IN (" + ids + ")",
-                      p, kTwoTexts));
+  // The language is compared here: in the SQL, SQLite's planner would take
+  // the language's index and read every entry of it.
+  const FieldType t[] = {FieldType::String, FieldType::String, FieldType::String};
+  std::vector<Row> rows;
+  for (Row& r : s.Query("SELECT STAGRVALPROP, STVALORPROP, IDIDIOMA FROM TRDMEMORIA WHERE NRMEMORIA IN (" + ids + ")", p, t))
+    if (const auto* l = std::get_if<std::string>(&r[2]); l && *l == language) rows.push_back(std::move(r));
+  return Read(rows);
 }
 
 // ---- SQLite: FTS5 trigram ------------------------------------------------
