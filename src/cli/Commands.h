@@ -17,5 +17,6 @@ void AddImport(CLI::App& app, int& exit_code);   // trd import
 void AddStatus(CLI::App& app, int& exit_code);   // trd status
 void AddCheck(CLI::App& app, int& exit_code);    // trd check
 void AddRetire(CLI::App& app, int& exit_code);   // trd retire
+void AddSession(CLI::App& app, int& exit_code);  // trd session
 
 }  // namespace trd::cli

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   trd::cli::AddStatus(app, exit_code);
   trd::cli::AddCheck(app, exit_code);
   trd::cli::AddRetire(app, exit_code);
+  trd::cli::AddSession(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -165,16 +165,11 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   else if (head.method == "POST" && path == "/sair") route = Route::Logout;
 
   Access access = Access::Granted;
-  if (!credentials.token.empty()) {
-    const std::string_view cookie = CookieValue(head.cookie, kSessionCookie);
-    const bool by_header = SameToken(head.token, credentials.token);
-    const bool by_cookie = !cookie.empty() && SameToken(cookie, credentials.session);
-    if (!by_header && !by_cookie) access = Access::Denied;
-  }
+  if (!credentials.token.empty() && !SameToken(head.token, credentials.token))
+    access = CookieValue(head.cookie, kSessionCookie).empty() ? Access::Denied : Access::Session;
   const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
                                     *route == Route::Logout);
-  if (access == Access::Denied && !open_route)
-    return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
+  if (access == Access::Denied && !open_route) return WrongToken();
   if (!route)
     return Refuse(
         404, FailureCode::NoMethod,
@@ -198,6 +193,10 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
                   "request refused: POST /call takes Content-Type: application/json, not " +
                       Quoted(head.content_type));
   return Admission{*route, access};
+}
+
+Refusal WrongToken() {
+  return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
 }
 
 Refusal BodyTooLarge(std::size_t max_body_bytes) {

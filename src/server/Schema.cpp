@@ -4,6 +4,7 @@
 
 #include "ExchangeRecords.h"
 #include "Suggestions.h"
+#include "BrowserSessions.h"
 #include "Memory.h"
 #include "platform/Text.h"
 
@@ -143,6 +144,7 @@ void EnsureSchema(Session& session) {
   EnsureExchangeIndexes(session);
   EnsureMemory(session);
   EnsureSuggestionIndex(session);
+  EnsureSessionTable(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();
   auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);

@@ -6,6 +6,7 @@
 //   TRDIDIOMA       the languages the server knows (key IDIDIOMA)
 //   TRDVERSAO       the version record: at most one row, DTGERARQTRAD
 //   TRDMEMORIA      the translation memory (Memory.h)
+//   TRDSESSAO       the progress page's sign-ins (BrowserSessions.h)
 //
 // Their fields are those of the interface (protocol/Record.h): the shape of
 // the packets the server returns and the fields a change set may carry; the
