@@ -73,7 +73,9 @@ struct Fixture {
   }
 
   std::string Get(const std::string& target) {
-    server::WebAnswer a = server::AnswerWeb({server::Route::Page, server::Access::Granted, target, {}}, *service, {});
+    server::BrowserSessions sessions(service->Storage());
+    server::WebAnswer a =
+        server::AnswerWeb({server::Route::Page, server::Access::Granted, target, {}}, *service, {}, sessions);
     if (a.status != 200) throw std::runtime_error("GET " + target + " answered " + std::to_string(a.status));
     return a.body;
   }

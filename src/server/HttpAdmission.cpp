@@ -166,22 +166,23 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
 
   Access access = Access::Granted;
   if (!credentials.token.empty()) {
-    const std::string_view cookie = CookieValue(head.cookie, kSessionCookie);
-    const bool by_header = SameToken(head.token, credentials.token);
-    const bool by_cookie = !cookie.empty() && SameToken(cookie, credentials.session);
-    if (!by_header && !by_cookie) access = head.token.empty() ? Access::Denied : Access::Unverified;
+    // Another X-Trd-Token may be a user's (Unverified); without one, the
+    // session cookie may name an open session (Session).
+    if (!SameToken(head.token, credentials.token))
+      access = !head.token.empty()                                ? Access::Unverified
+               : CookieValue(head.cookie, kSessionCookie).empty() ? Access::Denied
+                                                                  : Access::Session;
   } else if (!head.token.empty()) {
     access = Access::Unverified;
   }
   const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
                                     *route == Route::Logout);
   // A user's token opens the data routes; the page knows the server's token
-  // and its cookie only, and an unknown path is no user's business either.
+  // and its sessions only, and an unknown path is no user's business either.
   const bool user_route = route && (*route == Route::Call || *route == Route::Echo);
   if (!user_route && access == Access::Unverified)
     access = credentials.token.empty() ? Access::Granted : Access::Denied;
-  if (access == Access::Denied && !open_route)
-    return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
+  if (access == Access::Denied && !open_route) return WrongToken();
   if (!route)
     return Refuse(
         404, FailureCode::NoMethod,
@@ -205,6 +206,10 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
                   "request refused: POST /call takes Content-Type: application/json, not " +
                       Quoted(head.content_type));
   return Admission{*route, access};
+}
+
+Refusal WrongToken() {
+  return Refuse(403, FailureCode::Unauthorized, "request refused: missing or wrong X-Trd-Token");
 }
 
 Refusal BodyTooLarge(std::size_t max_body_bytes) {

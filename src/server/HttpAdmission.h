@@ -20,9 +20,10 @@
 //      Sec-Fetch-Site is "cross-site" or "same-site" was sent by a page of
 //      another origin: refused, token or not                         403
 //   1. the token (when the server has one), for every route but the page's:
-//      X-Trd-Token must equal it, or the session cookie (SessionCookieName)
-//      must hold the server's session secret; both compared in constant
-//      time; or X-Trd-Token is a user's token (Access::Unverified)    403
+//      X-Trd-Token must equal it (compared in constant time), or be a
+//      user's token (Access::Unverified, looked up by the front), or the
+//      session cookie (kSessionCookie) must name an open session
+//      (Access::Session, looked up by the front)                      403
 //   2. the method and path                                            404
 //   3. the body's encoding: no Content-Encoding but "identity", no
 //      Transfer-Encoding but "chunked"; compressed bodies are refused,
@@ -55,19 +56,20 @@ enum class Route { Call, Echo, Page, Style, Login, Logout };
 // (Users.h); the front asks the service whose it is before it reads the
 // body, and refuses it (403) when it is nobody's while the server has a
 // token, or a disabled user's.
-enum class Access { Granted, Denied, Unverified };
+// Session: it carries a session cookie instead, which the front looks up in
+// the database (BrowserSessions.h) before it reads the body; Granted when
+// the session is open, else Denied (403 but for the page's routes).
+enum class Access { Granted, Denied, Unverified, Session };
 
 // The name of the cookie a browser keeps its session in, once the token
-// form was answered with the right token. Its value is the server's session
-// secret, never the token itself.
+// form was answered with the right token. Its value is the session's id
+// (BrowserSessions.h), never the token itself.
 inline constexpr std::string_view kSessionCookie = "trd_sessao";
 
-// What the server compares a request's credentials with. `token` empty: none
-// is required (and there is no session). `session` is a random secret drawn
-// at start (NewSessionSecret), valid while the server runs.
+// What the server compares a request's credentials with. `token` empty:
+// none is required (and there is no sign-in).
 struct Credentials {
   std::string token;
-  std::string session;
 };
 
 // A name the server answers to, as a Host header writes it: a host name or
@@ -82,7 +84,7 @@ using ServerNames = std::vector<ServerName>;
 // The names of a server listening on `listen_host`:`port`: each of
 // `public_names` ("NAME" or "NAME:PORT", "[::1]:8211"; without a port, the
 // server's), else the listening address (unless it is a wildcard),
-// localhost, 127.0.0.1 and ::1. Throws UsageError for a name that cannot
+// localhost, 127.0.0.1 and ::1. Throws trd::Error for a name that cannot
 // be one.
 ServerNames MakeServerNames(const std::vector<std::string>& public_names, std::string_view listen_host, int port);
 
@@ -130,8 +132,8 @@ inline constexpr std::size_t kMaxFormBytes = 4096;
 // The body limit of a route.
 std::size_t BodyLimit(Route route, std::size_t max_body_bytes);
 
-// A fresh session secret: 32 random bytes as hex, from the system's source
-// of randomness.
+// A fresh secret: 32 random bytes as hex, from the system's source of
+// randomness.
 std::string NewSessionSecret();
 
 // The value of cookie `name` in a Cookie header ("a=1; b=2"); empty when
@@ -142,6 +144,8 @@ std::string_view CookieValue(std::string_view cookie_header, std::string_view na
 // so that the answer time does not tell how much of a guessed token was right.
 bool SameToken(std::string_view given, std::string_view token);
 
+// A request without the token, or with a wrong one (403).
+Refusal WrongToken();
 // A chunked body that grew over the limit while it arrived (413).
 Refusal BodyTooLarge(std::size_t max_body_bytes);
 // Headers larger than the limit (431).

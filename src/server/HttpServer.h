@@ -21,7 +21,9 @@
 //
 // Admission (HttpAdmission.h) is decided from the headers before any body is
 // kept: the Host (400, 421) and the origin of a write (403), token or
-// session cookie (403; the page's routes are open), path
+// session cookie (403, the session looked up in the database by a worker;
+// the page's routes are open; wrong tokens answered late, ClientThrottle.h),
+// path
 // (404), compressed bodies (415), declared size (413); a chunked body is
 // bounded as it arrives (413); headers over 8 KiB
 // get 431, bytes that are not HTTP 400. A refusal closes the connection after

@@ -75,8 +75,11 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
 }  // namespace
 
 HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
-    : front_(front), stream_(std::move(socket)), buffer_(kBufferLimit) {
+    : front_(front), stream_(std::move(socket)), buffer_(kBufferLimit), delay_(front.io) {
   front_.sessions.insert(this);
+  beast::error_code no_address;
+  const auto peer = stream_.socket().remote_endpoint(no_address);
+  if (!no_address) address_ = peer.address().to_string();
   // Synchronous writes (the workers' answers) return at once rather than
   // wait; asynchronous operations are not affected.
   beast::error_code ignored;
@@ -142,12 +145,21 @@ void HttpSession::OnHead(beast::error_code ec) {
   head.transfer_encoding = View(request[bhttp::field::transfer_encoding]);
   if (auto length = parser_->content_length()) head.content_length = *length;
   auto verdict = Admit(head, front_.credentials, front_.names, front_.port, front_.options.max_request_bytes);
-  if (auto* refusal = std::get_if<Refusal>(&verdict)) return RefuseAndClose(std::move(*refusal));
+  const bool token_given = !front_.credentials.token.empty() && !head.token.empty();
+  const bool token_right = token_given && SameToken(head.token, front_.credentials.token);
+  if (auto* refusal = std::get_if<Refusal>(&verdict)) {
+    if (!token_given || token_right || refusal->status != 403) return RefuseAndClose(std::move(*refusal));
+    phase_ = Phase::Refusing;
+    return AfterDelay([this, refusal = std::move(*refusal)]() mutable { RefuseAndClose(std::move(refusal)); });
+  }
+  if (token_right) front_.throttle.Succeeded(address_);
   admission_ = std::get<Admission>(verdict);
   target_.assign(head.target.data(), head.target.size());
   cookie_.assign(head.cookie.data(), head.cookie.size());
   caller_ = Caller{};
+  session_id_.clear();
   if (admission_.access == Access::Unverified) return Identify(std::string(head.token));
+  if (admission_.access == Access::Session) return LookUpSession(std::string(CookieValue(head.cookie, kSessionCookie)));
   Admitted();
 }
 
@@ -158,27 +170,81 @@ void HttpSession::Identify(std::string token) {
   net::post(front_.workers, [self = shared_from_this(), token = std::move(token),
                              work = net::make_work_guard(front_.io)]() mutable {
     std::variant<Caller, Refusal> outcome;
+    bool wrong = false;  // nobody's token: answered late, as a wrong token is
     try {
       const TokenVerifier::Holder holder = self->front_.service.Identify(token);
-      if (holder.verdict == TokenVerifier::Verdict::Known) outcome = holder.caller;
-      else if (holder.verdict == TokenVerifier::Verdict::Disabled)
+      if (holder.verdict == TokenVerifier::Verdict::Known) {
+        outcome = holder.caller;
+      } else if (holder.verdict == TokenVerifier::Verdict::Disabled) {
         outcome = Unauthorized("the user of this X-Trd-Token is disabled");
-      else if (!self->front_.credentials.token.empty())
-        outcome = Unauthorized("missing or wrong X-Trd-Token");
+      } else if (!self->front_.credentials.token.empty()) {
+        outcome = WrongToken();
+        wrong = true;
+      }
       // A server without a token serves everyone: a text that is nobody's
       // token is no reason to refuse.
     } catch (const std::exception& e) {
       outcome = InternalError(e.what());
     }
     net::io_context& io = self->front_.io;
-    net::post(io, [self = std::move(self), outcome = std::move(outcome)]() mutable {
+    net::post(io, [self = std::move(self), outcome = std::move(outcome), wrong]() mutable {
       if (self->phase_ == Phase::Closed) return;
       if (self->front_.stopping) return self->Close();  // the body was not read yet
       self->phase_ = Phase::Reading;
-      if (auto* refusal = std::get_if<Refusal>(&outcome)) return self->RefuseAndClose(std::move(*refusal));
+      if (auto* refusal = std::get_if<Refusal>(&outcome)) {
+        if (!wrong) return self->RefuseAndClose(std::move(*refusal));
+        self->phase_ = Phase::Refusing;
+        return self->AfterDelay([self, refusal = std::move(*refusal)]() mutable { self->RefuseAndClose(std::move(refusal)); });
+      }
+      self->front_.throttle.Succeeded(self->address_);
       self->caller_ = std::get<Caller>(std::move(outcome));
       self->Admitted();
     });
+  });
+}
+
+void HttpSession::LookUpSession(std::string id) {
+  // The sessions are in the storage: a worker looks, the I/O thread goes on.
+  phase_ = Phase::Handling;
+  net::post(front_.workers, [self = shared_from_this(), id = std::move(id),
+                             work = net::make_work_guard(front_.io)]() mutable {
+    std::optional<Caller> caller;
+    std::optional<Refusal> failed;
+    try {
+      caller = self->front_.browser_sessions.Find(id);
+    } catch (const std::exception& e) {
+      failed = InternalError(e.what());
+    }
+    net::io_context& io = self->front_.io;
+    net::post(io, [self = std::move(self), id = std::move(id), caller = std::move(caller),
+                   failed = std::move(failed)]() mutable {
+      if (self->phase_ == Phase::Closed) return;
+      if (self->front_.stopping) return self->Close();  // the body was not read yet
+      self->phase_ = Phase::Reading;
+      if (failed) return self->RefuseAndClose(std::move(*failed));
+      if (caller) {
+        self->admission_.access = Access::Granted;
+        self->caller_ = std::move(*caller);
+        self->session_id_ = std::move(id);
+      } else {
+        self->admission_.access = Access::Denied;
+        const Route route = self->admission_.route;
+        if (route == Route::Call || route == Route::Echo) return self->RefuseAndClose(WrongToken());
+      }
+      self->Admitted();
+    });
+  });
+}
+
+void HttpSession::AfterDelay(std::function<void()> then) {
+  const auto verdict = front_.throttle.Failed(address_, ClientThrottle::Clock::now());
+  if (front_.options.log)
+    front_.options.log("wrong token from " + address_ + " (" + std::to_string(verdict.failures) +
+                       " in a row): answered after " + std::to_string(verdict.delay.count()) + " ms");
+  delay_.expires_at(verdict.answer_at);
+  delay_.async_wait([self = shared_from_this(), then = std::move(then)](beast::error_code) {
+    if (self->phase_ == Phase::Closed) return;
+    then();
   });
 }
 
@@ -223,6 +289,7 @@ void HttpSession::Dispatch(std::string body) {
     std::string content_type = "application/json";
     std::string answer;
     Headers extra;
+    SignIn sign_in = SignIn::None;
     try {
       const Route route = self->admission_.route;
       if (route == Route::Call) {
@@ -231,8 +298,10 @@ void HttpSession::Dispatch(std::string body) {
         answer = std::move(body);
         content_type = "application/octet-stream";
       } else {
-        WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body, self->cookie_},
-                                  self->front_.service, self->front_.credentials);
+        WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body, self->cookie_,
+                                   self->session_id_, self->address_},
+                                  self->front_.service, self->front_.credentials, self->front_.browser_sessions);
+        sign_in = web.sign_in;
         status = web.status;
         content_type = std::move(web.content_type);
         answer = std::move(web.body);
@@ -246,6 +315,13 @@ void HttpSession::Dispatch(std::string body) {
     const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
     self->out_ = FormatAnswer(self->version_, status, content_type, answer,
                               keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No, extra);
+    net::io_context& io = self->front_.io;
+    if (sign_in == SignIn::Failed) {  // answered late, from the I/O thread
+      net::post(io, [self = std::move(self), keep_alive] {
+        self->AfterDelay([self, keep_alive] { self->Sent({}, 0, keep_alive, SignIn::Failed); });
+      });
+      return;
+    }
     // The socket is non-blocking and the I/O thread has no operation on it
     // now: what the kernel takes at once goes out from here.
     beast::error_code ec;
@@ -254,12 +330,14 @@ void HttpSession::Dispatch(std::string body) {
     while (sent < self->out_.size() && !ec)
       sent += socket.write_some(net::buffer(self->out_.data() + sent, self->out_.size() - sent), ec);
     if (ec == net::error::would_block || ec == net::error::try_again) ec = {};
-    net::io_context& io = self->front_.io;
-    net::post(io, [self = std::move(self), ec, sent, keep_alive] { self->Sent(ec, sent, keep_alive); });
+    net::post(io, [self = std::move(self), ec, sent, keep_alive, sign_in] {
+      self->Sent(ec, sent, keep_alive, sign_in);
+    });
   });
 }
 
-void HttpSession::Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive) {
+void HttpSession::Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive, SignIn sign_in) {
+  if (sign_in == SignIn::Succeeded) front_.throttle.Succeeded(address_);
   if (ec || phase_ == Phase::Closed) return Close();
   if (sent == out_.size()) return OnWritten({}, keep_alive);
   phase_ = Phase::Writing;
@@ -320,6 +398,7 @@ void HttpSession::Close() {
   if (phase_ == Phase::Closed) return;
   phase_ = Phase::Closed;
   parser_.reset();
+  delay_.cancel();
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.close();

@@ -29,6 +29,7 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -36,9 +37,15 @@
 #include <optional>
 #include <unordered_set>
 
+#include <boost/asio/steady_timer.hpp>
+
+#include "BrowserSessions.h"
+#include "ClientThrottle.h"
 #include "HttpAdmission.h"
 #include "HttpServer.h"
+#include "Roles.h"
 #include "Service.h"
+#include "WebFront.h"
 
 namespace trd::server {
 
@@ -47,18 +54,22 @@ namespace beast = boost::beast;
 
 class HttpSession;
 
-// What the connections of one server share. `sessions` and `serving` are
-// touched on the I/O thread only; `stopping` is read by the workers too.
+// What the connections of one server share. `sessions`, `serving` and
+// `throttle` are touched on the I/O thread only; `stopping` is read by the
+// workers too.
 struct HttpFront {
   HttpFront(Service& service, const HttpOptions& options)
       : service(service),
         options(options),
-        credentials{options.token, options.token.empty() ? std::string() : NewSessionSecret()},
+        credentials{options.token},
+        browser_sessions(service.Storage()),
         workers(std::size_t(std::max(1, options.threads))) {}
 
   Service& service;
   const HttpOptions& options;
-  const Credentials credentials;  // the token and the browsers' session secret
+  const Credentials credentials;
+  BrowserSessions browser_sessions;  // the page's sign-ins, in the database
+  ClientThrottle throttle;           // failed sign-ins and wrong tokens per address
   ServerNames names;  // set by HttpServer::Bind, before any connection
   int port = 0;
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
@@ -97,15 +108,21 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void AwaitRequest();
   void ReadHead(Clock::time_point deadline);
   void OnHead(beast::error_code ec);
-  // The user of a token that is not the server's, then Admitted() or a
-  // refusal.
+  // The user of a token that is not the server's, looked up on a worker;
+  // then Admitted() or a refusal.
   void Identify(std::string token);
+  // The caller of the session the request's cookie names, looked up on a
+  // worker; then Admitted() or a refusal.
+  void LookUpSession(std::string id);
   // The request may go on: its body is read.
   void Admitted();
+  // A wrong token or a failed sign-in: `then` runs once the address's delay
+  // (ClientThrottle) has passed.
+  void AfterDelay(std::function<void()> then);
   void ReadBody();
   void OnBody(beast::error_code ec);
   void Dispatch(std::string body);
-  void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive);
+  void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive, SignIn sign_in);
   void OnWritten(beast::error_code ec, KeepAlive keep_alive);
   void RefuseAndClose(Refusal refusal);
   void Discard();
@@ -120,9 +137,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   Clock::time_point deadline_;
   Phase phase_ = Phase::Idle;
   Admission admission_;
-  Caller caller_;  // who sent the request being handled
   std::string target_;  // of the request being handled, for the page's query
   std::string cookie_;  // its Cookie header, for the page's forms
+  Caller caller_;       // who sent it: the token's holder, or the session's caller
+  std::string session_id_;  // the open session it came with; empty: none
+  std::string address_;     // the client's address
+  net::steady_timer delay_;
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;
   bool counted_ = false;

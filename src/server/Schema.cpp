@@ -5,6 +5,7 @@
 #include "ExchangeRecords.h"
 #include "Suggestions.h"
 #include "History.h"
+#include "BrowserSessions.h"
 #include "Memory.h"
 #include "Users.h"
 #include "platform/Text.h"
@@ -149,6 +150,7 @@ void EnsureSchema(Session& session) {
   EnsureSuggestionIndex(session);
   EnsureUsers(session);
   EnsureHistory(session);
+  EnsureSessionTable(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();
   auto rows = session.Query("SELECT COUNT(*) FROM " + languages.name, {}, count_type);

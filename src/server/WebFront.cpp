@@ -118,7 +118,8 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
 
 }  // namespace
 
-WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials) {
+WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials,
+                    BrowserSessions& sessions) {
   WebAnswer answer;
   // Only a server with a token has forms that POST.
   const FormKey form_key = credentials.token.empty() ? FormKey{} : FormKeyOf(request.cookie);
@@ -136,15 +137,24 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
         const html::Form form = html::ParseForm(request.body);
         if (!FormKeyMatches(form, request.cookie))
           answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
-        else if (SameToken(html::FormValue(form, "token"), credentials.token))
-          answer = Redirect(SessionCookie(credentials.session));
-        else answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo.", form_key.key));
+        else if (SameToken(html::FormValue(form, "token"), credentials.token)) {
+          // The holder of the server's token; a session of a user's own
+          // holds that user.
+          answer = Redirect(SessionCookie(sessions.Open(Caller{}, request.address)));
+          answer.sign_in = SignIn::Succeeded;
+        } else {
+          answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo.", form_key.key));
+          answer.sign_in = SignIn::Failed;
+        }
         break;
       }
       case Route::Logout:
-        if (credentials.token.empty() || FormKeyMatches(html::ParseForm(request.body), request.cookie))
-          answer = Redirect(ClearedCookie());
-        else answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+        if (!credentials.token.empty() && !FormKeyMatches(html::ParseForm(request.body), request.cookie)) {
+          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+          break;
+        }
+        if (!request.session.empty()) sessions.End(request.session);
+        answer = Redirect(ClearedCookie());
         break;
       case Route::Page:
         if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}, form_key.key));

@@ -10,10 +10,12 @@
 // refused before that from their Origin, HttpAdmission.h.)
 //
 // With a token set, a browser first gets the token form; the right token
-// answers with the session cookie (HttpOnly, SameSite=Strict, holding the
-// server's session secret, not the token) and a redirect to the page; a
-// wrong one with the form again (403). Without the cookie the page shows
-// nothing of the table. POST /sair clears the cookie.
+// opens a session (BrowserSessions.h) and answers with its cookie
+// (HttpOnly, SameSite=Strict, holding the session's id, not the token) and
+// a redirect to the page; a wrong one with the form again (403), which the
+// front answers late (ClientThrottle.h). Without an open session the page
+// shows nothing of the table. POST /sair ends the session and clears the
+// cookie.
 //
 // Every answer carries a Content-Security-Policy that allows styles, images
 // and scripts from the server only (no inline script runs), forbids framing
@@ -28,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "BrowserSessions.h"
 #include "HttpAdmission.h"
 #include "Service.h"
 
@@ -39,7 +42,12 @@ struct WebRequest {
   std::string_view target;  // path and query
   std::string_view body;    // the form of POST /entrar, POST /sair
   std::string_view cookie;  // the Cookie header; empty when absent
+  std::string_view session;  // the id of the open session it came with; empty: none
+  std::string_view address;  // the client's address, for a session it opens
 };
+
+// How a POST of the token form went, for the front's delay of failures.
+enum class SignIn { None, Failed, Succeeded };
 
 // The cookie that holds the anti-forgery key of the page's forms.
 inline constexpr std::string_view kFormCookie = "trd_form";
@@ -49,11 +57,14 @@ struct WebAnswer {
   std::string content_type;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;  // beyond Content-Type and Content-Length
+  SignIn sign_in = SignIn::None;
 };
 
 // Answers a request of the page's routes. Never throws for a failure of the
 // storage: the page then says the table could not be read (500).
-WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials);
+// `sessions`: where sign-ins open and end their sessions.
+WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials,
+                    BrowserSessions& sessions);
 
 // The Content-Security-Policy of every page.
 inline constexpr std::string_view kPagePolicy =

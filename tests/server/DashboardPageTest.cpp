@@ -413,5 +413,91 @@ TEST(DashboardSession, TheSessionCookieAlsoOpensTheMethodsAndNeverHoldsTheToken)
   EXPECT_EQ(flood->status, 413);
 }
 
+// A browser's session as the page opens it: its cookie pair, and the
+// form's anti-forgery cookie and field.
+struct SignedIn {
+  std::string session;   // "trd_sessao=..."
+  std::string form;      // "trd_form=..."
+  std::string form_key;  // "chave_form=...&"
+};
+
+SignedIn SignIn(const ServerProcess& server, const std::string& token) {
+  httplib::Client client(server.Host(), server.Port());
+  auto page = client.Get("/");
+  if (!page) throw std::runtime_error("GET / failed");
+  const std::string form_cookie = page->get_header_value("Set-Cookie");
+  SignedIn s;
+  s.form = form_cookie.substr(0, form_cookie.find(';'));
+  s.form_key = "chave_form=" + s.form.substr(s.form.find('=') + 1) + "&";
+  auto in = client.Post("/entrar", {{"Cookie", s.form}}, s.form_key + "token=" + token,
+                        "application/x-www-form-urlencoded");
+  if (!in || in->status != 303) throw std::runtime_error("POST /entrar was not answered with 303");
+  const std::string cookie = in->get_header_value("Set-Cookie");
+  s.session = cookie.substr(0, cookie.find(';'));
+  return s;
+}
+
+// The status a look-up gets with the session's cookie alone.
+int CallWith(const ServerProcess& server, const SignedIn& s) {
+  httplib::Client client(server.Host(), server.Port());
+  const std::string languages =
+      wire::EncodeRequest({std::string(protocol::kModuleForms), std::string(protocol::kGetIdiLeDfm), {}});
+  auto res = client.Post("/call", {{"Cookie", s.session}}, languages, "application/json");
+  return res ? res->status : -1;
+}
+
+// Sessions live in the database: every server on it honours them, a
+// restart keeps them, and they end by "Sair", by an administrator, or
+// unused for the idle time.
+TEST(DashboardSession, SessionsLiveInTheDatabaseUntilSignedOutEndedOrIdle) {
+  TempTree dir("trd-sessions");
+  const std::string token = "segredo-comum";
+  const std::string token_file = dir.Write("token", token + "\n");
+  std::filesystem::permissions(token_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ServerProcessOptions options;
+  options.db = dir.Path("trd.sqlite");
+  options.extra_args = {"--token-file", token_file};
+  std::optional<ServerProcess> server(std::in_place, options);
+  ServerProcess other(options);
+
+  const SignedIn first = SignIn(*server, token);
+  EXPECT_EQ(CallWith(*server, first), 200);
+  EXPECT_EQ(CallWith(other, first), 200) << "another server on the same database";
+  server.reset();
+  server.emplace(options);
+  EXPECT_EQ(CallWith(*server, first), 200) << "after a restart";
+
+  // "Sair" ends it everywhere.
+  httplib::Client client(server->Host(), server->Port());
+  auto out = client.Post("/sair", {{"Cookie", first.session + "; " + first.form}}, first.form_key,
+                         "application/x-www-form-urlencoded");
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->status, 303);
+  EXPECT_EQ(CallWith(*server, first), 403);
+  EXPECT_EQ(CallWith(other, first), 403);
+
+  // An administrator ends one by the name `trd session list` shows.
+  const SignedIn second = SignIn(*server, token);
+  ChildProcess list({TRD_EXE, "session", "list", "--db", options.db});
+  ASSERT_EQ(list.Wait(), 0) << list.Err();
+  EXPECT_THAT(list.Out(), HasSubstr("(token)"));
+  EXPECT_THAT(list.Out(), Not(HasSubstr(second.session.substr(second.session.find('=') + 1))));
+  const std::string listed = list.Out().substr(list.Out().find('\n') + 1);
+  ChildProcess end({TRD_EXE, "session", "end", "--db", options.db, listed.substr(0, listed.find(' '))});
+  ASSERT_EQ(end.Wait(), 0) << end.Err();
+  EXPECT_EQ(CallWith(*server, second), 403);
+
+  // Unused for longer than the idle time, a session is over.
+  const SignedIn third = SignIn(*server, token);
+  EXPECT_EQ(CallWith(*server, third), 200);
+  {
+    auto db = server::OpenDatabase(options.db);
+    const FieldValue long_ago[] = {DateTime{DateTime::Now().ms - 13 * 3600 * 1000}};
+    db->Acquire()->Execute("UPDATE TRDSESSAO SET DTULTUSO = ?", long_ago);
+  }
+  EXPECT_EQ(CallWith(*server, third), 403);
+  EXPECT_EQ(CallWith(other, third), 403);
+}
+
 }  // namespace
 }  // namespace trd::test
