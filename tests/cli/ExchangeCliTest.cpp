@@ -557,7 +557,8 @@ TEST_P(ExchangeCli, AFullRoundTripBringsStatusTo100WithTheUntranslatableRecordsA
   EXPECT_EQ(Json()["untranslated"], 0);
   EXPECT_EQ(Json()["records"], Json()["translated"]);
   EXPECT_GE(Json()["not_translatable"].get<int>(), 2);
-  for (const auto& p : Json()["programs"])
+  const auto status = Json();
+  for (const auto& p : status["programs"])
     if (p["program"] == "PX")
       EXPECT_EQ(p, nlohmann::json::parse(R"({"program":"PX","records":1,"translated":1,"untranslated":0,
           "not_translatable":2,"share_translated":1.0})"));
