@@ -1,5 +1,7 @@
 #include "Memory.h"
 
+#include <unordered_map>
+
 #include "Records.h"
 #include "Schema.h"
 #include "platform/Text.h"
@@ -98,6 +100,40 @@ std::optional<std::string> Recall(Session& s, std::string_view language, std::st
   if (rows.empty()) return std::nullopt;
   const auto* t = std::get_if<std::string>(&rows.front()[0]);
   return t ? *t : std::string();
+}
+
+std::vector<std::optional<std::string>> RecallAll(Session& s, std::string_view language,
+                                                  const std::vector<std::string>& sources) {
+  constexpr std::size_t kChunk = 200;
+  const bool postgres = s.Kind() == Backend::Postgres;
+  std::vector<std::optional<std::string>> out(sources.size());
+  std::unordered_map<std::string_view, std::vector<std::size_t>> wanted;  // text -> its places
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    if (Holdable(sources[i])) wanted[sources[i]].push_back(i);
+  std::vector<std::string_view> texts;
+  for (const auto& [text, places] : wanted) texts.push_back(text);
+  const FieldType t[] = {FieldType::String, FieldType::String};
+  for (std::size_t at = 0; at < texts.size(); at += kChunk) {
+    std::vector<FieldValue> params{std::string(language)};
+    std::string list;
+    for (std::size_t i = at; i < std::min(at + kChunk, texts.size()); ++i) {
+      list += list.empty() ? "" : ", ";
+      list += postgres ? "md5(CAST(? AS TEXT))" : "?";
+      params.emplace_back(std::string(texts[i]));
+    }
+    // The latest entry of each text comes first.
+    const std::string sql = std::string("SELECT STAGRVALPROP, STVALORPROP FROM TRDMEMORIA WHERE IDIDIOMA = ? AND ") +
+                            (postgres ? "md5(STAGRVALPROP)" : "STAGRVALPROP") + " IN (" + list +
+                            ") ORDER BY DTULTATUTRAD DESC, NRMEMORIA DESC";
+    for (Row& r : s.Query(sql, params, t)) {
+      const auto* source = std::get_if<std::string>(&r[0]);
+      const auto it = source ? wanted.find(*source) : wanted.end();
+      if (it == wanted.end() || out[it->second.front()]) continue;
+      const auto* translation = std::get_if<std::string>(&r[1]);
+      for (std::size_t place : it->second) out[place] = translation ? *translation : std::string();
+    }
+  }
+  return out;
 }
 
 }  // namespace trd::server

@@ -58,4 +58,9 @@ void Remember(Session& s, std::string_view language, std::string_view source, st
 // nullopt when the memory holds none.
 std::optional<std::string> Recall(Session& s, std::string_view language, std::string_view source);
 
+// Recall of many texts at once (a query per some hundred texts, not one a
+// text): the i-th answer is Recall(s, language, sources[i]).
+std::vector<std::optional<std::string>> RecallAll(Session& s, std::string_view language,
+                                                  const std::vector<std::string>& sources);
+
 }  // namespace trd::server

@@ -13,9 +13,9 @@ namespace trd::server {
 namespace {
 
 // Candidates a backend's index gives for one text, at most this many.
-constexpr std::size_t kCandidates = 20;
+constexpr std::size_t kCandidates = 80;
 // The trigrams of a text the SQLite query looks for: its rarest ones.
-constexpr std::size_t kRareTrigrams = 6;
+constexpr std::size_t kRareTrigrams = 12;
 
 // Lower case for the letters of the Latin scripts the forms use (ASCII,
 // Latin-1, Latin Extended-A), as a case-insensitive comparison needs them.
@@ -62,22 +62,6 @@ std::string Utf8(std::u32string_view s) {
   return out;
 }
 
-struct Candidate {
-  std::string source, translation;
-};
-
-const FieldType kTwoTexts[] = {FieldType::String, FieldType::String};
-
-std::vector<Candidate> Read(const std::vector<Row>& rows) {
-  std::vector<Candidate> out;
-  for (const Row& r : rows) {
-    const auto* s = std::get_if<std::string>(&r[0]);
-    const auto* t = std::get_if<std::string>(&r[1]);
-    if (s && t && !t->empty()) out.push_back({*s, *t});
-  }
-  return out;
-}
-
 // What a backend's trigram index tells of one trigram (folded, UTF-8), each
 // asked once per call (a file's texts share most of their trigrams).
 class TrigramIndex {
@@ -105,25 +89,153 @@ class TrigramIndex {
   std::unordered_map<std::string, std::vector<std::int64_t>> holders_;
 };
 
+// The keys of a list the database joined with commas (one row, not a row
+// per key: lists run to thousands of keys, and a row each cost more than the
+// rest of the look-up).
 std::vector<std::int64_t> Ids(const std::vector<Row>& rows) {
   std::vector<std::int64_t> out;
-  out.reserve(rows.size());
-  for (const Row& r : rows)
-    if (const auto* d = std::get_if<double>(&r[0])) out.push_back(std::int64_t(*d));
+  const auto* list = rows.empty() ? nullptr : std::get_if<std::string>(&rows[0][0]);
+  if (!list) return out;
+  std::int64_t n = 0;
+  bool digits = false;
+  for (char c : *list) {
+    if (c >= '0' && c <= '9') {
+      n = n * 10 + (c - '0');
+      digits = true;
+    } else if (digits) {
+      out.push_back(n);
+      n = 0, digits = false;
+    }
+  }
+  if (digits) out.push_back(n);
   return out;
 }
 
+const FieldType kOneText[] = {FieldType::String};
 const FieldType kOneNumber[] = {FieldType::Float};
 
 // Entries of a trigram this common are not read unless it is the text's
 // rarest: it tells little, and reading its list costs more than the rest.
 constexpr double kCommonTrigram = 5000;
 
-// The candidates hold the most of the text's rarest trigrams: the entries of
-// each are read from the index and counted here (ranking every match in the
-// database, as an FTS5 or ILIKE query would, took up to seconds a text).
-std::vector<Candidate> Candidates(Session& s, TrigramIndex& index, const std::string& language,
-                                  const std::u32string& folded) {
+// Hits per memory entry for one text, counted in an array indexed by
+// NRMEMORIA and reset through the entries it touched: a text's rare trigrams
+// are held by thousands of entries, and a hash map's node per entry made the
+// counting cost more than everything else.
+class HitCounter {
+ public:
+  void Add(std::int64_t id) {
+    if (id < 0) return;
+    const auto at = std::size_t(id);
+    if (at >= hits_.size()) hits_.resize(std::max(at + 1, hits_.size() * 2));
+    if (hits_[at]++ == 0) touched_.push_back(id);
+  }
+  // The entries with the most hits, the newest among equals, at most n; the
+  // counter is empty again after.
+  std::vector<std::int64_t> Best(std::size_t n) {
+    auto more = [&](std::int64_t x, std::int64_t y) {
+      const auto hx = hits_[std::size_t(x)], hy = hits_[std::size_t(y)];
+      return hx != hy ? hx > hy : x > y;
+    };
+    n = std::min(n, touched_.size());
+    std::nth_element(touched_.begin(), touched_.begin() + std::ptrdiff_t(n), touched_.end(), more);
+    std::sort(touched_.begin(), touched_.begin() + std::ptrdiff_t(n), more);
+    for (std::int64_t id : touched_) hits_[std::size_t(id)] = 0;
+    touched_.resize(n);
+    std::vector<std::int64_t> best;
+    best.swap(touched_);
+    return best;
+  }
+
+ private:
+  std::vector<std::uint8_t> hits_;  // at most kRareTrigrams a text: no overflow
+  std::vector<std::int64_t> touched_;
+};
+
+// The candidates of every text of a call are read in one sweep of the memory
+// in key order, a chunk of keys a query: each entry read once and cut into
+// trigrams once however many texts it is a candidate of, and its pages read
+// in order (read text by text, the candidates cost most of the call, most of
+// it in page reads of entries scattered over the table).
+constexpr std::size_t kSweepChunk = 500;
+
+struct Pick {
+  int similarity = kMinSimilarity - 1;
+  std::int64_t id = -1;
+};
+
+// For each (entry, text) pair, sorted by entry: the most similar eligible
+// entry of each text (of the call's language, with a translation), the newest
+// among equals.
+void Sweep(Session& s, const std::string& language, std::vector<std::pair<std::int64_t, std::size_t>>& pairs,
+           const std::vector<std::vector<std::uint64_t>>& trigrams, std::vector<Pick>& picks) {
+  std::sort(pairs.begin(), pairs.end());
+  const FieldType t[] = {FieldType::Float, FieldType::String, FieldType::String, FieldType::Float};
+  for (std::size_t at = 0; at < pairs.size();) {
+    std::vector<FieldValue> p;
+    std::string list;
+    std::size_t end = at;
+    for (; end < pairs.size() && (p.size() < kSweepChunk || pairs[end].first == pairs[end - 1].first); ++end)
+      if (end == at || pairs[end].first != pairs[end - 1].first) {
+        list += list.empty() ? "?" : ", ?";
+        p.emplace_back(double(pairs[end].first));
+      }
+    // The language is compared here: in the SQL, SQLite's planner would take
+    // the language's index and read every entry of it.
+    std::unordered_map<std::int64_t, std::vector<std::uint64_t>> eligible;
+    for (const Row& r : s.Query("SELECT NRMEMORIA, STAGRVALPROP, IDIDIOMA, CASE WHEN STVALORPROP IS NULL OR"
+                                " STVALORPROP = '' THEN 0 ELSE 1 END FROM TRDMEMORIA WHERE NRMEMORIA IN (" +
+                                    list + ")",
+                                p, t)) {
+      const auto* id = std::get_if<double>(&r[0]);
+      const auto* source = std::get_if<std::string>(&r[1]);
+      const auto* l = std::get_if<std::string>(&r[2]);
+      const auto* translated = std::get_if<double>(&r[3]);
+      if (id && source && l && *l == language && translated && *translated != 0)
+        eligible.emplace(std::int64_t(*id), Trigrams(Folded(*source)));
+    }
+    for (; at < end; ++at) {
+      const auto [id, text] = pairs[at];
+      const auto it = eligible.find(id);
+      if (it == eligible.end()) continue;
+      const int similarity = Jaccard(trigrams[text], it->second);
+      Pick& pick = picks[text];
+      if (similarity > pick.similarity || (similarity == pick.similarity && pick.id >= 0 && id > pick.id))
+        pick = {similarity, id};
+    }
+  }
+}
+
+// The source and translation of the chosen entries.
+std::unordered_map<std::int64_t, std::pair<std::string, std::string>> Entries(Session& s,
+                                                                               std::vector<std::int64_t> ids) {
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  std::unordered_map<std::int64_t, std::pair<std::string, std::string>> out;
+  const FieldType t[] = {FieldType::Float, FieldType::String, FieldType::String};
+  for (std::size_t at = 0; at < ids.size(); at += kSweepChunk) {
+    std::vector<FieldValue> p;
+    std::string list;
+    for (std::size_t i = at; i < std::min(at + kSweepChunk, ids.size()); ++i) {
+      list += list.empty() ? "?" : ", ?";
+      p.emplace_back(double(ids[i]));
+    }
+    for (Row& r : s.Query("SELECT NRMEMORIA, STAGRVALPROP, STVALORPROP FROM TRDMEMORIA WHERE NRMEMORIA IN (" + list + ")",
+                          p, t)) {
+      const auto* id = std::get_if<double>(&r[0]);
+      auto* source = std::get_if<std::string>(&r[1]);
+      auto* translation = std::get_if<std::string>(&r[2]);
+      if (id && source && translation) out[std::int64_t(*id)] = {std::move(*source), std::move(*translation)};
+    }
+  }
+  return out;
+}
+
+// The memory entries most likely alike: those holding the most of the text's
+// rarest trigrams. The entries of each trigram are read from the index and
+// counted here (ranking every match in the database, as an FTS5 or ILIKE
+// query would, took up to seconds a text).
+std::vector<std::int64_t> Candidates(TrigramIndex& index, HitCounter& counter, const std::u32string& folded) {
   std::vector<std::pair<double, std::string>> rare;
   for (std::size_t i = 0; i + 3 <= folded.size(); ++i) {
     std::string t = Utf8(folded.substr(i, 3));
@@ -133,35 +245,11 @@ std::vector<Candidate> Candidates(Session& s, TrigramIndex& index, const std::st
   if (rare.empty()) return {};
   std::sort(rare.begin(), rare.end());
   if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
-  std::unordered_map<std::int64_t, int> hits;
   for (std::size_t i = 0; i < rare.size(); ++i) {
     if (i > 0 && rare[i].first > kCommonTrigram) break;
-    for (std::int64_t id : index.Holders(rare[i].second)) ++hits[id];
+    for (std::int64_t id : index.Holders(rare[i].second)) counter.Add(id);
   }
-  // The most hits first, the newest among equals; a few more than wanted, as
-  // some may be of other languages.
-  std::vector<std::pair<int, std::int64_t>> best;
-  best.reserve(hits.size());
-  for (const auto& [id, n] : hits) best.emplace_back(n, id);
-  const std::size_t wanted = std::min(best.size(), kCandidates * 4);
-  std::partial_sort(best.begin(), best.begin() + std::ptrdiff_t(wanted), best.end(), [](const auto& x, const auto& y) {
-    return x.first != y.first ? x.first > y.first : x.second > y.second;
-  });
-  best.resize(wanted);
-  if (best.empty()) return {};
-  std::vector<FieldValue> p;
-  std::string ids;
-  for (const auto& [n, id] : best) {
-    ids += ids.empty() ? "?" : ", ?";
-    p.emplace_back(double(id));
-  }
-  // The language is compared here: in the SQL, SQLite's planner would take
-  // the language's index and read every entry of it.
-  const FieldType t[] = {FieldType::String, FieldType::String, FieldType::String};
-  std::vector<Row> rows;
-  for (Row& r : s.Query("SELECT STAGRVALPROP, STVALORPROP, IDIDIOMA FROM TRDMEMORIA WHERE NRMEMORIA IN (" + ids + ")", p, t))
-    if (const auto* l = std::get_if<std::string>(&r[2]); l && *l == language) rows.push_back(std::move(r));
-  return Read(rows);
+  return counter.Best(kCandidates);
 }
 
 // ---- SQLite: FTS5 trigram ------------------------------------------------
@@ -202,7 +290,8 @@ class SqliteTrigrams final : public TrigramIndex {
     for (char c : trigram) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
     phrase += '"';
     const FieldValue p[] = {phrase};
-    return Ids(s_.Query("SELECT rowid FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p, kOneNumber));
+    return Ids(s_.Query("SELECT group_concat(rowid) FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p,
+                        kOneText));
   }
 
   Session& s_;
@@ -256,8 +345,9 @@ class PostgresTrigrams final : public TrigramIndex {
     return it == sample_.end() ? 0.5 : it->second * scale_;
   }
   std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
-    const FieldValue p[] = {language_, "%" + trigram + "%"};
-    return Ids(s_.Query("SELECT NRMEMORIA FROM TRDMEMORIA WHERE IDIDIOMA = ? AND STAGRVALPROP ILIKE ?", p, kOneNumber));
+    const FieldValue p[] = {"%" + trigram + "%"};
+    return Ids(s_.Query("SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ?",
+                        p, kOneText));
   }
 
   Session& s_;
@@ -303,33 +393,40 @@ void EnsureSuggestionIndex(Session& s) {
 
 Packet Suggestions(Session& s, const std::string& language, const std::vector<std::string>& texts) {
   Packet out{protocol::SuggestionFields(), {}};
-  out.rows.reserve(texts.size());
+  out.rows.assign(texts.size(), Row{std::monostate{}, std::monostate{}, 0.0});
   std::unique_ptr<TrigramIndex> index;
   if (s.Kind() == Backend::Sqlite)
     index = std::make_unique<SqliteTrigrams>(s);
   else if (TrigramSchema(s))
     index = std::make_unique<PostgresTrigrams>(s, language);
-  for (const std::string& text : texts) {
-    Row row{std::monostate{}, std::monostate{}, 0.0};
-    if (auto same = text.empty() ? std::nullopt : Recall(s, language, text); same && !same->empty()) {
-      row = {text, *same, 100.0};
-    } else if (!text.empty()) {
-      const std::u32string folded = Folded(text);
-      const auto mine = Trigrams(folded);
-      std::vector<Candidate> candidates;
-      if (!mine.empty() && index)  // shorter than three characters: like no other text
-        candidates = Candidates(s, *index, language, folded);
-      int best = kMinSimilarity - 1;
-      for (const Candidate& c : candidates) {
-        const int similarity = c.source == text ? 100 : Jaccard(mine, Trigrams(Folded(c.source)));
-        if (similarity > best) {
-          best = similarity;
-          row = {c.source, c.translation, double(similarity)};
-        }
-      }
+  // The same text first; the others' candidates, then one sweep for them all.
+  HitCounter counter;
+  std::vector<std::vector<std::uint64_t>> trigrams(texts.size());
+  std::vector<std::pair<std::int64_t, std::size_t>> pairs;
+  const auto recalled = RecallAll(s, language, texts);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::string& text = texts[i];
+    if (text.empty()) continue;
+    if (const auto& same = recalled[i]; same && !same->empty()) {
+      out.rows[i] = {text, *same, 100.0};
+      continue;
     }
-    out.rows.push_back(std::move(row));
+    const std::u32string folded = Folded(text);
+    trigrams[i] = Trigrams(folded);
+    if (trigrams[i].empty() || !index) continue;  // shorter than three characters: like no other text
+    for (std::int64_t id : Candidates(*index, counter, folded)) pairs.emplace_back(id, i);
   }
+  std::vector<Pick> picks(texts.size());
+  Sweep(s, language, pairs, trigrams, picks);
+  std::vector<std::int64_t> chosen;
+  for (const Pick& p : picks)
+    if (p.id >= 0) chosen.push_back(p.id);
+  const auto entries = Entries(s, std::move(chosen));
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    if (auto it = picks[i].id < 0 ? entries.end() : entries.find(picks[i].id); it != entries.end()) {
+      const auto& [source, translation] = it->second;
+      out.rows[i] = {source, translation, double(source == texts[i] ? 100 : picks[i].similarity)};
+    }
   return out;
 }
 

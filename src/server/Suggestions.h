@@ -15,8 +15,10 @@
 //               ILIKE '%abc%' for trigrams of ASCII letters and digits;
 //               counts estimated from a sample of the memory
 // The candidates hold the most of the text's rarest trigrams: the entries
-// holding each are read from the index once per call and counted here
-// (ranking every match in the database took up to seconds a text).
+// holding each are read from the index once per call (as one list, not a row
+// an entry) and counted here (ranking every match in the database took up to
+// seconds a text). The candidates of all the call's texts are then read in
+// one sweep in key order, each entry once.
 // (pg_trgm's own "%" and "<->" read every trigram's posting list, the
 // commonest too: some 40 ms a text on 200,000 entries, too slow for a file
 // of new texts.)

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Fixture.h"
+#include "server/Memory.h"
 #include "protocol/Exchange.h"
 #include "protocol/RecordBatch.h"
 
@@ -130,6 +131,13 @@ TEST_P(Memory, TheLatestTranslationOfATextIsOffered) {
   ASSERT_EQ(Outcome(At("CADASTRO", "Outro")), "replaced/N");
   EXPECT_EQ(Offered("Salvar"), "Gravar");
   auto session = service->Storage().Acquire();
+  // Many texts at once answer as one at a time: the latest, each place of a
+  // repeated text, nothing for an unknown one.
+  const auto all = RecallAll(*session, "POR", {"Salvar", "Nunca visto", "Salvar"});
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0], std::optional<std::string>("Gravar"));
+  EXPECT_EQ(all[1], std::nullopt);
+  EXPECT_EQ(all[2], std::optional<std::string>("Gravar"));
   const FieldType count[] = {FieldType::Float};
   EXPECT_EQ(std::get<double>(session->Query("SELECT COUNT(*) FROM TRDMEMORIA", {}, count).at(0)[0]), 2);
 }
