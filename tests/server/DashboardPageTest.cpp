@@ -19,6 +19,7 @@
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
 #include "support/TempTree.h"
+#include "support/TestDatabase.h"
 
 namespace trd::test {
 namespace {
@@ -497,6 +498,54 @@ TEST(DashboardSession, SessionsLiveInTheDatabaseUntilSignedOutEndedOrIdle) {
   }
   EXPECT_EQ(CallWith(*server, third), 403);
   EXPECT_EQ(CallWith(other, third), 403);
+}
+
+// Several servers on one database keep nothing another needs: harvests sent
+// to two at once store what one harvest stores, and a session opened on one
+// opens the page on the other (every backend a team may share).
+TEST(DashboardSession, TwoServersOnOneDatabaseServeTheSameHarvestsAndSessions) {
+  std::vector<TestBackend> backends{TestBackend::Sqlite};
+  if (TestDatabase::Available(TestBackend::Postgres)) backends.push_back(TestBackend::Postgres);
+  for (TestBackend backend : backends) {
+    SCOPED_TRACE(backend == TestBackend::Sqlite ? "SQLite" : "PostgreSQL");
+    TestDatabase db(backend, TestDatabase::Storage::File);
+    TempTree dir("trd-two-servers");
+    const std::string token = "segredo-comum";
+    const std::string token_file = dir.Write("token", token + "\n");
+    std::filesystem::permissions(token_file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ServerProcessOptions options;
+    options.db = db.Url();
+    options.extra_args = {"--token-file", token_file};
+    ServerProcess one(options), two(options);
+
+    auto harvest = [&](const ServerProcess& server) {
+      return std::make_unique<ChildProcess>(
+          std::vector<std::string>{TRD_EXE, "harvest", kSamples, "--lang", "POR", "--yes", "--json", "--server",
+                                   server.Url()},
+          std::vector<std::string>{"TRD_SERVER=", "TRD_TOKEN_FILE=" + token_file});
+    };
+    auto a = harvest(one), b = harvest(two);
+    ASSERT_EQ(a->Wait(), 0) << a->Err();
+    ASSERT_EQ(b->Wait(), 0) << b->Err();
+    const auto stored = ReadRecords(db.Url());
+    ASSERT_FALSE(stored.empty());
+    std::set<std::string> keys;
+    for (const auto& r : stored) keys.insert(r.key);
+    EXPECT_EQ(keys.size(), stored.size()) << "no key stored twice";
+    auto again = harvest(two);
+    ASSERT_EQ(again->Wait(), 0) << again->Err();
+    EXPECT_EQ(json::parse(again->Out())["new"], 0);
+    EXPECT_EQ(ReadRecords(db.Url()).size(), stored.size());
+
+    const SignedIn session = SignIn(one, token);
+    httplib::Client client(two.Host(), two.Port());
+    auto page = client.Get("/?idioma=POR", {{"Cookie", session.session}});
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_THAT(page->body, HasSubstr(stored.front().key.substr(0, stored.front().key.find('/'))));
+    EXPECT_THAT(page->body, Not(HasSubstr("name=\"token\"")));
+  }
 }
 
 }  // namespace
