@@ -19,6 +19,10 @@
 //               idle connections opened, before the clients start),
 //               peak_rss_mib (the server's peak so far, VmHWM). Compare
 //               p50/p99 with Echo/16.
+//   Servers/S/N Disjoint/N with the clients spread over S `trd serve` on
+//               the one database (client c to server c mod S): S = 1 and 2,
+//               N = 8; what a second server behind a load balancer gives
+//               (run with TRD_BENCH_DB set to PostgreSQL for a team's case).
 // Counters: texts_per_s (all clients' texts over the wall time),
 // calls_per_s, p50_us / p99_us over every call, insert_p50_us /
 // insert_p99_us over SetPropried alone (with the re-read and resend after a
@@ -76,6 +80,7 @@ int TextsPerClient() {
 struct Fixture {
   std::string db_url;  // for reading the table afterwards
   std::unique_ptr<test::ServerProcess> server;
+  std::unique_ptr<test::ServerProcess> second;  // started by the first case that needs it
   std::string tag;  // keeps the keys of this run apart from earlier runs'
 
   Fixture() {
@@ -240,7 +245,18 @@ std::pair<long, long> Audit(const std::string& db_url, const std::string& progra
   return {duplicates, long(rows.size())};
 }
 
-void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0) {
+// The second server, on the first one's database.
+const test::ServerProcess& Second(Fixture& f) {
+  if (!f.second) {
+    test::ServerProcessOptions options;
+    options.db = f.db_url;
+    if (const char* exe = std::getenv("TRD_BENCH_SERVER"); exe && *exe) options.exe = exe;
+    f.second = std::make_unique<test::ServerProcess>(options);
+  }
+  return *f.second;
+}
+
+void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0, int servers = 1) {
   Fixture& f = Shared();
   const int texts = TextsPerClient();
   static int case_number = 0;
@@ -265,8 +281,8 @@ void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0) {
     std::barrier<> start(clients + 1);
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c)
-      threads.emplace_back(Client, std::cref(*f.server), std::cref(program), keys, c, texts, std::ref(start),
-                           std::ref(logs[std::size_t(c)]));
+      threads.emplace_back(Client, std::cref(c % servers == 0 ? *f.server : Second(f)), std::cref(program), keys, c,
+                           texts, std::ref(start), std::ref(logs[std::size_t(c)]));
     start.arrive_and_wait();
     auto t0 = Clock::now();
     for (std::thread& t : threads) t.join();
@@ -291,6 +307,7 @@ void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0) {
     if (!c->Send(test::RawHttp::Post("/echo", "idle")) || c->Read(std::chrono::seconds(10)).status != 200)
       ++crowd_errors;
   state.counters["clients"] = clients;
+  state.counters["servers"] = servers;
   state.counters["idle"] = idle;
   state.counters["idle_errors"] = double(crowd_errors);
   state.counters["rss_before_mib"] = rss_before_mib;
@@ -313,6 +330,9 @@ void Harvesting(benchmark::State& state, Keys keys, int clients, int idle = 0) {
 
 void Disjoint(benchmark::State& state) { Harvesting(state, Keys::Disjoint, int(state.range(0))); }
 void SharedKeys(benchmark::State& state) { Harvesting(state, Keys::Shared, int(state.range(0))); }
+void Servers(benchmark::State& state) {
+  Harvesting(state, Keys::Disjoint, int(state.range(1)), 0, int(state.range(0)));
+}
 
 void Crowd(benchmark::State& state) {
   // Each idle connection is a descriptor here as well as in the server.
@@ -393,5 +413,13 @@ BENCHMARK(Crowd)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+BENCHMARK(Servers)
+    ->ArgNames({"servers", "clients"})
+    ->Args({1, 8})
+    ->Args({2, 8})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
