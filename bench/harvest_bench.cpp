@@ -181,6 +181,10 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
     state.counters["texts"] = texts;
     state.counters["new"] = r.summary["new"].get<double>();
     state.counters["texts_per_s"] = texts / r.wall_seconds;
+    // The vanished-text pass's share of the run (both from the summary).
+    if (r.summary.contains("vanished_seconds") && r.summary["elapsed_seconds"].get<double>() > 0)
+      state.counters["vanished_share"] =
+          r.summary["vanished_seconds"].get<double>() / r.summary["elapsed_seconds"].get<double>();
     if (!m.tenths.empty()) {
       state.counters["first_tenth"] = m.tenths.front();
       state.counters["last_tenth"] = m.tenths.back();

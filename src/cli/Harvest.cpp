@@ -48,6 +48,7 @@
 // or the server failed; 2 unknown language; 3 duplicates; 4 question
 // refused; 5 files whose names no record can hold (without
 // --skip-unstorable); 130 cancelled.
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -174,6 +175,8 @@ int RunHarvest(const HarvestOptions& options) {
   Vanished vanished;
   {  // the watchdog's scope: the run, the stamp, the vanished texts
     CancelWatchdog watchdog;
+    // elapsed_seconds is the whole run's: files, stamp and vanished texts.
+    const auto started = std::chrono::steady_clock::now();
     try {
       summary = run::ReadSelection(request, *console);
       summary.files_left_out = int(unstorable.size());
@@ -185,11 +188,15 @@ int RunHarvest(const HarvestOptions& options) {
     }
 
     stamp = StampAfter(store, options.dry_run);
+    const auto looking = std::chrono::steady_clock::now();
     try {
       vanished = FindVanished(server, seen, summary, request.paths, request.language, options.list_vanished);
     } catch (const std::exception& e) {
       vanished.why_not = e.what();
     }
+    const auto done = std::chrono::steady_clock::now();
+    vanished.seconds = std::chrono::duration<double>(done - looking).count();
+    summary.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(done - started);
     store.CloseConnections();
   }
   PrintSummary(summary, stamp, vanished, options.list_vanished, options.json);

@@ -1,5 +1,6 @@
 #include "Vanished.h"
 
+#include <cmath>
 #include <set>
 
 #include "ExchangeClient.h"
@@ -150,6 +151,7 @@ void PrintVanished(std::ostream& out, const Vanished& v, bool list) {
 void AddVanished(nlohmann::ordered_json& j, const Vanished& v, bool list) {
   j["vanished"] = v.computed ? nlohmann::ordered_json(v.count) : nlohmann::ordered_json(nullptr);
   if (!v.computed) j["vanished_not_checked"] = v.why_not;
+  j["vanished_seconds"] = std::round(v.seconds * 1000) / 1000;
   if (!list || !v.computed) return;
   auto a = nlohmann::ordered_json::array();
   for (const VanishedRecord& r : v.records) a.push_back({{"key", exchange::KeyText(r.key)}, {"source", r.source}});

@@ -77,6 +77,7 @@ struct Vanished {
   std::size_t programs = 0;  // programs whose records were compared
   std::size_t count = 0;
   std::vector<VanishedRecord> records;  // kept with `keep_list` only
+  double seconds = 0;                   // what finding them took
 };
 
 // The vanished records of the programs of `paths` in `language`, read from
@@ -87,7 +88,8 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
 
 // The summary's line ("Sumidos: N"), and with `list` the records.
 void PrintVanished(std::ostream& out, const Vanished& v, bool list);
-// "vanished": N (null when not computed), with `list` "vanished_records".
+// "vanished": N (null when not computed), "vanished_seconds", with `list`
+// "vanished_records".
 void AddVanished(nlohmann::ordered_json& j, const Vanished& v, bool list);
 
 }  // namespace trd::cli

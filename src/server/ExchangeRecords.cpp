@@ -169,7 +169,13 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
       sql += i ? ", ?" : "?";
       params.emplace_back(q.programs[i]);
     }
-    sql += ")";
+    // The same programs' range as bounds of the key index: after the last
+    // page a look for more then ends at the last program instead of reading
+    // the rest of the language.
+    const auto [low, high] = std::minmax_element(q.programs.begin(), q.programs.end());
+    sql += ") AND " + kProgram + " BETWEEN ? AND ?";
+    params.emplace_back(*low);
+    params.emplace_back(*high);
   }
   if (!q.form.empty()) {
     sql += " AND " + kForm + " = ?";
