@@ -1,6 +1,7 @@
 #include "Vanished.h"
 
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "ExchangeClient.h"
@@ -10,6 +11,7 @@
 #include "protocol/Methods.h"
 #include "protocol/RecordBatch.h"
 #include "server/Arguments.h"
+#include "store/RecordRule.h"
 
 namespace trd::cli {
 namespace {
@@ -22,13 +24,17 @@ class Observer final : public Transport {
 
   std::string Exchange(const std::string& request) override { return inner_->Exchange(request); }
   Value Call(const wire::Request& request) override {
+    if (text::EqualsIgnoreCase(request.method, kSetPropriedArq)) {
+      Value answer = inner_->Call(request);
+      NoteBatch(request, answer);
+      return answer;
+    }
     Note(request);
     return inner_->Call(request);
   }
 
  private:
   void Note(const wire::Request& r) {
-    if (text::EqualsIgnoreCase(r.method, kSetPropriedArq)) return NoteBatch(r);
     // GetPropried / GetPropriedRel: program, form, component, property,
     // number, value, language.
     if (r.args.size() != 7) return;
@@ -47,20 +53,30 @@ class Observer final : public Transport {
   }
 
   // SetPropriedArq: language, then a packet of one file's texts (or part of
-  // them) whose rows start with the key (protocol/RecordBatch.h).
-  void NoteBatch(const wire::Request& r) {
+  // them) whose rows start with the key (protocol/RecordBatch.h); the answer
+  // an outcome per text, in the same order.
+  void NoteBatch(const wire::Request& r, const Value& answer) {
     if (r.args.size() != 2) return;
     const auto* language = std::get_if<std::string>(&r.args[0]);
     const auto* texts = std::get_if<Packet>(&r.args[1]);
     if (!language || !texts) return;
-    for (const Row& row : texts->rows) {
+    const auto* outcomes = std::get_if<Packet>(&answer);
+    if (outcomes && outcomes->rows.size() != texts->rows.size()) outcomes = nullptr;
+    for (std::size_t i = 0; i < texts->rows.size(); ++i) {
+      const Row& row = texts->rows[i];
       if (row.size() <= std::size_t(kBatchNumber)) continue;
       const std::string* t[4];
       bool whole = true;
       for (int i : {kBatchProgram, kBatchForm, kBatchComponent, kBatchProperty})
         whole = whole && (t[i] = std::get_if<std::string>(&row[std::size_t(i)])) != nullptr;
       const auto* number = std::get_if<double>(&row[kBatchNumber]);
-      if (whole && number) seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], *number, *language});
+      if (!whole || !number) continue;
+      KeyHeld held = KeyHeld::Unknown;
+      if (outcomes && !outcomes->rows[i].empty())
+        if (const auto* name = std::get_if<std::string>(&outcomes->rows[i][kBatchOutcome]))
+          if (auto outcome = store::OutcomeNamed(*name); outcome && *outcome != store::RecordOutcome::Skipped)
+            held = KeyHeld::Yes;
+      seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], *number, *language}, held);
     }
   }
 
@@ -81,9 +97,18 @@ namespace {
 std::string FormText(const std::string& program, const std::string& form) { return program + '\x1f' + form; }
 }  // namespace
 
-void SeenKeys::Note(const RecordKey& key) {
-  keys_.insert(exchange::KeyText(key));
-  forms_.insert(FormText(key.program, key.form));
+void SeenKeys::Note(const RecordKey& key, KeyHeld held) {
+  auto [it, fresh] = keys_.try_emplace(exchange::KeyText(key), held);
+  if (fresh) forms_.insert(FormText(key.program, key.form));
+  if (held == KeyHeld::Yes && (fresh || it->second != KeyHeld::Yes)) {
+    it->second = KeyHeld::Yes;
+    ++held_[key.program];
+  }
+}
+
+std::size_t SeenKeys::HeldIn(const std::string& program) const {
+  const auto it = held_.find(program);
+  return it == held_.end() ? 0 : it->second;
 }
 
 bool SeenKeys::HasForm(const std::string& program, const std::string& form) const {
@@ -104,9 +129,14 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
   for (const std::string& p : paths) read.insert(text::UpperAscii(ProgramCode(p)));
   ExchangeClient client(server);
   std::set<std::string> programs = read;
-  if (scope == VanishedScope::EveryProgram)
-    for (const Row& r : client.Coverage(language).rows)
-      if (const auto* program = std::get_if<std::string>(&r.at(kCovProgram))) programs.insert(*program);
+  std::map<std::string, double> records;  // by program, every record of the language
+  for (const Row& r : client.Coverage(language).rows)
+    if (const auto* program = std::get_if<std::string>(&r.at(kCovProgram))) {
+      const auto* total = std::get_if<double>(&r.at(kCovTotal));
+      const auto* apart = std::get_if<double>(&r.at(kCovUntranslatable));
+      records[*program] = (total ? *total : 0) + (apart ? *apart : 0);
+      if (scope == VanishedScope::EveryProgram) programs.insert(*program);
+    }
   v.programs = programs.size();
   // The server takes up to 100 program codes at once.
   std::vector<std::string> batch;
@@ -126,6 +156,10 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
     batch.clear();
   };
   for (const std::string& p : programs) {
+    // Every record of the program is one the run left holding a record:
+    // none vanished.
+    const auto it = records.find(p);
+    if (double(seen.HeldIn(p)) == (it == records.end() ? 0 : it->second)) continue;
     batch.push_back(p);
     if (batch.size() == 100) flush();
   }

@@ -10,7 +10,12 @@
 // GetPropriedRel: --per-text and --dry-run) before anything else is done with
 // it, so the keys of those requests are exactly the records the run saw.
 // SeenKeys observes the requests on the way out, without a change to the
-// run.
+// run, and the batch method's answers on the way back: a text the server
+// stored, found stored or replaced leaves its key holding a record. A
+// program whose record count on the server equals its keys known to hold one
+// has no vanished record, and its records are not read back (an unchanged
+// tree's re-harvest then reads nothing back; before, reading every record
+// again took a quarter of such a run).
 //
 // Which programs qualify: only a run that read every selected file in full
 // (outcome completed, no file left unread or failed) tells what is gone; a
@@ -24,6 +29,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -35,6 +41,9 @@
 
 namespace trd::cli {
 
+// Whether a seen key is known to hold a record after the run.
+enum class KeyHeld { Unknown, Yes };
+
 class SeenKeys {
  public:
   // Transports that pass every call to those of `inner` (empty: HTTP) and
@@ -44,11 +53,14 @@ class SeenKeys {
   // Whether some text of the program's form was seen.
   bool HasForm(const std::string& program, const std::string& form) const;
   std::size_t Size() const { return keys_.size(); }
-  void Note(const protocol::RecordKey& key);
+  void Note(const protocol::RecordKey& key, KeyHeld held = KeyHeld::Unknown);
+  // The program's seen keys known to hold a record.
+  std::size_t HeldIn(const std::string& program) const;
 
  private:
-  std::unordered_set<std::string> keys_;
+  std::unordered_map<std::string, KeyHeld> keys_;
   std::unordered_set<std::string> forms_;
+  std::unordered_map<std::string, std::size_t> held_;  // by program
 };
 
 // Why a record is gone from the sources.
