@@ -69,9 +69,9 @@ class PerTextChannel final : public TextChannel {
 class BatchChannel final : public TextChannel {
  public:
   // Sends through `store`'s form connection for `language` (the run's).
-  BatchChannel(Store& store, std::string language, std::size_t part_bytes = RecordBatch::kPartBytes);
+  BatchChannel(Store& store, std::string language, PartSize part = {});
 
-  // Gathers the text (a part goes out when it is full); tells no step.
+  // Gathers the text (a part goes out when it is full) and tells Gathered.
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
   void FileDone() override { batch_.Send(); }
   void FileFailed() override { batch_.Discard(); }
