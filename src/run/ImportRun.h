@@ -34,9 +34,10 @@
 // position 0 at the start, i + 1 after file i (then pending events run), 0
 // after the closing message. Within a form file, for a host that asks
 // (RunHost::ProgressBy), the texts taken so far of the file's texts, counted
-// by a scan of its own before the file is read: TextsRead(0, total) before
-// the first text, then after each text the channel took. The Running state is entered before the first
-// file and left before the closing message, on every way out.
+// by a scan of its own before the file is read (a file that fails that scan
+// sends nothing): TextsRead(0, total) before the first text, then after each
+// text the channel took. The Running state is entered before the first file
+// and left before the closing message, on every way out.
 //
 // StampVersion reads the version record (GetVersao), posts today's date in
 // DTGERARQTRAD and sends it; a failure propagates.
