@@ -32,7 +32,7 @@
 //      (cli/HarvestSummary.h), with the vanished texts (cli/Vanished.h).
 // Record paths (the run's channel, store/TextChannels.h): by default each
 // file's texts go to the server in one call (the batch method); --per-text
-// makes the calls the screen makes, text by text. --dry-run writes nothing
+// makes the calls text by text, the rule's steps each its own call. --dry-run writes nothing
 // and stamps nothing: no question is put, only look-ups are sent, the
 // messages on standard error start with "Simulação, nada foi gravado: ", and
 // with --json every text's outcome is one JSON line before the summary.
@@ -221,7 +221,7 @@ void AddHarvest(CLI::App& app, int& exit_code) {
                 "error; counted in the summary)");
   cmd->add_flag("--json", options->json, "print the summary as one JSON object (and, with --dry-run, a line per text)");
   auto* per_text = cmd->add_flag("--per-text", options->per_text,
-                                 "send each text's look-ups and changes as calls of their own, as the screen does "
+                                 "send each text's look-ups and changes as calls of their own "
                                  "(default: one call per file)");
   cmd->add_flag("--dry-run", options->dry_run,
                 "write and stamp nothing: read every file, ask the server only look-ups and tell what a real run "

@@ -24,8 +24,8 @@ std::string StatusLine(const ScannerContext& ctx, std::string_view text, StatusT
 // What the scanner shows of one text as the sink reaches the rule's steps.
 class FormWatcher final : public protocol::TextWatcher {
  public:
-  FormWatcher(ScannerContext& ctx, std::string_view text, const RecordOptions& options)
-      : ctx_(ctx), text_(text), options_(options) {}
+  FormWatcher(ScannerContext& ctx, std::string_view text, const RecordOptions& options, protocol::Declined declined)
+      : ctx_(ctx), text_(text), options_(options), declined_(declined) {}
 
   // Pending events (a click on the cancel button) run here for every text,
   // new ones too, so that a cancel takes effect before the next text is read.
@@ -34,7 +34,8 @@ class FormWatcher final : public protocol::TextWatcher {
     if (step == protocol::TextStep::StoredMeanwhile || step == protocol::TextStep::Creating)
       ctx_.program_code = text::UpperAscii(ctx_.program_code);
     const bool quiet = step == protocol::TextStep::Skipped ||
-                       (step == protocol::TextStep::StoredAlready && options_.stored == StoredNotice::Silent);
+                       (step == protocol::TextStep::StoredAlready && options_.stored == StoredNotice::Silent) ||
+                       (step == protocol::TextStep::Gathered && declined_ == protocol::Declined::Yes);
     if (!quiet && ctx_.env.status) ctx_.env.status(StatusLine(ctx_, text_, options_.status));
     if (ctx_.env.process_events) ctx_.env.process_events();
   }
@@ -48,6 +49,7 @@ class FormWatcher final : public protocol::TextWatcher {
   ScannerContext& ctx_;
   std::string_view text_;
   const RecordOptions& options_;
+  const protocol::Declined declined_;
   bool told_ = false;
 };
 
@@ -66,7 +68,7 @@ void CreateRecord(ScannerContext& ctx, std::string_view text, const RecordOption
       Declines(ctx, text, options) ? protocol::Declined::Yes : protocol::Declined::No,
       protocol::TranslationLookUp::Yes,
       protocol::TextSource::Form};
-  FormWatcher watcher(ctx, text, options);
+  FormWatcher watcher(ctx, text, options, found.declined);
   ctx.env.sink.Take(found, watcher);
   watcher.Taken();
 }

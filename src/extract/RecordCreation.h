@@ -12,9 +12,11 @@
 // hold it. The status line (program code, form, component, property and the
 // text, or its first 30 characters and " ...") is shown before a record is
 // created, when a text turns out stored meanwhile, and, with
-// StoredNotice::Status, for a text stored already. The event pump runs once
-// for every text, whatever becomes of it, before anything of it is sent (a
-// sink that tells no step: once it took the text).
+// StoredNotice::Status, for a text stored already; on the batch path, for
+// every text gathered that the scanner did not decline (its outcome comes
+// later; the code is shown as the file name writes it). The event pump runs
+// once for every text, whatever becomes of it, before anything of it is sent
+// (a sink that tells no step: once it took the text).
 #pragma once
 
 #include <string_view>

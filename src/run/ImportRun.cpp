@@ -57,13 +57,46 @@ struct Failure {
 // Reads one file of the loop. Returns whether it was read.
 enum class FileRead { Read, NotRead };
 
+// Counts the texts of a form file: a scan that sends nothing, shows nothing
+// and lets no event run.
+class TextCounter final : public protocol::TextSink {
+ public:
+  void Take(const protocol::FoundText&, protocol::TextWatcher&) override { ++count; }
+  int count = 0;
+};
+
+// The channel as the scanners see it when the host follows the texts: each
+// text taken is told to the host.
+class TextsReadSink final : public protocol::TextSink {
+ public:
+  TextsReadSink(protocol::TextSink& channel, RunHost& host) : channel_(channel), host_(host) {}
+  void Start(int total) {
+    read_ = 0;
+    total_ = total;
+    host_.TextsRead(0, total_);
+  }
+  void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override {
+    channel_.Take(text, watcher);
+    host_.TextsRead(++read_, total_);
+  }
+
+ private:
+  protocol::TextSink& channel_;
+  RunHost& host_;
+  int read_ = 0;
+  int total_ = 0;
+};
+
 class FileLoop {
  public:
   // The language box text was checked before the loop (ReadSelection).
   FileLoop(const RunRequest& request, RunHost& host)
       : request_(request),
         host_(host),
-        scan_{request.channel, request.cancel, request.language, request.dates,
+        texts_read_(request.channel, host),
+        follow_texts_(host.ProgressBy() == ProgressUnit::Texts),
+        scan_{follow_texts_ ? static_cast<protocol::TextSink&>(texts_read_) : request.channel, request.cancel,
+              request.language, request.dates,
               [&host](const std::string& s) { host.Status(s); }, [&host] { host.ProcessEvents(); }},
         report_{request.channel,
                 request.store.Services(),
@@ -98,6 +131,7 @@ class FileLoop {
       case FileKind::Form: {
         ReadSourceFile(path, bytes_);
         const std::vector<std::string>& lines = form::ObjectResourceToText(bytes_, path, lines_);
+        if (follow_texts_) texts_read_.Start(CountTexts(lines, path));
         extract::Import(scan_, lines, protocol::ProgramCode(path));
         return FileRead::Read;
       }
@@ -110,8 +144,18 @@ class FileLoop {
     return FileRead::NotRead;
   }
 
+  int CountTexts(const std::vector<std::string>& lines, const std::string& path) const {
+    TextCounter counter;
+    static const bool kNeverCancelled = false;
+    extract::Import({counter, kNeverCancelled, request_.language, request_.dates, {}, {}}, lines,
+                    protocol::ProgramCode(path));
+    return counter.count;
+  }
+
   const RunRequest& request_;
   RunHost& host_;
+  TextsReadSink texts_read_;
+  const bool follow_texts_;
   extract::ScanEnvironment scan_;
   report::ReportRun report_;
   std::string bytes_;            // the file being read

@@ -32,8 +32,12 @@
 //     details. A failure shown by MensErro gets no second dialog.
 // Progress: maximum 0 before the question, then the number of files;
 // position 0 at the start, i + 1 after file i (then pending events run), 0
-// after the closing message. The Running state is entered before the first
-// file and left before the closing message, on every way out.
+// after the closing message. Within a form file, for a host that asks
+// (RunHost::ProgressBy), the texts taken so far of the file's texts, counted
+// by a scan of its own before the file is read (a file that fails that scan
+// sends nothing): TextsRead(0, total) before the first text, then after each
+// text the channel took. The Running state is entered before the first file
+// and left before the closing message, on every way out.
 //
 // StampVersion reads the version record (GetVersao), posts today's date in
 // DTGERARQTRAD and sends it; a failure propagates.
@@ -99,6 +103,10 @@ struct Summary {
 // command line.
 std::string SummaryText(const Summary& summary);
 
+// How far a host's progress goes: whole files, or the texts within a form
+// file too.
+enum class ProgressUnit { Files, Texts };
+
 // The caller's side of a run. Every method may be left as it is.
 class RunHost {
  public:
@@ -112,6 +120,10 @@ class RunHost {
   virtual void LeaveRunning() {}
   // Called before the file at `index` of the list is looked at.
   virtual void FileStarting(int index, const std::string& path, FileKind kind) {}
+  // With ProgressUnit::Texts: `read` of the `total` texts of the form file
+  // being read have been taken (above). Called once per text: keep it cheap.
+  virtual ProgressUnit ProgressBy() const { return ProgressUnit::Files; }
+  virtual void TextsRead(int read, int total) {}
   // The scanners' status line.
   virtual void Status(const std::string& line) {}
   // Lets pending user events run (a cancel button may set the flag here).

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "Causes.h"
 #include "platform/Text.h"
@@ -25,6 +26,38 @@ class NoIndicator final : public BusyIndicator {
 };
 
 }  // namespace
+
+// HeldBusy's stand-in for the indicator.
+class HeldBusy::Held final : public BusyIndicator {
+ public:
+  explicit Held(std::shared_ptr<BusyIndicator> indicator) : indicator_(std::move(indicator)) {}
+  void Show(void* window, ShowAviKind kind) override {
+    if (shown_ == kind) return;
+    indicator_->Show(window, kind);
+    shown_ = kind;
+  }
+  void Hide() override {}
+  void Release() {
+    if (shown_) indicator_->Hide();
+  }
+
+ private:
+  std::shared_ptr<BusyIndicator> indicator_;
+  std::optional<ShowAviKind> shown_;
+};
+
+HeldBusy::HeldBusy(Services& services)
+    : services_(services), indicator_(services.busy), held_(std::make_shared<Held>(indicator_)) {
+  services_.busy = held_;
+}
+
+HeldBusy::~HeldBusy() {
+  services_.busy = indicator_;
+  try {
+    held_->Release();
+  } catch (...) {  // hiding is best effort on the way out
+  }
+}
 
 std::shared_ptr<Dialogs> StderrDialogs() { return std::make_shared<StderrSink>(); }
 std::shared_ptr<BusyIndicator> NoBusyIndicator() { return std::make_shared<NoIndicator>(); }

@@ -136,6 +136,26 @@ class QuietResultCheck {
   ReportFailure saved_;
 };
 
+// Keeps the busy indicator up for the scope (a screen's run, which makes a
+// call per file or part): from the first Show on, a Show of the kind shown
+// and every Hide do nothing, so that the indicator is not put up and taken
+// down, repainting the window each time, for every call; a Show of another
+// kind changes it. The scope's end hides it (when it was shown) and puts the
+// indicator back on every way out.
+class HeldBusy {
+ public:
+  explicit HeldBusy(Services& services);
+  ~HeldBusy();
+  HeldBusy(const HeldBusy&) = delete;
+  HeldBusy& operator=(const HeldBusy&) = delete;
+
+ private:
+  class Held;
+  Services& services_;
+  std::shared_ptr<BusyIndicator> indicator_;
+  std::shared_ptr<Held> held_;
+};
+
 // ---- Text helpers ----------------------------------------------------------
 
 // True for the empty text only (a text of blanks is not empty).

@@ -16,8 +16,8 @@ std::string Flag(bool yes) { return std::string(yes ? protocol::kYes : protocol:
 
 }  // namespace
 
-RecordBatch::RecordBatch(Store& store, std::string language, std::size_t part_bytes)
-    : store_(store), language_(std::move(language)), part_bytes_(part_bytes), records_{protocol::BatchRecordFields(), {}} {}
+RecordBatch::RecordBatch(Store& store, std::string language, PartSize part)
+    : store_(store), language_(std::move(language)), part_(part), records_{protocol::BatchRecordFields(), {}} {}
 
 void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::Declined declined,
                       protocol::TranslationLookUp look_up) {
@@ -27,7 +27,7 @@ void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::De
   }
   const std::size_t bytes = kRowOverhead + key.program.size() + key.form.size() + key.component.size() +
                             key.property.size() + text.value.size();
-  if (!records_.rows.empty() && bytes_ + bytes > part_bytes_) Send();
+  if (!records_.rows.empty() && (bytes_ + bytes > part_.bytes || records_.rows.size() >= part_.texts)) Send();
   records_.rows.push_back({key.program, key.form, key.component, key.property, key.number, text.value,
                            Flag(declined == protocol::Declined::No),
                            Flag(look_up == protocol::TranslationLookUp::Yes)});

@@ -5,8 +5,9 @@
 // per text; the table and the run's counters come out as the text-by-text
 // path leaves them.
 //
-// A file's batch whose request would exceed kPartBytes is sent in parts of
-// at most that size as it is gathered (each part one transaction, in order;
+// A file's batch whose request would exceed its part size (kPartBytes, and
+// for a caller that asks, a number of texts) is sent in parts of at most
+// that size as it is gathered (each part one transaction, in order;
 // a failure in a later part leaves the earlier parts stored, as the
 // text-by-text path leaves the texts before a failure). The server's request
 // limit (8 MiB by default) stays well above a part even when every character
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,12 +31,19 @@ namespace trd::store {
 
 class Store;
 
+// The most one part holds: request bytes (estimated from the texts), and
+// texts. A part holds one text at least.
+struct PartSize {
+  std::size_t bytes = std::size_t(1) << 20;
+  std::size_t texts = std::numeric_limits<std::size_t>::max();
+};
+
 class RecordBatch {
  public:
-  static constexpr std::size_t kPartBytes = std::size_t(1) << 20;
+  static constexpr std::size_t kPartBytes = PartSize{}.bytes;
 
   // Sends through `store`'s form connection (NetTradRelDfm) for `language`.
-  RecordBatch(Store& store, std::string language, std::size_t part_bytes = kPartBytes);
+  RecordBatch(Store& store, std::string language, PartSize part = {});
 
   // Adds a text under `key` (its language is the batch's). Sends the
   // gathered part first when the text would take it over the part size. A
@@ -56,7 +65,7 @@ class RecordBatch {
  private:
   Store& store_;
   std::string language_;
-  std::size_t part_bytes_;
+  PartSize part_;
   Packet records_;
   std::size_t bytes_ = 0;
   long unsent_skipped_ = 0;  // texts left out of the part gathered

@@ -26,10 +26,11 @@ void PerTextChannel::Take(const protocol::FoundText& text, protocol::TextWatcher
   ApplyRecordRule(staging, text.key, text.text);
 }
 
-BatchChannel::BatchChannel(Store& store, std::string language, std::size_t part_bytes)
-    : batch_(store, std::move(language), part_bytes) {}
+BatchChannel::BatchChannel(Store& store, std::string language, PartSize part)
+    : batch_(store, std::move(language), part) {}
 
-void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher&) {
+void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
+  watcher.Reached(protocol::TextStep::Gathered);
   batch_.Add(text.key, RecordText(text.text), text.declined, text.look_up);
 }
 

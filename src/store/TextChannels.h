@@ -4,10 +4,12 @@
 //
 //   PerTextChannel  the record rule text by text over the staging tables,
 //                   each step its own call (store/StagingChannel.h): the
-//                   screen's way, the reference;
+//                   reference (`trd harvest --per-text`);
 //   BatchChannel    a file's texts gathered while it is read and sent in one
-//                   call when the file is done (store/RecordBatch.h: the
-//                   server runs the same rule in one transaction);
+//                   call when the file is done, or in parts as they fill
+//                   (store/RecordBatch.h: the server runs the same rule in
+//                   one transaction per part): the screen's and `trd
+//                   harvest`'s;
 //   DryRunChannel   look-ups only: nothing is written, every text's outcome
 //                   goes to an observer (store/DryRun.h).
 //
@@ -69,9 +71,9 @@ class PerTextChannel final : public TextChannel {
 class BatchChannel final : public TextChannel {
  public:
   // Sends through `store`'s form connection for `language` (the run's).
-  BatchChannel(Store& store, std::string language, std::size_t part_bytes = RecordBatch::kPartBytes);
+  BatchChannel(Store& store, std::string language, PartSize part = {});
 
-  // Gathers the text (a part goes out when it is full); tells no step.
+  // Gathers the text (a part goes out when it is full) and tells Gathered.
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
   void FileDone() override { batch_.Send(); }
   void FileFailed() override { batch_.Discard(); }

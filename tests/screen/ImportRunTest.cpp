@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+#include <chrono>
 #include <fstream>
 #include <set>
 
@@ -155,6 +156,56 @@ TEST_F(ImportRunTest, CancelDuringAFormOfNewTextsAnswersWithinOneText) {
   EXPECT_EQ(dialogs->Texts().back(), "Importação cancelada pelo usuário.");
   EXPECT_LE(ReadRecords(server.DatabasePath()).size(), 2u) << "the cancel waited for the end of the file";
   EXPECT_TRUE(screen.lblArquivo->text().isEmpty());
+}
+
+// One file of many new texts: the bar moves while it is read, and a cancel
+// after some of its parts went out ends the run promptly, the texts read
+// before it stored and no other.
+TEST_F(ImportRunTest, ALargeFileMovesTheBarAndACancelInItStopsPromptly) {
+  constexpr int kTexts = 6000;
+  std::string form = "object frmGrande: TForm\n  Caption = 'Grande'\n";
+  for (int i = 1; i < kTexts; ++i)
+    form += "  object lbl" + std::to_string(i) + ": TLabel\n    Caption = 'Texto " + std::to_string(i) + "'\n  end\n";
+  form += "end\n";
+  TempDir dir;
+  dir.Write("Cli/Src/Grande.dfm", form);
+  auto& screen = Open();
+  ListDirectory(screen, dir.Str());
+  screen.sbtTudoDir->click();
+  screen.cbbIdioma->setCurrentIndex(screen.cbbIdioma->findText(QStringLiteral("POR-Português")));
+  dialogs->answers.push_back(shared::MsgAnswer::Yes);
+
+  // Runs whenever the run lets events run; cancels once the bar has passed
+  // the first part of the file (5% of it: 300 texts).
+  int bar_at_cancel = -1, bar_maximum = 0;
+  QString file_at_cancel, status_at_cancel;
+  std::chrono::steady_clock::time_point cancelled;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, &screen, [&] {
+    if (bar_at_cancel >= 0 || screen.pgbProgresso->value() * 20 < screen.pgbProgresso->maximum()) return;
+    bar_at_cancel = screen.pgbProgresso->value();
+    bar_maximum = screen.pgbProgresso->maximum();
+    file_at_cancel = screen.lblArquivo->text();
+    status_at_cancel = screen.lblStatus->text();
+    cancelled = std::chrono::steady_clock::now();
+    screen.sbtCancel->click();
+  });
+  watch.start(0);
+  screen.sbtImportExport->click();
+  const auto answered = std::chrono::steady_clock::now();
+  watch.stop();
+
+  ASSERT_GE(bar_at_cancel, 0) << "the bar never moved while the file was read";
+  EXPECT_LT(bar_at_cancel, bar_maximum);
+  EXPECT_EQ(file_at_cancel.toStdString(), "Arquivo 1 de 1: Grande.dfm");
+  EXPECT_THAT(status_at_cancel.toStdString(), ::testing::MatchesRegex("Grande - FRMGRANDE - LBL[0-9]+ - Caption - Texto [0-9]+"));
+  EXPECT_LT(answered - cancelled, std::chrono::milliseconds(500));
+  EXPECT_EQ(dialogs->Texts().back(), "Importação cancelada pelo usuário.");
+  const std::size_t stored = ReadRecords(server.DatabasePath()).size();
+  EXPECT_THAT(dialogs->shown.back().details, HasSubstr("Textos vistos: " + std::to_string(stored) + "\n"));
+  EXPECT_GT(stored, 250u);
+  EXPECT_LT(stored, std::size_t(kTexts));
+  EXPECT_EQ(screen.pgbProgresso->value(), 0);
 }
 
 TEST_F(ImportRunTest, TheSummaryAddsUpAndCountsTheSkippedTexts) {

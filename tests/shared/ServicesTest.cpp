@@ -1,5 +1,6 @@
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,30 @@ TEST(ResultCheck, PassesPayloadAndRaisesFailuresWithTheServerMessage) {
   ASSERT_EQ(dialogs->shown.size(), 1u);
   // The Portuguese cause first, the server's own message after it.
   EXPECT_EQ(dialogs->shown[0], "O servidor de tradução recusou a operação.\nDetalhe técnico: chave duplicada");
+}
+
+// A run's calls each show and hide the indicator; held, it goes up once and
+// comes down once, at the end, even when the run ends by an exception.
+TEST(HeldBusy, PutsTheIndicatorUpOnceAndTakesItDownAtTheEnd) {
+  struct Counting : BusyIndicator {
+    std::vector<std::string> calls;
+    void Show(void*, ShowAviKind kind) override { calls.push_back("show " + std::to_string(int(kind))); }
+    void Hide() override { calls.push_back("hide"); }
+  };
+  auto counting = std::make_shared<Counting>();
+  Services services;
+  services.busy = counting;
+  try {
+    HeldBusy held(services);
+    for (int call = 0; call < 3; ++call) BusyGuard busy(services, ShowAviKind::Transfer);
+    { BusyGuard busy(services, ShowAviKind::Search); }
+    throw Error("the run ends by a failure");
+  } catch (const Error&) {
+  }
+  EXPECT_EQ(counting->calls, (std::vector<std::string>{"show 1", "show 0", "hide"}));
+  EXPECT_EQ(services.busy, counting);
+  { HeldBusy unused(services); }  // nothing shown: nothing hidden
+  EXPECT_EQ(counting->calls.size(), 3u);
 }
 
 TEST(Messages, LooksUpByExactKeyAndFallsBackToTheKey) {
