@@ -30,10 +30,10 @@ class Review : public ServiceTest {
       out.push_back(std::get<std::string>(r[kRvoOutcome]) + " " + std::to_string(int(std::get<double>(r[kRvoReviewed]))));
     return out;
   }
-  static Row ByKey(const Rec& r, FieldValue translation = {}) {
+  static Row KeyEntry(const Rec& r, FieldValue translation = {}) {
     return {r.program, r.form, r.component, r.property, r.number, {}, std::move(translation)};
   }
-  static Row ByText(const std::string& source, FieldValue translation = {}) {
+  static Row TextEntry(const std::string& source, FieldValue translation = {}) {
     return {{}, {}, {}, {}, {}, source, std::move(translation)};
   }
   // "component state by" of the records of a state filter.
@@ -80,15 +80,15 @@ TEST_P(Review, ReviewersApproveWhatTheySawAndAChangedTranslationIsUnreviewedAgai
   const Caller rui{"rui", Role::Reviewer}, ana{"ana", Role::Translator};
 
   // A translator may not review: refused, nothing written.
-  const auto refused = Reviewed(ana, ReviewAction::Approve, {ByText("Salvar")});
+  const auto refused = Reviewed(ana, ReviewAction::Approve, {TextEntry("Salvar")});
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_THAT(refused[0], ::testing::HasSubstr("does not permit review"));
   EXPECT_TRUE(Listed(StateFilter::Approved).empty());
   EXPECT_EQ(History(save).size(), 1u);
 
   EXPECT_EQ(Reviewed(rui, ReviewAction::Approve,
-                     {ByText("Salvar", std::string("Save")), ByText("Salvar"), ByKey(open), ByKey(close, std::string("Shut")),
-                      ByText("Sair"), ByText(std::string(5000, 'x'))}),
+                     {TextEntry("Salvar", std::string("Save")), TextEntry("Salvar"), KeyEntry(open), KeyEntry(close, std::string("Shut")),
+                      TextEntry("Sair"), TextEntry(std::string(5000, 'x'))}),
             (std::vector<std::string>{"reviewed 2", "already 0", "untranslated 0", "changed 0", "missing 0",
                                       "missing 0"}));
   EXPECT_EQ(Listed(StateFilter::Approved), (std::vector<std::string>{"BTNGRAVAR A rui", "BTNSALVAR A rui"}));
@@ -103,20 +103,20 @@ TEST_P(Review, ReviewersApproveWhatTheySawAndAChangedTranslationIsUnreviewedAgai
         Call(kUpd, kUpdateRelDfm, {save.program, save.form, save.component, save.property, std::int64_t(0),
                                    save.language, std::string(translation), std::string("T"), DateTime::Now()})));
   EXPECT_EQ(Listed(StateFilter::Approved), (std::vector<std::string>{"BTNGRAVAR A rui"}));
-  EXPECT_EQ(Reviewed(rui, ReviewAction::SendBack, {ByKey(save_too), ByKey(close)}),
+  EXPECT_EQ(Reviewed(rui, ReviewAction::SendBack, {KeyEntry(save_too), KeyEntry(close)}),
             (std::vector<std::string>{"reviewed 1", "reviewed 1"}));
   EXPECT_EQ(Listed(StateFilter::Unreviewed),
             (std::vector<std::string>{"BTNFECHAR D rui", "BTNGRAVAR D rui", "BTNSALVAR - -"}));
-  EXPECT_EQ(History(save), (std::vector<std::string>{"- colheita ->- Save", "rui revisao ->A Save",
+  EXPECT_EQ(History(save), (std::vector<std::string>{"- chamada ->- Save", "rui revisao ->A Save",
                                                      "- chamada A>- Store"}));
-  EXPECT_EQ(History(save_too), (std::vector<std::string>{"- colheita ->- Save", "rui revisao ->A Save",
+  EXPECT_EQ(History(save_too), (std::vector<std::string>{"- chamada ->- Save", "rui revisao ->A Save",
                                                          "rui revisao A>D Save"}));
 
   // A database whose history predates the review state gains its columns.
   for (const char* column : {"IDSITREVISAOANT", "IDSITREVISAO"})
     service->Storage().Acquire()->Execute(std::string("ALTER TABLE TRDHISTORICO DROP COLUMN ") + column);
-  service = Service::Open(db->Url());
-  EXPECT_EQ(Reviewed(rui, ReviewAction::Approve, {ByKey(close)}), (std::vector<std::string>{"reviewed 1"}));
+  EnsureSchema(*service->Storage().Acquire());
+  EXPECT_EQ(Reviewed(rui, ReviewAction::Approve, {KeyEntry(close)}), (std::vector<std::string>{"reviewed 1"}));
   EXPECT_EQ(History(close).back(), "rui revisao D>A Close");
 }
 
