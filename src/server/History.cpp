@@ -172,15 +172,18 @@ Packet HistoryOfKey(Session& s, const protocol::RecordKey& key) {
 
 namespace {
 
-// Parameters: language, then the source once per side (on PostgreSQL twice:
-// digest, then text).
+// Parameters per side (before, then after): the language and the source
+// (on PostgreSQL twice: digest, then text).
 std::string OfText(Backend b) {
   const std::string& column = Column(kStAgrValProp);
-  auto is = [&](const std::string& c) {
-    return b == Backend::Postgres ? "(md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?)" : c + " = ?";
+  auto side = [&](const std::string& c) {
+    return "SELECT " + kNumber + " FROM " + kTable + " WHERE " + Column(kIdIdioma) + " = ? AND " +
+           (b == Backend::Postgres ? "md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?" : c + " = ?");
   };
-  // Each side reads its own index (an OR of two indexed terms).
-  return Select() + Column(kIdIdioma) + " = ? AND (" + is(column + kBefore) + " OR " + is(column) + ") ORDER BY " +
+  // Each side reads its own index, and the rows are then read by their
+  // numbers in order. (An OR of the two sides leads SQLite to read every
+  // change of the language by the language alone.)
+  return Select() + kNumber + " IN (" + side(column + kBefore) + " UNION ALL " + side(column) + ") ORDER BY " +
          kNumber;
 }
 
@@ -189,8 +192,11 @@ std::string OfText(Backend b) {
 Packet HistoryOfText(Session& s, std::string_view language, std::string_view source) {
   if (!Fits(TranslationTable().fields[kStAgrValProp], source)) return Packet{Fields(), {}};
   static const std::string sql[] = {OfText(Backend::Sqlite), OfText(Backend::Postgres)};
-  std::vector<FieldValue> params{std::string(language)};
-  for (int i = 0; i < (s.Kind() == Backend::Postgres ? 4 : 2); ++i) params.emplace_back(std::string(source));
+  std::vector<FieldValue> params;
+  for (int side = 0; side < 2; ++side) {
+    params.emplace_back(std::string(language));
+    for (int i = 0; i < (s.Kind() == Backend::Postgres ? 2 : 1); ++i) params.emplace_back(std::string(source));
+  }
   static const std::vector<FieldType> types = Types();
   return Packet{Fields(), s.Query(sql[At(s.Kind())], params, types)};
 }
