@@ -191,10 +191,12 @@ inline int TenthEnd(int files, int total) {
 
 // Runs `trd harvest DIR --lang POR --yes --json` plus `where` (for example
 // {"--server", url} or {"--db", path}) and `extra` arguments; throws unless
-// it exits 0. The CPU time of `watched` is sampled with the child's.
+// it exits 0. The CPU time of `watched` is sampled with the child's. `exe`
+// is the program run as trd (a baseline build of it).
 inline Result Harvest(const std::string& dir, const std::vector<std::string>& where,
-                      const std::vector<std::string>& extra = {}, Watched watched = {}) {
-  std::vector<std::string> args{TRD_EXE, "harvest", dir, "--lang", "POR", "--yes", "--json"};
+                      const std::vector<std::string>& extra = {}, Watched watched = {},
+                      const std::string& exe = TRD_EXE) {
+  std::vector<std::string> args{exe, "harvest", dir, "--lang", "POR", "--yes", "--json"};
   args.insert(args.end(), where.begin(), where.end());
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;

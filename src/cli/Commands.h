@@ -19,6 +19,7 @@ void AddCheck(CLI::App& app, int& exit_code);    // trd check
 void AddRetire(CLI::App& app, int& exit_code);   // trd retire
 void AddUser(CLI::App& app, int& exit_code);     // trd user
 void AddHistory(CLI::App& app, int& exit_code);  // trd history
+void AddReview(CLI::App& app, int& exit_code);   // trd review
 void AddSession(CLI::App& app, int& exit_code);  // trd session
 
 }  // namespace trd::cli

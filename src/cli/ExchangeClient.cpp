@@ -209,4 +209,13 @@ Packet ExchangeClient::Retire(const std::string& language, Packet records) {
   return p;
 }
 
+Packet ExchangeClient::Review(const std::string& language, ReviewAction action, Packet records) {
+  const std::size_t n = records.rows.size();
+  Packet p = Page(kSetRevisao, {language, std::string(ReviewActionName(action)), std::move(records)});
+  if (p.rows.size() != n)
+    throw ProtocolError(std::string(kSetRevisao) + " answered " + std::to_string(p.rows.size()) + " outcomes for " +
+                        std::to_string(n) + " entries");
+  return p;
+}
+
 }  // namespace trd::cli

@@ -73,6 +73,10 @@ class ExchangeClient {
   // request and so in one transaction: one outcome row per record.
   Packet Retire(const std::string& language, Packet records);
 
+  // SetRevisao of one batch (protocol::ReviewListFields(), at most
+  // kMaxTranslationChanges rows): one outcome row per entry.
+  Packet Review(const std::string& language, protocol::ReviewAction action, Packet records);
+
   // The bytes of texts one SetTraducoes batch carries at most, a quarter of
   // the server's default request limit (8 MiB), whatever the escaping.
   static constexpr std::size_t kBatchBytes = std::size_t(1) << 20;

@@ -1,4 +1,4 @@
-// trd export --lang CODE [--state untranslated|translated|all]
+// trd export --lang CODE [--state untranslated|translated|unreviewed|approved|all]
 //            [--program CODE...] [--format po|xliff] [--per-key] [-o FILE]
 //            [--server URL | --db URL]
 //
@@ -18,6 +18,10 @@
 // a time, and 16 bytes per text seen (per text). -o FILE is written whole or not at all (a FILE.part renamed at the
 // end); without -o the file goes to standard output. The summary goes to
 // standard error. The default state is untranslated: what is left to do.
+// unreviewed takes the translated texts some reviewer has still to approve
+// (never reviewed, sent back, or changed since), approved those approved in
+// every record; an approved unit carries who approved it when (XLIFF
+// state "signed-off" and approved="yes", PO a translator comment).
 // Exit status: 0 written, 1 failure (unknown language, server, output).
 #include <algorithm>
 #include <cerrno>
@@ -76,23 +80,55 @@ exchange::Format FormatOf(const ExportOptions& o) {
   throw Error("--format \"" + o.format + "\" is neither po nor xliff");
 }
 
+// The approval of a record row of a listing that answers the review state
+// (protocol::ReviewedRecordFields()); none for a record not approved, or a
+// row of a server that answers no review state.
+std::optional<exchange::Approval> ApprovalOf(const Row& r) {
+  if (!IsTranslated(r) || r.size() <= std::size_t(kRevWhen)) return std::nullopt;
+  const auto* state = std::get_if<std::string>(&r[kRevState]);
+  if (!state || *state != kReviewApproved) return std::nullopt;
+  const auto* when = std::get_if<DateTime>(&r[kRevWhen]);
+  const auto* by = std::get_if<std::string>(&r[kRevBy]);
+  return exchange::Approval{by ? *by : std::string(), when ? *when : DateTime{}};
+}
+
+// Whether a text whose records are all translated, `approved` of them
+// approved, passes the state filter.
+bool Passes(StateFilter state, bool untranslated, bool all_approved) {
+  switch (state) {
+    case StateFilter::All: return true;
+    case StateFilter::Translated: return !untranslated;
+    case StateFilter::Untranslated: return untranslated;
+    case StateFilter::Unreviewed: return !untranslated && !all_approved;
+    case StateFilter::Approved: return !untranslated && all_approved;
+  }
+  return false;
+}
+
 // The unit of one source text from its records, when the text matches the
-// state filter (untranslated: some record still waits for a translation).
-// Its distinct translations go most held first.
+// state filter (untranslated: some record still waits for a translation;
+// unreviewed: all are translated, some not approved; approved: all are
+// approved). Its distinct translations go most held first; a text approved
+// in every record carries the latest approval.
 std::optional<exchange::Unit> TextUnit(const std::string& source, const std::vector<Row>& rows, StateFilter state) {
   std::vector<RecordKey> keys;
   exchange::AlternativeCount translations;
-  bool untranslated = false;
+  bool untranslated = false, all_approved = true;
+  std::optional<exchange::Approval> latest;
   for (const Row& r : rows) {
     keys.push_back(KeyOfRecord(r));
     if (IsTranslated(r))
       translations.Add(RowText(r, kStValorProp));
     else
       untranslated = true;
+    const auto approval = ApprovalOf(r);
+    all_approved = all_approved && approval;
+    if (approval && (!latest || latest->when < approval->when)) latest = approval;
   }
   if (keys.empty()) return std::nullopt;
-  if (state != StateFilter::All && (state == StateFilter::Untranslated) != untranslated) return std::nullopt;
+  if (!Passes(state, untranslated, all_approved)) return std::nullopt;
   exchange::Unit u = exchange::UnitForTranslations(source, std::move(keys), translations.Take());
+  if (all_approved && u.state == exchange::State::Translated) u.approval = latest;
   // Some records still wait for the translation the others hold: it is
   // offered for confirmation, never applied by an untouched file.
   if (untranslated && u.translation) u.state = exchange::State::NeedsReview;
@@ -156,7 +192,8 @@ class Output {
 int RunExport(const ExportOptions& o) {
   const exchange::Format format = FormatOf(o);
   const auto state = ParseStateFilter(o.state);
-  if (!state) throw Error("--state \"" + o.state + "\" is none of untranslated, translated, all");
+  if (!state)
+    throw Error("--state \"" + o.state + "\" is none of untranslated, translated, unreviewed, approved, all");
   const ServerChoice server(o.servers);
   ExchangeClient client(server);
   const std::string language = client.KnownLanguage(o.language);
@@ -170,7 +207,9 @@ int RunExport(const ExportOptions& o) {
       ++records;
       std::optional<std::string> translation;
       if (IsTranslated(r)) translation = RowText(r, kStValorProp);
-      writer->Add(exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation)));
+      exchange::Unit u = exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation));
+      u.approval = ApprovalOf(r);
+      writer->Add(u);
     });
   } else {
     client.ForEachTextInKeyOrder(language, programs, [&](std::vector<ExchangeClient::TextRecords>& batch) {
@@ -201,7 +240,8 @@ void AddExport(CLI::App& app, int& exit_code) {
   auto o = std::make_shared<ExportOptions>();
   CLI::App* cmd = app.add_subcommand("export", "write the texts of a language to a PO or XLIFF file for translators");
   cmd->add_option("--lang", o->language, "language code, such as ENG")->required();
-  cmd->add_option("--state", o->state, "untranslated (default), translated or all");
+  cmd->add_option("--state", o->state,
+                  "untranslated (default), translated, unreviewed (translated, not approved), approved or all");
   cmd->add_option("--program", o->programs, "only the records of these program codes")->expected(1, -1);
   cmd->add_option("--format", o->format, "po (default) or xliff; -o FILE.xlf/.xliff picks xliff");
   cmd->add_flag("--per-key", o->per_key, "one unit per record instead of one per distinct source text");

@@ -6,8 +6,9 @@
 //
 // KEY is the record key's text form (exchange/KeyText.h), as `trd check` and
 // the exchange files print it. Oldest change first, one line each:
-//   WHEN  WHO  HOW  KEY  STATE  TEXT  TRANSLATION
-// where a value that changed reads "before -> after", a missing one "-"
+//   WHEN  WHO  HOW  KEY  STATE  TEXT  TRANSLATION  REVIEW
+// where REVIEW is the review state (A approved, D sent back, - unreviewed;
+// protocol/Exchange.h), and a value that changed reads "before -> after", a missing one "-"
 // (before a creation, after a deletion), WHO "-" for the holder of the
 // server's token. Exit status 0 (also when there is no change), 1 on failure.
 #include <iostream>
@@ -31,7 +32,8 @@ struct HistoryOptions {
 };
 
 // Positions in the history packet (server/History.h): the six key fields,
-// then the text, translation and state before and after, who, when, how.
+// then the text, translation and state before and after, who, when, how,
+// the review state before and after (absent from an older server's).
 enum : std::size_t {
   kKeyEnd = 6,
   kTextBefore = 6,
@@ -43,6 +45,8 @@ enum : std::size_t {
   kWho,
   kWhen,
   kHow,
+  kReviewBefore,
+  kReview,
   kHistoryFields
 };
 
@@ -92,7 +96,9 @@ int Run(const HistoryOptions& o) {
     if (o.language.empty()) throw Error("--text needs --lang");
     p = client.HistoryOfText(client.KnownLanguage(o.language), o.text);
   }
-  if (p.fields.size() != kHistoryFields) throw ProtocolError("the history answered an unexpected packet");
+  if (p.fields.size() != kHistoryFields && p.fields.size() != kReviewBefore)
+    throw ProtocolError("the history answered an unexpected packet");
+  auto review = [&](const Row& r, std::size_t at) { return at < r.size() ? r[at] : FieldValue{}; };
 
   if (o.json) {
     auto changes = nlohmann::ordered_json::array();
@@ -108,6 +114,8 @@ int Run(const HistoryOptions& o) {
       c["text"] = Json(r[kText]);
       c["translation_before"] = Json(r[kTranslationBefore]);
       c["translation"] = Json(r[kTranslation]);
+      c["review_before"] = Json(review(r, kReviewBefore));
+      c["review"] = Json(review(r, kReview));
       changes.push_back(std::move(c));
     }
     nlohmann::ordered_json j;
@@ -118,7 +126,8 @@ int Run(const HistoryOptions& o) {
   for (const Row& r : p.rows)
     std::cout << Plain(Json(r[kWhen]).is_string() ? FieldValue{Json(r[kWhen]).get<std::string>()} : FieldValue{}) << "\t" << Plain(r[kWho]) << "\t" << Plain(r[kHow]) << "\t" << KeyOf(r) << "\t"
               << Change(r[kStateBefore], r[kState], Plain) << "\t" << Change(r[kTextBefore], r[kText], Shown) << "\t"
-              << Change(r[kTranslationBefore], r[kTranslation], Shown) << "\n";
+              << Change(r[kTranslationBefore], r[kTranslation], Shown) << "\t"
+              << Change(review(r, kReviewBefore), review(r, kReview), Plain) << "\n";
   std::cout.flush();
   return 0;
 }
@@ -135,7 +144,8 @@ void AddHistory(CLI::App& app, int& exit_code) {
   AddServerOptions(cmd, o->servers);
   cmd->footer(
       "Oldest change first: when, who (- for the server's token), how (colheita, reuso, importacao, pagina, "
-      "chamada, retirada, revisao, registro), key, state, text, translation; \"before -> after\" where it changed.");
+      "chamada, retirada, revisao, registro), key, state, text, translation, review (A approved, D sent back, - unreviewed); \"before -> after\" where it "
+      "changed.");
   cmd->callback([o, &exit_code] {
     try {
       exit_code = Run(*o);

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   trd::cli::AddRetire(app, exit_code);
   trd::cli::AddUser(app, exit_code);
   trd::cli::AddHistory(app, exit_code);
+  trd::cli::AddReview(app, exit_code);
   trd::cli::AddSession(app, exit_code);
   try {
     app.parse(argc, argv);

@@ -5,7 +5,8 @@
 // of every key (KeyText.h), msgctxt the key text for per-key units, msgid the
 // source, msgstr the translation. State:
 //   Translated        msgstr; an empty translation is msgstr "" with the
-//                     extracted comment kEmptyTranslationNote
+//                     extracted comment kEmptyTranslationNote; an approved
+//                     one has the translator comment ApprovalNote (Unit.h)
 //   NeedsReview       "#, fuzzy" and msgstr
 //   NeedsTranslation  msgstr "" (a suggested text goes out as fuzzy)
 // msgfmt refuses a translation that does not begin, or end, with a line break

@@ -78,6 +78,13 @@ Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<st
   return u;
 }
 
+std::string ApprovalNote(const Approval& approval) {
+  // "YYYY-MM-DDTHH:MM:SS.mmm" to the minute.
+  std::string when = approval.when.ToIso().substr(0, 16);
+  if (when.size() > 10) when[10] = ' ';
+  return approval.by.empty() ? "aprovado em " + when : "aprovado por " + approval.by + " em " + when;
+}
+
 bool Importable(const Unit& unit) { return unit.state == State::Translated && unit.translation.has_value(); }
 
 }  // namespace trd::exchange

@@ -48,6 +48,19 @@ struct Suggestion {
   friend bool operator==(const Suggestion&, const Suggestion&) = default;
 };
 
+// A reviewer's approval of a unit's translation: who (empty when unknown)
+// and when.
+struct Approval {
+  std::string by;
+  DateTime when;
+
+  friend bool operator==(const Approval&, const Approval&) = default;
+};
+
+// "aprovado por NAME em 2026-05-01 14:30" ("aprovado em ..." when who is
+// unknown): the note both formats write beside an approved translation.
+std::string ApprovalNote(const Approval& approval);
+
 struct Unit {
   std::string id;  // stable: StableId() of the unit when it was written
   std::string source;
@@ -62,6 +75,11 @@ struct Unit {
   // its match-quality), which an untouched file never imports.
   std::vector<Alternative> alternatives;
   std::optional<Suggestion> suggestion;
+  // A Translated unit whose translation a reviewer approved (every record
+  // of a per-text unit): XLIFF state "signed-off" and approved="yes" with a
+  // note, PO a translator comment (ApprovalNote). Written, never read back:
+  // information for the translator, never what import matches by.
+  std::optional<Approval> approval;
 
   friend bool operator==(const Unit&, const Unit&) = default;
 };

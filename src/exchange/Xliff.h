@@ -13,7 +13,9 @@
 //
 // Written: one <file>; one trans-unit per unit with its stable id; per-key
 // units name their key in resname; every key of the unit is a context of
-// type x-trd-key. Target state: Translated "translated", NeedsReview
+// type x-trd-key. Target state: Translated "translated" (an approved one
+// "signed-off", with approved="yes" on the trans-unit and a <note> of who
+// approved it when), NeedsReview
 // "needs-review-translation", NeedsTranslation "needs-translation" (with an
 // empty target when there is no translation). Alternatives and a
 // suggestion go out as <alt-trans> (origin kOriginRecords with a note of the

@@ -24,6 +24,7 @@ inline constexpr char kOriginRecords[] = "trd-records";
 inline constexpr char kOriginMemory[] = "trd-memory";
 
 inline constexpr char kStateTranslated[] = "translated";
+inline constexpr char kStateSignedOff[] = "signed-off";  // a translation a reviewer approved
 inline constexpr char kStateNeedsReview[] = "needs-review-translation";
 inline constexpr char kStateNeedsTranslation[] = "needs-translation";
 

@@ -18,12 +18,16 @@ std::optional<E> ParseName(std::string_view s, const std::array<std::string_view
   return std::nullopt;
 }
 
-constexpr std::array<std::string_view, 3> kStateFilters = {"all", "translated", "untranslated"};
+constexpr std::array<std::string_view, 5> kStateFilters = {"all", "translated", "untranslated", "unreviewed",
+                                                           "approved"};
 constexpr std::array<std::string_view, 2> kOrders = {"key", "recent"};
 constexpr std::array<std::string_view, 2> kMatches = {"exact", "ascii-nocase"};
 constexpr std::array<std::string_view, 2> kModes = {"apply", "dry-run"};
 constexpr std::array<std::string_view, 4> kOutcomes = {"translated", "already", "stale", "missing"};
 constexpr std::array<std::string_view, 3> kRetireOutcomes = {"retired", "missing", "changed"};
+constexpr std::array<std::string_view, 2> kReviewActions = {"approve", "send-back"};
+constexpr std::array<std::string_view, 5> kReviewOutcomes = {"reviewed", "already", "untranslated", "changed",
+                                                             "missing"};
 
 FieldDef Count(const char* name) { return {name, FieldType::Float, 0}; }
 
@@ -95,6 +99,40 @@ std::optional<RetireOutcome> ParseRetireOutcome(std::string_view s) {
   return ParseName<RetireOutcome>(s, kRetireOutcomes);
 }
 std::string_view RetireOutcomeName(RetireOutcome o) { return kRetireOutcomes[std::size_t(o)]; }
+
+const std::vector<FieldDef>& ReviewStateFields() {
+  static const std::vector<FieldDef> f = {{"IDSITREVISAO", FieldType::String, 1},
+                                          {"NMREVISOR", FieldType::String, 50},
+                                          {"DTREVISAO", FieldType::DateTime, 0}};
+  return f;
+}
+
+const std::vector<FieldDef>& ReviewedRecordFields() {
+  static const std::vector<FieldDef> f = [] {
+    std::vector<FieldDef> all = RecordFields();
+    all.insert(all.end(), ReviewStateFields().begin(), ReviewStateFields().end());
+    return all;
+  }();
+  return f;
+}
+
+std::optional<ReviewAction> ParseReviewAction(std::string_view s) { return ParseName<ReviewAction>(s, kReviewActions); }
+std::string_view ReviewActionName(ReviewAction a) { return kReviewActions[std::size_t(a)]; }
+std::string_view ReviewStateOf(ReviewAction a) {
+  return a == ReviewAction::Approve ? kReviewApproved : kReviewSentBack;
+}
+
+const std::vector<FieldDef>& ReviewListFields() { return TranslationChangeFields(); }
+
+const std::vector<FieldDef>& ReviewOutcomeFields() {
+  static const std::vector<FieldDef> f = {{"IDRESULTADO", FieldType::String, 15}, Count("NRREVISADO")};
+  return f;
+}
+
+std::optional<ReviewOutcome> ParseReviewOutcome(std::string_view s) {
+  return ParseName<ReviewOutcome>(s, kReviewOutcomes);
+}
+std::string_view ReviewOutcomeName(ReviewOutcome o) { return kReviewOutcomes[std::size_t(o)]; }
 
 const std::vector<FieldDef>& TextListFields() {
   static const std::vector<FieldDef> f = {RecordFields()[kStAgrValProp]};

@@ -26,9 +26,12 @@ inline constexpr std::size_t kMaxPageRows = 5000;
 inline constexpr std::size_t kMaxTranslationChanges = 5000;
 
 // Which records a listing takes: every one, the translated ones (state "T"),
-// or the others (state "N", or none).
-enum class StateFilter { All, Translated, Untranslated };
-// "all" (or ""), "translated", "untranslated"; ASCII case ignored.
+// the others (state "N", or none), the translated ones no reviewer approved
+// (never reviewed, sent back, or changed since), or the approved ones
+// (review state kReviewApproved, Review.h on the server).
+enum class StateFilter { All, Translated, Untranslated, Unreviewed, Approved };
+// "all" (or ""), "translated", "untranslated", "unreviewed", "approved";
+// ASCII case ignored.
 std::optional<StateFilter> ParseStateFilter(std::string_view s);
 std::string_view StateFilterName(StateFilter f);
 
@@ -111,6 +114,55 @@ const std::vector<FieldDef>& RetireOutcomeFields();
 enum class RetireOutcome { Retired, Missing, Changed };
 std::optional<RetireOutcome> ParseRetireOutcome(std::string_view s);
 std::string_view RetireOutcomeName(RetireOutcome o);  // "retired", "missing", "changed"
+
+// ---- Review ----------------------------------------------------------------
+//
+// The review state beside a record (TRDREVISAO on the server, keyed by the
+// record's key): approved or sent back, by whom, when. A record without one
+// is unreviewed; a change of its text, translation or state takes it away.
+inline constexpr std::string_view kReviewApproved = "A";
+inline constexpr std::string_view kReviewSentBack = "D";
+
+// GetRegistros and GetRegTextos answer the ten record fields followed by
+// these: IDSITREVISAO (1: kReviewApproved, kReviewSentBack, or null when
+// unreviewed), NMREVISOR (50: who; null when unknown), DTREVISAO (when).
+const std::vector<FieldDef>& ReviewStateFields();
+enum ReviewStateField : int { kRevState = kRecordFieldCount, kRevBy, kRevWhen };
+// The record fields and the review state fields: the pages' packet.
+const std::vector<FieldDef>& ReviewedRecordFields();
+
+// What SetRevisao does to the records it is given.
+enum class ReviewAction { Approve, SendBack };
+std::optional<ReviewAction> ParseReviewAction(std::string_view s);  // "approve", "send-back"
+std::string_view ReviewActionName(ReviewAction a);
+// The review state an action leaves (kReviewApproved, kReviewSentBack).
+std::string_view ReviewStateOf(ReviewAction a);
+
+// SetRevisao's list of records: CDPROGRAMA, NMFORMULARIO, NMCOMPONENTE,
+// NMPROPRIEDADE, NRVALORPROP (all null for every record of the language
+// holding the source text, all set for one record), STAGRVALPROP (the source
+// text the reviewer saw; required without a key, null with one for "any"),
+// STVALORPROP (the translation the reviewer saw; null for "the one it
+// holds"). The result, one row per entry in order: IDRESULTADO (15, a
+// ReviewOutcomeName), NRREVISADO (records whose review state changed).
+const std::vector<FieldDef>& ReviewListFields();
+enum ReviewListField : int { kRvwProgram, kRvwForm, kRvwComponent, kRvwProperty, kRvwNumber, kRvwSource,
+                             kRvwTranslation };
+const std::vector<FieldDef>& ReviewOutcomeFields();
+enum ReviewOutcomeField : int { kRvoOutcome, kRvoReviewed };
+
+// What became of one entry of SetRevisao:
+//   Reviewed      at least one record took the review state;
+//   Already       every record concerned was in that state already;
+//   Untranslated  no record concerned is translated (state "T"): nothing to
+//                 review;
+//   Changed       the records hold another source text or translation than
+//                 the reviewer saw (changed meanwhile): left as they are;
+//   Missing       no record has the key (or, without a key, holds the text).
+enum class ReviewOutcome { Reviewed, Already, Untranslated, Changed, Missing };
+std::optional<ReviewOutcome> ParseReviewOutcome(std::string_view s);
+// "reviewed", "already", "untranslated", "changed", "missing".
+std::string_view ReviewOutcomeName(ReviewOutcome o);
 
 // What a cursor holds: the position of one record in the order of a listing.
 enum class CursorKind { Key, Recent, Text };

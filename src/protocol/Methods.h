@@ -58,5 +58,6 @@ inline constexpr std::string_view kGetRegTextos = "GetRegTextos";  // the record
 inline constexpr std::string_view kGetSugestoes = "GetSugestoes";  // suggestions from the translation memory
 inline constexpr std::string_view kRetRegistros = "RetRegistros";  // removes records gone from the sources
 inline constexpr std::string_view kGetHistorico = "GetHistorico";  // the changes of a record or of a source text
+inline constexpr std::string_view kSetRevisao = "SetRevisao";      // approves records or sends them back
 
 }  // namespace trd::protocol

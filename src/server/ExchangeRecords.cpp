@@ -7,6 +7,7 @@
 #include "Journal.h"
 #include "Memory.h"
 #include "Records.h"
+#include "Review.h"
 #include "Schema.h"
 
 namespace trd::server {
@@ -28,6 +29,8 @@ const std::string kKeyColumns =
     ColumnList(std::vector<RecordField>{kCdPrograma, kNmFormulario, kNmComponente, kNmPropriedade, kNrValorProp});
 const std::string kKeyMarks = "(?, ?, ?, ?, ?)";
 const std::string kTranslated = "'" + std::string(kStateTranslated) + "'";
+const std::string& kReviewState = ReviewStateFields()[0].name;
+const std::string kApproved = "'" + std::string(kReviewApproved) + "'";
 // The order of the pages "recent": records never stamped last, then the
 // latest change first.
 const std::string kNeverStampedLast = "CASE WHEN " + kTime + " IS NULL THEN 1 ELSE 0 END";
@@ -107,6 +110,12 @@ std::string StateCondition(StateFilter f) {
     case StateFilter::Translated: return " AND " + kState + " = " + kTranslated;
     case StateFilter::Untranslated:
       return " AND (" + kState + " IS NULL OR " + kState + " <> " + kTranslated + ")";
+    // The review state's columns: of the listings that join them (ReviewJoin).
+    case StateFilter::Unreviewed:
+      return " AND " + kState + " = " + kTranslated + " AND (" + kReviewState + " IS NULL OR " + kReviewState +
+             " <> " + kApproved + ")";
+    case StateFilter::Approved:
+      return " AND " + kState + " = " + kTranslated + " AND " + kReviewState + " = " + kApproved;
   }
   return "";
 }
@@ -125,6 +134,29 @@ const std::string& SelectRecords() {
 Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
   static const std::vector<FieldType> types = RecordTypes();
   return Packet{RecordFields(), s.Query(sql, params, types)};
+}
+
+// The listings with the review state beside the record fields
+// (ReviewedRecordFields).
+std::vector<FieldType> ReviewedTypes() {
+  std::vector<FieldType> t;
+  for (const FieldDef& f : ReviewedRecordFields()) t.push_back(f.type);
+  return t;
+}
+
+const std::string& ReviewedColumns() {
+  static const std::string s = ColumnList(RecordFields()) + ", " + ReviewColumns();
+  return s;
+}
+
+const std::string& SelectReviewed() {
+  static const std::string s = "SELECT " + ReviewedColumns() + " FROM " + kTable + ReviewJoin() + " WHERE ";
+  return s;
+}
+
+Packet ReviewedPage(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
+  static const std::vector<FieldType> types = ReviewedTypes();
+  return Packet{ReviewedRecordFields(), s.Query(sql, params, types)};
 }
 
 double CountOf(const FieldValue& v) {
@@ -162,7 +194,7 @@ std::vector<std::size_t> FieldsAt(const Packet& list, const std::vector<FieldDef
 
 Packet RecordsPage(Session& s, const RecordsQuery& q) {
   std::vector<FieldValue> params{q.language};
-  std::string sql = SelectRecords() + kLanguage + " = ?" + StateCondition(q.state);
+  std::string sql = SelectReviewed() + kLanguage + " = ?" + StateCondition(q.state);
   if (!q.programs.empty()) {
     sql += " AND " + kProgram + " IN (";
     for (std::size_t i = 0; i < q.programs.size(); ++i) {
@@ -202,7 +234,7 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
   }
   // The page size is a whole number the caller bounded, not request text.
   sql += " LIMIT " + std::to_string(q.page);
-  return Page(s, sql, params);
+  return ReviewedPage(s, sql, params);
 }
 
 Packet Coverage(Session& s, const std::string& language) {
@@ -290,7 +322,7 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
   // of statements serves every list and the backends' statement caches
   // hold them.
   constexpr std::size_t kChunk = 256;
-  Packet out{RecordFields(), {}};
+  Packet out{ReviewedRecordFields(), {}};
   for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page; start += kChunk) {
     const std::size_t n = std::min(kChunk, q.texts.size() - start);
     std::size_t slots = 1;
@@ -306,7 +338,7 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
       else
         params.emplace_back(std::monostate{});
     }
-    std::string sql = "WITH q(n, s) AS (VALUES " + values + ") SELECT " + ColumnList(RecordFields()) +
+    std::string sql = "WITH q(n, s) AS (VALUES " + values + ") SELECT " + ReviewedColumns() +
                       " FROM q JOIN TRDPROPRIEDADE ON IDIDIOMA = ? AND " +
                       (b == Backend::Postgres ? "md5(STAGRVALPROP) = md5(q.s) AND STAGRVALPROP = q.s"
                                               : "STAGRVALPROP = q.s");
@@ -319,12 +351,13 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
       }
       sql += ")";
     }
+    sql += ReviewJoin();
     if (q.after && start == 0) {
       sql += " WHERE (q.n > 0 OR (" + kKeyColumns + ") > " + kKeyMarks + ")";
       AddKey(params, q.after->key);
     }
     sql += " ORDER BY q.n, " + kKeyColumns + " LIMIT " + std::to_string(q.page - out.rows.size());
-    Packet p = Page(s, sql, params);
+    Packet p = ReviewedPage(s, sql, params);
     std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out.rows));
   }
   return out;
@@ -516,6 +549,114 @@ Packet RetireRecords(Session& s, const std::string& language, const Packet& reco
       journal.Changed(std::move(rows[0]), std::nullopt);
     }
     result.rows.push_back({std::string(RetireOutcomeName(outcome))});
+  }
+  tx.Commit();
+  return result;
+}
+
+Packet ReviewRecords(Session& s, const std::string& language, ReviewAction action, const Packet& records,
+                     const Attribution& by) {
+  const auto& want = ReviewListFields();
+  const std::size_t n = records.rows.size();
+  if (n > kMaxTranslationChanges)
+    throw ProtocolError("the list holds " + std::to_string(n) + " records; at most " +
+                        std::to_string(kMaxTranslationChanges) + " are taken at once");
+  const std::vector<std::size_t> at = FieldsAt(records, want, "records");
+  auto entry_at = [n](std::size_t r) { return "entry " + std::to_string(r + 1) + " of " + std::to_string(n); };
+
+  // Every entry is checked before any is applied.
+  struct Item {
+    std::optional<RecordKey> key;
+    std::optional<std::string> source, translation;  // none: any
+  };
+  std::vector<Item> items;
+  items.reserve(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const Row& row = records.rows[r];
+    if (row.size() != records.fields.size()) throw ProtocolError(entry_at(r) + ": the row does not match the fields");
+    auto value = [&](int f) -> const FieldValue& { return row[at[std::size_t(f)]]; };
+    auto null = [&](int f) { return std::holds_alternative<std::monostate>(value(f)); };
+    auto text = [&](int f) -> const std::string& {
+      const auto* t = std::get_if<std::string>(&value(f));
+      if (!t) throw FieldError(entry_at(r) + ": " + want[std::size_t(f)].name + " is not text");
+      return *t;
+    };
+    const int key_fields[] = {kRvwProgram, kRvwForm, kRvwComponent, kRvwProperty, kRvwNumber};
+    const auto given = std::count_if(std::begin(key_fields), std::end(key_fields), [&](int f) { return !null(f); });
+    if (given != 0 && given != 5)
+      throw ProtocolError(entry_at(r) + ": give the record's whole key (" + kProgram + " to " + Column(kNrValorProp) +
+                          ") or none of it");
+    Item item;
+    if (given == 5) {
+      const auto* number = std::get_if<double>(&value(kRvwNumber));
+      if (!number) throw FieldError(entry_at(r) + ": " + Column(kNrValorProp) + " is not a number");
+      item.key = RecordKey{text(kRvwProgram), text(kRvwForm), text(kRvwComponent), text(kRvwProperty), *number,
+                           language};
+    } else if (null(kRvwSource)) {
+      throw FieldError(entry_at(r) + ": " + kSource + " is null; give the source text or the record's key");
+    }
+    if (!null(kRvwSource)) item.source = text(kRvwSource);
+    if (!null(kRvwTranslation)) item.translation = text(kRvwTranslation);
+    items.push_back(std::move(item));
+  }
+
+  const Backend b = s.Kind();
+  const std::string read_key = SelectReviewed() + TranslationTable().KeyCondition();
+  const std::string read_text = SelectReviewed() + kLanguage + " = ? AND " + SourceIs(b);
+  static const std::vector<FieldType> types = ReviewedTypes();
+  const std::string state(ReviewStateOf(action));
+
+  Transaction tx(s);
+  Journal journal(s, by);
+  Packet result{ReviewOutcomeFields(), {}};
+  result.rows.reserve(n);
+  for (const Item& item : items) {
+    std::vector<Row> rows;
+    if (item.key) {
+      std::vector<FieldValue> key;
+      AddKey(key, *item.key);
+      key.emplace_back(language);
+      rows = s.Query(read_key, key, types);
+    } else if (Fits(RecordFields()[kStAgrValProp], *item.source)) {
+      std::vector<FieldValue> params{language};
+      AddSource(b, params, *item.source);
+      rows = s.Query(read_text, params, types);
+    }
+    // The outcome of the records concerned, the most telling first:
+    // reviewed over already over changed over untranslated.
+    ReviewOutcome outcome = rows.empty() ? ReviewOutcome::Missing : ReviewOutcome::Untranslated;
+    double reviewed = 0;
+    auto weigh = [&](ReviewOutcome o) {
+      auto rank = [](ReviewOutcome x) {
+        switch (x) {
+          case ReviewOutcome::Reviewed: return 4;
+          case ReviewOutcome::Already: return 3;
+          case ReviewOutcome::Changed: return 2;
+          case ReviewOutcome::Untranslated: return 1;
+          case ReviewOutcome::Missing: return 0;
+        }
+        return 0;
+      };
+      if (rank(o) > rank(outcome)) outcome = o;
+    };
+    for (Row& row : rows) {
+      const bool same_source = !item.source || row[kStAgrValProp] == FieldValue{*item.source};
+      if (!same_source) {
+        weigh(ReviewOutcome::Changed);
+      } else if (TextOf(row[kIdSitTraducao]) != kStateTranslated) {
+        weigh(ReviewOutcome::Untranslated);
+      } else if (item.translation && row[kStValorProp] != FieldValue{*item.translation}) {
+        weigh(ReviewOutcome::Changed);
+      } else if (row[kRevState] == FieldValue{state}) {
+        weigh(ReviewOutcome::Already);
+      } else {
+        weigh(ReviewOutcome::Reviewed);
+        row.resize(kRecordFieldCount);
+        journal.Reviewed(row, state);
+        ++reviewed;
+      }
+    }
+    result.rows.push_back({std::string(ReviewOutcomeName(outcome)), reviewed});
   }
   tx.Commit();
   return result;

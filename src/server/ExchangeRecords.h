@@ -98,6 +98,18 @@ Packet SetTranslations(Session& s, const std::string& language, const Packet& ch
 // this way only (a harvest replaces records, never retires them).
 Packet RetireRecords(Session& s, const std::string& language, const Packet& records, const Attribution& by);
 
+// SetRevisao: gives the records of `language` listed in `records` (packet of
+// protocol::ReviewListFields(), at most kMaxTranslationChanges rows) the
+// review state of `action` (Review.h), in one transaction: an entry with a
+// key its record, one without every record of the language holding its
+// source text. A record takes it only when it is translated (state "T") and
+// holds the source text and translation the reviewer saw (those given);
+// each one that takes it is journalled (Journal::Reviewed) by `by`. Returns
+// one row per entry (protocol::ReviewOutcomeFields()). Throws ProtocolError /
+// FieldError for a list that does not fit: nothing is reviewed then.
+Packet ReviewRecords(Session& s, const std::string& language, protocol::ReviewAction action, const Packet& records,
+                     const Attribution& by);
+
 // The indexes these operations need, created by EnsureSchema: the records of
 // a language in key order, and those of a language and source text.
 void EnsureExchangeIndexes(Session& s);

@@ -1,6 +1,7 @@
 #include "History.h"
 
 #include "Records.h"
+#include "protocol/Exchange.h"
 #include "Schema.h"
 
 namespace trd::server {
@@ -27,6 +28,12 @@ const std::vector<FieldDef>& Fields() {
     f.push_back({"NMUSUARIO", FieldType::String, 50});
     f.push_back({"DTALTERACAO", FieldType::DateTime, 0});
     f.push_back({"IDORIGEM", FieldType::String, 10});
+    for (FieldDef review : {protocol::ReviewStateFields()[0]}) {
+      FieldDef before = review;
+      before.name += kBefore;
+      f.push_back(before);
+      f.push_back(review);
+    }
     return f;
   }();
   return fields;
@@ -94,9 +101,33 @@ FieldValue Field(const std::optional<Row>& r, RecordField f) { return r ? (*r)[s
 
 const std::vector<FieldDef>& HistoryFields() { return Fields(); }
 
+namespace {
+
+// A table created before the review state lacks its columns: added, null in
+// the rows already there.
+void AddReviewColumns(Session& s) {
+  const std::size_t first = Fields().size() - 2;
+  for (std::size_t i = first; i < Fields().size(); ++i) {
+    const FieldDef& f = Fields()[i];
+    const std::string type = "VARCHAR(" + std::to_string(f.size) + ")";
+    if (s.Kind() == Backend::Postgres) {
+      s.Execute("ALTER TABLE " + kTable + " ADD COLUMN IF NOT EXISTS " + f.name + " " + type);
+      continue;
+    }
+    const FieldType count[] = {FieldType::Float};
+    const FieldValue params[] = {kTable, f.name};
+    auto rows = s.Query("SELECT COUNT(*) FROM pragma_table_info(?) WHERE upper(name) = ?", params, count);
+    if (!rows.empty() && std::get<double>(rows[0][0]) == 0)
+      s.Execute("ALTER TABLE " + kTable + " ADD COLUMN " + f.name + " " + type);
+  }
+}
+
+}  // namespace
+
 void EnsureHistory(Session& s) {
   const Backend b = s.Kind();
   s.Execute(CreateTable(b));
+  AddReviewColumns(s);
   s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_CHAVE ON " + kTable + " (" + KeyColumns() + ", " + kNumber +
             ")");
   const std::string& source = Column(kStAgrValProp);
@@ -105,13 +136,18 @@ void EnsureHistory(Session& s) {
               ", " + Indexed(b, column) + ", " + kNumber + ")");
 }
 
+bool ChangesRecord(const std::optional<Row>& before, const std::optional<Row>& after) {
+  if (!before || !after) return before || after;
+  for (RecordField t : kTold)
+    if (Field(before, t) != Field(after, t)) return true;
+  return false;
+}
+
 void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
-                  const Attribution& by) {
+                  const Attribution& by, const ReviewChange& review) {
   const std::optional<Row>& either = after ? after : before;
   if (!either) return;
-  bool changed = !before || !after;
-  for (RecordField t : kTold) changed = changed || Field(before, t) != Field(after, t);
-  if (!changed) return;
+  if (!ChangesRecord(before, after) && review.before == review.after) return;
   std::vector<FieldValue> values;
   values.reserve(Fields().size());
   for (RecordField k : protocol::KeyFields()) values.push_back((*either)[std::size_t(k)]);
@@ -122,6 +158,8 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
   values.push_back(by.user.empty() ? FieldValue{} : FieldValue{by.user});
   values.push_back(by.when);
   values.push_back(std::string(OriginCode(by.origin)));
+  values.push_back(review.before);
+  values.push_back(review.after);
   s.Execute(Insert(), values);
 }
 
@@ -134,15 +172,18 @@ Packet HistoryOfKey(Session& s, const protocol::RecordKey& key) {
 
 namespace {
 
-// Parameters: language, then the source once per side (on PostgreSQL twice:
-// digest, then text).
+// Parameters per side (before, then after): the language and the source
+// (on PostgreSQL twice: digest, then text).
 std::string OfText(Backend b) {
   const std::string& column = Column(kStAgrValProp);
-  auto is = [&](const std::string& c) {
-    return b == Backend::Postgres ? "(md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?)" : c + " = ?";
+  auto side = [&](const std::string& c) {
+    return "SELECT " + kNumber + " FROM " + kTable + " WHERE " + Column(kIdIdioma) + " = ? AND " +
+           (b == Backend::Postgres ? "md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?" : c + " = ?");
   };
-  // Each side reads its own index (an OR of two indexed terms).
-  return Select() + Column(kIdIdioma) + " = ? AND (" + is(column + kBefore) + " OR " + is(column) + ") ORDER BY " +
+  // Each side reads its own index, and the rows are then read by their
+  // numbers in order. (An OR of the two sides leads SQLite to read every
+  // change of the language by the language alone.)
+  return Select() + kNumber + " IN (" + side(column + kBefore) + " UNION ALL " + side(column) + ") ORDER BY " +
          kNumber;
 }
 
@@ -151,8 +192,11 @@ std::string OfText(Backend b) {
 Packet HistoryOfText(Session& s, std::string_view language, std::string_view source) {
   if (!Fits(TranslationTable().fields[kStAgrValProp], source)) return Packet{Fields(), {}};
   static const std::string sql[] = {OfText(Backend::Sqlite), OfText(Backend::Postgres)};
-  std::vector<FieldValue> params{std::string(language)};
-  for (int i = 0; i < (s.Kind() == Backend::Postgres ? 4 : 2); ++i) params.emplace_back(std::string(source));
+  std::vector<FieldValue> params;
+  for (int side = 0; side < 2; ++side) {
+    params.emplace_back(std::string(language));
+    for (int i = 0; i < (s.Kind() == Backend::Postgres ? 2 : 1); ++i) params.emplace_back(std::string(source));
+  }
   static const std::vector<FieldType> types = Types();
   return Packet{Fields(), s.Query(sql[At(s.Kind())], params, types)};
 }

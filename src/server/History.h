@@ -14,6 +14,11 @@
 //   NMUSUARIO         who (50); null when unknown (the server's own token)
 //   DTALTERACAO       when
 //   IDORIGEM          how (OriginCode, Attribution.h)
+//   IDSITREVISAOANT, IDSITREVISAO      the review state before and after
+//                     (Review.h; null: unreviewed). A reviewer's approval
+//                     or send-back is a row whose text, translation and
+//                     state stay as they were; a change of the record that
+//                     took an approval away holds it before, null after.
 //
 // Look-ups by key and by text read an index each: by the key and the row
 // number; by language and source text (before, and after; on PostgreSQL an
@@ -35,15 +40,27 @@ namespace trd::server {
 // transaction).
 void EnsureHistory(Session& s);
 
+// The review state of a record before and after a change (Review.h): null
+// for unreviewed.
+struct ReviewChange {
+  FieldValue before, after;
+};
+
+// Whether a change alters the record's text, translation or state (or
+// creates or deletes it): what the history tells, and what takes the
+// record's review state away.
+bool ChangesRecord(const std::optional<Row>& before, const std::optional<Row>& after);
+
 // Appends the change of one record: `before` none when created, `after` none
 // when deleted; both the ten record fields in record order. A change that
-// leaves text, translation and state as they were writes nothing.
+// leaves text, translation, state and review state as they were writes
+// nothing.
 void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
-                  const Attribution& by);
+                  const Attribution& by, const ReviewChange& review = {});
 
 // The fields of a history packet (GetHistorico), in order: the six key
 // fields, then the text, translation and state before and after, who, when,
-// how.
+// how, the review state before and after.
 const std::vector<FieldDef>& HistoryFields();
 
 // The changes of the record of `key`, oldest first.

@@ -2,6 +2,7 @@
 
 #include "History.h"
 #include "Memory.h"
+#include "Review.h"
 #include "Schema.h"
 
 namespace trd::server {
@@ -40,7 +41,9 @@ void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>
 }
 
 void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by) {
-  RecordChange(s_, before, after, by);
+  ReviewChange review;
+  if (before && ChangesRecord(before, after)) review.before = ClearReview(s_, *before);
+  RecordChange(s_, before, after, by, review);
   const std::optional<Translated> was = TranslatedOf(before), is = TranslatedOf(after);
   if (was && !(is && *is == *was)) {
     const auto* time = std::get_if<DateTime>(&(*before)[kDtUltAtuTrad]);
@@ -54,6 +57,11 @@ void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>
              by.origin == Origin::Reuse ? MemoryWrite::KeepFirst : MemoryWrite::Latest);
     last_ = std::move(key);
   }
+}
+
+void Journal::Reviewed(const Row& record, std::string_view state) {
+  ReviewChange review{SetReview(s_, record, state, by_), std::string(state)};
+  RecordChange(s_, record, record, by_, review);
 }
 
 }  // namespace trd::server

@@ -1,7 +1,9 @@
 // The one place every change the server makes to a record of the
 // translation table is told to, in the transaction of the change: it appends
-// the change to the history (History.h) and writes what it means for the
-// translation memory (Memory.h).
+// the change to the history (History.h), writes what it means for the
+// translation memory (Memory.h), and takes the record's review state away
+// when its text, translation or state changed (Review.h). A reviewer's
+// approval or send-back goes through it too (Reviewed).
 //
 // A change is the record before (none when it was created) and after (none
 // when it was deleted), both as the ten record fields in record order. The
@@ -16,6 +18,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Attribution.h"
 #include "Database.h"
@@ -30,6 +33,10 @@ class Journal {
   // took a translation over is Origin::Reuse); the journal's own otherwise.
   void Changed(const std::optional<Row>& before, const std::optional<Row>& after);
   void Changed(const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by);
+
+  // A reviewer gave `record` (the ten record fields, as it is) the review
+  // `state`: stored, and written to the history with the state it had.
+  void Reviewed(const Row& record, std::string_view state);
 
   const Attribution& By() const { return by_; }
 

@@ -5,6 +5,7 @@
 #include "ExchangeRecords.h"
 #include "Suggestions.h"
 #include "History.h"
+#include "Review.h"
 #include "BrowserSessions.h"
 #include "Memory.h"
 #include "Users.h"
@@ -150,6 +151,7 @@ void EnsureSchema(Session& session) {
   EnsureSuggestionIndex(session);
   EnsureUsers(session);
   EnsureHistory(session);
+  EnsureReviews(session);
   EnsureSessionTable(session);
   const FieldType count_type[] = {FieldType::Float};
   const TableDef& languages = LanguageTable();

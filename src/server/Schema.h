@@ -8,6 +8,7 @@
 //   TRDMEMORIA      the translation memory (Memory.h)
 //   TRDUSUARIO      the users and their roles (Users.h)
 //   TRDHISTORICO    every change of a record (History.h)
+//   TRDREVISAO      the review state beside each record (Review.h)
 //   TRDSESSAO       the progress page's sign-ins (BrowserSessions.h)
 //
 // Their fields are those of the interface (protocol/Record.h): the shape of

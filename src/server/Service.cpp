@@ -51,6 +51,7 @@ constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor
 constexpr const char* kSuggestions[] = {"language", "texts"};
 constexpr const char* kHistory[] = {"language", "source text", "program", "form", "component", "property", "number"};
 constexpr const char* kRetire[] = {"language", "records"};
+constexpr const char* kReview[] = {"language", "action", "records"};
 
 ArgName Arg(std::size_t i, Names names) { return ArgName{i, names[i]}; }
 
@@ -184,7 +185,7 @@ Value GetRegistros(Context& c, Args a) {
   RecordsQuery q;
   q.language = LanguageArg(a, 0, n);
   if (q.language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
-  q.state = ChoiceArg(a, 1, n, ParseStateFilter, "all, translated, untranslated");
+  q.state = ChoiceArg(a, 1, n, ParseStateFilter, "all, translated, untranslated, unreviewed, approved");
   q.programs = ProgramsArg(a, 2, n);
   q.form = OptionalText(a, 3, n);
   q.order = ChoiceArg(a, 4, n, ParseRecordOrder, "key, recent");
@@ -282,6 +283,16 @@ Value RetRegistros(Context& c, Args a) {
   return RetireRecords(c.s, language, *records, c.By(Origin::Retire));
 }
 
+Value SetRevisao(Context& c, Args a) {
+  Names n = kReview;
+  std::string language = LanguageArg(a, 0, n);
+  if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
+  const ReviewAction action = ChoiceArg(a, 1, n, ParseReviewAction, "approve, send-back");
+  const auto* records = std::get_if<Packet>(&a[2]);
+  if (!records) throw ProtocolError(Arg(2, n).Text() + " must be a packet, got " + KindName(a[2]));
+  return ReviewRecords(c.s, language, action, *records, c.By(Origin::Review));
+}
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -290,9 +301,10 @@ struct Method {
   Permission needs;  // of the caller's role (Roles.h)
 };
 
-constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest;
+constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest,
+                     kReviewRecords = Permission::Review;
 
-const std::array<Method, 22> kMethods = {{
+const std::array<Method, 23> kMethods = {{
     {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm, kRead},
     {kModuleForms, kGetVersao, {}, GetVersao, kRead},
     {kModuleForms, kGetPropried, kLookupByValue, GetPropried, kRead},
@@ -315,6 +327,7 @@ const std::array<Method, 22> kMethods = {{
     {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead},
     {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead},
     {kModuleExchange, kRetRegistros, kRetire, RetRegistros, kHarvest},
+    {kModuleExchange, kSetRevisao, kReview, SetRevisao, kReviewRecords},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {

@@ -436,6 +436,54 @@ TEST_P(ExchangeCli, FilesOtherToolsMakeImportByTheirTexts) {
 // forms (not of the alphabet), every translation of a text translated
 // several ways (the most held first), and for a changed text the memory's
 // translation of the text it was, as the translators' own tools read them.
+// Reviewers on the command line: what they approved goes out approved and
+// passes msgfmt and translate-toolkit; an untouched file keeps the approval,
+// a changed translation takes it away.
+TEST_P(ExchangeCli, ApprovedTranslationsGoOutMarkedAndAnUntouchedFileKeepsTheApproval) {
+  Insert({{"PA", "SALVAR1", "Salvar", "T", "Save"}, {"PB", "SALVAR2", "Salvar", "T", "Save"},
+          {"PA", "FECHAR", "Fechar", "T", "Close"}, {"PA", "ABRIR", "Abrir"}});
+  ASSERT_EQ(Trd({"review", "approve", "--text", "Salvar", "--lang", "eng"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("Salvar\treviewed\t2"));
+  ASSERT_EQ(Trd({"review", "send-back", "PA/FRMPA/FECHAR/Caption/0/ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["entries"][0]["outcome"], "reviewed");
+  EXPECT_EQ(Trd({"review", "approve", "PA/FRMPA/ABRIR/Caption/0/ENG"}), 2) << err;
+  EXPECT_THAT(out, HasSubstr("untranslated"));
+
+  const std::string po = Path("approved.po"), xlf = Path("approved.xlf");
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "approved", "-o", po}), 0) << err;
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "approved", "--per-key", "-o", xlf}), 0) << err;
+  EXPECT_THAT(Slurp(po), HasSubstr("# aprovado em "));
+  ChildProcess msgfmt({TRD_MSGFMT, "--check", "-o", "/dev/null", po});
+  EXPECT_EQ(msgfmt.Wait(), 0) << msgfmt.Err();
+  EXPECT_THAT(Slurp(xlf), HasSubstr("approved=\"yes\""));
+  EXPECT_THAT(Slurp(xlf), HasSubstr("<target state=\"signed-off\">Save</target>"));
+  EXPECT_EQ(exchange::ReadFile(po).units.size(), 1u);
+  EXPECT_EQ(exchange::ReadFile(xlf).units.size(), 2u);
+  if (const std::string xliff2po = Toolkit("xliff2po"); !xliff2po.empty()) {
+    ChildProcess convert({xliff2po, "--progress=none", xlf, Path("tt.po")});
+    EXPECT_EQ(convert.Wait(), 0) << convert.Err();
+    EXPECT_THAT(Slurp(Path("tt.po")), HasSubstr("msgstr \"Save\""));
+  }
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "unreviewed", "-o", Path("todo.po")}), 0) << err;
+  const auto todo = exchange::ReadFile(Path("todo.po")).units;
+  ASSERT_EQ(todo.size(), 1u);
+  EXPECT_EQ(todo[0].source, "Fechar");
+
+  for (const std::string& file : {po, xlf}) {
+    ASSERT_EQ(Trd({"import", file, "--lang", "ENG", "--json"}), 0) << err;
+    EXPECT_EQ(Json()["records_translated"], 0);
+  }
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "approved", "-o", po}), 0) << err;
+  EXPECT_EQ(exchange::ReadFile(po).units.size(), 1u);
+  Translate(po, Path("changed.po"), [](exchange::Unit& u) { u.translation = "Store"; });
+  ASSERT_EQ(Trd({"import", Path("changed.po"), "--lang", "ENG", "--json"}), 0) << err;
+  EXPECT_EQ(Json()["records_translated"], 2);
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "approved", "-o", po}), 0) << err;
+  EXPECT_TRUE(exchange::ReadFile(po).units.empty());
+  ASSERT_EQ(Trd({"history", "PA/FRMPA/SALVAR1/Caption/0/ENG"}), 0) << err;
+  EXPECT_THAT(out, HasSubstr("\"Save\" -> \"Store\"\tA -> -"));
+}
+
 TEST_P(ExchangeCli, ExportOffersAlternativesAndSuggestionsInReadingOrder) {
   const char* python = "/usr/bin/python3";
   Insert({{"PA", "TITULO", "Zebra listrada"},

@@ -1,5 +1,5 @@
 // The server and its clients under faults: a server killed in the middle of
-// a harvest, restarted under an open connection, a database that cannot be
+// a harvest or of an import, restarted under an open connection, a database that cannot be
 // opened, a server that is down or never answers. The servers are real
 // `trd serve` children on the database of ServerDatabase.h.
 #include <gmock/gmock.h>
@@ -18,6 +18,8 @@
 #include "platform/Connection.h"
 #include "platform/Errors.h"
 #include "platform/Wire.h"
+#include "protocol/Methods.h"
+#include "server/Service.h"
 #include "support/ChildProcess.h"
 #include "support/FakeHttpServer.h"
 #include "support/RawHttp.h"
@@ -189,6 +191,82 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
   EXPECT_EQ(AllRows(db.Url()), expected);
   EXPECT_EQ(HistoryRows(db.Url()), expected.size());
   EXPECT_TRUE(ReadVersion(db.Url()).has_value());
+}
+
+// ---- A server killed in the middle of an import ----------------------------
+
+// A count of the database (the first column of the first row of `sql`).
+std::size_t Count(const std::string& db_url, const std::string& sql) {
+  const FieldType count[] = {FieldType::Float};
+  auto rows = server::OpenDatabase(db_url)->Acquire()->Query(sql, {}, count);
+  return std::size_t(std::get<double>(rows.at(0).at(0)));
+}
+
+TEST(ServerKilled, MidImportEveryTranslationStoredHasItsHistoryRowAndNoOther) {
+  // Enough texts for several of the import's batches (one transaction each).
+  constexpr int kTexts = 40000;
+  ServerDatabase db;
+  {
+    auto service = server::Service::Open(db.Url());
+    ChangeSet cs{server::TranslationTable().fields, {}};
+    for (int i = 0; i < kTexts; ++i)
+      cs.changes.push_back(Change{ChangeKind::Insert,
+                                  {},
+                                  {std::string("CADASTRO"), std::string("FRMCADASTRO"), "lbl" + std::to_string(i),
+                                   std::string("Caption"), 0.0, std::string("N"), std::string(""),
+                                   "Texto " + std::to_string(i), DateTime::FromParts(2024, 1, 1), std::string("ENG")}});
+    const Value args[] = {cs};
+    ASSERT_TRUE(std::holds_alternative<std::monostate>(service->Call(protocol::kModuleForms, protocol::kSetPropried, args)));
+  }
+  TempTree dir{"trd-fault-import"};
+  std::string po = "msgid \"\"\nmsgstr \"\"\n\"Language: en\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+  for (int i = 0; i < kTexts; ++i)
+    po += "\nmsgid \"Texto " + std::to_string(i) + "\"\nmsgstr \"Text " + std::to_string(i) + "\"\n";
+  dir.Write("eng.po", po);
+  const std::vector<std::string> import{TRD_EXE, "import", dir.Path("eng.po"), "--lang", "ENG", "--json", "--server"};
+  const std::vector<std::string> env{"TRD_SERVER=", "TRD_TOKEN=", "TRD_TOKEN_FILE="};
+
+  const std::string translated = "SELECT COUNT(*) FROM TRDPROPRIEDADE WHERE IDSITTRADUCAO = 'T'";
+  const std::string imported = "SELECT COUNT(*) FROM TRDHISTORICO WHERE IDORIGEM = 'importacao'";
+  // History rows of an import whose record does not hold the translation
+  // they tell of.
+  const std::string orphans =
+      "SELECT COUNT(*) FROM TRDHISTORICO h WHERE IDORIGEM = 'importacao' AND NOT EXISTS (SELECT 1 FROM "
+      "TRDPROPRIEDADE p WHERE p.CDPROGRAMA = h.CDPROGRAMA AND p.NMFORMULARIO = h.NMFORMULARIO AND p.NMCOMPONENTE = "
+      "h.NMCOMPONENTE AND p.NMPROPRIEDADE = h.NMPROPRIEDADE AND p.NRVALORPROP = h.NRVALORPROP AND p.IDIDIOMA = "
+      "h.IDIDIOMA AND p.IDSITTRADUCAO = 'T' AND p.STVALORPROP = h.STVALORPROP)";
+  {
+    ServerProcess server({.db = db.Url()});
+    std::vector<std::string> args = import;
+    args.push_back(server.Url());
+    ChildProcess run(args, env);
+    // Killed once some batches are in and others are not.
+    std::size_t stored = 0;
+    for (const auto until = Clock::now() + std::chrono::seconds(120); Clock::now() < until;) {
+      stored = Count(db.Url(), translated);
+      if (stored > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    server.Stop(SIGKILL);
+    EXPECT_EQ(run.Wait(), 1) << run.Err();
+    EXPECT_THAT(run.Err(), HasSubstr("translation server at " + server.Host()));
+    stored = Count(db.Url(), translated);
+    RecordProperty("translated_when_killed", int(stored));
+    ASSERT_GT(stored, 0u);
+    EXPECT_LT(stored, std::size_t(kTexts)) << "the import ended before the kill: nothing was tested";
+    EXPECT_EQ(Count(db.Url(), imported), stored);
+    EXPECT_EQ(Count(db.Url(), orphans), 0u);
+  }
+  // Restarted, the same import applies the rest; what was in counts as
+  // already there, with no second history row.
+  ServerProcess server({.db = db.Url()});
+  std::vector<std::string> args = import;
+  args.push_back(server.Url());
+  ChildProcess rerun(args, env);
+  ASSERT_EQ(rerun.Wait(), 0) << rerun.Err();
+  EXPECT_EQ(Count(db.Url(), translated), std::size_t(kTexts));
+  EXPECT_EQ(Count(db.Url(), imported), std::size_t(kTexts));
+  EXPECT_EQ(Count(db.Url(), orphans), 0u);
 }
 
 // ---- A server at its connection limit, slow clients ------------------------
