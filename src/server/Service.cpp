@@ -5,6 +5,7 @@
 #include "Arguments.h"
 #include "ExchangeRecords.h"
 #include "History.h"
+#include "KeyCheck.h"
 #include "Suggestions.h"
 #include "Records.h"
 #include "Schema.h"
@@ -108,6 +109,7 @@ Value SetPropriedArq(Context& c, Args a) {
   std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
   const auto* records = std::get_if<Packet>(&a[1]);
   if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
+  ListedLanguages(c.s).Check(language, Arg(0, kApplyBatch).Text());
   return ApplyRecordBatch(c.s, ReadBatch(*records, language), c.By(Origin::Harvest));
 }
 

@@ -4,7 +4,9 @@
 #include <thread>
 
 #include "Fixture.h"
+#include "protocol/Failures.h"
 #include "protocol/RecordBatch.h"
+#include "server/Records.h"
 
 namespace trd::server::testing {
 namespace {
@@ -88,6 +90,53 @@ TEST_P(Batch, ARefusedBatchChangesNothing) {
                                            {std::string("POR"), Packet{TranslationTable().fields, {fine.ToRow()}}}));
   EXPECT_NE(shape.find("fields"), std::string::npos) << shape;
   EXPECT_EQ(SourceOf(fine), "<none>");
+  ExpectStillServing();
+}
+
+// A language the server does not list, and a key part that is empty or holds
+// a control character, are refused with their codes by the batch and by the
+// per-text change sets, before anything of the request is stored.
+TEST_P(Batch, UnlistedLanguagesAndUnusableKeysAreRefusedBeforeAnythingIsStored) {
+  using protocol::FailureCode;
+  auto code_of = [](const Value& v) {
+    const auto* f = std::get_if<ServerFailure>(&v);
+    return f ? protocol::CodeOf(*f) : FailureCode::Other;
+  };
+  Rec fine;
+  fine.component = "BTNFINE";
+  const Value lower = Call(kDfm, protocol::kSetPropriedArq,
+                           {std::string("por"), Packet{protocol::BatchRecordFields(), {BatchRow(fine)}}});
+  EXPECT_EQ(code_of(lower), FailureCode::UnknownLanguage) << FailureOf(lower);
+  EXPECT_NE(FailureOf(lower).find("ENG, ESP, POR"), std::string::npos) << FailureOf(lower);
+
+  Rec empty = fine, tab = fine, del = fine, c1 = fine;
+  empty.property = "";
+  tab.component = "BTN\tOK";
+  del.form = "FRM\x7f";
+  c1.program = "CAD\xc2\x85";  // U+0085, NEXT LINE
+  for (const Rec* bad : {&empty, &tab, &del, &c1}) {
+    const Value v = Send({BatchRow(fine), BatchRow(*bad)});
+    EXPECT_EQ(code_of(v), FailureCode::InvalidKey) << FailureOf(v);
+    EXPECT_NE(FailureOf(v).find("record 2 of 2"), std::string::npos) << FailureOf(v);
+    const Value per_text = Call(kDfm, "SetPropried", {Changes({Insert(fine), Insert(*bad)})});
+    EXPECT_EQ(code_of(per_text), FailureCode::InvalidKey) << FailureOf(per_text);
+  }
+  EXPECT_NE(FailureOf(Send({BatchRow(tab)})).find("\"BTN<U+0009>OK\""), std::string::npos);
+  Rec unlisted = fine;
+  unlisted.language = "XYZ";
+  const Value report = Call(kRel, "SetPropriedRel", {Changes({Insert(fine), Insert(unlisted)})});
+  EXPECT_EQ(code_of(report), FailureCode::UnknownLanguage) << FailureOf(report);
+  const Value moved = Call(kDfm, "SetVerProp", {Changes({Modify(fine, tab)})});
+  EXPECT_EQ(code_of(moved), FailureCode::InvalidKey) << FailureOf(moved);
+  EXPECT_EQ(SourceOf(fine), "<none>");
+
+  // A record already stored under such a key can still be deleted.
+  {
+    auto session = service->Storage().Acquire();
+    ApplyChangeSet(*session, TranslationTable(), Changes({Insert(tab)}));
+  }
+  Apply("SetVerProp", Changes({Delete(tab)}));
+  EXPECT_EQ(SourceOf(tab), "<none>");
   ExpectStillServing();
 }
 
