@@ -45,9 +45,9 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // An answer as it goes on the wire: status line, Content-Type,
 // Content-Length, the Connection header where the version needs it, the
-// `extra` headers, body.
+// `extra` headers, body (none for HEAD, the Content-Length still its size).
 std::string FormatAnswer(unsigned version, int status, std::string_view content_type, std::string_view body,
-                         KeepAliveHeader keep_alive, const Headers& extra = {}) {
+                         KeepAliveHeader keep_alive, AnswerBody body_out, const Headers& extra = {}) {
   const auto reason = bhttp::obsolete_reason(bhttp::int_to_status(unsigned(status)));
   std::string out;
   out.reserve(128 + body.size());
@@ -68,7 +68,7 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
     out += value;
   }
   out += "\r\n\r\n";
-  out += body;
+  if (body_out == AnswerBody::Send) out += body;
   return out;
 }
 
@@ -118,6 +118,7 @@ void HttpSession::AwaitRequest() {
 void HttpSession::ReadHead(Clock::time_point deadline) {
   phase_ = Phase::Reading;
   deadline_ = deadline;
+  body_out_ = AnswerBody::Send;  // until the method is known
   parser_.emplace();
   parser_->header_limit(std::uint32_t(kMaxHeaderBytes));
   // The declared size is judged by Admit, after the token; the parser would
@@ -134,6 +135,7 @@ void HttpSession::OnHead(beast::error_code ec) {
   const auto& request = parser_->get();
   RequestHead head;
   head.method = View(request.method_string());
+  body_out_ = AnswerBodyFor(head.method);
   head.target = View(request.target());
   if (auto host = request.find(bhttp::field::host); host != request.end()) head.host = View(host->value());
   head.origin = View(request[bhttp::field::origin]);
@@ -314,7 +316,8 @@ void HttpSession::Dispatch(std::string body) {
     }
     const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
     self->out_ = FormatAnswer(self->version_, status, content_type, answer,
-                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No, extra);
+                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No,
+                              self->body_out_, extra);
     net::io_context& io = self->front_.io;
     if (sign_in == SignIn::Failed) {  // answered late, from the I/O thread
       net::post(io, [self = std::move(self), keep_alive] {
@@ -359,7 +362,7 @@ void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
 void HttpSession::RefuseAndClose(Refusal refusal) {
   phase_ = Phase::Refusing;
   parser_.reset();
-  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No);
+  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No, body_out_);
   deadline_ = Clock::now() + kLinger;
   stream_.expires_at(deadline_);
   net::async_write(stream_, net::buffer(out_), [self = shared_from_this()](beast::error_code ec, std::size_t) {

@@ -145,6 +145,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   net::steady_timer delay_;
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;
+  AnswerBody body_out_ = AnswerBody::Send;  // Omit: a HEAD request
   bool counted_ = false;
 };
 

@@ -208,5 +208,41 @@ TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
   EXPECT_EQ(Languages(2s, with_token).status, 200);
 }
 
+// HEAD of the page's routes answers as GET does, without the body: a body
+// sent anyway would be read as the start of the next answer.
+TEST_F(HttpFront, HeadAnswersThePagesRoutesAsGetWithoutTheBody) {
+  Start({});
+  // The headers but the per-answer cookie value, in order.
+  auto headers = [](const std::string& head) {
+    std::string kept;
+    for (std::size_t at = 0, end; at < head.size(); at = end + 2) {
+      end = std::min(head.find("\r\n", at), head.size());
+      const std::string line = head.substr(at, end - at);
+      kept += line.rfind("Set-Cookie:", 0) == 0 ? line.substr(0, line.find('=')) : line;
+      kept += "\n";
+    }
+    return kept;
+  };
+  RawHttp c(port_);
+  for (const std::string path : {"/", "/painel.css", "/?busca=Salvar"}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(c.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const RawHttp::Answer got = c.Read(2s);
+    ASSERT_EQ(got.status, 200);
+    ASSERT_FALSE(got.body.empty());
+    ASSERT_TRUE(c.Send("HEAD " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const RawHttp::Answer head = c.Read(2s, RawHttp::Body::None);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(headers(head.head), headers(got.head));
+    EXPECT_THAT(head.head, HasSubstr("Content-Length: " + std::to_string(got.body.size())));
+  }
+  // Nothing of a body came after the last HEAD: the connection answers the
+  // next request from its first byte.
+  ASSERT_TRUE(c.Send(RawHttp::Post("/call", kLanguages)));
+  const RawHttp::Answer next = c.Read(2s);
+  EXPECT_EQ(next.status, 200);
+  EXPECT_THAT(next.body, HasSubstr("Português"));
+}
+
 }  // namespace
 }  // namespace trd::server
