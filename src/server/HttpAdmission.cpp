@@ -242,6 +242,13 @@ Refusal TooManyConnections(std::size_t limit) {
                          " connections are open, as many as it accepts; try again later");
 }
 
+Refusal TooManyConnectionsFrom(std::string_view address, std::size_t limit) {
+  return Refuse(503, FailureCode::Busy,
+                "server busy: " + std::to_string(limit) + " connections are open from " + std::string(address) +
+                    ", as many as one client address may hold (--max-connections-per-address); close some or "
+                    "try again later");
+}
+
 Refusal InternalError(std::string_view why) {
   return Refuse(500, FailureCode::Internal, "internal error: " + std::string(why));
 }

@@ -163,6 +163,8 @@ Refusal Unauthorized(std::string_view why);
 Refusal MalformedHttp(std::string_view why);
 // A connection beyond the limit of open connections (503).
 Refusal TooManyConnections(std::size_t limit);
+// A connection beyond the limit of open connections from one address (503).
+Refusal TooManyConnectionsFrom(std::string_view address, std::size_t limit);
 // The method or the service failed unexpectedly (500).
 Refusal InternalError(std::string_view why);
 

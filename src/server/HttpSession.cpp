@@ -79,7 +79,12 @@ HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
   front_.sessions.insert(this);
   beast::error_code no_address;
   const auto peer = stream_.socket().remote_endpoint(no_address);
-  if (!no_address) address_ = peer.address().to_string();
+  if (!no_address) {
+    const auto a = peer.address();
+    address_ = a.is_v6() && a.to_v6().is_v4_mapped()
+                   ? net::ip::make_address_v4(net::ip::v4_mapped, a.to_v6()).to_string()
+                   : a.to_string();
+  }
   // Synchronous writes (the workers' answers) return at once rather than
   // wait; asynchronous operations are not affected.
   beast::error_code ignored;
@@ -88,12 +93,16 @@ HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
 
 HttpSession::~HttpSession() {
   front_.sessions.erase(this);
-  if (counted_) --front_.serving;
+  if (!counted_) return;
+  --front_.serving;
+  if (auto it = front_.serving_from.find(address_); it != front_.serving_from.end() && --it->second == 0)
+    front_.serving_from.erase(it);
 }
 
 void HttpSession::Start() {
   counted_ = true;
   ++front_.serving;
+  ++front_.serving_from[address_];
   ReadHead(Clock::now() + front_.options.request_timeout);
 }
 

@@ -35,6 +35,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <boost/asio/steady_timer.hpp>
@@ -74,6 +76,9 @@ struct HttpFront {
   int port = 0;
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
   std::size_t serving = 0;                    // those that count against max_connections
+  // Of those, per client address (HttpSession::Address), for
+  // max_connections_per_address; an address leaves when its count is 0.
+  std::unordered_map<std::string, std::size_t> serving_from;
   std::atomic<bool> stopping{false};          // answers close their connections
   // Declared last, destroyed first: the workers are joined while the
   // connections and the I/O context they post back to still exist.
@@ -94,6 +99,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Start();
   // Answers `refusal` at once, without reading a request, and closes.
   void Refuse(Refusal refusal);
+  // The client's address (an IPv4-mapped IPv6 address as its IPv4 one);
+  // empty when the socket could not tell.
+  const std::string& Address() const { return address_; }
   // The server stops: a connection without a whole request in hand closes
   // now; one whose request is being handled or answered closes after the
   // answer.

@@ -152,6 +152,30 @@ TEST_F(HttpFront, BeyondTheConnectionLimitANewConnectionGetsAClearRefusal) {
   EXPECT_EQ(served.status, 200);
 }
 
+// Idle sockets of one client address, without any token, cannot take the
+// slots of the others: the cap per address is counted at acceptance.
+TEST_F(HttpFront, ConnectionsPerAddressAreCappedBeforeTheToken) {
+  Start({.max_connections = 100, .max_connections_per_address = 3, .token = kToken});
+  std::vector<std::unique_ptr<RawHttp>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawHttp>(port_));
+  RawHttp::Answer refused = Languages(2s, "X-Trd-Token: " + kToken + "\r\n");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_THAT(FailureOf(refused), HasSubstr("3 connections are open from 127.0.0.1"));
+  EXPECT_EQ(CodeOf(refused), "busy");
+
+  RawHttp other(port_, "127.0.0.2");  // another client is served
+  other.Send(RawHttp::Post("/call", kLanguages, "X-Trd-Token: " + kToken + "\r\n"));
+  EXPECT_EQ(other.Read(2s).status, 200);
+
+  idle.pop_back();  // once one leaves, its address has room again
+  RawHttp::Answer served;
+  for (int attempt = 0; attempt < 50 && served.status != 200; ++attempt) {
+    std::this_thread::sleep_for(20ms);
+    served = Languages(2s, "X-Trd-Token: " + kToken + "\r\n");
+  }
+  EXPECT_EQ(served.status, 200);
+}
+
 TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
   Start({.max_request_bytes = 1 << 20, .token = kToken});
   const std::string with_token = "X-Trd-Token: " + kToken + "\r\n";

@@ -37,8 +37,19 @@ class RawHttp {
     bool continued = false;  // a "100 Continue" came first
   };
 
-  explicit RawHttp(int port) {
+  // `from`: the loopback address the connection comes from (127.0.0.2 is
+  // another client machine as far as the server can tell).
+  explicit RawHttp(int port, const char* from = nullptr) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && from) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &local.sin_addr);
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        close(fd_);
+        throw std::runtime_error(std::string("RawHttp: cannot bind to ") + from);
+      }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
