@@ -122,9 +122,11 @@ const std::string& SelectRecords() {
   return s;
 }
 
-Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
+// The records of a page, ended by `bytes` as well as by the query's LIMIT:
+// the rows past kMaxPageBytes are never held.
+Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params, PageBytes& bytes) {
   static const std::vector<FieldType> types = RecordTypes();
-  return Packet{RecordFields(), s.Query(sql, params, types)};
+  return Packet{RecordFields(), s.QueryWhile(sql, params, types, [&](const Row& r) { return bytes.Add(r); })};
 }
 
 double CountOf(const FieldValue& v) {
@@ -196,7 +198,8 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
   }
   // The page size is a whole number the caller bounded, not request text.
   sql += " LIMIT " + std::to_string(q.page);
-  return Page(s, sql, params);
+  PageBytes bytes;
+  return Page(s, sql, params, bytes);
 }
 
 Packet Coverage(Session& s, const std::string& language) {
@@ -272,7 +275,8 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
     AddKey(params, q.after->key);
   }
   sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
-  return Page(s, sql, params);
+  PageBytes bytes;
+  return Page(s, sql, params, bytes);
 }
 
 Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
@@ -285,7 +289,9 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
   // hold them.
   constexpr std::size_t kChunk = 256;
   Packet out{RecordFields(), {}};
-  for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page; start += kChunk) {
+  PageBytes bytes;
+  for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page && !bytes.Full();
+       start += kChunk) {
     const std::size_t n = std::min(kChunk, q.texts.size() - start);
     std::size_t slots = 1;
     while (slots < n) slots *= 2;
@@ -318,7 +324,7 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
       AddKey(params, q.after->key);
     }
     sql += " ORDER BY q.n, " + kKeyColumns + " LIMIT " + std::to_string(q.page - out.rows.size());
-    Packet p = Page(s, sql, params);
+    Packet p = Page(s, sql, params, bytes);
     std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out.rows));
   }
   return out;

@@ -4,6 +4,8 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -30,6 +32,13 @@ constexpr std::size_t kIdleBufferKeep = 16 * 1024;
 // How long the rest of a refused request is read and dropped before the
 // connection closes.
 constexpr auto kLinger = std::chrono::seconds(2);
+
+// The next request of a connection is read only once its client has taken
+// the answer before, but for this much: a client that sends requests and
+// never reads holds one answer on the server, not one per request.
+constexpr std::size_t kUntakenAllowance = 64 * 1024;
+// How often a connection whose answer is not taken yet looks again.
+constexpr auto kTakenPoll = std::chrono::milliseconds(20);
 
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
@@ -364,8 +373,23 @@ void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
   out_.clear();
   if (out_.capacity() > kIdleBufferKeep) out_.shrink_to_fit();
   if (ec || keep_alive == KeepAlive::No || front_.stopping) return Close();
-  if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
-  AwaitRequest();
+  AwaitTaken(Clock::now() + front_.options.request_timeout);
+}
+
+void HttpSession::AwaitTaken(Clock::time_point deadline) {
+  int unsent = 0;
+  if (::ioctl(stream_.socket().native_handle(), SIOCOUTQ, &unsent) != 0 || unsent <= int(kUntakenAllowance)) {
+    if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
+    return AwaitRequest();
+  }
+  if (Clock::now() >= deadline) return Close();  // the answer was not taken in time
+  // Nothing of the client's is read meanwhile; Stop() closes it as an idle one.
+  phase_ = Phase::Idle;
+  delay_.expires_after(kTakenPoll);
+  delay_.async_wait([self = shared_from_this(), deadline](beast::error_code) {
+    if (self->phase_ == Phase::Closed) return;
+    self->AwaitTaken(deadline);
+  });
 }
 
 void HttpSession::RefuseAndClose(Refusal refusal) {

@@ -11,7 +11,11 @@
 //             worker sends the answer itself as far as the socket takes it
 //             without waiting (all of it, but for large answers), so that
 //             the client need not wait for the I/O thread to wake
-//   Writing   the rest of the answer goes out, within the request time-out
+//   Writing   the rest of the answer goes out, within the request time-out;
+//             then, before the next request is read, the client must take
+//             the answer (all but 64 KiB of it still in the socket), within
+//             the same time: a client that pipelines requests and never
+//             reads holds one answer on the server at most
 //   Refusing  a refusal goes out, then what the client still sends is read
 //             and dropped for a short while (so that the client reads the
 //             refusal rather than a reset), then the connection closes
@@ -132,6 +136,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Dispatch(std::string body);
   void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive, SignIn sign_in);
   void OnWritten(beast::error_code ec, KeepAlive keep_alive);
+  // Reads the next request once the client has taken the answer (the
+  // socket's unsent and unacknowledged bytes are few); closes the connection
+  // when it has not by `deadline`.
+  void AwaitTaken(Clock::time_point deadline);
   void RefuseAndClose(Refusal refusal);
   void Discard();
   void Failed(beast::error_code ec);

@@ -219,8 +219,9 @@ class SqliteSession final : public Session {
     if (!sqlite3_get_autocommit(conn_.db())) sqlite3_exec(conn_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
 
-  std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
-                         std::span<const FieldType> columns) override {
+  std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                              std::span<const FieldType> columns,
+                              const std::function<bool(const Row&)>& more) override {
     StatementUse use(conn_.Prepare(sql));
     sqlite3_stmt* stmt = use.get();
     if (int(columns.size()) != sqlite3_column_count(stmt))
@@ -234,6 +235,7 @@ class SqliteSession final : public Session {
       for (std::size_t i = 0; i < columns.size(); ++i)
         row.push_back(SqliteConnection::Column(stmt, int(i), columns[i]));
       rows.push_back(std::move(row));
+      if (more && !more(rows.back())) break;
     }
     return rows;
   }

@@ -12,6 +12,9 @@
 #include "server/HttpServer.h"
 #include "server/Service.h"
 #include "support/RawHttp.h"
+#include "support/ServerProcess.h"
+#include "support/TempTree.h"
+#include "support/UnreadPages.h"
 
 namespace trd::server {
 namespace {
@@ -150,6 +153,30 @@ TEST_F(HttpFront, BeyondTheConnectionLimitANewConnectionGetsAClearRefusal) {
     served = Languages();
   }
   EXPECT_EQ(served.status, 200);
+}
+
+// Clients that ask for the largest page, several at once, and never read:
+// the server holds one bounded answer per connection, not a page of 1200
+// long records each (some 10 MB here; 90 MiB more in all without the bound).
+TEST(HttpFrontMemory, ClientsThatNeverReadTheirPagesLeaveTheServersMemoryBounded) {
+  test::TempTree dir("trd-unread");
+  const std::string db = dir.Path("trd.sqlite");
+  test::SeedLargeRecords(db, 1200, 4000);
+  test::ServerProcess server({.db = db});
+  {  // one page read whole, so that the baseline holds what any reader costs
+    RawHttp reader(server.Port());
+    reader.Send(test::LargestPageRequest());
+    ASSERT_EQ(reader.Read(10s).status, 200);
+  }
+  const long baseline = test::StatusKiB(server.Pid(), "VmHWM");
+  test::UnreadPages clients(server.Port(), 6, 3);
+  std::this_thread::sleep_for(1500ms);  // every first request answered, as far as the sockets take it
+  const long grown = test::StatusKiB(server.Pid(), "VmHWM") - baseline;
+  EXPECT_LT(grown, 40 * 1024) << "peak RSS grew by " << grown / 1024 << " MiB (baseline " << baseline / 1024
+                              << " MiB)";
+  RawHttp other(server.Port());  // and it still serves everybody else
+  other.Send(RawHttp::Post("/call", kLanguages));
+  EXPECT_EQ(other.Read(5s).status, 200);
 }
 
 // Idle sockets of one client address, without any token, cannot take the
