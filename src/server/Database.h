@@ -94,6 +94,10 @@ class Database {
   virtual ~Database() = default;
   // Blocks until a connection is free and returns a session on it.
   virtual std::unique_ptr<Session> Acquire() = 0;
+  // A session for reading only (no Begin, no writing statement), which need
+  // not wait for the writers: SQLite gives one of a few read connections
+  // beside the writer (a file in WAL mode), PostgreSQL one of its pool.
+  virtual std::unique_ptr<Session> AcquireReader() { return Acquire(); }
   // Where the data lives, for messages ("sqlite:/path/trd.sqlite").
   virtual std::string Describe() const = 0;
 };

@@ -6,6 +6,9 @@
 #include <boost/beast/http/status.hpp>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -79,6 +82,16 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
   out += "\r\n\r\n";
   if (body_out == AnswerBody::Send) out += body;
   return out;
+}
+
+// A look-up's worker runs at a lower scheduling priority (nice +10, once per
+// thread): when searches fill the processors, a harvest's changes still get
+// most of them, and the look-ups take what is left.
+void YieldToChanges() {
+  static thread_local const bool lowered = [] {
+    return ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10) == 0;
+  }();
+  (void)lowered;
 }
 
 }  // namespace
@@ -303,8 +316,12 @@ void HttpSession::Dispatch(std::string body) {
   stream_.expires_never();
   // The work guard keeps the I/O thread running (Run() from returning) until
   // the worker has posted back.
-  net::post(front_.workers, [self = shared_from_this(), body = std::move(body),
-                             work = net::make_work_guard(front_.io)]() mutable {
+  const Route route = admission_.route;
+  const bool lookup = route == Route::Page || route == Route::Style ||
+                      (route == Route::Call && Service::NamesLookup(body));
+  net::post(lookup ? front_.lookups : front_.workers, [self = shared_from_this(), body = std::move(body),
+                             work = net::make_work_guard(front_.io), lookup]() mutable {
+    if (lookup) YieldToChanges();
     int status = 200;
     std::string content_type = "application/json";
     std::string answer;

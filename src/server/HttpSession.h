@@ -69,7 +69,8 @@ struct HttpFront {
         options(options),
         credentials{options.token},
         browser_sessions(service.Storage()),
-        workers(std::size_t(std::max(1, options.threads))) {}
+        workers(std::size_t(std::max(1, options.threads))),
+        lookups(std::size_t(std::max(1, options.threads))) {}
 
   Service& service;
   const HttpOptions& options;
@@ -87,7 +88,11 @@ struct HttpFront {
   // Declared last, destroyed first: the workers are joined while the
   // connections and the I/O context they post back to still exist.
   net::io_context io{1};
-  net::thread_pool workers;
+  net::thread_pool workers;  // changes, sign-ins, token and session look-ups
+  // Look-ups (Service::NamesLookup) and the page: a pool of their own, so
+  // that a crowd of searches never stands in line ahead of a harvest's
+  // changes (the storage reads them beside the writer, AcquireReader).
+  net::thread_pool lookups;
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {

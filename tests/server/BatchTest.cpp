@@ -1,6 +1,7 @@
 // The batch method SetPropriedArq on both backends: each record's outcome
 // by the record rule, in order, and a refused batch that changes nothing.
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "Fixture.h"
@@ -171,6 +172,26 @@ TEST_P(Batch, AnUnchangedFileTakesNoWriteLock) {
   release.join();
   EXPECT_GE(std::chrono::steady_clock::now() - waited, std::chrono::milliseconds(250));
   EXPECT_EQ(std::get<std::string>(std::get<Packet>(created).rows.at(0)[0]), "created");
+}
+
+// A look-up is answered while a harvest's write transaction is open on the
+// same server: it reads beside the writer, not after it.
+TEST_P(Batch, LookUpsAreAnsweredWhileAWriteTransactionIsOpen) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Rec stored;
+  served->Call(kDfm, "SetPropried", std::vector<Value>{Changes({Insert(stored)})});
+  auto writer = served->Storage().Acquire();
+  writer->Begin();
+  auto answered = std::async(std::launch::async, [&] {
+    return served->Call(kDfm, "GetVerProp", std::vector<Value>{stored.program, stored.form, stored.component,
+                                                              stored.property, stored.NumberText(), stored.language});
+  });
+  const bool in_time = answered.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  writer->Rollback();
+  writer.reset();  // a look-up still waiting gets the storage now
+  ASSERT_TRUE(in_time) << "the look-up waited for the write transaction";
+  EXPECT_EQ(std::get<Packet>(answered.get()).rows.size(), 1u);
 }
 
 }  // namespace
