@@ -71,7 +71,7 @@ void ExchangeClient::ForEachRecord(const RecordFilter& f, const std::function<vo
     Packet p = Page(kGetRegistros, {f.language, std::string(StateFilterName(f.state)), Join(f.programs, ","),
                                     std::string(), std::string(RecordOrderName(RecordOrder::Key)), cursor, kPage});
     for (const Row& r : p.rows) visit(r);
-    if (p.rows.size() < std::size_t(kPage)) return;
+    if (IsLastPage(p, std::size_t(kPage))) return;
     cursor = CursorAfter(CursorKind::Key, p.rows.back());
   }
 }
@@ -92,7 +92,7 @@ void ExchangeClient::ForEachText(
       if (records.empty()) source = RowText(r, kStAgrValProp);
       records.push_back(std::move(r));
     }
-    if (p.rows.size() < std::size_t(kPage)) break;
+    if (IsLastPage(p, std::size_t(kPage))) break;
     cursor = CursorAfter(CursorKind::Text, records.back());
   }
   if (!records.empty()) visit(source, records);
@@ -124,7 +124,7 @@ std::vector<ExchangeClient::TextRecords> ExchangeClient::RecordsOfTexts(const st
         if (out.empty() || out.back().source != source) out.push_back({source, {}});
         out.back().records.push_back(std::move(r));
       }
-      if (p.rows.size() < std::size_t(kPage)) break;
+      if (IsLastPage(p, std::size_t(kPage))) break;
       // A full page: the last text may go on; ask again from it.
       const Row& last_row = out.back().records.back();
       while (first < last && texts[first] != out.back().source) ++first;
@@ -160,7 +160,7 @@ void ExchangeClient::ForEachTextInKeyOrder(const std::string& language, const st
       std::vector<TextRecords> batch = RecordsOfTexts(language, program_list, fresh);
       visit(batch);
     }
-    if (p.rows.size() < std::size_t(kPage)) return;
+    if (IsLastPage(p, std::size_t(kPage))) return;
     cursor = CursorAfter(CursorKind::Key, p.rows.back());
   }
 }

@@ -40,6 +40,7 @@ struct ServeArgs {
   int threads = 16;
   std::size_t max_request_mib = server::kDefaultMaxRequestBytes >> 20;
   std::size_t max_connections = server::kDefaultMaxConnections;
+  std::size_t max_connections_per_address = server::kDefaultMaxConnectionsPerAddress;
   double request_timeout_s = 30;
   std::string token_file;
   std::vector<std::string> public_names;
@@ -112,6 +113,7 @@ int Serve(const ServeArgs& args) {
   http_options.threads = args.threads;
   http_options.max_request_bytes = service_options.max_request_bytes;
   http_options.max_connections = args.max_connections;
+  http_options.max_connections_per_address = args.max_connections_per_address;
   http_options.request_timeout = std::chrono::milliseconds(std::llround(args.request_timeout_s * 1000));
   http_options.token = token;
   http_options.public_names = args.public_names;
@@ -165,6 +167,11 @@ void AddServe(CLI::App& app, int& exit_code) {
       ->capture_default_str();
   cmd->add_option("--max-connections", args->max_connections,
                   "Open connections accepted at once; beyond, a new one gets 503 and is closed")
+      ->check(CLI::Range(1, 1000000))
+      ->capture_default_str();
+  cmd->add_option("--max-connections-per-address", args->max_connections_per_address,
+                  "Open connections accepted at once from one client address, counted before the token; "
+                  "beyond, a new one from that address gets 503 and is closed")
       ->check(CLI::Range(1, 1000000))
       ->capture_default_str();
   cmd->add_option("--request-timeout", args->request_timeout_s,

@@ -201,4 +201,19 @@ std::optional<PageCursor> ParseCursor(CursorKind kind, std::string_view cursor) 
   return c;
 }
 
+bool PageBytes::Add(const Row& record) {
+  for (const FieldValue& v : record) {
+    bytes_ += 16;
+    if (const auto* t = std::get_if<std::string>(&v)) bytes_ += t->size();
+  }
+  return !Full();
+}
+
+bool IsLastPage(const Packet& page, std::size_t asked) {
+  if (page.rows.size() >= asked) return false;
+  PageBytes bytes;
+  for (const Row& r : page.rows) bytes.Add(r);
+  return !bytes.Full();
+}
+
 }  // namespace trd::protocol

@@ -3,10 +3,13 @@
 // beyond the record packet, and the page cursor. Arguments and results:
 // docs/server.md ("The exchange module").
 //
-// Pages: GetRegistros and GetTextos answer at most the page size asked for
-// (1 to kMaxPageRows records, in a fixed order); a page shorter than asked is
-// the last. The next page is asked for with the cursor of the last record of
-// the page (CursorAfter), which the server reads back (ParseCursor).
+// Pages: GetRegistros, GetTextos and GetRegTextos answer at most the page
+// size asked for (1 to kMaxPageRows records, in a fixed order), and at most
+// about kMaxPageBytes (PageBytes): a page ends with the record that brings
+// it to kMaxPageBytes. So a page is the last only when it is shorter than
+// asked and under kMaxPageBytes (IsLastPage). The next page is asked for
+// with the cursor of the last record of the page (CursorAfter), which the
+// server reads back (ParseCursor).
 #pragma once
 
 #include <cstddef>
@@ -24,6 +27,29 @@ namespace trd::protocol {
 // SetTraducoes takes: a page is one response held whole on both sides.
 inline constexpr std::size_t kMaxPageRows = 5000;
 inline constexpr std::size_t kMaxTranslationChanges = 5000;
+
+// The bytes of records at which a page ends, whatever its size asked: an
+// answer the server holds while a client is slow to read it, so it is
+// bounded (a page of 5000 records of 4000-character texts would be some
+// 80 MB). A page goes past it by at most one record (PageBytes).
+inline constexpr std::size_t kMaxPageBytes = std::size_t(1) << 20;  // 1 MiB
+
+// Counts a page's records as both sides measure them: each text's bytes
+// (UTF-8, as stored) plus 16 per field (numbers, times, nulls, the
+// encoding's marks).
+class PageBytes {
+ public:
+  // Adds a record; false once the page holds kMaxPageBytes or more.
+  bool Add(const Row& record);
+  bool Full() const { return bytes_ >= kMaxPageBytes; }
+
+ private:
+  std::size_t bytes_ = 0;
+};
+
+// Whether `page`, asked for `asked` records, is the last of its listing:
+// fewer records than asked, and not ended by kMaxPageBytes.
+bool IsLastPage(const Packet& page, std::size_t asked);
 
 // Which records a listing takes: every one, the translated ones (state "T"),
 // the others (state "N", or none), the translated ones no reviewer approved

@@ -20,6 +20,8 @@ constexpr std::pair<FailureCode, std::string_view> kNames[] = {
     {FailureCode::TooLarge, "too_large"},
     {FailureCode::Unsupported, "unsupported"},
     {FailureCode::Internal, "internal"},
+    {FailureCode::UnknownLanguage, "unknown_language"},
+    {FailureCode::InvalidKey, "invalid_key"},
 };
 
 }  // namespace

@@ -22,6 +22,10 @@
 //   unsupported   a compressed body or transfer coding; a call that
 //                 is not application/json                             415
 //   internal      an unexpected failure of the server                 200, 500
+//   unknown_language  a record of a language the server does not list
+//                 (its languages table)                               200
+//   invalid_key   a record key whose program, form, component or
+//                 property is empty or holds a control character     200
 //
 // The server raises a ServerFailureError (or one of the types below) where
 // it decides the kind, or one of the system's failure types that it maps to
@@ -52,6 +56,8 @@ enum class FailureCode {
   TooLarge,
   Unsupported,
   Internal,
+  UnknownLanguage,
+  InvalidKey,
 };
 
 // The code's name on the wire ("key_taken", ...); "" for Other.

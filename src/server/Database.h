@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -56,8 +57,19 @@ class Session {
   // Runs a statement that returns rows. `columns` gives the type of each
   // result column, in order; a value is converted to it (null stays null).
   // Throws StorageError (DuplicateKeyError for a key violation).
-  virtual std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
-                                 std::span<const FieldType> columns) = 0;
+  std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
+                         std::span<const FieldType> columns) {
+    return QueryWhile(sql, params, columns, {});
+  }
+
+  // Query, keeping rows only while `more(the row just read)` says so: the
+  // row it answers false for is the last one returned, and no later row is
+  // held in memory (SQLite stops stepping; PostgreSQL reads the rest row by
+  // row and drops it). An empty `more` keeps every row. For answers bounded
+  // in bytes (a page of records, protocol::PageBytes).
+  virtual std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                                      std::span<const FieldType> columns,
+                                      const std::function<bool(const Row&)>& more) = 0;
 
   // Runs a statement that returns no rows; returns the number of rows it
   // inserted, changed or deleted. Throws like Query.
@@ -82,6 +94,10 @@ class Database {
   virtual ~Database() = default;
   // Blocks until a connection is free and returns a session on it.
   virtual std::unique_ptr<Session> Acquire() = 0;
+  // A session for reading only (no Begin, no writing statement), which need
+  // not wait for the writers: SQLite gives one of a few read connections
+  // beside the writer (a file in WAL mode), PostgreSQL one of its pool.
+  virtual std::unique_ptr<Session> AcquireReader() { return Acquire(); }
   // Where the data lives, for messages ("sqlite:/path/trd.sqlite").
   virtual std::string Describe() const = 0;
 };

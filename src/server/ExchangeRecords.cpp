@@ -131,9 +131,11 @@ const std::string& SelectRecords() {
   return s;
 }
 
-Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
+// The records of a page, ended by `bytes` as well as by the query's LIMIT:
+// the rows past kMaxPageBytes are never held.
+Packet Page(Session& s, const std::string& sql, const std::vector<FieldValue>& params, PageBytes& bytes) {
   static const std::vector<FieldType> types = RecordTypes();
-  return Packet{RecordFields(), s.Query(sql, params, types)};
+  return Packet{RecordFields(), s.QueryWhile(sql, params, types, [&](const Row& r) { return bytes.Add(r); })};
 }
 
 // The listings with the review state beside the record fields
@@ -154,9 +156,11 @@ const std::string& SelectReviewed() {
   return s;
 }
 
-Packet ReviewedPage(Session& s, const std::string& sql, const std::vector<FieldValue>& params) {
+// As Page, with the review state.
+Packet ReviewedPage(Session& s, const std::string& sql, const std::vector<FieldValue>& params, PageBytes& bytes) {
   static const std::vector<FieldType> types = ReviewedTypes();
-  return Packet{ReviewedRecordFields(), s.Query(sql, params, types)};
+  return Packet{ReviewedRecordFields(),
+                s.QueryWhile(sql, params, types, [&](const Row& r) { return bytes.Add(r); })};
 }
 
 double CountOf(const FieldValue& v) {
@@ -234,7 +238,8 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
   }
   // The page size is a whole number the caller bounded, not request text.
   sql += " LIMIT " + std::to_string(q.page);
-  return ReviewedPage(s, sql, params);
+  PageBytes bytes;
+  return ReviewedPage(s, sql, params, bytes);
 }
 
 Packet Coverage(Session& s, const std::string& language) {
@@ -310,7 +315,8 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
     AddKey(params, q.after->key);
   }
   sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
-  return Page(s, sql, params);
+  PageBytes bytes;
+  return Page(s, sql, params, bytes);
 }
 
 Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
@@ -323,7 +329,9 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
   // hold them.
   constexpr std::size_t kChunk = 256;
   Packet out{ReviewedRecordFields(), {}};
-  for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page; start += kChunk) {
+  PageBytes bytes;
+  for (std::size_t start = 0; start < q.texts.size() && out.rows.size() < q.page && !bytes.Full();
+       start += kChunk) {
     const std::size_t n = std::min(kChunk, q.texts.size() - start);
     std::size_t slots = 1;
     while (slots < n) slots *= 2;
@@ -357,7 +365,7 @@ Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {
       AddKey(params, q.after->key);
     }
     sql += " ORDER BY q.n, " + kKeyColumns + " LIMIT " + std::to_string(q.page - out.rows.size());
-    Packet p = ReviewedPage(s, sql, params);
+    Packet p = ReviewedPage(s, sql, params, bytes);
     std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out.rows));
   }
   return out;

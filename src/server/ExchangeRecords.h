@@ -26,7 +26,8 @@ struct RecordsQuery {
   std::size_t page = protocol::kMaxPageRows;  // 1..kMaxPageRows
 };
 
-// At most `page` records (the ten fields) of the language that pass the
+// At most `page` records (the ten fields; a page also ends at
+// protocol::kMaxPageBytes, protocol::PageBytes) of the language that pass the
 // filters, following `after` in the order asked for: key order (program,
 // form, component, property, number), or the latest change first (records
 // without a time last), key order among equal times.
@@ -47,7 +48,8 @@ struct TextsQuery {
   std::size_t page = protocol::kMaxPageRows;
 };
 
-// At most `page` records (the ten fields) with a source text, ordered by
+// At most `page` records (the ten fields; ended at kMaxPageBytes as well)
+// with a source text, ordered by
 // source text (code point order), then language, then key: the records that
 // hold one text are consecutive, so a caller groups them into distinct texts
 // with their keys and translations (a text may continue on the next page).
@@ -63,10 +65,10 @@ struct TextRecordsQuery {
   std::size_t page = protocol::kMaxPageRows;
 };
 
-// At most `page` records (the ten fields) of the language and programs that
-// hold the texts, in the order of the list, each text's records in key order.
-// A page shorter than `page` holds every record of every text; a full one
-// stops anywhere, and the next is asked for with the texts from the last
+// At most `page` records (the ten fields; ended at kMaxPageBytes as well)
+// of the language and programs that hold the texts, in the order of the list, each text's records in key order.
+// A last page (protocol::IsLastPage) holds every record of every text; any
+// other stops anywhere, and the next is asked for with the texts from the last
 // record's on and the cursor of that record.
 Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q);
 

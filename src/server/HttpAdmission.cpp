@@ -143,6 +143,13 @@ std::size_t BodyLimit(Route route, std::size_t max_body_bytes) {
   return route == Route::Login ? std::min(kMaxFormBytes, max_body_bytes) : max_body_bytes;
 }
 
+namespace {
+// GET, or HEAD: the same answer without its body (AnswerBody).
+bool IsRead(std::string_view method) { return method == "GET" || method == "HEAD"; }
+}  // namespace
+
+AnswerBody AnswerBodyFor(std::string_view method) { return method == "HEAD" ? AnswerBody::Omit : AnswerBody::Send; }
+
 std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
                                        const ServerNames& names, int port, std::size_t max_body_bytes) {
   if (!head.host) return Refuse(400, FailureCode::Malformed, "malformed HTTP request: no Host header");
@@ -159,8 +166,8 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   std::optional<Route> route;
   if (head.method == "POST" && path == "/call") route = Route::Call;
   else if (head.method == "POST" && path == "/echo") route = Route::Echo;
-  else if (head.method == "GET" && path == "/") route = Route::Page;
-  else if (head.method == "GET" && path == "/painel.css") route = Route::Style;
+  else if (IsRead(head.method) && path == "/") route = Route::Page;
+  else if (IsRead(head.method) && path == "/painel.css") route = Route::Style;
   else if (head.method == "POST" && path == "/entrar") route = Route::Login;
   else if (head.method == "POST" && path == "/sair") route = Route::Logout;
 
@@ -233,6 +240,13 @@ Refusal MalformedHttp(std::string_view why) {
 Refusal TooManyConnections(std::size_t limit) {
   return Refuse(503, FailureCode::Busy, "server busy: " + std::to_string(limit) +
                          " connections are open, as many as it accepts; try again later");
+}
+
+Refusal TooManyConnectionsFrom(std::string_view address, std::size_t limit) {
+  return Refuse(503, FailureCode::Busy,
+                "server busy: " + std::to_string(limit) + " connections are open from " + std::string(address) +
+                    ", as many as one client address may hold (--max-connections-per-address); close some or "
+                    "try again later");
 }
 
 Refusal InternalError(std::string_view why) {

@@ -6,6 +6,8 @@
 //   GET /                    the progress page (WebFront.h): without the
 //                            token it asks for it and shows nothing else
 //   GET /painel.css          the page's style sheet
+//   HEAD / and /painel.css   as GET: the same status and headers, with the
+//                            Content-Length of the GET body, and no body
 //   POST /entrar             the token form: sets the session cookie
 //   POST /sair               forgets the session cookie
 // The page's four routes are open to everyone, so that a browser can be
@@ -127,6 +129,11 @@ struct Admission {
 std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credentials& credentials,
                                        const ServerNames& names, int port, std::size_t max_body_bytes);
 
+// Whether an answer carries its body: every answer to HEAD omits it (its
+// headers still give the Content-Length the body has), refusals too.
+enum class AnswerBody { Send, Omit };
+AnswerBody AnswerBodyFor(std::string_view method);
+
 // The largest body the token form (POST /entrar) takes.
 inline constexpr std::size_t kMaxFormBytes = 4096;
 // The body limit of a route.
@@ -156,6 +163,8 @@ Refusal Unauthorized(std::string_view why);
 Refusal MalformedHttp(std::string_view why);
 // A connection beyond the limit of open connections (503).
 Refusal TooManyConnections(std::size_t limit);
+// A connection beyond the limit of open connections from one address (503).
+Refusal TooManyConnectionsFrom(std::string_view address, std::size_t limit);
 // The method or the service failed unexpectedly (500).
 Refusal InternalError(std::string_view why);
 

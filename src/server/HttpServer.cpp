@@ -65,7 +65,21 @@ class HttpServer::Impl {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     auto session = std::make_shared<HttpSession>(front, std::move(socket));
-    if (front.serving < front.options.max_connections) {
+    const auto from = front.serving_from.find(session->Address());
+    const std::size_t from_address = from == front.serving_from.end() ? 0 : from->second;
+    if (from_address >= front.options.max_connections_per_address) {
+      // Before the token: one client's idle sockets cannot take every slot.
+      ++refused_from_address_;
+      if (Due(address_reported_)) {
+        if (front.options.log)
+          front.options.log("refused " + std::to_string(refused_from_address_) + " connection(s) from " +
+                            session->Address() + ": " + std::to_string(from_address) +
+                            " are open from it, the limit (--max-connections-per-address)");
+        refused_from_address_ = 0;
+      }
+      if (front.sessions.size() - front.serving <= kMaxRefusing)
+        session->Refuse(TooManyConnectionsFrom(session->Address(), front.options.max_connections_per_address));
+    } else if (front.serving < front.options.max_connections) {
       session->Start();
     } else {
       ++refused_;
@@ -93,6 +107,8 @@ class HttpServer::Impl {
 
   net::steady_timer pause;
   Clock::time_point busy_reported_;
+  Clock::time_point address_reported_;
+  std::size_t refused_from_address_ = 0;
   Clock::time_point lack_reported_;
   std::size_t refused_ = 0;
 };

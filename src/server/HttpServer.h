@@ -27,8 +27,9 @@
 // (404), compressed bodies (415), declared size (413); a chunked body is
 // bounded as it arrives (413); headers over 8 KiB
 // get 431, bytes that are not HTTP 400. A refusal closes the connection after
-// its answer. Beyond `max_connections` open connections a new one gets 503
-// and is closed. Every refusal carries a failure response.
+// its answer. Beyond `max_connections` open connections, or
+// `max_connections_per_address` from the new one's address, a new one gets
+// 503 and is closed. Every refusal carries a failure response.
 #pragma once
 
 #include <atomic>
@@ -52,6 +53,10 @@ using trd::kDefaultPort;
 using trd::ParseEndpoint;
 
 inline constexpr std::size_t kDefaultMaxConnections = 5000;
+// A fifth of the default limit: one client machine (one process's idle
+// sockets, a script gone wrong) cannot take every slot, while a machine
+// running many screens and harvests, or a proxy, still has room.
+inline constexpr std::size_t kDefaultMaxConnectionsPerAddress = 1000;
 inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 
 struct HttpOptions {
@@ -60,6 +65,10 @@ struct HttpOptions {
   std::size_t max_request_bytes = kDefaultMaxRequestBytes;
   int threads = 16;  // requests handled at once (the storage work)
   std::size_t max_connections = kDefaultMaxConnections;
+  // Open connections from one client address (IPv4, or IPv6; an IPv4-mapped
+  // IPv6 address counts as its IPv4 one), counted at acceptance, before any
+  // request or token is read.
+  std::size_t max_connections_per_address = kDefaultMaxConnectionsPerAddress;
   std::chrono::milliseconds request_timeout{30000};
   std::chrono::milliseconds keep_alive_timeout{60000};
   std::string token;  // empty: no token required

@@ -4,6 +4,11 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -31,6 +36,13 @@ constexpr std::size_t kIdleBufferKeep = 16 * 1024;
 // connection closes.
 constexpr auto kLinger = std::chrono::seconds(2);
 
+// The next request of a connection is read only once its client has taken
+// the answer before, but for this much: a client that sends requests and
+// never reads holds one answer on the server, not one per request.
+constexpr std::size_t kUntakenAllowance = 64 * 1024;
+// How often a connection whose answer is not taken yet looks again.
+constexpr auto kTakenPoll = std::chrono::milliseconds(20);
+
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
 bool SameAscii(beast::string_view a, std::string_view b) {
@@ -45,9 +57,9 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // An answer as it goes on the wire: status line, Content-Type,
 // Content-Length, the Connection header where the version needs it, the
-// `extra` headers, body.
+// `extra` headers, body (none for HEAD, the Content-Length still its size).
 std::string FormatAnswer(unsigned version, int status, std::string_view content_type, std::string_view body,
-                         KeepAliveHeader keep_alive, const Headers& extra = {}) {
+                         KeepAliveHeader keep_alive, AnswerBody body_out, const Headers& extra = {}) {
   const auto reason = bhttp::obsolete_reason(bhttp::int_to_status(unsigned(status)));
   std::string out;
   out.reserve(128 + body.size());
@@ -68,8 +80,18 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
     out += value;
   }
   out += "\r\n\r\n";
-  out += body;
+  if (body_out == AnswerBody::Send) out += body;
   return out;
+}
+
+// A look-up's worker runs at a lower scheduling priority (nice +10, once per
+// thread): when searches fill the processors, a harvest's changes still get
+// most of them, and the look-ups take what is left.
+void YieldToChanges() {
+  static thread_local const bool lowered = [] {
+    return ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10) == 0;
+  }();
+  (void)lowered;
 }
 
 }  // namespace
@@ -79,7 +101,12 @@ HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
   front_.sessions.insert(this);
   beast::error_code no_address;
   const auto peer = stream_.socket().remote_endpoint(no_address);
-  if (!no_address) address_ = peer.address().to_string();
+  if (!no_address) {
+    const auto a = peer.address();
+    address_ = a.is_v6() && a.to_v6().is_v4_mapped()
+                   ? net::ip::make_address_v4(net::ip::v4_mapped, a.to_v6()).to_string()
+                   : a.to_string();
+  }
   // Synchronous writes (the workers' answers) return at once rather than
   // wait; asynchronous operations are not affected.
   beast::error_code ignored;
@@ -88,12 +115,16 @@ HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
 
 HttpSession::~HttpSession() {
   front_.sessions.erase(this);
-  if (counted_) --front_.serving;
+  if (!counted_) return;
+  --front_.serving;
+  if (auto it = front_.serving_from.find(address_); it != front_.serving_from.end() && --it->second == 0)
+    front_.serving_from.erase(it);
 }
 
 void HttpSession::Start() {
   counted_ = true;
   ++front_.serving;
+  ++front_.serving_from[address_];
   ReadHead(Clock::now() + front_.options.request_timeout);
 }
 
@@ -118,6 +149,7 @@ void HttpSession::AwaitRequest() {
 void HttpSession::ReadHead(Clock::time_point deadline) {
   phase_ = Phase::Reading;
   deadline_ = deadline;
+  body_out_ = AnswerBody::Send;  // until the method is known
   parser_.emplace();
   parser_->header_limit(std::uint32_t(kMaxHeaderBytes));
   // The declared size is judged by Admit, after the token; the parser would
@@ -134,6 +166,7 @@ void HttpSession::OnHead(beast::error_code ec) {
   const auto& request = parser_->get();
   RequestHead head;
   head.method = View(request.method_string());
+  body_out_ = AnswerBodyFor(head.method);
   head.target = View(request.target());
   if (auto host = request.find(bhttp::field::host); host != request.end()) head.host = View(host->value());
   head.origin = View(request[bhttp::field::origin]);
@@ -283,8 +316,12 @@ void HttpSession::Dispatch(std::string body) {
   stream_.expires_never();
   // The work guard keeps the I/O thread running (Run() from returning) until
   // the worker has posted back.
-  net::post(front_.workers, [self = shared_from_this(), body = std::move(body),
-                             work = net::make_work_guard(front_.io)]() mutable {
+  const Route route = admission_.route;
+  const bool lookup = route == Route::Page || route == Route::Style ||
+                      (route == Route::Call && Service::NamesLookup(body));
+  net::post(lookup ? front_.lookups : front_.workers, [self = shared_from_this(), body = std::move(body),
+                             work = net::make_work_guard(front_.io), lookup]() mutable {
+    if (lookup) YieldToChanges();
     int status = 200;
     std::string content_type = "application/json";
     std::string answer;
@@ -314,7 +351,8 @@ void HttpSession::Dispatch(std::string body) {
     }
     const KeepAlive keep_alive = self->front_.stopping ? KeepAlive::No : self->keep_alive_;
     self->out_ = FormatAnswer(self->version_, status, content_type, answer,
-                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No, extra);
+                              keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No,
+                              self->body_out_, extra);
     net::io_context& io = self->front_.io;
     if (sign_in == SignIn::Failed) {  // answered late, from the I/O thread
       net::post(io, [self = std::move(self), keep_alive] {
@@ -352,14 +390,29 @@ void HttpSession::OnWritten(beast::error_code ec, KeepAlive keep_alive) {
   out_.clear();
   if (out_.capacity() > kIdleBufferKeep) out_.shrink_to_fit();
   if (ec || keep_alive == KeepAlive::No || front_.stopping) return Close();
-  if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
-  AwaitRequest();
+  AwaitTaken(Clock::now() + front_.options.request_timeout);
+}
+
+void HttpSession::AwaitTaken(Clock::time_point deadline) {
+  int unsent = 0;
+  if (::ioctl(stream_.socket().native_handle(), SIOCOUTQ, &unsent) != 0 || unsent <= int(kUntakenAllowance)) {
+    if (buffer_.size() > 0) return ReadHead(Clock::now() + front_.options.request_timeout);  // pipelined
+    return AwaitRequest();
+  }
+  if (Clock::now() >= deadline) return Close();  // the answer was not taken in time
+  // Nothing of the client's is read meanwhile; Stop() closes it as an idle one.
+  phase_ = Phase::Idle;
+  delay_.expires_after(kTakenPoll);
+  delay_.async_wait([self = shared_from_this(), deadline](beast::error_code) {
+    if (self->phase_ == Phase::Closed) return;
+    self->AwaitTaken(deadline);
+  });
 }
 
 void HttpSession::RefuseAndClose(Refusal refusal) {
   phase_ = Phase::Refusing;
   parser_.reset();
-  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No);
+  out_ = FormatAnswer(version_, refusal.status, "application/json", refusal.body, KeepAliveHeader::No, body_out_);
   deadline_ = Clock::now() + kLinger;
   stream_.expires_at(deadline_);
   net::async_write(stream_, net::buffer(out_), [self = shared_from_this()](beast::error_code ec, std::size_t) {

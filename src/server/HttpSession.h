@@ -11,7 +11,11 @@
 //             worker sends the answer itself as far as the socket takes it
 //             without waiting (all of it, but for large answers), so that
 //             the client need not wait for the I/O thread to wake
-//   Writing   the rest of the answer goes out, within the request time-out
+//   Writing   the rest of the answer goes out, within the request time-out;
+//             then, before the next request is read, the client must take
+//             the answer (all but 64 KiB of it still in the socket), within
+//             the same time: a client that pipelines requests and never
+//             reads holds one answer on the server at most
 //   Refusing  a refusal goes out, then what the client still sends is read
 //             and dropped for a short while (so that the client reads the
 //             refusal rather than a reset), then the connection closes
@@ -35,6 +39,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <boost/asio/steady_timer.hpp>
@@ -63,7 +69,8 @@ struct HttpFront {
         options(options),
         credentials{options.token},
         browser_sessions(service.Storage()),
-        workers(std::size_t(std::max(1, options.threads))) {}
+        workers(std::size_t(std::max(1, options.threads))),
+        lookups(std::size_t(std::max(1, options.threads))) {}
 
   Service& service;
   const HttpOptions& options;
@@ -74,11 +81,18 @@ struct HttpFront {
   int port = 0;
   std::unordered_set<HttpSession*> sessions;  // every open connection, refused ones too
   std::size_t serving = 0;                    // those that count against max_connections
+  // Of those, per client address (HttpSession::Address), for
+  // max_connections_per_address; an address leaves when its count is 0.
+  std::unordered_map<std::string, std::size_t> serving_from;
   std::atomic<bool> stopping{false};          // answers close their connections
   // Declared last, destroyed first: the workers are joined while the
   // connections and the I/O context they post back to still exist.
   net::io_context io{1};
-  net::thread_pool workers;
+  net::thread_pool workers;  // changes, sign-ins, token and session look-ups
+  // Look-ups (Service::NamesLookup) and the page: a pool of their own, so
+  // that a crowd of searches never stands in line ahead of a harvest's
+  // changes (the storage reads them beside the writer, AcquireReader).
+  net::thread_pool lookups;
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -94,6 +108,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Start();
   // Answers `refusal` at once, without reading a request, and closes.
   void Refuse(Refusal refusal);
+  // The client's address (an IPv4-mapped IPv6 address as its IPv4 one);
+  // empty when the socket could not tell.
+  const std::string& Address() const { return address_; }
   // The server stops: a connection without a whole request in hand closes
   // now; one whose request is being handled or answered closes after the
   // answer.
@@ -124,6 +141,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Dispatch(std::string body);
   void Sent(beast::error_code ec, std::size_t sent, KeepAlive keep_alive, SignIn sign_in);
   void OnWritten(beast::error_code ec, KeepAlive keep_alive);
+  // Reads the next request once the client has taken the answer (the
+  // socket's unsent and unacknowledged bytes are few); closes the connection
+  // when it has not by `deadline`.
+  void AwaitTaken(Clock::time_point deadline);
   void RefuseAndClose(Refusal refusal);
   void Discard();
   void Failed(beast::error_code ec);
@@ -145,6 +166,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   net::steady_timer delay_;
   unsigned version_ = 11;
   KeepAlive keep_alive_ = KeepAlive::Yes;
+  AnswerBody body_out_ = AnswerBody::Send;  // Omit: a HEAD request
   bool counted_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -126,12 +128,65 @@ class PgConnection {
   }
 
   Result Run(std::string_view sql, std::span<const FieldValue> params) {
+    Values v = Bind(sql, params);
+    Result r(PQexecPrepared(conn_, v.statement, int(params.size()), v.values.data(), nullptr, nullptr, 0));
+    Check(r.get(), sql);
+    return r;
+  }
+
+  // Runs a query whose rows arrive one by one (libpq's single-row mode):
+  // `take` gets each row's one-row result until it answers false; the rest
+  // is read and dropped, so that only one row is held at a time. Raises the
+  // query's failure once the connection is ready again.
+  void RunRows(std::string_view sql, std::span<const FieldValue> params, const std::function<bool(PGresult*)>& take) {
+    Values v = Bind(sql, params);
+    if (!PQsendQueryPrepared(conn_, v.statement, int(params.size()), v.values.data(), nullptr, nullptr, 0))
+      Check(nullptr, sql);
+    PQsetSingleRowMode(conn_);
+    bool wanted = true;
+    std::exception_ptr failed;
+    while (PGresult* raw = PQgetResult(conn_)) {
+      Result r(raw);
+      const ExecStatusType status = PQresultStatus(raw);
+      if (status == PGRES_SINGLE_TUPLE) {
+        if (wanted && !failed) {
+          try {
+            wanted = take(raw);
+          } catch (...) {
+            failed = std::current_exception();
+          }
+        }
+        continue;
+      }
+      if (status == PGRES_TUPLES_OK || failed) continue;
+      try {
+        Check(raw, sql);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    }
+    if (Broken() && !failed) Check(nullptr, sql);
+    if (failed) std::rethrow_exception(failed);
+  }
+
+ private:
+  // A statement's parameters as libpq takes them (text format); `texts`
+  // holds what `values` points to.
+  struct Values {
+    const char* statement = nullptr;
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+  };
+
+  Values Bind(std::string_view sql, std::span<const FieldValue> params) {
     const Statement& st = Prepare(sql);
     if (std::size_t(st.params) != params.size())
       throw StorageError("statement expects " + std::to_string(st.params) + " parameters, got " +
                          std::to_string(params.size()));
-    std::vector<std::string> texts(params.size());
-    std::vector<const char*> values(params.size(), nullptr);
+    Values out;
+    out.statement = st.name.c_str();
+    out.texts.resize(params.size());
+    out.values.assign(params.size(), nullptr);
     for (std::size_t i = 0; i < params.size(); ++i) {
       const FieldValue& v = params[i];
       if (std::holds_alternative<std::monostate>(v)) continue;
@@ -139,21 +194,20 @@ class PgConnection {
         // A NUL cannot travel in text format, nor be stored in a text column.
         if (s->find('\0') != std::string::npos)
           throw StorageError("parameter " + std::to_string(i + 1) + " holds a NUL character");
-        values[i] = s->c_str();
+        out.values[i] = s->c_str();
         continue;
       }
       if (const auto* d = std::get_if<double>(&v))
-        texts[i] = NumberText(*d);
+        out.texts[i] = NumberText(*d);
       else
-        texts[i] = std::get<DateTime>(v).ToIso();
-      values[i] = texts[i].c_str();
+        out.texts[i] = std::get<DateTime>(v).ToIso();
     }
-    Result r(PQexecPrepared(conn_, st.name.c_str(), int(params.size()), values.data(), nullptr, nullptr, 0));
-    Check(r.get(), sql);
-    return r;
+    // Pointed to once the texts no longer move.
+    for (std::size_t i = 0; i < params.size(); ++i)
+      if (!out.texts[i].empty()) out.values[i] = out.texts[i].c_str();
+    return out;
   }
 
- private:
   struct Statement {
     std::string name;
     int params = 0;
@@ -191,12 +245,23 @@ class PgSession final : public Session {
   PgSession(PostgresDatabase& db, std::unique_ptr<PgConnection> conn) : db_(db), conn_(std::move(conn)) {}
   ~PgSession() override;
 
-  std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
-                         std::span<const FieldType> columns) override {
+  std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                              std::span<const FieldType> columns,
+                              const std::function<bool(const Row&)>& more) override {
+    if (more) {
+      std::vector<Row> rows;
+      conn_->RunRows(sql, params, [&](PGresult* r) {
+        CheckColumns(r, columns);
+        Row row;
+        row.reserve(columns.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) row.push_back(Column(r, 0, int(c), columns[c]));
+        rows.push_back(std::move(row));
+        return more(rows.back());
+      });
+      return rows;
+    }
     Result r = conn_->Run(sql, params);
-    if (std::size_t(PQnfields(r.get())) != columns.size())
-      throw StorageError("statement returns " + std::to_string(PQnfields(r.get())) +
-                         " columns, the caller expects " + std::to_string(columns.size()));
+    CheckColumns(r.get(), columns);
     const int n = PQntuples(r.get());
     std::vector<Row> rows;
     rows.reserve(std::size_t(n));
@@ -230,6 +295,12 @@ class PgSession final : public Session {
   Backend Kind() const override { return Backend::Postgres; }
 
  private:
+  static void CheckColumns(PGresult* r, std::span<const FieldType> columns) {
+    if (std::size_t(PQnfields(r)) != columns.size())
+      throw StorageError("statement returns " + std::to_string(PQnfields(r)) + " columns, the caller expects " +
+                         std::to_string(columns.size()));
+  }
+
   static FieldValue Column(PGresult* r, int row, int col, FieldType type) {
     if (PQgetisnull(r, row, col)) return std::monostate{};
     const char* p = PQgetvalue(r, row, col);

@@ -98,7 +98,7 @@ SearchPage ProgressReader::Search(std::string_view needle, std::string_view afte
     if (out.texts.empty() || out.texts.back().source != r.source) out.texts.push_back({r.source, {}});
     out.texts.back().records.push_back(std::move(r));
   }
-  if (!page.rows.empty() && page.rows.size() >= limit) out.next = CursorAfter(CursorKind::Text, page.rows.back());
+  if (!page.rows.empty() && !IsLastPage(page, limit)) out.next = CursorAfter(CursorKind::Text, page.rows.back());
   return out;
 }
 

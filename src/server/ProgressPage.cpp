@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Html.h"
+#include "platform/Text.h"
 
 namespace trd::server {
 namespace {
@@ -146,7 +147,30 @@ void ProgramsSection(Writer& w, const PageView& v) {
   }
   if (v.programs.empty())
     w << "<tr><td colspan=\"7\" class=\"vazio\">Nenhum registro neste idioma.</td></tr>\n";
-  w << "</tbody>\n</table>\n</section>\n";
+  w << "</tbody>\n</table>\n";
+  if (v.program_count > kProgramsPerPage) {
+    const std::size_t first = (v.program_page - 1) * kProgramsPerPage + 1;
+    const std::size_t pages = (v.program_count + kProgramsPerPage - 1) / kProgramsPerPage;
+    auto link = [&](std::size_t page, std::string_view cls, std::string_view label) {
+      w << "<a class=\"" << cls << "\" href=\"";
+      w.Text(Href(PageQuery(v.language, v.order) + "&pagina_programas=" + std::to_string(page)) + "#programas");
+      w << "\">" << label << "</a> ";
+    };
+    w << "<nav class=\"paginas\"><span class=\"resumo\">Programas " << FormatCount(std::int64_t(first)) << " a "
+      << FormatCount(std::int64_t(first + v.programs.size() - 1)) << " de "
+      << FormatCount(std::int64_t(v.program_count)) << ".</span> ";
+    if (v.program_page > 1) link(v.program_page - 1, "anterior", "Página anterior");
+    if (v.program_page < pages) link(v.program_page + 1, "proxima", "Próxima página");
+    w << "</nav>\n";
+  }
+  w << "</section>\n";
+}
+
+// A text of #recentes: its first kRecentTextChars characters.
+void ShortText(Writer& w, std::string_view text) {
+  const std::string_view shown = text::Left(text, kRecentTextChars);
+  w.Text(shown);
+  if (shown.size() < text.size()) w << "…";
 }
 
 void KeyCells(Writer& w, const protocol::RecordKey& key) {
@@ -171,9 +195,9 @@ void RecentSection(Writer& w, const PageView& v) {
     w << "</td>";
     KeyCells(w, r.key);
     w << "<td class=\"texto\">";
-    w.Text(r.source);
+    ShortText(w, r.source);
     w << "</td><td class=\"texto\">";
-    if (r.state == protocol::kStateTranslated) w.Text(r.text);
+    if (r.state == protocol::kStateTranslated) ShortText(w, r.text);
     w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
   }
   if (v.recent.empty()) w << "<tr><td colspan=\"10\" class=\"vazio\">Nenhuma alteração registrada.</td></tr>\n";

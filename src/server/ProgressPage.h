@@ -7,13 +7,15 @@
 //   #idiomas    per language: records, translated, untranslated, the share
 //               as a number and a bar (<progress>)
 //   #programas  the programs of the chosen language, sorted by a column
-//               (links in the headers), the least translated first by default
+//               (links in the headers), the least translated first by
+//               default, kProgramsPerPage a page (links to the others)
 //   #recentes   the latest changes, newest first (bounded by the caller)
 //   #busca      the search form and a page of the texts found, each with the
 //               keys holding it and their translations per language, with a
 //               link to the next page
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,14 @@
 #include "Progress.h"
 
 namespace trd::server {
+
+// The programs #programas shows at once ("pagina_programas" in the query
+// picks the page): so the page stays small however many programs the table
+// holds (some 450 bytes a program).
+inline constexpr std::size_t kProgramsPerPage = 100;
+// The characters a text of #recentes shows (the rest cut, "…"): 25 records
+// of 4000-character texts would make the page some 200 KB.
+inline constexpr std::size_t kRecentTextChars = 200;
 
 // How #programas is sorted ("ordem" in the query).
 enum class ProgramOrder { Share, Program, Total, Translated, Untranslated };
@@ -39,7 +49,12 @@ enum class SignOut { Hidden, Shown };
 struct PageView {
   std::vector<LanguageProgress> languages;
   std::string language;  // the chosen one (empty: none known)
-  std::vector<ProgramProgress> programs;  // sorted already
+  // One page of the chosen language's programs (kProgramsPerPage at
+  // most), sorted already; `program_count` of them in all, `program_page`
+  // counted from 1.
+  std::vector<ProgramProgress> programs;
+  std::size_t program_count = 0;
+  std::size_t program_page = 1;
   ProgramOrder order = ProgramOrder::Share;
   std::vector<ListedRecord> recent;
   std::string search;  // the text searched for; empty: no search

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Journal.h"
+#include "KeyCheck.h"
 #include "Memory.h"
 #include "platform/Text.h"
 #include "protocol/ChangeSets.h"
@@ -319,7 +320,27 @@ void SetRecordTranslation(Session& s, const RecordKey& key, const std::string& t
 
 namespace {
 
-void ApplyChecked(Session& s, const TableDef& table, const ChangeSet& cs, Journal* journal) {
+// The new rows of the change set's inserts and modifications hold keys
+// KeyCheck.h accepts (the translation table's key order is RecordKey's).
+void CheckNewKeys(Session& s, const FieldMap& m, const ChangeSet& cs) {
+  std::optional<ListedLanguages> languages;
+  const std::size_t n = cs.changes.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Change& ch = cs.changes[i];
+    if (ch.kind == ChangeKind::Delete) continue;
+    auto part = [&](std::size_t k) -> const FieldValue& { return ch.after[std::size_t(m.key_at[k])]; };
+    RecordKey key{std::get<std::string>(part(0)), std::get<std::string>(part(1)), std::get<std::string>(part(2)),
+                  std::get<std::string>(part(3)), std::get<double>(part(4)), std::get<std::string>(part(5))};
+    const std::string what = ChangeName(i, n, ch.kind) + ", new row";
+    CheckKeyParts(key, what);
+    if (!languages) languages.emplace(s);
+    languages->Check(key.language, what);
+  }
+}
+
+enum class KeyRule { None, Records };  // whether CheckNewKeys applies
+
+void ApplyChecked(Session& s, const TableDef& table, const ChangeSet& cs, Journal* journal, KeyRule rule) {
   FieldMap m = MapFields(table, cs);
   const std::size_t n = cs.changes.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -337,6 +358,7 @@ void ApplyChecked(Session& s, const TableDef& table, const ChangeSet& cs, Journa
     }
   }
   if (n == 0) return;
+  if (rule == KeyRule::Records) CheckNewKeys(s, m, cs);
   Transaction tx(s);
   if (table.key.empty())
     ApplySingleRow(s, table, m, cs);
@@ -347,11 +369,11 @@ void ApplyChecked(Session& s, const TableDef& table, const ChangeSet& cs, Journa
 
 }  // namespace
 
-void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) { ApplyChecked(s, table, cs, nullptr); }
+void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& cs) { ApplyChecked(s, table, cs, nullptr, KeyRule::None); }
 
 void ApplyRecordChanges(Session& s, const ChangeSet& cs, const Attribution& by) {
   Journal journal(s, by);
-  ApplyChecked(s, TranslationTable(), cs, &journal);
+  ApplyChecked(s, TranslationTable(), cs, &journal, KeyRule::Records);
 }
 
 }  // namespace trd::server

@@ -86,6 +86,9 @@ void ApplyChangeSet(Session& s, const TableDef& table, const ChangeSet& changes)
 
 // ApplyChangeSet on the translation table, each change journalled (Journal.h)
 // by `by`; a change that sets a translation is journalled as Origin::Call.
+// The new rows of inserts and modifications must hold keys KeyCheck.h
+// accepts (ServerFailureError of code invalid_key or unknown_language,
+// before anything is written).
 void ApplyRecordChanges(Session& s, const ChangeSet& changes, const Attribution& by);
 
 }  // namespace trd::server

@@ -5,6 +5,7 @@
 #include "Arguments.h"
 #include "ExchangeRecords.h"
 #include "History.h"
+#include "KeyCheck.h"
 #include "Suggestions.h"
 #include "Records.h"
 #include "Schema.h"
@@ -109,6 +110,7 @@ Value SetPropriedArq(Context& c, Args a) {
   std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
   const auto* records = std::get_if<Packet>(&a[1]);
   if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
+  ListedLanguages(c.s).Check(language, Arg(0, kApplyBatch).Text());
   return ApplyRecordBatch(c.s, ReadBatch(*records, language), c.By(Origin::Harvest));
 }
 
@@ -397,7 +399,9 @@ Value Service::Call(std::string_view module, std::string_view method, std::span<
                              "the role " + std::string(RoleName(caller.role)) + " of " +
                                  (caller.user.empty() ? std::string("the caller") : "user " + caller.user) +
                                  " does not permit " + std::string(PermissionName(m.needs)));
-  auto session = db_->Acquire();
+  // The look-ups read beside the writers (a harvest's transaction), not
+  // after them.
+  auto session = m.needs == Permission::Read ? db_->AcquireReader() : db_->Acquire();
   Context context{*session, caller};
   return m.fn(context, args);
 }
@@ -432,6 +436,30 @@ std::string Service::Handle(std::string_view body, const Caller& caller) noexcep
 TokenVerifier::Holder Service::Identify(std::string_view token) {
   auto session = db_->Acquire();
   return tokens_.Verify(*session, token);
+}
+
+bool Service::NamesLookup(std::string_view body) noexcept {
+  // The first "method" member: "method" then optional blanks, ':', blanks
+  // and a string without escapes. A name hidden in an argument can only
+  // misplace the request among the workers.
+  constexpr std::string_view kKey = "\"method\"";
+  const std::size_t at = body.find(kKey);
+  if (at == std::string_view::npos) return false;
+  std::size_t i = at + kKey.size();
+  auto blanks = [&] {
+    while (i < body.size() && (body[i] == ' ' || body[i] == '\t' || body[i] == '\n' || body[i] == '\r')) ++i;
+  };
+  blanks();
+  if (i >= body.size() || body[i] != ':') return false;
+  ++i;
+  blanks();
+  if (i >= body.size() || body[i] != '"') return false;
+  const std::size_t end = body.find('"', ++i);
+  if (end == std::string_view::npos || end - i > 64) return false;
+  const std::string_view name = body.substr(i, end - i);
+  for (const auto& m : kMethods)
+    if (text::EqualsIgnoreCase(m.name, name)) return m.needs == Permission::Read;
+  return false;
 }
 
 RequestHandler Service::Handler() {

@@ -65,6 +65,13 @@ class Service {
   Value Call(std::string_view module, std::string_view method, std::span<const Value> args,
              const Caller& caller = {});
 
+  // Whether an encoded request names a look-up (a method that needs the
+  // read permission), judged from its method name alone without decoding
+  // it: for scheduling only (the HTTP front runs look-ups on workers of
+  // their own, so that they never queue ahead of changes); Handle() decides
+  // everything else. False when the name cannot be found.
+  static bool NamesLookup(std::string_view body) noexcept;
+
   // Handle() as a handler for MakeInProcessTransport. The service must outlive
   // every transport made with it.
   RequestHandler Handler();

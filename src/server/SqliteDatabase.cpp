@@ -3,12 +3,16 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace trd::server {
 namespace {
@@ -72,7 +76,10 @@ std::optional<FileIdentity> IdentityAt(const std::string& path) {
 
 class SqliteConnection {
  public:
-  SqliteConnection(const std::string& path, const SqliteOptions& options) {
+  // A Reader keeps a smaller page cache: several run beside the writer.
+  enum class Role { Writer, Reader };
+
+  SqliteConnection(const std::string& path, const SqliteOptions& options, Role role = Role::Writer) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -92,7 +99,7 @@ class SqliteConnection {
       // the whole table). Pages beyond the cache come from the operating
       // system's file cache, which a harvest's look-ups (near each other in
       // key order, file by file) seldom need.
-      Exec("PRAGMA cache_size=-16384");
+      Exec(role == Role::Writer ? "PRAGMA cache_size=-16384" : "PRAGMA cache_size=-4096");
       Exec("PRAGMA mmap_size=0");
       Exec("PRAGMA foreign_keys=ON");
     } catch (...) {
@@ -209,18 +216,55 @@ class SqliteConnection {
   std::unordered_map<std::string, sqlite3_stmt*, StringHash, std::equal_to<>> cache_;
 };
 
+// The read connections of a file database, handed out one per session.
+class ReaderPool {
+ public:
+  ReaderPool(const std::string& path, const SqliteOptions& options, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      all_.push_back(std::make_unique<SqliteConnection>(path, options, SqliteConnection::Role::Reader));
+      free_.push_back(all_.back().get());
+    }
+  }
+  bool Empty() const { return all_.empty(); }
+  SqliteConnection& Take() {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return !free_.empty(); });
+    SqliteConnection* c = free_.back();
+    free_.pop_back();
+    return *c;
+  }
+  void Give(SqliteConnection& c) {
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(&c);
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  std::vector<std::unique_ptr<SqliteConnection>> all_;
+  std::vector<SqliteConnection*> free_;
+  std::mutex mutex_;
+  std::condition_variable freed_;
+};
+
 class SqliteSession final : public Session {
  public:
+  // The writer's session: holds the writer's mutex for its life.
   SqliteSession(SqliteConnection& conn, std::unique_lock<std::mutex> lock)
       : conn_(conn), lock_(std::move(lock)) {}
+  // A read session on a connection of the pool, given back at its end.
+  SqliteSession(SqliteConnection& conn, ReaderPool& pool) : conn_(conn), pool_(&pool) {}
 
   ~SqliteSession() override {
     // A session given back inside a transaction leaves nothing behind.
     if (!sqlite3_get_autocommit(conn_.db())) sqlite3_exec(conn_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (pool_) pool_->Give(conn_);
   }
 
-  std::vector<Row> Query(std::string_view sql, std::span<const FieldValue> params,
-                         std::span<const FieldType> columns) override {
+  std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                              std::span<const FieldType> columns,
+                              const std::function<bool(const Row&)>& more) override {
     StatementUse use(conn_.Prepare(sql));
     sqlite3_stmt* stmt = use.get();
     if (int(columns.size()) != sqlite3_column_count(stmt))
@@ -234,6 +278,7 @@ class SqliteSession final : public Session {
       for (std::size_t i = 0; i < columns.size(); ++i)
         row.push_back(SqliteConnection::Column(stmt, int(i), columns[i]));
       rows.push_back(std::move(row));
+      if (more && !more(rows.back())) break;
     }
     return rows;
   }
@@ -248,6 +293,7 @@ class SqliteSession final : public Session {
   }
 
   void Begin() override {
+    if (pool_) throw StorageError("a read session cannot begin a write transaction");
     conn_.Exec("BEGIN IMMEDIATE");
     try {
       conn_.CheckStillAtPath();
@@ -264,24 +310,40 @@ class SqliteSession final : public Session {
 
  private:
   SqliteConnection& conn_;
-  std::unique_lock<std::mutex> lock_;
+  std::unique_lock<std::mutex> lock_;  // the writer's
+  ReaderPool* pool_ = nullptr;         // a reader's
 };
 
 class SqliteDatabase final : public Database {
  public:
   SqliteDatabase(const std::string& path, const SqliteOptions& options)
-      : path_(path), conn_(path, options) {}
+      : path_(path), conn_(path, options), readers_(path, options, path == ":memory:" ? 0 : ReaderCount()) {}
 
   std::unique_ptr<Session> Acquire() override {
     return std::make_unique<SqliteSession>(conn_, std::unique_lock(mutex_));
   }
 
+  std::unique_ptr<Session> AcquireReader() override {
+    // A private in-memory database has one connection: reads take turns
+    // with the writes on it.
+    if (readers_.Empty()) return Acquire();
+    return std::make_unique<SqliteSession>(readers_.Take(), readers_);
+  }
+
   std::string Describe() const override { return "sqlite:" + path_; }
 
  private:
+  // Read connections beside the writer, one per processor (2 to 8): WAL
+  // lets them read the last committed state while a write transaction runs.
+  // More would only share the processors with the writer more thinly.
+  static std::size_t ReaderCount() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 8);
+  }
+
   std::string path_;
   std::mutex mutex_;
-  SqliteConnection conn_;
+  SqliteConnection conn_;  // opened first: it sets WAL and creates the file
+  ReaderPool readers_;
 };
 
 }  // namespace

@@ -1,8 +1,11 @@
 // SQLite backend of the server's storage.
 //
-// One connection, shared by all sessions under a mutex (a session holds the
-// mutex for its whole life, so a transaction is never interleaved with other
-// requests). Opening sets WAL journaling with synchronous=NORMAL (a commit
+// One writing connection, shared by the sessions of Acquire() under a mutex
+// (a session holds the mutex for its whole life, so a transaction is never
+// interleaved with other requests), and for a file a read connection per processor (2 to 8)
+// (AcquireReader: the look-ups), which WAL lets read the last committed
+// state while the writer's transaction runs; a private in-memory database
+// reads on its one connection. Opening sets WAL journaling with synchronous=NORMAL (a commit
 // costs no fsync; a power loss may lose the last commits but never corrupts
 // the file), a 64 MiB page cache, memory-mapped reads, and a busy timeout so
 // that another process holding the file (a second server, the sqlite3 shell)

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Journal.h"
+#include "KeyCheck.h"
 #include "Records.h"
 #include "Schema.h"
 #include "platform/Text.h"
@@ -142,6 +143,7 @@ std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& lang
     if (!number || !std::isfinite(*number)) throw ProtocolError(what + ": NRVALORPROP must be a finite number");
     BatchRecord r;
     r.key = {text(kBatchProgram), text(kBatchForm), text(kBatchComponent), text(kBatchProperty), *number, language};
+    CheckKeyParts(r.key, what);
     r.text = text(kBatchText);
     r.declined = flag(kBatchAccepted) ? Declined::No : Declined::Yes;
     r.look_up = flag(kBatchLookUp) ? TranslationLookUp::Yes : TranslationLookUp::No;

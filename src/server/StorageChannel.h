@@ -35,8 +35,9 @@ struct BatchRecord {
 
 // The request packet of SetPropriedArq read into records of `language`.
 // Raises ProtocolError for a packet of other fields or values of the wrong
-// kind, FieldError for a text too long for its column; the message names the
-// row ("record 3 of 40").
+// kind, FieldError for a text too long for its column, ServerFailureError of
+// code invalid_key for a key part KeyCheck.h refuses; the message names the
+// row ("record 3 of 40"). The language is the caller's to check.
 std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& language);
 
 // Runs the rule for every record in order and returns the result packet

@@ -1,5 +1,8 @@
 #include "WebFront.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <exception>
 #include <stdexcept>
 
@@ -76,6 +79,12 @@ std::string ChooseLanguage(const std::vector<LanguageProgress>& languages, std::
   return languages.empty() ? std::string() : languages.front().code;
 }
 
+// A page number of the query: 1 for anything but a whole number from 1.
+std::size_t PageNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 1;
+  return std::max<std::size_t>(1, std::stoul(text));
+}
+
 WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out, std::string form_key) {
   const html::Form query = html::ParseForm(html::QueryOf(target));
   ProgressReader reader(service);
@@ -86,8 +95,15 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
   view.language = ChooseLanguage(view.languages, html::FormValue(query, "idioma"), view.notice);
   view.order = ParseProgramOrder(html::FormValue(query, "ordem"));
   if (!view.language.empty()) {
-    view.programs = reader.Programs(view.language);
-    SortPrograms(view.programs, view.order);
+    std::vector<ProgramProgress> programs = reader.Programs(view.language);
+    SortPrograms(programs, view.order);
+    view.program_count = programs.size();
+    const std::size_t pages = std::max<std::size_t>(1, (programs.size() + kProgramsPerPage - 1) / kProgramsPerPage);
+    view.program_page = std::clamp<std::size_t>(PageNumber(html::FormValue(query, "pagina_programas")), 1, pages);
+    const std::size_t first = (view.program_page - 1) * kProgramsPerPage;
+    const std::size_t last = std::min(programs.size(), first + kProgramsPerPage);
+    view.programs.assign(std::make_move_iterator(programs.begin() + std::ptrdiff_t(std::min(first, last))),
+                         std::make_move_iterator(programs.begin() + std::ptrdiff_t(last)));
   }
   std::vector<std::string> codes;
   for (const auto& l : view.languages)
@@ -96,11 +112,7 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
   view.search = html::FormValue(query, "busca");
   if (!view.search.empty()) {
     view.after = html::FormValue(query, "depois");
-    try {
-      view.page = std::max(1, std::stoi(html::FormValue(query, "pagina")));
-    } catch (const std::exception&) {
-      view.page = 1;
-    }
+    view.page = int(std::min<std::size_t>(PageNumber(html::FormValue(query, "pagina")), 1000000));
     if (view.after.empty()) view.page = 1;
     try {
       view.found = reader.Search(view.search, view.after, kSearchPageRecords);

@@ -14,6 +14,12 @@ std::string_view Cause(const std::exception& e) {
   if (dynamic_cast<const WidthError*>(&e) || (refused && refused->Code() == protocol::FailureCode::Width))
     return "um nome ou texto do arquivo é maior que a sua coluna na tabela de tradução; encurte-o no "
            "arquivo-fonte (o detalhe técnico diz qual coluna e quantos caracteres ela comporta)";
+  if (refused && refused->Code() == protocol::FailureCode::UnknownLanguage)
+    return "o idioma escolhido não está entre os idiomas do servidor de tradução; escolha um dos idiomas que "
+           "ele lista";
+  if (refused && refused->Code() == protocol::FailureCode::InvalidKey)
+    return "um nome da chave do registro (programa, formulário, componente ou propriedade) está vazio ou tem "
+           "caracteres de controle; corrija-o no arquivo-fonte";
   if (refused && refused->Code() == protocol::FailureCode::Storage)
     return "o banco de dados do servidor de tradução recusou um texto do arquivo";
   if (dynamic_cast<const ConnectionError*>(&e)) return "o servidor de tradução não pôde ser alcançado";

@@ -1,10 +1,13 @@
 // The batch method SetPropriedArq on both backends: each record's outcome
 // by the record rule, in order, and a refused batch that changes nothing.
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "Fixture.h"
+#include "protocol/Failures.h"
 #include "protocol/RecordBatch.h"
+#include "server/Records.h"
 
 namespace trd::server::testing {
 namespace {
@@ -91,6 +94,53 @@ TEST_P(Batch, ARefusedBatchChangesNothing) {
   ExpectStillServing();
 }
 
+// A language the server does not list, and a key part that is empty or holds
+// a control character, are refused with their codes by the batch and by the
+// per-text change sets, before anything of the request is stored.
+TEST_P(Batch, UnlistedLanguagesAndUnusableKeysAreRefusedBeforeAnythingIsStored) {
+  using protocol::FailureCode;
+  auto code_of = [](const Value& v) {
+    const auto* f = std::get_if<ServerFailure>(&v);
+    return f ? protocol::CodeOf(*f) : FailureCode::Other;
+  };
+  Rec fine;
+  fine.component = "BTNFINE";
+  const Value lower = Call(kDfm, protocol::kSetPropriedArq,
+                           {std::string("por"), Packet{protocol::BatchRecordFields(), {BatchRow(fine)}}});
+  EXPECT_EQ(code_of(lower), FailureCode::UnknownLanguage) << FailureOf(lower);
+  EXPECT_NE(FailureOf(lower).find("ENG, ESP, POR"), std::string::npos) << FailureOf(lower);
+
+  Rec empty = fine, tab = fine, del = fine, c1 = fine;
+  empty.property = "";
+  tab.component = "BTN\tOK";
+  del.form = "FRM\x7f";
+  c1.program = "CAD\xc2\x85";  // U+0085, NEXT LINE
+  for (const Rec* bad : {&empty, &tab, &del, &c1}) {
+    const Value v = Send({BatchRow(fine), BatchRow(*bad)});
+    EXPECT_EQ(code_of(v), FailureCode::InvalidKey) << FailureOf(v);
+    EXPECT_NE(FailureOf(v).find("record 2 of 2"), std::string::npos) << FailureOf(v);
+    const Value per_text = Call(kDfm, "SetPropried", {Changes({Insert(fine), Insert(*bad)})});
+    EXPECT_EQ(code_of(per_text), FailureCode::InvalidKey) << FailureOf(per_text);
+  }
+  EXPECT_NE(FailureOf(Send({BatchRow(tab)})).find("\"BTN<U+0009>OK\""), std::string::npos);
+  Rec unlisted = fine;
+  unlisted.language = "XYZ";
+  const Value report = Call(kRel, "SetPropriedRel", {Changes({Insert(fine), Insert(unlisted)})});
+  EXPECT_EQ(code_of(report), FailureCode::UnknownLanguage) << FailureOf(report);
+  const Value moved = Call(kDfm, "SetVerProp", {Changes({Modify(fine, tab)})});
+  EXPECT_EQ(code_of(moved), FailureCode::InvalidKey) << FailureOf(moved);
+  EXPECT_EQ(SourceOf(fine), "<none>");
+
+  // A record already stored under such a key can still be deleted.
+  {
+    auto session = service->Storage().Acquire();
+    ApplyChangeSet(*session, TranslationTable(), Changes({Insert(tab)}));
+  }
+  Apply("SetVerProp", Changes({Delete(tab)}));
+  EXPECT_EQ(SourceOf(tab), "<none>");
+  ExpectStillServing();
+}
+
 // A file whose texts are all stored already takes no write lock: it is
 // answered while another writer holds the lock; one with a new text waits
 // for it.
@@ -122,6 +172,26 @@ TEST_P(Batch, AnUnchangedFileTakesNoWriteLock) {
   release.join();
   EXPECT_GE(std::chrono::steady_clock::now() - waited, std::chrono::milliseconds(250));
   EXPECT_EQ(std::get<std::string>(std::get<Packet>(created).rows.at(0)[0]), "created");
+}
+
+// A look-up is answered while a harvest's write transaction is open on the
+// same server: it reads beside the writer, not after it.
+TEST_P(Batch, LookUpsAreAnsweredWhileAWriteTransactionIsOpen) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Rec stored;
+  served->Call(kDfm, "SetPropried", std::vector<Value>{Changes({Insert(stored)})});
+  auto writer = served->Storage().Acquire();
+  writer->Begin();
+  auto answered = std::async(std::launch::async, [&] {
+    return served->Call(kDfm, "GetVerProp", std::vector<Value>{stored.program, stored.form, stored.component,
+                                                              stored.property, stored.NumberText(), stored.language});
+  });
+  const bool in_time = answered.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  writer->Rollback();
+  writer.reset();  // a look-up still waiting gets the storage now
+  ASSERT_TRUE(in_time) << "the look-up waited for the write transaction";
+  EXPECT_EQ(std::get<Packet>(answered.get()).rows.size(), 1u);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ class ExchangeModule : public ServiceTest {
     return r;
   }
 
-  // Every page of a listing, following the cursors; checks that no page
-  // exceeds the size asked for.
+  // Every page of a listing, following the cursors as the clients do
+  // (IsLastPage); checks that no page exceeds the size asked for.
   std::vector<Row> AllPages(std::string_view method, std::vector<Value> args, std::size_t cursor_at,
                             CursorKind kind, std::int64_t page) {
     std::vector<Row> rows;
@@ -43,7 +43,7 @@ class ExchangeModule : public ServiceTest {
       Packet p = Lookup(kExp, method, args);
       EXPECT_LE(p.rows.size(), std::size_t(page));
       rows.insert(rows.end(), p.rows.begin(), p.rows.end());
-      if (p.rows.size() < std::size_t(page)) break;
+      if (IsLastPage(p, std::size_t(page))) break;
       args[cursor_at] = CursorAfter(kind, p.rows.back());
     }
     return rows;
@@ -329,6 +329,35 @@ TEST_P(ExchangeModule, SuggestionsAreTheMemorysSameOrSimilarTextsOfTheLanguage) 
   // Portuguese has no translation of these; the Spanish one is no suggestion.
   Packet por = Lookup(kExp, kGetSugestoes, {std::string("POR"), asked});
   for (const Row& r : por.rows) EXPECT_EQ(r[kSugSource], FieldValue());
+}
+
+// Pages of long texts end at kMaxPageBytes, far below the records asked
+// for, and a client that follows them as the contract says gets every
+// record once, in order.
+TEST_P(ExchangeModule, PagesOfLongTextsAreBoundedInBytesAndFollowedToTheEnd) {
+  std::vector<Rec> recs;
+  for (int i = 0; i < 300; ++i) {
+    std::string text(4000, char('a' + i % 26));
+    text.replace(0, 4, std::to_string(1000 + i));
+    recs.push_back(R("PROG", "C" + std::to_string(1000 + i), text, "T", text));
+  }
+  Seed(recs);
+  const Packet first =
+      Lookup(kExp, kGetRegistros, {std::string("ENG"), std::string(), std::string(), std::string(), std::string(),
+                                   std::string(), std::int64_t(kMaxPageRows)});
+  EXPECT_GT(first.rows.size(), 100u);
+  EXPECT_LT(first.rows.size(), 140u);  // some 8000 bytes a record: 1 MiB holds 129
+  EXPECT_FALSE(IsLastPage(first, kMaxPageRows));
+
+  const std::vector<Row> by_key = Records("ENG", "all", "", "", "key", std::int64_t(kMaxPageRows));
+  const std::vector<Row> by_text = AllPages(kGetTextos, {std::string("ENG"), std::string(), std::string("exact"),
+                                                         std::string()},
+                                            3, CursorKind::Text, std::int64_t(kMaxPageRows));
+  for (const auto* listing : {&by_key, &by_text}) {
+    ASSERT_EQ(listing->size(), recs.size());
+    for (std::size_t i = 0; i < recs.size(); ++i)
+      EXPECT_EQ(std::get<std::string>((*listing)[i][kNmComponente]), recs[i].component) << i;
+  }
 }
 
 INSTANTIATE_BACKENDS(ExchangeModule);

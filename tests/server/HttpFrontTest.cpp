@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/Wire.h"
 #include "server/HttpServer.h"
+#include "server/Records.h"
+#include "server/Schema.h"
 #include "server/Service.h"
 #include "support/RawHttp.h"
+#include "support/ServerProcess.h"
+#include "support/TempTree.h"
+#include "support/UnreadPages.h"
 
 namespace trd::server {
 namespace {
@@ -152,6 +158,100 @@ TEST_F(HttpFront, BeyondTheConnectionLimitANewConnectionGetsAClearRefusal) {
   EXPECT_EQ(served.status, 200);
 }
 
+// Clients that ask for the largest page, several at once, and never read:
+// the server holds one bounded answer per connection, not a page of 1200
+// long records each (some 10 MB here; 90 MiB more in all without the bound).
+TEST(HttpFrontMemory, ClientsThatNeverReadTheirPagesLeaveTheServersMemoryBounded) {
+  test::TempTree dir("trd-unread");
+  const std::string db = dir.Path("trd.sqlite");
+  test::SeedLargeRecords(db, 1200, 4000);
+  test::ServerProcess server({.db = db});
+  {  // one page read whole, so that the baseline holds what any reader costs
+    RawHttp reader(server.Port());
+    reader.Send(test::LargestPageRequest());
+    ASSERT_EQ(reader.Read(10s).status, 200);
+  }
+  const long baseline = test::StatusKiB(server.Pid(), "VmHWM");
+  test::UnreadPages clients(server.Port(), 6, 3);
+  std::this_thread::sleep_for(1500ms);  // every first request answered, as far as the sockets take it
+  const long grown = test::StatusKiB(server.Pid(), "VmHWM") - baseline;
+  EXPECT_LT(grown, 40 * 1024) << "peak RSS grew by " << grown / 1024 << " MiB (baseline " << baseline / 1024
+                              << " MiB)";
+  RawHttp other(server.Port());  // and it still serves everybody else
+  other.Send(RawHttp::Post("/call", kLanguages));
+  EXPECT_EQ(other.Read(5s).status, 200);
+}
+
+// The progress page of a table of 30,000 records in 3,000 programs, the
+// latest of them long texts: under 100 KB, its programs a page at a time,
+// every program on exactly one page.
+TEST(ProgressPageSize, TheProgramsArePagedAndThePageStaysSmallAtAnyTableSize) {
+  auto service = Service::Open(":memory:");
+  {
+    std::vector<Change> changes;
+    for (int i = 0; i < 30000; ++i) {
+      const std::string text = i >= 29975 ? std::string(4000, 'x') : "Texto " + std::to_string(i);
+      changes.push_back({ChangeKind::Insert, {},
+                         Row{"P" + std::to_string(i % 3000), std::string("FRM"), "C" + std::to_string(i),
+                             std::string("Caption"), 0.0, std::string(i % 3 ? "N" : "T"), text, text,
+                             DateTime::FromParts(2024, 5, 1, 10, i / 3600, i / 60 % 60, i % 60), std::string("POR")}});
+    }
+    auto session = service->Storage().Acquire();
+    ApplyChangeSet(*session, TranslationTable(), ChangeSet{TranslationTable().fields, std::move(changes)});
+  }
+  HttpServer server(*service, {.host = "127.0.0.1", .port = 0});
+  const int port = server.Bind();
+  std::thread runner([&] { server.Run(); });
+  std::set<std::string> seen;
+  std::size_t largest = 0;
+  std::string query = "/?idioma=POR";
+  for (int page = 1; page <= 31 && !query.empty(); ++page) {
+    RawHttp c(port);
+    c.Send("GET " + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const RawHttp::Answer a = c.Read(10s);
+    ASSERT_EQ(a.status, 200) << query;
+    largest = std::max(largest, a.body.size());
+    std::size_t rows = 0;
+    for (std::size_t at = 0; (at = a.body.find("data-programa=\"", at)) != std::string::npos; ++rows) {
+      at += 15;
+      EXPECT_TRUE(seen.insert(a.body.substr(at, a.body.find('"', at) - at)).second) << "shown twice, page " << page;
+    }
+    EXPECT_EQ(rows, 100u) << "page " << page;
+    const std::size_t next = a.body.find("class=\"proxima\" href=\"");
+    query = next == std::string::npos ? "" : a.body.substr(next + 22, a.body.find('"', next + 22) - next - 22);
+    for (std::size_t amp; (amp = query.find("&amp;")) != std::string::npos;) query.replace(amp, 5, "&");
+    query = query.substr(0, query.find('#'));
+  }
+  server.Stop();
+  runner.join();
+  EXPECT_EQ(seen.size(), 3000u);
+  EXPECT_LT(largest, 100u * 1024) << "the largest page holds " << largest << " bytes";
+}
+
+// Idle sockets of one client address, without any token, cannot take the
+// slots of the others: the cap per address is counted at acceptance.
+TEST_F(HttpFront, ConnectionsPerAddressAreCappedBeforeTheToken) {
+  Start({.max_connections = 100, .max_connections_per_address = 3, .token = kToken});
+  std::vector<std::unique_ptr<RawHttp>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawHttp>(port_));
+  RawHttp::Answer refused = Languages(2s, "X-Trd-Token: " + kToken + "\r\n");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_THAT(FailureOf(refused), HasSubstr("3 connections are open from 127.0.0.1"));
+  EXPECT_EQ(CodeOf(refused), "busy");
+
+  RawHttp other(port_, "127.0.0.2");  // another client is served
+  other.Send(RawHttp::Post("/call", kLanguages, "X-Trd-Token: " + kToken + "\r\n"));
+  EXPECT_EQ(other.Read(2s).status, 200);
+
+  idle.pop_back();  // once one leaves, its address has room again
+  RawHttp::Answer served;
+  for (int attempt = 0; attempt < 50 && served.status != 200; ++attempt) {
+    std::this_thread::sleep_for(20ms);
+    served = Languages(2s, "X-Trd-Token: " + kToken + "\r\n");
+  }
+  EXPECT_EQ(served.status, 200);
+}
+
 TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
   Start({.max_request_bytes = 1 << 20, .token = kToken});
   const std::string with_token = "X-Trd-Token: " + kToken + "\r\n";
@@ -206,6 +306,42 @@ TEST_F(HttpFront, TheTokenAndTheSizeAreJudgedFromTheHeadersBeforeAnyBody) {
   EXPECT_TRUE(echoed.continued);
   EXPECT_EQ(echoed.body, "hello world");
   EXPECT_EQ(Languages(2s, with_token).status, 200);
+}
+
+// HEAD of the page's routes answers as GET does, without the body: a body
+// sent anyway would be read as the start of the next answer.
+TEST_F(HttpFront, HeadAnswersThePagesRoutesAsGetWithoutTheBody) {
+  Start({});
+  // The headers but the per-answer cookie value, in order.
+  auto headers = [](const std::string& head) {
+    std::string kept;
+    for (std::size_t at = 0, end; at < head.size(); at = end + 2) {
+      end = std::min(head.find("\r\n", at), head.size());
+      const std::string line = head.substr(at, end - at);
+      kept += line.rfind("Set-Cookie:", 0) == 0 ? line.substr(0, line.find('=')) : line;
+      kept += "\n";
+    }
+    return kept;
+  };
+  RawHttp c(port_);
+  for (const std::string path : {"/", "/painel.css", "/?busca=Salvar"}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(c.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const RawHttp::Answer got = c.Read(2s);
+    ASSERT_EQ(got.status, 200);
+    ASSERT_FALSE(got.body.empty());
+    ASSERT_TRUE(c.Send("HEAD " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const RawHttp::Answer head = c.Read(2s, RawHttp::Body::None);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(headers(head.head), headers(got.head));
+    EXPECT_THAT(head.head, HasSubstr("Content-Length: " + std::to_string(got.body.size())));
+  }
+  // Nothing of a body came after the last HEAD: the connection answers the
+  // next request from its first byte.
+  ASSERT_TRUE(c.Send(RawHttp::Post("/call", kLanguages)));
+  const RawHttp::Answer next = c.Read(2s);
+  EXPECT_EQ(next.status, 200);
+  EXPECT_THAT(next.body, HasSubstr("Português"));
 }
 
 }  // namespace

@@ -201,6 +201,8 @@ TEST_P(Methods, WidthsCountCharactersNotBytes) {
   r.program = std::string();
   for (int i = 0; i < 20; ++i) r.program += "Ç";  // 20 characters, 40 bytes
   r.language = "ÊÑÇ";
+  const FieldValue listed[] = {r.language, std::string("Três letras"), r.language};  // records need a listed one
+  service->Storage().Acquire()->Execute("INSERT INTO TRDIDIOMA (IDIDIOMA, DSIDIOMA, IDIPROP) VALUES (?, ?, ?)", listed);
   Apply("SetPropried", Changes({Insert(r)}));
   EXPECT_EQ(ByKey(r).rows.size(), 1u);
 

@@ -32,12 +32,24 @@ class RawHttp {
   struct Answer {
     Outcome outcome = Outcome::TimedOut;
     int status = 0;
+    std::string head;  // status line and headers
     std::string body;
     bool continued = false;  // a "100 Continue" came first
   };
 
-  explicit RawHttp(int port) {
+  // `from`: the loopback address the connection comes from (127.0.0.2 is
+  // another client machine as far as the server can tell).
+  explicit RawHttp(int port, const char* from = nullptr) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && from) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &local.sin_addr);
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        close(fd_);
+        throw std::runtime_error(std::string("RawHttp: cannot bind to ") + from);
+      }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -71,7 +83,10 @@ class RawHttp {
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
   }
 
-  Answer Read(std::chrono::milliseconds timeout) {
+  // Body::None reads the headers only: the answer to HEAD, whose
+  // Content-Length is that of the body it leaves out.
+  enum class Body { Read, None };
+  Answer Read(std::chrono::milliseconds timeout, Body body = Body::Read) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Answer answer;
     for (;;) {
@@ -79,6 +94,7 @@ class RawHttp {
       while ((end = pending_.find("\r\n\r\n")) == std::string::npos)
         if (!More(deadline, answer)) return answer;
       const std::string head = pending_.substr(0, end);
+      answer.head = head;
       answer.status = head.size() > 12 ? std::atoi(head.c_str() + 9) : 0;
       std::size_t length = 0;
       for (std::size_t at = 0; (at = head.find('\n', at)) != std::string::npos; ++at)
@@ -89,6 +105,7 @@ class RawHttp {
         pending_.erase(0, end + 4);
         continue;
       }
+      if (body == Body::None) length = 0;
       while (pending_.size() < end + 4 + length)
         if (!More(deadline, answer)) return answer;
       answer.body = pending_.substr(end + 4, length);
