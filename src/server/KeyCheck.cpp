@@ -1,5 +1,7 @@
 #include "KeyCheck.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -79,7 +81,10 @@ ListedLanguages::ListedLanguages(Session& s) {
 }
 
 void ListedLanguages::Check(std::string_view language, std::string_view what) const {
-  if (std::find(codes_.begin(), codes_.end(), language) != codes_.end()) return;
+  // Letter case aside, as the screen's language box matches a typed code
+  // (a code typed in lower case has always been stored as typed).
+  if (std::any_of(codes_.begin(), codes_.end(), [&](const std::string& c) { return text::EqualsIgnoreCase(c, language); }))
+    return;
   std::string listed;
   for (const std::string& c : codes_) listed += (listed.empty() ? "" : ", ") + c;
   throw ServerFailureError(FailureCode::UnknownLanguage,

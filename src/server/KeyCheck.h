@@ -38,7 +38,8 @@ class ListedLanguages {
  public:
   explicit ListedLanguages(Session& s);
   // Raises protocol::ServerFailureError of code unknown_language unless
-  // `language` is listed (compared exactly: records hold the code as listed).
+  // `language` is listed, letter case aside (the screen's language box takes
+  // a code typed in any case, and its records keep the code as typed).
   void Check(std::string_view language, std::string_view what) const;
 
  private:

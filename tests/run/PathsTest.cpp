@@ -58,6 +58,7 @@ HarvestRun HarvestVia(const std::string& tree, const std::vector<std::string>& w
     r.summary = parsed.back();
     parsed.pop_back();
     r.summary.erase("elapsed_seconds");
+    r.summary.erase("vanished_seconds");
   }
   r.notes = std::move(parsed);
   return r;
