@@ -175,8 +175,14 @@ TEST(HttpFrontMemory, ClientsThatNeverReadTheirPagesLeaveTheServersMemoryBounded
   test::UnreadPages clients(server.Port(), 6, 3);
   std::this_thread::sleep_for(1500ms);  // every first request answered, as far as the sockets take it
   const long grown = test::StatusKiB(server.Pid(), "VmHWM") - baseline;
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in quarantine (and its shadow besides):
+  // there the peak says nothing of what the server holds.
+  (void)grown;
+#else
   EXPECT_LT(grown, 40 * 1024) << "peak RSS grew by " << grown / 1024 << " MiB (baseline " << baseline / 1024
                               << " MiB)";
+#endif
   RawHttp other(server.Port());  // and it still serves everybody else
   other.Send(RawHttp::Post("/call", kLanguages));
   EXPECT_EQ(other.Read(5s).status, 200);
