@@ -44,6 +44,26 @@ extern char** environ;
 
 namespace trd::bench {
 
+// TRD_TEST_PG_URL, as scripts/with-postgres sets it; empty without it.
+inline std::string PostgresUrl() {
+  const char* env = std::getenv("TRD_TEST_PG_URL");
+  return env ? env : "";
+}
+
+// The postmaster of the cluster scripts/with-postgres started (its socket
+// directory holds the data directory), whose children do the database work
+// of a PostgreSQL run; 0 when unknown.
+inline pid_t Postmaster() {
+  const std::string url = PostgresUrl();
+  const std::size_t at = url.find("host=");
+  if (at == std::string::npos) return 0;
+  const std::string dir = url.substr(at + 5, url.find('&', at) - at - 5);
+  std::ifstream pid_file(dir + "/data/postmaster.pid");
+  pid_t pid = 0;
+  pid_file >> pid;
+  return pid;
+}
+
 namespace fs = std::filesystem;
 constexpr int kTextsPerForm = 50;
 constexpr int kFormsPerModule = 100;

@@ -41,6 +41,8 @@ namespace {
 
 using trd::bench::Harvest;
 using trd::bench::Result;
+using trd::bench::Postmaster;
+using trd::bench::PostgresUrl;
 using trd::bench::Tree;
 
 enum class Backend { Sqlite, Postgres };
@@ -60,24 +62,7 @@ std::vector<int> Sizes() {
   return sizes;
 }
 
-std::string PostgresUrl() {
-  const char* env = std::getenv("TRD_TEST_PG_URL");
-  return env ? env : "";
-}
 
-// The postmaster of the cluster scripts/with-postgres started (its socket
-// directory holds the data directory), whose children do the database work
-// of a PostgreSQL run; 0 when unknown.
-pid_t Postmaster() {
-  const std::string url = PostgresUrl();
-  const std::size_t at = url.find("host=");
-  if (at == std::string::npos) return 0;
-  const std::string dir = url.substr(at + 5, url.find('&', at) - at - 5);
-  std::ifstream pid_file(dir + "/data/postmaster.pid");
-  pid_t pid = 0;
-  pid_file >> pid;
-  return pid;
-}
 
 // The database and server of one (size, backend, where): made fresh for the
 // first run, used again by the second.

@@ -27,6 +27,8 @@ namespace {
 
 using trd::bench::Harvest;
 using trd::bench::Result;
+using trd::bench::Postmaster;
+using trd::bench::PostgresUrl;
 using trd::bench::Tree;
 
 enum class Program { Journalled, Unjournalled };
@@ -35,10 +37,6 @@ const std::string& Exe(Program p) {
   return exes[int(p)];
 }
 
-std::string PostgresUrl() {
-  const char* env = std::getenv("TRD_TEST_PG_URL");
-  return env ? env : "";
-}
 
 int Rounds() {
   const char* env = std::getenv("TRD_JOURNAL_ROUNDS");
@@ -65,17 +63,6 @@ struct FreshDatabase {
 
 // The CPU seconds of the run: the child's, and on PostgreSQL its backends'
 // (the children of the cluster's postmaster).
-pid_t Postmaster() {
-  const std::string url = PostgresUrl();
-  const std::size_t at = url.find("host=");
-  if (at == std::string::npos) return 0;
-  const std::string dir = url.substr(at + 5, url.find('&', at) - at - 5);
-  std::ifstream pid_file(dir + "/data/postmaster.pid");
-  pid_t pid = 0;
-  pid_file >> pid;
-  return pid;
-}
-
 struct Times {
   double wall = 0, cpu = 0;
 };
