@@ -168,27 +168,54 @@ void ExchangeClient::ForEachTextInKeyOrder(const std::string& language, const st
 std::vector<Row> ExchangeClient::Suggestions(const std::string& language, const std::vector<std::string>& texts) {
   std::vector<Row> out;
   InBatches(texts, [&](std::size_t first, std::size_t last) {
-    Packet asked{TextListFields(), {}};
-    for (std::size_t i = first; i < last; ++i) asked.rows.push_back({texts[i]});
-    Packet p = Page(kGetSugestoes, {language, std::move(asked)});
-    if (p.rows.size() != last - first)
-      throw ProtocolError(std::string(kGetSugestoes) + " answered " + std::to_string(p.rows.size()) +
-                          " suggestions for " + std::to_string(last - first) + " texts");
-    std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out));
+    // An answer cut at the page's byte bound holds the first texts' rows.
+    while (first < last) {
+      Packet asked{TextListFields(), {}};
+      for (std::size_t i = first; i < last; ++i) asked.rows.push_back({texts[i]});
+      Packet p = Page(kGetSugestoes, {language, std::move(asked)});
+      if (p.rows.empty() || p.rows.size() > last - first)
+        throw ProtocolError(std::string(kGetSugestoes) + " answered " + std::to_string(p.rows.size()) +
+                            " suggestions for " + std::to_string(last - first) + " texts");
+      first += p.rows.size();
+      std::move(p.rows.begin(), p.rows.end(), std::back_inserter(out));
+    }
   });
   return out;
 }
 
 Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }
 
+Packet ExchangeClient::HistoryPages(std::vector<Value> args) {
+  args.emplace_back(0.0);
+  Packet all;
+  for (;;) {
+    Packet p = Page(kGetHistorico, args);
+    if (p.fields.empty() || p.fields.back().name != "NRHISTORICO")
+      throw ProtocolError(std::string(kGetHistorico) + " answered a page without the changes' numbers");
+    const bool last = IsLastPage(p, protocol::kHistoryPageRows);
+    if (!p.rows.empty()) {
+      const auto* number = std::get_if<double>(&p.rows.back().back());
+      if (!number) throw ProtocolError(std::string(kGetHistorico) + " answered a change without its number");
+      args.back() = *number;
+    }
+    if (all.fields.empty()) all.fields = std::move(p.fields);
+    std::move(p.rows.begin(), p.rows.end(), std::back_inserter(all.rows));
+    if (last) break;
+  }
+  // The number was the cursor only.
+  all.fields.pop_back();
+  for (Row& r : all.rows) r.pop_back();
+  return all;
+}
+
 Packet ExchangeClient::HistoryOfKey(const RecordKey& key) {
-  return Page(kGetHistorico, {key.language, std::monostate{}, key.program, key.form, key.component, key.property,
-                              key.number});
+  return HistoryPages({key.language, std::monostate{}, key.program, key.form, key.component, key.property,
+                       key.number});
 }
 
 Packet ExchangeClient::HistoryOfText(const std::string& language, const std::string& source) {
-  return Page(kGetHistorico, {language, source, std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{},
-                              std::monostate{}});
+  return HistoryPages({language, source, std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{},
+                       std::monostate{}});
 }
 
 Packet ExchangeClient::SetTranslations(const std::string& language, Packet changes, SetMode mode) {

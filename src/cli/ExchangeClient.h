@@ -64,6 +64,7 @@ class ExchangeClient {
   // language that held `source`; oldest first.
   Packet HistoryOfKey(const protocol::RecordKey& key);
   Packet HistoryOfText(const std::string& language, const std::string& source);
+  // (Followed page by page; the one packet holds the history fields alone.)
 
   // SetTraducoes of one batch (at most kMaxTranslationChanges rows, a body
   // well within the request limit: see kBatchBytes).
@@ -84,6 +85,7 @@ class ExchangeClient {
  private:
   Value Call(Connection& c, std::string_view method, std::vector<Value> args);
   Packet Page(std::string_view method, std::vector<Value> args);
+  Packet HistoryPages(std::vector<Value> args);
   // The records of `texts` (GetRegTextos, as many calls as it takes), by text.
   std::vector<TextRecords> RecordsOfTexts(const std::string& language, const std::string& programs,
                                           const std::vector<std::string>& texts);

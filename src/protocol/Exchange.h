@@ -116,6 +116,10 @@ enum TranslationOutcomeField : int { kOutOutcome, kOutTranslated, kOutAlready };
 const std::vector<FieldDef>& TextListFields();
 inline constexpr std::size_t kMaxTextsAsked = 5000;
 
+// The changes a page of GetHistorico holds at most (it ends at
+// kMaxPageBytes as well).
+inline constexpr std::size_t kHistoryPageRows = 1000;
+
 // GetSugestoes's result, one row per text asked, in order: STAGRVALPROP
 // (the similar source text the suggestion translates; null when there is
 // no suggestion), STVALORPROP (its translation), NRSIMILARIDADE (percent,

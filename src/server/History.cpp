@@ -163,11 +163,45 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
   s.Execute(Insert(), values);
 }
 
-Packet HistoryOfKey(Session& s, const protocol::RecordKey& key) {
-  static const std::string sql = Select() + KeyCondition() + " ORDER BY " + kNumber;
-  const FieldValue params[] = {key.program, key.form, key.component, key.property, key.number, key.language};
+namespace {
+
+const std::vector<FieldDef>& PagedFields() {
+  static const std::vector<FieldDef> fields = [] {
+    std::vector<FieldDef> f = Fields();
+    f.push_back({kNumber, FieldType::Float, 0});
+    return f;
+  }();
+  return fields;
+}
+
+// `sql` selects HistoryFields() ordered by number; a page also the number,
+// after a cursor, protocol::kHistoryPageRows at most.
+Packet Changes(Session& s, const std::string& sql, std::vector<FieldValue> params, HistoryCursor after) {
   static const std::vector<FieldType> types = Types();
-  return Packet{Fields(), s.Query(sql, params, types)};
+  if (!after) return Packet{Fields(), s.Query(sql, params, types)};
+  static const std::vector<FieldType> paged_types = [] {
+    std::vector<FieldType> t = Types();
+    t.push_back(FieldType::Float);
+    return t;
+  }();
+  std::string paged = sql;
+  paged.insert(paged.find(" FROM "), ", " + kNumber);
+  paged.insert(paged.rfind(" ORDER BY "), " AND " + kNumber + " > ?");
+  paged += " LIMIT " + std::to_string(protocol::kHistoryPageRows);
+  params.emplace_back(*after);
+  Packet p{PagedFields(), s.Query(paged, params, paged_types)};
+  protocol::PageBytes bytes;
+  std::size_t kept = 0;
+  while (kept < p.rows.size() && bytes.Add(p.rows[kept])) ++kept;
+  if (kept < p.rows.size()) p.rows.resize(kept + 1);
+  return p;
+}
+
+}  // namespace
+
+Packet HistoryOfKey(Session& s, const protocol::RecordKey& key, HistoryCursor after) {
+  static const std::string sql = Select() + KeyCondition() + " ORDER BY " + kNumber;
+  return Changes(s, sql, {key.program, key.form, key.component, key.property, key.number, key.language}, after);
 }
 
 namespace {
@@ -189,16 +223,15 @@ std::string OfText(Backend b) {
 
 }  // namespace
 
-Packet HistoryOfText(Session& s, std::string_view language, std::string_view source) {
-  if (!Fits(TranslationTable().fields[kStAgrValProp], source)) return Packet{Fields(), {}};
+Packet HistoryOfText(Session& s, std::string_view language, std::string_view source, HistoryCursor after) {
+  if (!Fits(TranslationTable().fields[kStAgrValProp], source)) return Packet{after ? PagedFields() : Fields(), {}};
   static const std::string sql[] = {OfText(Backend::Sqlite), OfText(Backend::Postgres)};
   std::vector<FieldValue> params;
   for (int side = 0; side < 2; ++side) {
     params.emplace_back(std::string(language));
     for (int i = 0; i < (s.Kind() == Backend::Postgres ? 2 : 1); ++i) params.emplace_back(std::string(source));
   }
-  static const std::vector<FieldType> types = Types();
-  return Packet{Fields(), s.Query(sql[At(s.Kind())], params, types)};
+  return Changes(s, sql[At(s.Kind())], std::move(params), after);
 }
 
 }  // namespace trd::server

@@ -63,10 +63,19 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
 // how, the review state before and after.
 const std::vector<FieldDef>& HistoryFields();
 
-// The changes of the record of `key`, oldest first.
-Packet HistoryOfKey(Session& s, const protocol::RecordKey& key);
+// A page of changes: those numbered after `after` (0: from the first),
+// oldest first, at most protocol::kHistoryPageRows and ended at
+// protocol::kMaxPageBytes like a page of records (protocol::IsLastPage
+// tells the last). Each row carries HistoryFields() and then NRHISTORICO,
+// the change's number, which the next page starts after. `after` null: every
+// change in one packet of HistoryFields() alone, as servers answered before
+// there were pages.
+using HistoryCursor = std::optional<double>;
+
+// The changes of the record of `key`.
+Packet HistoryOfKey(Session& s, const protocol::RecordKey& key, HistoryCursor after = {});
 // The changes of the records of `language` that held `source` before or after
-// the change, oldest first.
-Packet HistoryOfText(Session& s, std::string_view language, std::string_view source);
+// the change.
+Packet HistoryOfText(Session& s, std::string_view language, std::string_view source, HistoryCursor after = {});
 
 }  // namespace trd::server

@@ -450,7 +450,8 @@ void HttpSession::Failed(beast::error_code ec) {
 void HttpSession::Close() {
   if (phase_ == Phase::Closed) return;
   phase_ = Phase::Closed;
-  parser_.reset();
+  // The parser stays: a read still in flight holds a reference to it and
+  // completes (cancelled) after this; it goes with the session.
   delay_.cancel();
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);

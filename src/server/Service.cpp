@@ -50,7 +50,8 @@ constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
 constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
 constexpr const char* kSuggestions[] = {"language", "texts"};
-constexpr const char* kHistory[] = {"language", "source text", "program", "form", "component", "property", "number"};
+constexpr const char* kHistory[] = {"language", "source text", "program", "form",
+                                    "component", "property", "number", "after"};
 constexpr const char* kRetire[] = {"language", "records"};
 constexpr const char* kReview[] = {"language", "action", "records"};
 
@@ -256,7 +257,14 @@ Value GetSugestoes(Context& c, Args a) {
   Names n = kSuggestions;
   std::string language = LanguageArg(a, 0, n);
   if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
-  return Suggestions(c.s, language, TextListArg(a, 1, n));
+  // An answer ends at the page's byte bound (its first rows, at least one):
+  // the caller asks again for the texts after them.
+  Packet p = Suggestions(c.s, language, TextListArg(a, 1, n));
+  PageBytes bytes;
+  std::size_t kept = 0;
+  while (kept < p.rows.size() && bytes.Add(p.rows[kept])) ++kept;
+  if (kept < p.rows.size()) p.rows.resize(kept + 1);
+  return p;
 }
 
 // The changes of the record of a key (source text null), or of the records of
@@ -265,7 +273,16 @@ Value GetHistorico(Context& c, Args a) {
   Names n = kHistory;
   std::string language = LanguageArg(a, 0, n);
   if (language.empty()) throw ProtocolError(Arg(0, n).Text() + " is required");
-  if (!std::holds_alternative<std::monostate>(a[1])) return HistoryOfText(c.s, language, TextArg(a[1], Arg(1, n)));
+  // Paged when the caller sends a cursor (History.h); a caller of seven
+  // arguments gets every change at once, as before there were pages.
+  HistoryCursor after;
+  if (a.size() > 7) {
+    after = NumberArg(a[7], Arg(7, n));
+    if (*after < 0 || *after != double(std::int64_t(*after)))
+      throw ProtocolError(Arg(7, n).Text() + " must be the number of a change, or 0");
+  }
+  if (!std::holds_alternative<std::monostate>(a[1]))
+    return HistoryOfText(c.s, language, TextArg(a[1], Arg(1, n)), after);
   RecordKey k;
   k.program = FittingText(a, 2, kCdPrograma, n);
   k.form = FittingText(a, 3, kNmFormulario, n);
@@ -273,7 +290,7 @@ Value GetHistorico(Context& c, Args a) {
   k.property = FittingText(a, 5, kNmPropriedade, n);
   k.number = NumberArg(a[6], Arg(6, n));
   k.language = std::move(language);
-  return HistoryOfKey(c.s, k);
+  return HistoryOfKey(c.s, k, after);
 }
 
 Value RetRegistros(Context& c, Args a) {
@@ -301,6 +318,7 @@ struct Method {
   Names params;
   MethodFn fn;
   Permission needs;  // of the caller's role (Roles.h)
+  std::size_t optional = 0;  // the last params a caller may leave out (sent by newer callers only)
 };
 
 constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest,
@@ -327,7 +345,7 @@ const std::array<Method, 23> kMethods = {{
     {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes, kTranslate},
     {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead},
     {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead},
-    {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead},
+    {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead, 1},
     {kModuleExchange, kRetRegistros, kRetire, RetRegistros, kHarvest},
     {kModuleExchange, kSetRevisao, kReview, SetRevisao, kReviewRecords},
 }};
@@ -389,8 +407,9 @@ std::shared_ptr<Service> Service::Open(std::string_view db_url, ServiceOptions o
 Value Service::Call(std::string_view module, std::string_view method, std::span<const Value> args,
                     const Caller& caller) {
   const Method& m = FindMethod(module, method);
-  if (args.size() != m.params.size()) {
-    std::string expected = std::to_string(m.params.size()) + " argument" + (m.params.size() == 1 ? "" : "s");
+  if (args.size() > m.params.size() || args.size() + m.optional < m.params.size()) {
+    std::string expected = (m.optional ? std::to_string(m.params.size() - m.optional) + " to " : std::string()) +
+                           std::to_string(m.params.size()) + " argument" + (m.params.size() == 1 ? "" : "s");
     if (m.params.size() != 0) expected += " (" + ParamList(m.params) + ")";
     throw ProtocolError("expects " + expected + ", got " + std::to_string(args.size()));
   }

@@ -358,6 +358,21 @@ TEST_P(ExchangeModule, PagesOfLongTextsAreBoundedInBytesAndFollowedToTheEnd) {
     for (std::size_t i = 0; i < recs.size(); ++i)
       EXPECT_EQ(std::get<std::string>((*listing)[i][kNmComponente]), recs[i].component) << i;
   }
+
+  // Suggestions end at the same bound: the first texts' rows, the rest asked again.
+  Packet asked{TextListFields(), {}};
+  for (const Rec& r : recs) asked.rows.push_back({r.source});
+  std::size_t answered = 0;
+  for (int guard = 0; guard < 10 && !asked.rows.empty(); ++guard) {
+    const Packet p = Lookup(kExp, kGetSugestoes, {std::string("ENG"), asked});
+    ASSERT_FALSE(p.rows.empty());
+    ASSERT_LT(p.rows.size(), 140u);
+    for (std::size_t i = 0; i < p.rows.size(); ++i)
+      EXPECT_EQ(p.rows[i][kSugSource], asked.rows[i][0]) << answered + i;
+    answered += p.rows.size();
+    asked.rows.erase(asked.rows.begin(), asked.rows.begin() + std::ptrdiff_t(p.rows.size()));
+  }
+  EXPECT_EQ(answered, recs.size());
 }
 
 INSTANTIATE_BACKENDS(ExchangeModule);

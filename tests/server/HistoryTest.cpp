@@ -82,6 +82,41 @@ TEST_P(History, EveryChangeOfARecordIsToldWithWhoAndHowInItsTransaction) {
   EXPECT_TRUE(OfText("Gravar").rows.empty()) << "a translation is no source text";
 }
 
+// A long history comes in pages bounded in bytes, followed by the change
+// numbers to the end; a caller that sends no cursor gets it all at once.
+TEST_P(History, ALongHistoryIsPagedInBytesAndFollowedToTheEnd) {
+  Rec r;
+  const int changes = 300;
+  {
+    auto session = service->Storage().Acquire();
+    Row before = r.ToRow();
+    for (int i = 0; i < changes; ++i) {
+      Row after = before;
+      after[kStValorProp] = std::to_string(1000 + i) + std::string(4000 - 4, 'x');
+      RecordChange(*session, before, after, Attribution{"ana", Origin::Call, r.when});
+      before = std::move(after);
+    }
+  }
+  std::vector<Value> args{r.language, std::monostate{}, r.program, r.form, r.component, r.property, r.number};
+  EXPECT_EQ(Told(args).rows.size(), std::size_t(changes));
+
+  args.emplace_back(0.0);
+  std::vector<std::string> got;
+  for (int guard = 0; guard < 10; ++guard) {
+    const Packet p = Told(args);
+    ASSERT_EQ(p.fields.size(), HistoryFields().size() + 1);
+    ASSERT_LT(p.rows.size(), 140u) << "some 8,000 bytes a change: 1 MiB holds 129";
+    for (const Row& row : p.rows) got.push_back(std::get<std::string>(row[9]).substr(0, 4));
+    if (protocol::IsLastPage(p, protocol::kHistoryPageRows)) break;
+    args.back() = std::get<double>(p.rows.back().back());
+  }
+  ASSERT_EQ(got.size(), std::size_t(changes));
+  for (int i = 0; i < changes; ++i) EXPECT_EQ(got[std::size_t(i)], std::to_string(1000 + i));
+
+  args.back() = -1.0;
+  EXPECT_TRUE(std::holds_alternative<ServerFailure>(Call(protocol::kModuleExchange, protocol::kGetHistorico, args)));
+}
+
 INSTANTIATE_BACKENDS(History);
 
 }  // namespace
