@@ -26,7 +26,8 @@ struct RecordsQuery {
   std::size_t page = protocol::kMaxPageRows;  // 1..kMaxPageRows
 };
 
-// At most `page` records (the ten fields; a page also ends at
+// At most `page` records (the ten fields and the review state,
+// protocol::ReviewedRecordFields; a page also ends at
 // protocol::kMaxPageBytes, protocol::PageBytes) of the language that pass the
 // filters, following `after` in the order asked for: key order (program,
 // form, component, property, number), or the latest change first (records
@@ -65,8 +66,8 @@ struct TextRecordsQuery {
   std::size_t page = protocol::kMaxPageRows;
 };
 
-// At most `page` records (the ten fields; ended at kMaxPageBytes as well)
-// of the language and programs that hold the texts, in the order of the list, each text's records in key order.
+// At most `page` records (the ten fields and the review state; ended at
+// kMaxPageBytes as well) of the language and programs that hold the texts, in the order of the list, each text's records in key order.
 // A last page (protocol::IsLastPage) holds every record of every text; any
 // other stops anywhere, and the next is asked for with the texts from the last
 // record's on and the cursor of that record.

@@ -74,12 +74,24 @@ std::optional<FileIdentity> IdentityAt(const std::string& path) {
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
+// SQLite's allocation statistics take one process-wide mutex on every
+// allocation of every connection. A look-up's worker runs at a lower
+// priority (HttpSession.cpp) and can be preempted holding it, stalling the
+// writer of a harvest behind it; nothing here reads the statistics, so they
+// are off (before the library first initialises: a process that opened a
+// database earlier keeps its setting, which is only slower).
+void ConfigureLibraryOnce() {
+  static const bool configured = [] { return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK; }();
+  (void)configured;
+}
+
 class SqliteConnection {
  public:
   // A Reader keeps a smaller page cache: several run beside the writer.
   enum class Role { Writer, Reader };
 
   SqliteConnection(const std::string& path, const SqliteOptions& options, Role role = Role::Writer) {
+    ConfigureLibraryOnce();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {

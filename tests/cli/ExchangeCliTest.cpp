@@ -241,7 +241,9 @@ TEST_P(ExchangeCli, StaleFuzzyEmptyAndRepeatedUnitsAreCountedAndNeverApplied) {
     EXPECT_EQ(j["units_repeated"], 2);
     ASSERT_EQ(j["conflicts"].size(), 1u);
     EXPECT_EQ(j["conflicts"][0]["source"], "Salvar");
-    if (dry) EXPECT_EQ(Table(), before);
+    if (dry) {
+      EXPECT_EQ(Table(), before);
+    }
   }
   auto after = Table();
   EXPECT_EQ(after["PA/FRMPA/SALVAR1/Caption/0"].second, "Save");
@@ -312,10 +314,12 @@ TEST_P(ExchangeCli, StatusCountsAndCheckFindsEachKindOfFault) {
     for (const auto& k : f["keys"]) keys[f["check"].get<std::string>()].insert(k.get<std::string>());
   using Keys = std::set<std::string>;
   EXPECT_EQ(keys["inconsistent"], (Keys{"PA/FRMPA/S1/Caption/0/ENG", "PA/FRMPA/S2/Caption/0/ENG"}));
-  for (const auto& f : found["findings"])
-    if (f["check"] == "inconsistent")
+  for (const auto& f : found["findings"]) {
+    if (f["check"] == "inconsistent") {
       EXPECT_EQ(f["held"], nlohmann::json::parse(R"([{"translation":"Save","keys":["PA/FRMPA/S1/Caption/0/ENG"]},
           {"translation":"Store","keys":["PA/FRMPA/S2/Caption/0/ENG"]}])"));
+    }
+  }
   EXPECT_EQ(keys["identical"], (Keys{"PA/FRMPA/ST/Caption/0/ENG"}));
   EXPECT_EQ(keys["placeholders"], (Keys{"PA/FRMPA/PH/Caption/0/ENG"}));
   EXPECT_EQ(keys["accelerators"], (Keys{"PA/FRMPA/AC/Caption/0/ENG"}));
@@ -606,10 +610,12 @@ TEST_P(ExchangeCli, AFullRoundTripBringsStatusTo100WithTheUntranslatableRecordsA
   EXPECT_EQ(Json()["records"], Json()["translated"]);
   EXPECT_GE(Json()["not_translatable"].get<int>(), 2);
   const auto status = Json();
-  for (const auto& p : status["programs"])
-    if (p["program"] == "PX")
+  for (const auto& p : status["programs"]) {
+    if (p["program"] == "PX") {
       EXPECT_EQ(p, nlohmann::json::parse(R"({"program":"PX","records":1,"translated":1,"untranslated":0,
           "not_translatable":2,"share_translated":1.0})"));
+    }
+  }
   ASSERT_EQ(Trd({"status"}), 0) << err;
   EXPECT_THAT(out, ::testing::ContainsRegex("ENG +[0-9]+ +[0-9]+ +0 +100.0%"));
 }

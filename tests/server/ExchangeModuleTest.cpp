@@ -229,8 +229,11 @@ TEST_P(ExchangeModule, SetTranslationsByTextAndByKeyOnlyWhereTheSourceIsStillThe
   EXPECT_EQ(after["B1"], SV("T", "Save"));
   EXPECT_EQ(after["C1"], SV("T", "Close"));
   EXPECT_EQ(after["D1"], SV("T", "Open"));
-  for (const Row& r : Records("ENG", "", "", "", "", 100))
-    if (Component(r) != "C1") EXPECT_GE(std::get<DateTime>(r[kDtUltAtuTrad]).ms, start.ms - 1000);
+  for (const Row& r : Records("ENG", "", "", "", "", 100)) {
+    if (Component(r) != "C1") {
+      EXPECT_GE(std::get<DateTime>(r[kDtUltAtuTrad]).ms, start.ms - 1000);
+    }
+  }
   // Another language is untouched.
   EXPECT_EQ(StateAndValueByComponent("ESP")["A1"], SV("N", "Salvar"));
   // The harvest's own look-up finds the translation for the next form.
