@@ -1,0 +1,163 @@
+// How close a harvest comes to what the storage itself can do, on a
+// generated tree (BenchHarvest.h; TRD_FLOOR_FILES files, default 2,000: some
+// 100,000 records):
+//   insert floor  the rows a first harvest stored, inserted again into a
+//                 fresh database with the server's own schema and indexes
+//                 by one connection in one transaction, one prepared
+//                 statement (SQLite's C interface, nothing of ours between)
+//   read floor    one read of those rows (SELECT of every column)
+//   first, second `trd harvest` of the tree into a fresh database and again
+//                 (every text stored), in process (--db) and served (a
+//                 `trd serve` child on loopback)
+// Counters: the floors and the harvests' wall times in seconds, and the
+// ratios first/insert floor and second/read floor (goals: 2 and 1.5), all
+// measured in the same run.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../tests/support/ServerProcess.h"
+#include "BenchHarvest.h"
+#include "server/Schema.h"
+#include "server/Service.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Files() {
+  const char* env = std::getenv("TRD_FLOOR_FILES");
+  return env && *env ? std::atoi(env) : 2000;
+}
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+struct Db {
+  explicit Db(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open " + path);
+  }
+  ~Db() { sqlite3_close(db); }
+  void Exec(const std::string& sql) const {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string m = err ? err : "?";
+      sqlite3_free(err);
+      throw std::runtime_error(sql + ": " + m);
+    }
+  }
+  sqlite3* db = nullptr;
+};
+
+struct Stmt {
+  Stmt(sqlite3* db, const std::string& sql) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
+  }
+  ~Stmt() { sqlite3_finalize(s); }
+  sqlite3_stmt* s = nullptr;
+};
+
+// Every column of every record, as SQLite holds them.
+struct Cell {
+  int type = SQLITE_NULL;
+  std::string text;
+  double number = 0;
+};
+using Rows = std::vector<std::vector<Cell>>;
+
+std::string Columns() {
+  std::string s;
+  for (const auto& f : trd::server::TranslationTable().fields) s += (s.empty() ? "" : ", ") + f.name;
+  return s;
+}
+
+// The read floor: one read of every record; the rows it returns.
+Rows ReadAll(const std::string& path, double& seconds) {
+  Db db(path);
+  const auto start = Clock::now();
+  Stmt q(db.db, "SELECT " + Columns() + " FROM " + trd::server::TranslationTable().name);
+  Rows rows;
+  const int n = sqlite3_column_count(q.s);
+  while (sqlite3_step(q.s) == SQLITE_ROW) {
+    std::vector<Cell> row(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      Cell& c = row[std::size_t(i)];
+      c.type = sqlite3_column_type(q.s, i);
+      if (c.type == SQLITE_TEXT) c.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(q.s, i)));
+      else if (c.type != SQLITE_NULL) c.number = sqlite3_column_double(q.s, i);
+    }
+    rows.push_back(std::move(row));
+  }
+  seconds = Since(start);
+  return rows;
+}
+
+// The insert floor: `rows` into a fresh database of the server's schema.
+double InsertAll(const std::string& path, const Rows& rows) {
+  trd::server::Service::Open(path);  // the schema, its indexes and triggers
+  Db db(path);
+  db.Exec("PRAGMA journal_mode=WAL");
+  db.Exec("PRAGMA synchronous=NORMAL");
+  std::string marks;
+  for (std::size_t i = 0; i < trd::server::TranslationTable().fields.size(); ++i) marks += i ? ", ?" : "?";
+  const auto start = Clock::now();
+  db.Exec("BEGIN");
+  {
+    Stmt ins(db.db, "INSERT INTO " + trd::server::TranslationTable().name + " (" + Columns() + ") VALUES (" + marks +
+                        ")");
+    for (const auto& row : rows) {
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        const Cell& c = row[i];
+        const int at = int(i) + 1;
+        if (c.type == SQLITE_TEXT) sqlite3_bind_text(ins.s, at, c.text.data(), int(c.text.size()), SQLITE_STATIC);
+        else if (c.type == SQLITE_NULL) sqlite3_bind_null(ins.s, at);
+        else sqlite3_bind_double(ins.s, at, c.number);
+      }
+      if (sqlite3_step(ins.s) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db.db));
+      sqlite3_reset(ins.s);
+    }
+  }
+  db.Exec("COMMIT");
+  return Since(start);
+}
+
+void StorageFloor(benchmark::State& state) {
+  trd::bench::Tree tree(Files());
+  for (auto _ : state) {
+    trd::test::TempTree dir("trd-floor-bench");
+    const std::string in_process = dir.Path("db.sqlite"), served = dir.Path("serve.sqlite");
+    const double db_first = trd::bench::Harvest(tree.root.string(), {"--db", in_process}).wall_seconds;
+    const double db_second = trd::bench::Harvest(tree.root.string(), {"--db", in_process}).wall_seconds;
+    double serve_first = 0, serve_second = 0;
+    {
+      trd::test::ServerProcess server({.db = served});
+      serve_first = trd::bench::Harvest(tree.root.string(), {"--server", server.Url()}).wall_seconds;
+      serve_second = trd::bench::Harvest(tree.root.string(), {"--server", server.Url()}).wall_seconds;
+    }
+    double read_s = 0;
+    const Rows rows = ReadAll(in_process, read_s);
+    const double insert_s = InsertAll(dir.Path("floor.sqlite"), rows);
+
+    state.SetIterationTime(db_first);
+    state.counters["records"] = double(rows.size());
+    state.counters["insert_floor_s"] = insert_s;
+    state.counters["read_floor_s"] = read_s;
+    state.counters["db_first_s"] = db_first;
+    state.counters["serve_first_s"] = serve_first;
+    state.counters["db_second_s"] = db_second;
+    state.counters["serve_second_s"] = serve_second;
+    state.counters["db_first_x"] = db_first / insert_s;
+    state.counters["serve_first_x"] = serve_first / insert_s;
+    state.counters["db_second_x"] = db_second / read_s;
+    state.counters["serve_second_x"] = serve_second / read_s;
+  }
+}
+BENCHMARK(StorageFloor)->Iterations(1)->Unit(benchmark::kSecond)->UseManualTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
