@@ -34,6 +34,9 @@ Row Record(const std::string& component, const std::string& source, const std::s
 void Fill(server::Session& s) {
   server::Transaction tx(s);
   const server::Attribution by{"ana", server::Origin::Import, DateTime::Now()};
+  const std::string marks = "?, ?, ?, ?, ?, ?, ?, ?, ?, ?";
+  const std::string insert = "INSERT INTO " + server::TranslationTable().name + " (" +
+                             protocol::ColumnList(server::TranslationTable().fields) + ") VALUES (" + marks + ")";
   auto changes = [&](const std::string& component, const std::string& source, int n) {
     std::optional<Row> before;
     for (int i = 0; i < n; ++i) {
@@ -41,6 +44,9 @@ void Fill(server::Session& s) {
       server::RecordChange(s, before, after, by);
       before = std::move(after);
     }
+    // The record as the changes left it: a look-up by text finds the
+    // records that hold it through the translation table.
+    s.Execute(insert, *before);
   };
   for (int t = 0; t < kOtherTexts; ++t)
     changes("LBL" + std::to_string(t), "texto " + std::to_string(t), kChangesPerOther);
@@ -67,7 +73,7 @@ Subject& Open(server::Backend backend) {
     const char* pg = std::getenv("TRD_TEST_PG_URL");
     url = pg ? pg : "";
     auto db = server::OpenDatabase(url);
-    db->Acquire()->Execute("DROP TABLE IF EXISTS TRDHISTORICO");
+    for (const char* table : {"TRDHISTORICO", "TRDPROPRIEDADE"}) db->Acquire()->Execute(std::string("DROP TABLE IF EXISTS ") + table + " CASCADE");
   }
   s->service = server::Service::Open(url);
   Fill(*s->service->Storage().Acquire());

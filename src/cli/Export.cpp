@@ -21,7 +21,11 @@
 // unreviewed takes the translated texts some reviewer has still to approve
 // (never reviewed, sent back, or changed since), approved those approved in
 // every record; an approved unit carries who approved it when (XLIFF
-// state "signed-off" and approved="yes", PO a translator comment).
+// state "signed-off" and approved="yes", PO a translator comment); a
+// translation a reviewer sent back goes out to be reviewed again (XLIFF
+// "needs-review-translation", PO fuzzy) with who sent it back when. A
+// fuzzy PO entry is what every PO editor lists as work and msgfmt leaves
+// out of a compiled catalogue; an untouched file imports nothing of it.
 // Exit status: 0 written, 1 failure (unknown language, server, output).
 #include <algorithm>
 #include <cerrno>
@@ -80,16 +84,22 @@ exchange::Format FormatOf(const ExportOptions& o) {
   throw Error("--format \"" + o.format + "\" is neither po nor xliff");
 }
 
-// The approval of a record row of a listing that answers the review state
-// (protocol::ReviewedRecordFields()); none for a record not approved, or a
-// row of a server that answers no review state.
-std::optional<exchange::Approval> ApprovalOf(const Row& r) {
+// The reviewer's verdict on a translated record row of a listing that
+// answers the review state (protocol::ReviewedRecordFields()); none for a
+// record never reviewed, or a row of a server that answers no review state.
+std::optional<exchange::Review> ReviewOf(const Row& r) {
   if (!IsTranslated(r) || r.size() <= std::size_t(kRevWhen)) return std::nullopt;
   const auto* state = std::get_if<std::string>(&r[kRevState]);
-  if (!state || *state != kReviewApproved) return std::nullopt;
+  if (!state || (*state != kReviewApproved && *state != kReviewSentBack)) return std::nullopt;
   const auto* when = std::get_if<DateTime>(&r[kRevWhen]);
   const auto* by = std::get_if<std::string>(&r[kRevBy]);
-  return exchange::Approval{by ? *by : std::string(), when ? *when : DateTime{}};
+  return exchange::Review{*state == kReviewApproved ? exchange::Verdict::Approved : exchange::Verdict::SentBack,
+                          by ? *by : std::string(), when ? *when : DateTime{}};
+}
+
+// The later of two verdicts of the same kind.
+void KeepLatest(std::optional<exchange::Review>& latest, const exchange::Review& r) {
+  if (!latest || latest->when < r.when) latest = r;
 }
 
 // Whether a text whose records are all translated, `approved` of them
@@ -109,26 +119,29 @@ bool Passes(StateFilter state, bool untranslated, bool all_approved) {
 // state filter (untranslated: some record still waits for a translation;
 // unreviewed: all are translated, some not approved; approved: all are
 // approved). Its distinct translations go most held first; a text approved
-// in every record carries the latest approval.
+// in every record carries the latest approval, one a reviewer sent back in
+// any record the latest send-back (it is to be reviewed again).
 std::optional<exchange::Unit> TextUnit(const std::string& source, const std::vector<Row>& rows, StateFilter state) {
   std::vector<RecordKey> keys;
   exchange::AlternativeCount translations;
   bool untranslated = false, all_approved = true;
-  std::optional<exchange::Approval> latest;
+  std::optional<exchange::Review> approved, sent_back;
   for (const Row& r : rows) {
     keys.push_back(KeyOfRecord(r));
     if (IsTranslated(r))
       translations.Add(RowText(r, kStValorProp));
     else
       untranslated = true;
-    const auto approval = ApprovalOf(r);
+    const auto review = ReviewOf(r);
+    const bool approval = review && review->verdict == exchange::Verdict::Approved;
     all_approved = all_approved && approval;
-    if (approval && (!latest || latest->when < approval->when)) latest = approval;
+    if (review) KeepLatest(approval ? approved : sent_back, *review);
   }
   if (keys.empty()) return std::nullopt;
   if (!Passes(state, untranslated, all_approved)) return std::nullopt;
   exchange::Unit u = exchange::UnitForTranslations(source, std::move(keys), translations.Take());
-  if (all_approved && u.state == exchange::State::Translated) u.approval = latest;
+  if (all_approved && approved) exchange::SetReview(u, *approved);
+  if (sent_back) exchange::SetReview(u, *sent_back);
   // Some records still wait for the translation the others hold: it is
   // offered for confirmation, never applied by an untouched file.
   if (untranslated && u.translation) u.state = exchange::State::NeedsReview;
@@ -208,7 +221,7 @@ int RunExport(const ExportOptions& o) {
       std::optional<std::string> translation;
       if (IsTranslated(r)) translation = RowText(r, kStValorProp);
       exchange::Unit u = exchange::UnitForRecord(KeyOfRecord(r), RowText(r, kStAgrValProp), std::move(translation));
-      u.approval = ApprovalOf(r);
+      if (auto review = ReviewOf(r)) exchange::SetReview(u, std::move(*review));
       writer->Add(u);
     });
   } else {

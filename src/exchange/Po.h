@@ -6,8 +6,9 @@
 // source, msgstr the translation. State:
 //   Translated        msgstr; an empty translation is msgstr "" with the
 //                     extracted comment kEmptyTranslationNote; an approved
-//                     one has the translator comment ApprovalNote (Unit.h)
-//   NeedsReview       "#, fuzzy" and msgstr
+//                     one has the translator comment ReviewNote (Unit.h)
+//   NeedsReview       "#, fuzzy" and msgstr; one a reviewer sent back has
+//                     the translator comment ReviewNote
 //   NeedsTranslation  msgstr "" (a suggested text goes out as fuzzy)
 // msgfmt refuses a translation that does not begin, or end, with a line break
 // exactly where its source does, though the table may hold one: such a

@@ -61,7 +61,7 @@ void SetNote(po_message_t m, std::string_view note) {
 
 // Translator comments for what the translator chooses from: every distinct
 // translation the records hold, with how many hold it; who approved the
-// translation; or where a suggestion comes from. Texts are quoted on one line each.
+// translation or sent it back; or where a suggestion comes from. Texts are quoted on one line each.
 std::string Comments(const Unit& unit) {
   std::string out;
   for (const Alternative& a : unit.alternatives) {
@@ -69,7 +69,7 @@ std::string Comments(const Unit& unit) {
     out += "trd: " + std::to_string(a.records) + (a.records == 1 ? " record holds " : " records hold ") +
            Quoted(a.translation, kCommentQuote) + "\n";
   }
-  if (unit.approval && unit.state == State::Translated) out += ApprovalNote(*unit.approval) + "\n";
+  if (const auto note = ReviewNoteOf(unit)) out += *note + "\n";
   if (unit.suggestion && !unit.translation)
     out += unit.suggestion->source == unit.source
                ? std::string("trd: suggested: the translation memory's for this text\n")

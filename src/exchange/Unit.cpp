@@ -78,11 +78,27 @@ Unit UnitForRecord(protocol::RecordKey key, std::string source, std::optional<st
   return u;
 }
 
-std::string ApprovalNote(const Approval& approval) {
+std::string ReviewNote(const Review& review) {
   // "YYYY-MM-DDTHH:MM:SS.mmm" to the minute.
-  std::string when = approval.when.ToIso().substr(0, 16);
+  std::string when = review.when.ToIso().substr(0, 16);
   if (when.size() > 10) when[10] = ' ';
-  return approval.by.empty() ? "aprovado em " + when : "aprovado por " + approval.by + " em " + when;
+  const std::string what = review.verdict == Verdict::Approved ? "aprovado" : "devolvido";
+  return review.by.empty() ? what + " em " + when : what + " por " + review.by + " em " + when;
+}
+
+void SetReview(Unit& unit, Review review) {
+  if (review.verdict == Verdict::Approved && unit.state != State::Translated) return;
+  if (review.verdict == Verdict::SentBack && unit.translation) unit.state = State::NeedsReview;
+  unit.review = std::move(review);
+}
+
+bool Approved(const Unit& unit) {
+  return unit.review && unit.review->verdict == Verdict::Approved && unit.state == State::Translated;
+}
+
+std::optional<std::string> ReviewNoteOf(const Unit& unit) {
+  if (!Approved(unit) && !(unit.review && unit.review->verdict == Verdict::SentBack)) return std::nullopt;
+  return ReviewNote(*unit.review);
 }
 
 bool Importable(const Unit& unit) { return unit.state == State::Translated && unit.translation.has_value(); }

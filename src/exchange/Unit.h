@@ -48,18 +48,21 @@ struct Suggestion {
   friend bool operator==(const Suggestion&, const Suggestion&) = default;
 };
 
-// A reviewer's approval of a unit's translation: who (empty when unknown)
-// and when.
-struct Approval {
+// A reviewer's verdict on a unit's translation: approved, or sent back to
+// the translator; who (empty when unknown) and when.
+enum class Verdict { Approved, SentBack };
+struct Review {
+  Verdict verdict = Verdict::Approved;
   std::string by;
   DateTime when;
 
-  friend bool operator==(const Approval&, const Approval&) = default;
+  friend bool operator==(const Review&, const Review&) = default;
 };
 
-// "aprovado por NAME em 2026-05-01 14:30" ("aprovado em ..." when who is
-// unknown): the note both formats write beside an approved translation.
-std::string ApprovalNote(const Approval& approval);
+// "aprovado por NAME em 2026-05-01 14:30", "devolvido por NAME em ..."
+// ("aprovado em ..." when who is unknown): the note both formats write
+// beside a reviewed translation.
+std::string ReviewNote(const Review& review);
 
 struct Unit {
   std::string id;  // stable: StableId() of the unit when it was written
@@ -75,11 +78,12 @@ struct Unit {
   // its match-quality), which an untouched file never imports.
   std::vector<Alternative> alternatives;
   std::optional<Suggestion> suggestion;
-  // A Translated unit whose translation a reviewer approved (every record
-  // of a per-text unit): XLIFF state "signed-off" and approved="yes" with a
-  // note, PO a translator comment (ApprovalNote). Written, never read back:
-  // information for the translator, never what import matches by.
-  std::optional<Approval> approval;
+  // The reviewer's verdict (SetReview): an approved Translated unit goes
+  // out XLIFF state "signed-off" and approved="yes" with a note, PO with a
+  // translator comment (ReviewNote); a sent-back one is NeedsReview (XLIFF
+  // "needs-review-translation", PO fuzzy) with the same note. Written, never
+  // read back: information for the translator, never what import matches by.
+  std::optional<Review> review;
 
   friend bool operator==(const Unit&, const Unit&) = default;
 };
@@ -101,6 +105,17 @@ Unit UnitForTranslations(std::string source, std::vector<protocol::RecordKey> ke
 // The same, each translation counted as held by one record.
 Unit UnitForText(std::string source, std::vector<protocol::RecordKey> keys,
                  const std::vector<std::string>& translations);
+
+// Gives the unit the reviewer's verdict: an approval holds for a Translated
+// unit only (it is dropped otherwise); a sent-back translation is to be
+// reviewed again (NeedsReview), so that a translator's tool lists it as
+// work and an untouched file imports nothing of it.
+void SetReview(Unit& unit, Review review);
+// Whether the unit goes out approved: Translated, with a reviewer's approval.
+bool Approved(const Unit& unit);
+// The note a writer puts beside the unit's translation: ReviewNote of an
+// approved unit or of a sent-back one; none otherwise.
+std::optional<std::string> ReviewNoteOf(const Unit& unit);
 
 // Counts the translations of a text's translated records into the distinct
 // ones, the most held first (ties in the order first met).

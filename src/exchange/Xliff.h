@@ -16,7 +16,8 @@
 // type x-trd-key. Target state: Translated "translated" (an approved one
 // "signed-off", with approved="yes" on the trans-unit and a <note> of who
 // approved it when), NeedsReview
-// "needs-review-translation", NeedsTranslation "needs-translation" (with an
+// "needs-review-translation" (a sent-back one with a <note> of who sent it
+// back when), NeedsTranslation "needs-translation" (with an
 // empty target when there is no translation). Alternatives and a
 // suggestion go out as <alt-trans> (origin kOriginRecords with a note of the
 // records holding it; origin kOriginMemory with the similar source and

@@ -57,7 +57,7 @@ void XliffWriter::Add(const Unit& unit) {
   const std::string id = IdOf(unit);
   Check(xmlTextWriterStartElement(w_.get(), X("trans-unit")));
   Check(xmlTextWriterWriteAttribute(w_.get(), X("id"), X(id)));
-  const bool approved = unit.approval && unit.state == State::Translated;
+  const bool approved = Approved(unit);
   if (unit.context) Check(xmlTextWriterWriteAttribute(w_.get(), X("resname"), X(KeyText(*unit.context))));
   if (approved) Check(xmlTextWriterWriteAttribute(w_.get(), X("approved"), X("yes")));
   Check(xmlTextWriterWriteAttribute(w_.get(), X("xml:space"), X("preserve")));
@@ -66,7 +66,7 @@ void XliffWriter::Add(const Unit& unit) {
   Check(xmlTextWriterWriteAttribute(w_.get(), X("state"), X(approved ? xliff::kStateSignedOff : StateName(unit.state))));
   if (unit.translation) Check(xmlTextWriterWriteString(w_.get(), X(*unit.translation)));
   Check(xmlTextWriterEndElement(w_.get()));
-  if (approved) Element("note", ApprovalNote(*unit.approval));
+  if (const auto note = ReviewNoteOf(unit)) Element("note", *note);
   AltTrans(unit);
   if (!unit.keys.empty()) {
     Check(xmlTextWriterStartElement(w_.get(), X("context-group")));

@@ -75,6 +75,18 @@ std::string KeyCondition() {
   return s;
 }
 
+// The rows whose record stopped holding its text before: the text changed,
+// or the record was deleted. The index of texts before holds these rows
+// only; a look-up must repeat this condition word for word to read it.
+const std::string& TextLeft() {
+  static const std::string s = [] {
+    const std::string& after = Column(kStAgrValProp);
+    const std::string before = after + kBefore;
+    return "(" + before + " IS NOT NULL AND (" + after + " IS NULL OR " + after + " <> " + before + "))";
+  }();
+  return s;
+}
+
 const std::string& Insert() {
   static const std::string s = [] {
     std::string marks;
@@ -130,10 +142,13 @@ void EnsureHistory(Session& s) {
   AddReviewColumns(s);
   s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_CHAVE ON " + kTable + " (" + KeyColumns() + ", " + kNumber +
             ")");
+  // The indexes of every row by its text before and after, which a first
+  // harvest wrote an entry of at a random place for every record it created.
   const std::string& source = Column(kStAgrValProp);
   for (const std::string& column : {source + kBefore, source})
-    s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_" + column + " ON " + kTable + " (" + Column(kIdIdioma) +
-              ", " + Indexed(b, column) + ", " + kNumber + ")");
+    s.Execute("DROP INDEX IF EXISTS IX_" + kTable + "_" + column);
+  s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_TEXTOANTERIOR ON " + kTable + " (" + Column(kIdIdioma) +
+            ", " + Indexed(b, source + kBefore) + ", " + kNumber + ") WHERE " + TextLeft());
 }
 
 bool ChangesRecord(const std::optional<Row>& before, const std::optional<Row>& after) {
@@ -206,19 +221,29 @@ Packet HistoryOfKey(Session& s, const protocol::RecordKey& key, HistoryCursor af
 
 namespace {
 
-// Parameters per side (before, then after): the language and the source
-// (on PostgreSQL twice: digest, then text).
+// The records that ever held a text are those the translation table holds
+// with it now (its text index) and those whose history tells the text left
+// them (the index of texts before); their changes are read by key, and those
+// that had the text before or after are kept. Parameters: the language and
+// the source for each of the two (on PostgreSQL the source twice: digest,
+// then text), then the source twice for the kept changes.
 std::string OfText(Backend b) {
-  const std::string& column = Column(kStAgrValProp);
-  auto side = [&](const std::string& c) {
-    return "SELECT " + kNumber + " FROM " + kTable + " WHERE " + Column(kIdIdioma) + " = ? AND " +
-           (b == Backend::Postgres ? "md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?" : c + " = ?");
+  const std::string& source = Column(kStAgrValProp);
+  const std::string before = source + kBefore;
+  auto is = [&](const std::string& c) {
+    return b == Backend::Postgres ? "md5(" + c + ") = md5(CAST(? AS TEXT)) AND " + c + " = ?" : c + " = ?";
   };
-  // Each side reads its own index, and the rows are then read by their
-  // numbers in order. (An OR of the two sides leads SQLite to read every
-  // change of the language by the language alone.)
-  return Select() + kNumber + " IN (" + side(column + kBefore) + " UNION ALL " + side(column) + ") ORDER BY " +
-         kNumber;
+  std::string join;
+  for (RecordField k : protocol::KeyFields())
+    join += (join.empty() ? "" : " AND ") + std::string("h.") + Column(k) + " = k." + Column(k);
+  std::string columns;
+  for (const FieldDef& f : Fields()) columns += (columns.empty() ? "h." : ", h.") + f.name;
+  // CROSS JOIN: SQLite reads the few keys first, then each key's changes by
+  // its index (PostgreSQL plans it as any inner join).
+  return "SELECT " + columns + " FROM (SELECT " + KeyColumns() + " FROM " + TranslationTable().name + " WHERE " +
+         Column(kIdIdioma) + " = ? AND " + is(source) + " UNION SELECT " + KeyColumns() + " FROM " + kTable +
+         " WHERE " + Column(kIdIdioma) + " = ? AND " + is(before) + " AND " + TextLeft() + ") k CROSS JOIN " +
+         kTable + " h WHERE " + join + " AND (h." + before + " = ? OR h." + source + " = ?) ORDER BY h." + kNumber;
 }
 
 }  // namespace
@@ -231,6 +256,7 @@ Packet HistoryOfText(Session& s, std::string_view language, std::string_view sou
     params.emplace_back(std::string(language));
     for (int i = 0; i < (s.Kind() == Backend::Postgres ? 2 : 1); ++i) params.emplace_back(std::string(source));
   }
+  for (int side = 0; side < 2; ++side) params.emplace_back(std::string(source));
   return Changes(s, sql[At(s.Kind())], std::move(params), after);
 }
 

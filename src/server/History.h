@@ -20,9 +20,16 @@
 //                     state stay as they were; a change of the record that
 //                     took an approval away holds it before, null after.
 //
-// Look-ups by key and by text read an index each: by the key and the row
-// number; by language and source text (before, and after; on PostgreSQL an
-// MD5 digest of the text, which a B-tree entry can always hold).
+// A look-up by key reads an index by the key and the row number. A look-up
+// by text finds the records that ever held the text: those the translation
+// table holds with it now (its own text index) and those a row tells the
+// text left (the text changed, or the record was deleted; an index by
+// language and text before, on PostgreSQL its MD5 digest, over those rows
+// only), and reads their changes by key. A record's creation, a new
+// translation or state thus add no entry by text: a harvest that creates
+// many records writes its rows at the end of the table and of the key index.
+// A record another program changed the text of or deleted, outside the
+// server, is found only while a row tells it.
 #pragma once
 
 #include <optional>

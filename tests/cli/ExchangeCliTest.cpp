@@ -440,10 +440,11 @@ TEST_P(ExchangeCli, FilesOtherToolsMakeImportByTheirTexts) {
 // forms (not of the alphabet), every translation of a text translated
 // several ways (the most held first), and for a changed text the memory's
 // translation of the text it was, as the translators' own tools read them.
-// Reviewers on the command line: what they approved goes out approved and
-// passes msgfmt and translate-toolkit; an untouched file keeps the approval,
-// a changed translation takes it away.
-TEST_P(ExchangeCli, ApprovedTranslationsGoOutMarkedAndAnUntouchedFileKeepsTheApproval) {
+// Reviewers on the command line: what they approved goes out approved, what
+// they sent back goes out to be reviewed again, naming who sent it back;
+// both pass msgfmt and translate-toolkit; an untouched file keeps the
+// review, a changed translation takes it away.
+TEST_P(ExchangeCli, ReviewedTranslationsGoOutMarkedAndAnUntouchedFileKeepsTheReview) {
   Insert({{"PA", "SALVAR1", "Salvar", "T", "Save"}, {"PB", "SALVAR2", "Salvar", "T", "Save"},
           {"PA", "FECHAR", "Fechar", "T", "Close"}, {"PA", "ABRIR", "Abrir"}});
   ASSERT_EQ(Trd({"review", "approve", "--text", "Salvar", "--lang", "eng"}), 0) << err;
@@ -472,8 +473,15 @@ TEST_P(ExchangeCli, ApprovedTranslationsGoOutMarkedAndAnUntouchedFileKeepsTheApp
   const auto todo = exchange::ReadFile(Path("todo.po")).units;
   ASSERT_EQ(todo.size(), 1u);
   EXPECT_EQ(todo[0].source, "Fechar");
+  EXPECT_EQ(todo[0].state, exchange::State::NeedsReview);
+  EXPECT_THAT(Slurp(Path("todo.po")), HasSubstr("# devolvido em "));
+  ChildProcess check_todo({TRD_MSGFMT, "--check", "-o", "/dev/null", Path("todo.po")});
+  EXPECT_EQ(check_todo.Wait(), 0) << check_todo.Err();
+  ASSERT_EQ(Trd({"export", "--lang", "ENG", "--state", "unreviewed", "--per-key", "-o", Path("todo.xlf")}), 0) << err;
+  EXPECT_THAT(Slurp(Path("todo.xlf")), HasSubstr("<target state=\"needs-review-translation\">Close</target>"));
+  EXPECT_THAT(Slurp(Path("todo.xlf")), HasSubstr("<note>devolvido em "));
 
-  for (const std::string& file : {po, xlf}) {
+  for (const std::string& file : {po, xlf, Path("todo.po")}) {
     ASSERT_EQ(Trd({"import", file, "--lang", "ENG", "--json"}), 0) << err;
     EXPECT_EQ(Json()["records_translated"], 0);
   }

@@ -80,6 +80,21 @@ TEST_P(History, EveryChangeOfARecordIsToldWithWhoAndHowInItsTransaction) {
                                                        "- chamada T>T Gravar>Guardar", "- colheita T>- Guardar>-"}));
   EXPECT_EQ(Lines(OfText("Salvar")), Lines(OfKey(r)));
   EXPECT_TRUE(OfText("Gravar").rows.empty()) << "a translation is no source text";
+
+  // A record whose text a harvest changed is found by the text it left and
+  // by the text it holds.
+  Rec moved = r;
+  moved.component = "BTNFECHAR";
+  for (const char* text : {"Fechar", "Sair"}) {
+    const Value v = CallAs(Caller{"eva", Role::Harvester}, kDfm, protocol::kSetPropriedArq,
+                           {r.language, Packet{protocol::BatchRecordFields(),
+                                               {{moved.program, moved.form, moved.component, moved.property,
+                                                 moved.number, std::string(text), std::string("S"), std::string("S")}}}});
+    ASSERT_TRUE(std::holds_alternative<Packet>(v)) << FailureOf(v);
+  }
+  ASSERT_EQ(OfKey(moved).rows.size(), 2u);
+  EXPECT_EQ(Lines(OfText("Fechar")), Lines(OfKey(moved)));
+  EXPECT_EQ(OfText("Sair").rows.size(), 1u);
 }
 
 // A long history comes in pages bounded in bytes, followed by the change
