@@ -130,6 +130,8 @@ void EnsureHistory(Session& s) {
   AddReviewColumns(s);
   s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_CHAVE ON " + kTable + " (" + KeyColumns() + ", " + kNumber +
             ")");
+  // The activity per user (ActivitySince), read from the index alone.
+  s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_DTALTERACAO ON " + kTable + " (DTALTERACAO, NMUSUARIO)");
   const std::string& source = Column(kStAgrValProp);
   for (const std::string& column : {source + kBefore, source})
     s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_" + column + " ON " + kTable + " (" + Column(kIdIdioma) +
@@ -199,6 +201,21 @@ Packet HistoryOfText(Session& s, std::string_view language, std::string_view sou
   }
   static const std::vector<FieldType> types = Types();
   return Packet{Fields(), s.Query(sql[At(s.Kind())], params, types)};
+}
+
+std::vector<UserActivity> ActivitySince(Session& s, const DateTime& since) {
+  static const std::string sql = "SELECT NMUSUARIO, COUNT(*) FROM " + kTable +
+                                 " WHERE DTALTERACAO >= ? GROUP BY NMUSUARIO ORDER BY COUNT(*) DESC, NMUSUARIO";
+  const FieldValue params[] = {since};
+  const FieldType types[] = {FieldType::String, FieldType::Float};
+  std::vector<UserActivity> out;
+  for (const Row& r : s.Query(sql, params, types)) {
+    UserActivity a;
+    if (const auto* user = std::get_if<std::string>(&r[0])) a.user = *user;
+    if (const auto* n = std::get_if<double>(&r[1])) a.changes = std::int64_t(*n);
+    out.push_back(std::move(a));
+  }
+  return out;
 }
 
 }  // namespace trd::server

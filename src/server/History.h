@@ -25,6 +25,7 @@
 // MD5 digest of the text, which a B-tree entry can always hold).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,5 +69,15 @@ Packet HistoryOfKey(Session& s, const protocol::RecordKey& key);
 // The changes of the records of `language` that held `source` before or after
 // the change, oldest first.
 Packet HistoryOfText(Session& s, std::string_view language, std::string_view source);
+
+// The changes each user made: `user` empty for the changes of no known user
+// (the server's own token).
+struct UserActivity {
+  std::string user;
+  std::int64_t changes = 0;
+};
+// The changes from `since` on, per user, the most active first (then by
+// name).
+std::vector<UserActivity> ActivitySince(Session& s, const DateTime& since);
 
 }  // namespace trd::server
