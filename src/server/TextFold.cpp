@@ -47,6 +47,19 @@ void Fold(sqlite3_context* context, int, sqlite3_value** args) {
 }  // namespace
 
 std::string FoldedText(std::string_view text) {
+  // ASCII, as most texts are, folds to its lower case: no decomposition, no
+  // mark; ICU is needed for the others only.
+  std::string out(text);
+  bool ascii = true;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+    if (c >= 'A' && c <= 'Z') c = char(c + ('a' - 'A'));
+  }
+  if (ascii) return out;
+  out.clear();
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   if (U_FAILURE(status)) throw Error(std::string("ICU has no NFD normalizer: ") + u_errorName(status));
@@ -58,7 +71,6 @@ std::string FoldedText(std::string_view text) {
     const UChar32 c = decomposed.char32At(i);
     if (!IsFoldedMark(c)) bare.append(c);
   }
-  std::string out;
   bare.toLower(icu::Locale::getRoot()).toUTF8String(out);
   return out;
 }
