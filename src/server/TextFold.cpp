@@ -77,9 +77,13 @@ std::string FoldedText(std::string_view text) {
 
 std::string FoldedColumn(Backend backend, std::string_view column) {
   if (backend == Backend::Sqlite) return std::string(kFoldFunction) + "(" + std::string(column) + ")";
+  // An ASCII text (as many bytes as characters) skips the decomposition
+  // and the regular expression, the costly part, as FoldedText does.
   static const std::string marks = MarksClass();
-  return "lower(regexp_replace(normalize(" + std::string(column) + ", NFD), '" + marks +
-         "', '', 'g') COLLATE \"und-x-icu\")";
+  const std::string c(column);
+  return "CASE WHEN octet_length(" + c + ") = char_length(" + c + ") THEN lower(" + c +
+         " COLLATE \"C\") ELSE (lower(regexp_replace(normalize(" + c + ", NFD), '" + marks +
+         "', '', 'g') COLLATE \"und-x-icu\") COLLATE \"C\") END";
 }
 
 void RegisterFoldFunction(sqlite3* connection) {
