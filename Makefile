@@ -30,10 +30,13 @@ install: deps configure
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The tests run against a throwaway PostgreSQL cluster of their own as well
-# as SQLite (scripts/with-postgres starts it and always stops it).
+# as SQLite (scripts/with-postgres starts it and always stops it); the
+# browser tests' accessibility checker (axe-core, from npm) is fetched once
+# into a cache (scripts/fetch-axe; offline, those checks are skipped).
 # In CI (CI set) or with TRD_SANITIZE=1 the whole suite then runs once more
 # under the sanitizers (test-sanitize).
 test: build
+	@scripts/fetch-axe
 	cd $(BUILD) && ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
 	@if [ -n "$${CI:-}" ] || [ "$${TRD_SANITIZE:-}" = 1 ]; then $(MAKE) --no-print-directory test-sanitize; fi
 
@@ -66,6 +69,7 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS="-O1 -g $(SANITIZE_FLAGS)"
 	$(SANITIZE_ENV) cmake --build $(BUILD)-asan -j $(JOBS)
+	@scripts/fetch-axe
 	cd $(BUILD)-asan && $(SANITIZE_ENV) ../scripts/with-postgres ctest --output-on-failure -j $(JOBS)
 
 # docs/screenshot.png: the harvesting screen in trd-client under Xvfb;

@@ -21,7 +21,7 @@ std::optional<E> ParseName(std::string_view s, const std::array<std::string_view
 constexpr std::array<std::string_view, 5> kStateFilters = {"all", "translated", "untranslated", "unreviewed",
                                                            "approved"};
 constexpr std::array<std::string_view, 2> kOrders = {"key", "recent"};
-constexpr std::array<std::string_view, 2> kMatches = {"exact", "ascii-nocase"};
+constexpr std::array<std::string_view, 3> kMatches = {"exact", "ascii-nocase", "folded"};
 constexpr std::array<std::string_view, 2> kModes = {"apply", "dry-run"};
 constexpr std::array<std::string_view, 4> kOutcomes = {"translated", "already", "stale", "missing"};
 constexpr std::array<std::string_view, 3> kRetireOutcomes = {"retired", "missing", "changed"};

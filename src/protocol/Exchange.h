@@ -68,9 +68,11 @@ std::optional<RecordOrder> ParseRecordOrder(std::string_view s);  // "key" (or "
 std::string_view RecordOrderName(RecordOrder o);
 
 // How GetTextos compares its substring filter with the source texts: as is,
-// or with the letters A-Z and a-z taken as equal (no other letter folded).
-enum class TextMatch { Exact, IgnoreAsciiCase };
-std::optional<TextMatch> ParseTextMatch(std::string_view s);  // "exact" (or ""), "ascii-nocase"
+// with the letters A-Z and a-z taken as equal (no other letter folded), or
+// folded, case and accents aside in every script (server/TextFold.h).
+enum class TextMatch { Exact, IgnoreAsciiCase, Folded };
+// "exact" (or ""), "ascii-nocase", "folded"
+std::optional<TextMatch> ParseTextMatch(std::string_view s);
 std::string_view TextMatchName(TextMatch m);
 
 // SetTraducoes either applies its changes or tells what applying would do.

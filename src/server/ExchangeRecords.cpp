@@ -9,6 +9,7 @@
 #include "Records.h"
 #include "Review.h"
 #include "Schema.h"
+#include "TextFold.h"
 
 namespace trd::server {
 namespace {
@@ -286,24 +287,44 @@ Packet Coverage(Session& s, const std::string& language) {
   return p;
 }
 
-Packet TextsPage(Session& s, const TextsQuery& q) {
-  const Backend b = s.Kind();
-  std::vector<FieldValue> params;
-  std::string sql = SelectRecords() + kSource + " IS NOT NULL";
+namespace {
+
+// The WHERE clause of a texts listing without its cursor: the language and
+// the filter.
+std::string TextsWhere(Backend b, const TextsQuery& q, std::vector<FieldValue>& params) {
+  std::string sql = kSource + " IS NOT NULL";
   if (!q.language.empty()) {
     sql += " AND " + kLanguage + " = ?";
     params.emplace_back(q.language);
   }
-  if (!q.filter.empty()) {
-    // SQLite's lower() folds A-Z only; PostgreSQL's does so under "C".
-    const bool fold = q.match == TextMatch::IgnoreAsciiCase;
-    if (b == Backend::Postgres)
-      sql += fold ? " AND strpos(lower(" + kSource + " COLLATE \"C\"), lower(CAST(? AS TEXT) COLLATE \"C\")) > 0"
-                  : " AND strpos(" + kSource + ", CAST(? AS TEXT)) > 0";
-    else
-      sql += fold ? " AND instr(lower(" + kSource + "), lower(?)) > 0" : " AND instr(" + kSource + ", ?) > 0";
-    params.emplace_back(q.filter);
+  if (q.filter.empty()) return sql;
+  switch (q.match) {
+    case TextMatch::Folded:
+      sql += (b == Backend::Postgres ? " AND strpos(" : " AND instr(") + FoldedColumn(b, kSource) +
+             ", CAST(? AS TEXT)) > 0";
+      params.emplace_back(FoldedText(q.filter));
+      return sql;
+    case TextMatch::IgnoreAsciiCase:
+      // SQLite's lower() folds A-Z only; PostgreSQL's does so under "C".
+      sql += b == Backend::Postgres
+                 ? " AND strpos(lower(" + kSource + " COLLATE \"C\"), lower(CAST(? AS TEXT) COLLATE \"C\")) > 0"
+                 : " AND instr(lower(" + kSource + "), lower(?)) > 0";
+      break;
+    case TextMatch::Exact:
+      sql += b == Backend::Postgres ? " AND strpos(" + kSource + ", CAST(? AS TEXT)) > 0"
+                                    : " AND instr(" + kSource + ", ?) > 0";
+      break;
   }
+  params.emplace_back(q.filter);
+  return sql;
+}
+
+}  // namespace
+
+Packet TextsPage(Session& s, const TextsQuery& q) {
+  const Backend b = s.Kind();
+  std::vector<FieldValue> params;
+  std::string sql = SelectRecords() + TextsWhere(b, q, params);
   // One language: the text index's own order (language fixed); every
   // language: the language after the text.
   const std::string order =
@@ -317,6 +338,16 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
   sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
   PageBytes bytes;
   return Page(s, sql, params, bytes);
+}
+
+std::int64_t CountTexts(Session& s, const TextsQuery& q) {
+  std::vector<FieldValue> params;
+  const std::string sql =
+      "SELECT COUNT(DISTINCT " + kSource + ") FROM " + kTable + " WHERE " + TextsWhere(s.Kind(), q, params);
+  const FieldType types[] = {FieldType::Float};
+  const std::vector<Row> rows = s.Query(sql, params, types);
+  const auto* n = rows.empty() ? nullptr : std::get_if<double>(&rows[0][0]);
+  return n ? std::int64_t(*n) : 0;
 }
 
 Packet RecordsOfTexts(Session& s, const TextRecordsQuery& q) {

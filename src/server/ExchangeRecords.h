@@ -55,6 +55,9 @@ struct TextsQuery {
 // hold one text are consecutive, so a caller groups them into distinct texts
 // with their keys and translations (a text may continue on the next page).
 Packet TextsPage(Session& s, const TextsQuery& q);
+// How many distinct source texts TextsPage lists for `q` in all (its cursor
+// and page size aside).
+std::int64_t CountTexts(Session& s, const TextsQuery& q);
 
 struct TextRecordsQuery {
   std::string language;               // required

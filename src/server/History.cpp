@@ -142,6 +142,8 @@ void EnsureHistory(Session& s) {
   AddReviewColumns(s);
   s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_CHAVE ON " + kTable + " (" + KeyColumns() + ", " + kNumber +
             ")");
+  // The activity per user (ActivitySince), read from the index alone.
+  s.Execute("CREATE INDEX IF NOT EXISTS IX_" + kTable + "_DTALTERACAO ON " + kTable + " (DTALTERACAO, NMUSUARIO)");
   // The indexes of every row by its text before and after, which a first
   // harvest wrote an entry of at a random place for every record it created.
   const std::string& source = Column(kStAgrValProp);
@@ -258,6 +260,21 @@ Packet HistoryOfText(Session& s, std::string_view language, std::string_view sou
   }
   for (int side = 0; side < 2; ++side) params.emplace_back(std::string(source));
   return Changes(s, sql[At(s.Kind())], std::move(params), after);
+}
+
+std::vector<UserActivity> ActivitySince(Session& s, const DateTime& since) {
+  static const std::string sql = "SELECT NMUSUARIO, COUNT(*) FROM " + kTable +
+                                 " WHERE DTALTERACAO >= ? GROUP BY NMUSUARIO ORDER BY COUNT(*) DESC, NMUSUARIO";
+  const FieldValue params[] = {since};
+  const FieldType types[] = {FieldType::String, FieldType::Float};
+  std::vector<UserActivity> out;
+  for (const Row& r : s.Query(sql, params, types)) {
+    UserActivity a;
+    if (const auto* user = std::get_if<std::string>(&r[0])) a.user = *user;
+    if (const auto* n = std::get_if<double>(&r[1])) a.changes = std::int64_t(*n);
+    out.push_back(std::move(a));
+  }
+  return out;
 }
 
 }  // namespace trd::server

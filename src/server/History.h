@@ -32,6 +32,7 @@
 // server, is found only while a row tells it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,5 +85,15 @@ Packet HistoryOfKey(Session& s, const protocol::RecordKey& key, HistoryCursor af
 // The changes of the records of `language` that held `source` before or after
 // the change.
 Packet HistoryOfText(Session& s, std::string_view language, std::string_view source, HistoryCursor after = {});
+
+// The changes each user made: `user` empty for the changes of no known user
+// (the server's own token).
+struct UserActivity {
+  std::string user;
+  std::int64_t changes = 0;
+};
+// The changes from `since` on, per user, the most active first (then by
+// name).
+std::vector<UserActivity> ActivitySince(Session& s, const DateTime& since);
 
 }  // namespace trd::server

@@ -170,6 +170,7 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   else if (IsRead(head.method) && path == "/painel.css") route = Route::Style;
   else if (head.method == "POST" && path == "/entrar") route = Route::Login;
   else if (head.method == "POST" && path == "/sair") route = Route::Logout;
+  else if (IsRead(head.method)) route = Route::Missing;
 
   Access access = Access::Granted;
   if (!credentials.token.empty()) {
@@ -183,7 +184,7 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
     access = Access::Unverified;
   }
   const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
-                                    *route == Route::Logout);
+                                    *route == Route::Logout || *route == Route::Missing);
   // A user's token opens the data routes; the page knows the server's token
   // and its sessions only, and an unknown path is no user's business either.
   const bool user_route = route && (*route == Route::Call || *route == Route::Echo);

@@ -10,8 +10,9 @@
 //                            Content-Length of the GET body, and no body
 //   POST /entrar             the token form: sets the session cookie
 //   POST /sair               forgets the session cookie
-// The page's four routes are open to everyone, so that a browser can be
-// asked for the token; everything else needs it.
+//   GET or HEAD elsewhere    the page's "not found" (404, HTML)
+// The page's routes are open to everyone, so that a browser can be asked
+// for the token (and told a path does not exist); everything else needs it.
 //
 // Admit() checks, in this order:
 //   0. the site: a Host header is required (400) and must name the server
@@ -26,7 +27,7 @@
 //      user's token (Access::Unverified, looked up by the front), or the
 //      session cookie (kSessionCookie) must name an open session
 //      (Access::Session, looked up by the front)                      403
-//   2. the method and path                                            404
+//   2. the method and path (POST elsewhere)                           404
 //   3. the body's encoding: no Content-Encoding but "identity", no
 //      Transfer-Encoding but "chunked"; compressed bodies are refused,
 //      so that no body can inflate beyond what arrived                415
@@ -51,7 +52,7 @@
 
 namespace trd::server {
 
-enum class Route { Call, Echo, Page, Style, Login, Logout };
+enum class Route { Call, Echo, Page, Style, Login, Logout, Missing };
 
 // Whether the request proved it knows the token (or none is required).
 // Unverified: X-Trd-Token holds another text, which may be a user's token

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ExchangeRecords.h"
 #include "platform/Errors.h"
 #include "protocol/Exchange.h"
 #include "protocol/Methods.h"
@@ -28,7 +29,7 @@ std::int64_t CountOf(const FieldValue& v) {
   return d ? std::int64_t(*d) : 0;
 }
 
-Coverage CoverageOf(const Row& row) {
+struct Coverage CoverageOf(const Row& row) {  // the type, not ExchangeRecords.h's look-up
   return {CountOf(row[kCovTotal]), CountOf(row[kCovTranslated]), CountOf(row[kCovUntranslated]),
           CountOf(row[kCovUntranslatable])};
 }
@@ -89,10 +90,14 @@ std::vector<ListedRecord> ProgressReader::Recent(const std::vector<std::string>&
 }
 
 SearchPage ProgressReader::Search(std::string_view needle, std::string_view after, std::size_t limit) {
-  const Value args[] = {Text(""), Text(needle), Text(TextMatchName(TextMatch::IgnoreAsciiCase)), Text(after),
+  const Value args[] = {Text(""), Text(needle), Text(TextMatchName(TextMatch::Folded)), Text(after),
                         std::int64_t(limit)};
   const Packet page = PacketOf(service_.Call(kModuleExchange, kGetTextos, args), kGetTextos);
   SearchPage out;
+  TextsQuery count;
+  count.filter = std::string(needle);
+  count.match = TextMatch::Folded;
+  out.text_count = CountTexts(*service_.Storage().AcquireReader(), count);
   for (const Row& row : page.rows) {
     ListedRecord r = ListedOf(row);
     if (out.texts.empty() || out.texts.back().source != r.source) out.texts.push_back({r.source, {}});
@@ -100,6 +105,18 @@ SearchPage ProgressReader::Search(std::string_view needle, std::string_view afte
   }
   if (!page.rows.empty() && !IsLastPage(page, limit)) out.next = CursorAfter(CursorKind::Text, page.rows.back());
   return out;
+}
+
+std::optional<DateTime> ProgressReader::LastHarvest() {
+  const Packet version = PacketOf(service_.Call(kModuleForms, kGetVersao, {}), kGetVersao);
+  if (version.rows.empty() || version.rows[0].empty()) return std::nullopt;
+  if (const auto* t = std::get_if<DateTime>(&version.rows[0][0])) return *t;
+  return std::nullopt;
+}
+
+std::vector<UserActivity> ProgressReader::Activity(int days) {
+  const DateTime since{DateTime::Now().ms - std::int64_t(days) * 24 * 3600 * 1000};
+  return ActivitySince(*service_.Storage().AcquireReader(), since);
 }
 
 }  // namespace trd::server

@@ -1,9 +1,12 @@
 // What the progress page shows, read through the exchange module
 // (protocol::kModuleExchange) of a service in process: the coverage per
 // language and per program (GetCobertura), the latest changes
-// (GetRegistros, order "recent") and the look-up of a source text
-// (GetTextos, ASCII case ignored). The page asks nothing of the storage
-// itself: these are the queries `trd status` and the exchange files use.
+// (GetRegistros, order "recent"), the look-up of a source text (GetTextos,
+// folded: case and accents aside, TextFold.h) and the date of the last
+// harvest (GetVersao): the queries `trd status` and the exchange files use.
+// Two things no method tells are read from the storage directly: how many
+// texts a search finds in all (CountTexts) and the activity per user
+// (ActivitySince, History.h).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "History.h"
 #include "Service.h"
 #include "protocol/Record.h"
 
@@ -57,6 +61,7 @@ struct FoundText {
 
 struct SearchPage {
   std::vector<FoundText> texts;
+  std::int64_t text_count = 0;  // the distinct texts found in all, every page
   std::string next;  // the cursor of the next page; empty: this is the last
 };
 
@@ -72,10 +77,15 @@ class ProgressReader {
   std::vector<ProgramProgress> Programs(std::string_view language);
   // The `limit` records of `languages` changed last, newest first.
   std::vector<ListedRecord> Recent(const std::vector<std::string>& languages, std::size_t limit);
-  // The records whose source text contains `needle` (letters a-z compared
-  // ignoring case), of every language, grouped by source text: at most
+  // The records whose source text contains `needle` (folded alike: case and
+  // accents aside), of every language, grouped by source text: at most
   // `limit` records from the cursor `after` on ("" for the first page).
   SearchPage Search(std::string_view needle, std::string_view after, std::size_t limit);
+  // When the last harvest stamped the table (SetVersao); none before any.
+  std::optional<DateTime> LastHarvest();
+  // The changes per user over the `days` days up to now, the most active
+  // first.
+  std::vector<UserActivity> Activity(int days);
 
  private:
   Service& service_;

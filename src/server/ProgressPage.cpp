@@ -79,11 +79,25 @@ std::string LanguageLabel(const std::vector<LanguageProgress>& languages, std::s
 // A link back to the page with the given query (already encoded).
 std::string Href(std::string_view query) { return query.empty() ? "/" : "/?" + std::string(query); }
 
-std::string PageQuery(std::string_view language, ProgramOrder order) {
+std::string PageQuery(std::string_view language, ProgramOrder order, SortDirection direction) {
   std::string q = "idioma=" + UrlEncoded(language);
   if (order != ProgramOrder::Share) q += "&ordem=" + std::string(ProgramOrderName(order));
+  if (direction != DefaultDirection(order)) q += "&sentido=" + std::string(SortDirectionName(direction));
   return q;
 }
+
+std::string PageQuery(const PageView& v) { return PageQuery(v.language, v.order, v.direction); }
+
+// A wide table scrolls inside its section; the region takes the keyboard's
+// focus so that it scrolls without a pointer.
+// `label` names the region (markup), unique on the page; or, starting
+// with '#', is the id of the element that names it.
+void OpenScroll(Writer& w, std::string_view label) {
+  w << "<div class=\"rolagem\" role=\"region\" tabindex=\"0\" ";
+  if (label.starts_with('#')) w << "aria-labelledby=\"" << label.substr(1) << "\">";
+  else w << "aria-label=\"" << label << "\">";
+}
+void CloseScroll(Writer& w) { w << "</div>\n"; }
 
 void Bar(Writer& w, double share) {
   const long permille = std::lround(share * 1000);
@@ -100,14 +114,16 @@ void CountCells(Writer& w, const Coverage& c) {
 }
 
 void LanguagesSection(Writer& w, const PageView& v) {
-  w << "<section id=\"idiomas\">\n<h2>Progresso por idioma</h2>\n<table>\n<thead><tr><th>Idioma</th>"
+  w << "<section id=\"idiomas\">\n<h2>Progresso por idioma</h2>\n";
+  OpenScroll(w, "Progresso por idioma");
+  w << "<table>\n<thead><tr><th>Idioma</th>"
        "<th class=\"num\">Registros</th><th class=\"num\">Traduzidos</th><th class=\"num\">Sem tradução</th>"
        "<th class=\"num\">Não traduzíveis</th><th class=\"num\">Traduzido</th><th>Andamento</th></tr></thead>\n<tbody>\n";
   for (const auto& l : v.languages) {
     w << "<tr data-idioma=\"";
     w.Text(l.code);
     w << "\"" << (l.code == v.language ? " class=\"escolhido\"" : "") << "><td><a href=\"";
-    w.Text(Href(PageQuery(l.code, v.order)));
+    w.Text(Href(PageQuery(l.code, v.order, v.direction)));
     w << "\">";
     w.Text(LanguageLabel(v.languages, l.code));
     w << "</a></td>";
@@ -115,20 +131,33 @@ void LanguagesSection(Writer& w, const PageView& v) {
     w << "</tr>\n";
   }
   if (v.languages.empty()) w << "<tr><td colspan=\"7\" class=\"vazio\">Nenhum idioma cadastrado.</td></tr>\n";
-  w << "</tbody>\n</table>\n</section>\n";
+  w << "</tbody>\n</table>";
+  CloseScroll(w);
+  w << "</section>\n";
 }
 
+// The header of a sortable column. The sorted one tells its direction (the
+// arrow, aria-sort) and links to the other; another links to its default.
 void SortHeader(Writer& w, const PageView& v, ProgramOrder order, std::string_view label, bool numeric) {
-  w << "<th" << (numeric ? " class=\"num\"" : "") << "><a href=\"";
-  w.Text(Href(PageQuery(v.language, order)) + "#programas");
-  w << "\"" << (v.order == order ? " aria-sort=\"ascending\" class=\"ativo\"" : "") << ">" << label << "</a></th>";
+  const bool sorted = v.order == order;
+  const bool ascending = v.direction == SortDirection::Ascending;
+  w << "<th" << (numeric ? " class=\"num\"" : "");
+  if (sorted) w << (ascending ? " aria-sort=\"ascending\"" : " aria-sort=\"descending\"");
+  w << "><a href=\"";
+  const SortDirection next =
+      !sorted ? DefaultDirection(order) : ascending ? SortDirection::Descending : SortDirection::Ascending;
+  w.Text(Href(PageQuery(v.language, order, next)) + "#programas");
+  w << "\"" << (sorted ? (ascending ? " class=\"ativo crescente\"" : " class=\"ativo decrescente\"") : "") << ">"
+    << label << "</a></th>";
 }
 
 void ProgramsSection(Writer& w, const PageView& v) {
   w << "<section id=\"programas\">\n<h2>Programas — ";
   w.Text(LanguageLabel(v.languages, v.language));
   w << "</h2>\n<p class=\"nota\">Clique no título de uma coluna para ordenar; sem escolha, os menos traduzidos "
-       "vêm primeiro.</p>\n<table>\n<thead><tr>";
+       "vêm primeiro; clique de novo para inverter.</p>\n";
+  OpenScroll(w, "Programas");
+  w << "<table>\n<thead><tr>";
   SortHeader(w, v, ProgramOrder::Program, "Programa", false);
   SortHeader(w, v, ProgramOrder::Total, "Registros", true);
   SortHeader(w, v, ProgramOrder::Translated, "Traduzidos", true);
@@ -147,13 +176,14 @@ void ProgramsSection(Writer& w, const PageView& v) {
   }
   if (v.programs.empty())
     w << "<tr><td colspan=\"7\" class=\"vazio\">Nenhum registro neste idioma.</td></tr>\n";
-  w << "</tbody>\n</table>\n";
+  w << "</tbody>\n</table>";
+  CloseScroll(w);
   if (v.program_count > kProgramsPerPage) {
     const std::size_t first = (v.program_page - 1) * kProgramsPerPage + 1;
     const std::size_t pages = (v.program_count + kProgramsPerPage - 1) / kProgramsPerPage;
     auto link = [&](std::size_t page, std::string_view cls, std::string_view label) {
       w << "<a class=\"" << cls << "\" href=\"";
-      w.Text(Href(PageQuery(v.language, v.order) + "&pagina_programas=" + std::to_string(page)) + "#programas");
+      w.Text(Href(PageQuery(v) + "&pagina_programas=" + std::to_string(page)) + "#programas");
       w << "\">" << label << "</a> ";
     };
     w << "<nav class=\"paginas\"><span class=\"resumo\">Programas " << FormatCount(std::int64_t(first)) << " a "
@@ -186,7 +216,9 @@ void KeyCells(Writer& w, const protocol::RecordKey& key) {
 }
 
 void RecentSection(Writer& w, const PageView& v) {
-  w << "<section id=\"recentes\">\n<h2>Alterações recentes</h2>\n<table>\n<thead><tr><th>Quando</th>"
+  w << "<section id=\"recentes\">\n<h2>Alterações recentes</h2>\n";
+  OpenScroll(w, "Alterações recentes");
+  w << "<table>\n<thead><tr><th>Quando</th>"
        "<th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th><th>Propriedade</th>"
        "<th class=\"num\">Nº</th><th>Texto original</th><th>Tradução</th><th>Situação</th></tr></thead>\n<tbody>\n";
   for (const auto& r : v.recent) {
@@ -201,7 +233,9 @@ void RecentSection(Writer& w, const PageView& v) {
     w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
   }
   if (v.recent.empty()) w << "<tr><td colspan=\"10\" class=\"vazio\">Nenhuma alteração registrada.</td></tr>\n";
-  w << "</tbody>\n</table>\n</section>\n";
+  w << "</tbody>\n</table>";
+  CloseScroll(w);
+  w << "</section>\n";
 }
 
 void SearchSection(Writer& w, const PageView& v) {
@@ -211,8 +245,8 @@ void SearchSection(Writer& w, const PageView& v) {
   w << "\"><label>Texto original contém <input type=\"search\" name=\"busca\" value=\"";
   w.Text(v.search);
   w << "\" maxlength=\"4000\"></label> <button type=\"submit\">Buscar</button></form>\n"
-       "<p class=\"nota\">Procura o trecho em qualquer parte do texto original; maiúsculas e minúsculas de A a Z "
-       "são iguais.</p>\n";
+       "<p class=\"nota\">Procura o trecho em qualquer parte do texto original, sem distinguir maiúsculas de "
+       "minúsculas nem letras com e sem acento.</p>\n";
   if (v.found) {
     const auto& found = *v.found;
     w << "<p class=\"resumo\">";
@@ -221,15 +255,19 @@ void SearchSection(Writer& w, const PageView& v) {
       w.Text(v.search);
       w << "”.";
     } else {
-      w << "Textos que contêm “";
+      w << (found.text_count == 1 ? "1 texto contém “" : FormatCount(found.text_count) + " textos contêm “");
       w.Text(v.search);
       w << "” — página " << std::to_string(v.page) << ".";
     }
     w << "</p>\n";
-    for (const auto& t : found.texts) {
-      w << "<article class=\"achado\">\n<h3 class=\"texto\">";
+    for (std::size_t i = 0; i < found.texts.size(); ++i) {
+      const FoundText& t = found.texts[i];
+      const std::string id = "achado-" + std::to_string(i + 1);
+      w << "<article class=\"achado\">\n<h3 class=\"texto\" id=\"" << id << "\">";
       w.Text(t.source);
-      w << "</h3>\n<table>\n<thead><tr><th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th>"
+      w << "</h3>\n";
+      OpenScroll(w, "#" + id);
+      w << "<table>\n<thead><tr><th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th>"
            "<th>Propriedade</th><th class=\"num\">Nº</th><th>Tradução</th><th>Situação</th></tr></thead>\n<tbody>\n";
       for (const auto& r : t.records) {
         w << "<tr><td>";
@@ -240,7 +278,9 @@ void SearchSection(Writer& w, const PageView& v) {
         if (r.state == protocol::kStateTranslated) w.Text(r.text);
         w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
       }
-      w << "</tbody>\n</table>\n</article>\n";
+      w << "</tbody>\n</table>";
+      CloseScroll(w);
+      w << "</article>\n";
     }
     w << "<nav class=\"paginas\">";
     const std::string base = "idioma=" + UrlEncoded(v.language) + "&busca=" + UrlEncoded(v.search);
@@ -257,6 +297,30 @@ void SearchSection(Writer& w, const PageView& v) {
     }
     w << "</nav>\n";
   }
+  w << "</section>\n";
+}
+
+void ActivitySection(Writer& w, const PageView& v) {
+  w << "<section id=\"atividade\">\n<h2>Atividade</h2>\n<p class=\"colheita\">Última colheita: "
+    << (v.last_harvest ? DateText(v.last_harvest) : std::string("nenhuma registrada")) << ".</p>\n<h3>Alterações por "
+    << "usuário nos últimos " << std::to_string(kActivityDays) << " dias</h3>\n";
+  if (v.activity.empty()) {
+    w << "<p class=\"vazio\">Nenhuma alteração no período.</p>\n</section>\n";
+    return;
+  }
+  w << "<table>\n<thead><tr><th>Usuário</th><th class=\"num\">Alterações</th></tr></thead>\n<tbody>\n";
+  const std::size_t shown = std::min(v.activity.size(), kActivityRows);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const UserActivity& a = v.activity[i];
+    w << "<tr><td class=\"usuario\">";
+    if (a.user.empty()) w << "(token do servidor)";
+    else w.Text(a.user);
+    w << "</td><td class=\"num\">" << FormatCount(a.changes) << "</td></tr>\n";
+  }
+  w << "</tbody>\n</table>\n";
+  if (v.activity.size() > shown)
+    w << "<p class=\"nota\">E mais " << FormatCount(std::int64_t(v.activity.size() - shown))
+      << " usuários com menos alterações.</p>\n";
   w << "</section>\n";
 }
 
@@ -281,32 +345,52 @@ std::string_view ProgramOrderName(ProgramOrder order) {
   return "percentual";
 }
 
-void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order) {
-  auto by = [order](const ProgramProgress& a, const ProgramProgress& b) {
+std::optional<SortDirection> ParseSortDirection(std::string_view s) {
+  if (s == "crescente") return SortDirection::Ascending;
+  if (s == "decrescente") return SortDirection::Descending;
+  return std::nullopt;
+}
+
+std::string_view SortDirectionName(SortDirection direction) {
+  return direction == SortDirection::Ascending ? "crescente" : "decrescente";
+}
+
+SortDirection DefaultDirection(ProgramOrder order) {
+  switch (order) {
+    case ProgramOrder::Total:
+    case ProgramOrder::Translated:
+    case ProgramOrder::Untranslated: return SortDirection::Descending;
+    case ProgramOrder::Share:
+    case ProgramOrder::Program: break;
+  }
+  return SortDirection::Ascending;
+}
+
+void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order, SortDirection direction) {
+  // <0, 0, >0 as `a` comes before, with or after `b` in ascending order.
+  auto compare = [order](const ProgramProgress& a, const ProgramProgress& b) -> int {
+    auto three_way = [](std::int64_t x, std::int64_t y) { return x < y ? -1 : x > y ? 1 : 0; };
     switch (order) {
       case ProgramOrder::Share: {
         // Compared as cross products: exact, unlike the shares as doubles.
         const auto lhs = a.counts.translated * std::max<std::int64_t>(b.counts.total, 1);
         const auto rhs = b.counts.translated * std::max<std::int64_t>(a.counts.total, 1);
-        if (lhs != rhs) return lhs < rhs;
-        if (a.counts.untranslated != b.counts.untranslated) return a.counts.untranslated > b.counts.untranslated;
-        break;
+        if (lhs != rhs) return three_way(lhs, rhs);
+        return three_way(b.counts.untranslated, a.counts.untranslated);
       }
-      case ProgramOrder::Total:
-        if (a.counts.total != b.counts.total) return a.counts.total > b.counts.total;
-        break;
-      case ProgramOrder::Translated:
-        if (a.counts.translated != b.counts.translated) return a.counts.translated > b.counts.translated;
-        break;
-      case ProgramOrder::Untranslated:
-        if (a.counts.untranslated != b.counts.untranslated) return a.counts.untranslated > b.counts.untranslated;
-        break;
-      case ProgramOrder::Program:
-        break;
+      case ProgramOrder::Total: return three_way(a.counts.total, b.counts.total);
+      case ProgramOrder::Translated: return three_way(a.counts.translated, b.counts.translated);
+      case ProgramOrder::Untranslated: return three_way(a.counts.untranslated, b.counts.untranslated);
+      case ProgramOrder::Program: break;
     }
-    return a.program < b.program;
+    return 0;
   };
-  std::stable_sort(programs.begin(), programs.end(), by);
+  const int sign = direction == SortDirection::Ascending ? 1 : -1;
+  std::stable_sort(programs.begin(), programs.end(), [&](const ProgramProgress& a, const ProgramProgress& b) {
+    if (const int c = compare(a, b) * sign) return c < 0;
+    if (order == ProgramOrder::Program) return sign > 0 ? a.program < b.program : a.program > b.program;
+    return a.program < b.program;
+  });
 }
 
 std::string FormatCount(std::int64_t n) {
@@ -354,6 +438,7 @@ std::string RenderProgressPage(const PageView& view) {
   ProgramsSection(w, view);
   RecentSection(w, view);
   SearchSection(w, view);
+  ActivitySection(w, view);
   w << "</main>\n";
   Tail(w);
   return w.Take();
@@ -374,6 +459,17 @@ std::string RenderSignInPage(std::string_view message, std::string_view form_key
   w << "<label>Token <input type=\"password\" name=\"token\" "
        "autocomplete=\"current-password\" required autofocus></label> <button type=\"submit\">Entrar</button>"
        "</form>\n</section>\n</main>\n";
+  Tail(w);
+  return w.Take();
+}
+
+std::string RenderNotFoundPage(std::string_view path) {
+  Writer w;
+  Head(w, " — página não encontrada");
+  w << "</header>\n<main>\n<section id=\"nao-encontrada\">\n<h2>Página não encontrada</h2>\n<p>Este servidor não "
+       "tem a página <code>";
+  w.Text(text::Left(path, 200));
+  w << "</code>.</p>\n<p><a href=\"/\">Ir para o progresso das traduções</a></p>\n</section>\n</main>\n";
   Tail(w);
   return w.Take();
 }

@@ -7,12 +7,18 @@
 //   #idiomas    per language: records, translated, untranslated, the share
 //               as a number and a bar (<progress>)
 //   #programas  the programs of the chosen language, sorted by a column
-//               (links in the headers), the least translated first by
-//               default, kProgramsPerPage a page (links to the others)
+//               (links in the headers; the sorted column's header cell
+//               carries aria-sort and its arrow, and links to the other
+//               direction), the least translated first by default,
+//               kProgramsPerPage a page (links to the others)
 //   #recentes   the latest changes, newest first (bounded by the caller)
 //   #busca      the search form and a page of the texts found, each with the
 //               keys holding it and their translations per language, with a
-//               link to the next page
+//               link to the next page, and how many texts were found
+//   #atividade  the date of the last harvest and the changes per user over
+//               the last kActivityDays days
+// Wide tables scroll inside their section (div.rolagem), so the page itself
+// never scrolls sideways.
 #pragma once
 
 #include <cstddef>
@@ -33,15 +39,30 @@ inline constexpr std::size_t kProgramsPerPage = 100;
 // of 4000-character texts would make the page some 200 KB.
 inline constexpr std::size_t kRecentTextChars = 200;
 
+// The users #atividade lists at most, and the days it covers.
+inline constexpr std::size_t kActivityRows = 50;
+inline constexpr int kActivityDays = 30;
+
 // How #programas is sorted ("ordem" in the query).
 enum class ProgramOrder { Share, Program, Total, Translated, Untranslated };
 // "percentual" (the default, also for anything unknown), "programa",
 // "registros", "traduzidos", "pendentes".
 ProgramOrder ParseProgramOrder(std::string_view s);
 std::string_view ProgramOrderName(ProgramOrder order);
-// Sorts in place: by share and the untranslated count first (least
-// translated first), by name, or by a count (largest first); ties by name.
-void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order);
+
+// Which way ("sentido" in the query): "crescente" or "decrescente"; anything
+// else, or nothing, is the column's default (DefaultDirection).
+enum class SortDirection { Ascending, Descending };
+std::optional<SortDirection> ParseSortDirection(std::string_view s);
+std::string_view SortDirectionName(SortDirection direction);
+// Names ascending (A first), the counts descending (largest first), the
+// share ascending (least translated first).
+SortDirection DefaultDirection(ProgramOrder order);
+
+// Sorts in place by the column in the direction: the share with the
+// untranslated count (more first) among equal shares; ties by name
+// (ascending, whatever the direction).
+void SortPrograms(std::vector<ProgramProgress>& programs, ProgramOrder order, SortDirection direction);
 
 // Whether the page offers the "Sair" button (a token is set).
 enum class SignOut { Hidden, Shown };
@@ -56,7 +77,10 @@ struct PageView {
   std::size_t program_count = 0;
   std::size_t program_page = 1;
   ProgramOrder order = ProgramOrder::Share;
+  SortDirection direction = SortDirection::Ascending;
   std::vector<ListedRecord> recent;
+  std::optional<DateTime> last_harvest;  // none: never harvested
+  std::vector<UserActivity> activity;    // over kActivityDays, the most active first
   std::string search;  // the text searched for; empty: no search
   std::optional<SearchPage> found;
   std::string after;  // the cursor the shown page of results starts at
@@ -78,6 +102,9 @@ std::string RenderSignInPage(std::string_view message, std::string_view form_key
 
 // A page that tells the table could not be read; `why` is escaped.
 std::string RenderFailurePage(std::string_view why);
+
+// The page of a path the server does not have (404); `path` is escaped.
+std::string RenderNotFoundPage(std::string_view path);
 
 // The style sheet of every page.
 std::string_view ProgressStyle();

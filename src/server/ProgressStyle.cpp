@@ -8,12 +8,12 @@ namespace trd::server {
 std::string_view ProgressStyle() {
   return R"css(:root {
   --fundo: #f6f7f9; --papel: #fff; --tinta: #1d2430; --suave: #5b6575;
-  --linha: #dde1e7; --destaque: #1f6feb; --bom: #2da44e; --falta: #e5e9ef;
+  --linha: #dde1e7; --destaque: #0a58ca; --bom: #2da44e; --falta: #e5e9ef;
   font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; font-size: 14px;
   color: var(--tinta); background: var(--fundo);
 }
 body { margin: 0; }
-header { display: flex; align-items: center; justify-content: space-between;
+header { display: flex; flex-wrap: wrap; gap: 8px; align-items: center; justify-content: space-between;
   padding: 12px 24px; background: #24292f; color: #fff; }
 header h1 { font-size: 20px; margin: 0; font-weight: 600; }
 header .sair button { background: transparent; color: #fff; border: 1px solid #8b949e; }
@@ -26,7 +26,10 @@ th, td { text-align: left; padding: 4px 8px; border-bottom: 1px solid var(--linh
 th { color: var(--suave); font-weight: 600; white-space: nowrap; }
 th a { color: inherit; text-decoration: none; }
 th a.ativo { color: var(--destaque); }
-th a.ativo::after { content: " ▲"; font-size: 10px; }
+th a.crescente::after { content: " ▲"; font-size: 10px; }
+th a.decrescente::after { content: " ▼"; font-size: 10px; }
+.rolagem { overflow-x: auto; max-width: 100%; }
+.rolagem:focus-visible { outline: 2px solid var(--destaque); outline-offset: 2px; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
 td.texto { white-space: pre-wrap; word-break: break-word; max-width: 28em; }
 td.quando { white-space: nowrap; }
@@ -44,7 +47,15 @@ a { color: var(--destaque); }
 .resumo { margin: 8px 0; }
 article.achado { border-top: 1px solid var(--linha); margin-top: 8px; }
 nav.paginas { margin-top: 12px; display: flex; gap: 16px; }
-input[type=search], input[type=password] { padding: 4px 6px; min-width: 24em; border: 1px solid #b6bec9; border-radius: 4px; }
+form { display: flex; flex-wrap: wrap; gap: 8px; align-items: center; }
+form label { display: flex; flex-wrap: wrap; gap: 4px 8px; align-items: center; max-width: 100%; }
+input[type=search], input[type=password] { padding: 4px 6px; width: 24em; max-width: 100%; box-sizing: border-box;
+  border: 1px solid #b6bec9; border-radius: 4px; }
+code { overflow-wrap: anywhere; }
+@media (max-width: 600px) {
+  header, main { padding-left: 8px; padding-right: 8px; }
+  section { padding: 8px; }
+}
 button { padding: 4px 12px; border-radius: 4px; border: 1px solid #b6bec9; background: #f3f4f6; cursor: pointer; }
 )css";
 }

@@ -204,7 +204,7 @@ Value GetTextos(Context& c, Args a) {
   TextsQuery q;
   q.language = LanguageArg(a, 0, n);
   q.filter = OptionalText(a, 1, n);
-  q.match = ChoiceArg(a, 2, n, ParseTextMatch, "exact, ascii-nocase");
+  q.match = ChoiceArg(a, 2, n, ParseTextMatch, "exact, ascii-nocase, folded");
   q.after = ParseCursor(CursorKind::Text, OptionalText(a, 3, n));
   q.page = PageArg(a, 4, n);
   return TextsPage(c.s, q);

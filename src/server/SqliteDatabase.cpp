@@ -1,4 +1,5 @@
 #include "SqliteDatabase.h"
+#include "TextFold.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -114,6 +115,7 @@ class SqliteConnection {
       Exec(role == Role::Writer ? "PRAGMA cache_size=-16384" : "PRAGMA cache_size=-4096");
       Exec("PRAGMA mmap_size=0");
       Exec("PRAGMA foreign_keys=ON");
+      RegisterFoldFunction(db_);
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;

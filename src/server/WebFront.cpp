@@ -94,9 +94,11 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
   view.languages = reader.Languages();
   view.language = ChooseLanguage(view.languages, html::FormValue(query, "idioma"), view.notice);
   view.order = ParseProgramOrder(html::FormValue(query, "ordem"));
+  view.direction =
+      ParseSortDirection(html::FormValue(query, "sentido")).value_or(DefaultDirection(view.order));
   if (!view.language.empty()) {
     std::vector<ProgramProgress> programs = reader.Programs(view.language);
-    SortPrograms(programs, view.order);
+    SortPrograms(programs, view.order, view.direction);
     view.program_count = programs.size();
     const std::size_t pages = std::max<std::size_t>(1, (programs.size() + kProgramsPerPage - 1) / kProgramsPerPage);
     view.program_page = std::clamp<std::size_t>(PageNumber(html::FormValue(query, "pagina_programas")), 1, pages);
@@ -109,6 +111,8 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
   for (const auto& l : view.languages)
     if (l.counts.total > 0) codes.push_back(l.code);
   view.recent = reader.Recent(codes, kRecentRows);
+  view.last_harvest = reader.LastHarvest();
+  view.activity = reader.Activity(kActivityDays);
   view.search = html::FormValue(query, "busca");
   if (!view.search.empty()) {
     view.after = html::FormValue(query, "depois");
@@ -173,6 +177,9 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
         else
           answer = ProgressPage(request.target, service,
                                 credentials.token.empty() ? SignOut::Hidden : SignOut::Shown, form_key.key);
+        break;
+      case Route::Missing:
+        answer = Page(404, RenderNotFoundPage(request.target.substr(0, request.target.find('?'))));
         break;
       case Route::Call:
       case Route::Echo:

@@ -1,5 +1,7 @@
 // The browser's side of `trd serve`: the progress page (GET /), its style
-// sheet (GET /painel.css) and the token form (POST /entrar, POST /sair).
+// sheet (GET /painel.css), the token form (POST /entrar, POST /sair) and
+// the page of a path it does not have (GET or HEAD elsewhere: 404, in
+// Portuguese, like the rest).
 // Transport-free: the HTTP front hands it the admitted request.
 //
 // Every POST form of the page carries an anti-forgery key, checked on POST:
@@ -37,7 +39,7 @@
 namespace trd::server {
 
 struct WebRequest {
-  Route route = Route::Page;  // Page, Style, Login or Logout
+  Route route = Route::Page;  // Page, Style, Login, Logout or Missing
   Access access = Access::Denied;
   std::string_view target;  // path and query
   std::string_view body;    // the form of POST /entrar, POST /sair

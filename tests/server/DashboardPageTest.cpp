@@ -14,8 +14,10 @@
 #include "protocol/Methods.h"
 #include "protocol/Translatable.h"
 #include "server/Database.h"
+#include "server/ProgressPage.h"
 #include "support/ChildProcess.h"
 #include "support/HeadlessChromium.h"
+#include "support/PageChecks.h"
 #include "support/ServerProcess.h"
 #include "support/StoredRecords.h"
 #include "support/TempTree.h"
@@ -190,6 +192,105 @@ TEST_F(DashboardPage, ShowsEveryLanguageAndProgramWithTheCountsOfTheTable) {
   ASSERT_FALSE(recent.empty());
   EXPECT_THAT(recent[0].get<std::string>(), HasSubstr("Only one"));
   EXPECT_THAT(recent[0].get<std::string>(), HasSubstr("02/12/2026 11:30"));
+}
+
+TEST_F(DashboardPage, EveryColumnSortsBothWaysAndSaysWhichWay) {
+  HarvestSamples();
+  Serve();
+  HeadlessChromium& browser = *browser_;
+  // What the header cell of the sorted column says, and the column's counts.
+  auto sorted = [&] {
+    return browser.Evaluate(
+        "Array.from(document.querySelectorAll('#programas th[aria-sort]')).map(th => th.textContent + ' ' + "
+        "th.getAttribute('aria-sort')).concat(document.querySelectorAll('#programas [aria-sort]:not(th)').length)");
+  };
+  auto click = [&](const std::string& label) {
+    browser.EvaluateAndWait("Array.from(document.querySelectorAll('#programas th a')).find(a => a.textContent === " +
+                            json(label).dump() + ").click()");
+  };
+  auto untranslated = [&] {
+    std::vector<std::int64_t> out;
+    for (const auto& [program, counts] : CountRows(browser, "programas", "programa")) out.push_back(counts.untranslated);
+    return out;
+  };
+
+  browser.Navigate(Url("/?idioma=ENG"));
+  EXPECT_EQ(sorted(), json::parse(R"(["Traduzido ascending", 0])")) << "the least translated first";
+  click("Sem tradução");
+  EXPECT_EQ(sorted(), json::parse(R"(["Sem tradução descending", 0])"));
+  std::vector<std::int64_t> counts = untranslated();
+  ASSERT_GT(counts.size(), 1u);
+  EXPECT_TRUE(std::is_sorted(counts.rbegin(), counts.rend())) << "the most untranslated first";
+  EXPECT_NE(counts.front(), counts.back());
+  click("Sem tradução");
+  EXPECT_EQ(sorted(), json::parse(R"(["Sem tradução ascending", 0])"));
+  counts = untranslated();
+  EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end())) << "reversed by the same header";
+  EXPECT_EQ(browser.Evaluate("getComputedStyle(document.querySelector('#programas th a.ativo'), '::after').content"),
+            "\" ▲\"");
+}
+
+// The accessibility checker finds nothing on any page (a language chosen,
+// its programs listed, a search shown; the token form; a path the server
+// does not have), and no page scrolls sideways on a phone or a laptop.
+TEST_F(DashboardPage, EveryPageIsAccessibleAndFitsItsWindow) {
+  HarvestSamples();
+  const std::optional<Axe> axe = Axe::Load();
+  const std::string token_file = dir_.Write("token", "segredo\n");
+  std::filesystem::permissions(token_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  for (const bool with_token : {false, true}) {
+    Serve(with_token ? std::vector<std::string>{"--token-file", token_file} : std::vector<std::string>{});
+    for (const std::string path : {"/?idioma=ENG&busca=a", "/nada/aqui"}) {
+      SCOPED_TRACE(path + (with_token ? " (token form)" : ""));
+      for (const int width : {390, 1280}) {
+        browser_->Resize(width, 900);
+        browser_->Navigate(Url(path));
+        EXPECT_EQ(SidewaysOverflow(*browser_), 0) << width << " px wide";
+      }
+      if (axe) EXPECT_THAT(AxeViolations(*browser_, *axe), ::testing::IsEmpty());
+    }
+  }
+  if (!axe) GTEST_SKIP() << Axe::kMissing;
+}
+
+TEST_F(DashboardPage, ShowsTheLastHarvestAndTheChangesPerUserOfTheLastThirtyDays) {
+  HarvestSamples();
+  const std::size_t records = ReadRecords(db_).size();
+  {
+    auto db = server::OpenDatabase(db_);
+    auto session = db->Acquire();
+    session->Execute("UPDATE TRDVERSAO SET DTGERARQTRAD = '2026-12-05T08:15:00.000'");
+    session->Execute("UPDATE TRDHISTORICO SET NMUSUARIO = 'ana' WHERE NRHISTORICO <= 3");
+    session->Execute("UPDATE TRDHISTORICO SET NMUSUARIO = 'velho', DTALTERACAO = '2020-01-01T00:00:00.000' "
+                     "WHERE NRHISTORICO = 4");
+  }
+  Serve();
+  browser_->Navigate(Url("/"));
+  EXPECT_THAT(browser_->Evaluate("document.querySelector('#atividade .colheita').textContent").get<std::string>(),
+              HasSubstr("05/12/2026 08:15"));
+  const json rows = browser_->Evaluate(
+      "Array.from(document.querySelectorAll('#atividade tbody tr')).map(tr => Array.from(tr.cells).map(td => "
+      "td.textContent))");
+  EXPECT_EQ(rows, json::array({json::array({"(token do servidor)", server::FormatCount(std::int64_t(records) - 4)}),
+                               json::array({"ana", "3"})}));
+}
+
+// A path the page does not have: a page in Portuguese with 404, HEAD alike;
+// the data routes answer in the wire format still.
+TEST_F(DashboardPage, AnUnknownPathAnswersThePagesNotFound) {
+  Serve();
+  httplib::Client client(server_->Host(), server_->Port());
+  auto missing = client.Get("/progresso?idioma=ENG");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 404);
+  EXPECT_THAT(missing->get_header_value("Content-Type"), HasSubstr("text/html"));
+  EXPECT_THAT(missing->body, HasSubstr("Página não encontrada"));
+  EXPECT_THAT(missing->body, HasSubstr("<code>/progresso</code>"));
+  auto head = client.Head("/progresso");
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->status, 404);
+  EXPECT_TRUE(head->body.empty());
+  EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(missing->body.size()));
 }
 
 TEST_F(DashboardPage, SearchFindsATextIgnoringCaseWithItsKeysAndTranslations) {
@@ -407,7 +508,8 @@ TEST(DashboardSession, TheSessionCookieAlsoOpensTheMethodsAndNeverHoldsTheToken)
   // small body only.
   auto elsewhere = client.Get("/nada");
   ASSERT_TRUE(elsewhere);
-  EXPECT_EQ(elsewhere->status, 403);
+  EXPECT_EQ(elsewhere->status, 404);
+  EXPECT_THAT(elsewhere->body, Not(HasSubstr("<table")));
   httplib::Client again(server.Host(), server.Port());
   auto flood = again.Post("/entrar", "token=" + std::string(5000, 'x'), "application/x-www-form-urlencoded");
   ASSERT_TRUE(flood);

@@ -190,6 +190,14 @@ TEST_P(ExchangeModule, TextsComeGroupedByTextInCodePointOrderAndFilterable) {
   EXPECT_EQ(matching("ENG", "área", "ascii-nocase"), (std::multiset<std::string>{}));
   EXPECT_EQ(matching("ENG", "aÇão", "ascii-nocase"), (std::multiset<std::string>{}));
   EXPECT_EQ(matching("ENG", "ação", "ascii-nocase"), (std::multiset<std::string>{"Ação/ENG"}));
+  // Folded: case and accents aside in every script, whichever side holds them.
+  Seed({R("PC", "C1", "Descrição do ITEM"), R("PC", "C2", "DESCRICAO"), R("PC", "C3", "ΆΛΦΑ"),
+        R("PC", "C4", "descriptor")});
+  const std::multiset<std::string> descriptions{"DESCRICAO/ENG", "Descrição do ITEM/ENG"};
+  for (const char* needle : {"descricao", "DESCRIÇÃO", "Descrição", "ESCRI\u0301\u00c7A"})
+    EXPECT_EQ(matching("ENG", needle, "folded"), descriptions) << needle;
+  EXPECT_EQ(matching("ENG", "area", "folded"), (std::multiset<std::string>{"ÁREA/ENG"}));
+  EXPECT_EQ(matching("ENG", "άλφα", "folded"), (std::multiset<std::string>{"ΆΛΦΑ/ENG"}));
   // Every language when none is given.
   EXPECT_EQ(matching("", "Salv", ""), (std::multiset<std::string>{"Salvar/ENG", "Salvar/ENG", "Salvar/ESP"}));
   EXPECT_NE(Failure(kExp, kGetTextos, {std::string("ENG"), std::string("x"), std::string("fuzzy"), std::string(),

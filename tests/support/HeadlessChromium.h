@@ -120,6 +120,13 @@ class HeadlessChromium {
     WaitForEvent("Page.loadEventFired");
   }
 
+  // Gives the page a `width` x `height` window (CSS pixels) from now on; the
+  // page shown lays itself out again.
+  void Resize(int width, int height) {
+    Command("Emulation.setDeviceMetricsOverride",
+            {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+  }
+
   // The page's text as the user reads it (innerText of the body).
   std::string Text() { return Evaluate("document.body ? document.body.innerText : ''").get<std::string>(); }
 
