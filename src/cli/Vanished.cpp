@@ -1,8 +1,15 @@
 #include "Vanished.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <set>
+#include <stdexcept>
+#include <string_view>
 
 #include "ExchangeClient.h"
 #include "ExchangeRows.h"
@@ -94,28 +101,144 @@ TransportFactory SeenKeys::Observe(TransportFactory inner) {
 }
 
 namespace {
-std::string FormText(const std::string& program, const std::string& form) { return program + '\x1f' + form; }
-}  // namespace
 
-void SeenKeys::Note(const RecordKey& key, KeyHeld held) {
-  auto [it, fresh] = keys_.try_emplace(exchange::KeyText(key), held);
-  if (fresh) forms_.insert(FormText(key.program, key.form));
-  if (held == KeyHeld::Yes && (fresh || it->second != KeyHeld::Yes)) {
-    it->second = KeyHeld::Yes;
-    ++held_[key.program];
+// An unnamed file in TMPDIR (else /tmp), gone when closed; -1 when none can
+// be made.
+int OpenTemporary() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env && *env ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  std::string name = dir + "/trd-keys-XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& bytes, std::uint64_t at) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(at + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += std::size_t(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::string& bytes, std::uint64_t at) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(at + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += std::size_t(n);
+  }
+  return true;
+}
+
+// "PROGRAM/FORM/" of a key text: no field's text holds a "/" (KeyText.h).
+std::string_view FormOfKeyText(std::string_view key) {
+  const std::size_t program_end = key.find('/');
+  const std::size_t form_end = program_end == std::string_view::npos ? program_end : key.find('/', program_end + 1);
+  return key.substr(0, form_end == std::string_view::npos ? key.size() : form_end + 1);
+}
+
+// Calls `each(held, key text)` for every line of a program's stored keys.
+template <typename Each>
+void ForEachLine(std::string_view lines, Each each) {
+  while (!lines.empty()) {
+    const std::size_t end = lines.find('\n');
+    const std::string_view line = lines.substr(0, end);
+    if (!line.empty()) each(line[0] == '1' ? KeyHeld::Yes : KeyHeld::Unknown, line.substr(1));
+    if (end == std::string_view::npos) break;
+    lines.remove_prefix(end + 1);
   }
 }
 
+}  // namespace
+
+SeenKeys::SeenKeys() : file_(OpenTemporary()) {}
+
+SeenKeys::~SeenKeys() {
+  if (file_ >= 0) ::close(file_);
+}
+
+void SeenKeys::Note(const RecordKey& key, KeyHeld held) {
+  if (!open_ || key.program != program_) Open(key.program);
+  const auto it = keys_.try_emplace(exchange::KeyText(key), held).first;
+  if (held == KeyHeld::Yes) it->second = KeyHeld::Yes;
+}
+
+void SeenKeys::Open(const std::string& program) {
+  Close();
+  program_ = program;
+  open_ = true;
+  if (const auto it = stored_.find(program); it != stored_.end())
+    ForEachLine(Lines(it->second), [&](KeyHeld held, std::string_view key) { keys_.emplace(key, held); });
+}
+
+void SeenKeys::Close() {
+  if (!open_) return;
+  open_ = false;
+  if (keys_.empty()) return;
+  std::string lines;
+  Stored at;
+  for (const auto& [key, held] : keys_) {
+    lines += held == KeyHeld::Yes ? '1' : '0';
+    lines += key;
+    lines += '\n';
+    if (held == KeyHeld::Yes) ++at.held;
+  }
+  keys_.clear();
+  if (file_ >= 0 && !WriteAll(file_, lines, end_)) {
+    // No room on disk: what was written goes on in memory.
+    spill_.resize(end_);
+    if (!ReadAll(file_, spill_, 0)) throw std::runtime_error("the run's seen keys could not be read back");
+    ::close(file_);
+    file_ = -1;
+  }
+  if (file_ < 0) spill_ += lines;
+  at.offset = end_;
+  at.size = lines.size();
+  end_ += lines.size();
+  stored_[program_] = at;  // a program noted again replaces its earlier lines
+}
+
+std::string SeenKeys::Lines(const Stored& at) const {
+  if (file_ < 0) return spill_.substr(at.offset, at.size);
+  std::string lines(at.size, '\0');
+  if (!ReadAll(file_, lines, at.offset)) throw std::runtime_error("the run's seen keys could not be read back");
+  return lines;
+}
+
 std::size_t SeenKeys::HeldIn(const std::string& program) const {
-  const auto it = held_.find(program);
-  return it == held_.end() ? 0 : it->second;
+  if (open_ && program == program_) {
+    std::size_t held = 0;
+    for (const auto& [key, h] : keys_) held += h == KeyHeld::Yes;
+    return held;
+  }
+  const auto it = stored_.find(program);
+  return it == stored_.end() ? 0 : it->second.held;
 }
 
-bool SeenKeys::HasForm(const std::string& program, const std::string& form) const {
-  return forms_.count(FormText(program, form)) != 0;
+ProgramKeys SeenKeys::KeysOf(const std::string& program) const {
+  ProgramKeys p;
+  auto take = [&p](KeyHeld, std::string_view key) {
+    p.keys.emplace(key);
+    p.forms.emplace(FormOfKeyText(key));
+  };
+  if (open_ && program == program_) {
+    for (const auto& [key, held] : keys_) take(held, key);
+  } else if (const auto it = stored_.find(program); it != stored_.end()) {
+    ForEachLine(Lines(it->second), take);
+  }
+  return p;
 }
 
-bool SeenKeys::Contains(const RecordKey& key) const { return keys_.count(exchange::KeyText(key)) != 0; }
+bool ProgramKeys::Contains(const RecordKey& key) const { return keys.count(exchange::KeyText(key)) != 0; }
+
+bool ProgramKeys::HasForm(const RecordKey& key) const {
+  return forms.count(std::string(FormOfKeyText(exchange::KeyText(key)))) != 0;
+}
 
 Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
                       const std::vector<std::string>& paths, const std::string& language, bool keep_list,
@@ -140,20 +263,25 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
   v.programs = programs.size();
   // The server takes up to 100 program codes at once.
   std::vector<std::string> batch;
+  std::unordered_map<std::string, ProgramKeys> keys;  // of the batch's programs, read back as their records come
   auto flush = [&] {
     if (batch.empty()) return;
     client.ForEachRecord({language, StateFilter::All, batch}, [&](const Row& r) {
       const RecordKey key = KeyOfRecord(r);
-      if (seen.Contains(key)) return;
+      auto it = keys.find(key.program);
+      if (it == keys.end()) it = keys.emplace(key.program, seen.KeysOf(key.program)).first;
+      const ProgramKeys& seen_keys = it->second;
+      if (seen_keys.Contains(key)) return;
       ++v.count;
       if (!keep_list) return;
       const GoneWhy why = !read.count(key.program)                ? GoneWhy::Program
-                          : !seen.HasForm(key.program, key.form) ? GoneWhy::Form
+                          : !seen_keys.HasForm(key)              ? GoneWhy::Form
                                                                   : GoneWhy::Text;
       v.records.push_back({key, RowText(r, kStAgrValProp),
                            std::holds_alternative<std::monostate>(r.at(kStAgrValProp)), why});
     });
     batch.clear();
+    keys.clear();
   };
   for (const std::string& p : programs) {
     // Every record of the program is one the run left holding a record:

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -44,23 +45,57 @@ namespace trd::cli {
 // Whether a seen key is known to hold a record after the run.
 enum class KeyHeld { Unknown, Yes };
 
+// The seen keys of one program, read back for a record-by-record comparison.
+struct ProgramKeys {
+  std::unordered_set<std::string> keys;   // key texts (exchange/KeyText.h)
+  std::unordered_set<std::string> forms;  // their "PROGRAM/FORM/" beginnings
+  bool Contains(const protocol::RecordKey& key) const;
+  // Whether some seen key is of the key's program and form.
+  bool HasForm(const protocol::RecordKey& key) const;
+};
+
+// The run's seen keys, in memory that does not grow with the tree: only the
+// keys of the program being noted are held (a file's texts come together, so
+// a program's keys mostly do); when another program's key comes they are
+// written to an unnamed temporary file (one line per key: '1' when it is
+// known to hold a record, else '0', then its key text), and the program
+// keeps an entry of a few words: where its keys lie and how many are held.
+// A program noted again later gets its keys back first, so that a key seen
+// twice is counted once. Without a temporary directory the lines are kept
+// in memory instead.
 class SeenKeys {
  public:
+  SeenKeys();
+  ~SeenKeys();
+  SeenKeys(const SeenKeys&) = delete;
+  SeenKeys& operator=(const SeenKeys&) = delete;
+
   // Transports that pass every call to those of `inner` (empty: HTTP) and
   // note the key of each look-up by key and value.
   TransportFactory Observe(TransportFactory inner);
-  bool Contains(const protocol::RecordKey& key) const;
-  // Whether some text of the program's form was seen.
-  bool HasForm(const std::string& program, const std::string& form) const;
-  std::size_t Size() const { return keys_.size(); }
   void Note(const protocol::RecordKey& key, KeyHeld held = KeyHeld::Unknown);
   // The program's seen keys known to hold a record.
   std::size_t HeldIn(const std::string& program) const;
+  // The program's seen keys (none for a program the run did not see).
+  ProgramKeys KeysOf(const std::string& program) const;
 
  private:
-  std::unordered_map<std::string, KeyHeld> keys_;
-  std::unordered_set<std::string> forms_;
-  std::unordered_map<std::string, std::size_t> held_;  // by program
+  struct Stored {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::size_t held = 0;
+  };
+  void Open(const std::string& program);  // the program whose keys are noted
+  void Close();                           // writes them out
+  std::string Lines(const Stored& at) const;
+
+  bool open_ = false;
+  std::string program_;
+  std::unordered_map<std::string, KeyHeld> keys_;  // of program_, by key text
+  std::unordered_map<std::string, Stored> stored_;  // by program
+  int file_ = -1;                                   // the temporary file; -1: spill_ instead
+  std::uint64_t end_ = 0;                           // bytes written
+  std::string spill_;
 };
 
 // Why a record is gone from the sources.

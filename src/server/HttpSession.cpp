@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "HeapRelease.h"
 #include "WebFront.h"
 #include "platform/Wire.h"
 
@@ -353,6 +354,9 @@ void HttpSession::Dispatch(std::string body) {
     self->out_ = FormatAnswer(self->version_, status, content_type, answer,
                               keep_alive == KeepAlive::Yes ? KeepAliveHeader::Yes : KeepAliveHeader::No,
                               self->body_out_, extra);
+    const std::size_t answer_bytes = answer.size();
+    answer = {};
+    ReleaseAfterAnswer(answer_bytes);
     net::io_context& io = self->front_.io;
     if (sign_in == SignIn::Failed) {  // answered late, from the I/O thread
       net::post(io, [self = std::move(self), keep_alive] {

@@ -567,7 +567,9 @@ std::string Form(const std::string& name, const std::vector<std::string>& labels
 
 TEST_P(ExchangeCli, TextsRemovedFromAFormReadInFullAreReportedVanishedAndKept) {
   dir.Write("src/Cli/Src/Pedido.dfm", Form("frmPedido", {"lblA", "lblB", "lblC"}));
-  dir.Write("src/Cli/Src/Pedido.Item.dfm", Form("frmItem", {"lblD"}));  // the same program
+  // The same program again, its keys noted after another program's.
+  dir.Write("src/Cli/Std/Ger/Estoque.dfm", Form("frmEstoque", {"lblF"}));
+  dir.Write("src/Cli/Std/Lib/Pedido.Item.dfm", Form("frmItem", {"lblD"}));
   const std::string other = dir.Write("src/Cli/Src/Cliente.dfm", Form("frmCliente", {"lblE"}));
   ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json"}), 0) << err;
   EXPECT_EQ(Json()["vanished"], 0);
