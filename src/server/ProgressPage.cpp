@@ -196,9 +196,9 @@ void ProgramsSection(Writer& w, const PageView& v) {
   w << "</section>\n";
 }
 
-// A text of #recentes: its first kRecentTextChars characters.
+// A text of #recentes or of the search: its first kShownTextChars characters.
 void ShortText(Writer& w, std::string_view text) {
-  const std::string_view shown = text::Left(text, kRecentTextChars);
+  const std::string_view shown = text::Left(text, kShownTextChars);
   w.Text(shown);
   if (shown.size() < text.size()) w << "…";
 }
@@ -264,7 +264,7 @@ void SearchSection(Writer& w, const PageView& v) {
       const FoundText& t = found.texts[i];
       const std::string id = "achado-" + std::to_string(i + 1);
       w << "<article class=\"achado\">\n<h3 class=\"texto\" id=\"" << id << "\">";
-      w.Text(t.source);
+      ShortText(w, t.source);
       w << "</h3>\n";
       OpenScroll(w, "#" + id);
       w << "<table>\n<thead><tr><th>Idioma</th><th>Programa</th><th>Formulário</th><th>Componente</th>"
@@ -275,7 +275,7 @@ void SearchSection(Writer& w, const PageView& v) {
         w << "</td>";
         KeyCells(w, r.key);
         w << "<td class=\"texto\">";
-        if (r.state == protocol::kStateTranslated) w.Text(r.text);
+        if (r.state == protocol::kStateTranslated) ShortText(w, r.text);
         w << "</td><td>" << StateText(r.state) << "</td></tr>\n";
       }
       w << "</tbody>\n</table>";

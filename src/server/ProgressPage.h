@@ -35,9 +35,10 @@ namespace trd::server {
 // picks the page): so the page stays small however many programs the table
 // holds (some 450 bytes a program).
 inline constexpr std::size_t kProgramsPerPage = 100;
-// The characters a text of #recentes shows (the rest cut, "…"): 25 records
-// of 4000-character texts would make the page some 200 KB.
-inline constexpr std::size_t kRecentTextChars = 200;
+// The characters a text of #recentes or of the search's results shows (the
+// rest cut, "…"): 60 found records of 4000-character texts would make the
+// page some 500 KB.
+inline constexpr std::size_t kShownTextChars = 200;
 
 // The users #atividade lists at most, and the days it covers.
 inline constexpr std::size_t kActivityRows = 50;

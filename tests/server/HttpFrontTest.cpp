@@ -189,14 +189,15 @@ TEST(HttpFrontMemory, ClientsThatNeverReadTheirPagesLeaveTheServersMemoryBounded
 }
 
 // The progress page of a table of 30,000 records in 3,000 programs, the
-// latest of them long texts: under 100 KB, its programs a page at a time,
-// every program on exactly one page.
+// latest of them long texts: under 100 KB (a search that finds them too),
+// its programs a page at a time, every program on exactly one page.
 TEST(ProgressPageSize, TheProgramsArePagedAndThePageStaysSmallAtAnyTableSize) {
   auto service = Service::Open(":memory:");
   {
     std::vector<Change> changes;
     for (int i = 0; i < 30000; ++i) {
-      const std::string text = i >= 29975 ? std::string(4000, 'x') : "Texto " + std::to_string(i);
+      const std::string text =
+          i >= 29975 ? "Longo " + std::to_string(i) + std::string(3988, 'x') : "Texto " + std::to_string(i);
       changes.push_back({ChangeKind::Insert, {},
                          Row{"P" + std::to_string(i % 3000), std::string("FRM"), "C" + std::to_string(i),
                              std::string("Caption"), 0.0, std::string(i % 3 ? "N" : "T"), text, text,
@@ -210,6 +211,14 @@ TEST(ProgressPageSize, TheProgramsArePagedAndThePageStaysSmallAtAnyTableSize) {
   std::thread runner([&] { server.Run(); });
   std::set<std::string> seen;
   std::size_t largest = 0;
+  {  // a search that finds the long texts
+    RawHttp c(port);
+    c.Send("GET /?idioma=POR&busca=LONGO HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const RawHttp::Answer a = c.Read(10s);
+    ASSERT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("25 textos contêm"), std::string::npos);
+    largest = a.body.size();
+  }
   std::string query = "/?idioma=POR";
   for (int page = 1; page <= 31 && !query.empty(); ++page) {
     RawHttp c(port);
