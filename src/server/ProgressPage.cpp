@@ -374,19 +374,18 @@ std::string RenderSignInPage(std::string_view message, std::string_view form_key
   Writer w;
   Head(w, " — entrar");
   w << "</header>\n<main>\n<section id=\"entrar\">\n"
-       "<h2>Acesso</h2>\n<p>Este servidor pede que você entre: com o seu usuário e senha para traduzir, ou com o "
-       "token da equipe para ver o progresso.</p>\n";
+       "<h2>Acesso</h2>\n<p>Este servidor pede que você entre: com o token da equipe para ver o progresso, ou "
+       "com o seu usuário e senha para traduzir.</p>\n";
   if (!message.empty()) {
     w << "<p class=\"aviso\">";
     w.Text(message);
     w << "</p>\n";
   }
-  w << "<h3>Usuário e senha</h3>\n" << PasswordForm(form_key) << "<h3>Token da equipe</h3>\n";
-  w << "<form method=\"post\" action=\"/entrar\">";
+  w << "<h3>Token da equipe</h3>\n<form method=\"post\" action=\"/entrar\">";
   FormKey(w, form_key);
   w << "<label>Token <input type=\"password\" name=\"token\" "
        "autocomplete=\"current-password\" required></label> <button type=\"submit\">Entrar</button>"
-       "</form>\n</section>\n</main>\n";
+       "</form>\n<h3>Usuário e senha</h3>\n" << PasswordForm(form_key) << "</section>\n</main>\n";
   Tail(w);
   return w.Take();
 }
