@@ -147,24 +147,39 @@ TEST(WorkbenchPage, TranslateReviewAndRefuseInTheBrowser) {
     page.TranslateWithKeyboard("\nsegunda linha");
     EXPECT_TRUE(page.Has("#confirmar")) << browser->Text();
     EXPECT_EQ(page.KeyQuery(), open_key);
-    {
-      const json k = browser->Evaluate(
-          "['programa','formulario','componente','propriedade','numero'].map(n => "
-          "document.querySelector('#traduzir input[name=' + n + ']').value)");
-      const FieldValue params[] = {std::string("Texto trocado pela colheita"), k[0].get<std::string>(),
-                                   k[1].get<std::string>(), k[2].get<std::string>(), k[3].get<std::string>(),
-                                   std::stod(k[4].get<std::string>())};
-      auto s = storage->Acquire();
-      ASSERT_EQ(s->Execute("UPDATE TRDPROPRIEDADE SET STAGRVALPROP = ? WHERE IDIDIOMA = 'ENG' AND CDPROGRAMA = ? "
-                           "AND NMFORMULARIO = ? AND NMCOMPONENTE = ? AND NMPROPRIEDADE = ? AND NRVALORPROP = ?",
-                           params),
-                1);
-    }
+    const json k = browser->Evaluate(
+        "['programa','formulario','componente','propriedade','numero'].map(n => "
+        "document.querySelector('#traduzir input[name=' + n + ']').value)");
+    const std::string where =
+        " WHERE IDIDIOMA = 'ENG' AND CDPROGRAMA = ? AND NMFORMULARIO = ? AND NMCOMPONENTE = ? AND NMPROPRIEDADE = ? "
+        "AND NRVALORPROP = ?";
+    auto set_source = [&](const std::string& source) {
+      const FieldValue params[] = {source, k[0].get<std::string>(), k[1].get<std::string>(), k[2].get<std::string>(),
+                                   k[3].get<std::string>(), std::stod(k[4].get<std::string>())};
+      return storage->Acquire()->Execute("UPDATE TRDPROPRIEDADE SET STAGRVALPROP = ?" + where, params);
+    };
+    ASSERT_EQ(set_source("Texto trocado pela colheita"), 1);
     browser->EvaluateAndWait("document.getElementById('confirmar').checked = true; "
                              "document.getElementById('traduzir').requestSubmit()");
     EXPECT_THAT(browser->Text(), HasSubstr("O texto de origem mudou"));
     EXPECT_EQ(page.Text("#origem"), "Texto trocado pela colheita");
     EXPECT_FALSE(page.Has("#atual")) << "nothing saved";
+
+    // A source with CR LF line breaks, as form files hold them, saves (the
+    // browser rewrites the breaks of what it posts back), and a translation
+    // takes the line breaks of its source, whatever the browser sent.
+    for (const std::string breaks : {"\r\n", "\n"}) {
+      ASSERT_EQ(set_source("Linha um" + breaks + "Linha dois"), 1);
+      page.Go("/texto?" + open_key);
+      page.TranslateWithKeyboard();
+      EXPECT_THAT(browser->Text(), HasSubstr("Tradução salva em"));
+      const FieldValue params[] = {k[0].get<std::string>(), k[1].get<std::string>(), k[2].get<std::string>(),
+                                   k[3].get<std::string>(), std::stod(k[4].get<std::string>())};
+      const FieldType types[] = {FieldType::String};
+      const auto rows = storage->Acquire()->Query("SELECT STVALORPROP FROM TRDPROPRIEDADE" + where, params, types);
+      ASSERT_EQ(rows.size(), 1u);
+      EXPECT_EQ(std::get<std::string>(rows[0][0]), "EN-Linha um" + breaks + "Linha dois");
+    }
 
     // A reviewer approves a saved translation.
     page.SignIn("rui", "senha-rui");
