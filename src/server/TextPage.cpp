@@ -179,11 +179,11 @@ std::string_view CheckLabel(exchange::CheckKind kind) {
   return "Verificação";
 }
 
-void CheckList(Writer& w, const std::vector<exchange::Issue>& issues) {
+void CheckList(Writer& w, const std::vector<exchange::Issue>& problems) {
   w << "<div id=\"verificacoes\" aria-live=\"polite\">";
-  if (!issues.empty()) {
+  if (!problems.empty()) {
     w << "<ul>";
-    for (const auto& i : issues) {
+    for (const auto& i : problems) {
       const bool error = exchange::SeverityOf(i.kind) == exchange::Severity::Error;
       w << "<li class=\"" << (error ? "erro" : "nota") << "\">" << (error ? "Erro: " : "Aviso: ")
         << CheckLabel(i.kind) << " — <span lang=\"en\">";
@@ -222,7 +222,7 @@ std::string_view OriginLabel(std::string_view code) {
 struct ViewState {
   std::string notice;
   std::optional<std::string> typed;
-  std::vector<exchange::Issue> issues;
+  std::vector<exchange::Issue> problems;
   bool needs_confirmation = false;
 };
 
@@ -275,7 +275,7 @@ std::string RenderView(const TextView& t, ListScope scope, const Visitor& v, con
          "aria-describedby=\"verificacoes atalhos\">\n";
     w.Text(state.typed ? *state.typed : (t.record.translated ? t.record.translation : std::string()));
     w << "</textarea>\n";
-    CheckList(w, state.issues);
+    CheckList(w, state.problems);
     if (state.needs_confirmation)
       w << "<p><input type=\"checkbox\" id=\"confirmar\" name=\"confirmar\" value=\"1\"> <label for=\"confirmar\">"
            "Salvar mesmo com os erros acima</label></p>\n";
@@ -563,8 +563,8 @@ WebAnswer SaveAnswer(std::string_view body, Service& service, const Visitor& vis
     state.notice = "A tradução está vazia; nada foi salvo.";
     status = 422;
   } else {
-    state.issues = CheckTyped(record->source, typed);
-    if (HasError(state.issues) && FormValue(form, "confirmar") != "1") {
+    state.problems = CheckTyped(record->source, typed);
+    if (HasError(state.problems) && FormValue(form, "confirmar") != "1") {
       state.notice = "A tradução tem erros; confira-os e marque \"Salvar mesmo com os erros acima\" para salvar.";
       state.needs_confirmation = true;
       status = 422;
@@ -584,7 +584,7 @@ WebAnswer SaveAnswer(std::string_view body, Service& service, const Visitor& vis
   }
   std::optional<TextView> view = ReadTextView(*session, *key);
   if (!view) return Html(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
-  if (status == 409) state.issues = CheckTyped(view->record.source, WithBreaksOf(view->record.source, *state.typed));
+  if (status == 409) state.problems = CheckTyped(view->record.source, WithBreaksOf(view->record.source, *state.typed));
   return Html(status, RenderView(*view, scope, visitor, state));
 }
 

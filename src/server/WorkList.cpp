@@ -202,8 +202,8 @@ std::vector<exchange::Issue> CheckTyped(const std::string& source, const std::st
   return exchange::CheckTranslation(source, translation);
 }
 
-bool HasError(const std::vector<exchange::Issue>& issues) {
-  return std::any_of(issues.begin(), issues.end(),
+bool HasError(const std::vector<exchange::Issue>& problems) {
+  return std::any_of(problems.begin(), problems.end(),
                      [](const exchange::Issue& i) { return exchange::SeverityOf(i.kind) == exchange::Severity::Error; });
 }
 

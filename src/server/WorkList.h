@@ -112,7 +112,7 @@ std::optional<WorkRecord> RecordOfKey(Session& s, const protocol::RecordKey& key
 
 // The checks `trd check` makes, on one translation: errors and notices.
 std::vector<exchange::Issue> CheckTyped(const std::string& source, const std::string& translation);
-bool HasError(const std::vector<exchange::Issue>& issues);
+bool HasError(const std::vector<exchange::Issue>& problems);
 
 enum class SaveResult {
   Saved,          // records took the translation
