@@ -65,7 +65,6 @@ struct PageView {
   SignOut sign_out = SignOut::Hidden;
   std::string form_key;  // the anti-forgery key the "Sair" form carries
   std::string signed_in_html;  // who is signed in (TextPage.h SignedInLine); empty: nobody named
-  // The sign-in page's user and password form (TextPage.h PasswordForm)
 };
 
 std::string RenderProgressPage(const PageView& view);
