@@ -1,6 +1,8 @@
 #include "Suggestions.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -320,15 +322,19 @@ bool AsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'
 // digits in every locale: ASCII ones; other trigrams are not looked up.
 //
 // Taking the sample reads up to 20,000 entries (some 90 ms), which a call
-// for one text (the workbench's view of a text) cannot afford: a sample is
-// kept in the process and taken again once the language's entries changed,
-// as their count and the latest entry's number tell (entries are added and
-// removed; an estimate from an older sample would only pick other trigrams
-// to read, never change a similarity).
+// for one text (the workbench's view of a text, after each save) cannot
+// afford: a sample is kept in the process for kSampleLife, and taken again
+// sooner once the count of the language's entries moved by more than 1%
+// (a save adds one). An estimate from an older sample only picks other
+// trigrams to read, never changes a similarity; a trigram no sampled entry
+// holds counts as rare, so a new text's own trigrams are read.
 struct TrigramSample {
   std::unordered_map<std::uint64_t, int> counts;
   double scale = 0;
+  double entries = 0;
+  std::chrono::steady_clock::time_point taken;
 };
+constexpr std::chrono::minutes kSampleLife{10};
 
 class TrigramSamples {
  public:
@@ -358,20 +364,19 @@ class PostgresTrigrams final : public TrigramIndex {
  public:
   PostgresTrigrams(Session& s, const std::string& language) : s_(s), language_(language) {
     const FieldValue p[] = {language};
-    const FieldType state_types[] = {FieldType::Float, FieldType::Float, FieldType::String};
+    const FieldType state_types[] = {FieldType::Float, FieldType::String};
     auto n = s.Query(
-        "SELECT COUNT(*), MAX(NRMEMORIA), current_database() || '.' || current_schema() FROM TRDMEMORIA "
-        "WHERE IDIDIOMA = ?",
-        p, state_types);
+        "SELECT COUNT(*), current_database() || '.' || current_schema() FROM TRDMEMORIA WHERE IDIDIOMA = ?", p,
+        state_types);
     const double entries = n.empty() ? 0 : std::get<double>(n[0][0]);
-    const auto* latest = n.empty() ? nullptr : std::get_if<double>(&n[0][1]);
-    const auto* where = n.empty() ? nullptr : std::get_if<std::string>(&n[0][2]);
-    const std::string key = (where ? *where : std::string()) + "\n" + language + "\n" +
-                            std::to_string(std::int64_t(entries)) + "\n" +
-                            std::to_string(latest ? std::int64_t(*latest) : -1);
+    const auto* where = n.empty() ? nullptr : std::get_if<std::string>(&n[0][1]);
+    const std::string key = (where ? *where : std::string()) + "\n" + language;
+    const auto now = std::chrono::steady_clock::now();
     sample_ = KeptSamples().Find(key);
-    if (sample_) return;
+    if (sample_ && now - sample_->taken < kSampleLife && std::abs(sample_->entries - entries) <= entries / 100) return;
     auto sample = std::make_shared<TrigramSample>();
+    sample->entries = entries;
+    sample->taken = now;
     const double percent = entries <= 20000 ? 100 : 20000 * 100 / entries;
     const FieldType text[] = {FieldType::String};
     double sampled = 0;
