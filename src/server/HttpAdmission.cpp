@@ -140,8 +140,13 @@ std::string NewSessionSecret() {
 }
 
 std::size_t BodyLimit(Route route, std::size_t max_body_bytes) {
-  return route == Route::Login ? std::min(kMaxFormBytes, max_body_bytes) : max_body_bytes;
+  if (route == Route::Login) return std::min(kMaxFormBytes, max_body_bytes);
+  if (route == Route::Save || route == Route::Review || route == Route::Check)
+    return std::min(kMaxWorkFormBytes, max_body_bytes);
+  return max_body_bytes;
 }
+
+bool IsPageRoute(Route route) { return route != Route::Call && route != Route::Echo; }
 
 namespace {
 // GET, or HEAD: the same answer without its body (AnswerBody).
@@ -170,6 +175,12 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   else if (IsRead(head.method) && path == "/painel.css") route = Route::Style;
   else if (head.method == "POST" && path == "/entrar") route = Route::Login;
   else if (head.method == "POST" && path == "/sair") route = Route::Logout;
+  else if (IsRead(head.method) && path == "/textos") route = Route::WorkList;
+  else if (IsRead(head.method) && path == "/texto") route = Route::TextView;
+  else if (head.method == "POST" && path == "/texto") route = Route::Save;
+  else if (head.method == "POST" && path == "/revisar") route = Route::Review;
+  else if (head.method == "POST" && path == "/verificar") route = Route::Check;
+  else if (IsRead(head.method) && path == "/bancada.js") route = Route::Script;
   else if (IsRead(head.method)) route = Route::Missing;
 
   Access access = Access::Granted;
@@ -183,8 +194,7 @@ std::variant<Admission, Refusal> Admit(const RequestHead& head, const Credential
   } else if (!head.token.empty()) {
     access = Access::Unverified;
   }
-  const bool open_route = route && (*route == Route::Page || *route == Route::Style || *route == Route::Login ||
-                                    *route == Route::Logout || *route == Route::Missing);
+  const bool open_route = route && IsPageRoute(*route);
   // A user's token opens the data routes; the page knows the server's token
   // and its sessions only, and an unknown path is no user's business either.
   const bool user_route = route && (*route == Route::Call || *route == Route::Echo);

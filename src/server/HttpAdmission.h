@@ -10,9 +10,12 @@
 //                            Content-Length of the GET body, and no body
 //   POST /entrar             the token form: sets the session cookie
 //   POST /sair               forgets the session cookie
+//   GET /textos, GET /texto, POST /texto, POST /revisar, POST /verificar,
+//   GET /bancada.js          the workbench (TextPage.h)
 //   GET or HEAD elsewhere    the page's "not found" (404, HTML)
-// The page's routes are open to everyone, so that a browser can be asked
-// for the token (and told a path does not exist); everything else needs it.
+// The pages' routes are open to everyone, so that a browser can be asked to
+// sign in (the pages show nothing of the table before) and told a path does
+// not exist; everything else needs the token.
 //
 // Admit() checks, in this order:
 //   0. the site: a Host header is required (400) and must name the server
@@ -52,7 +55,10 @@
 
 namespace trd::server {
 
-enum class Route { Call, Echo, Page, Style, Login, Logout, Missing };
+enum class Route { Call, Echo, Page, Style, Login, Logout, WorkList, TextView, Save, Review, Check, Script, Missing };
+
+// Whether a route is one of the pages' (WebFront.h), open without the token.
+bool IsPageRoute(Route route);
 
 // Whether the request proved it knows the token (or none is required).
 // Unverified: X-Trd-Token holds another text, which may be a user's token
@@ -137,6 +143,9 @@ AnswerBody AnswerBodyFor(std::string_view method);
 
 // The largest body the token form (POST /entrar) takes.
 inline constexpr std::size_t kMaxFormBytes = 4096;
+// The largest body the workbench's forms take: a source text and a
+// translation of 4000 characters each, percent-encoded, and the key.
+inline constexpr std::size_t kMaxWorkFormBytes = 128 * 1024;
 // The body limit of a route.
 std::size_t BodyLimit(Route route, std::size_t max_body_bytes);
 

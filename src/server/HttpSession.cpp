@@ -318,7 +318,8 @@ void HttpSession::Dispatch(std::string body) {
   // The work guard keeps the I/O thread running (Run() from returning) until
   // the worker has posted back.
   const Route route = admission_.route;
-  const bool lookup = route == Route::Page || route == Route::Style ||
+  const bool lookup = route == Route::Page || route == Route::Style || route == Route::WorkList ||
+                      route == Route::TextView || route == Route::Script ||
                       (route == Route::Call && Service::NamesLookup(body));
   net::post(lookup ? front_.lookups : front_.workers, [self = shared_from_this(), body = std::move(body),
                              work = net::make_work_guard(front_.io), lookup]() mutable {
@@ -337,7 +338,7 @@ void HttpSession::Dispatch(std::string body) {
         content_type = "application/octet-stream";
       } else {
         WebAnswer web = AnswerWeb({route, self->admission_.access, self->target_, body, self->cookie_,
-                                   self->session_id_, self->address_},
+                                   self->session_id_, self->address_, self->caller_},
                                   self->front_.service, self->front_.credentials, self->front_.browser_sessions);
         sign_in = web.sign_in;
         status = web.status;

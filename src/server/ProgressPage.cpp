@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Html.h"
+#include "TextPage.h"
 #include "platform/Text.h"
 
 namespace trd::server {
@@ -105,10 +106,19 @@ void Bar(Writer& w, double share) {
     << FormatShare(share) << "</progress></td>";
 }
 
-void CountCells(Writer& w, const Coverage& c) {
+// `work_href`: where the untranslated count links to (the workbench's list
+// of them); empty: no link.
+void CountCells(Writer& w, const Coverage& c, std::string_view work_href = {}) {
   w << "<td class=\"num registros\">" << FormatCount(c.total) << "</td><td class=\"num traduzidos\">"
-    << FormatCount(c.translated) << "</td><td class=\"num pendentes\">" << FormatCount(c.untranslated)
-    << "</td><td class=\"num naotraduziveis\">" << FormatCount(c.untranslatable)
+    << FormatCount(c.translated) << "</td><td class=\"num pendentes\">";
+  if (!work_href.empty() && c.untranslated > 0) {
+    w << "<a href=\"";
+    w.Text(work_href);
+    w << "\">" << FormatCount(c.untranslated) << "</a>";
+  } else {
+    w << FormatCount(c.untranslated);
+  }
+  w << "</td><td class=\"num naotraduziveis\">" << FormatCount(c.untranslatable)
     << "</td><td class=\"num percentual\">" << FormatShare(c.Share()) << "</td>";
   Bar(w, c.Share());
 }
@@ -171,7 +181,7 @@ void ProgramsSection(Writer& w, const PageView& v) {
     w << "\"><td class=\"programa\">";
     w.Text(p.program);
     w << "</td>";
-    CountCells(w, p.counts);
+    CountCells(w, p.counts, "/textos?idioma=" + UrlEncoded(v.language) + "&programa=" + UrlEncoded(p.program));
     w << "</tr>\n";
   }
   if (v.programs.empty())
@@ -428,6 +438,7 @@ std::string RenderProgressPage(const PageView& view) {
     FormKey(w, view.form_key);
     w << "<button type=\"submit\">Sair</button></form>\n";
   }
+  w << view.signed_in_html;
   w << "</header>\n<main>\n";
   if (!view.notice.empty()) {
     w << "<p class=\"aviso\">";
@@ -448,17 +459,18 @@ std::string RenderSignInPage(std::string_view message, std::string_view form_key
   Writer w;
   Head(w, " — entrar");
   w << "</header>\n<main>\n<section id=\"entrar\">\n"
-       "<h2>Acesso</h2>\n<p>Este servidor pede um token. Informe o token da equipe para ver o progresso.</p>\n";
+       "<h2>Acesso</h2>\n<p>Este servidor pede que você entre: com o token da equipe para ver o progresso, ou "
+       "com o seu usuário e senha para traduzir.</p>\n";
   if (!message.empty()) {
     w << "<p class=\"aviso\">";
     w.Text(message);
     w << "</p>\n";
   }
-  w << "<form method=\"post\" action=\"/entrar\">";
+  w << "<h3>Token da equipe</h3>\n<form method=\"post\" action=\"/entrar\">";
   FormKey(w, form_key);
   w << "<label>Token <input type=\"password\" name=\"token\" "
-       "autocomplete=\"current-password\" required autofocus></label> <button type=\"submit\">Entrar</button>"
-       "</form>\n</section>\n</main>\n";
+       "autocomplete=\"current-password\" required></label> <button type=\"submit\">Entrar</button>"
+       "</form>\n<h3>Usuário e senha</h3>\n" << PasswordForm(form_key) << "</section>\n</main>\n";
   Tail(w);
   return w.Take();
 }

@@ -89,6 +89,7 @@ struct PageView {
   std::string notice;  // a message above the sections (an unknown language asked for)
   SignOut sign_out = SignOut::Hidden;
   std::string form_key;  // the anti-forgery key the "Sair" form carries
+  std::string signed_in_html;  // who is signed in (TextPage.h SignedInLine); empty: nobody named
 };
 
 std::string RenderProgressPage(const PageView& view);
@@ -97,8 +98,8 @@ std::string RenderProgressPage(const PageView& view);
 // page's POST forms (WebFront.h).
 inline constexpr std::string_view kFormKeyField = "chave_form";
 
-// The token form, carrying `form_key`; `message` (may be empty) shown above
-// it.
+// The sign-in page: the user name and password form and the token form,
+// carrying `form_key`; `message` (may be empty) shown above them.
 std::string RenderSignInPage(std::string_view message, std::string_view form_key);
 
 // A page that tells the table could not be read; `why` is escaped.

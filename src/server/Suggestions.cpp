@@ -1,8 +1,11 @@
 #include "Suggestions.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 
@@ -317,12 +320,63 @@ bool AsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'
 // language's memory (some 20,000 entries). Its index finds
 // "ILIKE '%abc%'" through the trigram abc when its characters are letters or
 // digits in every locale: ASCII ones; other trigrams are not looked up.
+//
+// Taking the sample reads up to 20,000 entries (some 90 ms), which a call
+// for one text (the workbench's view of a text, after each save) cannot
+// afford: a sample is kept in the process for kSampleLife, and taken again
+// sooner once the count of the language's entries moved by more than 1%
+// (a save adds one). An estimate from an older sample only picks other
+// trigrams to read, never changes a similarity; a trigram no sampled entry
+// holds counts as rare, so a new text's own trigrams are read.
+struct TrigramSample {
+  std::unordered_map<std::uint64_t, int> counts;
+  double scale = 0;
+  double entries = 0;
+  std::chrono::steady_clock::time_point taken;
+};
+constexpr std::chrono::minutes kSampleLife{10};
+
+class TrigramSamples {
+ public:
+  std::shared_ptr<const TrigramSample> Find(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    auto it = samples_.find(key);
+    return it == samples_.end() ? nullptr : it->second;
+  }
+  void Keep(const std::string& key, std::shared_ptr<const TrigramSample> sample) {
+    constexpr std::size_t kKept = 64;  // languages of the databases a process serves
+    std::lock_guard lock(mutex_);
+    if (samples_.size() >= kKept) samples_.clear();
+    samples_[key] = std::move(sample);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<const TrigramSample>> samples_;
+};
+
+TrigramSamples& KeptSamples() {
+  static TrigramSamples samples;
+  return samples;
+}
+
 class PostgresTrigrams final : public TrigramIndex {
  public:
   PostgresTrigrams(Session& s, const std::string& language) : s_(s), language_(language) {
     const FieldValue p[] = {language};
-    auto n = s.Query("SELECT COUNT(*) FROM TRDMEMORIA WHERE IDIDIOMA = ?", p, kOneNumber);
+    const FieldType state_types[] = {FieldType::Float, FieldType::String};
+    auto n = s.Query(
+        "SELECT COUNT(*), current_database() || '.' || current_schema() FROM TRDMEMORIA WHERE IDIDIOMA = ?", p,
+        state_types);
     const double entries = n.empty() ? 0 : std::get<double>(n[0][0]);
+    const auto* where = n.empty() ? nullptr : std::get_if<std::string>(&n[0][1]);
+    const std::string key = (where ? *where : std::string()) + "\n" + language;
+    const auto now = std::chrono::steady_clock::now();
+    sample_ = KeptSamples().Find(key);
+    if (sample_ && now - sample_->taken < kSampleLife && std::abs(sample_->entries - entries) <= entries / 100) return;
+    auto sample = std::make_shared<TrigramSample>();
+    sample->entries = entries;
+    sample->taken = now;
     const double percent = entries <= 20000 ? 100 : 20000 * 100 / entries;
     const FieldType text[] = {FieldType::String};
     double sampled = 0;
@@ -332,17 +386,19 @@ class PostgresTrigrams final : public TrigramIndex {
                                 p, text))
       if (const auto* t = std::get_if<std::string>(&r[0])) {
         ++sampled;
-        for (std::uint64_t g : Trigrams(Folded(*t))) ++sample_[g];
+        for (std::uint64_t g : Trigrams(Folded(*t))) ++sample->counts[g];
       }
-    scale_ = sampled > 0 ? entries / sampled : 0;
+    sample->scale = sampled > 0 ? entries / sampled : 0;
+    sample_ = sample;
+    KeptSamples().Keep(key, std::move(sample));
   }
 
  private:
   double CountEntries(const std::string& trigram) override {
     if (!std::all_of(trigram.begin(), trigram.end(), AsciiAlnum)) return 0;
-    auto it = sample_.find(Trigrams(Folded(trigram)).front());
+    auto it = sample_->counts.find(Trigrams(Folded(trigram)).front());
     // Held by no sampled entry: rare, but perhaps there.
-    return it == sample_.end() ? 0.5 : it->second * scale_;
+    return it == sample_->counts.end() ? 0.5 : it->second * sample_->scale;
   }
   std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
     const FieldValue p[] = {"%" + trigram + "%"};
@@ -352,8 +408,7 @@ class PostgresTrigrams final : public TrigramIndex {
 
   Session& s_;
   std::string language_;
-  std::unordered_map<std::uint64_t, int> sample_;
-  double scale_ = 0;
+  std::shared_ptr<const TrigramSample> sample_;
 };
 
 }  // namespace

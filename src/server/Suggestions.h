@@ -13,7 +13,8 @@
 //   PostgreSQL  IX_TRDMEMORIA_TRIGRAMAS, a GIN index of pg_trgm
 //               (gin_trgm_ops) over the memory's source texts, asked with
 //               ILIKE '%abc%' for trigrams of ASCII letters and digits;
-//               counts estimated from a sample of the memory
+//               counts estimated from a sample of the memory, kept in the
+//               process a while (Suggestions.cpp)
 // The candidates hold the most of the text's rarest trigrams: the entries
 // holding each are read from the index once per call (as one list, not a row
 // an entry) and counted here (ranking every match in the database took up to

@@ -163,9 +163,15 @@ void SetPassword(Session& s, std::string_view name, std::string_view password) {
 }
 
 bool PasswordMatches(Session& s, std::string_view name, std::string_view password) {
+  return UserOfPassword(s, name, password).has_value();
+}
+
+std::optional<Caller> UserOfPassword(Session& s, std::string_view name, std::string_view password) {
   Init();
   auto user = ByField(s, kName, name);
-  return user && user->info.enabled && !user->password_hash.empty() && HashMatches(user->password_hash, password);
+  if (!user || !user->info.enabled || user->password_hash.empty() || !HashMatches(user->password_hash, password))
+    return std::nullopt;
+  return Caller{user->info.name, user->info.role};
 }
 
 TokenVerifier::TokenVerifier() {

@@ -65,6 +65,8 @@ void DisableUser(Session& s, std::string_view name);
 void SetPassword(Session& s, std::string_view name, std::string_view password);
 // Whether the user exists, is enabled and `password` is theirs.
 bool PasswordMatches(Session& s, std::string_view name, std::string_view password);
+// The user (name and role) when PasswordMatches; nullopt otherwise.
+std::optional<Caller> UserOfPassword(Session& s, std::string_view name, std::string_view password);
 
 // Recognises users' tokens. Thread-safe; one per server.
 class TokenVerifier {

@@ -9,6 +9,8 @@
 #include "Html.h"
 #include "Progress.h"
 #include "ProgressPage.h"
+#include "TextPage.h"
+#include "Users.h"
 #include "platform/Errors.h"
 
 namespace trd::server {
@@ -85,12 +87,14 @@ std::size_t PageNumber(const std::string& text) {
   return std::max<std::size_t>(1, std::stoul(text));
 }
 
-WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out, std::string form_key) {
+WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_out, std::string form_key,
+                       std::string signed_in_html) {
   const html::Form query = html::ParseForm(html::QueryOf(target));
   ProgressReader reader(service);
   PageView view;
   view.sign_out = sign_out;
   view.form_key = std::move(form_key);
+  view.signed_in_html = std::move(signed_in_html);
   view.languages = reader.Languages();
   view.language = ChooseLanguage(view.languages, html::FormValue(query, "idioma"), view.notice);
   view.order = ParseProgramOrder(html::FormValue(query, "ordem"));
@@ -143,7 +147,7 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
     switch (request.route) {
       case Route::Style:
         answer.content_type = "text/css; charset=utf-8";
-        answer.body = std::string(ProgressStyle());
+        answer.body = std::string(ProgressStyle()) + std::string(WorkbenchStyle());
         break;
       case Route::Login: {
         if (credentials.token.empty()) {
@@ -151,9 +155,25 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
           break;
         }
         const html::Form form = html::ParseForm(request.body);
-        if (!FormKeyMatches(form, request.cookie))
+        const std::string user = html::FormValue(form, "usuario");
+        if (!FormKeyMatches(form, request.cookie)) {
           answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
-        else if (SameToken(html::FormValue(form, "token"), credentials.token)) {
+        } else if (!user.empty()) {
+          // A user of the server's own (Users.h): the session holds the user
+          // and role, the author of what the pages save.
+          std::optional<Caller> who;
+          {
+            auto session = service.Storage().Acquire();
+            who = UserOfPassword(*session, user, html::FormValue(form, "senha"));
+          }
+          if (who) {
+            answer = Redirect(SessionCookie(sessions.Open(*who, request.address)));
+            answer.sign_in = SignIn::Succeeded;
+          } else {
+            answer = Page(403, RenderSignInPage("Usuário ou senha incorretos. Tente de novo.", form_key.key));
+            answer.sign_in = SignIn::Failed;
+          }
+        } else if (SameToken(html::FormValue(form, "token"), credentials.token)) {
           // The holder of the server's token; a session of a user's own
           // holds that user.
           answer = Redirect(SessionCookie(sessions.Open(Caller{}, request.address)));
@@ -176,11 +196,40 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
         if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}, form_key.key));
         else
           answer = ProgressPage(request.target, service,
-                                credentials.token.empty() ? SignOut::Hidden : SignOut::Shown, form_key.key);
+                                credentials.token.empty() ? SignOut::Hidden : SignOut::Shown, form_key.key,
+                                credentials.token.empty() ? std::string() : SignedInLine(request.caller));
         break;
       case Route::Missing:
         answer = Page(404, RenderNotFoundPage(request.target.substr(0, request.target.find('?'))));
         break;
+      case Route::Script:
+        answer.content_type = "text/javascript; charset=utf-8";
+        answer.body = std::string(WorkbenchScript());
+        break;
+      case Route::WorkList:
+      case Route::TextView:
+      case Route::Save:
+      case Route::Review:
+      case Route::Check: {
+        const bool post = request.route != Route::WorkList && request.route != Route::TextView;
+        if (request.access == Access::Denied) {
+          answer = Page(post ? 403 : 200, RenderSignInPage({}, form_key.key));
+          break;
+        }
+        if (post && !FormKeyMatches(html::ParseForm(request.body), request.cookie)) {
+          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+          break;
+        }
+        // Without a token nobody signs in: the pages read, nobody is named
+        // to write.
+        const Visitor visitor{request.caller, !credentials.token.empty(), form_key.key};
+        if (request.route == Route::WorkList) answer = WorkListAnswer(request.target, service, visitor);
+        else if (request.route == Route::TextView) answer = TextViewAnswer(request.target, service, visitor);
+        else if (request.route == Route::Save) answer = SaveAnswer(request.body, service, visitor);
+        else if (request.route == Route::Review) answer = ReviewAnswer(request.body, service, visitor);
+        else answer = CheckAnswer(request.body, service);
+        break;
+      }
       case Route::Call:
       case Route::Echo:
         throw std::logic_error("AnswerWeb: not a route of the page");
