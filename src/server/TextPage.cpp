@@ -503,7 +503,7 @@ WebAnswer WorkListAnswer(std::string_view target, Service& service, const Visito
       w << "<tr><td><a class=\"abrir\" href=\"";
       w.Text(TextHref(first, list_scope));
       w << "\">";
-      const std::string_view shown = text::Left(t.source, kRecentTextChars);
+      const std::string_view shown = text::Left(t.source, kShownTextChars);
       w.Text(shown);
       if (shown.size() < t.source.size()) w << "…";
       w << "</a></td><td><a href=\"";

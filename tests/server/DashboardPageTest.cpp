@@ -232,7 +232,8 @@ TEST_F(DashboardPage, EveryColumnSortsBothWaysAndSaysWhichWay) {
 
 // The accessibility checker finds nothing on any page (a language chosen,
 // its programs listed, a search shown; the token form; a path the server
-// does not have), and no page scrolls sideways on a phone or a laptop.
+// does not have; a program's untranslated texts and a text's view), and no
+// page scrolls sideways on a phone or a laptop.
 TEST_F(DashboardPage, EveryPageIsAccessibleAndFitsItsWindow) {
   HarvestSamples();
   const std::optional<Axe> axe = Axe::Load();
@@ -240,7 +241,18 @@ TEST_F(DashboardPage, EveryPageIsAccessibleAndFitsItsWindow) {
   std::filesystem::permissions(token_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   for (const bool with_token : {false, true}) {
     Serve(with_token ? std::vector<std::string>{"--token-file", token_file} : std::vector<std::string>{});
-    for (const std::string path : {"/?idioma=ENG&busca=a", "/nada/aqui"}) {
+    std::vector<std::string> paths{"/?idioma=ENG&busca=a", "/nada/aqui"};
+    if (!with_token) {  // the workbench's list and text view, reached from a count
+      auto first_link = [&](const std::string& prefix) {
+        return browser_->Evaluate("document.querySelector('a[href^=\"" + prefix + "\"]').getAttribute('href')")
+            .get<std::string>();
+      };
+      browser_->Navigate(Url("/?idioma=ENG"));
+      paths.push_back(first_link("/textos?"));
+      browser_->Navigate(Url(paths.back()));
+      paths.push_back(first_link("/texto?"));
+    }
+    for (const std::string& path : paths) {
       SCOPED_TRACE(path + (with_token ? " (token form)" : ""));
       for (const int width : {390, 1280}) {
         browser_->Resize(width, 900);

@@ -12,6 +12,7 @@
 #include "server/Users.h"
 #include "support/ChildProcess.h"
 #include "support/HeadlessChromium.h"
+#include "support/PageChecks.h"
 #include "support/ServerProcess.h"
 #include "support/TempTree.h"
 #include "support/TestDatabase.h"
@@ -120,7 +121,10 @@ TEST(WorkbenchPage, TranslateReviewAndRefuseInTheBrowser) {
     const std::int64_t before = Digits(page.Text("#programas tr[data-programa='" + program + "'] td.pendentes"));
     browser->EvaluateAndWait("document.querySelector('#programas td.pendentes a').click()");
     ASSERT_TRUE(page.Has("#lista a.abrir")) << browser->Text();
+    const std::optional<Axe> axe = Axe::Load();
+    if (axe) EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the list";
     browser->EvaluateAndWait("document.querySelector('#lista a.abrir').click()");
+    if (axe) EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the text's view, to translate";
 
     // Three texts, each saved with Ctrl+Enter, each view leading to the next.
     std::vector<std::pair<std::string, std::string>> saved;  // key query, translation
