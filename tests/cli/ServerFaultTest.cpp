@@ -169,7 +169,9 @@ TEST(ServerKilled, MidHarvestTheRunFailsNamingTheServerAndARerunConverges) {
     EXPECT_EQ(summary["outcome"], "failed");
     EXPECT_EQ(summary["version_stamped"], false);
 
-    if (db.IsSqlite()) EXPECT_EQ(IntegrityCheck(db.SqlitePath()), "ok");
+    if (db.IsSqlite()) {
+      EXPECT_EQ(IntegrityCheck(db.SqlitePath()), "ok");
+    }
     // Nothing the server confirmed is lost: the records it answered as
     // created are all there (one more when the kill fell between a commit
     // and its answer).

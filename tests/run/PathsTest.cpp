@@ -309,10 +309,15 @@ void ExpectNotesCameTrue(const std::vector<nlohmann::json>& notes, std::vector<S
     }
     ASSERT_NE(is, after.end()) << key << " " << outcome;
     EXPECT_EQ(is->second.source, text) << key;
-    if (outcome == "stored_already") EXPECT_TRUE(was != before.end() && was->second.source == text) << key;
-    if (outcome == "replaced" && notes.size() == last.size())
+    if (outcome == "stored_already") {
+      EXPECT_TRUE(was != before.end() && was->second.source == text) << key;
+    }
+    if (outcome == "replaced" && notes.size() == last.size()) {
       EXPECT_TRUE(was != before.end() && was->second.source == n["old_text"]) << key;
-    if (outcome == "created" && notes.size() == last.size()) EXPECT_EQ(was, before.end()) << key;
+    }
+    if (outcome == "created" && notes.size() == last.size()) {
+      EXPECT_EQ(was, before.end()) << key;
+    }
     if (n["translation_reused"] == true) {
       EXPECT_EQ(is->second.state, "T") << key;
       EXPECT_EQ(is->second.translation, n["translation"]) << key;

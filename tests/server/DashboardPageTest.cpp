@@ -259,7 +259,9 @@ TEST_F(DashboardPage, EveryPageIsAccessibleAndFitsItsWindow) {
         browser_->Navigate(Url(path));
         EXPECT_EQ(SidewaysOverflow(*browser_), 0) << width << " px wide";
       }
-      if (axe) EXPECT_THAT(AxeViolations(*browser_, *axe), ::testing::IsEmpty());
+      if (axe) {
+        EXPECT_THAT(AxeViolations(*browser_, *axe), ::testing::IsEmpty());
+      }
     }
   }
   if (!axe) GTEST_SKIP() << Axe::kMissing;

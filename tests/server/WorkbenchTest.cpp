@@ -122,9 +122,13 @@ TEST(WorkbenchPage, TranslateReviewAndRefuseInTheBrowser) {
     browser->EvaluateAndWait("document.querySelector('#programas td.pendentes a').click()");
     ASSERT_TRUE(page.Has("#lista a.abrir")) << browser->Text();
     const std::optional<Axe> axe = Axe::Load();
-    if (axe) EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the list";
+    if (axe) {
+      EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the list";
+    }
     browser->EvaluateAndWait("document.querySelector('#lista a.abrir').click()");
-    if (axe) EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the text's view, to translate";
+    if (axe) {
+      EXPECT_THAT(AxeViolations(*browser, *axe), ::testing::IsEmpty()) << "the text's view, to translate";
+    }
 
     // Three texts, each saved with Ctrl+Enter, each view leading to the next.
     std::vector<std::pair<std::string, std::string>> saved;  // key query, translation
