@@ -136,4 +136,17 @@ std::string UrlEncoded(std::string_view text) {
   return out;
 }
 
+void Hidden(Writer& w, std::string_view name, std::string_view value) {
+  w << "<input type=\"hidden\" name=\"" << name << "\" value=\"";
+  w.Text(value);
+  w << "\">";
+}
+
+void OpenDocument(Writer& w, std::string_view title) {
+  w << "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n"
+       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+  w.Text(title);
+  w << "</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n";
+}
+
 }  // namespace trd::server::html

@@ -35,4 +35,29 @@ std::string_view QueryOf(std::string_view target);
 // everything else as %XX.
 std::string UrlEncoded(std::string_view text);
 
+// Writes a page bit by bit: fixed markup as is, outside text escaped.
+class Writer {
+ public:
+  Writer& operator<<(std::string_view markup) {
+    out_ += markup;
+    return *this;
+  }
+  // Text from the table or the request.
+  Writer& Text(std::string_view text) {
+    AppendEscaped(out_, text);
+    return *this;
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+};
+
+// <input type="hidden"> of `name` (markup) holding `value` (escaped).
+void Hidden(Writer& w, std::string_view name, std::string_view value);
+
+// The start of every page (Brazilian Portuguese, UTF-8, a phone's width, the
+// style sheet /painel.css) with `title` (escaped); the head is left open.
+void OpenDocument(Writer& w, std::string_view title);
+
 }  // namespace trd::server::html

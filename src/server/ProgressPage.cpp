@@ -14,34 +14,15 @@ namespace {
 using html::AppendEscaped;
 using html::UrlEncoded;
 
-// Writes a page bit by bit: fixed markup as is, outside text escaped.
-class Writer {
- public:
-  Writer& operator<<(std::string_view markup) {
-    out_ += markup;
-    return *this;
-  }
-  // Text from the table or the request.
-  Writer& Text(std::string_view text) {
-    AppendEscaped(out_, text);
-    return *this;
-  }
-  std::string Take() { return std::move(out_); }
-
- private:
-  std::string out_;
-};
+using html::Writer;
 
 constexpr std::string_view kPageTitle = "Progresso das traduções";
 
 // The document up to the open page header: its title is kPageTitle followed
 // by `suffix`, its heading kPageTitle.
 void Head(Writer& w, std::string_view suffix) {
-  w << "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n"
-       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
-  w.Text(kPageTitle);
-  w.Text(suffix);
-  w << "</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n</head>\n<body>\n<header>\n<h1>";
+  html::OpenDocument(w, std::string(kPageTitle) + std::string(suffix));
+  w << "</head>\n<body>\n<header>\n<h1>";
   w.Text(kPageTitle);
   w << "</h1>\n";
 }
@@ -422,11 +403,7 @@ std::string FormatShare(double share) {
 
 namespace {
 
-void FormKey(Writer& w, std::string_view key) {
-  w << "<input type=\"hidden\" name=\"" << kFormKeyField << "\" value=\"";
-  w.Text(key);
-  w << "\">";
-}
+void FormKey(Writer& w, std::string_view key) { html::Hidden(w, kFormKeyField, key); }
 
 }  // namespace
 

@@ -21,7 +21,6 @@ using html::FormValue;
 using html::UrlEncoded;
 using protocol::RecordKey;
 
-constexpr std::string_view kHtml = "text/html; charset=utf-8";
 constexpr std::size_t kListRecords = 100;
 // Without a token nobody signs in, so nobody could be named as the author.
 constexpr std::string_view kNoSignIn =
@@ -31,13 +30,6 @@ constexpr std::string_view kSourceChanged =
     "O texto de origem mudou desde que a página foi aberta; nada foi salvo. O novo texto está abaixo: "
     "confira a tradução e salve de novo.";
 
-WebAnswer Html(int status, std::string body) {
-  WebAnswer a;
-  a.status = status;
-  a.content_type = std::string(kHtml);
-  a.body = std::move(body);
-  return a;
-}
 
 WebAnswer SeeOther(const std::string& location) {
   WebAnswer a;
@@ -115,34 +107,11 @@ std::string TextHref(const RecordKey& k, ListScope scope) {
   return "/texto?" + KeyQuery(k) + (scope == ListScope::Form ? "&lista=formulario" : "");
 }
 
-// Writes a page: fixed markup as is, outside text escaped.
-class Writer {
- public:
-  Writer& operator<<(std::string_view markup) {
-    out_ += markup;
-    return *this;
-  }
-  Writer& Text(std::string_view text) {
-    AppendEscaped(out_, text);
-    return *this;
-  }
-  std::string Take() { return std::move(out_); }
-
- private:
-  std::string out_;
-};
-
-void Hidden(Writer& w, std::string_view name, std::string_view value) {
-  w << "<input type=\"hidden\" name=\"" << name << "\" value=\"";
-  w.Text(value);
-  w << "\">";
-}
+using html::Hidden;
+using html::Writer;
 
 void Head(Writer& w, std::string_view title, const Visitor& v, bool script) {
-  w << "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n"
-       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
-  w.Text(title);
-  w << " — Bancada de tradução</title>\n<link rel=\"stylesheet\" href=\"/painel.css\">\n";
+  html::OpenDocument(w, std::string(title) + " — Bancada de tradução");
   if (script) w << "<script src=\"/bancada.js\" defer></script>\n";
   w << "</head>\n<body>\n<header>\n<h1>Bancada de tradução</h1>\n<nav aria-label=\"Navegação\"><a href=\"/\">"
        "Progresso das traduções</a></nav>\n";
@@ -226,6 +195,21 @@ struct ViewState {
   bool needs_confirmation = false;
 };
 
+// The fields of a form about the record shown: the anti-forgery key, the
+// record's key, the list the view came from and the digest of the source
+// the translator saw.
+void RecordFields(Writer& w, const Visitor& v, const RecordKey& k, ListScope scope, std::string_view source) {
+  Hidden(w, kFormKeyField, v.form_key);
+  Hidden(w, "idioma", k.language);
+  Hidden(w, "programa", k.program);
+  Hidden(w, "formulario", k.form);
+  Hidden(w, "componente", k.component);
+  Hidden(w, "propriedade", k.property);
+  Hidden(w, "numero", NumberText(k.number));
+  if (scope == ListScope::Form) Hidden(w, "lista", "formulario");
+  Hidden(w, "versao_fonte", TextDigest(source));
+}
+
 std::string RenderView(const TextView& t, ListScope scope, const Visitor& v, const ViewState& state) {
   const RecordKey& k = t.record.key;
   const WorkScope list = ScopeFor(k, scope);
@@ -260,15 +244,7 @@ std::string RenderView(const TextView& t, ListScope scope, const Visitor& v, con
 
   if (MayTranslate(v)) {
     w << "<form method=\"post\" action=\"/texto\" id=\"traduzir\">";
-    Hidden(w, kFormKeyField, v.form_key);
-    Hidden(w, "idioma", k.language);
-    Hidden(w, "programa", k.program);
-    Hidden(w, "formulario", k.form);
-    Hidden(w, "componente", k.component);
-    Hidden(w, "propriedade", k.property);
-    Hidden(w, "numero", NumberText(k.number));
-    if (scope == ListScope::Form) Hidden(w, "lista", "formulario");
-    Hidden(w, "versao_fonte", TextDigest(t.record.source));
+    RecordFields(w, v, k, scope, t.record.source);
     w << "\n<label for=\"traducao\">Tradução (";
     w.Text(k.language);
     w << ")</label>\n<textarea id=\"traducao\" name=\"traducao\" rows=\"5\" autofocus "
@@ -290,15 +266,7 @@ std::string RenderView(const TextView& t, ListScope scope, const Visitor& v, con
   }
   if (MayReview(v) && t.record.translated) {
     w << "<form method=\"post\" action=\"/revisar\" id=\"revisar\">";
-    Hidden(w, kFormKeyField, v.form_key);
-    Hidden(w, "idioma", k.language);
-    Hidden(w, "programa", k.program);
-    Hidden(w, "formulario", k.form);
-    Hidden(w, "componente", k.component);
-    Hidden(w, "propriedade", k.property);
-    Hidden(w, "numero", NumberText(k.number));
-    if (scope == ListScope::Form) Hidden(w, "lista", "formulario");
-    Hidden(w, "versao_fonte", TextDigest(t.record.source));
+    RecordFields(w, v, k, scope, t.record.source);
     Hidden(w, "versao_traducao", TextDigest(t.record.translation));
     w << "<button type=\"submit\" name=\"acao\" value=\"aprovar\">Aprovar</button> "
          "<button type=\"submit\" name=\"acao\" value=\"devolver\">Devolver</button></form>\n";
@@ -403,7 +371,7 @@ WebAnswer RefusedAnswer(const Visitor& v, std::string_view why) {
   Head(w, "Recusado", v, false);
   Notice(w, why);
   Tail(w);
-  return Html(403, w.Take());
+  return PageAnswer(403, w.Take());
 }
 
 std::string RoleRefusal(const Visitor& v, Permission p) {
@@ -462,7 +430,7 @@ WebAnswer WorkListAnswer(std::string_view target, Service& service, const Visito
   const html::Form query = html::ParseForm(html::QueryOf(target));
   WorkScope scope{FormValue(query, "idioma"), FormValue(query, "programa"), FormValue(query, "formulario")};
   if (scope.language.empty() || scope.program.empty())
-    return Html(404, NotFoundPage(visitor, "Escolha um programa na página de progresso."));
+    return PageAnswer(404, NotFoundPage(visitor, "Escolha um programa na página de progresso."));
   const std::string after = FormValue(query, "depois");
   WorkListPage page;
   std::string notice;
@@ -521,37 +489,37 @@ WebAnswer WorkListAnswer(std::string_view target, Service& service, const Visito
   }
   w << "</section>\n";
   Tail(w);
-  return Html(200, w.Take());
+  return PageAnswer(200, w.Take());
 }
 
 WebAnswer TextViewAnswer(std::string_view target, Service& service, const Visitor& visitor) {
   const html::Form query = html::ParseForm(html::QueryOf(target));
   const std::optional<RecordKey> key = KeyOf(query);
-  if (!key) return Html(404, NotFoundPage(visitor, "O endereço não nomeia um registro."));
+  if (!key) return PageAnswer(404, NotFoundPage(visitor, "O endereço não nomeia um registro."));
   std::optional<TextView> view;
   {
     auto session = service.Storage().AcquireReader();
     view = ReadTextView(*session, *key);
   }
-  if (!view) return Html(404, NotFoundPage(visitor, "Nenhum registro tem esta chave (retirado?)."));
+  if (!view) return PageAnswer(404, NotFoundPage(visitor, "Nenhum registro tem esta chave (retirado?)."));
   ViewState state;
   const std::string saved = FormValue(query, "salvos");
   if (!saved.empty() && saved.find_first_not_of("0123456789") == std::string::npos)
     state.notice = "Tradução salva em " + saved + " registro(s). Próximo texto sem tradução:";
   else if (FormValue(query, "revisado") == "1")
     state.notice = "Revisão registrada.";
-  return Html(200, RenderView(*view, ScopeOf(query), visitor, state));
+  return PageAnswer(200, RenderView(*view, ScopeOf(query), visitor, state));
 }
 
 WebAnswer SaveAnswer(std::string_view body, Service& service, const Visitor& visitor) {
   const html::Form form = html::ParseForm(body);
   if (!MayTranslate(visitor)) return RefusedAnswer(visitor, RoleRefusal(visitor, Permission::Translate));
   const std::optional<RecordKey> key = KeyOf(form);
-  if (!key) return Html(404, NotFoundPage(visitor, "O formulário não nomeia um registro."));
+  if (!key) return PageAnswer(404, NotFoundPage(visitor, "O formulário não nomeia um registro."));
   const ListScope scope = ScopeOf(form);
   auto session = service.Storage().Acquire();
   const std::optional<WorkRecord> record = RecordOfKey(*session, *key);
-  if (!record) return Html(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
+  if (!record) return PageAnswer(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
   ViewState state;
   state.typed = FormValue(form, "traducao");
   const std::string typed = WithBreaksOf(record->source, *state.typed);
@@ -577,31 +545,31 @@ WebAnswer SaveAnswer(std::string_view body, Service& service, const Visitor& vis
         return SeeOther(ListHref(ScopeFor(*key, scope)) + "&salvos=" + count);
       }
       if (outcome.result == SaveResult::Missing)
-        return Html(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
+        return PageAnswer(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
       state.notice = kSourceChanged;
       status = 409;
     }
   }
   std::optional<TextView> view = ReadTextView(*session, *key);
-  if (!view) return Html(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
+  if (!view) return PageAnswer(404, NotFoundPage(visitor, "O registro foi retirado; nada foi salvo."));
   if (status == 409) state.problems = CheckTyped(view->record.source, WithBreaksOf(view->record.source, *state.typed));
-  return Html(status, RenderView(*view, scope, visitor, state));
+  return PageAnswer(status, RenderView(*view, scope, visitor, state));
 }
 
 WebAnswer ReviewAnswer(std::string_view body, Service& service, const Visitor& visitor) {
   const html::Form form = html::ParseForm(body);
   if (!MayReview(visitor)) return RefusedAnswer(visitor, RoleRefusal(visitor, Permission::Review));
   const std::optional<RecordKey> key = KeyOf(form);
-  if (!key) return Html(404, NotFoundPage(visitor, "O formulário não nomeia um registro."));
+  if (!key) return PageAnswer(404, NotFoundPage(visitor, "O formulário não nomeia um registro."));
   const std::string action_text = FormValue(form, "acao");
   if (action_text != "aprovar" && action_text != "devolver")
-    return Html(422, NotFoundPage(visitor, "Escolha aprovar ou devolver."));
+    return PageAnswer(422, NotFoundPage(visitor, "Escolha aprovar ou devolver."));
   const protocol::ReviewAction action =
       action_text == "aprovar" ? protocol::ReviewAction::Approve : protocol::ReviewAction::SendBack;
   const ListScope scope = ScopeOf(form);
   auto session = service.Storage().Acquire();
   const std::optional<WorkRecord> record = RecordOfKey(*session, *key);
-  if (!record) return Html(404, NotFoundPage(visitor, "O registro foi retirado."));
+  if (!record) return PageAnswer(404, NotFoundPage(visitor, "O registro foi retirado."));
   protocol::ReviewOutcome outcome = protocol::ReviewOutcome::Changed;
   // What the reviewer saw, when the record still holds it; the review itself
   // is conditional on it again (ReviewRecords).
@@ -611,12 +579,12 @@ WebAnswer ReviewAnswer(std::string_view body, Service& service, const Visitor& v
   if (outcome == protocol::ReviewOutcome::Reviewed || outcome == protocol::ReviewOutcome::Already)
     return SeeOther(TextHref(*key, scope) + "&revisado=1");
   std::optional<TextView> view = ReadTextView(*session, *key);
-  if (!view) return Html(404, NotFoundPage(visitor, "O registro foi retirado."));
+  if (!view) return PageAnswer(404, NotFoundPage(visitor, "O registro foi retirado."));
   ViewState state;
   state.notice = outcome == protocol::ReviewOutcome::Untranslated
                      ? "O registro não está traduzido; nada a revisar."
                      : "O texto ou a tradução mudou desde que a página foi aberta; a revisão não foi registrada.";
-  return Html(409, RenderView(*view, scope, visitor, state));
+  return PageAnswer(409, RenderView(*view, scope, visitor, state));
 }
 
 WebAnswer CheckAnswer(std::string_view body, Service& service) {

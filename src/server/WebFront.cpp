@@ -20,14 +20,6 @@ constexpr std::string_view kHtml = "text/html; charset=utf-8";
 constexpr std::string_view kStaleForm =
     "O formulário não veio desta página ou expirou. Tente de novo.";
 
-WebAnswer Page(int status, std::string body) {
-  WebAnswer a;
-  a.status = status;
-  a.content_type = std::string(kHtml);
-  a.body = std::move(body);
-  return a;
-}
-
 WebAnswer Redirect(std::string cookie) {
   WebAnswer a;
   a.status = 303;
@@ -133,10 +125,18 @@ WebAnswer ProgressPage(std::string_view target, Service& service, SignOut sign_o
       view.found = reader.Search(view.search, view.after, kSearchPageRecords);
     }
   }
-  return Page(200, RenderProgressPage(view));
+  return PageAnswer(200, RenderProgressPage(view));
 }
 
 }  // namespace
+
+WebAnswer PageAnswer(int status, std::string body) {
+  WebAnswer a;
+  a.status = status;
+  a.content_type = std::string(kHtml);
+  a.body = std::move(body);
+  return a;
+}
 
 WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentials& credentials,
                     BrowserSessions& sessions) {
@@ -157,7 +157,7 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
         const html::Form form = html::ParseForm(request.body);
         const std::string user = html::FormValue(form, "usuario");
         if (!FormKeyMatches(form, request.cookie)) {
-          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+          answer = PageAnswer(403, RenderSignInPage(kStaleForm, form_key.key));
         } else if (!user.empty()) {
           // A user of the server's own (Users.h): the session holds the user
           // and role, the author of what the pages save.
@@ -170,7 +170,7 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
             answer = Redirect(SessionCookie(sessions.Open(*who, request.address)));
             answer.sign_in = SignIn::Succeeded;
           } else {
-            answer = Page(403, RenderSignInPage("Usuário ou senha incorretos. Tente de novo.", form_key.key));
+            answer = PageAnswer(403, RenderSignInPage("Usuário ou senha incorretos. Tente de novo.", form_key.key));
             answer.sign_in = SignIn::Failed;
           }
         } else if (SameToken(html::FormValue(form, "token"), credentials.token)) {
@@ -179,28 +179,28 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
           answer = Redirect(SessionCookie(sessions.Open(Caller{}, request.address)));
           answer.sign_in = SignIn::Succeeded;
         } else {
-          answer = Page(403, RenderSignInPage("Token incorreto. Tente de novo.", form_key.key));
+          answer = PageAnswer(403, RenderSignInPage("Token incorreto. Tente de novo.", form_key.key));
           answer.sign_in = SignIn::Failed;
         }
         break;
       }
       case Route::Logout:
         if (!credentials.token.empty() && !FormKeyMatches(html::ParseForm(request.body), request.cookie)) {
-          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+          answer = PageAnswer(403, RenderSignInPage(kStaleForm, form_key.key));
           break;
         }
         if (!request.session.empty()) sessions.End(request.session);
         answer = Redirect(ClearedCookie());
         break;
       case Route::Page:
-        if (request.access == Access::Denied) answer = Page(200, RenderSignInPage({}, form_key.key));
+        if (request.access == Access::Denied) answer = PageAnswer(200, RenderSignInPage({}, form_key.key));
         else
           answer = ProgressPage(request.target, service,
                                 credentials.token.empty() ? SignOut::Hidden : SignOut::Shown, form_key.key,
                                 credentials.token.empty() ? std::string() : SignedInLine(request.caller));
         break;
       case Route::Missing:
-        answer = Page(404, RenderNotFoundPage(request.target.substr(0, request.target.find('?'))));
+        answer = PageAnswer(404, RenderNotFoundPage(request.target.substr(0, request.target.find('?'))));
         break;
       case Route::Script:
         answer.content_type = "text/javascript; charset=utf-8";
@@ -213,11 +213,11 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
       case Route::Check: {
         const bool post = request.route != Route::WorkList && request.route != Route::TextView;
         if (request.access == Access::Denied) {
-          answer = Page(post ? 403 : 200, RenderSignInPage({}, form_key.key));
+          answer = PageAnswer(post ? 403 : 200, RenderSignInPage({}, form_key.key));
           break;
         }
         if (post && !FormKeyMatches(html::ParseForm(request.body), request.cookie)) {
-          answer = Page(403, RenderSignInPage(kStaleForm, form_key.key));
+          answer = PageAnswer(403, RenderSignInPage(kStaleForm, form_key.key));
           break;
         }
         // Without a token nobody signs in: the pages read, nobody is named
@@ -235,7 +235,7 @@ WebAnswer AnswerWeb(const WebRequest& request, Service& service, const Credentia
         throw std::logic_error("AnswerWeb: not a route of the page");
     }
   } catch (const std::exception& e) {
-    answer = Page(500, RenderFailurePage(e.what()));
+    answer = PageAnswer(500, RenderFailurePage(e.what()));
   }
   if (form_key.is_new) answer.headers.emplace_back("Set-Cookie", FormCookie(form_key.key));
   answer.headers.emplace_back("Content-Security-Policy", std::string(kPagePolicy));

@@ -65,6 +65,9 @@ struct WebAnswer {
   SignIn sign_in = SignIn::None;
 };
 
+// An HTML page (text/html, UTF-8) with `status`.
+WebAnswer PageAnswer(int status, std::string body);
+
 // Answers a request of the page's routes. Never throws for a failure of the
 // storage: the page then says the table could not be read (500).
 // `sessions`: where sign-ins open and end their sessions.
