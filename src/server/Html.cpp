@@ -1,5 +1,7 @@
 #include "Html.h"
 
+#include <cstdio>
+
 namespace trd::server::html {
 namespace {
 
@@ -134,6 +136,15 @@ std::string UrlEncoded(std::string_view text) {
     }
   }
   return out;
+}
+
+std::string DateText(const std::optional<DateTime>& when) {
+  if (!when) return "—";
+  int y, mo, d, h, mi, s, ms;
+  when->Split(y, mo, d, h, mi, s, ms);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d, mo, y, h, mi);
+  return buf;
 }
 
 void Hidden(Writer& w, std::string_view name, std::string_view value) {

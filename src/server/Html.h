@@ -8,10 +8,13 @@
 // written in quotes). Nothing else on the page comes from outside.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/DateTime.h"
 
 namespace trd::server::html {
 
@@ -52,6 +55,9 @@ class Writer {
  private:
   std::string out_;
 };
+
+// A time as the pages show it, "dd/mm/aaaa hh:mm"; "—" for none.
+std::string DateText(const std::optional<DateTime>& when);
 
 // <input type="hidden"> of `name` (markup) holding `value` (escaped).
 void Hidden(Writer& w, std::string_view name, std::string_view value);

@@ -14,6 +14,7 @@ namespace {
 using html::AppendEscaped;
 using html::UrlEncoded;
 
+using html::DateText;
 using html::Writer;
 
 constexpr std::string_view kPageTitle = "Progresso das traduções";
@@ -28,15 +29,6 @@ void Head(Writer& w, std::string_view suffix) {
 }
 
 void Tail(Writer& w) { w << "</body>\n</html>\n"; }
-
-std::string DateText(const std::optional<DateTime>& when) {
-  if (!when) return "—";
-  int y, mo, d, h, mi, s, ms;
-  when->Split(y, mo, d, h, mi, s, ms);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d, mo, y, h, mi);
-  return buf;
-}
 
 std::string NumberText(double n) {
   if (n == std::floor(n) && std::fabs(n) < 1e15) return std::to_string(std::int64_t(n));

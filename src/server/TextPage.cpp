@@ -46,15 +46,6 @@ std::string NumberText(double n) {
   return buf;
 }
 
-std::string DateText(const std::optional<DateTime>& when) {
-  if (!when) return "—";
-  int y, mo, d, h, mi, s, ms;
-  when->Split(y, mo, d, h, mi, s, ms);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d, mo, y, h, mi);
-  return buf;
-}
-
 std::string KeyText(const RecordKey& k) {
   return k.program + " / " + k.form + " / " + k.component + " / " + k.property + " / " + NumberText(k.number);
 }
@@ -108,6 +99,7 @@ std::string TextHref(const RecordKey& k, ListScope scope) {
 }
 
 using html::Hidden;
+using html::DateText;
 using html::Writer;
 
 void Head(Writer& w, std::string_view title, const Visitor& v, bool script) {
