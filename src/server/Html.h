@@ -56,6 +56,11 @@ class Writer {
   std::string out_;
 };
 
+// Who made a change recorded without a user name: the team token of
+// `--token-file`, a server without sign-in, or a harvest or import run on
+// the database file itself (`--db`). The history cannot tell them apart.
+inline constexpr std::string_view kUnnamedAuthor = "sem usuário (token da equipe ou acesso direto)";
+
 // A time as the pages show it, "dd/mm/aaaa hh:mm"; "—" for none.
 std::string DateText(const std::optional<DateTime>& when);
 

@@ -296,7 +296,7 @@ void ActivitySection(Writer& w, const PageView& v) {
   for (std::size_t i = 0; i < shown; ++i) {
     const UserActivity& a = v.activity[i];
     w << "<tr><td class=\"usuario\">";
-    if (a.user.empty()) w << "(token do servidor)";
+    if (a.user.empty()) w << html::kUnnamedAuthor;
     else w.Text(a.user);
     w << "</td><td class=\"num\">" << FormatCount(a.changes) << "</td></tr>\n";
   }

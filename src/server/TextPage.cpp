@@ -331,7 +331,7 @@ std::string RenderView(const TextView& t, ListScope scope, const Visitor& v, con
          "<tbody>\n";
     for (const HistoryEntry& e : t.history) {
       w << "<tr><td class=\"quem\">";
-      if (e.user.empty()) w << "<em>token da equipe</em>";
+      if (e.user.empty()) w << "<em>" << html::kUnnamedAuthor << "</em>";
       else w.Text(e.user);
       w << "</td><td>" << DateText(e.when) << "</td><td>" << OriginLabel(e.origin) << "</td><td class=\"antes\">";
       if (e.old_review != e.new_review && e.old_translation == e.new_translation) {

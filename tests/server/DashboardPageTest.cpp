@@ -14,6 +14,7 @@
 #include "protocol/Methods.h"
 #include "protocol/Translatable.h"
 #include "server/Database.h"
+#include "server/Html.h"
 #include "server/ProgressPage.h"
 #include "support/ChildProcess.h"
 #include "support/HeadlessChromium.h"
@@ -285,7 +286,7 @@ TEST_F(DashboardPage, ShowsTheLastHarvestAndTheChangesPerUserOfTheLastThirtyDays
   const json rows = browser_->Evaluate(
       "Array.from(document.querySelectorAll('#atividade tbody tr')).map(tr => Array.from(tr.cells).map(td => "
       "td.textContent))");
-  EXPECT_EQ(rows, json::array({json::array({"(token do servidor)", server::FormatCount(std::int64_t(records) - 4)}),
+  EXPECT_EQ(rows, json::array({json::array({std::string(server::html::kUnnamedAuthor), server::FormatCount(std::int64_t(records) - 4)}),
                                json::array({"ana", "3"})}));
 }
 
