@@ -197,6 +197,15 @@ std::vector<std::size_t> FieldsAt(const Packet& list, const std::vector<FieldDef
 
 }  // namespace
 
+Packet ReviewedRecordOfKey(Session& s, const RecordKey& key) {
+  static const std::string sql = SelectReviewed() + TranslationTable().KeyCondition();
+  static const std::vector<FieldType> types = ReviewedTypes();
+  std::vector<FieldValue> params;
+  AddKey(params, key);
+  params.emplace_back(key.language);  // the table key's order: the key fields, then the language
+  return Packet{ReviewedRecordFields(), s.Query(sql, params, types)};
+}
+
 Packet RecordsPage(Session& s, const RecordsQuery& q) {
   std::vector<FieldValue> params{q.language};
   std::string sql = SelectReviewed() + kLanguage + " = ?" + StateCondition(q.state);

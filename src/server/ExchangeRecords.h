@@ -34,6 +34,10 @@ struct RecordsQuery {
 // without a time last), key order among equal times.
 Packet RecordsPage(Session& s, const RecordsQuery& q);
 
+// The record of `key` with its review state (protocol::ReviewedRecordFields);
+// no row when there is none.
+Packet ReviewedRecordOfKey(Session& s, const protocol::RecordKey& key);
+
 // Language given: per program of the language (ordered by code), its
 // translatable records (protocol/Translatable.h), the translated ones (state
 // "T") and the others, and apart the records that are not translatable. No language

@@ -68,7 +68,7 @@ constexpr std::size_t kHoldersShown = 200;
 }  // namespace
 
 std::optional<WorkRecord> RecordOfKey(Session& s, const RecordKey& key) {
-  const Packet p = RecordsOfKey(s, key);
+  const Packet p = ReviewedRecordOfKey(s, key);
   if (p.rows.empty()) return std::nullopt;
   return WorkRecordOf(p.rows.front());
 }
@@ -146,13 +146,6 @@ std::optional<TextView> ReadTextView(Session& s, const RecordKey& key) {
   const std::string& source = v.record.source;
   if (!source.empty()) {
     v.holders = Holders(s, key.language, source, kHoldersShown);
-    // The look-up by key answers the record's fields only; the review state
-    // comes with the records of the text.
-    for (const WorkRecord& h : v.holders)
-      if (h.key == key) {
-        v.record.review = h.review;
-        v.record.reviewer = h.reviewer;
-      }
     // Exact: the distinct translations the other translated records hold.
     for (const WorkRecord& h : v.holders) {
       if (!h.translated || h.key == key) continue;

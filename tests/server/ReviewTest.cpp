@@ -7,6 +7,7 @@
 
 #include "Fixture.h"
 #include "protocol/Exchange.h"
+#include "server/WorkList.h"
 
 namespace trd::server::testing {
 namespace {
@@ -118,6 +119,30 @@ TEST_P(Review, ReviewersApproveWhatTheySawAndAChangedTranslationIsUnreviewedAgai
   EnsureSchema(*service->Storage().Acquire());
   EXPECT_EQ(Reviewed(rui, ReviewAction::Approve, {KeyEntry(close)}), (std::vector<std::string>{"reviewed 1"}));
   EXPECT_EQ(History(close).back(), "rui revisao D>A Close");
+}
+
+// A text's view shows the opened record's own review state, however many
+// records hold the text before it in key order.
+TEST_P(Review, TheTextViewShowsTheOpenedRecordsStateAmongManyHolders) {
+  std::vector<Change> changes;
+  Rec last;
+  for (int i = 0; i <= 250; ++i) {
+    Rec r;
+    r.component = "BTN" + std::to_string(1000 + i);
+    r.state = "T";
+    r.value = "Save";
+    changes.push_back(Insert(r));
+    last = r;
+  }
+  Apply("SetPropried", Changes(changes));
+  ASSERT_EQ(Reviewed({"rui", Role::Reviewer}, ReviewAction::Approve, {KeyEntry(last)}),
+            (std::vector<std::string>{"reviewed 1"}));
+  const auto view = ReadTextView(*service->Storage().Acquire(),
+                                 RecordKey{last.program, last.form, last.component, last.property, last.number,
+                                           last.language});
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->record.review, kReviewApproved);
+  EXPECT_EQ(view->record.reviewer, "rui");
 }
 
 INSTANTIATE_BACKENDS(Review);
