@@ -432,17 +432,92 @@ TrigramSamples& KeptSamples() {
   return samples;
 }
 
+// The trigram lists the index gave for a language, kept in the process while
+// the language's memory stays as it was: a file's texts are asked in several
+// calls (`trd export` sends a few thousand a call) that need mostly the same
+// lists, and each list costs a read of every entry holding the trigram
+// (pg_trgm's index has to be checked against the rows), some 3 ms for a
+// list of 1,500 entries. The memory's state is its count of entries of the
+// language, the highest entry number, and the table's file (a new table or
+// TRUNCATE changes it): an entry added, even by a transaction that commits
+// later, changes the count, and nothing else changes a source text or
+// removes an entry. A list read after the state was taken may hold entries
+// newer than it; the next call then finds another state and reads anew.
+struct MemoryState {
+  double entries = -1, newest = -1;
+  std::string file;
+  bool operator==(const MemoryState&) const = default;
+};
+
+class TrigramLists {
+ public:
+  explicit TrigramLists(MemoryState state) : state_(std::move(state)), taken_(std::chrono::steady_clock::now()) {}
+  const MemoryState& State() const { return state_; }
+  bool Fresh() const { return std::chrono::steady_clock::now() - taken_ < kSampleLife; }
+  std::optional<std::vector<std::int64_t>> Find(Trigram g) const {
+    std::lock_guard lock(mutex_);
+    auto it = lists_.find(g);
+    if (it == lists_.end()) return std::nullopt;
+    return it->second;
+  }
+  void Keep(Trigram g, const std::vector<std::int64_t>& ids) {
+    constexpr std::size_t kMostIds = std::size_t(1) << 23;  // 64 MB of lists a language
+    std::lock_guard lock(mutex_);
+    if (ids_ + ids.size() > kMostIds) return;
+    if (lists_.try_emplace(g, ids).second) ids_ += ids.size();
+  }
+
+ private:
+  const MemoryState state_;
+  const std::chrono::steady_clock::time_point taken_;
+  mutable std::mutex mutex_;
+  std::unordered_map<Trigram, std::vector<std::int64_t>> lists_;
+  std::size_t ids_ = 0;
+};
+
+class KeptTrigramLists {
+ public:
+  // The lists kept for `key` in this state, fresh ones when it changed.
+  std::shared_ptr<TrigramLists> For(const std::string& key, const MemoryState& state) {
+    constexpr std::size_t kKept = 8;  // languages and databases at once
+    std::lock_guard lock(mutex_);
+    auto& kept = lists_[key];
+    if (kept && kept->State() == state && kept->Fresh()) return kept;
+    if (lists_.size() > kKept) {
+      lists_.clear();
+      return lists_[key] = std::make_shared<TrigramLists>(state);
+    }
+    return kept = std::make_shared<TrigramLists>(state);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<TrigramLists>> lists_;
+};
+
+KeptTrigramLists& KeptLists() {
+  static KeptTrigramLists lists;
+  return lists;
+}
+
 class PostgresTrigrams final : public TrigramIndex {
  public:
   PostgresTrigrams(Session& s, const std::string& language) : s_(s), language_(language) {
     const FieldValue p[] = {language};
-    const FieldType state_types[] = {FieldType::Float, FieldType::String};
+    const FieldType state_types[] = {FieldType::Float, FieldType::String, FieldType::Float, FieldType::String};
     auto n = s.Query(
-        "SELECT COUNT(*), current_database() || '.' || current_schema() FROM TRDMEMORIA WHERE IDIDIOMA = ?", p,
-        state_types);
+        "SELECT COUNT(*), current_database() || '.' || current_schema(),"
+        " (SELECT MAX(NRMEMORIA) FROM TRDMEMORIA), pg_relation_filenode('TRDMEMORIA')::text"
+        " FROM TRDMEMORIA WHERE IDIDIOMA = ?",
+        p, state_types);
     const double entries = n.empty() ? 0 : std::get<double>(n[0][0]);
     const auto* where = n.empty() ? nullptr : std::get_if<std::string>(&n[0][1]);
     const std::string key = (where ? *where : std::string()) + "\n" + language;
+    MemoryState state;
+    state.entries = entries;
+    if (const auto* newest = n.empty() ? nullptr : std::get_if<double>(&n[0][2])) state.newest = *newest;
+    if (const auto* file = n.empty() ? nullptr : std::get_if<std::string>(&n[0][3])) state.file = *file;
+    lists_ = KeptLists().For(key, state);
     const auto now = std::chrono::steady_clock::now();
     sample_ = KeptSamples().Find(key);
     if (sample_ && now - sample_->taken < kSampleLife && std::abs(sample_->entries - entries) <= entries / 100) return;
@@ -473,15 +548,21 @@ class PostgresTrigrams final : public TrigramIndex {
     // Held by no sampled entry: rare, but perhaps there.
     return it == sample_->counts.end() ? 0.5 : it->second * sample_->scale;
   }
+  // The language's entries only: each row is read to check it anyway.
   std::vector<std::int64_t> ReadHolders(Trigram g) override {
-    const FieldValue p[] = {"%" + Utf8(g) + "%"};
-    return Ids(s_.Query("SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ?",
-                        p, kOneText));
+    if (auto kept = lists_->Find(g)) return std::move(*kept);
+    const FieldValue p[] = {"%" + Utf8(g) + "%", language_};
+    auto ids = Ids(s_.Query(
+        "SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ? AND IDIDIOMA = ?", p,
+        kOneText));
+    lists_->Keep(g, ids);
+    return ids;
   }
 
   Session& s_;
   std::string language_;
   std::shared_ptr<const TrigramSample> sample_;
+  std::shared_ptr<TrigramLists> lists_;
 };
 
 }  // namespace
