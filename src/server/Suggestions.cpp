@@ -461,7 +461,7 @@ class TrigramLists {
     return it->second;
   }
   void Keep(Trigram g, const std::vector<std::int64_t>& ids) {
-    constexpr std::size_t kMostIds = std::size_t(1) << 23;  // 64 MB of lists a language
+    constexpr std::size_t kMostIds = std::size_t(1) << 22;  // 32 MB of lists a language
     std::lock_guard lock(mutex_);
     if (ids_ + ids.size() > kMostIds) return;
     if (lists_.try_emplace(g, ids).second) ids_ += ids.size();
@@ -479,7 +479,7 @@ class KeptTrigramLists {
  public:
   // The lists kept for `key` in this state, fresh ones when it changed.
   std::shared_ptr<TrigramLists> For(const std::string& key, const MemoryState& state) {
-    constexpr std::size_t kKept = 8;  // languages and databases at once
+    constexpr std::size_t kKept = 4;  // languages and databases at once
     std::lock_guard lock(mutex_);
     auto& kept = lists_[key];
     if (kept && kept->State() == state && kept->Fresh()) return kept;
