@@ -1,6 +1,8 @@
 #include "Suggestions.h"
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -32,23 +34,38 @@ char32_t Fold(char32_t c) {
   return c;
 }
 
+void FoldInto(std::string_view text, std::u32string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < text.size();) out += Fold(text::DecodeUtf8(text, i));
+}
+
 std::u32string Folded(std::string_view text) {
   std::u32string out;
-  for (std::size_t i = 0; i < text.size();) out += Fold(text::DecodeUtf8(text, i));
+  FoldInto(text, out);
   return out;
 }
 
-// The distinct trigrams of a text, each packed into 63 bits, sorted.
-std::vector<std::uint64_t> Trigrams(const std::u32string& t) {
-  std::vector<std::uint64_t> out;
+// A trigram packed into 63 bits, 21 a character: packed trigrams compare as
+// their UTF-8 texts do.
+using Trigram = std::uint64_t;
+
+// The distinct trigrams of a folded text, sorted, into `out` (a buffer
+// reused across the entries of a sweep).
+void TrigramsInto(std::u32string_view t, std::vector<Trigram>& out) {
+  out.clear();
   for (std::size_t i = 0; i + 3 <= t.size(); ++i)
-    out.push_back((std::uint64_t(t[i]) << 42) | (std::uint64_t(t[i + 1]) << 21) | std::uint64_t(t[i + 2]));
+    out.push_back((Trigram(t[i]) << 42) | (Trigram(t[i + 1]) << 21) | Trigram(t[i + 2]));
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
+}
+
+std::vector<Trigram> Trigrams(std::u32string_view t) {
+  std::vector<Trigram> out;
+  TrigramsInto(t, out);
   return out;
 }
 
-int Jaccard(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b) {
+int Jaccard(const std::vector<Trigram>& a, const std::vector<Trigram>& b) {
   if (a.empty() || b.empty()) return 0;
   std::size_t common = 0;
   for (std::size_t i = 0, j = 0; i < a.size() && j < b.size();) {
@@ -59,37 +76,53 @@ int Jaccard(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t
   return int(common * 100 / (a.size() + b.size() - common));
 }
 
-std::string Utf8(std::u32string_view s) {
+std::string Utf8(Trigram g) {
+  constexpr Trigram kChar = (Trigram(1) << 21) - 1;
   std::string out;
-  for (char32_t c : s) text::AppendUtf8(out, c);
+  for (int shift : {42, 21, 0}) text::AppendUtf8(out, char32_t((g >> shift) & kChar));
   return out;
 }
 
-// What a backend's trigram index tells of one trigram (folded, UTF-8), each
-// asked once per call (a file's texts share most of their trigrams).
+// Entries of a trigram this common are not read unless it is the text's
+// rarest: it tells little, and reading its list costs more than the rest.
+constexpr double kCommonTrigram = 5000;
+
+// What a backend's trigram index tells of one trigram (folded), each asked
+// once per call (a file's texts share most of their trigrams).
 class TrigramIndex {
  public:
   virtual ~TrigramIndex() = default;
   // How many memory entries hold it (an estimate may do); 0: none, or the
-  // index cannot look it up.
-  double Entries(const std::string& trigram) {
-    auto [it, fresh] = counts_.try_emplace(trigram, 0.0);
-    if (fresh) it->second = CountEntries(trigram);
+  // index cannot look it up. Above kCommonTrigram it may be any count above
+  // it: Exact tells them apart.
+  double Entries(Trigram g) {
+    auto [it, fresh] = counts_.try_emplace(g, 0.0);
+    if (fresh) it->second = CountEntries(g);
     return it->second;
+  }
+  // Entries, told apart above kCommonTrigram too.
+  double Exact(Trigram g) {
+    const double n = Entries(g);
+    return n > kCommonTrigram ? ExactEntries(g) : n;
   }
   // The entries holding it (NRMEMORIA): of the call's language, or of any.
-  const std::vector<std::int64_t>& Holders(const std::string& trigram) {
-    auto [it, fresh] = holders_.try_emplace(trigram);
-    if (fresh) it->second = ReadHolders(trigram);
+  const std::vector<std::int64_t>& Holders(Trigram g) {
+    auto [it, fresh] = holders_.try_emplace(g);
+    if (fresh) it->second = ReadHolders(g);
     return it->second;
   }
 
- private:
-  virtual double CountEntries(const std::string& trigram) = 0;
-  virtual std::vector<std::int64_t> ReadHolders(const std::string& trigram) = 0;
+ protected:
+  // For a backend that read the list while counting it.
+  void KeepHolders(Trigram g, std::vector<std::int64_t> holders) { holders_[g] = std::move(holders); }
 
-  std::unordered_map<std::string, double> counts_;
-  std::unordered_map<std::string, std::vector<std::int64_t>> holders_;
+ private:
+  virtual double CountEntries(Trigram g) = 0;
+  virtual double ExactEntries(Trigram g) { return CountEntries(g); }
+  virtual std::vector<std::int64_t> ReadHolders(Trigram g) = 0;
+
+  std::unordered_map<Trigram, double> counts_;
+  std::unordered_map<Trigram, std::vector<std::int64_t>> holders_;
 };
 
 // The keys of a list the database joined with commas (one row, not a row
@@ -117,10 +150,6 @@ std::vector<std::int64_t> Ids(const std::vector<Row>& rows) {
 const FieldType kOneText[] = {FieldType::String};
 const FieldType kOneNumber[] = {FieldType::Float};
 
-// Entries of a trigram this common are not read unless it is the text's
-// rarest: it tells little, and reading its list costs more than the rest.
-constexpr double kCommonTrigram = 5000;
-
 // Hits per memory entry for one text, counted in an array indexed by
 // NRMEMORIA and reset through the entries it touched: a text's rare trigrams
 // are held by thousands of entries, and a hash map's node per entry made the
@@ -133,20 +162,29 @@ class HitCounter {
     if (at >= hits_.size()) hits_.resize(std::max(at + 1, hits_.size() * 2));
     if (hits_[at]++ == 0) touched_.push_back(id);
   }
-  // The entries with the most hits, the newest among equals, at most n; the
-  // counter is empty again after.
+  // The entries with the most hits, the newest among equals, at most n, in
+  // no particular order; the counter is empty again after. Hit counts are
+  // few, so the entries are split by count, not sorted.
   std::vector<std::int64_t> Best(std::size_t n) {
-    auto more = [&](std::int64_t x, std::int64_t y) {
-      const auto hx = hits_[std::size_t(x)], hy = hits_[std::size_t(y)];
-      return hx != hy ? hx > hy : x > y;
-    };
-    n = std::min(n, touched_.size());
-    std::nth_element(touched_.begin(), touched_.begin() + std::ptrdiff_t(n), touched_.end(), more);
-    std::sort(touched_.begin(), touched_.begin() + std::ptrdiff_t(n), more);
-    for (std::int64_t id : touched_) hits_[std::size_t(id)] = 0;
-    touched_.resize(n);
-    std::vector<std::int64_t> best;
-    best.swap(touched_);
+    std::array<std::size_t, 256> with{};  // entries by hit count
+    for (std::int64_t id : touched_) ++with[hits_[std::size_t(id)]];
+    // Every entry with more than `cut` hits is taken, and the newest of
+    // those with exactly `cut` fill the rest.
+    std::size_t above = 0;
+    int cut = 255;
+    for (; cut > 1 && above + with[std::size_t(cut)] < n; --cut) above += with[std::size_t(cut)];
+    std::vector<std::int64_t> best, tied;
+    for (std::int64_t id : touched_) {
+      const int h = hits_[std::size_t(id)];
+      hits_[std::size_t(id)] = 0;
+      if (h > cut) best.push_back(id);
+      else if (h == cut) tied.push_back(id);
+    }
+    touched_.clear();
+    const std::size_t room = n > best.size() ? n - best.size() : 0;
+    if (tied.size() > room)
+      std::nth_element(tied.begin(), tied.begin() + std::ptrdiff_t(room), tied.end(), std::greater<>());
+    best.insert(best.end(), tied.begin(), tied.begin() + std::ptrdiff_t(std::min(room, tied.size())));
     return best;
   }
 
@@ -159,8 +197,12 @@ class HitCounter {
 // in key order, a chunk of keys a query: each entry read once and cut into
 // trigrams once however many texts it is a candidate of, and its pages read
 // in order (read text by text, the candidates cost most of the call, most of
-// it in page reads of entries scattered over the table).
+// it in page reads of entries scattered over the table). A chunk whose keys
+// lie close together (a call of many texts has candidates all over the
+// memory) is read as the range of keys it spans, every entry of the range,
+// cheaper than looking each one up.
 constexpr std::size_t kSweepChunk = 500;
+constexpr std::int64_t kDenseRange = 4;  // keys spanned per candidate, at most
 
 struct Pick {
   int similarity = kMinSimilarity - 1;
@@ -171,41 +213,55 @@ struct Pick {
 // entry of each text (of the call's language, with a translation), the newest
 // among equals.
 void Sweep(Session& s, const std::string& language, std::vector<std::pair<std::int64_t, std::size_t>>& pairs,
-           const std::vector<std::vector<std::uint64_t>>& trigrams, std::vector<Pick>& picks) {
+           const std::vector<std::vector<Trigram>>& trigrams, std::vector<Pick>& picks) {
   std::sort(pairs.begin(), pairs.end());
   const FieldType t[] = {FieldType::Float, FieldType::String, FieldType::String, FieldType::Float};
+  // The language is compared here: in the SQL, SQLite's planner would take
+  // the language's index and read every entry of it.
+  const std::string columns =
+      "SELECT NRMEMORIA, STAGRVALPROP, IDIDIOMA, CASE WHEN STVALORPROP IS NULL OR STVALORPROP = '' THEN 0 ELSE 1 END"
+      " FROM TRDMEMORIA WHERE NRMEMORIA ";
+  std::u32string folded;
+  std::vector<Trigram> entry;
   for (std::size_t at = 0; at < pairs.size();) {
     std::vector<FieldValue> p;
-    std::string list;
-    std::size_t end = at;
-    for (; end < pairs.size() && (p.size() < kSweepChunk || pairs[end].first == pairs[end - 1].first); ++end)
-      if (end == at || pairs[end].first != pairs[end - 1].first) {
-        list += list.empty() ? "?" : ", ?";
-        p.emplace_back(double(pairs[end].first));
-      }
-    // The language is compared here: in the SQL, SQLite's planner would take
-    // the language's index and read every entry of it.
-    std::unordered_map<std::int64_t, std::vector<std::uint64_t>> eligible;
-    for (const Row& r : s.Query("SELECT NRMEMORIA, STAGRVALPROP, IDIDIOMA, CASE WHEN STVALORPROP IS NULL OR"
-                                " STVALORPROP = '' THEN 0 ELSE 1 END FROM TRDMEMORIA WHERE NRMEMORIA IN (" +
-                                    list + ")",
-                                p, t)) {
+    std::size_t end = at, keys = 0;
+    for (; end < pairs.size() && (keys < kSweepChunk || pairs[end].first == pairs[end - 1].first); ++end)
+      keys += end == at || pairs[end].first != pairs[end - 1].first;
+    const std::int64_t first = pairs[at].first, last = pairs[end - 1].first;
+    std::string sql = columns;
+    if (last - first < kDenseRange * std::int64_t(keys)) {
+      sql += "BETWEEN ? AND ?";
+      p = {double(first), double(last)};
+    } else {
+      sql += "IN (";
+      for (std::size_t i = at; i < end; ++i)
+        if (i == at || pairs[i].first != pairs[i - 1].first) {
+          sql += p.empty() ? "?" : ", ?";
+          p.emplace_back(double(pairs[i].first));
+        }
+      sql += ")";
+    }
+    const auto chunk_begin = pairs.begin() + std::ptrdiff_t(at), chunk_end = pairs.begin() + std::ptrdiff_t(end);
+    for (const Row& r : s.Query(sql, p, t)) {
       const auto* id = std::get_if<double>(&r[0]);
       const auto* source = std::get_if<std::string>(&r[1]);
       const auto* l = std::get_if<std::string>(&r[2]);
       const auto* translated = std::get_if<double>(&r[3]);
-      if (id && source && l && *l == language && translated && *translated != 0)
-        eligible.emplace(std::int64_t(*id), Trigrams(Folded(*source)));
+      if (!id || !source || !l || *l != language || !translated || *translated == 0) continue;
+      const std::int64_t key = std::int64_t(*id);
+      auto it = std::lower_bound(chunk_begin, chunk_end, std::pair<std::int64_t, std::size_t>{key, 0});
+      if (it == chunk_end || it->first != key) continue;  // in the range, no text's candidate
+      FoldInto(*source, folded);
+      TrigramsInto(folded, entry);
+      for (; it != chunk_end && it->first == key; ++it) {
+        const int similarity = Jaccard(trigrams[it->second], entry);
+        Pick& pick = picks[it->second];
+        if (similarity > pick.similarity || (similarity == pick.similarity && pick.id >= 0 && key > pick.id))
+          pick = {similarity, key};
+      }
     }
-    for (; at < end; ++at) {
-      const auto [id, text] = pairs[at];
-      const auto it = eligible.find(id);
-      if (it == eligible.end()) continue;
-      const int similarity = Jaccard(trigrams[text], it->second);
-      Pick& pick = picks[text];
-      if (similarity > pick.similarity || (similarity == pick.similarity && pick.id >= 0 && id > pick.id))
-        pick = {similarity, id};
-    }
+    at = end;
   }
 }
 
@@ -235,18 +291,19 @@ std::unordered_map<std::int64_t, std::pair<std::string, std::string>> Entries(Se
 }
 
 // The memory entries most likely alike: those holding the most of the text's
-// rarest trigrams. The entries of each trigram are read from the index and
-// counted here (ranking every match in the database, as an FTS5 or ILIKE
-// query would, took up to seconds a text).
-std::vector<std::int64_t> Candidates(TrigramIndex& index, HitCounter& counter, const std::u32string& folded) {
-  std::vector<std::pair<double, std::string>> rare;
-  for (std::size_t i = 0; i + 3 <= folded.size(); ++i) {
-    std::string t = Utf8(folded.substr(i, 3));
-    if (std::any_of(rare.begin(), rare.end(), [&](const auto& r) { return r.second == t; })) continue;
-    if (double n = index.Entries(t); n > 0) rare.emplace_back(n, std::move(t));
-  }
+// rarest trigrams (`trigrams`, its distinct ones). The entries of each
+// trigram are read from the index and counted here (ranking every match in
+// the database, as an FTS5 or ILIKE query would, took up to seconds a text).
+std::vector<std::int64_t> Candidates(TrigramIndex& index, HitCounter& counter, const std::vector<Trigram>& trigrams) {
+  std::vector<std::pair<double, Trigram>> rare;
+  for (Trigram g : trigrams)
+    if (double n = index.Entries(g); n > 0) rare.emplace_back(n, g);
   if (rare.empty()) return {};
   std::sort(rare.begin(), rare.end());
+  if (rare.front().first > kCommonTrigram) {  // every one common: the rarest of them
+    for (auto& r : rare) r.first = index.Exact(r.second);
+    std::sort(rare.begin(), rare.end());
+  }
   if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
   for (std::size_t i = 0; i < rare.size(); ++i) {
     if (i > 0 && rare[i].first > kCommonTrigram) break;
@@ -271,8 +328,11 @@ const char* const kSqliteIndex[] = {
     " INSERT INTO TRDMEMORIA_TRIGRAMAS (rowid, STAGRVALPROP) VALUES (new.NRMEMORIA, new.STAGRVALPROP); END",
 };
 
-// Counts from the index's vocabulary (fts5vocab); the entries of every
-// language.
+// The entries of every language. FTS5 keeps no count of a trigram's
+// entries (its vocabulary table walks the list to count it), so the list is
+// read while it is counted, up to kCommonTrigram + 1 entries: a rare
+// trigram's list is walked once, a common one's not to its end. The
+// vocabulary (fts5vocab) counts the common ones when a text has no other.
 class SqliteTrigrams final : public TrigramIndex {
  public:
   explicit SqliteTrigrams(Session& s) : s_(s) {
@@ -281,18 +341,30 @@ class SqliteTrigrams final : public TrigramIndex {
   }
 
  private:
-  double CountEntries(const std::string& trigram) override {
-    const FieldValue p[] = {trigram};
+  // An FTS5 phrase: the trigram quoted, a quote doubled.
+  static std::string Phrase(Trigram g) {
+    std::string phrase = "\"";
+    for (char c : Utf8(g)) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return phrase + '"';
+  }
+  double CountEntries(Trigram g) override {
+    const FieldValue p[] = {Phrase(g)};
+    static const std::string sql = "SELECT group_concat(rowid) FROM (SELECT rowid FROM TRDMEMORIA_TRIGRAMAS"
+                                   " WHERE TRDMEMORIA_TRIGRAMAS MATCH ? LIMIT " +
+                                   std::to_string(std::int64_t(kCommonTrigram) + 1) + ")";
+    auto ids = Ids(s_.Query(sql, p, kOneText));
+    const double n = double(ids.size());
+    if (n <= kCommonTrigram) KeepHolders(g, std::move(ids));
+    return n;
+  }
+  double ExactEntries(Trigram g) override {
+    const FieldValue p[] = {Utf8(g)};
     auto rows = s_.Query("SELECT doc FROM temp.TRDMEMORIA_VOCABULARIO WHERE term = ?", p, kOneNumber);
     const double* d = rows.empty() ? nullptr : std::get_if<double>(&rows[0][0]);
     return d ? *d : 0;
   }
-  std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
-    // An FTS5 phrase: the trigram quoted, a quote doubled.
-    std::string phrase = "\"";
-    for (char c : trigram) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
-    phrase += '"';
-    const FieldValue p[] = {phrase};
+  std::vector<std::int64_t> ReadHolders(Trigram g) override {
+    const FieldValue p[] = {Phrase(g)};
     return Ids(s_.Query("SELECT group_concat(rowid) FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p,
                         kOneText));
   }
@@ -360,17 +432,92 @@ TrigramSamples& KeptSamples() {
   return samples;
 }
 
+// The trigram lists the index gave for a language, kept in the process while
+// the language's memory stays as it was: a file's texts are asked in several
+// calls (`trd export` sends a few thousand a call) that need mostly the same
+// lists, and each list costs a read of every entry holding the trigram
+// (pg_trgm's index has to be checked against the rows), some 3 ms for a
+// list of 1,500 entries. The memory's state is its count of entries of the
+// language, the highest entry number, and the table's file (a new table or
+// TRUNCATE changes it): an entry added, even by a transaction that commits
+// later, changes the count, and nothing else changes a source text or
+// removes an entry. A list read after the state was taken may hold entries
+// newer than it; the next call then finds another state and reads anew.
+struct MemoryState {
+  double entries = -1, newest = -1;
+  std::string file;
+  bool operator==(const MemoryState&) const = default;
+};
+
+class TrigramLists {
+ public:
+  explicit TrigramLists(MemoryState state) : state_(std::move(state)), taken_(std::chrono::steady_clock::now()) {}
+  const MemoryState& State() const { return state_; }
+  bool Fresh() const { return std::chrono::steady_clock::now() - taken_ < kSampleLife; }
+  std::optional<std::vector<std::int64_t>> Find(Trigram g) const {
+    std::lock_guard lock(mutex_);
+    auto it = lists_.find(g);
+    if (it == lists_.end()) return std::nullopt;
+    return it->second;
+  }
+  void Keep(Trigram g, const std::vector<std::int64_t>& ids) {
+    constexpr std::size_t kMostIds = std::size_t(1) << 22;  // 32 MB of lists a language
+    std::lock_guard lock(mutex_);
+    if (ids_ + ids.size() > kMostIds) return;
+    if (lists_.try_emplace(g, ids).second) ids_ += ids.size();
+  }
+
+ private:
+  const MemoryState state_;
+  const std::chrono::steady_clock::time_point taken_;
+  mutable std::mutex mutex_;
+  std::unordered_map<Trigram, std::vector<std::int64_t>> lists_;
+  std::size_t ids_ = 0;
+};
+
+class KeptTrigramLists {
+ public:
+  // The lists kept for `key` in this state, fresh ones when it changed.
+  std::shared_ptr<TrigramLists> For(const std::string& key, const MemoryState& state) {
+    constexpr std::size_t kKept = 4;  // languages and databases at once
+    std::lock_guard lock(mutex_);
+    auto& kept = lists_[key];
+    if (kept && kept->State() == state && kept->Fresh()) return kept;
+    if (lists_.size() > kKept) {
+      lists_.clear();
+      return lists_[key] = std::make_shared<TrigramLists>(state);
+    }
+    return kept = std::make_shared<TrigramLists>(state);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<TrigramLists>> lists_;
+};
+
+KeptTrigramLists& KeptLists() {
+  static KeptTrigramLists lists;
+  return lists;
+}
+
 class PostgresTrigrams final : public TrigramIndex {
  public:
   PostgresTrigrams(Session& s, const std::string& language) : s_(s), language_(language) {
     const FieldValue p[] = {language};
-    const FieldType state_types[] = {FieldType::Float, FieldType::String};
+    const FieldType state_types[] = {FieldType::Float, FieldType::String, FieldType::Float, FieldType::String};
     auto n = s.Query(
-        "SELECT COUNT(*), current_database() || '.' || current_schema() FROM TRDMEMORIA WHERE IDIDIOMA = ?", p,
-        state_types);
+        "SELECT COUNT(*), current_database() || '.' || current_schema(),"
+        " (SELECT MAX(NRMEMORIA) FROM TRDMEMORIA), pg_relation_filenode('TRDMEMORIA')::text"
+        " FROM TRDMEMORIA WHERE IDIDIOMA = ?",
+        p, state_types);
     const double entries = n.empty() ? 0 : std::get<double>(n[0][0]);
     const auto* where = n.empty() ? nullptr : std::get_if<std::string>(&n[0][1]);
     const std::string key = (where ? *where : std::string()) + "\n" + language;
+    MemoryState state;
+    state.entries = entries;
+    if (const auto* newest = n.empty() ? nullptr : std::get_if<double>(&n[0][2])) state.newest = *newest;
+    if (const auto* file = n.empty() ? nullptr : std::get_if<std::string>(&n[0][3])) state.file = *file;
+    lists_ = KeptLists().For(key, state);
     const auto now = std::chrono::steady_clock::now();
     sample_ = KeptSamples().Find(key);
     if (sample_ && now - sample_->taken < kSampleLife && std::abs(sample_->entries - entries) <= entries / 100) return;
@@ -394,21 +541,28 @@ class PostgresTrigrams final : public TrigramIndex {
   }
 
  private:
-  double CountEntries(const std::string& trigram) override {
+  double CountEntries(Trigram g) override {
+    const std::string trigram = Utf8(g);
     if (!std::all_of(trigram.begin(), trigram.end(), AsciiAlnum)) return 0;
-    auto it = sample_->counts.find(Trigrams(Folded(trigram)).front());
+    auto it = sample_->counts.find(g);
     // Held by no sampled entry: rare, but perhaps there.
     return it == sample_->counts.end() ? 0.5 : it->second * sample_->scale;
   }
-  std::vector<std::int64_t> ReadHolders(const std::string& trigram) override {
-    const FieldValue p[] = {"%" + trigram + "%"};
-    return Ids(s_.Query("SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ?",
-                        p, kOneText));
+  // The language's entries only: each row is read to check it anyway.
+  std::vector<std::int64_t> ReadHolders(Trigram g) override {
+    if (auto kept = lists_->Find(g)) return std::move(*kept);
+    const FieldValue p[] = {"%" + Utf8(g) + "%", language_};
+    auto ids = Ids(s_.Query(
+        "SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ? AND IDIDIOMA = ?", p,
+        kOneText));
+    lists_->Keep(g, ids);
+    return ids;
   }
 
   Session& s_;
   std::string language_;
   std::shared_ptr<const TrigramSample> sample_;
+  std::shared_ptr<TrigramLists> lists_;
 };
 
 }  // namespace
@@ -456,7 +610,7 @@ Packet Suggestions(Session& s, const std::string& language, const std::vector<st
     index = std::make_unique<PostgresTrigrams>(s, language);
   // The same text first; the others' candidates, then one sweep for them all.
   HitCounter counter;
-  std::vector<std::vector<std::uint64_t>> trigrams(texts.size());
+  std::vector<std::vector<Trigram>> trigrams(texts.size());
   std::vector<std::pair<std::int64_t, std::size_t>> pairs;
   const auto recalled = RecallAll(s, language, texts);
   for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -466,10 +620,9 @@ Packet Suggestions(Session& s, const std::string& language, const std::vector<st
       out.rows[i] = {text, *same, 100.0};
       continue;
     }
-    const std::u32string folded = Folded(text);
-    trigrams[i] = Trigrams(folded);
+    trigrams[i] = Trigrams(Folded(text));
     if (trigrams[i].empty() || !index) continue;  // shorter than three characters: like no other text
-    for (std::int64_t id : Candidates(*index, counter, folded)) pairs.emplace_back(id, i);
+    for (std::int64_t id : Candidates(*index, counter, trigrams[i])) pairs.emplace_back(id, i);
   }
   std::vector<Pick> picks(texts.size());
   Sweep(s, language, pairs, trigrams, picks);

@@ -320,7 +320,7 @@ TEST_P(ExchangeModule, RecordsOfTextsInTheListsOrderAcrossPages) {
 // or too unlike to help.
 TEST_P(ExchangeModule, SuggestionsAreTheMemorysSameOrSimilarTextsOfTheLanguage) {
   Seed({R("PA", "C1", "Abrir o arquivo de clientes"), R("PA", "C2", "Salvar"),
-        R("PA", "C3", "Abrir o arquivo de clientes", "N", "", "ESP")});
+        R("PA", "C3", "Abrir o arquivo de clientes", "N", "", "ESP"), R("PA", "C4", "Imprimir o relatório")});
   ASSERT_EQ(SetTranslations("ENG", {ByText("Abrir o arquivo de clientes", "Open the customers file"),
                                     ByText("Salvar", "Save")})
                 .rows.size(),
@@ -340,6 +340,10 @@ TEST_P(ExchangeModule, SuggestionsAreTheMemorysSameOrSimilarTextsOfTheLanguage) 
   // Portuguese has no translation of these; the Spanish one is no suggestion.
   Packet por = Lookup(kExp, kGetSugestoes, {std::string("POR"), asked});
   for (const Row& r : por.rows) EXPECT_EQ(r[kSugSource], FieldValue());
+  // A translation set after a call is a suggestion in the next one.
+  ASSERT_EQ(SetTranslations("ENG", {ByText("Imprimir o relatório", "Print the report")}).rows.size(), 1u);
+  eng = Lookup(kExp, kGetSugestoes, {std::string("ENG"), asked});
+  EXPECT_EQ(eng.rows[3][kSugSource], FieldValue(std::string("Imprimir o relatório")));
 }
 
 // Pages of long texts end at kMaxPageBytes, far below the records asked
