@@ -479,7 +479,10 @@ class KeptTrigramLists {
  public:
   // The lists kept for `key` in this state, fresh ones when it changed.
   std::shared_ptr<TrigramLists> For(const std::string& key, const MemoryState& state) {
-    constexpr std::size_t kKept = 4;  // languages and databases at once
+    // One language of one database at a time: its lists reach 32 MB, and a
+    // server is to stay under 64 MB whatever it answered (an export asks
+    // one language's suggestions, call after call).
+    constexpr std::size_t kKept = 1;
     std::lock_guard lock(mutex_);
     auto& kept = lists_[key];
     if (kept && kept->State() == state && kept->Fresh()) return kept;
