@@ -44,7 +44,7 @@ constexpr const char* kStoreTranslation[] = {"program",  "form",            "com
                                              "translated text", "state",    "time"};
 constexpr const char* kApply[] = {"change set"};
 constexpr const char* kRecordsPage[] = {"language", "state", "programs", "form", "order", "cursor", "page size"};
-constexpr const char* kCoverage[] = {"language"};
+constexpr const char* kCoverage[] = {"language", "programs"};
 constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
 constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
@@ -164,7 +164,6 @@ std::string LanguageArg(Args a, std::size_t i, Names names) {
 
 // Program codes separated by commas, blanks around each ignored.
 std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
-  constexpr std::size_t kMaxPrograms = 100;
   std::vector<std::string> codes;
   const std::string s = OptionalText(a, i, names);
   std::size_t start = 0;
@@ -177,9 +176,9 @@ std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
     }
     start = comma + 1;
   }
-  if (codes.size() > kMaxPrograms)
+  if (codes.size() > kMaxProgramsAsked)
     throw ProtocolError(Arg(i, names).Text() + " names " + std::to_string(codes.size()) + " programs; at most " +
-                        std::to_string(kMaxPrograms) + " are taken");
+                        std::to_string(kMaxProgramsAsked) + " are taken");
   return codes;
 }
 
@@ -197,7 +196,14 @@ Value GetRegistros(Context& c, Args a) {
   return RecordsPage(c.s, q);
 }
 
-Value GetCobertura(Context& c, Args a) { return Coverage(c.s, LanguageArg(a, 0, kCoverage)); }
+Value GetCobertura(Context& c, Args a) {
+  Names n = kCoverage;
+  const std::string language = LanguageArg(a, 0, n);
+  const std::vector<std::string> programs = a.size() > 1 ? ProgramsArg(a, 1, n) : std::vector<std::string>{};
+  if (language.empty() && !programs.empty())
+    throw ProtocolError(Arg(1, n).Text() + " needs a language: without one the coverage is per language");
+  return Coverage(c.s, language, programs);
+}
 
 Value GetTextos(Context& c, Args a) {
   Names n = kTextsPage;
@@ -342,7 +348,7 @@ const std::array<Method, 23> kMethods = {{
     {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm, kRead, kLookUp},
     {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm, kTranslate, kChange},
     {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros, kRead, kBrowse},
-    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura, kRead, kLookUp},
+    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura, kRead, kLookUp, 1},
     {kModuleExchange, kGetTextos, kTextsPage, GetTextos, kRead, kBrowse},
     {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes, kTranslate, kChange},
     {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead, kBrowse},
