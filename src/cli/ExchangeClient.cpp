@@ -183,7 +183,11 @@ std::vector<Row> ExchangeClient::Suggestions(const std::string& language, const 
   return out;
 }
 
-Packet ExchangeClient::Coverage(const std::string& language) { return Page(kGetCobertura, {language}); }
+Packet ExchangeClient::Coverage(const std::string& language, const std::vector<std::string>& programs) {
+  // Without programs, the request an older server takes too.
+  if (programs.empty()) return Page(kGetCobertura, {language});
+  return Page(kGetCobertura, {language, Join(programs, ",")});
+}
 
 Packet ExchangeClient::HistoryPages(std::vector<Value> args) {
   args.emplace_back(0.0);

@@ -57,8 +57,9 @@ class ExchangeClient {
   // (protocol::SuggestionFields()).
   std::vector<Row> Suggestions(const std::string& language, const std::vector<std::string>& texts);
 
-  // GetCobertura.
-  Packet Coverage(const std::string& language);
+  // GetCobertura: of `programs` of `language` (at most
+  // protocol::kMaxProgramsAsked), or of every program when empty.
+  Packet Coverage(const std::string& language, const std::vector<std::string>& programs = {});
 
   // GetHistorico: the changes of the record of `key`, or of the records of a
   // language that held `source`; oldest first.

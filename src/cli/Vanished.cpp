@@ -251,18 +251,18 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
   std::set<std::string> read;  // the programs of the files read
   for (const std::string& p : paths) read.insert(text::UpperAscii(ProgramCode(p)));
   ExchangeClient client(server);
-  std::set<std::string> programs = read;
-  std::map<std::string, double> records;  // by program, every record of the language
-  for (const Row& r : client.Coverage(language).rows)
-    if (const auto* program = std::get_if<std::string>(&r.at(kCovProgram))) {
-      const auto* total = std::get_if<double>(&r.at(kCovTotal));
-      const auto* apart = std::get_if<double>(&r.at(kCovUntranslatable));
-      records[*program] = (total ? *total : 0) + (apart ? *apart : 0);
-      if (scope == VanishedScope::EveryProgram) programs.insert(*program);
-    }
-  v.programs = programs.size();
-  // The server takes up to 100 program codes at once.
-  std::vector<std::string> batch;
+  // Every record of the language, by program, from a coverage answer.
+  auto records_of = [](const Packet& coverage) {
+    std::map<std::string, double> records;
+    for (const Row& r : coverage.rows)
+      if (const auto* program = std::get_if<std::string>(&r.at(kCovProgram))) {
+        const auto* total = std::get_if<double>(&r.at(kCovTotal));
+        const auto* apart = std::get_if<double>(&r.at(kCovUntranslatable));
+        records[*program] = (total ? *total : 0) + (apart ? *apart : 0);
+      }
+    return records;
+  };
+  std::vector<std::string> batch;  // programs whose records are read back, kMaxProgramsAsked at most
   std::unordered_map<std::string, ProgramKeys> keys;  // of the batch's programs, read back as their records come
   auto flush = [&] {
     if (batch.empty()) return;
@@ -283,13 +283,31 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
     batch.clear();
     keys.clear();
   };
-  for (const std::string& p : programs) {
-    // Every record of the program is one the run left holding a record:
-    // none vanished.
-    const auto it = records.find(p);
-    if (double(seen.HeldIn(p)) == (it == records.end() ? 0 : it->second)) continue;
-    batch.push_back(p);
-    if (batch.size() == 100) flush();
+  // A program all of whose records the run left holding a record has none
+  // vanished; the others are read back, in code order.
+  auto judge = [&](const std::string& program, const std::map<std::string, double>& records) {
+    const auto it = records.find(program);
+    if (double(seen.HeldIn(program)) == (it == records.end() ? 0 : it->second)) return;
+    batch.push_back(program);
+    if (batch.size() == kMaxProgramsAsked) flush();
+  };
+  if (scope == VanishedScope::EveryProgram) {
+    const std::map<std::string, double> records = records_of(client.Coverage(language));
+    std::set<std::string> programs = read;
+    for (const auto& [program, n] : records) programs.insert(program);
+    v.programs = programs.size();
+    for (const std::string& p : programs) judge(p, records);
+  } else {
+    // The run's programs' counts, kMaxProgramsAsked programs at a time: the
+    // memory of a batch, whatever the tree's size.
+    v.programs = read.size();
+    std::vector<std::string> asked;
+    for (auto it = read.begin(); it != read.end();) {
+      asked.clear();
+      for (; it != read.end() && asked.size() < kMaxProgramsAsked; ++it) asked.push_back(*it);
+      const std::map<std::string, double> records = records_of(client.Coverage(language, asked));
+      for (const std::string& p : asked) judge(p, records);
+    }
   }
   flush();
   v.computed = true;

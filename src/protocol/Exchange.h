@@ -34,6 +34,10 @@ inline constexpr std::size_t kMaxTranslationChanges = 5000;
 // 80 MB). A page goes past it by at most one record (PageBytes).
 inline constexpr std::size_t kMaxPageBytes = std::size_t(1) << 20;  // 1 MiB
 
+// The program codes a list of programs (GetRegistros, GetCobertura,
+// GetRegTextos) names at most.
+inline constexpr std::size_t kMaxProgramsAsked = 100;
+
 // Counts a page's records as both sides measure them: each text's bytes
 // (UTF-8, as stored) plus 16 per field (numbers, times, nulls, the
 // encoding's marks).

@@ -252,7 +252,7 @@ Packet RecordsPage(Session& s, const RecordsQuery& q) {
   return ReviewedPage(s, sql, params, bytes);
 }
 
-Packet Coverage(Session& s, const std::string& language) {
+Packet Coverage(Session& s, const std::string& language, const std::vector<std::string>& programs) {
   // Every record by state (the coverage index), then the untranslatable ones
   // by state (their partial index), taken off.
   static const std::string counts =
@@ -282,8 +282,17 @@ Packet Coverage(Session& s, const std::string& language) {
     }
   };
   if (!language.empty()) {
-    const FieldValue params[] = {language};
-    count(kProgram, kLanguage + " = ?", params);
+    std::vector<FieldValue> params{language};
+    std::string where = kLanguage + " = ?";
+    if (!programs.empty()) {
+      where += " AND " + kProgram + " IN (";
+      for (std::size_t i = 0; i < programs.size(); ++i) {
+        where += i ? ", ?" : "?";
+        params.emplace_back(programs[i]);
+      }
+      where += ")";
+    }
+    count(kProgram, where, params);
     for (const auto& [program, c] : per) add(language, program, c);
     return p;
   }

@@ -43,7 +43,9 @@ Packet ReviewedRecordOfKey(Session& s, const protocol::RecordKey& key);
 // "T") and the others, and apart the records that are not translatable. No language
 // (empty): per language, every code of TRDIDIOMA and every code the records
 // hold (ordered by code), CDPROGRAMA null. Packet: protocol::CoverageFields().
-Packet Coverage(Session& s, const std::string& language);
+// `programs` (a language given): those programs only, the ones that hold
+// records of the language; empty, every program.
+Packet Coverage(Session& s, const std::string& language, const std::vector<std::string>& programs = {});
 
 struct TextsQuery {
   std::string language;  // empty: every language

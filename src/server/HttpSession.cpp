@@ -9,8 +9,10 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <algorithm>
 #include <exception>
 #include <limits>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -85,9 +87,9 @@ std::string FormatAnswer(unsigned version, int status, std::string_view content_
   return out;
 }
 
-// A look-up's worker runs at a lower scheduling priority (nice +10, once per
-// thread): when searches fill the processors, a harvest's changes still get
-// most of them, and the look-ups take what is left.
+// A browsing worker runs at a lower scheduling priority (nice +10, once per
+// thread): when searches take their processor, a harvest's changes still
+// get most of it, and the searches what is left.
 void YieldToChanges() {
   static thread_local const bool lowered = [] {
     return ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10) == 0;
@@ -96,6 +98,11 @@ void YieldToChanges() {
 }
 
 }  // namespace
+
+std::size_t HttpFront::BrowsingWorkers(int threads) {
+  const int processors = int(std::thread::hardware_concurrency());
+  return std::size_t(std::clamp(processors - 1, 1, std::max(1, threads)));
+}
 
 HttpSession::HttpSession(HttpFront& front, tcp::socket socket)
     : front_(front), stream_(std::move(socket)), buffer_(kBufferLimit), delay_(front.io) {
@@ -318,12 +325,17 @@ void HttpSession::Dispatch(std::string body) {
   // The work guard keeps the I/O thread running (Run() from returning) until
   // the worker has posted back.
   const Route route = admission_.route;
-  const bool lookup = route == Route::Page || route == Route::Style || route == Route::WorkList ||
-                      route == Route::TextView || route == Route::Script ||
-                      (route == Route::Call && Service::NamesLookup(body));
-  net::post(lookup ? front_.lookups : front_.workers, [self = shared_from_this(), body = std::move(body),
-                             work = net::make_work_guard(front_.io), lookup]() mutable {
-    if (lookup) YieldToChanges();
+  const Workload load = route == Route::Call ? Service::WorkloadOf(body)
+                        : route == Route::Page || route == Route::Style || route == Route::WorkList ||
+                                route == Route::TextView || route == Route::Script
+                            ? Workload::Browse
+                            : Workload::Change;
+  net::thread_pool& pool = load == Workload::Browse   ? front_.browsing
+                           : load == Workload::LookUp ? front_.lookups
+                                                      : front_.workers;
+  net::post(pool, [self = shared_from_this(), body = std::move(body), work = net::make_work_guard(front_.io),
+                   browsing = load == Workload::Browse]() mutable {
+    if (browsing) YieldToChanges();
     int status = 200;
     std::string content_type = "application/json";
     std::string answer;

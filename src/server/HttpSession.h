@@ -70,7 +70,13 @@ struct HttpFront {
         credentials{options.token},
         browser_sessions(service.Storage()),
         workers(std::size_t(std::max(1, options.threads))),
-        lookups(std::size_t(std::max(1, options.threads))) {}
+        lookups(std::size_t(std::max(1, options.threads))),
+        browsing(BrowsingWorkers(options.threads)) {}
+
+  // Browsing requests run at once: one fewer than the processors (at least
+  // one, at most `threads`), so that however many clients search, one
+  // processor is left to the changes and look-ups clients wait on.
+  static std::size_t BrowsingWorkers(int threads);
 
   Service& service;
   const HttpOptions& options;
@@ -89,10 +95,15 @@ struct HttpFront {
   // connections and the I/O context they post back to still exist.
   net::io_context io{1};
   net::thread_pool workers;  // changes, sign-ins, token and session look-ups
-  // Look-ups (Service::NamesLookup) and the page: a pool of their own, so
-  // that a crowd of searches never stands in line ahead of a harvest's
-  // changes (the storage reads them beside the writer, AcquireReader).
+  // Look-ups (Workload::LookUp): a pool of their own, so that they never
+  // stand in line ahead of a harvest's changes, nor behind them (the storage
+  // reads them beside the writer, AcquireReader).
   net::thread_pool lookups;
+  // Browsing (Workload::Browse) and the page's routes: a few workers at a
+  // lower scheduling priority, the rest waiting in their queue, so that a
+  // crowd of searches takes neither the processors from the changes nor
+  // the queue from the look-ups.
+  net::thread_pool browsing;
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {

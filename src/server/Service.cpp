@@ -44,7 +44,7 @@ constexpr const char* kStoreTranslation[] = {"program",  "form",            "com
                                              "translated text", "state",    "time"};
 constexpr const char* kApply[] = {"change set"};
 constexpr const char* kRecordsPage[] = {"language", "state", "programs", "form", "order", "cursor", "page size"};
-constexpr const char* kCoverage[] = {"language"};
+constexpr const char* kCoverage[] = {"language", "programs"};
 constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
 constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
 constexpr const char* kApplyBatch[] = {"language", "records"};
@@ -164,7 +164,6 @@ std::string LanguageArg(Args a, std::size_t i, Names names) {
 
 // Program codes separated by commas, blanks around each ignored.
 std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
-  constexpr std::size_t kMaxPrograms = 100;
   std::vector<std::string> codes;
   const std::string s = OptionalText(a, i, names);
   std::size_t start = 0;
@@ -177,9 +176,9 @@ std::vector<std::string> ProgramsArg(Args a, std::size_t i, Names names) {
     }
     start = comma + 1;
   }
-  if (codes.size() > kMaxPrograms)
+  if (codes.size() > kMaxProgramsAsked)
     throw ProtocolError(Arg(i, names).Text() + " names " + std::to_string(codes.size()) + " programs; at most " +
-                        std::to_string(kMaxPrograms) + " are taken");
+                        std::to_string(kMaxProgramsAsked) + " are taken");
   return codes;
 }
 
@@ -197,7 +196,14 @@ Value GetRegistros(Context& c, Args a) {
   return RecordsPage(c.s, q);
 }
 
-Value GetCobertura(Context& c, Args a) { return Coverage(c.s, LanguageArg(a, 0, kCoverage)); }
+Value GetCobertura(Context& c, Args a) {
+  Names n = kCoverage;
+  const std::string language = LanguageArg(a, 0, n);
+  const std::vector<std::string> programs = a.size() > 1 ? ProgramsArg(a, 1, n) : std::vector<std::string>{};
+  if (language.empty() && !programs.empty())
+    throw ProtocolError(Arg(1, n).Text() + " needs a language: without one the coverage is per language");
+  return Coverage(c.s, language, programs);
+}
 
 Value GetTextos(Context& c, Args a) {
   Names n = kTextsPage;
@@ -318,36 +324,38 @@ struct Method {
   Names params;
   MethodFn fn;
   Permission needs;  // of the caller's role (Roles.h)
+  Workload work;     // LookUp or Browse for the methods that read, Change otherwise
   std::size_t optional = 0;  // the last params a caller may leave out (sent by newer callers only)
 };
 
+constexpr Workload kChange = Workload::Change, kLookUp = Workload::LookUp, kBrowse = Workload::Browse;
 constexpr Permission kRead = Permission::Read, kTranslate = Permission::Translate, kHarvest = Permission::Harvest,
                      kReviewRecords = Permission::Review;
 
 const std::array<Method, 23> kMethods = {{
-    {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm, kRead},
-    {kModuleForms, kGetVersao, {}, GetVersao, kRead},
-    {kModuleForms, kGetPropried, kLookupByValue, GetPropried, kRead},
-    {kModuleForms, kGetVerProp, kLookupByKey, GetVerProp, kRead},
-    {kModuleForms, kSetVersao, kApply, SetVersao, kHarvest},
-    {kModuleForms, kSetVerProp, kApply, SetRecords, kHarvest},
-    {kModuleForms, kSetPropried, kApply, SetRecords, kHarvest},
-    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest},
-    {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried, kRead},
-    {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp, kRead},
-    {kModuleReports, kSetVerPropRel, kApply, SetRecords, kHarvest},
-    {kModuleReports, kSetPropriedRel, kApply, SetRecords, kHarvest},
-    {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm, kRead},
-    {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm, kTranslate},
-    {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros, kRead},
-    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura, kRead},
-    {kModuleExchange, kGetTextos, kTextsPage, GetTextos, kRead},
-    {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes, kTranslate},
-    {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead},
-    {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead},
-    {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead, 1},
-    {kModuleExchange, kRetRegistros, kRetire, RetRegistros, kHarvest},
-    {kModuleExchange, kSetRevisao, kReview, SetRevisao, kReviewRecords},
+    {kModuleForms, kGetIdiLeDfm, {}, GetIdiLeDfm, kRead, kLookUp},
+    {kModuleForms, kGetVersao, {}, GetVersao, kRead, kLookUp},
+    {kModuleForms, kGetPropried, kLookupByValue, GetPropried, kRead, kLookUp},
+    {kModuleForms, kGetVerProp, kLookupByKey, GetVerProp, kRead, kLookUp},
+    {kModuleForms, kSetVersao, kApply, SetVersao, kHarvest, kChange},
+    {kModuleForms, kSetVerProp, kApply, SetRecords, kHarvest, kChange},
+    {kModuleForms, kSetPropried, kApply, SetRecords, kHarvest, kChange},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest, kChange},
+    {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried, kRead, kLookUp},
+    {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp, kRead, kLookUp},
+    {kModuleReports, kSetVerPropRel, kApply, SetRecords, kHarvest, kChange},
+    {kModuleReports, kSetPropriedRel, kApply, SetRecords, kHarvest, kChange},
+    {kModuleTranslations, kGetUpdRelDfm, kTranslationLookup, GetUpdRelDfm, kRead, kLookUp},
+    {kModuleTranslations, kUpdateRelDfm, kStoreTranslation, UpdateRelDfm, kTranslate, kChange},
+    {kModuleExchange, kGetRegistros, kRecordsPage, GetRegistros, kRead, kBrowse},
+    {kModuleExchange, kGetCobertura, kCoverage, GetCobertura, kRead, kLookUp, 1},
+    {kModuleExchange, kGetTextos, kTextsPage, GetTextos, kRead, kBrowse},
+    {kModuleExchange, kSetTraducoes, kSetTranslations, SetTraducoes, kTranslate, kChange},
+    {kModuleExchange, kGetRegTextos, kTextRecords, GetRegTextos, kRead, kBrowse},
+    {kModuleExchange, kGetSugestoes, kSuggestions, GetSugestoes, kRead, kBrowse},
+    {kModuleExchange, kGetHistorico, kHistory, GetHistorico, kRead, kBrowse, 1},
+    {kModuleExchange, kRetRegistros, kRetire, RetRegistros, kHarvest, kChange},
+    {kModuleExchange, kSetRevisao, kReview, SetRevisao, kReviewRecords, kChange},
 }};
 
 const Method& FindMethod(std::string_view module, std::string_view name) {
@@ -457,28 +465,28 @@ TokenVerifier::Holder Service::Identify(std::string_view token) {
   return tokens_.Verify(*session, token);
 }
 
-bool Service::NamesLookup(std::string_view body) noexcept {
+Workload Service::WorkloadOf(std::string_view body) noexcept {
   // The first "method" member: "method" then optional blanks, ':', blanks
   // and a string without escapes. A name hidden in an argument can only
   // misplace the request among the workers.
   constexpr std::string_view kKey = "\"method\"";
   const std::size_t at = body.find(kKey);
-  if (at == std::string_view::npos) return false;
+  if (at == std::string_view::npos) return kChange;
   std::size_t i = at + kKey.size();
   auto blanks = [&] {
     while (i < body.size() && (body[i] == ' ' || body[i] == '\t' || body[i] == '\n' || body[i] == '\r')) ++i;
   };
   blanks();
-  if (i >= body.size() || body[i] != ':') return false;
+  if (i >= body.size() || body[i] != ':') return kChange;
   ++i;
   blanks();
-  if (i >= body.size() || body[i] != '"') return false;
+  if (i >= body.size() || body[i] != '"') return kChange;
   const std::size_t end = body.find('"', ++i);
-  if (end == std::string_view::npos || end - i > 64) return false;
+  if (end == std::string_view::npos || end - i > 64) return kChange;
   const std::string_view name = body.substr(i, end - i);
   for (const auto& m : kMethods)
-    if (text::EqualsIgnoreCase(m.name, name)) return m.needs == Permission::Read;
-  return false;
+    if (text::EqualsIgnoreCase(m.name, name)) return m.work;
+  return kChange;
 }
 
 RequestHandler Service::Handler() {

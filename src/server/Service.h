@@ -37,6 +37,15 @@ struct ServiceOptions {
   std::function<void(const std::string&)> log = {};
 };
 
+// What a request asks of the server, as its workers are scheduled:
+//   Change   may write (the harvest's batches, translations, reviews)
+//   LookUp   reads a few records by key, language or program that a client
+//            waits on to go on (the languages, a record, the run's coverage)
+//   Browse   pages through or searches the table (the page's listings and
+//            searches, the exports' pages, suggestions, history): the bulk
+//            reads, which may be many at once
+enum class Workload { Change, LookUp, Browse };
+
 class Service {
  public:
   // Serves `db`, first creating its missing tables (EnsureSchema).
@@ -65,12 +74,11 @@ class Service {
   Value Call(std::string_view module, std::string_view method, std::span<const Value> args,
              const Caller& caller = {});
 
-  // Whether an encoded request names a look-up (a method that needs the
-  // read permission), judged from its method name alone without decoding
-  // it: for scheduling only (the HTTP front runs look-ups on workers of
-  // their own, so that they never queue ahead of changes); Handle() decides
-  // everything else. False when the name cannot be found.
-  static bool NamesLookup(std::string_view body) noexcept;
+  // The work an encoded request names, judged from its method name alone
+  // without decoding it: for scheduling only (the HTTP front gives each its
+  // own workers, HttpSession.h); Handle() decides everything else. Change
+  // when the name cannot be found.
+  static Workload WorkloadOf(std::string_view body) noexcept;
 
   // Handle() as a handler for MakeInProcessTransport. The service must outlive
   // every transport made with it.

@@ -159,6 +159,11 @@ TEST_P(ExchangeModule, CoveragePerProgramAndPerLanguage) {
                                       {std::string("ESP"), std::monostate{}, 1.0, 0.0, 1.0, 0.0},
                                       {std::string("POR"), std::monostate{}, 0.0, 0.0, 0.0, 0.0}}));
   EXPECT_TRUE(Lookup(kExp, kGetCobertura, {std::string("XYZ")}).rows.empty());
+  // Named programs: theirs only, a program without records left out.
+  p = Lookup(kExp, kGetCobertura, {std::string("ENG"), std::string("PB, PZ")});
+  EXPECT_EQ(p.rows, (std::vector<Row>{{std::string("ENG"), std::string("PB"), 1.0, 1.0, 0.0, 0.0}}));
+  EXPECT_EQ(Lookup(kExp, kGetCobertura, {std::string("ENG"), std::string()}).rows.size(), 2u);
+  EXPECT_NE(Failure(kExp, kGetCobertura, {std::string(), std::string("PA")}).find("needs a language"), std::string::npos);
 }
 
 TEST_P(ExchangeModule, TextsComeGroupedByTextInCodePointOrderAndFilterable) {
