@@ -183,10 +183,33 @@ std::vector<Row> ExchangeClient::Suggestions(const std::string& language, const 
   return out;
 }
 
+namespace {
+
+// The rows of `coverage` of `programs` (every row when none is named).
+Packet CoverageOf(Packet coverage, const std::vector<std::string>& programs) {
+  if (programs.empty()) return coverage;
+  const std::unordered_set<std::string> wanted(programs.begin(), programs.end());
+  std::erase_if(coverage.rows, [&](const Row& r) {
+    const auto* program = std::get_if<std::string>(&r.at(kCovProgram));
+    return !program || !wanted.count(*program);
+  });
+  return coverage;
+}
+
+}  // namespace
+
 Packet ExchangeClient::Coverage(const std::string& language, const std::vector<std::string>& programs) {
   // Without programs, the request an older server takes too.
-  if (programs.empty()) return Page(kGetCobertura, {language});
-  return Page(kGetCobertura, {language, Join(programs, ",")});
+  if (programs.empty() || whole_coverage_only_) return CoverageOf(Page(kGetCobertura, {language}), programs);
+  try {
+    return Page(kGetCobertura, {language, Join(programs, ",")});
+  } catch (const ServerFailureError& e) {
+    // A server older than the programs argument refuses it as malformed:
+    // ask it the whole language from then on and keep the programs asked.
+    if (e.Code() != FailureCode::Malformed) throw;
+    whole_coverage_only_ = true;
+    return CoverageOf(Page(kGetCobertura, {language}), programs);
+  }
 }
 
 Packet ExchangeClient::HistoryPages(std::vector<Value> args) {

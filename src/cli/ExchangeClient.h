@@ -58,7 +58,9 @@ class ExchangeClient {
   std::vector<Row> Suggestions(const std::string& language, const std::vector<std::string>& texts);
 
   // GetCobertura: of `programs` of `language` (at most
-  // protocol::kMaxProgramsAsked), or of every program when empty.
+  // protocol::kMaxProgramsAsked), or of every program when empty. A server
+  // that takes no programs (older than the argument) is asked the whole
+  // language, and its rows of `programs` are answered.
   Packet Coverage(const std::string& language, const std::vector<std::string>& programs = {});
 
   // GetHistorico: the changes of the record of `key`, or of the records of a
@@ -97,6 +99,7 @@ class ExchangeClient {
 
   Connection exchange_;
   Connection forms_;
+  bool whole_coverage_only_ = false;  // the server takes no programs argument to GetCobertura
 };
 
 }  // namespace trd::cli
