@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "Journal.h"
@@ -88,14 +89,57 @@ class HeldRecords {
   std::set<Part> unknown_;
 };
 
+// The translations the batch's new records take (step 6): when the first is
+// wanted, those of every text from there to the batch's end are looked up
+// at once (TranslationsOfSources). Within the batch an answer changes only
+// when a translated record of its text goes: a record the rule inserts is
+// not translated, and one that takes a translation over takes the answer
+// itself. So a text whose record the batch deletes is looked up alone from
+// then on.
+class BatchTranslations {
+ public:
+  BatchTranslations(Session& s, const std::vector<BatchRecord>& records) : s_(s), records_(records) {}
+
+  std::optional<std::string> Of(std::size_t at, const RecordKey& key, const RecordText& text) {
+    if (!read_) Read(at, key.language);
+    if (const auto it = known_.find(text.value); it != known_.end()) return it->second;
+    Packet p = TranslationOfSource(s_, key.language, text.value);
+    if (p.rows.empty()) return std::nullopt;
+    const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
+    return translation ? *translation : std::string();
+  }
+  void Deleted(const Row& record) {
+    if (const auto* source = std::get_if<std::string>(&record[kStAgrValProp])) known_.erase(*source);
+  }
+
+ private:
+  void Read(std::size_t from, const std::string& language) {
+    read_ = true;
+    std::vector<std::string> texts;
+    for (std::size_t i = from; i < records_.size(); ++i) {
+      const BatchRecord& r = records_[i];
+      if (r.declined == Declined::No && r.look_up == TranslationLookUp::Yes && r.key.language == language)
+        texts.push_back(RecordText(r.text).value);
+    }
+    std::vector<std::optional<std::string>> found = TranslationsOfSources(s_, language, texts);
+    for (std::size_t i = 0; i < texts.size(); ++i) known_.try_emplace(std::move(texts[i]), std::move(found[i]));
+  }
+
+  Session& s_;
+  const std::vector<BatchRecord>& records_;
+  bool read_ = false;
+  std::unordered_map<std::string, std::optional<std::string>> known_;
+};
+
 // The rule's six operations as statements on one session; the client's
 // decisions (step 2, whether step 6 looks up) come with the record. What the
 // rule changed goes to the journal once the rule is done (Finish): the
 // record before, and after with the translation it took, as one change.
 class StorageChannel final : public store::RecordChannel {
  public:
-  StorageChannel(Session& session, const BatchRecord& record, Journal& journal, HeldRecords& records)
-      : s_(session), record_(record), journal_(journal), records_(records) {}
+  StorageChannel(Session& session, const std::vector<BatchRecord>& batch, std::size_t at, Journal& journal,
+                 HeldRecords& records, BatchTranslations& translations)
+      : s_(session), record_(batch[at]), at_(at), journal_(journal), records_(records), translations_(translations) {}
 
   // Steps 1 and 3 read K's record from what the batch holds; step 3's first
   // try takes the record step 1 read (nothing changes in between).
@@ -121,6 +165,7 @@ class StorageChannel final : public store::RecordChannel {
         "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
     records_.Deleted(key);
+    if (held_) translations_.Deleted(*held_);
     deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
@@ -138,10 +183,7 @@ class StorageChannel final : public store::RecordChannel {
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
     if (record_.look_up == TranslationLookUp::No) return std::nullopt;
-    Packet p = TranslationOfSource(s_, key.language, text.value);
-    if (p.rows.empty()) return std::nullopt;
-    const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
-    return translation ? *translation : std::string();
+    return translations_.Of(at_, key, text);
   }
   void StoreTranslation(const RecordKey& key, const std::string& translation) override {
     const DateTime now = DateTime::Now();
@@ -168,8 +210,10 @@ class StorageChannel final : public store::RecordChannel {
  private:
   Session& s_;
   const BatchRecord& record_;
+  std::size_t at_;  // record_'s place in the batch
   Journal& journal_;
   HeldRecords& records_;
+  BatchTranslations& translations_;
   std::optional<Row> held_, deleted_, inserted_;
   bool held_read_ = false;  // held_ is what step 1 read
   bool reused_ = false;
@@ -245,9 +289,10 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   Transaction tx(session);
   Journal journal(session, by);
   HeldRecords held(session, records, i);
+  BatchTranslations translations(session, records);
   std::int64_t inserted = 0;
   for (; i < records.size(); ++i) {
-    StorageChannel channel(session, records[i], journal, held);
+    StorageChannel channel(session, records, i, journal, held, translations);
     const store::RecordResult r = store::ApplyRecordRule(channel, records[i].key, records[i].text);
     inserted += r.outcome == store::RecordOutcome::Created || r.outcome == store::RecordOutcome::Replaced;
     result.rows.push_back(ResultRow(r));
