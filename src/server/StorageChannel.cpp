@@ -287,7 +287,7 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   }
   if (i == records.size()) return result;
   Transaction tx(session);
-  Journal journal(session, by);
+  Journal journal(session, by, HistoryWrite::Together);
   HeldRecords held(session, records, i);
   BatchTranslations translations(session, records);
   std::int64_t inserted = 0;
@@ -298,6 +298,7 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
     result.rows.push_back(ResultRow(r));
     channel.Finish();
   }
+  journal.Flush();
   tx.Commit();
   session.Grew(TranslationTable().name, inserted);
   return result;
