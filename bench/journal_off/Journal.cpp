@@ -10,5 +10,6 @@ namespace trd::server {
 void Journal::Changed(const std::optional<Row>&, const std::optional<Row>&) {}
 void Journal::Changed(const std::optional<Row>&, const std::optional<Row>&, const Attribution&) {}
 void Journal::Reviewed(const Row&, std::string_view) {}
+void Journal::Flush() {}
 
 }  // namespace trd::server

@@ -83,6 +83,20 @@ class Session {
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
 
+  // Tells the backend that a committed change added about `rows` rows to
+  // `table`; called outside a transaction. PostgreSQL plans a prepared
+  // statement once for the life of its connection, from the table's
+  // statistics, and a fresh table has none: the plans made then read the
+  // wrong index for the rest of the run. So it takes the table's statistics
+  // anew (ANALYZE) whenever the table has about doubled since they were last
+  // taken (from 1,000 rows on; a few times per run, each reading a bounded
+  // sample). SQLite's plans do not depend on statistics: nothing to do.
+  // Never throws: statistics not taken leave the plans as they were.
+  virtual void Grew(std::string_view table, std::int64_t rows) {
+    (void)table;
+    (void)rows;
+  }
+
   // Which backend runs the SQL: for the few statements (an index, and the
   // look-up that uses it) that cannot be written the same way for all.
   virtual Backend Kind() const = 0;

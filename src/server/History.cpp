@@ -160,13 +160,15 @@ bool ChangesRecord(const std::optional<Row>& before, const std::optional<Row>& a
   return false;
 }
 
-void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
-                  const Attribution& by, const ReviewChange& review) {
+namespace {
+
+// A change's row of the history appended to `values`; false (nothing
+// appended) when the change tells nothing.
+bool ChangeRow(std::vector<FieldValue>& values, const std::optional<Row>& before, const std::optional<Row>& after,
+               const Attribution& by, const ReviewChange& review) {
   const std::optional<Row>& either = after ? after : before;
-  if (!either) return;
-  if (!ChangesRecord(before, after) && review.before == review.after) return;
-  std::vector<FieldValue> values;
-  values.reserve(Fields().size());
+  if (!either) return false;
+  if (!ChangesRecord(before, after) && review.before == review.after) return false;
   for (RecordField k : protocol::KeyFields()) values.push_back((*either)[std::size_t(k)]);
   for (RecordField t : kTold) {
     values.push_back(Field(before, t));
@@ -177,7 +179,40 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
   values.push_back(std::string(OriginCode(by.origin)));
   values.push_back(review.before);
   values.push_back(review.after);
-  s.Execute(Insert(), values);
+  return true;
+}
+
+// INSERT of `rows` rows.
+std::string InsertOf(std::size_t rows) {
+  std::string row;
+  for (std::size_t i = 0; i < Fields().size(); ++i) row += i ? ", ?" : "(?";
+  row += ")";
+  std::string s = Insert().substr(0, Insert().find(" VALUES ")) + " VALUES " + row;
+  for (std::size_t i = 1; i < rows; ++i) s += ", " + row;
+  return s;
+}
+
+}  // namespace
+
+void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
+                  const Attribution& by, const ReviewChange& review) {
+  std::vector<FieldValue> values;
+  values.reserve(Fields().size());
+  if (ChangeRow(values, before, after, by, review)) s.Execute(Insert(), values);
+}
+
+void HistoryRows::Add(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
+                      const Attribution& by, const ReviewChange& review) {
+  if (!ChangeRow(values_, before, after, by, review)) return;
+  if (++rows_ == kRows) Flush(s);
+}
+
+void HistoryRows::Flush(Session& s) {
+  if (!rows_) return;
+  static const std::string full = InsertOf(kRows);
+  s.Execute(rows_ == kRows ? full : InsertOf(rows_), values_);
+  values_.clear();
+  rows_ = 0;
 }
 
 namespace {

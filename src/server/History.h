@@ -66,6 +66,23 @@ bool ChangesRecord(const std::optional<Row>& before, const std::optional<Row>& a
 void RecordChange(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
                   const Attribution& by, const ReviewChange& review = {});
 
+// RecordChange for many changes of one transaction: the rows are kept and
+// inserted kRows to a statement (at kRows, and on Flush, which the
+// transaction calls before it commits), so that they cost a statement per
+// kRows changes and not one each. The rows are inserted in the order told,
+// and take their numbers in that order, as RecordChange one by one would.
+class HistoryRows {
+ public:
+  static constexpr std::size_t kRows = 50;
+  void Add(Session& s, const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by,
+           const ReviewChange& review = {});
+  void Flush(Session& s);
+
+ private:
+  std::vector<FieldValue> values_;  // the rows' values, one row after the other
+  std::size_t rows_ = 0;
+};
+
 // The fields of a history packet (GetHistorico), in order: the six key
 // fields, then the text, translation and state before and after, who, when,
 // how, the review state before and after.

@@ -43,7 +43,10 @@ void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>
 void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>& after, const Attribution& by) {
   ReviewChange review;
   if (before && ChangesRecord(before, after)) review.before = ClearReview(s_, *before);
-  RecordChange(s_, before, after, by, review);
+  if (write_ == HistoryWrite::Together)
+    rows_.Add(s_, before, after, by, review);
+  else
+    RecordChange(s_, before, after, by, review);
   const std::optional<Translated> was = TranslatedOf(before), is = TranslatedOf(after);
   if (was && !(is && *is == *was)) {
     const auto* time = std::get_if<DateTime>(&(*before)[kDtUltAtuTrad]);
@@ -59,9 +62,14 @@ void Journal::Changed(const std::optional<Row>& before, const std::optional<Row>
   }
 }
 
+void Journal::Flush() { rows_.Flush(s_); }
+
 void Journal::Reviewed(const Row& record, std::string_view state) {
   ReviewChange review{SetReview(s_, record, state, by_), std::string(state)};
-  RecordChange(s_, record, record, by_, review);
+  if (write_ == HistoryWrite::Together)
+    rows_.Add(s_, record, record, by_, review);
+  else
+    RecordChange(s_, record, record, by_, review);
 }
 
 }  // namespace trd::server

@@ -22,12 +22,19 @@
 
 #include "Attribution.h"
 #include "Database.h"
+#include "History.h"
 
 namespace trd::server {
 
+// How the history rows of a journal's changes are written: each at once, or
+// together (HistoryRows, History.h) by a journal whose changes all fall in
+// one transaction, which then calls Flush before it commits.
+enum class HistoryWrite { Each, Together };
+
 class Journal {
  public:
-  Journal(Session& session, Attribution by) : s_(session), by_(std::move(by)) {}
+  Journal(Session& session, Attribution by, HistoryWrite write = HistoryWrite::Each)
+      : s_(session), by_(std::move(by)), write_(write) {}
 
   // One record changed. `by` may differ per change (a harvest's record that
   // took a translation over is Origin::Reuse); the journal's own otherwise.
@@ -38,11 +45,16 @@ class Journal {
   // `state`: stored, and written to the history with the state it had.
   void Reviewed(const Row& record, std::string_view state);
 
+  // Writes the history rows kept so far (HistoryWrite::Together).
+  void Flush();
+
   const Attribution& By() const { return by_; }
 
  private:
   Session& s_;
   Attribution by_;
+  HistoryWrite write_;
+  HistoryRows rows_;
   // The translation remembered last: the records of one text that take one
   // translation at once remember it once.
   std::string last_;

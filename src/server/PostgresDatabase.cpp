@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -238,6 +239,57 @@ class PgConnection {
   std::unordered_map<std::string, Statement> statements_;
 };
 
+// When a table's statistics are due (Session::Grew): the rows added since
+// they were last taken, against the table's size then. Thread-safe; one
+// session at a time takes a table's statistics.
+class StatisticsDue {
+ public:
+  // Below this size a table is read whole by any plan; statistics matter
+  // once it has grown past it.
+  static constexpr double kFirstRows = 1000;
+
+  bool Known(const std::string& table) {
+    std::lock_guard lock(mutex_);
+    return tables_.contains(table);
+  }
+  // The table's size as its statistics last saw it (pg_class.reltuples; 0
+  // when never taken), learnt once per table.
+  void Learn(const std::string& table, double rows) {
+    std::lock_guard lock(mutex_);
+    tables_.try_emplace(table, Growth{rows > 0 ? rows : 0});
+  }
+  // Counts `rows` added; true when the caller is to take the statistics now,
+  // and then calls Done.
+  bool Add(const std::string& table, double rows) {
+    std::lock_guard lock(mutex_);
+    Growth& g = tables_[table];
+    g.added += rows;
+    if (g.taking || g.added < std::max(kFirstRows, g.analyzed)) return false;
+    g.taking = true;
+    g.claimed = g.added;
+    return true;
+  }
+  // The statistics taken (or not: `taken` false counts the rows again later).
+  void Done(const std::string& table, bool taken) {
+    std::lock_guard lock(mutex_);
+    Growth& g = tables_[table];
+    g.taking = false;
+    if (!taken) return;
+    g.analyzed += g.claimed;
+    g.added -= g.claimed;
+  }
+
+ private:
+  struct Growth {
+    double analyzed = 0;  // rows when the statistics were last taken
+    double added = 0;     // since then
+    double claimed = 0;   // of `added`, what the statistics being taken cover
+    bool taking = false;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Growth> tables_;
+};
+
 class PostgresDatabase;
 
 class PgSession final : public Session {
@@ -293,6 +345,8 @@ class PgSession final : public Session {
     if (conn_->InTransaction()) conn_->Exec("ROLLBACK");
   }
   Backend Kind() const override { return Backend::Postgres; }
+
+  void Grew(std::string_view table, std::int64_t rows) override;
 
  private:
   static void CheckColumns(PGresult* r, std::span<const FieldType> columns) {
@@ -359,7 +413,10 @@ class PostgresDatabase final : public Database {
 
   std::string Describe() const override { return RedactPassword(url_); }
 
+  StatisticsDue& Statistics() { return statistics_; }
+
  private:
+  StatisticsDue statistics_;
   std::string url_;
   PostgresOptions options_;
   std::mutex mutex_;
@@ -367,6 +424,31 @@ class PostgresDatabase final : public Database {
   std::vector<std::unique_ptr<PgConnection>> idle_;
   int open_ = 0;
 };
+
+void PgSession::Grew(std::string_view table, std::int64_t rows) {
+  if (rows <= 0) return;
+  StatisticsDue& due = db_.Statistics();
+  const std::string name(table);
+  bool claimed = false;
+  try {
+    if (!due.Known(name)) {
+      static const std::string size = "SELECT reltuples FROM pg_class WHERE oid = to_regclass(CAST(? AS TEXT))";
+      const FieldValue params[] = {name};
+      const FieldType number[] = {FieldType::Float};
+      const std::vector<Row> found = Query(size, params, number);
+      const auto* rows_then = found.empty() ? nullptr : std::get_if<double>(&found.front()[0]);
+      due.Learn(name, rows_then ? *rows_then : 0);
+    }
+    claimed = due.Add(name, double(rows));
+    if (!claimed) return;
+    // The name is one of the server's own tables (Schema.h), never a caller's
+    // text: an identifier cannot be a bound parameter.
+    conn_->Exec(("ANALYZE " + name).c_str());
+    due.Done(name, true);
+  } catch (...) {
+    if (claimed) due.Done(name, false);
+  }
+}
 
 PgSession::~PgSession() {
   // A session given back inside a transaction leaves nothing behind.

@@ -283,6 +283,57 @@ Packet TranslationOfSource(Session& s, std::string_view language, std::string_vi
   return p;
 }
 
+std::vector<std::optional<std::string>> TranslationsOfSources(Session& s, std::string_view language,
+                                                              const std::vector<std::string>& sources) {
+  constexpr std::size_t kChunk = 100;
+  const bool postgres = s.Kind() == Backend::Postgres;
+  const std::size_t width = std::size_t(protocol::TranslationFields()[0].size);
+  std::vector<std::optional<std::string>> out(sources.size());
+  std::unordered_map<std::string_view, std::vector<std::size_t>> wanted;  // text -> its places
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    if (text::Length(sources[i]) <= width) wanted[sources[i]].push_back(i);
+  std::vector<std::string_view> texts;
+  for (const auto& [text, places] : wanted) texts.push_back(text);
+  // Each text's latest translated record, as LatestTranslationOfSource reads
+  // it (the same index, the same order), one probe per text. The answer is
+  // "T" and the translation, so that a record whose translation is null is
+  // told from no record.
+  const std::string& source = Column(kStAgrValProp);
+  const std::string latest =
+      "(SELECT 'T' || COALESCE(" + Column(kStValorProp) + ", '') FROM " + TranslationTable().name + " WHERE " +
+      Column(kIdIdioma) + " = ? AND " + Column(kIdSitTraducao) + " = '" + std::string(protocol::kStateTranslated) +
+      "' AND " + (postgres ? "md5(" + source + ") = md5(x.column1) AND " : "") + source + " = x.column1 ORDER BY " +
+      Column(kDtUltAtuTrad) + " DESC NULLS LAST LIMIT 1)";
+  const FieldType types[] = {FieldType::String, FieldType::String};
+  std::vector<std::string> unanswered;
+  for (std::size_t at = 0; at < texts.size(); at += kChunk) {
+    std::vector<FieldValue> params{std::string(language)};
+    std::string rows;
+    for (std::size_t i = at; i < std::min(at + kChunk, texts.size()); ++i) {
+      rows += rows.empty() ? "" : ", ";
+      rows += postgres ? "(CAST(? AS TEXT))" : "(?)";
+      params.emplace_back(std::string(texts[i]));
+    }
+    for (Row& r : s.Query("SELECT x.column1, " + latest + " FROM (VALUES " + rows + ") AS x", params, types)) {
+      const auto* text = std::get_if<std::string>(&r[0]);
+      const auto* answer = std::get_if<std::string>(&r[1]);
+      const auto it = text ? wanted.find(*text) : wanted.end();
+      if (it == wanted.end()) continue;
+      if (!answer) {
+        unanswered.push_back(*text);
+        continue;
+      }
+      for (std::size_t place : it->second) out[place] = answer->substr(1);
+    }
+  }
+  // The rest from the memory.
+  const auto recalled = RecallAll(s, language, unanswered);
+  for (std::size_t i = 0; i < unanswered.size(); ++i)
+    if (recalled[i])
+      for (std::size_t place : wanted.find(unanswered[i])->second) out[place] = recalled[i];
+  return out;
+}
+
 void StoreTranslation(Session& s, const RecordKey& key, const std::string& translation,
                       const std::string& state, DateTime when) {
   std::vector<FieldValue> params{translation, state, when};

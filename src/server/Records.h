@@ -56,6 +56,13 @@ Packet LatestTranslationOfSource(Session& s, std::string_view language, std::str
 // translation memory (Memory.h). Same packet, one row or none.
 Packet TranslationOfSource(Session& s, std::string_view language, std::string_view source);
 
+// TranslationOfSource of many texts at once (a statement per hundred texts
+// and one of the memory's, not two a text): the i-th answer is the
+// translation the look-up of sources[i] gives (a null one as ""), nullopt
+// when it gives none.
+std::vector<std::optional<std::string>> TranslationsOfSources(Session& s, std::string_view language,
+                                                              const std::vector<std::string>& sources);
+
 // Stores a translation into the record of the key: STVALORPROP, IDSITTRADUCAO
 // and DTULTATUTRAD, with nothing else. Raises protocol::RecordMissingError
 // when no record has the key. The caller journals the change (Journal.h).

@@ -1,5 +1,6 @@
 #include "Service.h"
 
+#include <algorithm>
 #include <array>
 
 #include "Arguments.h"
@@ -103,7 +104,11 @@ Value SetVersao(Context& c, Args a) {
 }
 
 Value SetRecords(Context& c, Args a) {
-  ApplyRecordChanges(c.s, ChangeSetArg(a[0]), c.By(Origin::Harvest));
+  const ChangeSet& changes = ChangeSetArg(a[0]);
+  ApplyRecordChanges(c.s, changes, c.By(Origin::Harvest));
+  c.s.Grew(TranslationTable().name, std::count_if(changes.changes.begin(), changes.changes.end(), [](const Change& ch) {
+             return ch.kind == ChangeKind::Insert;
+           }));
   return std::monostate{};
 }
 

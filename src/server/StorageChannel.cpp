@@ -1,6 +1,10 @@
 #include "StorageChannel.h"
 
 #include <cmath>
+#include <map>
+#include <set>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "Journal.h"
@@ -20,29 +24,139 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
   return {key.program, key.form, key.component, key.property, key.number, key.language};
 }
 
+// The records of a batch's keys as its transaction sees them. A batch is
+// one file's texts: the records of its (program, form, language) are read
+// at once when the transaction starts (one statement instead of one a text),
+// and kept in step with the batch's own deletes and inserts. The write lock
+// the transaction holds keeps every other writer out meanwhile. A key of
+// another (program, form, language), or one whose insert found it taken,
+// is read from the table as it comes.
+class HeldRecords {
+ public:
+  HeldRecords(Session& s, const std::vector<BatchRecord>& records, std::size_t from) : s_(s) {
+    static const std::string of_form = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " +
+                                       TranslationTable().name + " WHERE " + Column(kCdPrograma) + " = ? AND " +
+                                       Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+    if (from >= records.size()) return;
+    const RecordKey& first = records[from].key;
+    form_ = {first.program, first.form, first.language};
+    const FieldValue params[] = {first.program, first.form, first.language};
+    std::vector<FieldType> types;
+    for (const FieldDef& f : TranslationTable().fields) types.push_back(f.type);
+    for (Row& row : s_.Query(of_form, params, types)) {
+      const auto* component = std::get_if<std::string>(&row[kNmComponente]);
+      const auto* property = std::get_if<std::string>(&row[kNmPropriedade]);
+      const auto* number = std::get_if<double>(&row[kNrValorProp]);
+      if (!component || !property || !number) continue;  // never: key columns hold no nulls
+      held_[Part{*component, *property, *number}] = std::move(row);
+    }
+  }
+
+  // K's record; nullopt when K holds none.
+  std::optional<Row> Of(const RecordKey& key) {
+    if (!Covers(key)) {
+      Packet p = RecordsOfKey(s_, key);
+      if (p.rows.empty()) return std::nullopt;
+      return std::move(p.rows.front());
+    }
+    const auto it = held_.find(PartOf(key));
+    if (it == held_.end()) return std::nullopt;
+    return it->second;
+  }
+  void Deleted(const RecordKey& key) {
+    if (Covers(key)) held_.erase(PartOf(key));
+  }
+  void Inserted(const RecordKey& key, const Row& row) {
+    if (Covers(key)) held_[PartOf(key)] = row;
+  }
+  // K was found holding a record the batch did not know of: read it from
+  // the table from now on.
+  void Unknown(const RecordKey& key) {
+    if (Covers(key)) unknown_.insert(PartOf(key));
+  }
+
+ private:
+  using Part = std::tuple<std::string, std::string, double>;  // component, property, number
+  static Part PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
+  bool Covers(const RecordKey& key) const {
+    return form_ && std::get<0>(*form_) == key.program && std::get<1>(*form_) == key.form &&
+           std::get<2>(*form_) == key.language && !unknown_.contains(PartOf(key));
+  }
+
+  Session& s_;
+  std::optional<std::tuple<std::string, std::string, std::string>> form_;  // program, form, language
+  std::map<Part, Row> held_;
+  std::set<Part> unknown_;
+};
+
+// The translations the batch's new records take (step 6): when the first is
+// wanted, those of every text from there to the batch's end are looked up
+// at once (TranslationsOfSources). Within the batch an answer changes only
+// when a translated record of its text goes: a record the rule inserts is
+// not translated, and one that takes a translation over takes the answer
+// itself. So a text whose record the batch deletes is looked up alone from
+// then on.
+class BatchTranslations {
+ public:
+  BatchTranslations(Session& s, const std::vector<BatchRecord>& records) : s_(s), records_(records) {}
+
+  std::optional<std::string> Of(std::size_t at, const RecordKey& key, const RecordText& text) {
+    if (!read_) Read(at, key.language);
+    if (const auto it = known_.find(text.value); it != known_.end()) return it->second;
+    Packet p = TranslationOfSource(s_, key.language, text.value);
+    if (p.rows.empty()) return std::nullopt;
+    const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
+    return translation ? *translation : std::string();
+  }
+  void Deleted(const Row& record) {
+    if (const auto* source = std::get_if<std::string>(&record[kStAgrValProp])) known_.erase(*source);
+  }
+
+ private:
+  void Read(std::size_t from, const std::string& language) {
+    read_ = true;
+    std::vector<std::string> texts;
+    for (std::size_t i = from; i < records_.size(); ++i) {
+      const BatchRecord& r = records_[i];
+      if (r.declined == Declined::No && r.look_up == TranslationLookUp::Yes && r.key.language == language)
+        texts.push_back(RecordText(r.text).value);
+    }
+    std::vector<std::optional<std::string>> found = TranslationsOfSources(s_, language, texts);
+    for (std::size_t i = 0; i < texts.size(); ++i) known_.try_emplace(std::move(texts[i]), std::move(found[i]));
+  }
+
+  Session& s_;
+  const std::vector<BatchRecord>& records_;
+  bool read_ = false;
+  std::unordered_map<std::string, std::optional<std::string>> known_;
+};
+
 // The rule's six operations as statements on one session; the client's
 // decisions (step 2, whether step 6 looks up) come with the record. What the
 // rule changed goes to the journal once the rule is done (Finish): the
 // record before, and after with the translation it took, as one change.
 class StorageChannel final : public store::RecordChannel {
  public:
-  StorageChannel(Session& session, const BatchRecord& record, Journal& journal)
-      : s_(session), record_(record), journal_(journal) {}
+  StorageChannel(Session& session, const std::vector<BatchRecord>& batch, std::size_t at, Journal& journal,
+                 HeldRecords& records, BatchTranslations& translations)
+      : s_(session), record_(batch[at]), at_(at), journal_(journal), records_(records), translations_(translations) {}
 
+  // Steps 1 and 3 read K's record from what the batch holds; step 3's first
+  // try takes the record step 1 read (nothing changes in between).
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
-    return !RecordsOfKeyAndSource(s_, key, text.value).rows.empty();
+    held_ = records_.Of(key);
+    held_read_ = true;
+    const auto* source = held_ ? std::get_if<std::string>(&(*held_)[kStAgrValProp]) : nullptr;
+    // RecordsOfKeyAndSource's test: trailing blanks ignored on both sides.
+    return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(text.value);
   }
   bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
   std::optional<std::string> SourceOfKey(const RecordKey& key) override {
     // A record deleted on a try whose insert found the key taken again is
     // journalled gone before the rule looks at what took its place.
     if (deleted_) journal_.Changed(std::exchange(deleted_, std::nullopt), std::nullopt);
-    Packet p = RecordsOfKey(s_, key);
-    if (p.rows.empty()) {
-      held_.reset();
-      return std::nullopt;
-    }
-    held_ = std::move(p.rows.front());
+    if (!std::exchange(held_read_, false)) held_ = records_.Of(key);
+    if (!held_) return std::nullopt;
     const auto* source = std::get_if<std::string>(&(*held_)[kStAgrValProp]);
     return source ? *source : std::string();
   }
@@ -50,6 +164,8 @@ class StorageChannel final : public store::RecordChannel {
     static const std::string remove =
         "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
+    records_.Deleted(key);
+    if (held_) translations_.Deleted(*held_);
     deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
@@ -58,24 +174,28 @@ class StorageChannel final : public store::RecordChannel {
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
     Row row{key.program, key.form,   key.component, key.property, key.number, std::string(protocol::kStateNew),
             text.value,  text.value, DateTime::Now(), key.language};
-    if (s_.Execute(insert, row) == 0)
+    if (s_.Execute(insert, row) == 0) {
+      records_.Unknown(key);
       throw store::KeyTakenError(TranslationTable().name + " has a record of key " + DescribeKey(key) + " already");
+    }
+    records_.Inserted(key, row);
     inserted_ = std::move(row);
   }
   std::optional<std::string> FindTranslation(const RecordKey& key, const RecordText& text) override {
     if (record_.look_up == TranslationLookUp::No) return std::nullopt;
-    Packet p = TranslationOfSource(s_, key.language, text.value);
-    if (p.rows.empty()) return std::nullopt;
-    const auto* translation = std::get_if<std::string>(&p.rows.front()[1]);
-    return translation ? *translation : std::string();
+    return translations_.Of(at_, key, text);
   }
   void StoreTranslation(const RecordKey& key, const std::string& translation) override {
     const DateTime now = DateTime::Now();
     server::StoreTranslation(s_, key, translation, std::string(protocol::kStateTranslated), now);
-    if (!inserted_) return;
+    if (!inserted_) {
+      records_.Unknown(key);
+      return;
+    }
     (*inserted_)[kStValorProp] = translation;
     (*inserted_)[kIdSitTraducao] = std::string(protocol::kStateTranslated);
     (*inserted_)[kDtUltAtuTrad] = now;
+    records_.Inserted(key, *inserted_);
     reused_ = true;
   }
 
@@ -90,8 +210,12 @@ class StorageChannel final : public store::RecordChannel {
  private:
   Session& s_;
   const BatchRecord& record_;
+  std::size_t at_;  // record_'s place in the batch
   Journal& journal_;
+  HeldRecords& records_;
+  BatchTranslations& translations_;
   std::optional<Row> held_, deleted_, inserted_;
+  bool held_read_ = false;  // held_ is what step 1 read
   bool reused_ = false;
 };
 
@@ -163,13 +287,20 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   }
   if (i == records.size()) return result;
   Transaction tx(session);
-  Journal journal(session, by);
+  Journal journal(session, by, HistoryWrite::Together);
+  HeldRecords held(session, records, i);
+  BatchTranslations translations(session, records);
+  std::int64_t inserted = 0;
   for (; i < records.size(); ++i) {
-    StorageChannel channel(session, records[i], journal);
-    result.rows.push_back(ResultRow(store::ApplyRecordRule(channel, records[i].key, records[i].text)));
+    StorageChannel channel(session, records, i, journal, held, translations);
+    const store::RecordResult r = store::ApplyRecordRule(channel, records[i].key, records[i].text);
+    inserted += r.outcome == store::RecordOutcome::Created || r.outcome == store::RecordOutcome::Replaced;
+    result.rows.push_back(ResultRow(r));
     channel.Finish();
   }
+  journal.Flush();
   tx.Commit();
+  session.Grew(TranslationTable().name, inserted);
   return result;
 }
 
