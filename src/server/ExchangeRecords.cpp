@@ -62,16 +62,28 @@ std::string CoverageIndex() { return CreateIndex("COBERTURA", kLanguage + ", " +
 // source text for the backend: no source, an empty one, or one holding a
 // character no exchange file carries. PostgreSQL text holds neither U+0000
 // nor malformed UTF-8, and the wire brings the server no malformed text.
+// SQLite's empty text is tested by its length (0 also for a text that starts
+// with U+0000, which the last test takes anyway), never as `= ''`: SQLite
+// weighs a partial index whose condition compares the source text with a
+// constant for every statement comparing it with a parameter, and then
+// prepares that statement again at each use to see whether the value bound
+// is that constant (every look-up of a text, a new record's among them).
 std::string Untranslatable(Backend b) {
-  return "(" + kSource + " IS NULL OR " + kSource + " = ''" +
-         (b == Backend::Postgres ? " OR strpos(" + kSource + ", chr(4)) > 0"
-                                 : " OR instr(" + kSource + ", char(4)) > 0 OR instr(" + kSource + ", char(0)) > 0") +
+  return "(" + kSource + " IS NULL OR " +
+         (b == Backend::Postgres ? kSource + " = '' OR strpos(" + kSource + ", chr(4)) > 0"
+                                 : "length(" + kSource + ") = 0 OR instr(" + kSource + ", char(4)) > 0 OR instr(" +
+                                       kSource + ", char(0)) > 0") +
          ")";
 }
 // The records counted apart, few in a table: the coverage takes them off
-// its counts without reading the source texts.
+// its counts without reading the source texts. Its condition is
+// Untranslatable's, which the counts repeat word for word; the index of the
+// condition before (`= ''` on SQLite too) is dropped on start.
 std::string UntranslatableIndex(Backend b) {
-  return CreateIndex("NAOTRADUZIVEL", kLanguage + ", " + kProgram + ", " + kState) + " WHERE " + Untranslatable(b);
+  return CreateIndex("NAOTRADUZIVEIS", kLanguage + ", " + kProgram + ", " + kState) + " WHERE " + Untranslatable(b);
+}
+std::string FormerUntranslatableIndex() {
+  return "DROP INDEX IF EXISTS " + IndexName(TranslationTable(), "NAOTRADUZIVEL");
 }
 std::string RecentIndex() {
   return CreateIndex("RECENTES", kLanguage + ", (" + kNeverStampedLast + "), " + kTime + " DESC, " + kKeyColumns);
@@ -705,6 +717,7 @@ void EnsureExchangeIndexes(Session& s) {
   s.Execute(LanguageIndex());
   s.Execute(TextIndex(s.Kind()));
   s.Execute(CoverageIndex());
+  s.Execute(FormerUntranslatableIndex());
   s.Execute(UntranslatableIndex(s.Kind()));
   s.Execute(RecentIndex());
   if (s.Kind() == Backend::Sqlite) s.Execute(EveryLanguageTextIndex());
