@@ -29,30 +29,35 @@ class StorageChannel final : public store::RecordChannel {
   StorageChannel(Session& session, const BatchRecord& record, Journal& journal)
       : s_(session), record_(record), journal_(journal) {}
 
+  // Step 1 reads K's record whole, in the batch's transaction: the record
+  // step 3 asks for next is the same one (nothing else writes in between),
+  // so the first SourceOfKey takes it from here instead of reading it again.
+  // A retry after KeyTakenError reads afresh.
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
-    return !RecordsOfKeyAndSource(s_, key, text.value).rows.empty();
+    ReadKey(key);
+    read_ahead_ = true;
+    const auto* source = held_ ? std::get_if<std::string>(&(*held_)[kStAgrValProp]) : nullptr;
+    return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(text.value);
   }
   bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
   std::optional<std::string> SourceOfKey(const RecordKey& key) override {
     // A record deleted on a try whose insert found the key taken again is
     // journalled gone before the rule looks at what took its place.
     if (deleted_) journal_.Changed(std::exchange(deleted_, std::nullopt), std::nullopt);
-    Packet p = RecordsOfKey(s_, key);
-    if (p.rows.empty()) {
-      held_.reset();
-      return std::nullopt;
-    }
-    held_ = std::move(p.rows.front());
+    if (!std::exchange(read_ahead_, false)) ReadKey(key);
+    if (!held_) return std::nullopt;
     const auto* source = std::get_if<std::string>(&(*held_)[kStAgrValProp]);
     return source ? *source : std::string();
   }
   void DeleteRecord(const RecordKey& key) override {
+    read_ahead_ = false;
     static const std::string remove =
         "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
     deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
+    read_ahead_ = false;
     static const std::string insert = "INSERT INTO " + TranslationTable().name + " (" +
                                       protocol::ColumnList(TranslationTable().fields) +
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
@@ -91,7 +96,15 @@ class StorageChannel final : public store::RecordChannel {
   Session& s_;
   const BatchRecord& record_;
   Journal& journal_;
+  // K's record as last read; held_ unset when K holds none.
+  void ReadKey(const RecordKey& key) {
+    Packet p = RecordsOfKey(s_, key);
+    if (p.rows.empty()) held_.reset();
+    else held_ = std::move(p.rows.front());
+  }
+
   std::optional<Row> held_, deleted_, inserted_;
+  bool read_ahead_ = false;  // held_ is step 1's read, not yet used by step 3
   bool reused_ = false;
 };
 
