@@ -169,10 +169,13 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   Packet result{protocol::BatchResultFields(), {}};
   result.rows.reserve(records.size());
   std::size_t i = 0;
-  for (; i < records.size(); ++i) {
-    std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
-    if (!unchanged) break;
-    result.rows.push_back(ResultRow(*unchanged));
+  {
+    Reads reads(session);
+    for (; i < records.size(); ++i) {
+      std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
+      if (!unchanged) break;
+      result.rows.push_back(ResultRow(*unchanged));
+    }
   }
   if (i == records.size()) return result;
   Transaction tx(session);
