@@ -82,14 +82,6 @@ class Session {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
-  // A run of reads outside a transaction that may share one read snapshot:
-  // SQLite otherwise takes and drops its read lock (system calls on the
-  // file and its shared memory) around every statement, which costs more
-  // than a look-up by key itself. Nothing may write, and Begin may not come,
-  // before EndReads. PostgreSQL reads as before, statement by statement.
-  // The RAII form is Reads below.
-  virtual void BeginReads() {}
-  virtual void EndReads() {}
 
   // Which backend runs the SQL: for the few statements (an index, and the
   // look-up that uses it) that cannot be written the same way for all.
@@ -124,18 +116,6 @@ class Transaction {
  private:
   Session& session_;
   bool open_ = true;
-};
-
-// BeginReads on construction, EndReads when destroyed.
-class Reads {
- public:
-  explicit Reads(Session& session) : session_(session) { session_.BeginReads(); }
-  ~Reads() { session_.EndReads(); }
-  Reads(const Reads&) = delete;
-  Reads& operator=(const Reads&) = delete;
-
- private:
-  Session& session_;
 };
 
 // Opens the database named by `url`:

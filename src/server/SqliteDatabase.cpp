@@ -317,11 +317,6 @@ class SqliteSession final : public Session {
     }
   }
   void Commit() override { conn_.Exec("COMMIT"); }
-  // A deferred transaction that only reads: one read lock for the run.
-  void BeginReads() override { conn_.Exec("BEGIN DEFERRED"); }
-  void EndReads() override {
-    if (!sqlite3_get_autocommit(conn_.db())) sqlite3_exec(conn_.db(), "COMMIT", nullptr, nullptr, nullptr);
-  }
   void Rollback() override {
     if (!sqlite3_get_autocommit(conn_.db())) conn_.Exec("ROLLBACK");
   }
