@@ -9,6 +9,8 @@
 //   first, second `trd harvest` of the tree into a fresh database and again
 //                 (every text stored), in process (--db) and served (a
 //                 `trd serve` child on loopback)
+// TRD_FLOOR_TREE=DIR keeps a copy of the generated tree there, for profiling
+// `trd harvest` and `trd serve` on the same texts.
 // Counters: the floors and the harvests' wall times in seconds, and the
 // ratios first/insert floor and second/read floor (goals: 2 and 1.5), all
 // measured in the same run.
@@ -16,6 +18,8 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -127,6 +131,8 @@ double InsertAll(const std::string& path, const Rows& rows) {
 
 void StorageFloor(benchmark::State& state) {
   trd::bench::Tree tree(Files());
+  if (const char* keep = std::getenv("TRD_FLOOR_TREE"); keep && *keep)
+    std::filesystem::copy(tree.root, keep, std::filesystem::copy_options::recursive);
   for (auto _ : state) {
     trd::test::TempTree dir("trd-floor-bench");
     const std::string in_process = dir.Path("db.sqlite"), served = dir.Path("serve.sqlite");

@@ -41,16 +41,28 @@ std::string CreateIndex(std::string_view what, const std::string& columns) {
 }
 
 // The indexes (docs/server.md): IX_..._IDIOMA serves the pages in key order
-// and the coverage counts of a language; IX_..._TEXTO the look-ups by
-// language and source text of SetTraducoes and, on SQLite, the pages by text
-// in their order. A PostgreSQL B-tree entry holds at most about 2.7 kB, less
-// than a source text may take, so there the text index holds its MD5 digest
-// (compared first, then the text itself).
+// and the coverage counts of a language; the text index the look-ups by
+// language and source text (SetTraducoes, GetRegTextos) and, on
+// SQLite, the pages by text in their order (GetTextos).
+//
+// On SQLite one index by text, language and key (IX_..._TEXTOS) serves them
+// all: a look-up gives both its leading columns; a page of one language
+// walks the texts in order and skips the other languages' entries, and its
+// order names the language after the text (fixed, so the same order), so
+// that the index gives it unsorted. A second index of every text, by
+// language first, would double what each new record writes at a random
+// place of the file: IX_..._TEXTO, which databases of before hold, is
+// dropped on start.
+//
+// A PostgreSQL B-tree entry holds at most about 2.7 kB, less than a source
+// text may take, so there the text index holds its MD5 digest (compared
+// first, then the text itself) and the pages by text sort.
 std::string LanguageIndex() { return CreateIndex("IDIOMA", kLanguage + ", " + kKeyColumns); }
 std::string TextIndex(Backend b) {
-  return CreateIndex("TEXTO", b == Backend::Postgres ? kLanguage + ", md5(" + kSource + ")"
-                                                     : kLanguage + ", " + kSource + ", " + kKeyColumns);
+  return b == Backend::Postgres ? CreateIndex("TEXTO", kLanguage + ", md5(" + kSource + ")")
+                                : CreateIndex("TEXTOS", kSource + ", " + kLanguage + ", " + kKeyColumns);
 }
+std::string FormerLanguageTextIndex() { return "DROP INDEX IF EXISTS " + IndexName(TranslationTable(), "TEXTO"); }
 
 // The progress page's indexes: IX_..._COBERTURA covers the coverage counts
 // (per language: a scan of the index, not of the table; per program: a range
@@ -62,27 +74,31 @@ std::string CoverageIndex() { return CreateIndex("COBERTURA", kLanguage + ", " +
 // source text for the backend: no source, an empty one, or one holding a
 // character no exchange file carries. PostgreSQL text holds neither U+0000
 // nor malformed UTF-8, and the wire brings the server no malformed text.
+// SQLite's empty text is tested by its length (0 also for a text that starts
+// with U+0000, which the last test takes anyway), never as `= ''`: SQLite
+// weighs a partial index whose condition compares the source text with a
+// constant for every statement comparing it with a parameter, and then
+// prepares that statement again at each use to see whether the value bound
+// is that constant (every look-up of a text, a new record's among them).
 std::string Untranslatable(Backend b) {
-  return "(" + kSource + " IS NULL OR " + kSource + " = ''" +
-         (b == Backend::Postgres ? " OR strpos(" + kSource + ", chr(4)) > 0"
-                                 : " OR instr(" + kSource + ", char(4)) > 0 OR instr(" + kSource + ", char(0)) > 0") +
+  return "(" + kSource + " IS NULL OR " +
+         (b == Backend::Postgres ? kSource + " = '' OR strpos(" + kSource + ", chr(4)) > 0"
+                                 : "length(" + kSource + ") = 0 OR instr(" + kSource + ", char(4)) > 0 OR instr(" +
+                                       kSource + ", char(0)) > 0") +
          ")";
 }
 // The records counted apart, few in a table: the coverage takes them off
-// its counts without reading the source texts.
+// its counts without reading the source texts. Its condition is
+// Untranslatable's, which the counts repeat word for word; the index of the
+// condition before (`= ''` on SQLite too) is dropped on start.
 std::string UntranslatableIndex(Backend b) {
-  return CreateIndex("NAOTRADUZIVEL", kLanguage + ", " + kProgram + ", " + kState) + " WHERE " + Untranslatable(b);
+  return CreateIndex("NAOTRADUZIVEIS", kLanguage + ", " + kProgram + ", " + kState) + " WHERE " + Untranslatable(b);
+}
+std::string FormerUntranslatableIndex() {
+  return "DROP INDEX IF EXISTS " + IndexName(TranslationTable(), "NAOTRADUZIVEL");
 }
 std::string RecentIndex() {
   return CreateIndex("RECENTES", kLanguage + ", (" + kNeverStampedLast + "), " + kTime + " DESC, " + kKeyColumns);
-}
-
-// GetTextos of every language (the page's search) in its order: a common
-// needle fills its page from the first entries. SQLite only: a PostgreSQL
-// B-tree entry cannot hold every source text (see above); there the search
-// scans and sorts.
-std::string EveryLanguageTextIndex() {
-  return CreateIndex("TEXTOS", kSource + ", " + kLanguage + ", " + kKeyColumns);
 }
 
 // The condition "the source text is ?" for the backend: parameters the text
@@ -312,7 +328,10 @@ namespace {
 std::string TextsWhere(Backend b, const TextsQuery& q, std::vector<FieldValue>& params) {
   std::string sql = kSource + " IS NOT NULL";
   if (!q.language.empty()) {
-    sql += " AND " + kLanguage + " = ?";
+    // On SQLite the language is a filter on the text index, never a seek
+    // (the unary plus): by language SQLite would take the coverage index and
+    // sort the whole language for each page.
+    sql += (b == Backend::Sqlite ? " AND +" : " AND ") + kLanguage + " = ?";
     params.emplace_back(q.language);
   }
   if (q.filter.empty()) return sql;
@@ -343,14 +362,13 @@ Packet TextsPage(Session& s, const TextsQuery& q) {
   const Backend b = s.Kind();
   std::vector<FieldValue> params;
   std::string sql = SelectRecords() + TextsWhere(b, q, params);
-  // One language: the text index's own order (language fixed); every
-  // language: the language after the text.
-  const std::string order =
-      Ordered(b, kSource) + (q.language.empty() ? ", " + kLanguage + ", " : ", ") + kKeyColumns;
+  // The text index's order: the language after the text, fixed when the
+  // listing is of one language (the cursor then holds it too).
+  const std::string order = Ordered(b, kSource) + ", " + kLanguage + ", " + kKeyColumns;
   if (q.after) {
-    sql += " AND (" + order + ") > (?, " + (q.language.empty() ? "?, " : "") + "?, ?, ?, ?, ?)";
+    sql += " AND (" + order + ") > (?, ?, ?, ?, ?, ?, ?)";
     params.emplace_back(q.after->source);
-    if (q.language.empty()) params.emplace_back(q.after->key.language);
+    params.emplace_back(q.language.empty() ? q.after->key.language : q.language);
     AddKey(params, q.after->key);
   }
   sql += " ORDER BY " + order + " LIMIT " + std::to_string(q.page);
@@ -721,11 +739,12 @@ Packet ReviewRecords(Session& s, const std::string& language, ReviewAction actio
 
 void EnsureExchangeIndexes(Session& s) {
   s.Execute(LanguageIndex());
+  if (s.Kind() == Backend::Sqlite) s.Execute(FormerLanguageTextIndex());
   s.Execute(TextIndex(s.Kind()));
   s.Execute(CoverageIndex());
+  s.Execute(FormerUntranslatableIndex());
   s.Execute(UntranslatableIndex(s.Kind()));
   s.Execute(RecentIndex());
-  if (s.Kind() == Backend::Sqlite) s.Execute(EveryLanguageTextIndex());
 }
 
 }  // namespace trd::server

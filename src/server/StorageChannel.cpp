@@ -161,6 +161,7 @@ class StorageChannel final : public store::RecordChannel {
     return source ? *source : std::string();
   }
   void DeleteRecord(const RecordKey& key) override {
+    held_read_ = false;
     static const std::string remove =
         "DELETE FROM " + TranslationTable().name + " WHERE " + TranslationTable().KeyCondition();
     s_.Execute(remove, KeyParams(key));
@@ -169,6 +170,7 @@ class StorageChannel final : public store::RecordChannel {
     deleted_ = std::move(held_);
   }
   void InsertRecord(const RecordKey& key, const RecordText& text) override {
+    held_read_ = false;
     static const std::string insert = "INSERT INTO " + TranslationTable().name + " (" +
                                       protocol::ColumnList(TranslationTable().fields) +
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
@@ -217,6 +219,31 @@ class StorageChannel final : public store::RecordChannel {
   std::optional<Row> held_, deleted_, inserted_;
   bool held_read_ = false;  // held_ is what step 1 read
   bool reused_ = false;
+};
+
+// The look-ups before the first change, on one read snapshot. SQLite takes
+// and drops its read lock around every statement outside a transaction
+// (locks on the file and its shared memory, a look for a hot journal), which
+// costs more than a look-up by key itself; a deferred transaction that only
+// reads holds one lock for the run and ends before the write transaction
+// begins. PostgreSQL reads statement by statement as before.
+class SharedReads {
+ public:
+  explicit SharedReads(Session& s) : s_(s.Kind() == Backend::Sqlite ? &s : nullptr) {
+    if (s_) s_->Execute("BEGIN DEFERRED");
+  }
+  ~SharedReads() {
+    try {
+      if (s_) s_->Execute("COMMIT");
+    } catch (...) {
+      // Nothing was written; the session's end discards the transaction.
+    }
+  }
+  SharedReads(const SharedReads&) = delete;
+  SharedReads& operator=(const SharedReads&) = delete;
+
+ private:
+  Session* s_;
 };
 
 Row ResultRow(const store::RecordResult& r) {
@@ -280,10 +307,13 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   Packet result{protocol::BatchResultFields(), {}};
   result.rows.reserve(records.size());
   std::size_t i = 0;
-  for (; i < records.size(); ++i) {
-    std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
-    if (!unchanged) break;
-    result.rows.push_back(ResultRow(*unchanged));
+  {
+    SharedReads reads(session);
+    for (; i < records.size(); ++i) {
+      std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
+      if (!unchanged) break;
+      result.rows.push_back(ResultRow(*unchanged));
+    }
   }
   if (i == records.size()) return result;
   Transaction tx(session);

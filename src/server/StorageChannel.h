@@ -4,7 +4,8 @@
 // text over its staging tables, here as statements on one storage session.
 //
 // A batch whose every text is stored already or declined changes nothing and
-// takes no write lock: those look-ups run first, outside a transaction. From
+// takes no write lock: those look-ups run first, outside a write transaction
+// (on one read snapshot). From
 // the first text that needs a change on, the rest of the batch runs in one
 // write transaction (whole or not at all; the rule's channel failures roll
 // it back and pass on), so concurrent batches are serialisable: a text's
