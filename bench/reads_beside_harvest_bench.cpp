@@ -1,8 +1,10 @@
 // A harvest while many clients search the table (docs/server.md, "Several
 // clients at once"): look-ups must not queue behind the harvest's changes.
 //   Alone      `trd harvest` of kFiles form files (bench/BenchHarvest.h) into
-//              a `trd serve` child whose SQLite table holds kSeeded records
-//              of another language already
+//              a `trd serve` child whose table holds kSeeded records of
+//              another language already: a fresh SQLite file, or (with
+//              TRD_TEST_PG_URL, as scripts/with-postgres sets it) the
+//              PostgreSQL database with the server's tables dropped
 //   Searched   the same on a fresh copy of that table, while kSearchers
 //              clients each send the progress page's search (GetTextos,
 //              every language, ascii-nocase, 60 records a page) one after
@@ -24,6 +26,7 @@
 #include "../tests/support/ServerProcess.h"
 #include "platform/Wire.h"
 #include "protocol/Methods.h"
+#include "server/Database.h"
 #include "server/Records.h"
 #include "server/Schema.h"
 #include "server/Service.h"
@@ -33,6 +36,18 @@ namespace {
 constexpr int kFiles = 200;
 constexpr int kSeeded = 20000;
 constexpr int kSearchers = 100;
+
+// The run's database, empty: a SQLite file in `dir`, or the PostgreSQL
+// database with the server's tables dropped.
+std::string FreshDatabase(bool postgres, const trd::test::TempTree& dir) {
+  if (!postgres) return dir.Path("trd.sqlite");
+  const std::string url = trd::bench::PostgresUrl();
+  auto database = trd::server::OpenDatabase(url);
+  auto session = database->Acquire();
+  for (const char* table : {"TRDPROPRIEDADE", "TRDVERSAO", "TRDIDIOMA", "TRDMEMORIA", "TRDHISTORICO", "TRDREVISAO"})
+    session->Execute(std::string("DROP TABLE IF EXISTS ") + table + " CASCADE");
+  return url;
+}
 
 // kSeeded records of language ENG, texts like a form's.
 void Seed(const std::string& db) {
@@ -64,9 +79,9 @@ struct Timed {
   double search_ms = 0;
 };
 
-Timed Run(trd::bench::Tree& tree, int searchers) {
+Timed Run(trd::bench::Tree& tree, int searchers, bool postgres) {
   trd::test::TempTree dir("trd-reads-bench");
-  const std::string db = dir.Path("trd.sqlite");
+  const std::string db = FreshDatabase(postgres, dir);
   Seed(db);
   const char* exe = std::getenv("TRD_READS_EXE");
   trd::test::ServerProcess server({.exe = exe ? exe : "", .db = db});
@@ -100,11 +115,13 @@ Timed Run(trd::bench::Tree& tree, int searchers) {
 }
 
 void ReadsBesideHarvest(benchmark::State& state) {
+  const bool postgres = state.range(0) == 1;
+  if (postgres && trd::bench::PostgresUrl().empty()) return state.SkipWithError("TRD_TEST_PG_URL is unset");
   trd::bench::Tree tree(kFiles);
   Timed alone, searched;
   for (auto _ : state) {
-    alone = Run(tree, 0);
-    searched = Run(tree, kSearchers);
+    alone = Run(tree, 0, postgres);
+    searched = Run(tree, kSearchers, postgres);
   }
   state.counters["alone_s"] = alone.harvest_s;
   state.counters["searched_s"] = searched.harvest_s;
@@ -112,7 +129,7 @@ void ReadsBesideHarvest(benchmark::State& state) {
   state.counters["searches"] = double(searched.searches);
   state.counters["search_ms"] = searched.search_ms;
 }
-BENCHMARK(ReadsBesideHarvest)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadsBesideHarvest)->ArgName("postgres")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
