@@ -9,8 +9,10 @@
 // harvest's fallback look-up), in the same run: the suggestions' time as a
 // ratio to it says what the similarity search costs.
 //
-// Words come from the captions of the corpus's forms when it is present,
-// else from a list of their own; the texts are the same on every run.
+// Words come from the captions of the corpus's forms when it is present
+// (TRD_CORPUS_DIR in the environment names another copy of it, for a work
+// tree beside which there is none), else from a list of their own; the texts
+// are the same on every run.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -38,7 +40,8 @@ constexpr std::size_t kBatch = 5000;
 
 std::vector<std::string> Words() {
   std::set<std::string> words;
-  const std::filesystem::path corpus = std::string(TRD_CORPUS_DIR) + "/dfm";
+  const char* elsewhere = std::getenv("TRD_CORPUS_DIR");
+  const std::filesystem::path corpus = std::filesystem::path(elsewhere ? elsewhere : TRD_CORPUS_DIR) / "dfm";
   if (std::filesystem::exists(corpus)) {
     const std::regex caption("(Caption|Hint) = '([^']*)'"), word("[A-Za-z]{3,}");
     for (const auto& f : std::filesystem::recursive_directory_iterator(corpus)) {
