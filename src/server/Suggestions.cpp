@@ -156,11 +156,22 @@ const FieldType kOneNumber[] = {FieldType::Float};
 // counting cost more than everything else.
 class HitCounter {
  public:
-  void Add(std::int64_t id) {
-    if (id < 0) return;
-    const auto at = std::size_t(id);
-    if (at >= hits_.size()) hits_.resize(std::max(at + 1, hits_.size() * 2));
-    if (hits_[at]++ == 0) touched_.push_back(id);
+  // One hit for each entry of a trigram's list. Most of a call's time goes
+  // here: an entry's first hit is recorded without a branch (whether an
+  // entry was touched before is as good as random).
+  void AddAll(const std::vector<std::int64_t>& ids) {
+    std::int64_t most = -1;
+    for (std::int64_t id : ids) most = std::max(most, id);
+    if (most < 0) return;
+    if (std::size_t(most) >= hits_.size()) hits_.resize(std::max(std::size_t(most) + 1, hits_.size() * 2));
+    std::size_t n = touched_.size();
+    touched_.resize(n + ids.size());
+    for (std::int64_t id : ids) {
+      if (id < 0) continue;
+      touched_[n] = id;
+      n += hits_[std::size_t(id)]++ == 0;
+    }
+    touched_.resize(n);
   }
   // The entries with the most hits, the newest among equals, at most n, in
   // no particular order; the counter is empty again after. Hit counts are
@@ -307,7 +318,7 @@ std::vector<std::int64_t> Candidates(TrigramIndex& index, HitCounter& counter, c
   if (rare.size() > kRareTrigrams) rare.resize(kRareTrigrams);
   for (std::size_t i = 0; i < rare.size(); ++i) {
     if (i > 0 && rare[i].first > kCommonTrigram) break;
-    for (std::int64_t id : index.Holders(rare[i].second)) counter.Add(id);
+    counter.AddAll(index.Holders(rare[i].second));
   }
   return counter.Best(kCandidates);
 }
@@ -385,6 +396,9 @@ std::optional<std::string> TrigramSchema(Session& s) {
   for (char c : std::get<std::string>(rows[0][0])) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
+
+// The pending list of the PostgreSQL index, at most (kB; PostgreSQL's least).
+constexpr int kPendingListKb = 64;
 
 bool AsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
@@ -599,8 +613,29 @@ void EnsureSuggestionIndex(Session& s) {
     schema = TrigramSchema(s);
     if (!schema) return;
   }
+  // GIN puts new entries in a pending list that every look-up reads whole
+  // until a vacuum merges it: at the default limit (4 MB, some 5,000
+  // entries) that read cost more than the rest of a trigram's look-up. At
+  // the least limit the list is merged every few hundred entries added.
+  const std::string limit = "gin_pending_list_limit = " + std::to_string(kPendingListKb);
   s.Execute("CREATE INDEX IF NOT EXISTS IX_TRDMEMORIA_TRIGRAMAS ON TRDMEMORIA USING gin (STAGRVALPROP " + *schema +
-            ".gin_trgm_ops)");
+            ".gin_trgm_ops) WITH (" + limit + ")");
+  // An index made before carries the default: given the limit once (by
+  // its owner; another server's user may not, and goes on without).
+  const FieldType t[] = {FieldType::Float};
+  const FieldValue option[] = {"gin_pending_list_limit=" + std::to_string(kPendingListKb)};
+  if (!s.Query("SELECT 1 FROM pg_class WHERE oid = to_regclass('IX_TRDMEMORIA_TRIGRAMAS')"
+               " AND NOT CAST(? AS TEXT) = ANY (COALESCE(reloptions, '{}'))",
+               option, t)
+           .empty()) {
+    s.Execute("SAVEPOINT trd_trigrams");
+    try {
+      s.Execute("ALTER INDEX IX_TRDMEMORIA_TRIGRAMAS SET (" + limit + ")");
+      s.Execute("RELEASE SAVEPOINT trd_trigrams");
+    } catch (const StorageError&) {
+      s.Execute("ROLLBACK TO SAVEPOINT trd_trigrams");
+    }
+  }
 }
 
 Packet Suggestions(Session& s, const std::string& language, const std::vector<std::string>& texts) {
