@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -87,6 +88,8 @@ std::string Utf8(Trigram g) {
 // rarest: it tells little, and reading its list costs more than the rest.
 constexpr double kCommonTrigram = 5000;
 
+class EntryTexts;
+
 // What a backend's trigram index tells of one trigram (folded), each asked
 // once per call (a file's texts share most of their trigrams).
 class TrigramIndex {
@@ -105,6 +108,8 @@ class TrigramIndex {
     const double n = Entries(g);
     return n > kCommonTrigram ? ExactEntries(g) : n;
   }
+  // The texts of entries kept from calls before, when the backend keeps them.
+  virtual EntryTexts* Texts() { return nullptr; }
   // The entries holding it (NRMEMORIA): of the call's language, or of any.
   const std::vector<std::int64_t>& Holders(Trigram g) {
     auto [it, fresh] = holders_.try_emplace(g);
@@ -220,11 +225,70 @@ struct Pick {
   std::int64_t id = -1;
 };
 
+// The source texts of a language's entries as sweeps read them, kept (with
+// the trigram lists, Suggestions.cpp's PostgreSQL part) while the memory is
+// unchanged: the calls of a file's texts have their candidates in much the
+// same entries, and reading them again cost more than scoring them. Entries
+// are told by number: a text, or "none" (of another language, without a
+// translation, or no entry), or not read yet. Bounded: entry numbers up to
+// kMostKeys, texts up to kMostBytes; what does not fit is read again.
+class EntryTexts {
+ public:
+  // The texts of `keys` (sorted, distinct) that are the language's
+  // translated entries, into `out`; false, and `out` untouched, when some
+  // key was not read yet.
+  bool Find(const std::vector<std::int64_t>& keys, std::vector<std::pair<std::int64_t, std::string>>& out) const {
+    std::lock_guard lock(mutex_);
+    for (std::int64_t k : keys)
+      if (k < 0 || std::size_t(k) >= at_.size() || at_[std::size_t(k)] == kUnread) return false;
+    for (std::int64_t k : keys)
+      if (const std::uint32_t at = at_[std::size_t(k)]; at != kNone) {
+        std::uint16_t n;
+        std::memcpy(&n, bytes_.data() + at, sizeof n);
+        out.emplace_back(k, bytes_.substr(at + sizeof n, n));
+      }
+    return true;
+  }
+  // What a read found: `found` (sorted by key) are the language's translated
+  // entries among `keys`, or among every key from keys.front() to
+  // keys.back() when `range`; the other keys read are none.
+  void Keep(const std::vector<std::int64_t>& keys, bool range,
+            const std::vector<std::pair<std::int64_t, std::string>>& found) {
+    if (keys.empty() || keys.front() < 0 || keys.back() >= kMostKeys) return;
+    std::lock_guard lock(mutex_);
+    if (std::size_t(keys.back()) >= at_.size()) at_.resize(std::size_t(keys.back()) + 1, kUnread);
+    for (const auto& [k, text] : found)
+      if (k >= keys.front() && k <= keys.back() && at_[std::size_t(k)] == kUnread && text.size() <= UINT16_MAX &&
+          bytes_.size() + sizeof(std::uint16_t) + text.size() <= kMostBytes) {
+        at_[std::size_t(k)] = std::uint32_t(bytes_.size());
+        const auto n = std::uint16_t(text.size());
+        bytes_.append(reinterpret_cast<const char*>(&n), sizeof n).append(text);
+      }
+    auto none = [&](std::int64_t k) {
+      auto it = std::lower_bound(found.begin(), found.end(), k, [](const auto& f, std::int64_t v) { return f.first < v; });
+      if (at_[std::size_t(k)] == kUnread && (it == found.end() || it->first != k)) at_[std::size_t(k)] = kNone;
+    };
+    if (range)
+      for (std::int64_t k = keys.front(); k <= keys.back(); ++k) none(k);
+    else
+      for (std::int64_t k : keys) none(k);
+  }
+
+ private:
+  static constexpr std::int64_t kMostKeys = std::int64_t(1) << 20;  // 4 MB of places
+  static constexpr std::size_t kMostBytes = std::size_t(12) << 20;
+  static constexpr std::uint32_t kUnread = UINT32_MAX, kNone = UINT32_MAX - 1;
+  mutable std::mutex mutex_;
+  std::vector<std::uint32_t> at_;  // by entry number: kUnread, kNone, or where its text starts in bytes_
+  std::string bytes_;              // texts, each after its length (2 bytes)
+};
+
 // For each (entry, text) pair, sorted by entry: the most similar eligible
 // entry of each text (of the call's language, with a translation), the newest
-// among equals.
+// among equals. `kept`, when given, holds texts read before and keeps those
+// read now.
 void Sweep(Session& s, const std::string& language, std::vector<std::pair<std::int64_t, std::size_t>>& pairs,
-           const std::vector<std::vector<Trigram>>& trigrams, std::vector<Pick>& picks) {
+           const std::vector<std::vector<Trigram>>& trigrams, std::vector<Pick>& picks, EntryTexts* kept) {
   std::sort(pairs.begin(), pairs.end());
   const FieldType t[] = {FieldType::Float, FieldType::String, FieldType::String, FieldType::Float};
   // The language is compared here: in the SQL, SQLite's planner would take
@@ -234,36 +298,46 @@ void Sweep(Session& s, const std::string& language, std::vector<std::pair<std::i
       " FROM TRDMEMORIA WHERE NRMEMORIA ";
   std::u32string folded;
   std::vector<Trigram> entry;
+  std::vector<std::int64_t> keys;
+  std::vector<std::pair<std::int64_t, std::string>> found;  // the chunk's eligible entries, by key
   for (std::size_t at = 0; at < pairs.size();) {
-    std::vector<FieldValue> p;
-    std::size_t end = at, keys = 0;
-    for (; end < pairs.size() && (keys < kSweepChunk || pairs[end].first == pairs[end - 1].first); ++end)
-      keys += end == at || pairs[end].first != pairs[end - 1].first;
-    const std::int64_t first = pairs[at].first, last = pairs[end - 1].first;
-    std::string sql = columns;
-    if (last - first < kDenseRange * std::int64_t(keys)) {
-      sql += "BETWEEN ? AND ?";
-      p = {double(first), double(last)};
-    } else {
-      sql += "IN (";
-      for (std::size_t i = at; i < end; ++i)
-        if (i == at || pairs[i].first != pairs[i - 1].first) {
+    std::size_t end = at;
+    keys.clear();
+    for (; end < pairs.size() && (keys.size() < kSweepChunk || pairs[end].first == keys.back()); ++end)
+      if (keys.empty() || pairs[end].first != keys.back()) keys.push_back(pairs[end].first);
+    const std::int64_t first = keys.front(), last = keys.back();
+    const bool range = last - first < kDenseRange * std::int64_t(keys.size());
+    found.clear();
+    if (!kept || !kept->Find(keys, found)) {
+      std::vector<FieldValue> p;
+      std::string sql = columns;
+      if (range) {
+        sql += "BETWEEN ? AND ?";
+        p = {double(first), double(last)};
+      } else {
+        sql += "IN (";
+        for (std::int64_t k : keys) {
           sql += p.empty() ? "?" : ", ?";
-          p.emplace_back(double(pairs[i].first));
+          p.emplace_back(double(k));
         }
-      sql += ")";
+        sql += ")";
+      }
+      for (Row& r : s.Query(sql, p, t)) {
+        const auto* id = std::get_if<double>(&r[0]);
+        auto* source = std::get_if<std::string>(&r[1]);
+        const auto* l = std::get_if<std::string>(&r[2]);
+        const auto* translated = std::get_if<double>(&r[3]);
+        if (id && source && l && *l == language && translated && *translated != 0)
+          found.emplace_back(std::int64_t(*id), std::move(*source));
+      }
+      std::sort(found.begin(), found.end());
+      if (kept) kept->Keep(keys, range, found);
     }
     const auto chunk_begin = pairs.begin() + std::ptrdiff_t(at), chunk_end = pairs.begin() + std::ptrdiff_t(end);
-    for (const Row& r : s.Query(sql, p, t)) {
-      const auto* id = std::get_if<double>(&r[0]);
-      const auto* source = std::get_if<std::string>(&r[1]);
-      const auto* l = std::get_if<std::string>(&r[2]);
-      const auto* translated = std::get_if<double>(&r[3]);
-      if (!id || !source || !l || *l != language || !translated || *translated == 0) continue;
-      const std::int64_t key = std::int64_t(*id);
+    for (const auto& [key, source] : found) {
       auto it = std::lower_bound(chunk_begin, chunk_end, std::pair<std::int64_t, std::size_t>{key, 0});
       if (it == chunk_end || it->first != key) continue;  // in the range, no text's candidate
-      FoldInto(*source, folded);
+      FoldInto(source, folded);
       TrigramsInto(folded, entry);
       for (; it != chunk_end && it->first == key; ++it) {
         const int similarity = Jaccard(trigrams[it->second], entry);
@@ -480,6 +554,7 @@ class TrigramLists {
     if (ids_ + ids.size() > kMostIds) return;
     if (lists_.try_emplace(g, ids).second) ids_ += ids.size();
   }
+  EntryTexts& Texts() { return texts_; }
 
  private:
   const MemoryState state_;
@@ -487,6 +562,7 @@ class TrigramLists {
   mutable std::mutex mutex_;
   std::unordered_map<Trigram, std::vector<std::int64_t>> lists_;
   std::size_t ids_ = 0;
+  EntryTexts texts_;
 };
 
 class KeptTrigramLists {
@@ -565,6 +641,7 @@ class PostgresTrigrams final : public TrigramIndex {
     // Held by no sampled entry: rare, but perhaps there.
     return it == sample_->counts.end() ? 0.5 : it->second * sample_->scale;
   }
+  EntryTexts* Texts() override { return &lists_->Texts(); }
   // The language's entries only: each row is read to check it anyway.
   std::vector<std::int64_t> ReadHolders(Trigram g) override {
     if (auto kept = lists_->Find(g)) return std::move(*kept);
@@ -663,7 +740,7 @@ Packet Suggestions(Session& s, const std::string& language, const std::vector<st
     for (std::int64_t id : Candidates(*index, counter, trigrams[i])) pairs.emplace_back(id, i);
   }
   std::vector<Pick> picks(texts.size());
-  Sweep(s, language, pairs, trigrams, picks);
+  Sweep(s, language, pairs, trigrams, picks, index ? index->Texts() : nullptr);
   std::vector<std::int64_t> chosen;
   for (const Pick& p : picks)
     if (p.id >= 0) chosen.push_back(p.id);

@@ -342,6 +342,8 @@ TEST_P(ExchangeModule, SuggestionsAreTheMemorysSameOrSimilarTextsOfTheLanguage) 
   EXPECT_EQ(eng.rows[1][kSugTranslation], FieldValue(std::string("Open the customers file")));
   EXPECT_EQ(eng.rows[1][kSugSimilarity], FieldValue(75.0));  // letters folded to lower case
   for (int i : {2, 3}) EXPECT_EQ(eng.rows[std::size_t(i)][kSugSource], FieldValue()) << i;
+  // Asked again with the memory unchanged (what the first call read is kept): the same answers.
+  EXPECT_EQ(Lookup(kExp, kGetSugestoes, {std::string("ENG"), asked}).rows, eng.rows);
   // Portuguese has no translation of these; the Spanish one is no suggestion.
   Packet por = Lookup(kExp, kGetSugestoes, {std::string("POR"), asked});
   for (const Row& r : por.rows) EXPECT_EQ(r[kSugSource], FieldValue());
