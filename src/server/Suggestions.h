@@ -14,8 +14,9 @@
 //               (gin_trgm_ops) over the memory's source texts, asked with
 //               ILIKE '%abc%' for trigrams of ASCII letters and digits;
 //               counts estimated from a sample of the memory, kept in the
-//               process a while; the lists read, kept while the language's
-//               memory is unchanged, for the next call (Suggestions.cpp)
+//               process a while; the lists read, and the texts of the
+//               entries scored, kept while the language's memory is
+//               unchanged, for the next call (Suggestions.cpp)
 // The candidates hold the most of the text's rarest trigrams: the entries
 // holding each are read from the index once per call (as one list, not a row
 // an entry) and counted here (ranking every match in the database took up to
