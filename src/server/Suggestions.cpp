@@ -94,6 +94,8 @@ class EntryTexts;
 // once per call (a file's texts share most of their trigrams).
 class TrigramIndex {
  public:
+  // A list may be shared with other calls (PostgreSQL keeps them): never copied.
+  using List = std::shared_ptr<const std::vector<std::int64_t>>;
   virtual ~TrigramIndex() = default;
   // How many memory entries hold it (an estimate may do); 0: none, or the
   // index cannot look it up. Above kCommonTrigram it may be any count above
@@ -114,20 +116,22 @@ class TrigramIndex {
   const std::vector<std::int64_t>& Holders(Trigram g) {
     auto [it, fresh] = holders_.try_emplace(g);
     if (fresh) it->second = ReadHolders(g);
-    return it->second;
+    return *it->second;
   }
 
  protected:
   // For a backend that read the list while counting it.
-  void KeepHolders(Trigram g, std::vector<std::int64_t> holders) { holders_[g] = std::move(holders); }
+  void KeepHolders(Trigram g, std::vector<std::int64_t> holders) {
+    holders_[g] = std::make_shared<const std::vector<std::int64_t>>(std::move(holders));
+  }
 
  private:
   virtual double CountEntries(Trigram g) = 0;
   virtual double ExactEntries(Trigram g) { return CountEntries(g); }
-  virtual std::vector<std::int64_t> ReadHolders(Trigram g) = 0;
+  virtual List ReadHolders(Trigram g) = 0;
 
   std::unordered_map<Trigram, double> counts_;
-  std::unordered_map<Trigram, std::vector<std::int64_t>> holders_;
+  std::unordered_map<Trigram, List> holders_;
 };
 
 // The keys of a list the database joined with commas (one row, not a row
@@ -448,10 +452,10 @@ class SqliteTrigrams final : public TrigramIndex {
     const double* d = rows.empty() ? nullptr : std::get_if<double>(&rows[0][0]);
     return d ? *d : 0;
   }
-  std::vector<std::int64_t> ReadHolders(Trigram g) override {
+  List ReadHolders(Trigram g) override {
     const FieldValue p[] = {Phrase(g)};
-    return Ids(s_.Query("SELECT group_concat(rowid) FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p,
-                        kOneText));
+    return std::make_shared<const std::vector<std::int64_t>>(Ids(s_.Query(
+        "SELECT group_concat(rowid) FROM TRDMEMORIA_TRIGRAMAS WHERE TRDMEMORIA_TRIGRAMAS MATCH ?", p, kOneText)));
   }
 
   Session& s_;
@@ -542,17 +546,19 @@ class TrigramLists {
   explicit TrigramLists(MemoryState state) : state_(std::move(state)), taken_(std::chrono::steady_clock::now()) {}
   const MemoryState& State() const { return state_; }
   bool Fresh() const { return std::chrono::steady_clock::now() - taken_ < kSampleLife; }
-  std::optional<std::vector<std::int64_t>> Find(Trigram g) const {
+  using List = std::shared_ptr<const std::vector<std::int64_t>>;
+  // The list kept for the trigram, shared (lists are never changed once
+  // kept); null when none is.
+  List Find(Trigram g) const {
     std::lock_guard lock(mutex_);
     auto it = lists_.find(g);
-    if (it == lists_.end()) return std::nullopt;
-    return it->second;
+    return it == lists_.end() ? nullptr : it->second;
   }
-  void Keep(Trigram g, const std::vector<std::int64_t>& ids) {
+  void Keep(Trigram g, const List& ids) {
     constexpr std::size_t kMostIds = std::size_t(1) << 22;  // 32 MB of lists a language
     std::lock_guard lock(mutex_);
-    if (ids_ + ids.size() > kMostIds) return;
-    if (lists_.try_emplace(g, ids).second) ids_ += ids.size();
+    if (ids_ + ids->size() > kMostIds) return;
+    if (lists_.try_emplace(g, ids).second) ids_ += ids->size();
   }
   EntryTexts& Texts() { return texts_; }
 
@@ -560,7 +566,7 @@ class TrigramLists {
   const MemoryState state_;
   const std::chrono::steady_clock::time_point taken_;
   mutable std::mutex mutex_;
-  std::unordered_map<Trigram, std::vector<std::int64_t>> lists_;
+  std::unordered_map<Trigram, List> lists_;
   std::size_t ids_ = 0;
   EntryTexts texts_;
 };
@@ -643,12 +649,12 @@ class PostgresTrigrams final : public TrigramIndex {
   }
   EntryTexts* Texts() override { return &lists_->Texts(); }
   // The language's entries only: each row is read to check it anyway.
-  std::vector<std::int64_t> ReadHolders(Trigram g) override {
-    if (auto kept = lists_->Find(g)) return std::move(*kept);
+  List ReadHolders(Trigram g) override {
+    if (auto kept = lists_->Find(g)) return kept;
     const FieldValue p[] = {"%" + Utf8(g) + "%", language_};
-    auto ids = Ids(s_.Query(
+    auto ids = std::make_shared<const std::vector<std::int64_t>>(Ids(s_.Query(
         "SELECT string_agg(NRMEMORIA::text, ',') FROM TRDMEMORIA WHERE STAGRVALPROP ILIKE ? AND IDIDIOMA = ?", p,
-        kOneText));
+        kOneText)));
     lists_->Keep(g, ids);
     return ids;
   }
