@@ -20,9 +20,14 @@
 //                        harvest of 100,000 texts at 5 ms takes an hour);
 //                        scaled_seconds is its time scaled to the full
 //                        tree's texts (time per text x texts)
+//   Proxy/OneCallPerText the same with --one-call-per-text (each text alone
+//                        in one call of the batch method)
 // Counters: new_per_s / stored_per_s (texts over the harvest's wall time),
 // new_s / stored_s (seconds; for Proxy/PerText scaled to the full tree),
-// ratio_new / ratio_stored (to InProcess), harvest_rss_mib (the harvests'
+// ratio_new / ratio_stored (to InProcess); through the proxy also
+// new_ms_per_text / stored_ms_per_text and new_trips_per_text /
+// stored_trips_per_text (that time over the proxy's round trip, twice its
+// delay: the round trips a text costs); harvest_rss_mib (the harvests'
 // peak RSS), serve_rss_mib (trd serve's peak RSS, VmHWM).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -116,6 +121,13 @@ void Harvests(benchmark::State& state, Where where, const std::vector<std::strin
       state.counters["ratio_new"] = new_rate / g_in_process_new;
       state.counters["ratio_stored"] = stored_rate / g_in_process_stored;
     }
+    if (where == Where::Proxy) {
+      const double round_trip_ms = 2.0 * EnvInt("TRD_BENCH_DELAY_MS", 5);
+      state.counters["new_ms_per_text"] = 1000.0 / new_rate;
+      state.counters["stored_ms_per_text"] = 1000.0 / stored_rate;
+      state.counters["new_trips_per_text"] = 1000.0 / new_rate / round_trip_ms;
+      state.counters["stored_trips_per_text"] = 1000.0 / stored_rate / round_trip_ms;
+    }
     state.counters["harvest_rss_mib"] = std::max(fresh.peak_rss_mib, again.peak_rss_mib);
     if (server) state.counters["serve_rss_mib"] = PeakRssMib(server->Pid());
   }
@@ -123,6 +135,7 @@ void Harvests(benchmark::State& state, Where where, const std::vector<std::strin
 
 const std::vector<std::string> kBatch{};
 const std::vector<std::string> kPerText{"--per-text"};
+const std::vector<std::string> kOneCallPerText{"--one-call-per-text"};
 
 BENCHMARK_CAPTURE(Harvests, InProcess, Where::InProcess, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, InProcess/Batch, Where::InProcess, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
@@ -130,6 +143,9 @@ BENCHMARK_CAPTURE(Harvests, Served/Batch, Where::Served, kBatch, false)->Iterati
 BENCHMARK_CAPTURE(Harvests, Served/PerText, Where::Served, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/Batch, Where::Proxy, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/PerText, Where::Proxy, kPerText, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Proxy/OneCallPerText, Where::Proxy, kOneCallPerText, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace trd::bench
