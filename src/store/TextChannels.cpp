@@ -48,8 +48,13 @@ void TextCallChannel::Take(const protocol::FoundText& text, protocol::TextWatche
     probed_ = true;
     const Value answer = store_.NetTradRelDfm.Call(
         protocol::kSetPropriedArq, {Value(language_), Value(Packet{protocol::BatchRecordFields(), {}})});
-    const auto* refused = std::get_if<ServerFailure>(&answer);
-    if (refused && protocol::CodeOf(*refused) == protocol::FailureCode::NoMethod) steps_.emplace(store_, dates_);
+    // no_method: a server without the method; a failure without a code: a
+    // server older than the codes, and than the method. Any other refusal
+    // (the token, a busy server) is the real call's to report.
+    if (const auto* refused = std::get_if<ServerFailure>(&answer)) {
+      const protocol::FailureCode code = protocol::CodeOf(*refused);
+      if (code == protocol::FailureCode::NoMethod || code == protocol::FailureCode::Other) steps_.emplace(store_, dates_);
+    }
   }
   if (steps_) return steps_->Take(text, watcher);
   watcher.Reached(protocol::TextStep::Gathered);

@@ -100,7 +100,8 @@ class TextCallChannel final : public TextChannel {
 
   // Tells Gathered (the outcome is the server's answer), then sends the text
   // alone and counts its outcome. Before the first text the server is asked
-  // an empty batch: one that has no such method (no_method) gets this run's
+  // an empty batch: one that has no such method (no_method, or a failure
+  // without a code from a server older than the codes) gets this run's
   // texts as PerTextChannel sends them, each step its own call, with the
   // same records and counters.
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
