@@ -13,6 +13,7 @@
 //   InProcess/Batch      --db FILE, one call per file
 //   Served/Batch         --server on loopback, one call per file (default)
 //   Served/PerText       --server on loopback, --per-text
+//   Served/OneCallPerText --server on loopback, --one-call-per-text
 //   Proxy/Batch          through the proxy, TRD_BENCH_DELAY_MS each way
 //                        (default 5)
 //   Proxy/PerText        the same with --per-text, on a tree of
@@ -162,6 +163,9 @@ BENCHMARK_CAPTURE(Harvests, InProcess, Where::InProcess, kPerText, false)->Itera
 BENCHMARK_CAPTURE(Harvests, InProcess/Batch, Where::InProcess, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Served/Batch, Where::Served, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Served/PerText, Where::Served, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Served/OneCallPerText, Where::Served, kOneCallPerText, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/Batch, Where::Proxy, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/PerText, Where::Proxy, kPerText, true)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/OneCallPerText, Where::Proxy, kOneCallPerText, true)

@@ -108,8 +108,6 @@ class TextCallChannel final : public TextChannel {
   void FileDone() override;
   void FileFailed() override;
 
-  // The calls of the batch method sent so far (the empty one included).
-  int Calls() const { return batch_.Calls() + (probed_ ? 1 : 0); }
   // Whether the server lacked the method, and the steps went as calls of
   // their own.
   bool SteppedFallback() const { return steps_.has_value(); }

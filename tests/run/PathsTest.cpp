@@ -407,8 +407,9 @@ void ExpectReharvestKeepsEveryTranslation(const std::string& tree, const std::ve
   ASSERT_NE(std::find(translated.begin(), translated.end(),
                       "CHAVE/FRMCHAVE/LBL/Caption/0 POR T [Terceiro texto] -> [Tradução de Terceiro texto]"),
             translated.end());
-  for (const std::vector<std::string>& path : {std::vector<std::string>{}, {"--per-text"}}) {
-    const std::string name = path.empty() ? "batch" : "per-text";
+  for (const std::vector<std::string>& path :
+       {std::vector<std::string>{}, {"--per-text"}, {"--one-call-per-text"}}) {
+    const std::string name = path.empty() ? "batch" : path.front();
     const std::vector<StoredRecord> before = ReadRecords(url);
     const HarvestRun dry = HarvestVia(tree, where, {"--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;
