@@ -14,6 +14,8 @@
 #include "server/Service.h"
 #include "store/Store.h"
 #include "store/TextChannels.h"
+#include "support/StoredRecords.h"
+#include "support/TempTree.h"
 
 namespace trd::store {
 namespace {
@@ -49,24 +51,17 @@ struct Client {
     return round_trips - before;
   }
 
-  // Every record, as "component=source/translation/state".
-  std::vector<std::string> Records() {
+  // Every record: key, source, translation and state.
+  std::vector<std::string> Records() const {
     std::vector<std::string> out;
-    for (const char* c : {"A", "B", "C"}) {
-      const Value r = service->Call(protocol::kModuleForms, "GetVerProp",
-                                    std::vector<Value>{std::string("CADASTRO"), std::string("FRMCADASTRO"),
-                                                       std::string(c), std::string("Caption"), std::string("0"),
-                                                       std::string("POR")});
-      const Packet& p = std::get<Packet>(r);
-      for (const Row& row : p.rows)
-        out.push_back(std::string(c) + "=" + std::get<std::string>(row[std::size_t(p.FieldIndex("STAGRVALPROP"))]) +
-                      "/" + std::get<std::string>(row[std::size_t(p.FieldIndex("STVALORPROP"))]) + "/" +
-                      std::get<std::string>(row[std::size_t(p.FieldIndex("IDSITTRADUCAO"))]));
-    }
+    for (const test::StoredRecord& r : test::ReadRecords(db))
+      out.push_back(r.key + " " + r.source + " " + r.translation + " " + r.state);
     return out;
   }
 
-  std::shared_ptr<server::Service> service = server::Service::Open(":memory:");
+  test::TempTree dir{"trd-text-call"};
+  const std::string db = dir.Path("trd.sqlite");
+  std::shared_ptr<server::Service> service = server::Service::Open(db);
   shared::Services services;
   std::optional<Store> store;
   int round_trips = 0;
