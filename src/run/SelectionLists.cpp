@@ -170,9 +170,9 @@ TreeSelection SelectAll(StringList sorted) {
   // highest place); each later path of the name is a duplicated pair,
   // unless the directory that entry records is empty. A path is looked up by
   // its whole name, an entry by the text before its first "=": a name that
-  // holds "=" finds no entry. The places of the
-  // visited paths ordered by recorded name (then from the highest down) give
-  // each name's first path without a copy of every name.
+  // holds "=" finds no entry. The places of the visited paths ordered by
+  // recorded name (then from the highest down) give each name's first path
+  // without a copy of every name.
   auto name_of = [&](std::uint32_t at) { return Folded(RecordedName(TestaEntry(sorted[at]))); };
   std::vector<std::uint32_t> by_name(sorted.size() - first);
   for (std::size_t i = 0; i < by_name.size(); ++i) by_name[i] = std::uint32_t(first + i);
