@@ -13,6 +13,7 @@
 //   InProcess/Batch      --db FILE, one call per file
 //   Served/Batch         --server on loopback, one call per file (default)
 //   Served/PerText       --server on loopback, --per-text
+//   Served/OneCallPerText --server on loopback, --one-call-per-text
 //   Proxy/Batch          through the proxy, TRD_BENCH_DELAY_MS each way
 //                        (default 5)
 //   Proxy/PerText        the same with --per-text, on a tree of
@@ -20,9 +21,14 @@
 //                        harvest of 100,000 texts at 5 ms takes an hour);
 //                        scaled_seconds is its time scaled to the full
 //                        tree's texts (time per text x texts)
+//   Proxy/OneCallPerText the same with --one-call-per-text (each text alone
+//                        in one call of the batch method)
 // Counters: new_per_s / stored_per_s (texts over the harvest's wall time),
 // new_s / stored_s (seconds; for Proxy/PerText scaled to the full tree),
-// ratio_new / ratio_stored (to InProcess), harvest_rss_mib (the harvests'
+// ratio_new / ratio_stored (to InProcess); through the proxy also
+// new_ms_per_text / stored_ms_per_text and new_trips_per_text /
+// stored_trips_per_text (that time over the proxy's round trip, twice its
+// delay: the round trips a text costs); harvest_rss_mib (the harvests'
 // peak RSS), serve_rss_mib (trd serve's peak RSS, VmHWM).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -50,6 +56,20 @@ double PeakRssMib(pid_t pid) {
   for (std::string line; std::getline(in, line);)
     if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
   return 0;
+}
+
+// A port free on loopback now.
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+    throw std::runtime_error("no free port on loopback");
+  close(s);
+  return ntohs(a.sin_port);
 }
 
 Tree& FullTree() {
@@ -88,11 +108,18 @@ void Harvests(benchmark::State& state, Where where, const std::vector<std::strin
     if (where != Where::InProcess) {
       test::ServerProcessOptions options;
       options.db = db;
+      if (where == Where::Proxy) {
+        // The server answers only requests that name it (Host): the proxy,
+        // made first on the port the server is then told to listen on,
+        // is named as its public name.
+        const int port = FreePort();
+        proxy.emplace("127.0.0.1", port, std::chrono::milliseconds(EnvInt("TRD_BENCH_DELAY_MS", 5)));
+        options.listen = "127.0.0.1:" + std::to_string(port);
+        options.extra_args = {"--public-name", "127.0.0.1:" + std::to_string(proxy->Port())};
+      }
       server.emplace(options);
       at = {"--server", server->Url()};
       if (where == Where::Proxy) {
-        proxy.emplace(server->Host(), server->Port(),
-                      std::chrono::milliseconds(EnvInt("TRD_BENCH_DELAY_MS", 5)));
         at = {"--server", proxy->Url()};
       }
     }
@@ -116,6 +143,13 @@ void Harvests(benchmark::State& state, Where where, const std::vector<std::strin
       state.counters["ratio_new"] = new_rate / g_in_process_new;
       state.counters["ratio_stored"] = stored_rate / g_in_process_stored;
     }
+    if (where == Where::Proxy) {
+      const double round_trip_ms = 2.0 * EnvInt("TRD_BENCH_DELAY_MS", 5);
+      state.counters["new_ms_per_text"] = 1000.0 / new_rate;
+      state.counters["stored_ms_per_text"] = 1000.0 / stored_rate;
+      state.counters["new_trips_per_text"] = 1000.0 / new_rate / round_trip_ms;
+      state.counters["stored_trips_per_text"] = 1000.0 / stored_rate / round_trip_ms;
+    }
     state.counters["harvest_rss_mib"] = std::max(fresh.peak_rss_mib, again.peak_rss_mib);
     if (server) state.counters["serve_rss_mib"] = PeakRssMib(server->Pid());
   }
@@ -123,13 +157,20 @@ void Harvests(benchmark::State& state, Where where, const std::vector<std::strin
 
 const std::vector<std::string> kBatch{};
 const std::vector<std::string> kPerText{"--per-text"};
+const std::vector<std::string> kOneCallPerText{"--one-call-per-text"};
 
 BENCHMARK_CAPTURE(Harvests, InProcess, Where::InProcess, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, InProcess/Batch, Where::InProcess, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Served/Batch, Where::Served, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Served/PerText, Where::Served, kPerText, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Served/OneCallPerText, Where::Served, kOneCallPerText, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/Batch, Where::Proxy, kBatch, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(Harvests, Proxy/PerText, Where::Proxy, kPerText, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Harvests, Proxy/OneCallPerText, Where::Proxy, kOneCallPerText, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace trd::bench

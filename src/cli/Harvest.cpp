@@ -1,6 +1,7 @@
 // trd harvest DIR --lang CODE [--server URL | --db URL] [--yes]
 //                 [--allow-duplicates] [--skip-unstorable] [--keep-going]
-//                 [--json] [--per-text | --dry-run] [--list-vanished]
+//                 [--json] [--per-text | --one-call-per-text | --dry-run]
+//                 [--list-vanished]
 //
 // The harvesting screen's job without a display, with the screen's code:
 //   1. Discovery of the six source subtrees of DIR (run/FileDiscovery.h);
@@ -32,7 +33,11 @@
 //      (cli/HarvestSummary.h), with the vanished texts (cli/Vanished.h).
 // Record paths (the run's channel, store/TextChannels.h): by default each
 // file's texts go to the server in one call (the batch method); --per-text
-// makes the calls text by text, the rule's steps each its own call. --dry-run writes nothing
+// makes the calls text by text, the rule's steps each its own call (the
+// reference the others are held to); --one-call-per-text sends each text
+// alone to the batch method, the server running its whole rule (one round
+// trip a text; a server without the method gets the steps as --per-text
+// sends them). --dry-run writes nothing
 // and stamps nothing: no question is put, only look-ups are sent, the
 // messages on standard error start with "Simulação, nada foi gravado: ", and
 // with --json every text's outcome is one JSON line before the summary.
@@ -42,7 +47,7 @@
 // texts in one call, kept or refused as a whole). The summary lists every
 // failed file with its cause. An unreachable server still ends the run. Not
 // with --per-text, whose calls cannot take back the texts sent before the
-// fault.
+// fault, nor with --one-call-per-text, likewise.
 // Exit status: 0 the run went through its list, or the answer was No; 1 the
 // run ended by an error or a file failed, the version could not be stamped,
 // or the server failed; 2 unknown language; 3 duplicates; 4 question
@@ -93,6 +98,7 @@ struct HarvestOptions {
   bool keep_going = false;
   bool json = false;
   bool per_text = false;
+  bool one_call_per_text = false;
   bool dry_run = false;
   bool list_vanished = false;
 };
@@ -164,7 +170,8 @@ int RunHarvest(const HarvestOptions& options) {
   const std::string language = store::LanguageCode(box);
   const run::RecordPath path = options.dry_run    ? run::RecordPath::DryRun
                                : options.per_text ? run::RecordPath::PerText
-                                                  : run::RecordPath::Batch;
+                               : options.one_call_per_text ? run::RecordPath::TextCall
+                                                           : run::RecordPath::Batch;
   const std::unique_ptr<store::TextChannel> channel =
       run::MakeChannel(path, store, language, dates, options.dry_run && options.json ? PrintDryRunNote : nullptr);
   run::RunRequest request{store, *channel, run::RunMessages(), std::move(selection.paths), box,   language,
@@ -223,13 +230,18 @@ void AddHarvest(CLI::App& app, int& exit_code) {
   auto* per_text = cmd->add_flag("--per-text", options->per_text,
                                  "send each text's look-ups and changes as calls of their own "
                                  "(default: one call per file)");
+  auto* one_call = cmd->add_flag("--one-call-per-text", options->one_call_per_text,
+                                 "send each text alone, its look-ups and change answered in one call")
+                       ->excludes(per_text);
   cmd->add_flag("--dry-run", options->dry_run,
                 "write and stamp nothing: read every file, ask the server only look-ups and tell what a real run "
                 "would do")
-      ->excludes(per_text);
+      ->excludes(per_text)
+      ->excludes(one_call);
   cmd->add_flag("--keep-going", options->keep_going,
                 "go on past a file that fails (none of its texts is stored); the summary lists every failed file")
-      ->excludes(per_text);
+      ->excludes(per_text)
+      ->excludes(one_call);
   cmd->add_flag("--list-vanished", options->list_vanished,
                 "list the records whose text is gone from files read in full (never deleted)");
   cmd->footer(

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -248,8 +249,15 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
     v.why_not = "a execução não leu todos os arquivos por inteiro";
     return v;
   }
-  std::set<std::string> read;  // the programs of the files read
-  for (const std::string& p : paths) read.insert(text::UpperAscii(ProgramCode(p)));
+  // The programs of the files read, in code order: a sorted vector, a
+  // program code held in the string itself (no node, no second block).
+  std::vector<std::string> read;
+  read.reserve(paths.size());
+  for (const std::string& p : paths) read.push_back(text::UpperAscii(ProgramCode(p)));
+  std::sort(read.begin(), read.end());
+  read.erase(std::unique(read.begin(), read.end()), read.end());
+  read.shrink_to_fit();
+  auto was_read = [&read](const std::string& program) { return std::binary_search(read.begin(), read.end(), program); };
   ExchangeClient client(server);
   // Every record of the language, by program, from a coverage answer.
   auto records_of = [](const Packet& coverage) {
@@ -274,7 +282,7 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
       if (seen_keys.Contains(key)) return;
       ++v.count;
       if (!keep_list) return;
-      const GoneWhy why = !read.count(key.program)                ? GoneWhy::Program
+      const GoneWhy why = !was_read(key.program)                  ? GoneWhy::Program
                           : !seen_keys.HasForm(key)              ? GoneWhy::Form
                                                                   : GoneWhy::Text;
       v.records.push_back({key, RowText(r, kStAgrValProp),
@@ -293,7 +301,7 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
   };
   if (scope == VanishedScope::EveryProgram) {
     const std::map<std::string, double> records = records_of(client.Coverage(language));
-    std::set<std::string> programs = read;
+    std::set<std::string> programs(read.begin(), read.end());
     for (const auto& [program, n] : records) programs.insert(program);
     v.programs = programs.size();
     for (const std::string& p : programs) judge(p, records);

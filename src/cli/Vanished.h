@@ -5,17 +5,17 @@
 // translations may still be wanted.
 //
 // The run's texts are noted from its requests: every text of a form or
-// report file either goes to the server in its file's batch (SetPropriedArq,
-// the default) or is looked up by key and value (GetPropried,
-// GetPropriedRel: --per-text and --dry-run) before anything else is done with
-// it, so the keys of those requests are exactly the records the run saw.
-// SeenKeys observes the requests on the way out, without a change to the
-// run, and the batch method's answers on the way back: a text the server
-// stored, found stored or replaced leaves its key holding a record. A
-// program whose record count on the server equals its keys known to hold one
-// has no vanished record, and its records are not read back (an unchanged
-// tree's re-harvest then reads nothing back; before, reading every record
-// again took a quarter of such a run).
+// report file either goes to the server in its file's batch or alone
+// (SetPropriedArq: the default, --one-call-per-text) or is looked up by key
+// and value (GetPropried, GetPropriedRel: --per-text and --dry-run) before
+// anything else is done with it, so the keys of those requests are exactly
+// the records the run saw. SeenKeys observes the requests on the way out,
+// without a change to the run, and the batch method's answers on the way
+// back: a text the server stored, found stored or replaced leaves its key
+// holding a record. A program whose record count on the server equals its
+// keys known to hold one has no vanished record, and its records are not
+// read back (an unchanged tree's re-harvest then reads nothing back; before,
+// reading every record again took a quarter of such a run).
 //
 // Which programs qualify: only a run that read every selected file in full
 // (outcome completed, no file left unread or failed) tells what is gone; a

@@ -33,7 +33,7 @@ enum class TextStep {
   Skipped,          // declined: nothing changes
   StoredMeanwhile,  // another client stored it since the first look-up
   Creating,         // about to insert it (after the delete of an older text, if any)
-  Gathered,         // kept for a later call (the batch): its outcome is not known yet
+  Gathered,         // kept for a later call, or sent whole: its outcome is not known yet
 };
 
 // The scanner's side of one text: what it shows at each step (a status
@@ -49,8 +49,9 @@ class TextSink {
   virtual ~TextSink() = default;
   // Takes one text. A sink that runs the record rule at once tells `watcher`
   // each step that ends the rule or comes before an insert, before anything
-  // of the text is sent; a sink that keeps the text for a later call tells
-  // Gathered once it has it; a sink that only keeps texts in memory (`trd
+  // of the text is sent; a sink that keeps the text for a later call, or
+  // sends it alone for the server to run the whole rule, tells Gathered
+  // once it has it; a sink that only keeps texts in memory (`trd
   // extract`, tests) tells nothing.
   // Failures (the server's, the transport's, a value too wide) pass on to
   // the scanner, which stops there.

@@ -343,6 +343,7 @@ std::unique_ptr<store::TextChannel> MakeChannel(RecordPath path, store::Store& s
   switch (path) {
     case RecordPath::PerText: return std::make_unique<store::PerTextChannel>(store, dates);
     case RecordPath::Batch: return std::make_unique<store::BatchChannel>(store, language);
+    case RecordPath::TextCall: return std::make_unique<store::TextCallChannel>(store, language, dates);
     case RecordPath::DryRun: return std::make_unique<store::DryRunChannel>(store, dates, std::move(dry_run_notes));
   }
   return nullptr;

@@ -131,11 +131,11 @@ class RunHost {
 };
 
 // The record paths by name, for callers that choose one from an option
-// (`trd harvest`, tests): text by text, a file's texts in one call, or a
-// dry run (store/TextChannels.h). A file that fails while it is read sends
+// (`trd harvest`, tests): text by text, a file's texts in one call, each
+// text in one call, or a dry run (store/TextChannels.h). A file that fails while it is read sends
 // nothing on the batch path, and a file cut short by the cancel flag sends
 // the texts read before it.
-enum class RecordPath { PerText, Batch, DryRun };
+enum class RecordPath { PerText, Batch, TextCall, DryRun };
 
 // The channel of `path` for a run of `language` (the record language);
 // `dry_run_notes` takes the dry run's outcome per text (may be empty).

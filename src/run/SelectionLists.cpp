@@ -1,6 +1,7 @@
 #include "SelectionLists.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -16,6 +17,17 @@ bool Less(std::string_view a, std::string_view b) { return text::CompareIgnoreCa
 
 // The part of a testa entry that names the file: the text before its first "=".
 std::string_view RecordedName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The testa entry of a path moved into the selection: "name=directory".
+std::string TestaEntry(std::string_view path) {
+  return text::PathText(FileName(path)) + "=" + std::string(DirectoryOf(path));
+}
+
+// The directory a testa entry records: the text after its first "=".
+std::string RecordedDirectory(std::string_view entry) {
+  const std::size_t eq = entry.find('=');
+  return eq == std::string::npos ? std::string() : std::string(entry.substr(eq + 1));
+}
 
 // The case-folded key under which a name or path is indexed: equal keys are
 // exactly the texts that EqualsIgnoreCase takes as equal.
@@ -39,9 +51,7 @@ class SelectionIndex {
   std::optional<std::string> RecordedDirectory(std::string_view name) const {
     auto it = recorded_.find(Folded(name));
     if (it == recorded_.end()) return std::nullopt;
-    const std::string& entry = testa_[it->second];
-    const std::size_t eq = entry.find('=');
-    return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+    return run::RecordedDirectory(testa_[it->second]);
   }
   void AddedToTesta(std::size_t at) { recorded_.emplace(Folded(RecordedName(testa_[at])), at); }
 
@@ -106,7 +116,7 @@ MoveOutcome MoveIntoSelection(SelectionLists& lists, MoveScope scope) {
     const std::string name = text::PathText(file);  // a Latin-1 and a UTF-8 "Ação.dfm" are one name
     std::optional<std::string> recorded = index.RecordedDirectory(name);
     if (!recorded || recorded->empty()) {
-      lists.testa.push_back(name + "=" + directory);
+      lists.testa.push_back(TestaEntry(path));
       index.AddedToTesta(lists.testa.size() - 1);
     } else {
       lists.verRep.push_back(directory + kSeparator + file);
@@ -138,22 +148,62 @@ DuplicateGate CheckDuplicates(const StringList& verRep) {
 }
 
 TreeSelection SelectSourceTree(std::string_view directory) {
-  MemoryListBox disp;
-  MemoryListBox selec;
   StringList files;
-  StringList testa;
-  StringList verRep;
   ListingSink sink;
   sink.found = [&](const std::string& path) { files.push_back(path); };
   ListSourceTree(directory, sink);
-  // Added in sorted order, each path goes to the end of disp, which then
-  // holds what adding them in listing order gives (the sort is stable, as
-  // the list's insert is), without moving the items already there.
   SortIgnoreCase(files);
-  for (const std::string& path : files) disp.Add(path);
-  SelectionLists lists{disp, selec, files, testa, verRep};
-  MoveIntoSelection(lists, MoveScope::All);
-  return {selec.Items(), std::move(verRep)};
+  return SelectAll(std::move(files));
+}
+
+TreeSelection SelectAll(StringList sorted) {
+  // MoveIntoSelection visits the listing from its last path down. A path
+  // that folds equal to one selected before stops it: in a sorted listing
+  // such paths lie side by side, so it stops at the first path (from the
+  // end) equal to the one after it. Every path visited goes into the
+  // selection, each sorting before those there: the selection is the
+  // listing's part after the stop, in the same order.
+  std::size_t first = sorted.size();
+  while (first > 0 && !(first < sorted.size() && text::EqualsIgnoreCase(sorted[first - 1], sorted[first]))) --first;
+
+  // testa's first entry of a name is the name's first path visited (the
+  // highest place); each later path of the name is a duplicated pair,
+  // unless the directory that entry records is empty. A path is looked up by
+  // its whole name, an entry by the text before its first "=": a name that
+  // holds "=" finds no entry. The places of the visited paths ordered by
+  // recorded name (then from the highest down) give each name's first path
+  // without a copy of every name.
+  auto name_of = [&](std::uint32_t at) { return Folded(RecordedName(TestaEntry(sorted[at]))); };
+  std::vector<std::uint32_t> by_name(sorted.size() - first);
+  for (std::size_t i = 0; i < by_name.size(); ++i) by_name[i] = std::uint32_t(first + i);
+  std::sort(by_name.begin(), by_name.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const int c = name_of(a).compare(name_of(b));
+    return c != 0 ? c < 0 : a > b;
+  });
+  std::vector<std::uint32_t> recorded(sorted.size() - first);  // by place - first: the name's first path
+  for (std::size_t i = 0; i < by_name.size();) {
+    const std::string name = name_of(by_name[i]);
+    const std::uint32_t head = by_name[i];
+    for (; i < by_name.size() && name_of(by_name[i]) == name; ++i) recorded[by_name[i] - first] = head;
+  }
+  by_name = {};
+
+  TreeSelection selection;
+  for (std::size_t n = sorted.size(); n-- > first;) {
+    const std::uint32_t head = recorded[n - first];
+    if (head == n || FileName(sorted[n]).find('=') != std::string_view::npos) continue;
+    const std::string entry = TestaEntry(sorted[head]);
+    const std::string directory = RecordedDirectory(entry);
+    if (directory.empty()) continue;
+    const std::string_view path = sorted[n];
+    const std::string file(FileName(path));
+    selection.duplicates.push_back(std::string(DirectoryOf(path)) + kSeparator + file);
+    selection.duplicates.push_back(directory + kSeparator + file);
+  }
+  sorted.erase(sorted.begin(), sorted.begin() + std::ptrdiff_t(first));
+  sorted.shrink_to_fit();  // the run keeps the list to its end
+  selection.paths = std::move(sorted);
+  return selection;
 }
 
 ImportButton ImportButtonState(int selectedCount, std::string_view languageText) {

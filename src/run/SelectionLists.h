@@ -108,6 +108,11 @@ struct TreeSelection {
   StringList duplicates;  // verRep: pairs of the file moved in and the one before
 };
 TreeSelection SelectSourceTree(std::string_view directory);
+// The same of a listing already sorted (SortIgnoreCase): what the lists hold
+// after MoveIntoSelection(MoveScope::All) of it, worked out in the listing
+// itself, without the lists' copies and indexes of every path (a tree of
+// tens of thousands of files held once, not five times).
+TreeSelection SelectAll(StringList sorted);
 
 enum class ImportButton { Disabled, Enabled };
 // The enabling rule of the import button: at least one selected file and a

@@ -39,6 +39,7 @@ struct RunStats {
   // replaced another text (replaced). A run ended by a failure may have
   // seen one text more.
   long NewKeys() const { return created - replaced; }
+  bool operator==(const RunStats&) const = default;
 };
 
 // The tables, connections and look-up methods that hold the records of form

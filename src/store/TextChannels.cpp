@@ -1,6 +1,10 @@
 #include "TextChannels.h"
 
+#include <variant>
+
 #include "StagingChannel.h"
+#include "protocol/Failures.h"
+#include "protocol/Methods.h"
 
 namespace trd::store {
 
@@ -32,6 +36,38 @@ BatchChannel::BatchChannel(Store& store, std::string language, PartSize part)
 void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
   watcher.Reached(protocol::TextStep::Gathered);
   batch_.Add(text.key, RecordText(text.text), text.declined, text.look_up);
+}
+
+TextCallChannel::TextCallChannel(Store& store, std::string language, const DateTimeText& dates)
+    : store_(store), language_(language), dates_(dates), batch_(store, std::move(language)) {}
+
+void TextCallChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
+  if (!probed_) {
+    // Asked directly, not through the result check: a refusal here is an
+    // answer, not a failure to show.
+    probed_ = true;
+    const Value answer = store_.NetTradRelDfm.Call(
+        protocol::kSetPropriedArq, {Value(language_), Value(Packet{protocol::BatchRecordFields(), {}})});
+    // no_method: a server without the method; a failure without a code: a
+    // server older than the codes, and than the method. Any other refusal
+    // (the token, a busy server) is the real call's to report.
+    if (const auto* refused = std::get_if<ServerFailure>(&answer)) {
+      const protocol::FailureCode code = protocol::CodeOf(*refused);
+      if (code == protocol::FailureCode::NoMethod || code == protocol::FailureCode::Other) steps_.emplace(store_, dates_);
+    }
+  }
+  if (steps_) return steps_->Take(text, watcher);
+  watcher.Reached(protocol::TextStep::Gathered);
+  batch_.Add(text.key, RecordText(text.text), text.declined, text.look_up);
+  batch_.Send();
+}
+
+void TextCallChannel::FileDone() {
+  if (steps_) steps_->FileDone();
+}
+
+void TextCallChannel::FileFailed() {
+  if (steps_) steps_->FileFailed();
 }
 
 DryRunChannel::DryRunChannel(Store& store, const DateTimeText& dates, DryRun::Observer observer)

@@ -10,6 +10,11 @@
 //                   (store/RecordBatch.h: the server runs the same rule in
 //                   one transaction per part): the screen's and `trd
 //                   harvest`'s;
+//   TextCallChannel text by text, each text's whole rule one call: the batch
+//                   method with that text alone, so the server answers the
+//                   look-ups and makes the change together (one round trip
+//                   for a new text as for a stored one); `trd harvest
+//                   --one-call-per-text`;
 //   DryRunChannel   look-ups only: nothing is written, every text's outcome
 //                   goes to an observer (store/DryRun.h).
 //
@@ -20,6 +25,7 @@
 // past a failed file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "DryRun.h"
@@ -83,6 +89,36 @@ class BatchChannel final : public TextChannel {
 
  private:
   RecordBatch batch_;
+};
+
+class TextCallChannel final : public TextChannel {
+ public:
+  // Sends through `store`'s form connection for `language` (the run's);
+  // `dates` is for the fallback below. The references must outlive the
+  // channel.
+  TextCallChannel(Store& store, std::string language, const DateTimeText& dates);
+
+  // Tells Gathered (the outcome is the server's answer), then sends the text
+  // alone and counts its outcome. Before the first text the server is asked
+  // an empty batch: one that has no such method (no_method, or a failure
+  // without a code from a server older than the codes) gets this run's
+  // texts as PerTextChannel sends them, each step its own call, with the
+  // same records and counters.
+  void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
+  void FileDone() override;
+  void FileFailed() override;
+
+  // Whether the server lacked the method, and the steps went as calls of
+  // their own.
+  bool SteppedFallback() const { return steps_.has_value(); }
+
+ private:
+  Store& store_;
+  std::string language_;
+  const DateTimeText& dates_;
+  RecordBatch batch_;
+  bool probed_ = false;
+  std::optional<PerTextChannel> steps_;  // once the server refused the method
 };
 
 class DryRunChannel final : public TextChannel {

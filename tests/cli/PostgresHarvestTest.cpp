@@ -65,7 +65,7 @@ TEST(PostgresHarvest, SamplesStoreTheSameRecordsAsOnSqlite) {
 }
 
 // PostgreSQL's text refuses U+0000, SQLite keeps it: such a text is never
-// sent and counts as not translatable on either, on both record paths, and
+// sent and counts as not translatable on either, on every record path, and
 // the rest of its file is stored.
 TEST(PostgresHarvest, ATextHoldingNulIsSkippedOnBothBackends) {
   TempTree tree("trd-nul");
@@ -77,7 +77,7 @@ TEST(PostgresHarvest, ATextHoldingNulIsSkippedOnBothBackends) {
   for (TestBackend backend : backends) {
     TestDatabase db(backend, TestDatabase::Storage::File);
     ServerProcess server({.db = db.Url()});
-    for (const char* path : {"--per-text", "--keep-going"}) {  // the batch path by default
+    for (const char* path : {"--per-text", "--keep-going", "--one-call-per-text"}) {  // the batch path by default
       SCOPED_TRACE(std::string(backend == TestBackend::Sqlite ? "SQLite " : "PostgreSQL ") + path);
       ChildProcess child({TRD_EXE, "harvest", tree.Path(), "--lang", "POR", "--yes", "--json", "--server",
                           server.Url(), path},

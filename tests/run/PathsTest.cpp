@@ -167,18 +167,21 @@ class RecordPaths : public ::testing::Test {
     return copy;
   }
 
-  // Harvests `tree` on copies of `db` by the batch and the per-text paths,
-  // and expects the same table and summary of both; returns the summary.
+  // Harvests `tree` on copies of `db` by the batch, the per-text and the
+  // one-call-per-text paths, and expects the same table and summary of
+  // each; returns the summary.
   nlohmann::json ExpectSameOutcome(const std::string& tree, const std::string& db, const std::string& name) {
-    const std::string batch_db = CopyOf(db, name + "-batch");
     const std::string per_text_db = CopyOf(db, name + "-per-text");
-    const HarvestRun batch = Harvest(tree, batch_db, {});
     const HarvestRun per_text = Harvest(tree, per_text_db, {"--per-text"});
-    EXPECT_EQ(batch.status, 0) << batch.err;
     EXPECT_EQ(per_text.status, 0) << per_text.err;
-    EXPECT_EQ(batch.summary, per_text.summary) << name;
-    EXPECT_EQ(Table(batch_db), Table(per_text_db)) << name;
-    return batch.summary;
+    for (const char* path : {"", "--one-call-per-text"}) {
+      const std::string other_db = CopyOf(db, name + "-other" + path);
+      const HarvestRun other = Harvest(tree, other_db, *path ? std::vector<std::string>{path} : std::vector<std::string>{});
+      EXPECT_EQ(other.status, 0) << other.err;
+      EXPECT_EQ(other.summary, per_text.summary) << name << path;
+      EXPECT_EQ(Table(other_db), Table(per_text_db)) << name << path;
+    }
+    return per_text.summary;
   }
 
   TempTree dir_{"trd-paths"};
@@ -404,8 +407,9 @@ void ExpectReharvestKeepsEveryTranslation(const std::string& tree, const std::ve
   ASSERT_NE(std::find(translated.begin(), translated.end(),
                       "CHAVE/FRMCHAVE/LBL/Caption/0 POR T [Terceiro texto] -> [Tradução de Terceiro texto]"),
             translated.end());
-  for (const std::vector<std::string>& path : {std::vector<std::string>{}, {"--per-text"}}) {
-    const std::string name = path.empty() ? "batch" : "per-text";
+  for (const std::vector<std::string>& path :
+       {std::vector<std::string>{}, {"--per-text"}, {"--one-call-per-text"}}) {
+    const std::string name = path.empty() ? "batch" : path.front();
     const std::vector<StoredRecord> before = ReadRecords(url);
     const HarvestRun dry = HarvestVia(tree, where, {"--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;

@@ -119,6 +119,27 @@ TEST(SelectionLists, SortedInsertFoldsOnlyAsciiLetters) {
   EXPECT_EQ(box.Items(), (StringList{"/A", "/a", "/b", "/Z", "/_", "/É"}));
 }
 
+// `trd harvest`'s selection of a listing, worked out without the lists,
+// against the lists' move of the same listing: names three times, in other
+// cases and encodings, holding "=", a path twice but for its case (the move
+// stops there), a file at the root.
+TEST(SelectionLists, SelectAllGivesWhatTheMoveOfEveryFileGives) {
+  const StringList listings[] = {
+      {"/a/x.dfm", "/b/X.DFM", "/c/x.dfm", "/a/y.qr2", "/b/Ação.dfm", "/c/A\xe7\xe3o.dfm", "z.dfm", "/d/z.dfm"},
+      {"/a/p=1.dfm", "/b/p=1.dfm", "/c/p=2.dfm", "/d/p", "/e/P", "/f/q.dfm", "/g/Q.dfm=x"},
+      {"/a/x.dfm", "/b/x.dfm", "/c/m.dfm", "/C/M.dfm", "/d/m.dfm", "/e/x.dfm"},
+  };
+  for (const StringList& listing : listings) {
+    Lists l(listing);
+    l.Right();
+    StringList sorted = listing;
+    run::SortIgnoreCase(sorted);
+    const run::TreeSelection s = run::SelectAll(sorted);
+    EXPECT_EQ(s.paths, l.selec.Items()) << listing.front();
+    EXPECT_EQ(s.duplicates, l.verRep) << listing.front();
+  }
+}
+
 // The whole tree as `trd harvest` selects it: a file name found in two
 // subtrees closes the gate and names both paths; distinct names leave it
 // open.
