@@ -30,6 +30,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -75,10 +76,18 @@ class CallClock {
     std::lock_guard lock(mutex_);
     seconds_.clear();
   }
-  // The slowest call timed since the last Clear, in seconds; 0 without any.
-  double Slowest() const {
+  // The slowest call timed since the last Clear: seconds (0 without any)
+  // and method.
+  struct Call {
+    double seconds = 0;
+    std::string method;
+  };
+  Call Slowest() const {
     std::lock_guard lock(mutex_);
-    return seconds_.empty() ? 0 : *std::max_element(seconds_.begin(), seconds_.end());
+    Call slowest;
+    for (const Call& c : seconds_)
+      if (c.seconds > slowest.seconds) slowest = c;
+    return slowest;
   }
   std::size_t Calls() const {
     std::lock_guard lock(mutex_);
@@ -91,6 +100,7 @@ class CallClock {
     int client, server;
     bool waiting = false;  // a request went out, its answer has not begun
     Clock::time_point sent;
+    std::string method;  // of the request waiting
   };
 
   static sockaddr_in Loopback(int port) {
@@ -101,11 +111,18 @@ class CallClock {
     return a;
   }
 
-  // Copies what `from` has to `to`; false when either end closed.
-  static bool Pass(int from, int to) {
+  // Copies what `from` has to `to`; false when either end closed. `method`
+  // (when given) takes the first "method" member of what was read, if any.
+  static bool Pass(int from, int to, std::string* method = nullptr) {
     char buf[65536];
     const ssize_t n = read(from, buf, sizeof buf);
     if (n <= 0) return false;
+    if (method) {
+      const std::string_view text(buf, std::size_t(n));
+      constexpr std::string_view kKey = "\"method\":\"";
+      if (const std::size_t at = text.find(kKey); at != std::string_view::npos)
+        *method = text.substr(at + kKey.size(), text.find('"', at + kKey.size()) - at - kKey.size());
+    }
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = write(to, buf + done, std::size_t(n - done));
       if (w <= 0) return false;
@@ -127,7 +144,7 @@ class CallClock {
     int one = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    links_.push_back({client, server, false, {}});
+    links_.push_back({client, server, false, {}, {}});
   }
 
   void Relay() {
@@ -145,14 +162,18 @@ class CallClock {
         Link l = links_[i];
         bool open = true;
         if (fds[2 + 2 * i].revents) {
-          if (!l.waiting) l.sent = now;
+          const bool first = !l.waiting;
+          if (first) {
+            l.sent = now;
+            l.method.clear();
+          }
           l.waiting = true;
-          open = Pass(l.client, l.server);
+          open = Pass(l.client, l.server, l.method.empty() ? &l.method : nullptr);
         }
         if (open && fds[3 + 2 * i].revents) {
           if (l.waiting) {
             std::lock_guard lock(mutex_);
-            seconds_.push_back(std::chrono::duration<double>(now - l.sent).count());
+            seconds_.push_back({std::chrono::duration<double>(now - l.sent).count(), l.method});
           }
           l.waiting = false;
           open = Pass(l.server, l.client);
@@ -175,7 +196,7 @@ class CallClock {
   int wake_[2] = {-1, -1};
   std::vector<Link> links_;  // the relay thread's alone
   mutable std::mutex mutex_;
-  std::vector<double> seconds_;
+  std::vector<Call> seconds_;
   std::thread thread_;
 };
 

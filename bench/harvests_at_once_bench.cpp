@@ -12,8 +12,11 @@
 // The harvests reach the server through a relay (CallClock.h) that times
 // every call; alone and at once alike.
 // Counters: texts_per_s (texts seen by every run over the wall time from the
-// first start to the last end), slowest_ms (the slowest call of any run,
-// from its request's first byte to its answer's first byte), calls, and for
+// first start to the last end), serve_cpu_s and harvest_cpu_s (the CPU
+// time of the server and of every harvest: on a shared machine steadier
+// than the wall time), slowest_ms (the slowest call of any run,
+// from its request's first byte to its answer's first byte; its method is
+// the label), calls, and for
 // N runs ratio (texts_per_s over that of the run alone, with the same
 // server, measured just before).
 #include <benchmark/benchmark.h>
@@ -74,6 +77,7 @@ void AtOnce(benchmark::State& state, std::string which) {
     clock.Forward(server.Port());
     std::vector<trd::bench::Result> results(static_cast<std::size_t>(runs));
     std::vector<std::string> errors(static_cast<std::size_t>(runs));
+    const double serve_cpu_before = trd::bench::CpuSeconds(server.Pid());
     const auto start = std::chrono::steady_clock::now();
     {
       std::vector<std::jthread> threads;
@@ -93,11 +97,18 @@ void AtOnce(benchmark::State& state, std::string which) {
         state.SkipWithError(e.c_str());
         return;
       }
-    double texts = 0;
-    for (const auto& r : results) texts += r.summary.value("texts_seen", 0.0);
+    double texts = 0, harvest_cpu = 0;
+    for (const auto& r : results) {
+      texts += r.summary.value("texts_seen", 0.0);
+      harvest_cpu += r.cpu_seconds;
+    }
+    state.counters["serve_cpu_s"] = trd::bench::CpuSeconds(server.Pid()) - serve_cpu_before;
+    state.counters["harvest_cpu_s"] = harvest_cpu;
     const double rate = texts / wall;
     state.counters["texts_per_s"] = rate;
-    state.counters["slowest_ms"] = clock.Slowest() * 1000;
+    const CallClock::Call slowest = clock.Slowest();
+    state.counters["slowest_ms"] = slowest.seconds * 1000;
+    state.SetLabel("slowest: " + slowest.method);
     state.counters["calls"] = double(clock.Calls());
     if (runs == 1)
       AloneRate()[which] = rate;
