@@ -95,10 +95,12 @@ inline std::string FormText(int n) {
   return s + "  end\nend\n";
 }
 
+// Forms `first` to `first + files - 1`: trees of distinct first forms have
+// distinct file names, so distinct program codes.
 struct Tree {
   Tree() : Tree(FileCount()) {}
-  explicit Tree(int files) : files(files) {
-    for (int n = 0; n < files; ++n) {
+  explicit Tree(int files, int first = 0) : files(files) {
+    for (int n = first; n < first + files; ++n) {
       fs::path dir = root / "Cli" / "Src" / ("Modulo" + std::to_string(n / kFormsPerModule));
       fs::create_directories(dir);
       std::string text = FormText(n);
