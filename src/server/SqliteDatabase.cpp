@@ -1,5 +1,6 @@
 #include "SqliteDatabase.h"
 #include "TextFold.h"
+#include "WalCheckpointer.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -331,7 +332,10 @@ class SqliteSession final : public Session {
 class SqliteDatabase final : public Database {
  public:
   SqliteDatabase(const std::string& path, const SqliteOptions& options)
-      : path_(path), conn_(path, options), readers_(path, options, path == ":memory:" ? 0 : ReaderCount()) {}
+      : path_(path),
+        conn_(path, options),
+        readers_(path, options, path == ":memory:" ? 0 : ReaderCount()),
+        checkpointer_(path == ":memory:" ? nullptr : std::make_unique<WalCheckpointer>(path, conn_.db(), options.wal)) {}
 
   std::unique_ptr<Session> Acquire() override {
     return std::make_unique<SqliteSession>(conn_, std::unique_lock(mutex_));
@@ -358,6 +362,7 @@ class SqliteDatabase final : public Database {
   std::mutex mutex_;
   SqliteConnection conn_;  // opened first: it sets WAL and creates the file
   ReaderPool readers_;
+  std::unique_ptr<WalCheckpointer> checkpointer_;  // none in memory; destroyed before conn_ closes
 };
 
 }  // namespace

@@ -9,7 +9,8 @@
 // costs no fsync; a power loss may lose the last commits but never corrupts
 // the file), a 64 MiB page cache, memory-mapped reads, and a busy timeout so
 // that another process holding the file (a second server, the sqlite3 shell)
-// makes a statement wait instead of fail.
+// makes a statement wait instead of fail. The WAL's checkpoints run on a
+// thread of their own (WalCheckpointer.h), not in the writer's commits.
 // Prepared statements are cached per SQL text for the life of the connection.
 //
 // The file's identity (device and inode) is taken at open. Before every write
@@ -26,11 +27,13 @@
 #include <string>
 
 #include "Database.h"
+#include "WalCheckpointer.h"
 
 namespace trd::server {
 
 struct SqliteOptions {
   std::chrono::milliseconds busy_timeout{5000};
+  WalLimits wal;  // when a file's WAL is checkpointed
 };
 
 // Opens (creating when missing) the SQLite file at `path`; ":memory:" opens a
