@@ -24,6 +24,13 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
   return {key.program, key.form, key.component, key.property, key.number, key.language};
 }
 
+// Whether `record` holds `value` as its source text: RecordsOfKeyAndSource's
+// test, trailing blanks ignored on both sides.
+bool SourceIs(const Row& record, std::string_view value) {
+  const auto* source = std::get_if<std::string>(&record[kStAgrValProp]);
+  return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(value);
+}
+
 // The records of a batch's keys as its transaction sees them. A batch holds
 // one file's texts or several files' one after the other: the records of a
 // file's (program, form, language) are read at once when the transaction
@@ -57,6 +64,13 @@ class HeldRecords {
     }
   }
 
+  // Whether K's record holds `value` (SourceIs).
+  bool Holds(const RecordKey& key, std::string_view value) {
+    Form* form = Covering(key);
+    if (!form) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
+    const auto it = form->held.find(PartOf(key));
+    return it != form->held.end() && SourceIs(it->second, value);
+  }
   // K's record; nullopt when K holds none.
   std::optional<Row> Of(const RecordKey& key) {
     Form* form = Covering(key);
@@ -157,9 +171,7 @@ class StorageChannel final : public store::RecordChannel {
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
     held_ = records_.Of(key);
     held_read_ = true;
-    const auto* source = held_ ? std::get_if<std::string>(&(*held_)[kStAgrValProp]) : nullptr;
-    // RecordsOfKeyAndSource's test: trailing blanks ignored on both sides.
-    return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(text.value);
+    return held_ && SourceIs(*held_, text.value);
   }
   bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
   std::optional<std::string> SourceOfKey(const RecordKey& key) override {
@@ -264,9 +276,9 @@ Row ResultRow(const store::RecordResult& r) {
 
 // The outcome when nothing is written: stored already, or declined; nullopt
 // when the record needs a change.
-std::optional<store::RecordResult> WithoutChange(Session& s, const BatchRecord& r) {
+std::optional<store::RecordResult> WithoutChange(HeldRecords& stored, const BatchRecord& r) {
   const RecordText t(r.text);
-  if (!RecordsOfKeyAndSource(s, r.key, t.value).rows.empty()) return store::RecordResult{store::RecordOutcome::StoredAlready};
+  if (stored.Holds(r.key, t.value)) return store::RecordResult{store::RecordOutcome::StoredAlready};
   if (r.declined == Declined::Yes) return store::RecordResult{store::RecordOutcome::Skipped};
   return std::nullopt;
 }
@@ -335,9 +347,13 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   result.rows.reserve(records.size());
   std::size_t i = 0;
   {
+    // Each file's records are read at once here too, on the read snapshot;
+    // the write transaction reads them again on its own.
     SharedReads reads(session);
+    HeldRecords stored(session);
     for (; i < records.size(); ++i) {
-      std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
+      if (starts[i]) stored.Hold(records[i].key);
+      std::optional<store::RecordResult> unchanged = WithoutChange(stored, records[i]);
       if (!unchanged) break;
       result.rows.push_back(ResultRow(*unchanged));
     }
