@@ -30,8 +30,8 @@ void PerTextChannel::Take(const protocol::FoundText& text, protocol::TextWatcher
   ApplyRecordRule(staging, text.key, text.text);
 }
 
-BatchChannel::BatchChannel(Store& store, std::string language, PartSize part)
-    : batch_(store, std::move(language), part) {}
+BatchChannel::BatchChannel(Store& store, std::string language, PartSize part, std::size_t first_call_texts)
+    : batch_(store, std::move(language), part, first_call_texts) {}
 
 void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
   watcher.Reached(protocol::TextStep::Gathered);
