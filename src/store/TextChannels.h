@@ -129,6 +129,7 @@ class TextCallChannel final : public TextChannel {
   // without a code from a server older than the codes) gets this run's
   // texts as PerTextChannel sends them, each step its own call, with the
   // same records and counters.
+  void Start(AfterFailedFile after_failure) override { batch_.Start(after_failure); }
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
   void FileDone() override;
   void FileFailed() override;
