@@ -31,20 +31,21 @@
 //   7. The closing message (standard error), the version stamp, then the
 //      summary on standard output, lines of text or one JSON object
 //      (cli/HarvestSummary.h), with the vanished texts (cli/Vanished.h).
-// Record paths (the run's channel, store/TextChannels.h): by default each
-// file's texts go to the server in one call (the batch method); --per-text
-// makes the calls text by text, the rule's steps each its own call (the
-// reference the others are held to); --one-call-per-text sends each text
-// alone to the batch method, the server running its whole rule (one round
-// trip a text; a server without the method gets the steps as --per-text
-// sends them). --dry-run writes nothing
+// Record paths (the run's channel, store/TextChannels.h): by default whole
+// files' texts go to the server in one call (the batch method, several
+// files a call as its answer time allows); --per-text makes the calls text
+// by text, the rule's steps each its own call (the reference the others are
+// held to); --one-call-per-text sends each text alone to the batch method,
+// the server running its whole rule (one round trip a text; a server without
+// the method gets the steps as --per-text sends them). --dry-run writes nothing
 // and stamps nothing: no question is put, only look-ups are sent, the
 // messages on standard error start with "Simulação, nada foi gravado: ", and
 // with --json every text's outcome is one JSON line before the summary.
 // --keep-going: a file that fails while it is read or stored (a name wider
 // than its column, a damaged file) is reported and the run goes on with the
-// next file; that file's texts are not stored (the batch path sends a file's
-// texts in one call, kept or refused as a whole). The summary lists every
+// next file; that file's texts are not stored (the batch path stores a
+// file's texts with one call, kept or refused as a whole: a call of several
+// files that fails is sent again file by file). The summary lists every
 // failed file with its cause. An unreachable server still ends the run. Not
 // with --per-text, whose calls cannot take back the texts sent before the
 // fault, nor with --one-call-per-text, likewise.
@@ -229,7 +230,7 @@ void AddHarvest(CLI::App& app, int& exit_code) {
   cmd->add_flag("--json", options->json, "print the summary as one JSON object (and, with --dry-run, a line per text)");
   auto* per_text = cmd->add_flag("--per-text", options->per_text,
                                  "send each text's look-ups and changes as calls of their own "
-                                 "(default: one call per file)");
+                                 "(default: whole files' texts in one call)");
   auto* one_call = cmd->add_flag("--one-call-per-text", options->one_call_per_text,
                                  "send each text alone, its look-ups and change answered in one call")
                        ->excludes(per_text);

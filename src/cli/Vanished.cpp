@@ -61,10 +61,11 @@ class Observer final : public Transport {
   }
 
   // SetPropriedArq: language, then a packet of one file's texts (or part of
-  // them) whose rows start with the key (protocol/RecordBatch.h); the answer
-  // an outcome per text, in the same order.
+  // them, or several files' texts) whose rows start with the key
+  // (protocol/RecordBatch.h), then for several files their counts; the
+  // answer an outcome per text, in the same order.
   void NoteBatch(const wire::Request& r, const Value& answer) {
-    if (r.args.size() != 2) return;
+    if (r.args.size() != 2 && r.args.size() != 3) return;
     const auto* language = std::get_if<std::string>(&r.args[0]);
     const auto* texts = std::get_if<Packet>(&r.args[1]);
     if (!language || !texts) return;

@@ -1,5 +1,13 @@
 // The batch method's packets (SetPropriedArq, docs/server.md): one file's
-// texts in, one outcome per text out.
+// texts in, or several files' one after the other, one outcome per text out.
+//
+// Arguments: the run's language, the request packet, and, for several files,
+// a third: each file's number of rows, in order, as decimal numbers joined
+// by "," ("12,40,7"; every one at least 1, their sum the packet's rows). The
+// server runs the record rule over all of them in one transaction, with the
+// records and outcomes the same files give sent one call each. A server
+// older than the third argument refuses it as malformed before it reads
+// anything; a client then sends one file per call.
 //
 // Request packet, one row per text in scan order (the run's language is an
 // argument of its own):
@@ -18,6 +26,8 @@
 //   IDTRADUCAO    "S" when a translation was reused into the new record
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,5 +50,10 @@ const std::vector<FieldDef>& BatchRecordFields();
 // Field positions of the result packet.
 enum BatchResultField : int { kBatchOutcome, kBatchTranslation };
 const std::vector<FieldDef>& BatchResultFields();
+
+// The third argument: each file's number of rows, "12,40,7".
+std::string FileCountsText(const std::vector<std::size_t>& counts);
+// Its counts; raises ProtocolError for a text that is not such a list.
+std::vector<std::size_t> FileCountsOf(std::string_view text);
 
 }  // namespace trd::protocol

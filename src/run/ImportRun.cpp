@@ -1,6 +1,7 @@
 #include "ImportRun.h"
 
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <optional>
 
@@ -162,6 +163,18 @@ class FileLoop {
   form::FormTextBuffer lines_;  // its form text, reused for every form file
 };
 
+// A file's failure as the run reports it.
+Failure FailureOf(const std::exception_ptr& fate, const std::string& path) {
+  try {
+    std::rethrow_exception(fate);
+  } catch (const shared::Abort&) {
+    return Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
+  } catch (const std::exception& e) {
+    return Failure{path, shared::CauseText(e, path), FailureShown::No,
+                   dynamic_cast<const ConnectionError*>(&e) != nullptr};
+  }
+}
+
 void ShowClosing(shared::Dialogs& dialogs, const shared::TMessages& messages, const Summary& summary,
                  const std::optional<Failure>& failure) {
   const std::string details = SummaryText(summary);
@@ -274,31 +287,67 @@ Summary ReadSelection(const RunRequest& request, RunHost& host) {
   {
     shared::QuietResultCheck quiet(services);  // the closing message reports a failure
     FileLoop loop(request, host);
-    for (int i = 0; i < count && !request.cancel; ++i) {
-      const std::string& path = request.paths[std::size_t(i)];
-      std::optional<Failure> failed;
-      try {
-        if (loop.ReadFile(i, path) == FileRead::Read) ++summary.files_read;
-      } catch (const shared::Abort&) {
-        failed = Failure{path, "operation aborted", FailureShown::Yes};  // MensErro has shown it
-      } catch (const std::exception& e) {
-        failed = Failure{path, shared::CauseText(e, path), FailureShown::No,
-                         dynamic_cast<const ConnectionError*>(&e) != nullptr};
+    request.channel.Start(request.on_failure == FileFailurePolicy::NextFile ? store::AfterFailedFile::NextFile
+                                                                            : store::AfterFailedFile::Stop);
+    enum class Go { On, End };
+    auto failed = [&](const Failure& f) {
+      summary.failures.push_back({f.path, f.cause});
+      if (!failure) failure = f;
+      // Past an unreachable server every file would fail alike; a failure
+      // MensErro has shown asked the user already.
+      if (request.on_failure == FileFailurePolicy::EndRun || f.shown == FailureShown::Yes || f.server_unreachable) {
+        failure = f;
+        return Go::End;
       }
-      if (failed) {
-        summary.failures.push_back({failed->path, failed->cause});
-        if (!failure) failure = failed;
-        // Past an unreachable server every file would fail alike; a failure
-        // MensErro has shown asked the user already.
-        if (request.on_failure == FileFailurePolicy::EndRun || failed->shown == FailureShown::Yes ||
-            failed->server_unreachable) {
-          failure = failed;
-          break;
+      return Go::On;
+    };
+    // The files done, in order, until the channel settles them.
+    struct Done {
+      std::string path;
+      FileRead read;
+    };
+    std::deque<Done> done;
+    auto settle = [&] {
+      for (const store::FileFate& fate : request.channel.TakeSettled()) {
+        if (done.empty()) break;  // never: a channel settles only the files it was given
+        const Done file = std::move(done.front());
+        done.pop_front();
+        if (!fate) {
+          if (file.read == FileRead::Read) ++summary.files_read;
+        } else if (failed(FailureOf(fate, file.path)) == Go::End) {
+          return Go::End;
         }
       }
-      host.SetProgressPosition(i + 1);
-      host.ProcessEvents();
+      return Go::On;
+    };
+    Go go = Go::On;
+    for (int i = 0; i < count && !request.cancel && go == Go::On; ++i) {
+      const std::string& path = request.paths[std::size_t(i)];
+      std::exception_ptr read_failure;
+      try {
+        done.push_back({path, loop.ReadFile(i, path)});
+      } catch (...) {
+        read_failure = std::current_exception();
+      }
+      if (read_failure) {
+        // The files done before go out first: their failures come first, and
+        // one that ends the run ends it before this file was read.
+        request.channel.Flush();
+        go = settle();
+        if (go == Go::On) go = failed(FailureOf(read_failure, path));
+      } else {
+        go = settle();
+      }
+      if (go == Go::On) {
+        host.SetProgressPosition(i + 1);
+        host.ProcessEvents();
+      }
     }
+    if (go == Go::On) {
+      request.channel.Flush();
+      go = settle();
+    }
+    if (go == Go::End) request.channel.Drop();
   }
 
   summary.outcome = failure ? Outcome::Failed : request.cancel ? Outcome::Cancelled : Outcome::Completed;

@@ -29,7 +29,13 @@
 //     cause: the Portuguese cause with the technical detail,
 //     shared/Causes.h), "Erro_Arquivos" (several files failed and the run
 //     went on: their number) or "Imp_Canc", with the run's summary as
-//     details. A failure shown by MensErro gets no second dialog.
+//     details. A failure shown by MensErro gets no second dialog;
+//   - a channel may hold files done until a later call (the batch path
+//     gathers several into one): a file counts as read, and a failure in
+//     storing it counts, when the channel settles it, in list order; the
+//     files held go out before a file that failed while read is counted
+//     and when the loop ends (also on a cancel), and are dropped unsent
+//     when a failure ends the run.
 // Progress: maximum 0 before the question, then the number of files;
 // position 0 at the start, i + 1 after file i (then pending events run), 0
 // after the closing message. Within a form file, for a host that asks

@@ -48,7 +48,7 @@ constexpr const char* kRecordsPage[] = {"language", "state", "programs", "form",
 constexpr const char* kCoverage[] = {"language", "programs"};
 constexpr const char* kTextsPage[] = {"language", "filter", "match", "cursor", "page size"};
 constexpr const char* kSetTranslations[] = {"language", "changes", "mode"};
-constexpr const char* kApplyBatch[] = {"language", "records"};
+constexpr const char* kApplyBatch[] = {"language", "records", "files"};
 constexpr const char* kTextRecords[] = {"language", "programs", "texts", "cursor", "page size"};
 constexpr const char* kSuggestions[] = {"language", "texts"};
 constexpr const char* kHistory[] = {"language", "source text", "program", "form",
@@ -116,8 +116,10 @@ Value SetPropriedArq(Context& c, Args a) {
   std::string language = FittingText(a, 0, kIdIdioma, kApplyBatch);
   const auto* records = std::get_if<Packet>(&a[1]);
   if (!records) throw ProtocolError(std::string("argument 2 (records) must be a data packet, got ") + KindName(a[1]));
+  const std::vector<std::size_t> files =
+      a.size() > 2 ? ReadFileCounts(TextArg(a[2], Arg(2, kApplyBatch)), records->rows.size()) : std::vector<std::size_t>{};
   ListedLanguages(c.s).Check(language, Arg(0, kApplyBatch).Text());
-  return ApplyRecordBatch(c.s, ReadBatch(*records, language), c.By(Origin::Harvest));
+  return ApplyRecordBatch(c.s, ReadBatch(*records, language), c.By(Origin::Harvest), files);
 }
 
 Value GetUpdRelDfm(Context& c, Args a) {
@@ -350,7 +352,7 @@ const std::array<Method, 23> kMethods = {{
     {kModuleForms, kSetVersao, kApply, SetVersao, kHarvest, kChange},
     {kModuleForms, kSetVerProp, kApply, SetRecords, kHarvest, kChange},
     {kModuleForms, kSetPropried, kApply, SetRecords, kHarvest, kChange},
-    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest, kChange, 0, Writes::Together},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest, kChange, 1, Writes::Together},
     {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried, kRead, kLookUp},
     {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp, kRead, kLookUp},
     {kModuleReports, kSetVerPropRel, kApply, SetRecords, kHarvest, kChange},

@@ -24,22 +24,34 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
   return {key.program, key.form, key.component, key.property, key.number, key.language};
 }
 
-// The records of a batch's keys as its transaction sees them. A batch is
-// one file's texts: the records of its (program, form, language) are read
-// at once when the transaction starts (one statement instead of one a text),
-// and kept in step with the batch's own deletes and inserts. The write lock
-// the transaction holds keeps every other writer out meanwhile. A key of
-// another (program, form, language), or one whose insert found it taken,
-// is read from the table as it comes.
+// Whether `record` holds `value` as its source text: RecordsOfKeyAndSource's
+// test, trailing blanks ignored on both sides.
+bool SourceIs(const Row& record, std::string_view value) {
+  const auto* source = std::get_if<std::string>(&record[kStAgrValProp]);
+  return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(value);
+}
+
+// The records of a batch's keys as its transaction sees them. A batch holds
+// one file's texts or several files' one after the other: the records of a
+// file's (program, form, language) are read at once when the transaction
+// reaches the file (one statement instead of one a text; the file in which
+// the transaction begins from its first text that changes anything), and
+// kept in step with the batch's own deletes and inserts. The write lock the
+// transaction holds keeps every other writer out meanwhile. A key of a form
+// no file of the batch began with, or one whose insert found it taken, is
+// read from the table as it comes.
 class HeldRecords {
  public:
-  HeldRecords(Session& s, const std::vector<BatchRecord>& records, std::size_t from) : s_(s) {
+  explicit HeldRecords(Session& s) : s_(s) {}
+
+  // Reads the records of `first`'s (program, form, language), the form of a
+  // file of the batch, unless they are held already.
+  void Hold(const RecordKey& first) {
     static const std::string of_form = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " +
                                        TranslationTable().name + " WHERE " + Column(kCdPrograma) + " = ? AND " +
                                        Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
-    if (from >= records.size()) return;
-    const RecordKey& first = records[from].key;
-    form_ = {first.program, first.form, first.language};
+    const auto [form, fresh] = forms_.try_emplace(FormOf(first));
+    if (!fresh) return;
     const FieldValue params[] = {first.program, first.form, first.language};
     std::vector<FieldType> types;
     for (const FieldDef& f : TranslationTable().fields) types.push_back(f.type);
@@ -48,45 +60,58 @@ class HeldRecords {
       const auto* property = std::get_if<std::string>(&row[kNmPropriedade]);
       const auto* number = std::get_if<double>(&row[kNrValorProp]);
       if (!component || !property || !number) continue;  // never: key columns hold no nulls
-      held_[Part{*component, *property, *number}] = std::move(row);
+      form->second.held[Part{*component, *property, *number}] = std::move(row);
     }
   }
 
+  // Whether K's record holds `value` (SourceIs).
+  bool Holds(const RecordKey& key, std::string_view value) {
+    Form* form = Covering(key);
+    if (!form) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
+    const auto it = form->held.find(PartOf(key));
+    return it != form->held.end() && SourceIs(it->second, value);
+  }
   // K's record; nullopt when K holds none.
   std::optional<Row> Of(const RecordKey& key) {
-    if (!Covers(key)) {
+    Form* form = Covering(key);
+    if (!form) {
       Packet p = RecordsOfKey(s_, key);
       if (p.rows.empty()) return std::nullopt;
       return std::move(p.rows.front());
     }
-    const auto it = held_.find(PartOf(key));
-    if (it == held_.end()) return std::nullopt;
+    const auto it = form->held.find(PartOf(key));
+    if (it == form->held.end()) return std::nullopt;
     return it->second;
   }
   void Deleted(const RecordKey& key) {
-    if (Covers(key)) held_.erase(PartOf(key));
+    if (Form* form = Covering(key)) form->held.erase(PartOf(key));
   }
   void Inserted(const RecordKey& key, const Row& row) {
-    if (Covers(key)) held_[PartOf(key)] = row;
+    if (Form* form = Covering(key)) form->held[PartOf(key)] = row;
   }
   // K was found holding a record the batch did not know of: read it from
   // the table from now on.
   void Unknown(const RecordKey& key) {
-    if (Covers(key)) unknown_.insert(PartOf(key));
+    if (Form* form = Covering(key)) form->unknown.insert(PartOf(key));
   }
 
  private:
-  using Part = std::tuple<std::string, std::string, double>;  // component, property, number
+  using FormKey = std::tuple<std::string, std::string, std::string>;  // program, form, language
+  using Part = std::tuple<std::string, std::string, double>;          // component, property, number
+  struct Form {
+    std::map<Part, Row> held;
+    std::set<Part> unknown;
+  };
+  static FormKey FormOf(const RecordKey& key) { return {key.program, key.form, key.language}; }
   static Part PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
-  bool Covers(const RecordKey& key) const {
-    return form_ && std::get<0>(*form_) == key.program && std::get<1>(*form_) == key.form &&
-           std::get<2>(*form_) == key.language && !unknown_.contains(PartOf(key));
+  Form* Covering(const RecordKey& key) {
+    const auto it = forms_.find(FormOf(key));
+    if (it == forms_.end() || it->second.unknown.contains(PartOf(key))) return nullptr;
+    return &it->second;
   }
 
   Session& s_;
-  std::optional<std::tuple<std::string, std::string, std::string>> form_;  // program, form, language
-  std::map<Part, Row> held_;
-  std::set<Part> unknown_;
+  std::map<FormKey, Form> forms_;
 };
 
 // The translations the batch's new records take (step 6): when the first is
@@ -146,9 +171,7 @@ class StorageChannel final : public store::RecordChannel {
   bool HoldsValue(const RecordKey& key, const RecordText& text) override {
     held_ = records_.Of(key);
     held_read_ = true;
-    const auto* source = held_ ? std::get_if<std::string>(&(*held_)[kStAgrValProp]) : nullptr;
-    // RecordsOfKeyAndSource's test: trailing blanks ignored on both sides.
-    return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(text.value);
+    return held_ && SourceIs(*held_, text.value);
   }
   bool Accepts(const RecordKey&, const RecordText&) override { return record_.declined == Declined::No; }
   std::optional<std::string> SourceOfKey(const RecordKey& key) override {
@@ -253,9 +276,9 @@ Row ResultRow(const store::RecordResult& r) {
 
 // The outcome when nothing is written: stored already, or declined; nullopt
 // when the record needs a change.
-std::optional<store::RecordResult> WithoutChange(Session& s, const BatchRecord& r) {
+std::optional<store::RecordResult> WithoutChange(HeldRecords& stored, const BatchRecord& r) {
   const RecordText t(r.text);
-  if (!RecordsOfKeyAndSource(s, r.key, t.value).rows.empty()) return store::RecordResult{store::RecordOutcome::StoredAlready};
+  if (stored.Holds(r.key, t.value)) return store::RecordResult{store::RecordOutcome::StoredAlready};
   if (r.declined == Declined::Yes) return store::RecordResult{store::RecordOutcome::Skipped};
   return std::nullopt;
 }
@@ -303,14 +326,34 @@ std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& lang
   return records;
 }
 
-Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by) {
+std::vector<std::size_t> ReadFileCounts(const std::string& text, std::size_t records) {
+  std::vector<std::size_t> counts = protocol::FileCountsOf(text);
+  std::size_t sum = 0;
+  for (std::size_t n : counts) sum += n;
+  if (sum != records)
+    throw ProtocolError("the files' counts add up to " + std::to_string(sum) + " records; the packet holds " +
+                        std::to_string(records));
+  return counts;
+}
+
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by,
+                        const std::vector<std::size_t>& files) {
+  // Where each file begins; one file when none are given.
+  std::vector<bool> starts(records.size(), false);
+  if (!records.empty()) starts[0] = true;
+  for (std::size_t at = 0, f = 0; f + 1 < files.size(); ++f)
+    if ((at += files[f]) < records.size()) starts[at] = true;
   Packet result{protocol::BatchResultFields(), {}};
   result.rows.reserve(records.size());
   std::size_t i = 0;
   {
+    // Each file's records are read at once here too, on the read snapshot;
+    // the write transaction reads them again on its own.
     SharedReads reads(session);
+    HeldRecords stored(session);
     for (; i < records.size(); ++i) {
-      std::optional<store::RecordResult> unchanged = WithoutChange(session, records[i]);
+      if (starts[i]) stored.Hold(records[i].key);
+      std::optional<store::RecordResult> unchanged = WithoutChange(stored, records[i]);
       if (!unchanged) break;
       result.rows.push_back(ResultRow(*unchanged));
     }
@@ -318,10 +361,12 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   if (i == records.size()) return result;
   Transaction tx(session);
   Journal journal(session, by, HistoryWrite::Together);
-  HeldRecords held(session, records, i);
+  HeldRecords held(session);
+  held.Hold(records[i].key);
   BatchTranslations translations(session, records);
   std::int64_t inserted = 0;
   for (; i < records.size(); ++i) {
+    if (starts[i]) held.Hold(records[i].key);
     StorageChannel channel(session, records, i, journal, held, translations);
     const store::RecordResult r = store::ApplyRecordRule(channel, records[i].key, records[i].text);
     inserted += r.outcome == store::RecordOutcome::Created || r.outcome == store::RecordOutcome::Replaced;

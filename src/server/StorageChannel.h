@@ -1,7 +1,10 @@
 // The record rule (store/RecordRule.h) run by the server on its own storage:
 // the batch method SetPropriedArq (protocol/RecordBatch.h) hands it one
-// file's texts, and each goes through exactly the rule a client runs text by
-// text over its staging tables, here as statements on one storage session.
+// file's texts, or several files' one after the other, and each text goes
+// through exactly the rule a client runs text by text over its staging
+// tables, here as statements on one storage session. Several files in one
+// batch give the records, outcomes and history the same files give sent one
+// batch each, in order, in one transaction instead of one each.
 //
 // A batch whose every text is stored already or declined changes nothing and
 // takes no write lock: those look-ups run first, outside a write transaction
@@ -44,7 +47,15 @@ std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& lang
 // Runs the rule for every record in order and returns the result packet
 // (protocol::BatchResultFields), a row per record. Every record changed is
 // journalled (Journal.h) by `by`, in the batch's transaction; a record that
-// took a translation over as Origin::Reuse.
-Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by);
+// took a translation over as Origin::Reuse. `files` holds the number of
+// records of each file, in order (ReadFileCounts); empty: one file.
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by,
+                        const std::vector<std::size_t>& files = {});
+
+// The files argument of SetPropriedArq ("12,40,7": each file's number of
+// records, in order) checked against the `records` of the packet: every
+// count a positive whole number, their sum the number of records. Raises
+// ProtocolError otherwise.
+std::vector<std::size_t> ReadFileCounts(const std::string& text, std::size_t records);
 
 }  // namespace trd::server

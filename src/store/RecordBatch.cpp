@@ -1,8 +1,12 @@
 #include "RecordBatch.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
 #include <variant>
 
 #include "Store.h"
+#include "protocol/Failures.h"
 #include "protocol/Methods.h"
 
 namespace trd::store {
@@ -14,59 +18,214 @@ constexpr std::size_t kRowOverhead = 96;
 
 std::string Flag(bool yes) { return std::string(yes ? protocol::kYes : protocol::kNo); }
 
+// Whether a failure ends the run whatever the run's policy: past an
+// unreachable server every file would fail alike, and a failure shown to the
+// user has asked already.
+bool EndsEveryRun(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ConnectionError&) {
+    return true;
+  } catch (const shared::Abort&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool RefusedAsMalformed(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const protocol::ServerFailureError& e) {
+    return e.Code() == protocol::FailureCode::Malformed;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
-RecordBatch::RecordBatch(Store& store, std::string language, PartSize part)
-    : store_(store), language_(std::move(language)), part_(part), records_{protocol::BatchRecordFields(), {}} {}
+RecordBatch::RecordBatch(Store& store, std::string language, PartSize part, std::size_t first_call_texts)
+    : store_(store),
+      language_(std::move(language)),
+      part_(part),
+      records_{protocol::BatchRecordFields(), {}},
+      gather_texts_(std::max<std::size_t>(1, first_call_texts)) {}
+
+void RecordBatch::Start(AfterFailedFile after_failure) {
+  Drop();
+  settled_.clear();
+  after_failure_ = after_failure;
+  stopped_ = false;
+}
 
 void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::Declined declined,
                       protocol::TranslationLookUp look_up) {
+  if (stopped_) return;
   if (StorableText(text.value) == Storable::No) {
-    ++unsent_skipped_;
+    ++reading_.skipped;
     return;
   }
   const std::size_t bytes = kRowOverhead + key.program.size() + key.form.size() + key.component.size() +
                             key.property.size() + text.value.size();
-  if (!records_.rows.empty() && (bytes_ + bytes > part_.bytes || records_.rows.size() >= part_.texts)) Send();
+  auto over = [&](std::size_t rows, std::size_t gathered_bytes) {
+    return rows > 0 && (gathered_bytes + bytes > part_.bytes || rows >= part_.texts);
+  };
+  if (!files_.empty() && (over(records_.rows.size(), bytes_) || records_.rows.size() >= gather_texts_))
+    SendGathered();
+  if (stopped_) return;
+  if (over(reading_.rows, reading_bytes_)) SendPart();
   records_.rows.push_back({key.program, key.form, key.component, key.property, key.number, text.value,
                            Flag(declined == protocol::Declined::No),
                            Flag(look_up == protocol::TranslationLookUp::Yes)});
+  ++reading_.rows;
   bytes_ += bytes;
+  reading_bytes_ += bytes;
 }
 
-void RecordBatch::Discard() {
+void RecordBatch::EndFile() {
+  if (stopped_) return;
+  files_.push_back(std::exchange(reading_, {}));
+  reading_bytes_ = 0;
+  if (records_.rows.empty() || records_.rows.size() >= gather_texts_ || !several_files_) SendGathered();
+}
+
+void RecordBatch::DropFile() {
+  records_.rows.resize(records_.rows.size() - reading_.rows);
+  bytes_ -= reading_bytes_;
+  reading_ = {};
+  reading_bytes_ = 0;
+}
+
+void RecordBatch::Flush() {
+  if (!stopped_ && !files_.empty()) SendGathered();
+}
+
+void RecordBatch::Drop() {
+  DropFile();
   records_.rows.clear();
+  files_.clear();
   bytes_ = 0;
-  unsent_skipped_ = 0;
 }
 
-void RecordBatch::Send() {
-  const long unsent_skipped = unsent_skipped_;
-  Packet part{records_.fields, std::move(records_.rows)};
-  Discard();
-  RunStats& stats = store_.stats;
-  stats.texts_seen += unsent_skipped;
-  stats.skipped += unsent_skipped;
-  if (part.rows.empty()) return;
-  const std::size_t sent = part.rows.size();
+std::vector<FileFate> RecordBatch::TakeSettled() { return std::exchange(settled_, {}); }
+
+void RecordBatch::SendGathered() {
+  std::vector<File> files = std::exchange(files_, {});
+  std::size_t rows = 0;
+  std::vector<std::size_t> counts;  // of the files with rows
+  for (const File& f : files) {
+    rows += f.rows;
+    if (f.rows > 0) counts.push_back(f.rows);
+  }
+  // The files' rows lead records_; those of the file being read stay.
+  std::vector<Row> sent(std::make_move_iterator(records_.rows.begin()),
+                        std::make_move_iterator(records_.rows.begin() + std::ptrdiff_t(rows)));
+  records_.rows.erase(records_.rows.begin(), records_.rows.begin() + std::ptrdiff_t(rows));
+  bytes_ = reading_bytes_;
+
+  std::exception_ptr refused;  // the call of several files
+  if (counts.size() > 1 && several_files_) {
+    std::vector<Row> copy = sent;  // kept for a resend file by file
+    const Clock::time_point start = Clock::now();
+    try {
+      const Packet outcomes = Call(std::move(copy), counts);
+      Adapt(rows, Clock::now() - start);
+      std::size_t at = 0;
+      for (const File& f : files) {
+        CountSkipped(f.skipped);
+        Count(outcomes, at, f.rows);
+        at += f.rows;
+        settled_.push_back(nullptr);
+      }
+      return;
+    } catch (...) {
+      refused = std::current_exception();
+    }
+  }
+  // One call per file: as sent alone, or again after the call of several
+  // failed.
+  bool each_stored = true;
+  std::size_t at = 0;
+  for (const File& f : files) {
+    if (stopped_) break;
+    try {
+      // A file's texts left out count as they counted when the file was sent
+      // alone: with its call, answered or not.
+      CountSkipped(f.skipped);
+      if (f.rows > 0) {
+        std::vector<Row> own(std::make_move_iterator(sent.begin() + std::ptrdiff_t(at)),
+                             std::make_move_iterator(sent.begin() + std::ptrdiff_t(at + f.rows)));
+        const Clock::time_point start = Clock::now();
+        const Packet outcomes = Call(std::move(own), {});
+        Adapt(f.rows, Clock::now() - start);
+        Count(outcomes, 0, f.rows);
+      }
+      settled_.push_back(nullptr);
+    } catch (...) {
+      each_stored = false;
+      settled_.push_back(std::current_exception());
+      if (after_failure_ == AfterFailedFile::Stop || EndsEveryRun(settled_.back())) {
+        stopped_ = true;
+        Drop();
+      }
+    }
+    at += f.rows;
+  }
+  if (refused && each_stored && RefusedAsMalformed(refused)) several_files_ = false;
+}
+
+void RecordBatch::SendPart() {
+  const File part = std::exchange(reading_, {});
+  std::vector<Row> rows = std::move(records_.rows);
+  records_.rows.clear();
+  bytes_ = reading_bytes_ = 0;
+  CountSkipped(part.skipped);
+  const Clock::time_point start = Clock::now();
+  const Packet outcomes = Call(std::move(rows), {});
+  Adapt(part.rows, Clock::now() - start);
+  Count(outcomes, 0, part.rows);
+}
+
+Packet RecordBatch::Call(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
+  const std::size_t sent = rows.size();
   const shared::Services& services = store_.Services();
+  std::vector<Value> args{Value(language_), Value(Packet{records_.fields, std::move(rows)})};
+  if (counts.size() > 1) args.emplace_back(protocol::FileCountsText(counts));
   Value result;
   {
     shared::BusyGuard busy(services, shared::ShowAviKind::Transfer);
     ++calls_;
-    result = store_.NetTradRelDfm.Call(protocol::kSetPropriedArq, {Value(language_), Value(std::move(part))});
+    result = store_.NetTradRelDfm.Call(protocol::kSetPropriedArq, std::move(args));
   }
-  const Value& payload = services.CheckResultServ(result, true, 0);
-  const auto* outcomes = std::get_if<Packet>(&payload);
+  // A call of several files that fails is sent again file by file: its
+  // failure is no file's own, and is not shown.
+  if (const auto* failure = std::get_if<ServerFailure>(&result); failure && counts.size() > 1)
+    protocol::RaiseFailure(*failure);
+  services.CheckResultServ(result, true, 0);
+  auto* outcomes = std::get_if<Packet>(&result);
   if (!outcomes || outcomes->rows.size() != sent || outcomes->fields != protocol::BatchResultFields())
     throw ServerError(std::string(protocol::kSetPropriedArq) + " did not return one outcome per record (" +
                       std::to_string(sent) + " sent)");
   for (const Row& row : outcomes->rows) {
     const auto* name = std::get_if<std::string>(&row[protocol::kBatchOutcome]);
-    const std::optional<RecordOutcome> outcome = name ? OutcomeNamed(*name) : std::nullopt;
-    if (!outcome) throw ServerError(std::string(protocol::kSetPropriedArq) + " returned an unknown outcome");
+    if (!name || !OutcomeNamed(*name))
+      throw ServerError(std::string(protocol::kSetPropriedArq) + " returned an unknown outcome");
+  }
+  return std::move(*outcomes);
+}
+
+void RecordBatch::CountSkipped(long skipped) {
+  store_.stats.texts_seen += skipped;
+  store_.stats.skipped += skipped;
+}
+
+void RecordBatch::Count(const Packet& outcomes, std::size_t from, std::size_t rows) {
+  RunStats& stats = store_.stats;
+  for (std::size_t i = from; i < from + rows; ++i) {
+    const Row& row = outcomes.rows[i];
     ++stats.texts_seen;
-    switch (*outcome) {
+    switch (*OutcomeNamed(std::get<std::string>(row[protocol::kBatchOutcome]))) {
       case RecordOutcome::StoredAlready:
       case RecordOutcome::StoredMeanwhile: ++stats.already_stored; break;
       case RecordOutcome::Skipped: ++stats.skipped; break;
@@ -76,6 +235,15 @@ void RecordBatch::Send() {
     const auto* reused = std::get_if<std::string>(&row[protocol::kBatchTranslation]);
     if (reused && *reused == protocol::kYes) ++stats.translations_reused;
   }
+}
+
+void RecordBatch::Adapt(std::size_t texts, Clock::duration took) {
+  const auto half = std::chrono::duration_cast<Clock::duration>(kCallTime) / 2;
+  const std::size_t most = std::min<std::size_t>(part_.texts, std::size_t(1) << 20);
+  if (took < half)
+    gather_texts_ = std::min(most, std::max(gather_texts_, texts) * 2);
+  else if (took > kCallTime)
+    gather_texts_ = std::max<std::size_t>(1, std::size_t(double(texts) * double(half.count()) / double(took.count())));
 }
 
 }  // namespace trd::store

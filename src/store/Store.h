@@ -7,7 +7,7 @@
 // as it; it owns its tables and connections and uses the caller's services
 // (busy indicator, result check), which must outlive it. Everything runs on
 // one thread. How a run's texts reach these tables and calls (text by text,
-// in a batch per file, or simulated) is the channel the run is given
+// in batches of whole files, or simulated) is the channel the run is given
 // (store/TextChannels.h).
 #pragma once
 

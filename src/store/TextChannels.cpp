@@ -1,5 +1,6 @@
 #include "TextChannels.h"
 
+#include <exception>
 #include <variant>
 
 #include "StagingChannel.h"
@@ -30,8 +31,8 @@ void PerTextChannel::Take(const protocol::FoundText& text, protocol::TextWatcher
   ApplyRecordRule(staging, text.key, text.text);
 }
 
-BatchChannel::BatchChannel(Store& store, std::string language, PartSize part)
-    : batch_(store, std::move(language), part) {}
+BatchChannel::BatchChannel(Store& store, std::string language, PartSize part, std::size_t first_call_texts)
+    : batch_(store, std::move(language), part, first_call_texts) {}
 
 void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
   watcher.Reached(protocol::TextStep::Gathered);
@@ -59,11 +60,20 @@ void TextCallChannel::Take(const protocol::FoundText& text, protocol::TextWatche
   if (steps_) return steps_->Take(text, watcher);
   watcher.Reached(protocol::TextStep::Gathered);
   batch_.Add(text.key, RecordText(text.text), text.declined, text.look_up);
-  batch_.Send();
+  // The text alone is its call's one file, sent now; its failure is this
+  // text's, raised here as the steps raise theirs.
+  batch_.EndFile();
+  batch_.Flush();
+  for (FileFate& fate : batch_.TakeSettled())
+    if (fate) std::rethrow_exception(fate);
 }
 
 void TextCallChannel::FileDone() {
-  if (steps_) steps_->FileDone();
+  if (steps_) {
+    steps_->FileDone();
+    steps_->TakeSettled();  // settled here, below
+  }
+  TextChannel::FileDone();
 }
 
 void TextCallChannel::FileFailed() {

@@ -5,11 +5,11 @@
 //   PerTextChannel  the record rule text by text over the staging tables,
 //                   each step its own call (store/StagingChannel.h): the
 //                   reference (`trd harvest --per-text`);
-//   BatchChannel    a file's texts gathered while it is read and sent in one
-//                   call when the file is done, or in parts as they fill
-//                   (store/RecordBatch.h: the server runs the same rule in
-//                   one transaction per part): the screen's and `trd
-//                   harvest`'s;
+//   BatchChannel    a file's texts gathered while it is read, whole files
+//                   gathered into one call as its answer time allows, or a
+//                   large file's in parts as they fill (store/RecordBatch.h:
+//                   the server runs the same rule in one transaction per
+//                   call): the screen's and `trd harvest`'s;
 //   TextCallChannel text by text, each text's whole rule one call: the batch
 //                   method with that text alone, so the server answers the
 //                   look-ups and makes the change together (one round trip
@@ -22,11 +22,15 @@
 // path does, so that a run's summary is the same whichever it took. After a
 // file failed (FileFailed) a channel holds nothing of it and takes the next
 // file's texts as if the failed one had not been read: a caller may go on
-// past a failed file.
+// past a failed file. A file done is settled (TakeSettled) once its texts
+// are stored, or have failed to be: at once on the per-text path and in a
+// dry run, with its call's answer on the batch path (then its counters too).
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DryRun.h"
 #include "RecordBatch.h"
@@ -41,14 +45,26 @@ enum class ChannelEffect { Writes, WritesNothing };
 
 class TextChannel : public protocol::TextSink {
  public:
+  // A run starts; `after_failure`: what a file that fails when its texts
+  // are stored does to the files done after it.
+  virtual void Start(AfterFailedFile after_failure) {}
   // The texts of one file were all taken (the file read to its end or cut
-  // short by a cancel): what the channel holds of it goes out. Raises what
-  // the sends raise; the file's texts are dropped either way.
-  virtual void FileDone() {}
+  // short by a cancel): the channel stores them, now or with a later call.
+  virtual void FileDone() { settled_.push_back(nullptr); }
   // The file failed while it was read: nothing the channel holds of it goes
   // out.
   virtual void FileFailed() {}
+  // Every file the channel holds goes out (a run's end, a cancel).
+  virtual void Flush() {}
+  // Every file the channel holds is dropped unsent (a run that ends early).
+  virtual void Drop() {}
+  // The files done whose fate is known since the last call, in the order
+  // they were done: null when stored, else why they failed.
+  virtual std::vector<FileFate> TakeSettled() { return std::exchange(settled_, {}); }
   virtual ChannelEffect Effect() const { return ChannelEffect::Writes; }
+
+ private:
+  std::vector<FileFate> settled_;
 };
 
 class PerTextChannel final : public TextChannel {
@@ -65,7 +81,10 @@ class PerTextChannel final : public TextChannel {
   // A posted row stays in its table once the server has it; nothing reads
   // it again, so the tables are emptied after every file and a run's memory
   // does not grow with the size of the tree.
-  void FileDone() override { EmptyTables(); }
+  void FileDone() override {
+    EmptyTables();
+    TextChannel::FileDone();
+  }
   void FileFailed() override { EmptyTables(); }
 
  private:
@@ -76,13 +95,19 @@ class PerTextChannel final : public TextChannel {
 
 class BatchChannel final : public TextChannel {
  public:
-  // Sends through `store`'s form connection for `language` (the run's).
-  BatchChannel(Store& store, std::string language, PartSize part = {});
+  // Sends through `store`'s form connection for `language` (the run's);
+  // the first call gathers `first_call_texts` texts (RecordBatch).
+  BatchChannel(Store& store, std::string language, PartSize part = {}, std::size_t first_call_texts = 1);
 
-  // Gathers the text (a part goes out when it is full) and tells Gathered.
+  void Start(AfterFailedFile after_failure) override { batch_.Start(after_failure); }
+  // Gathers the text (a call or part goes out when it is full) and tells
+  // Gathered.
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
-  void FileDone() override { batch_.Send(); }
-  void FileFailed() override { batch_.Discard(); }
+  void FileDone() override { batch_.EndFile(); }
+  void FileFailed() override { batch_.DropFile(); }
+  void Flush() override { batch_.Flush(); }
+  void Drop() override { batch_.Drop(); }
+  std::vector<FileFate> TakeSettled() override { return batch_.TakeSettled(); }
 
   // The calls sent so far.
   int Calls() const { return batch_.Calls(); }
@@ -104,6 +129,7 @@ class TextCallChannel final : public TextChannel {
   // without a code from a server older than the codes) gets this run's
   // texts as PerTextChannel sends them, each step its own call, with the
   // same records and counters.
+  void Start(AfterFailedFile after_failure) override { batch_.Start(after_failure); }
   void Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) override;
   void FileDone() override;
   void FileFailed() override;

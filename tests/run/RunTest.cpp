@@ -204,6 +204,42 @@ TEST_F(RunTest, BatchesGoOutPerFileAndARefusedOneLeavesTheTableAsItWas) {
   EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Tela A", "B/FRMB/FRMB/Caption/0=Tela B"));
 }
 
+// Files gathered into one call, one of which the server refuses: the call
+// is sent again file by file, the failure lands on its own file, and the
+// files around it are stored (or, when a failure ends the run, those after
+// it are not).
+TEST_F(RunTest, ARefusedFileInACallOfSeveralFailsAloneAndTheOthersAreStored) {
+  SourceTree tree;
+  std::vector<std::string> paths;
+  for (const char* n : {"A", "B", "Longo", "C"})
+    paths.push_back(tree.Write(std::string("Cli/Src/") + n + ".dfm",
+                               FormText(std::string("frm") + n + ": TForm", std::string("Caption = 'Tela ") + n + "'")));
+  paths[2] = tree.Write("Cli/Src/Longo.dfm", "object frmLongo: TForm\n  Caption = 'Primeiro'\n  object " +
+                                                 std::string(51, 'x') + ": TLabel\n    Caption = 'Segundo'\n  end\nend\n");
+  for (const run::FileFailurePolicy policy : {run::FileFailurePolicy::EndRun, run::FileFailurePolicy::NextFile}) {
+    store::BatchChannel channel(store, "POR", {}, 64);  // every file in the first call
+    dialogs->answers = {shared::MsgAnswer::Yes};
+    run::RunRequest request{store, channel, run::RunMessages(), paths,    "POR-Português", "POR", cancel, dates,
+                            reports, run::ReportCancel::ReadToEnd, policy};
+    const run::Summary s = run::ReadSelection(request, host);
+    EXPECT_EQ(s.outcome, run::Outcome::Failed);
+    EXPECT_EQ(s.failed_file, paths[2]);
+    EXPECT_THAT(s.failure, HasSubstr("NMCOMPONENTE"));
+    EXPECT_EQ(s.files_failed, 1);
+    if (policy == run::FileFailurePolicy::EndRun) {
+      EXPECT_EQ(s.files_read, 2);
+      EXPECT_EQ(s.stats.created, 2);
+      EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Tela A", "B/FRMB/FRMB/Caption/0=Tela B"));
+    } else {
+      EXPECT_EQ(s.files_read, 3);
+      EXPECT_EQ(s.stats.created, 1);
+      EXPECT_EQ(s.stats.already_stored, 2);
+      EXPECT_THAT(Records(), ElementsAre("A/FRMA/FRMA/Caption/0=Tela A", "B/FRMB/FRMB/Caption/0=Tela B",
+                                         "C/FRMC/FRMC/Caption/0=Tela C"));
+    }
+  }
+}
+
 TEST_F(RunTest, CancelDuringAReportReadsTheReportToItsEnd) {
   SourceTree tree;
   std::string form = tree.Write("Cli/Src/Depois.dfm", FormText("frmDepois: TForm", "Caption = 'Depois'"));

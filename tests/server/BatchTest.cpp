@@ -78,6 +78,41 @@ TEST_P(Batch, EachRecordGetsTheRulesOutcomeInOrder) {
             (std::vector<std::string>{"stored_already/N", "stored_already/N"}));
 }
 
+// Several files in one call: each file's records of its own form, one of
+// them again in a later file, with the outcomes one call per file gives;
+// counts that do not fit the packet are refused before anything is stored.
+TEST_P(Batch, SeveralFilesInOneCallGiveTheOutcomesOfOneCallEach) {
+  Rec stored_b, older_b;
+  stored_b.form = older_b.form = "FRMB";
+  older_b.component = "BTNOLDER";
+  older_b.source = older_b.value = "Antigo";
+  Apply("SetPropried", Changes({Insert(stored_b), Insert(older_b)}));
+
+  Rec a1, a2, b_new = older_b, a_again;
+  a1.component = "BTNA1";
+  a2.component = "BTNA2";
+  a2.source = "Outro";
+  b_new.source = "Novo";
+  a_again.component = "BTNA1";
+  a_again.source = "Terceiro";
+  auto send = [&](std::vector<Row> rows, std::string counts) {
+    return Call(kDfm, protocol::kSetPropriedArq,
+                {std::string("POR"), Packet{protocol::BatchRecordFields(), std::move(rows)}, std::move(counts)});
+  };
+  const std::vector<Row> rows = {BatchRow(a1), BatchRow(a2), BatchRow(stored_b), BatchRow(b_new), BatchRow(a_again)};
+  for (const char* bad : {"2,2", "2,0,3", "2,x,3", "", "5,"})
+    EXPECT_NE(FailureOf(send(rows, bad)).find("counts"), std::string::npos) << bad;
+  EXPECT_EQ(SourceOf(a1), "<none>");
+
+  EXPECT_EQ(Outcomes(send(rows, "2,2,1")), (std::vector<std::string>{"created/N", "created/N", "stored_already/N",
+                                                                     "replaced/N", "replaced/N"}));
+  EXPECT_EQ(SourceOf(a1), "Terceiro");
+  EXPECT_EQ(SourceOf(a2), "Outro");
+  EXPECT_EQ(SourceOf(older_b), "Novo");
+  EXPECT_EQ(Outcomes(send({BatchRow(a2), BatchRow(older_b)}, "1,1")),
+            (std::vector<std::string>{"stored_already/N", "replaced/N"}));
+}
+
 TEST_P(Batch, ARefusedBatchChangesNothing) {
   Rec fine, too_long;
   fine.component = "BTNFINE";
