@@ -5,6 +5,10 @@
 // (the texts every form shares are shared across the trees too).
 //   AtOnce/<server>/1    tree 0 alone, on a fresh database
 //   AtOnce/<server>/N    all N trees at once, on a fresh database
+//   InTurn/<server>/N    the same N trees one after another, on a fresh
+//                        database: the same work and the same table growth
+//                        as at once, without the concurrency (the run alone
+//                        meets a table a sixteenth the size)
 // server: "built" (the trd beside this benchmark) and, when TRD_BENCH_SERVER
 // names another trd executable, "baseline" (that one serves; the harvests
 // are always the built trd), run first, so that a change is measured against
@@ -17,8 +21,9 @@
 // than the wall time), slowest_ms (the slowest call of any run,
 // from its request's first byte to its answer's first byte; its method is
 // the label), calls, and for
-// N runs ratio (texts_per_s over that of the run alone, with the same
-// server, measured just before).
+// N runs at once ratio (texts_per_s over that of the run alone, with the
+// same server, measured just before) and ratio_in_turn (over that of the N
+// runs one after another, measured just before).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -64,8 +69,14 @@ std::map<std::string, double>& AloneRate() {
   static std::map<std::string, double> rates;
   return rates;
 }
+std::map<std::string, double>& InTurnRate() {
+  static std::map<std::string, double> rates;
+  return rates;
+}
 
-void AtOnce(benchmark::State& state, std::string which) {
+enum class Together { AtOnce, InTurn };
+
+void AtOnce(benchmark::State& state, std::string which, Together together) {
   const int runs = int(state.range(0));
   auto& trees = Trees();
   for (auto _ : state) {
@@ -79,17 +90,18 @@ void AtOnce(benchmark::State& state, std::string which) {
     std::vector<std::string> errors(static_cast<std::size_t>(runs));
     const double serve_cpu_before = trd::bench::CpuSeconds(server.Pid());
     const auto start = std::chrono::steady_clock::now();
-    {
+    auto harvest = [&](int k) {
+      try {
+        results[std::size_t(k)] = trd::bench::Harvest(trees[std::size_t(k)]->root.string(), {"--server", clock.Url()});
+      } catch (const std::exception& e) {
+        errors[std::size_t(k)] = e.what();
+      }
+    };
+    if (together == Together::InTurn) {
+      for (int k = 0; k < runs; ++k) harvest(k);
+    } else {
       std::vector<std::jthread> threads;
-      for (int k = 0; k < runs; ++k)
-        threads.emplace_back([&, k] {
-          try {
-            results[std::size_t(k)] =
-                trd::bench::Harvest(trees[std::size_t(k)]->root.string(), {"--server", clock.Url()});
-          } catch (const std::exception& e) {
-            errors[std::size_t(k)] = e.what();
-          }
-        });
+      for (int k = 0; k < runs; ++k) threads.emplace_back(harvest, k);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& e : errors)
@@ -110,10 +122,14 @@ void AtOnce(benchmark::State& state, std::string which) {
     state.counters["slowest_ms"] = slowest.seconds * 1000;
     state.SetLabel("slowest: " + slowest.method);
     state.counters["calls"] = double(clock.Calls());
-    if (runs == 1)
+    if (together == Together::InTurn) {
+      InTurnRate()[which] = rate;
+    } else if (runs == 1) {
       AloneRate()[which] = rate;
-    else if (AloneRate().contains(which))
-      state.counters["ratio"] = rate / AloneRate()[which];
+    } else {
+      if (AloneRate().contains(which)) state.counters["ratio"] = rate / AloneRate()[which];
+      if (InTurnRate().contains(which)) state.counters["ratio_in_turn"] = rate / InTurnRate()[which];
+    }
   }
 }
 
@@ -121,13 +137,19 @@ int Register() {
   std::vector<std::string> servers;
   if (const char* b = std::getenv("TRD_BENCH_SERVER"); b && *b) servers.push_back("baseline");
   servers.push_back("built");
-  for (const std::string& which : servers)
-    benchmark::RegisterBenchmark(("AtOnce/" + which).c_str(), AtOnce, which)
+  for (const std::string& which : servers) {
+    benchmark::RegisterBenchmark(("InTurn/" + which).c_str(), AtOnce, which, Together::InTurn)
+        ->Arg(kTrees)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("AtOnce/" + which).c_str(), AtOnce, which, Together::AtOnce)
         ->Arg(1)
         ->Arg(kTrees)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
+  }
   return 0;
 }
 const int registered = Register();
