@@ -112,6 +112,15 @@ class Database {
   // not wait for the writers: SQLite gives one of a few read connections
   // beside the writer (a file in WAL mode), PostgreSQL one of its pool.
   virtual std::unique_ptr<Session> AcquireReader() { return Acquire(); }
+  // A session for the calls that write in whole transactions (Begin to
+  // Commit) and may have their transactions committed together with other
+  // such sessions'. SQLite (a file): statements outside a transaction read
+  // beside the writer; each transaction waits for its turn on the writer in
+  // the order asked and runs in a savepoint of a transaction shared with the
+  // turns next to it (WriterTurns.h); Commit returns once that one is
+  // committed, and a transaction rolled back leaves nothing. Otherwise a
+  // session of Acquire().
+  virtual std::unique_ptr<Session> AcquireTogether() { return Acquire(); }
   // Where the data lives, for messages ("sqlite:/path/trd.sqlite").
   virtual std::string Describe() const = 0;
 };

@@ -325,6 +325,10 @@ Value SetRevisao(Context& c, Args a) {
   return ReviewRecords(c.s, language, action, *records, c.By(Origin::Review));
 }
 
+// How a method's call takes its session: by what it needs (Database.h), or
+// Together, for a method that writes in whole transactions only.
+enum class Writes { ByNeed, Together };
+
 struct Method {
   std::string_view module;
   std::string_view name;
@@ -333,6 +337,7 @@ struct Method {
   Permission needs;  // of the caller's role (Roles.h)
   Workload work;     // LookUp or Browse for the methods that read, Change otherwise
   std::size_t optional = 0;  // the last params a caller may leave out (sent by newer callers only)
+  Writes writes = Writes::ByNeed;
 };
 
 constexpr Workload kChange = Workload::Change, kLookUp = Workload::LookUp, kBrowse = Workload::Browse;
@@ -347,7 +352,7 @@ const std::array<Method, 23> kMethods = {{
     {kModuleForms, kSetVersao, kApply, SetVersao, kHarvest, kChange},
     {kModuleForms, kSetVerProp, kApply, SetRecords, kHarvest, kChange},
     {kModuleForms, kSetPropried, kApply, SetRecords, kHarvest, kChange},
-    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest, kChange, 1},
+    {kModuleForms, kSetPropriedArq, kApplyBatch, SetPropriedArq, kHarvest, kChange, 1, Writes::Together},
     {kModuleReports, kGetPropriedRel, kLookupByValue, GetPropried, kRead, kLookUp},
     {kModuleReports, kGetVerPropRel, kLookupByKey, GetVerProp, kRead, kLookUp},
     {kModuleReports, kSetVerPropRel, kApply, SetRecords, kHarvest, kChange},
@@ -435,7 +440,9 @@ Value Service::Call(std::string_view module, std::string_view method, std::span<
                                  " does not permit " + std::string(PermissionName(m.needs)));
   // The look-ups read beside the writers (a harvest's transaction), not
   // after them.
-  auto session = m.needs == Permission::Read ? db_->AcquireReader() : db_->Acquire();
+  auto session = m.needs == Permission::Read       ? db_->AcquireReader()
+                 : m.writes == Writes::Together ? db_->AcquireTogether()
+                                                : db_->Acquire();
   Context context{*session, caller};
   return m.fn(context, args);
 }

@@ -1,5 +1,7 @@
 #include "SqliteDatabase.h"
 #include "TextFold.h"
+#include "WalCheckpointer.h"
+#include "WriterTurns.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace trd::server {
@@ -262,11 +265,62 @@ class ReaderPool {
   std::condition_variable freed_;
 };
 
+std::vector<Row> QueryOn(SqliteConnection& conn, std::string_view sql, std::span<const FieldValue> params,
+                         std::span<const FieldType> columns, const std::function<bool(const Row&)>& more) {
+  StatementUse use(conn.Prepare(sql));
+  sqlite3_stmt* stmt = use.get();
+  if (int(columns.size()) != sqlite3_column_count(stmt))
+    throw StorageError("statement returns " + std::to_string(sqlite3_column_count(stmt)) +
+                       " columns, the caller expects " + std::to_string(columns.size()));
+  conn.Bind(stmt, params);
+  std::vector<Row> rows;
+  while (conn.Step(stmt)) {
+    Row row;
+    row.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      row.push_back(SqliteConnection::Column(stmt, int(i), columns[i]));
+    rows.push_back(std::move(row));
+    if (more && !more(rows.back())) break;
+  }
+  return rows;
+}
+
+std::int64_t ExecuteOn(SqliteConnection& conn, std::string_view sql, std::span<const FieldValue> params) {
+  StatementUse use(conn.Prepare(sql));
+  if (sqlite3_get_autocommit(conn.db()) && !sqlite3_stmt_readonly(use.get())) conn.CheckStillAtPath();
+  conn.Bind(use.get(), params);
+  while (conn.Step(use.get())) {
+  }
+  return sqlite3_changes64(conn.db());
+}
+
+// BEGIN IMMEDIATE on the writer, refused when the file is gone.
+void BeginWriting(SqliteConnection& conn) {
+  conn.Exec("BEGIN IMMEDIATE");
+  try {
+    conn.CheckStillAtPath();
+  } catch (...) {
+    conn.Exec("ROLLBACK");
+    throw;
+  }
+}
+
+// An Alone turn on the writer (WriterTurns.h), for a session's life.
+class AloneTurn {
+ public:
+  explicit AloneTurn(WriterTurns& turns) : turns_(turns) { turns_.Enter(WriterTurns::Kind::Alone); }
+  ~AloneTurn() { turns_.Leave(); }
+  AloneTurn(const AloneTurn&) = delete;
+  AloneTurn& operator=(const AloneTurn&) = delete;
+
+ private:
+  WriterTurns& turns_;
+};
+
 class SqliteSession final : public Session {
  public:
-  // The writer's session: holds the writer's mutex for its life.
-  SqliteSession(SqliteConnection& conn, std::unique_lock<std::mutex> lock)
-      : conn_(conn), lock_(std::move(lock)) {}
+  // The writer's session: holds the writer's turn for its life.
+  SqliteSession(SqliteConnection& conn, WriterTurns& turns) : conn_(conn), turn_(std::in_place, turns) {}
   // A read session on a connection of the pool, given back at its end.
   SqliteSession(SqliteConnection& conn, ReaderPool& pool) : conn_(conn), pool_(&pool) {}
 
@@ -279,42 +333,16 @@ class SqliteSession final : public Session {
   std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
                               std::span<const FieldType> columns,
                               const std::function<bool(const Row&)>& more) override {
-    StatementUse use(conn_.Prepare(sql));
-    sqlite3_stmt* stmt = use.get();
-    if (int(columns.size()) != sqlite3_column_count(stmt))
-      throw StorageError("statement returns " + std::to_string(sqlite3_column_count(stmt)) +
-                         " columns, the caller expects " + std::to_string(columns.size()));
-    conn_.Bind(stmt, params);
-    std::vector<Row> rows;
-    while (conn_.Step(stmt)) {
-      Row row;
-      row.reserve(columns.size());
-      for (std::size_t i = 0; i < columns.size(); ++i)
-        row.push_back(SqliteConnection::Column(stmt, int(i), columns[i]));
-      rows.push_back(std::move(row));
-      if (more && !more(rows.back())) break;
-    }
-    return rows;
+    return QueryOn(conn_, sql, params, columns, more);
   }
 
   std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params) override {
-    StatementUse use(conn_.Prepare(sql));
-    if (sqlite3_get_autocommit(conn_.db()) && !sqlite3_stmt_readonly(use.get())) conn_.CheckStillAtPath();
-    conn_.Bind(use.get(), params);
-    while (conn_.Step(use.get())) {
-    }
-    return sqlite3_changes64(conn_.db());
+    return ExecuteOn(conn_, sql, params);
   }
 
   void Begin() override {
     if (pool_) throw StorageError("a read session cannot begin a write transaction");
-    conn_.Exec("BEGIN IMMEDIATE");
-    try {
-      conn_.CheckStillAtPath();
-    } catch (...) {
-      conn_.Exec("ROLLBACK");
-      throw;
-    }
+    BeginWriting(conn_);
   }
   void Commit() override { conn_.Exec("COMMIT"); }
   void Rollback() override {
@@ -324,17 +352,157 @@ class SqliteSession final : public Session {
 
  private:
   SqliteConnection& conn_;
-  std::unique_lock<std::mutex> lock_;  // the writer's
-  ReaderPool* pool_ = nullptr;         // a reader's
+  std::optional<AloneTurn> turn_;  // the writer's
+  ReaderPool* pool_ = nullptr;     // a reader's
+};
+
+// A session of AcquireTogether. Each write transaction is a Together turn on
+// the writer (WriterTurns.h): a savepoint in its group's transaction, which
+// the last turn of the group commits. What the session runs outside its
+// transactions reads on a read connection beside the writer, so a batch that
+// finds everything stored takes no turn; a writing statement outside a
+// transaction runs in one of its own.
+class TogetherSession final : public Session {
+ public:
+  TogetherSession(SqliteConnection& writer, ReaderPool& readers, WriterTurns& turns)
+      : writer_(writer), readers_(readers), turns_(turns) {}
+
+  ~TogetherSession() override {
+    if (group_) Rollback();
+    if (reader_) {
+      if (!sqlite3_get_autocommit(reader_->db())) sqlite3_exec(reader_->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+      readers_.Give(*reader_);
+    }
+  }
+  TogetherSession(const TogetherSession&) = delete;
+  TogetherSession& operator=(const TogetherSession&) = delete;
+
+  std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                              std::span<const FieldType> columns,
+                              const std::function<bool(const Row&)>& more) override {
+    return QueryOn(group_ ? writer_ : Reader(), sql, params, columns, more);
+  }
+
+  std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params) override {
+    if (group_) return ExecuteOn(writer_, sql, params);
+    SqliteConnection& reader = Reader();
+    if (sqlite3_stmt_readonly(StatementUse(reader.Prepare(sql)).get())) return ExecuteOn(reader, sql, params);
+    Transaction tx(*this);
+    const std::int64_t changed = ExecuteOn(writer_, sql, params);
+    tx.Commit();
+    return changed;
+  }
+
+  void Begin() override {
+    if (group_) throw StorageError("nested transactions are not supported");
+    if (reader_ && sqlite3_get_autocommit(reader_->db())) readers_.Give(*std::exchange(reader_, nullptr));
+    turns_.Enter(WriterTurns::Kind::Together);
+    if (!turns_.group()) {
+      try {
+        BeginWriting(writer_);
+      } catch (...) {
+        turns_.Leave();
+        throw;
+      }
+      turns_.Opened(std::make_shared<WriterTurns::Group>());
+    }
+    group_ = turns_.group();
+    try {
+      writer_.Exec("SAVEPOINT together");
+    } catch (...) {
+      End(Work::Undone);
+      throw;
+    }
+  }
+
+  // Returns once the group's transaction is committed; throws when it was
+  // not (its commit failed, or another work's failure lost it).
+  void Commit() override {
+    if (!group_) throw StorageError("no transaction to commit");
+    try {
+      writer_.Exec("RELEASE together");
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+    End(Work::Kept);
+  }
+
+  void Rollback() override {
+    if (!group_) return;
+    if (!sqlite3_get_autocommit(writer_.db())) {
+      sqlite3_exec(writer_.db(), "ROLLBACK TO together", nullptr, nullptr, nullptr);
+      sqlite3_exec(writer_.db(), "RELEASE together", nullptr, nullptr, nullptr);
+    }
+    try {
+      End(Work::Undone);
+    } catch (...) {  // the group's failure is the others' to report
+    }
+  }
+
+  Backend Kind() const override { return Backend::Sqlite; }
+
+ private:
+  enum class Work { Kept, Undone };
+
+  SqliteConnection& Reader() {
+    if (!reader_) reader_ = &readers_.Take();
+    return *reader_;
+  }
+
+  // Ends the turn once the work's savepoint is released or rolled back:
+  // passes the writer on to the next Together turn, the group's transaction
+  // open, or ends the transaction. A kept work learns how the group's commit
+  // went: its failure is thrown.
+  void End(Work work) {
+    const std::shared_ptr<WriterTurns::Group> group = std::exchange(group_, nullptr);
+    // SQLite rolls the whole transaction back on some failures (a full disk,
+    // an I/O error): the works of the group before this one are lost too.
+    const bool lost = sqlite3_get_autocommit(writer_.db()) != 0;
+    if (!lost && turns_.PassOn()) {
+      if (work == Work::Kept) group->Await();
+      return;
+    }
+    std::string failure;
+    if (lost) {
+      failure = "the write was undone with the transaction it shared with a write that failed; nothing of it "
+                "was stored: send it again";
+    } else {
+      try {
+        writer_.Exec("COMMIT");
+      } catch (const std::exception& e) {
+        failure = e.what();
+        if (!sqlite3_get_autocommit(writer_.db())) sqlite3_exec(writer_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+      }
+    }
+    turns_.Close();
+    group->End(failure);
+    turns_.Leave();
+    if (work == Work::Kept && !failure.empty()) throw StorageError(failure);
+  }
+
+  SqliteConnection& writer_;
+  ReaderPool& readers_;
+  WriterTurns& turns_;
+  SqliteConnection* reader_ = nullptr;        // taken for reads outside a transaction
+  std::shared_ptr<WriterTurns::Group> group_;  // while a transaction of the session is open
 };
 
 class SqliteDatabase final : public Database {
  public:
   SqliteDatabase(const std::string& path, const SqliteOptions& options)
-      : path_(path), conn_(path, options), readers_(path, options, path == ":memory:" ? 0 : ReaderCount()) {}
+      : path_(path),
+        conn_(path, options),
+        readers_(path, options, path == ":memory:" ? 0 : ReaderCount()),
+        checkpointer_(path == ":memory:" ? nullptr : std::make_unique<WalCheckpointer>(path, conn_.db(), options.wal)) {}
 
   std::unique_ptr<Session> Acquire() override {
-    return std::make_unique<SqliteSession>(conn_, std::unique_lock(mutex_));
+    return std::make_unique<SqliteSession>(conn_, turns_);
+  }
+
+  std::unique_ptr<Session> AcquireTogether() override {
+    if (readers_.Empty()) return Acquire();
+    return std::make_unique<TogetherSession>(conn_, readers_, turns_);
   }
 
   std::unique_ptr<Session> AcquireReader() override {
@@ -355,9 +523,10 @@ class SqliteDatabase final : public Database {
   }
 
   std::string path_;
-  std::mutex mutex_;
+  WriterTurns turns_;
   SqliteConnection conn_;  // opened first: it sets WAL and creates the file
   ReaderPool readers_;
+  std::unique_ptr<WalCheckpointer> checkpointer_;  // none in memory; destroyed before conn_ closes
 };
 
 }  // namespace

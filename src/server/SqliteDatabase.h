@@ -1,15 +1,18 @@
 // SQLite backend of the server's storage.
 //
-// One writing connection, shared by the sessions of Acquire() under a mutex
-// (a session holds the mutex for its whole life, so a transaction is never
-// interleaved with other requests), and for a file a read connection per processor (2 to 8)
+// One writing connection, taken in turns in the order asked (WriterTurns.h):
+// a session of Acquire() holds it for its whole life, so a transaction is
+// never interleaved with other requests; the transactions of the sessions of
+// AcquireTogether() that wait next to each other share one transaction, each
+// in a savepoint of it. For a file, a read connection per processor (2 to 8)
 // (AcquireReader: the look-ups), which WAL lets read the last committed
 // state while the writer's transaction runs; a private in-memory database
 // reads on its one connection. Opening sets WAL journaling with synchronous=NORMAL (a commit
 // costs no fsync; a power loss may lose the last commits but never corrupts
-// the file), a 64 MiB page cache, memory-mapped reads, and a busy timeout so
+// the file), a bounded page cache, no memory mapping, and a busy timeout so
 // that another process holding the file (a second server, the sqlite3 shell)
-// makes a statement wait instead of fail.
+// makes a statement wait instead of fail. The WAL's checkpoints run on a
+// thread of their own (WalCheckpointer.h), not in the writer's commits.
 // Prepared statements are cached per SQL text for the life of the connection.
 //
 // The file's identity (device and inode) is taken at open. Before every write
@@ -26,11 +29,13 @@
 #include <string>
 
 #include "Database.h"
+#include "WalCheckpointer.h"
 
 namespace trd::server {
 
 struct SqliteOptions {
   std::chrono::milliseconds busy_timeout{5000};
+  WalLimits wal;  // when a file's WAL is checkpointed
 };
 
 // Opens (creating when missing) the SQLite file at `path`; ":memory:" opens a

@@ -229,6 +229,50 @@ TEST_P(Batch, LookUpsAreAnsweredWhileAWriteTransactionIsOpen) {
   EXPECT_EQ(std::get<Packet>(answered.get()).rows.size(), 1u);
 }
 
+// Write transactions sent at once are each kept or undone alone, however the
+// backend commits them (SQLite: those waiting for the writer in one group):
+// the one that fails (a key twice) leaves nothing and gets its own error,
+// each other returns once its record is stored. They all wait for a writer
+// that holds its transaction until they are sent.
+TEST_P(Batch, TransactionsCommittedTogetherAreEachKeptOrUndoneAlone) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Database& db = served->Storage();
+  std::vector<Rec> recs(5);
+  for (std::size_t i = 0; i < recs.size(); ++i) recs[i].component = "BTN" + std::to_string(i);
+  auto stored = [&](const Rec& r) {
+    return RecordsOfKey(*db.AcquireReader(), {r.program, r.form, r.component, r.property, r.number, r.language})
+        .rows.size();
+  };
+  auto holder = db.Acquire();
+  holder->Begin();
+  std::vector<std::future<std::size_t>> writes;
+  for (std::size_t i = 0; i < recs.size(); ++i)
+    writes.push_back(std::async(std::launch::async, [&, i] {
+      auto s = db.AcquireTogether();
+      ApplyChangeSet(*s, TranslationTable(),
+                     i == 2 ? Changes({Insert(recs[i]), Insert(recs[i])}) : Changes({Insert(recs[i])}));
+      return stored(recs[i]);
+    }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  holder->Commit();
+  holder.reset();
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    if (i != 2) {
+      EXPECT_EQ(writes[i].get(), 1u) << recs[i].component << " was answered before it was stored";
+      continue;
+    }
+    EXPECT_THROW(writes[i].get(), protocol::KeyTakenError);
+    EXPECT_EQ(stored(recs[i]), 0u);
+  }
+  // The writer is free again: a batch is stored.
+  Rec later;
+  later.component = "BTNLATER";
+  Value v = served->Call(kDfm, protocol::kSetPropriedArq,
+                         std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), {BatchRow(later)}}});
+  EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "created");
+}
+
 }  // namespace
 
 INSTANTIATE_BACKENDS(Batch);

@@ -7,6 +7,7 @@
 #include "server/Arguments.h"
 #include "server/HttpServer.h"
 #include "server/Records.h"
+#include "server/SqliteDatabase.h"
 
 namespace trd::server::testing {
 namespace {
@@ -33,6 +34,27 @@ TEST(Storage, FileDatabaseKeepsRecordsAndSeedsLanguagesOnce) {
   EXPECT_EQ(Languages(*session).rows.size(), 3u);
   RecordKey key{r.program, r.form, r.component, r.property, 0, r.language};
   EXPECT_EQ(RecordsOfKey(*session, key).rows.size(), 1u);
+}
+
+// The writer checkpoints the WAL itself once it reaches its limit (here the
+// checkpointer's thread is never due), so the WAL stays bounded; a second
+// server on the same file, with checkpoints of its own, writes and reads
+// beside the first.
+TEST(Storage, TheWalStaysBoundedWithTwoServersOnOneFile) {
+  TempDir dir;
+  const std::string path = dir.File("trd.sqlite");
+  SqliteOptions options;
+  options.wal = {.due_pages = 1 << 30, .limit_pages = 100};
+  auto first = OpenSqlite(path, options);
+  auto second = OpenSqlite(path);
+  first->Acquire()->Execute("CREATE TABLE T (A BLOB)");
+  constexpr int kRows = 600;  // about 3 WAL pages each
+  for (int i = 0; i < kRows; ++i)
+    (i % 10 == 9 ? second : first)->Acquire()->Execute("INSERT INTO T (A) VALUES (randomblob(6000))");
+  EXPECT_LT(std::filesystem::file_size(path + "-wal"), 2 * 100 * (4096 + 24));
+  const FieldType count[] = {FieldType::Float};
+  for (Database* db : {first.get(), second.get()})
+    EXPECT_EQ(std::get<double>(db->AcquireReader()->Query("SELECT COUNT(*) FROM T", {}, count).at(0).at(0)), kRows);
 }
 
 TEST(Storage, UnknownSchemesAndMissingDirectoriesAreRefused) {
