@@ -8,7 +8,10 @@
 // where: db (`trd harvest --db`, the server in the harvest's process) or
 // serve (`trd harvest --server` against a `trd serve` child on loopback).
 // Sizes: TRD_HARVEST_SIZES, comma-separated file counts (default
-// 500,2000,8000).
+// 500,2000,8000). TRD_BENCH_TRD, when set, names a baseline build of trd:
+// each first and second run is then measured with it too, right after,
+// named .../first/baseline and .../second/baseline (the server child stays
+// this build's).
 //
 // Counters: texts (seen), texts_per_s (over the child's wall time),
 // first_tenth and last_tenth (texts per second in the first and last tenth
@@ -97,10 +100,17 @@ struct Stage {
   std::optional<trd::test::ServerProcess> server;
 };
 
+// The baseline trd of TRD_BENCH_TRD; empty when unset.
+std::string BaselineTrd() {
+  const char* env = std::getenv("TRD_BENCH_TRD");
+  return env ? env : "";
+}
+
 struct Measured {
   Backend backend;
   Where where;
   Run run;
+  bool baseline;
   int files;
   Result result;
   std::vector<double> tenths;      // texts per wall second
@@ -140,7 +150,7 @@ Context& Shared() {
   return context;
 }
 
-void Measure(benchmark::State& state, int files, Backend backend, Where where, Run run) {
+void Measure(benchmark::State& state, int files, Backend backend, Where where, Run run, bool baseline) {
   Context& c = Shared();
   for (auto _ : state) {
     state.PauseTiming();
@@ -152,7 +162,9 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
       serve_cpu_before = trd::bench::CpuSeconds(stage.server->Pid());
     }
     state.ResumeTiming();
-    Measured m{backend, where, run, files, Harvest(tree.root.string(), stage.WhereArgs(), {}, stage.Watched(backend)), {}, {}, 0, 0};
+    Measured m{backend, where, run, baseline, files,
+               Harvest(tree.root.string(), stage.WhereArgs(), {}, stage.Watched(backend), baseline ? BaselineTrd() : TRD_EXE),
+               {}, {}, 0, 0};
     m.tenths = trd::bench::TenthRates(m.result);
     m.cpu_tenths = trd::bench::TenthRates(m.result, trd::bench::Per::CpuSecond);
     if (stage.server) {
@@ -186,12 +198,12 @@ void Measure(benchmark::State& state, int files, Backend backend, Where where, R
 }
 
 void PrintTable(const std::vector<Measured>& all) {
-  std::printf("\nbackend  where  files  run     wall_s   cpu_s  texts/s  last/1st  harvest_MiB  serve_MiB  texts/s per tenth\n");
+  std::printf("\nbackend  where  files  run      wall_s   cpu_s  texts/s  last/1st  harvest_MiB  serve_MiB  texts/s per tenth\n");
   for (const Measured& m : all) {
     const double texts = m.result.summary["texts_seen"].get<double>();
     const double ratio = m.tenths.empty() || m.tenths.front() <= 0 ? 0 : m.tenths.back() / m.tenths.front();
-    std::printf("%-8s %-6s %6d  %-6s %7.1f %7.1f %8.0f %9.2f %12.1f %10.1f ", Name(m.backend), Name(m.where),
-                m.files, Name(m.run), m.result.wall_seconds, m.result.cpu_seconds + m.serve_cpu_s,
+    std::printf("%-8s %-6s %6d  %-6s%s %7.1f %7.1f %8.0f %9.2f %12.1f %10.1f ", Name(m.backend), Name(m.where),
+                m.files, Name(m.run), m.baseline ? "b" : " ", m.result.wall_seconds, m.result.cpu_seconds + m.serve_cpu_s,
                 texts / m.result.wall_seconds, ratio, m.result.peak_rss_mib, m.serve_mib);
     for (double t : m.tenths) std::printf(" %.0f", t);
     std::printf("\n%-8s %-6s %6d  %-6s  per CPU second of every process at work: %9.2f %26s", "", "", m.files, "",
@@ -203,13 +215,13 @@ void PrintTable(const std::vector<Measured>& all) {
   for (const Measured& m : all) {
     const Measured* before = nullptr;
     for (const Measured& o : all)
-      if (o.backend == m.backend && o.where == m.where && o.run == m.run && o.files < m.files &&
+      if (o.backend == m.backend && o.where == m.where && o.run == m.run && o.baseline == m.baseline && o.files < m.files &&
           (!before || o.files > before->files))
         before = &o;
     if (!before) continue;
     auto cpu = [](const Measured& x) { return x.result.cpu_seconds + x.serve_cpu_s; };
-    std::printf("%-8s %-6s %-6s %6d / %-6d files: %.2fx wall time, %.2fx CPU time for %.1fx files\n",
-                Name(m.backend), Name(m.where), Name(m.run), m.files, before->files,
+    std::printf("%-8s %-6s %-6s%s %6d / %-6d files: %.2fx wall time, %.2fx CPU time for %.1fx files\n",
+                Name(m.backend), Name(m.where), Name(m.run), m.baseline ? "b" : " ", m.files, before->files,
                 m.result.wall_seconds / before->result.wall_seconds, cpu(m) / cpu(*before),
                 double(m.files) / before->files);
   }
@@ -224,14 +236,16 @@ int main(int argc, char** argv) {
   for (int files : Sizes())
     for (Backend backend : backends)
       for (Where where : {Where::Db, Where::Serve})
-        for (Run run : {Run::First, Run::Second}) {
-          const std::string name = std::string("Harvest/") + Name(backend) + "/" + Name(where) + "/" +
-                                   std::to_string(files) + "/" + Name(run);
-          benchmark::RegisterBenchmark(name.c_str(), Measure, files, backend, where, run)
-              ->Iterations(1)
-              ->UseManualTime()
-              ->Unit(benchmark::kSecond);
-        }
+        for (Run run : {Run::First, Run::Second})
+          for (bool baseline : {false, true}) {
+            if (baseline && BaselineTrd().empty()) continue;
+            const std::string name = std::string("Harvest/") + Name(backend) + "/" + Name(where) + "/" +
+                                     std::to_string(files) + "/" + Name(run) + (baseline ? "/baseline" : "");
+            benchmark::RegisterBenchmark(name.c_str(), Measure, files, backend, where, run, baseline)
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kSecond);
+          }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -15,6 +15,7 @@
 #include "ExchangeClient.h"
 #include "ExchangeRows.h"
 #include "exchange/KeyText.h"
+#include "platform/TemporaryFile.h"
 #include "platform/Text.h"
 #include "protocol/Methods.h"
 #include "protocol/RecordBatch.h"
@@ -104,39 +105,6 @@ TransportFactory SeenKeys::Observe(TransportFactory inner) {
 
 namespace {
 
-// An unnamed file in TMPDIR (else /tmp), gone when closed; -1 when none can
-// be made.
-int OpenTemporary() {
-  const char* env = std::getenv("TMPDIR");
-  const std::string dir = env && *env ? env : "/tmp";
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  std::string name = dir + "/trd-keys-XXXXXX";
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.c_str());
-  return fd;
-}
-
-bool WriteAll(int fd, const std::string& bytes, std::uint64_t at) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(at + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += std::size_t(n);
-  }
-  return true;
-}
-
-bool ReadAll(int fd, std::string& bytes, std::uint64_t at) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(at + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += std::size_t(n);
-  }
-  return true;
-}
-
 // "PROGRAM/FORM/" of a key text: no field's text holds a "/" (KeyText.h).
 std::string_view FormOfKeyText(std::string_view key) {
   const std::size_t program_end = key.find('/');
@@ -156,6 +124,14 @@ void ForEachLine(std::string_view lines, Each each) {
   }
 }
 
+// Programs whose slots wait unsorted before they are merged into the sorted
+// ones: a look-up walks them one by one.
+constexpr std::size_t kRecentSlots = 256;
+
+std::uint64_t HashOf(const std::string& program) { return std::hash<std::string>{}(program); }
+
+constexpr auto kByHash = [](const auto& a, const auto& b) { return a.hash < b.hash; };
+
 }  // namespace
 
 SeenKeys::SeenKeys() : file_(OpenTemporary()) {}
@@ -174,8 +150,10 @@ void SeenKeys::Open(const std::string& program) {
   Close();
   program_ = program;
   open_ = true;
-  if (const auto it = stored_.find(program); it != stored_.end())
-    ForEachLine(Lines(it->second), [&](KeyHeld held, std::string_view key) { keys_.emplace(key, held); });
+  Block block;
+  if (Find(program, block))
+    ForEachLine(Bytes(block.lines_at, block.lines_size),
+                [&](KeyHeld held, std::string_view key) { keys_.emplace(key, held); });
 }
 
 void SeenKeys::Close() {
@@ -183,33 +161,77 @@ void SeenKeys::Close() {
   open_ = false;
   if (keys_.empty()) return;
   std::string lines;
-  Stored at;
-  for (const auto& [key, held] : keys_) {
-    lines += held == KeyHeld::Yes ? '1' : '0';
+  std::size_t held = 0;
+  for (const auto& [key, h] : keys_) {
+    lines += h == KeyHeld::Yes ? '1' : '0';
     lines += key;
     lines += '\n';
-    if (held == KeyHeld::Yes) ++at.held;
+    if (h == KeyHeld::Yes) ++held;
   }
   keys_.clear();
-  if (file_ >= 0 && !WriteAll(file_, lines, end_)) {
+  const std::string header =
+      "P" + std::to_string(held) + " " + std::to_string(lines.size()) + " " + program_ + "\n";
+  Block ignored;
+  Slot* slot = Find(program_, ignored);  // a program noted again: its new block replaces the old
+  const std::uint64_t offset = end_;
+  Append(header + lines);
+  if (slot) {
+    slot->offset = offset;
+    return;
+  }
+  recent_.push_back({HashOf(program_), offset});
+  if (recent_.size() < kRecentSlots) return;
+  std::sort(recent_.begin(), recent_.end(), kByHash);
+  const std::size_t middle = sorted_.size();
+  sorted_.insert(sorted_.end(), recent_.begin(), recent_.end());
+  std::inplace_merge(sorted_.begin(), sorted_.begin() + std::ptrdiff_t(middle), sorted_.end(), kByHash);
+  recent_.clear();
+}
+
+void SeenKeys::Append(const std::string& bytes) {
+  if (file_ >= 0 && !WriteAt(file_, bytes, end_)) {
     // No room on disk: what was written goes on in memory.
     spill_.resize(end_);
-    if (!ReadAll(file_, spill_, 0)) throw std::runtime_error("the run's seen keys could not be read back");
+    if (!ReadAt(file_, spill_, 0)) throw std::runtime_error("the run's seen keys could not be read back");
     ::close(file_);
     file_ = -1;
   }
-  if (file_ < 0) spill_ += lines;
-  at.offset = end_;
-  at.size = lines.size();
-  end_ += lines.size();
-  stored_[program_] = at;  // a program noted again replaces its earlier lines
+  if (file_ < 0) spill_ += bytes;
+  end_ += bytes.size();
 }
 
-std::string SeenKeys::Lines(const Stored& at) const {
-  if (file_ < 0) return spill_.substr(at.offset, at.size);
-  std::string lines(at.size, '\0');
-  if (!ReadAll(file_, lines, at.offset)) throw std::runtime_error("the run's seen keys could not be read back");
-  return lines;
+std::string SeenKeys::Bytes(std::uint64_t offset, std::uint64_t size) const {
+  if (file_ < 0) return spill_.substr(offset, size);
+  std::string bytes(size, '\0');
+  if (!ReadAt(file_, bytes, offset)) throw std::runtime_error("the run's seen keys could not be read back");
+  return bytes;
+}
+
+SeenKeys::Slot* SeenKeys::Find(const std::string& program, Block& block) const {
+  const std::uint64_t hash = HashOf(program);
+  // A header: "P", two numbers of at most 20 digits each, two blanks, the
+  // program code and a line end.
+  auto matches = [&](const Slot& slot) {
+    const std::string header = Bytes(slot.offset, std::min<std::uint64_t>(end_ - slot.offset, 44 + program.size()));
+    const std::size_t blank = header.find(' ');
+    const std::size_t second = blank == std::string::npos ? blank : header.find(' ', blank + 1);
+    if (header.empty() || header[0] != 'P' || second == std::string::npos) return false;
+    // By the code's length, not a search for the line end: a code may hold any byte.
+    const std::size_t line_end = second + 1 + program.size();
+    if (line_end >= header.size() || header[line_end] != '\n' ||
+        std::string_view(header).substr(second + 1, program.size()) != program)
+      return false;
+    block.held = std::size_t(std::strtoull(header.c_str() + 1, nullptr, 10));
+    block.lines_size = std::strtoull(header.c_str() + blank + 1, nullptr, 10);
+    block.lines_at = slot.offset + line_end + 1;
+    return true;
+  };
+  const Slot key{hash, 0};
+  for (auto [it, end] = std::equal_range(sorted_.begin(), sorted_.end(), key, kByHash); it != end; ++it)
+    if (matches(*it)) return &*it;
+  for (Slot& slot : recent_)
+    if (slot.hash == hash && matches(slot)) return &slot;
+  return nullptr;
 }
 
 std::size_t SeenKeys::HeldIn(const std::string& program) const {
@@ -218,8 +240,8 @@ std::size_t SeenKeys::HeldIn(const std::string& program) const {
     for (const auto& [key, h] : keys_) held += h == KeyHeld::Yes;
     return held;
   }
-  const auto it = stored_.find(program);
-  return it == stored_.end() ? 0 : it->second.held;
+  Block block;
+  return Find(program, block) ? block.held : 0;
 }
 
 ProgramKeys SeenKeys::KeysOf(const std::string& program) const {
@@ -228,10 +250,11 @@ ProgramKeys SeenKeys::KeysOf(const std::string& program) const {
     p.keys.emplace(key);
     p.forms.emplace(FormOfKeyText(key));
   };
+  Block block;
   if (open_ && program == program_) {
     for (const auto& [key, held] : keys_) take(held, key);
-  } else if (const auto it = stored_.find(program); it != stored_.end()) {
-    ForEachLine(Lines(it->second), take);
+  } else if (Find(program, block)) {
+    ForEachLine(Bytes(block.lines_at, block.lines_size), take);
   }
   return p;
 }
@@ -243,22 +266,35 @@ bool ProgramKeys::HasForm(const RecordKey& key) const {
 }
 
 Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
-                      const std::vector<std::string>& paths, const std::string& language, bool keep_list,
+                      const run::PathList& paths, const std::string& language, bool keep_list,
                       VanishedScope scope) {
   Vanished v;
   if (summary.outcome != run::Outcome::Completed || summary.files_read != summary.files_selected) {
     v.why_not = "a execução não leu todos os arquivos por inteiro";
     return v;
   }
-  // The programs of the files read, in code order: a sorted vector, a
-  // program code held in the string itself (no node, no second block).
-  std::vector<std::string> read;
+  // The programs of the files read, in code order, packed: every code in
+  // one block of text, each followed by a NUL, and sorted by its offset (a
+  // code costs its letters and four bytes, not a string of its own).
+  std::string codes;
+  std::vector<std::uint32_t> read;
   read.reserve(paths.size());
-  for (const std::string& p : paths) read.push_back(text::UpperAscii(ProgramCode(p)));
-  std::sort(read.begin(), read.end());
-  read.erase(std::unique(read.begin(), read.end()), read.end());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    read.push_back(std::uint32_t(codes.size()));
+    codes += text::UpperAscii(ProgramCode(paths[i]));
+    codes += '\0';
+  }
+  codes.shrink_to_fit();
+  auto code = [&codes](std::uint32_t at) { return std::string_view(codes.c_str() + at); };
+  std::sort(read.begin(), read.end(), [&](std::uint32_t a, std::uint32_t b) { return code(a) < code(b); });
+  read.erase(std::unique(read.begin(), read.end(), [&](std::uint32_t a, std::uint32_t b) { return code(a) == code(b); }),
+             read.end());
   read.shrink_to_fit();
-  auto was_read = [&read](const std::string& program) { return std::binary_search(read.begin(), read.end(), program); };
+  auto was_read = [&](const std::string& program) {
+    const auto it = std::lower_bound(read.begin(), read.end(), std::string_view(program),
+                                     [&](std::uint32_t at, std::string_view p) { return code(at) < p; });
+    return it != read.end() && code(*it) == program;
+  };
   ExchangeClient client(server);
   // Every record of the language, by program, from a coverage answer.
   auto records_of = [](const Packet& coverage) {
@@ -302,7 +338,8 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
   };
   if (scope == VanishedScope::EveryProgram) {
     const std::map<std::string, double> records = records_of(client.Coverage(language));
-    std::set<std::string> programs(read.begin(), read.end());
+    std::set<std::string> programs;
+    for (std::uint32_t at : read) programs.emplace(code(at));
     for (const auto& [program, n] : records) programs.insert(program);
     v.programs = programs.size();
     for (const std::string& p : programs) judge(p, records);
@@ -313,7 +350,7 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
     std::vector<std::string> asked;
     for (auto it = read.begin(); it != read.end();) {
       asked.clear();
-      for (; it != read.end() && asked.size() < kMaxProgramsAsked; ++it) asked.push_back(*it);
+      for (; it != read.end() && asked.size() < kMaxProgramsAsked; ++it) asked.emplace_back(code(*it));
       const std::map<std::string, double> records = records_of(client.Coverage(language, asked));
       for (const std::string& p : asked) judge(p, records);
     }

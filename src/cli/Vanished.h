@@ -57,12 +57,15 @@ struct ProgramKeys {
 // The run's seen keys, in memory that does not grow with the tree: only the
 // keys of the program being noted are held (a file's texts come together, so
 // a program's keys mostly do); when another program's key comes they are
-// written to an unnamed temporary file (one line per key: '1' when it is
-// known to hold a record, else '0', then its key text), and the program
-// keeps an entry of a few words: where its keys lie and how many are held.
-// A program noted again later gets its keys back first, so that a key seen
-// twice is counted once. Without a temporary directory the lines are kept
-// in memory instead.
+// written to an unnamed temporary file as one block: a header line
+// "P<held> <bytes> <program>" (how many of its keys are known to hold a
+// record, the length of the lines that follow), then one line per key ('1'
+// when it is known to hold a record, else '0', then its key text). In memory
+// each program keeps 16 bytes: the hash of its code and where its block
+// lies; a look-up reads the header to tell programs of one hash apart. A
+// program noted again later gets its keys back first, so that a key seen
+// twice is counted once, and its new block replaces the old one. Without a
+// temporary directory the blocks are kept in memory instead.
 class SeenKeys {
  public:
   SeenKeys();
@@ -80,19 +83,29 @@ class SeenKeys {
   ProgramKeys KeysOf(const std::string& program) const;
 
  private:
-  struct Stored {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
+  struct Slot {
+    std::uint64_t hash = 0;    // of the program code
+    std::uint64_t offset = 0;  // of its block's header
+  };
+  struct Block {
     std::size_t held = 0;
+    std::uint64_t lines_at = 0;  // the key lines' offset and length
+    std::uint64_t lines_size = 0;
   };
   void Open(const std::string& program);  // the program whose keys are noted
   void Close();                           // writes them out
-  std::string Lines(const Stored& at) const;
+  // The slot of `program`'s block, and the block; nullptr when it has none.
+  Slot* Find(const std::string& program, Block& block) const;
+  std::string Bytes(std::uint64_t offset, std::uint64_t size) const;
+  void Append(const std::string& bytes);
 
   bool open_ = false;
   std::string program_;
   std::unordered_map<std::string, KeyHeld> keys_;  // of program_, by key text
-  std::unordered_map<std::string, Stored> stored_;  // by program
+  // The programs' slots: sorted by hash, and the latest unsorted, merged in
+  // from time to time.
+  mutable std::vector<Slot> sorted_;
+  mutable std::vector<Slot> recent_;
   int file_ = -1;                                   // the temporary file; -1: spill_ instead
   std::uint64_t end_ = 0;                           // bytes written
   std::string spill_;
@@ -130,7 +143,7 @@ struct Vanished {
 // The vanished records of the programs of `paths` in `language`, read from
 // the server's exchange module; `paths` are the run's selected files.
 Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const run::Summary& summary,
-                      const std::vector<std::string>& paths, const std::string& language, bool keep_list,
+                      const run::PathList& paths, const std::string& language, bool keep_list,
                       VanishedScope scope = VanishedScope::RunPrograms);
 
 // The summary's line ("Sumidos: N"), and with `list` the records.

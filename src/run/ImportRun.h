@@ -60,6 +60,7 @@
 #include <string_view>
 #include <vector>
 
+#include "PathList.h"
 #include "platform/DateTimeText.h"
 #include "report/ReportImport.h"
 #include "shared/Messages.h"
@@ -160,7 +161,7 @@ struct RunRequest {
   store::Store& store;                // connections open, cdsIdiLeDfm loaded
   store::TextChannel& channel;        // how the texts reach the table
   const shared::TMessages& messages;  // keys of RunMessages(), the screen's own texts
-  std::vector<std::string> paths;     // the selected files, in list order
+  PathList paths;                     // the selected files, in list order
   std::string language_box_text;      // "POR-Português"
   std::string language;               // the record language, e.g. "POR"
   const bool& cancel;                 // set by the host, read before each file and line

@@ -570,6 +570,10 @@ TEST_P(ExchangeCli, TextsRemovedFromAFormReadInFullAreReportedVanishedAndKept) {
   // The same program again, its keys noted after another program's.
   dir.Write("src/Cli/Std/Ger/Estoque.dfm", Form("frmEstoque", {"lblF"}));
   dir.Write("src/Cli/Std/Lib/Pedido.Item.dfm", Form("frmItem", {"lblD"}));
+  // Hundreds of programs between the two: PEDIDO's keys are found again
+  // among many programs' stored keys.
+  for (int i = 0; i < 300; ++i)
+    dir.Write("src/Cli/Src/Tela" + std::to_string(i) + ".dfm", Form("frmTela" + std::to_string(i), {"lblT"}));
   const std::string other = dir.Write("src/Cli/Src/Cliente.dfm", Form("frmCliente", {"lblE"}));
   ASSERT_EQ(Trd({"harvest", dir.Path("src"), "--lang", "ENG", "--yes", "--json"}), 0) << err;
   EXPECT_EQ(Json()["vanished"], 0);
