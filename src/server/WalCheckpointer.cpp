@@ -6,11 +6,19 @@
 
 namespace trd::server {
 
-WalCheckpointer::WalCheckpointer(const std::string& path, sqlite3* writer, WalLimits limits)
-    : writer_(writer), limits_(limits) {
+WalCheckpointer::WalCheckpointer(const std::string& path, sqlite3* writer, WalLimits limits,
+                                 std::chrono::milliseconds writer_busy_timeout)
+    : writer_(writer), limits_(limits), writer_busy_timeout_(writer_busy_timeout) {
   if (sqlite3_open_v2(path.c_str(), &own_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     std::string msg = "cannot open the SQLite database " + path + " for its checkpoints: " +
                       (own_ ? sqlite3_errmsg(own_) : "out of memory");
+    sqlite3_close_v2(own_);
+    throw StorageError(msg);
+  }
+  // A connection finds the file in WAL mode, and opens its WAL, on its first
+  // read; until then SQLite takes a checkpoint asked of it for a no-op.
+  if (sqlite3_exec(own_, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    std::string msg = "cannot read the SQLite database " + path + " for its checkpoints: " + sqlite3_errmsg(own_);
     sqlite3_close_v2(own_);
     throw StorageError(msg);
   }
@@ -34,12 +42,16 @@ WalCheckpointer::~WalCheckpointer() {
 int WalCheckpointer::Committed(void* self, sqlite3* db, const char* schema, int pages) {
   auto* c = static_cast<WalCheckpointer*>(self);
   if (pages >= c->limits_.limit_pages) {
-    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  } else if (pages >= c->limits_.due_pages) {
-    {
-      std::lock_guard lock(c->mutex_);
-      c->due_ = true;
-    }
+    sqlite3_busy_timeout(db, int(c->limits_.restart_wait.count()));
+    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+    sqlite3_busy_timeout(db, int(c->writer_busy_timeout_.count()));
+  } else {
+    std::unique_lock lock(c->mutex_);
+    if (pages < c->covered_) c->covered_ = 0;  // the WAL started afresh
+    if (pages - c->covered_ < c->limits_.due_pages) return SQLITE_OK;
+    c->covered_ = pages;
+    c->due_ = true;
+    lock.unlock();
     c->wake_.notify_one();
   }
   return SQLITE_OK;  // a failed checkpoint is no failure of the commit
