@@ -4,7 +4,8 @@
 //   Harvest/<backend>/<where>/<files>/first   a fresh database: every text new
 //   Harvest/<backend>/<where>/<files>/second  the same tree again: all stored
 // backend: sqlite (a fresh file), postgres (TRD_TEST_PG_URL, as
-// scripts/with-postgres gives it; its tables dropped before each size);
+// scripts/with-postgres gives it; every table of its schema dropped before
+// each size);
 // where: db (`trd harvest --db`, the server in the harvest's process) or
 // serve (`trd harvest --server` against a `trd serve` child on loopback).
 // Sizes: TRD_HARVEST_SIZES, comma-separated file counts (default
@@ -77,8 +78,11 @@ struct Stage {
       url = PostgresUrl();
       const auto database = trd::server::OpenDatabase(url);  // outlives its session
       auto session = database->Acquire();
-      for (const char* table : {"TRDPROPRIEDADE", "TRDVERSAO", "TRDIDIOMA"})
-        session->Execute(std::string("DROP TABLE IF EXISTS ") + table);
+      // Every table of the schema: the history and the memory grow with each
+      // run as the translation table does, and a size's run starts empty.
+      session->Execute(
+          "DO $$ DECLARE t text; BEGIN FOR t IN SELECT tablename FROM pg_tables WHERE schemaname = "
+          "current_schema() LOOP EXECUTE 'DROP TABLE IF EXISTS ' || quote_ident(t) || ' CASCADE'; END LOOP; END $$");
     }
     if (where == Where::Serve) {
       trd::test::ServerProcessOptions options;

@@ -75,6 +75,15 @@ class Session {
   // inserted, changed or deleted. Throws like Query.
   virtual std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params = {}) = 0;
 
+  // Inserts `rows` into `table`, each row a value per column of `columns`
+  // in that order, leaving out every row whose key is taken (INSERT ... ON
+  // CONFLICT DO NOTHING); returns how many rows went in. PostgreSQL sends
+  // them as one statement (each column as an array, unnested), prepared once
+  // for any number of rows: one round trip for all. Otherwise one INSERT a
+  // row, in order. Throws like Execute.
+  virtual std::int64_t InsertNew(std::string_view table, std::span<const FieldDef> columns,
+                                 std::span<const Row> rows);
+
   // A write transaction: Begin takes the write lock at once, so that two
   // writers never deadlock halfway. Nested transactions are not supported.
   // Begin, and Execute of a writing statement outside a transaction, raise

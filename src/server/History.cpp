@@ -204,11 +204,23 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
 void HistoryRows::Add(Session& s, const std::optional<Row>& before, const std::optional<Row>& after,
                       const Attribution& by, const ReviewChange& review) {
   if (!ChangeRow(values_, before, after, by, review)) return;
-  if (++rows_ == kRows) Flush(s);
+  if (++rows_ == kRows && s.Kind() != Backend::Postgres) Flush(s);
 }
 
 void HistoryRows::Flush(Session& s) {
   if (!rows_) return;
+  if (s.Kind() == Backend::Postgres) {
+    const std::size_t width = Fields().size();
+    std::vector<Row> rows;
+    rows.reserve(rows_);
+    for (std::size_t at = 0; at < values_.size(); at += width)
+      rows.emplace_back(std::make_move_iterator(values_.begin() + std::ptrdiff_t(at)),
+                        std::make_move_iterator(values_.begin() + std::ptrdiff_t(at + width)));
+    values_.clear();
+    rows_ = 0;
+    s.InsertNew(kTable, Fields(), rows);
+    return;
+  }
   static const std::string full = InsertOf(kRows);
   s.Execute(rows_ == kRows ? full : InsertOf(rows_), values_);
   values_.clear();

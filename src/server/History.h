@@ -69,8 +69,10 @@ void RecordChange(Session& s, const std::optional<Row>& before, const std::optio
 // RecordChange for many changes of one transaction: the rows are kept and
 // inserted kRows to a statement (at kRows, and on Flush, which the
 // transaction calls before it commits), so that they cost a statement per
-// kRows changes and not one each. The rows are inserted in the order told,
-// and take their numbers in that order, as RecordChange one by one would.
+// kRows changes and not one each; on PostgreSQL, where a statement is a
+// round trip, all of them in one statement on Flush (Session::InsertNew).
+// The rows are inserted in the order told, and take their numbers in that
+// order, as RecordChange one by one would.
 class HistoryRows {
  public:
   static constexpr std::size_t kRows = 50;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -79,6 +80,43 @@ std::string NumberText(double d) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.17g", d);
   return buf;
+}
+
+// A column of `rows` as a PostgreSQL array literal ("{"a","b",NULL}"):
+// every element quoted, '"' and '\' escaped with a backslash; numbers and
+// date-times written as a parameter of their type would be.
+std::string ArrayOf(std::span<const Row> rows, std::size_t column) {
+  std::string out = "{";
+  for (const Row& row : rows) {
+    if (out.size() > 1) out += ',';
+    const FieldValue& v = row[column];
+    if (std::holds_alternative<std::monostate>(v)) {
+      out += "NULL";
+      continue;
+    }
+    out += '"';
+    if (const auto* s = std::get_if<std::string>(&v)) {
+      for (char c : *s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+      }
+    } else if (const auto* d = std::get_if<double>(&v)) {
+      out += NumberText(*d);
+    } else {
+      out += std::get<DateTime>(v).ToIso();
+    }
+    out += '"';
+  }
+  return out + "}";
+}
+
+const char* ArrayType(FieldType type) {
+  switch (type) {
+    case FieldType::Float: return "DOUBLE PRECISION[]";
+    case FieldType::DateTime: return "TIMESTAMP[]";
+    case FieldType::String: break;
+  }
+  return "VARCHAR[]";
 }
 
 class PgConnection {
@@ -330,6 +368,29 @@ class PgSession final : public Session {
     Result r = conn_->Run(sql, params);
     const char* n = PQcmdTuples(r.get());
     return n && *n ? std::strtoll(n, nullptr, 10) : 0;
+  }
+
+  // One statement for all the rows, whatever their number: each column an
+  // array parameter, unnested in step ("INSERT ... SELECT * FROM
+  // unnest($1, $2, ...)"), so one prepared statement serves every call.
+  std::int64_t InsertNew(std::string_view table, std::span<const FieldDef> columns,
+                         std::span<const Row> rows) override {
+    if (rows.empty()) return 0;
+    for (const Row& row : rows)
+      if (row.size() != columns.size())
+        throw StorageError("a row of " + std::to_string(row.size()) + " values for " +
+                           std::to_string(columns.size()) + " columns of " + std::string(table));
+    std::string sql = "INSERT INTO " + std::string(table) + " (";
+    for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + columns[i].name;
+    sql += ") SELECT * FROM unnest(";
+    std::vector<FieldValue> arrays;
+    arrays.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      sql += std::string(i ? ", " : "") + "CAST(? AS " + ArrayType(columns[i].type) + ")";
+      arrays.emplace_back(ArrayOf(rows, i));
+    }
+    sql += ") ON CONFLICT DO NOTHING";
+    return Execute(sql, arrays);
   }
 
   void Begin() override {

@@ -1,12 +1,17 @@
 #include "StorageChannel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <span>
 #include <tuple>
 #include <unordered_map>
 #include <utility>
 
+#include "InsertsTogether.h"
 #include "Journal.h"
 #include "KeyCheck.h"
 #include "Records.h"
@@ -40,27 +45,52 @@ bool SourceIs(const Row& record, std::string_view value) {
 // transaction holds keeps every other writer out meanwhile. A key of a form
 // no file of the batch began with, or one whose insert found it taken, is
 // read from the table as it comes.
+// What HeldRecords reads of each record: every field, or (for the look-ups
+// before any change, which only ask Holds) the source text alone, the other
+// fields left null.
+enum class HeldFields { All, Source };
+
 class HeldRecords {
  public:
-  explicit HeldRecords(Session& s) : s_(s) {}
+  explicit HeldRecords(Session& s, HeldFields fields = HeldFields::All) : s_(s), fields_(fields) {}
 
   // Reads the records of `first`'s (program, form, language), the form of a
   // file of the batch, unless they are held already.
   void Hold(const RecordKey& first) {
-    static const std::string of_form = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " +
-                                       TranslationTable().name + " WHERE " + Column(kCdPrograma) + " = ? AND " +
-                                       Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
     const auto [form, fresh] = forms_.try_emplace(FormOf(first));
     if (!fresh) return;
     const FieldValue params[] = {first.program, first.form, first.language};
-    std::vector<FieldType> types;
-    for (const FieldDef& f : TranslationTable().fields) types.push_back(f.type);
-    for (Row& row : s_.Query(of_form, params, types)) {
-      const auto* component = std::get_if<std::string>(&row[kNmComponente]);
-      const auto* property = std::get_if<std::string>(&row[kNmPropriedade]);
-      const auto* number = std::get_if<double>(&row[kNrValorProp]);
-      if (!component || !property || !number) continue;  // never: key columns hold no nulls
-      form->second.held[Part{*component, *property, *number}] = std::move(row);
+    const bool all_fields = fields_ == HeldFields::All;
+    for (Row& read : s_.Query(all_fields ? AllOf(1) : SourceOf(), params, all_fields ? AllTypes() : SourceTypes()))
+      Keep(form->second, std::move(read));
+  }
+
+  // Hold for the forms of every key of `firsts` at once (HeldFields::All
+  // only): a statement for up to kFormsAtOnce forms instead of one a form.
+  // The statement lists a power of two of forms (the last repeated), so that
+  // few distinct statements are prepared whatever the batch's count.
+  void HoldAll(std::span<const RecordKey> firsts) {
+    std::vector<FormKey> wanted;
+    for (const RecordKey& key : firsts)
+      if (forms_.try_emplace(FormOf(key)).second) wanted.push_back(FormOf(key));
+    for (std::size_t from = 0; from < wanted.size(); from += kFormsAtOnce) {
+      const std::size_t n = std::min(kFormsAtOnce, wanted.size() - from);
+      std::size_t listed = 1;
+      while (listed < n) listed *= 2;
+      std::vector<FieldValue> params;
+      params.reserve(listed * 3);
+      for (std::size_t i = 0; i < listed; ++i) {
+        const auto& [program, form, language] = wanted[from + std::min(i, n - 1)];
+        params.insert(params.end(), {program, form, language});
+      }
+      for (Row& read : s_.Query(AllOf(listed), params, AllTypes())) {
+        const auto* program = std::get_if<std::string>(&read[kCdPrograma]);
+        const auto* form = std::get_if<std::string>(&read[kNmFormulario]);
+        const auto* language = std::get_if<std::string>(&read[kIdIdioma]);
+        if (!program || !form || !language) continue;  // never: key columns hold no nulls
+        const auto it = forms_.find(FormKey{*program, *form, *language});
+        if (it != forms_.end()) Keep(it->second, std::move(read));
+      }
     }
   }
 
@@ -71,7 +101,7 @@ class HeldRecords {
     const auto it = form->held.find(PartOf(key));
     return it != form->held.end() && SourceIs(it->second, value);
   }
-  // K's record; nullopt when K holds none.
+  // K's record; nullopt when K holds none. HeldFields::All only.
   std::optional<Row> Of(const RecordKey& key) {
     Form* form = Covering(key);
     if (!form) {
@@ -102,6 +132,75 @@ class HeldRecords {
     std::map<Part, Row> held;
     std::set<Part> unknown;
   };
+  static constexpr std::size_t kFormsAtOnce = 64;
+  // The key's remaining parts and the source, in this order.
+  static constexpr RecordField kSourceFields[] = {kNmComponente, kNmPropriedade, kNrValorProp, kStAgrValProp};
+
+  // Every field of the records of `forms` forms, their (program, form,
+  // language) bound in this order.
+  static const std::string& AllOf(std::size_t forms) {
+    static std::mutex mutex;
+    static std::map<std::size_t, std::string> made;
+    std::lock_guard lock(mutex);
+    auto [it, fresh] = made.try_emplace(forms);
+    if (!fresh) return it->second;
+    std::string& sql = it->second;
+    sql = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " + TranslationTable().name + " WHERE ";
+    if (forms == 1) {
+      sql += Column(kCdPrograma) + " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+      return sql;
+    }
+    sql += "(" + Column(kCdPrograma) + ", " + Column(kNmFormulario) + ", " + Column(kIdIdioma) + ") IN (";
+    for (std::size_t i = 0; i < forms; ++i) sql += i ? ", (?, ?, ?)" : "(?, ?, ?)";
+    sql += ")";
+    return sql;
+  }
+  static const std::vector<FieldType>& AllTypes() {
+    static const std::vector<FieldType> types = [] {
+      std::vector<FieldType> t;
+      for (const FieldDef& f : TranslationTable().fields) t.push_back(f.type);
+      return t;
+    }();
+    return types;
+  }
+  static const std::string& SourceOf() {
+    static const std::string sql = [] {
+      std::string columns;
+      for (RecordField f : kSourceFields) columns += (columns.empty() ? "" : ", ") + Column(f);
+      return "SELECT " + columns + " FROM " + TranslationTable().name + " WHERE " + Column(kCdPrograma) +
+             " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+    }();
+    return sql;
+  }
+  static const std::vector<FieldType>& SourceTypes() {
+    static const std::vector<FieldType> types = [] {
+      std::vector<FieldType> t;
+      for (RecordField f : kSourceFields) t.push_back(TranslationTable().fields[std::size_t(f)].type);
+      return t;
+    }();
+    return types;
+  }
+
+  // Keeps a record read (every field, or kSourceFields) in its form.
+  void Keep(Form& form, Row read) {
+    const bool all_fields = fields_ == HeldFields::All;
+    auto at = [&](RecordField f) -> FieldValue& {
+      if (all_fields) return read[std::size_t(f)];
+      return read[std::size_t(std::find(std::begin(kSourceFields), std::end(kSourceFields), f) - kSourceFields)];
+    };
+    auto* component = std::get_if<std::string>(&at(kNmComponente));
+    auto* property = std::get_if<std::string>(&at(kNmPropriedade));
+    const auto* number = std::get_if<double>(&at(kNrValorProp));
+    if (!component || !property || !number) return;  // never: key columns hold no nulls
+    if (all_fields) {
+      form.held[Part{*component, *property, *number}] = std::move(read);
+      return;
+    }
+    Row row(TranslationTable().fields.size());
+    row[kStAgrValProp] = std::move(at(kStAgrValProp));
+    form.held[Part{std::move(*component), std::move(*property), *number}] = std::move(row);
+  }
+
   static FormKey FormOf(const RecordKey& key) { return {key.program, key.form, key.language}; }
   static Part PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
   Form* Covering(const RecordKey& key) {
@@ -111,6 +210,7 @@ class HeldRecords {
   }
 
   Session& s_;
+  HeldFields fields_;
   std::map<FormKey, Form> forms_;
 };
 
@@ -162,9 +262,17 @@ class BatchTranslations {
 // record before, and after with the translation it took, as one change.
 class StorageChannel final : public store::RecordChannel {
  public:
-  StorageChannel(Session& session, const std::vector<BatchRecord>& batch, std::size_t at, Journal& journal,
-                 HeldRecords& records, BatchTranslations& translations)
-      : s_(session), record_(batch[at]), at_(at), journal_(journal), records_(records), translations_(translations) {}
+  // `together`, when given, is `session` and takes the inserts (they are
+  // sent with the next statement; InsertsTogether.h).
+  StorageChannel(Session& session, InsertsTogether* together, const std::vector<BatchRecord>& batch, std::size_t at,
+                 Journal& journal, HeldRecords& records, BatchTranslations& translations)
+      : s_(session),
+        together_(together),
+        record_(batch[at]),
+        at_(at),
+        journal_(journal),
+        records_(records),
+        translations_(translations) {}
 
   // Steps 1 and 3 read K's record from what the batch holds; step 3's first
   // try takes the record step 1 read (nothing changes in between).
@@ -199,7 +307,9 @@ class StorageChannel final : public store::RecordChannel {
                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING";
     Row row{key.program, key.form,   key.component, key.property, key.number, std::string(protocol::kStateNew),
             text.value,  text.value, DateTime::Now(), key.language};
-    if (s_.Execute(insert, row) == 0) {
+    if (together_) {
+      together_->Insert(row);
+    } else if (s_.Execute(insert, row) == 0) {
       records_.Unknown(key);
       throw store::KeyTakenError(TranslationTable().name + " has a record of key " + DescribeKey(key) + " already");
     }
@@ -234,6 +344,7 @@ class StorageChannel final : public store::RecordChannel {
 
  private:
   Session& s_;
+  InsertsTogether* together_;
   const BatchRecord& record_;
   std::size_t at_;  // record_'s place in the batch
   Journal& journal_;
@@ -336,8 +447,16 @@ std::vector<std::size_t> ReadFileCounts(const std::string& text, std::size_t rec
   return counts;
 }
 
-Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by,
-                        const std::vector<std::size_t>& files) {
+namespace {
+
+// How a batch's transaction inserts its new records: each by itself, its row
+// count telling a key taken at once; or held back and sent together with the
+// next statement (InsertsTogether.h), which pays where a statement is a round
+// trip (PostgreSQL), and is run again one by one should a key be found taken.
+enum class Inserts { Each, Together };
+
+Packet Apply(Session& session, const std::vector<BatchRecord>& records, const Attribution& by,
+             const std::vector<std::size_t>& files, Inserts inserts) {
   // Where each file begins; one file when none are given.
   std::vector<bool> starts(records.size(), false);
   if (!records.empty()) starts[0] = true;
@@ -350,7 +469,7 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
     // Each file's records are read at once here too, on the read snapshot;
     // the write transaction reads them again on its own.
     SharedReads reads(session);
-    HeldRecords stored(session);
+    HeldRecords stored(session, HeldFields::Source);
     for (; i < records.size(); ++i) {
       if (starts[i]) stored.Hold(records[i].key);
       std::optional<store::RecordResult> unchanged = WithoutChange(stored, records[i]);
@@ -360,23 +479,50 @@ Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& record
   }
   if (i == records.size()) return result;
   Transaction tx(session);
-  Journal journal(session, by, HistoryWrite::Together);
-  HeldRecords held(session);
-  held.Hold(records[i].key);
-  BatchTranslations translations(session, records);
+  std::optional<InsertsTogether> together;
+  if (inserts == Inserts::Together) together.emplace(session, TranslationTable().name, TranslationTable().fields);
+  Session& s = together ? static_cast<Session&>(*together) : session;
+  Journal journal(s, by, HistoryWrite::Together);
+  HeldRecords held(s);
+  if (together) {
+    // Where a statement is a round trip, the forms of every file from here
+    // on are read now in a few statements, not one each as its file begins.
+    std::vector<RecordKey> firsts{records[i].key};
+    for (std::size_t at = i + 1; at < records.size(); ++at)
+      if (starts[at]) firsts.push_back(records[at].key);
+    held.HoldAll(firsts);
+  } else {
+    held.Hold(records[i].key);
+  }
+  BatchTranslations translations(s, records);
   std::int64_t inserted = 0;
   for (; i < records.size(); ++i) {
     if (starts[i]) held.Hold(records[i].key);
-    StorageChannel channel(session, records, i, journal, held, translations);
+    StorageChannel channel(s, together ? &*together : nullptr, records, i, journal, held, translations);
     const store::RecordResult r = store::ApplyRecordRule(channel, records[i].key, records[i].text);
     inserted += r.outcome == store::RecordOutcome::Created || r.outcome == store::RecordOutcome::Replaced;
     result.rows.push_back(ResultRow(r));
     channel.Finish();
   }
   journal.Flush();
+  if (together) together->Flush();
   tx.Commit();
   session.Grew(TranslationTable().name, inserted);
   return result;
+}
+
+}  // namespace
+
+Packet ApplyRecordBatch(Session& session, const std::vector<BatchRecord>& records, const Attribution& by,
+                        const std::vector<std::size_t>& files) {
+  if (session.Kind() == Backend::Postgres) {
+    try {
+      return Apply(session, records, by, files, Inserts::Together);
+    } catch (const KeyTakenMeanwhile&) {
+      // Rolled back as the exception left the transaction's scope.
+    }
+  }
+  return Apply(session, records, by, files, Inserts::Each);
 }
 
 }  // namespace trd::server

@@ -8,6 +8,7 @@
 #include "protocol/Failures.h"
 #include "protocol/RecordBatch.h"
 #include "server/Records.h"
+#include "server/StorageChannel.h"
 
 namespace trd::server::testing {
 namespace {
@@ -271,6 +272,67 @@ TEST_P(Batch, TransactionsCommittedTogetherAreEachKeptOrUndoneAlone) {
   Value v = served->Call(kDfm, protocol::kSetPropriedArq,
                          std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), {BatchRow(later)}}});
   EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "created");
+}
+
+// A writer outside the batch's lock (a statement by itself, no Begin) that
+// stores one of the batch's keys after the batch read its form: each record
+// still gets the rule's outcome against what is stored, as one insert at a
+// time tells it.
+TEST_P(Batch, AKeyStoredMeanwhileByAnotherWriterGetsTheRulesOutcome) {
+  if (GetParam() != test::TestBackend::Postgres)
+    GTEST_SKIP() << "SQLite lets one writer in at a time: no key is taken meanwhile";
+  // Lets `meddle` run once, right after the first read inside the transaction.
+  class Meddling final : public Session {
+   public:
+    Meddling(Session& s, std::function<void()> meddle) : s_(s), meddle_(std::move(meddle)) {}
+    std::vector<Row> QueryWhile(std::string_view sql, std::span<const FieldValue> params,
+                                std::span<const FieldType> columns,
+                                const std::function<bool(const Row&)>& more) override {
+      std::vector<Row> rows = s_.QueryWhile(sql, params, columns, more);
+      if (writing_ && meddle_) std::exchange(meddle_, nullptr)();
+      return rows;
+    }
+    std::int64_t Execute(std::string_view sql, std::span<const FieldValue> params) override {
+      return s_.Execute(sql, params);
+    }
+    std::int64_t InsertNew(std::string_view table, std::span<const FieldDef> columns,
+                           std::span<const Row> rows) override {
+      return s_.InsertNew(table, columns, rows);
+    }
+    void Begin() override {
+      s_.Begin();
+      writing_ = true;
+    }
+    void Commit() override { s_.Commit(); }
+    void Rollback() override { s_.Rollback(); }
+    Backend Kind() const override { return s_.Kind(); }
+
+   private:
+    Session& s_;
+    std::function<void()> meddle_;
+    bool writing_ = false;
+  };
+  Rec fresh, same, other;
+  fresh.component = "BTNNOVO";
+  same.component = "BTNIGUAL";
+  other.component = "BTNOUTRO";
+  other.source = other.value = "Outro texto";
+  Database& storage = service->Storage();
+  auto writer = storage.Acquire();
+  auto session = storage.Acquire();
+  Meddling meddling(*session, [&] {
+    const Row rows[] = {same.ToRow(), other.ToRow()};
+    EXPECT_EQ(writer->InsertNew(TranslationTable().name, TranslationTable().fields, rows), 2);
+  });
+  auto record = [](const Rec& r, std::string text) {
+    return BatchRecord{{r.program, r.form, r.component, r.property, r.number, r.language}, std::move(text)};
+  };
+  const Packet p = ApplyRecordBatch(meddling, {record(fresh, "Novo"), record(same, same.source), record(other, "Gravar")},
+                                    Attribution{"ana", Origin::Harvest, DateTime::Now()});
+  EXPECT_EQ(Outcomes(Value{p}), (std::vector<std::string>{"created/N", "stored_already/N", "replaced/N"}));
+  EXPECT_EQ(SourceOf(fresh), "Novo");
+  EXPECT_EQ(SourceOf(same), "Salvar");
+  EXPECT_EQ(SourceOf(other), "Gravar");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The SQLite storage (files, URLs, journal, transactions) and the readers of
 // argument and address text.
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <thread>
 
 #include "Fixture.h"
 #include "support/TempTree.h"
@@ -55,6 +58,26 @@ TEST(Storage, TheWalStaysBoundedWithTwoServersOnOneFile) {
   const FieldType count[] = {FieldType::Float};
   for (Database* db : {first.get(), second.get()})
     EXPECT_EQ(std::get<double>(db->AcquireReader()->Query("SELECT COUNT(*) FROM T", {}, count).at(0).at(0)), kRows);
+}
+
+// Past `due_pages` the checkpointer's thread copies the WAL back into the
+// database file (here the writer's own checkpoint never comes), so that the
+// writer's commits need not.
+TEST(Storage, TheCheckpointerThreadCopiesTheWalBack) {
+  TempDir dir;
+  const std::string path = dir.File("trd.sqlite");
+  SqliteOptions options;
+  options.wal = {.due_pages = 30, .limit_pages = 1 << 30};
+  auto db = OpenSqlite(path, options);
+  db->Acquire()->Execute("CREATE TABLE T (A BLOB)");
+  const std::uintmax_t before = std::filesystem::file_size(path);
+  constexpr int kRows = 100;  // about 3 WAL pages each
+  for (int i = 0; i < kRows; ++i) db->Acquire()->Execute("INSERT INTO T (A) VALUES (randomblob(6000))");
+  const std::uintmax_t copied = before + kRows / 2 * 6000;  // all but the last pages
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::filesystem::file_size(path) < copied && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(std::filesystem::file_size(path), copied);
 }
 
 TEST(Storage, UnknownSchemesAndMissingDirectoriesAreRefused) {
