@@ -1,6 +1,6 @@
 // The translation server inside the command's own process: connections made
-// with Transports() reach `service` through the in-process transport (same
-// encoding, no socket). The server lives as long as this object, which must
+// with Transports() reach `service` through the in-process transport (its
+// values, held to the checks of the encoding; no socket). The server lives as long as this object, which must
 // outlive those connections.
 #pragma once
 
@@ -15,7 +15,7 @@ class InProcessServer {
  public:
   explicit InProcessServer(std::shared_ptr<server::Service> service) : service_(std::move(service)) {}
 
-  TransportFactory Transports() const { return InProcessTransports(service_->Handler()); }
+  TransportFactory Transports() const { return InProcessTransports(service_->Handler(), service_->Values()); }
   server::Service& Service() { return *service_; }
 
  private:

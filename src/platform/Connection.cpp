@@ -13,6 +13,7 @@
 
 #include "Errors.h"
 #include "Wire.h"
+#include "WireCarry.h"
 
 namespace trd {
 namespace {
@@ -108,11 +109,17 @@ class ValueTransport final : public Transport {
 
 class InProcessTransport final : public Transport {
  public:
-  explicit InProcessTransport(RequestHandler handler) : handler_(std::move(handler)) {}
+  InProcessTransport(RequestHandler handler, ValueHandler values)
+      : handler_(std::move(handler)), values_(std::move(values)) {}
   std::string Exchange(const std::string& request) override { return handler_(request); }
+  Value Call(const wire::Request& request) override {
+    if (!values_) return Transport::Call(request);
+    return wire::CarriedResult(values_(request));
+  }
 
  private:
   RequestHandler handler_;
+  ValueHandler values_;
 };
 
 std::chrono::milliseconds MillisecondsFromEnvironment(const char* name, std::chrono::milliseconds fallback) {
@@ -213,16 +220,18 @@ std::unique_ptr<Transport> MakeValueTransport(ValueHandler handler) {
   return std::make_unique<ValueTransport>(std::move(handler));
 }
 
-std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler) {
-  return std::make_unique<InProcessTransport>(std::move(handler));
+std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler, ValueHandler values) {
+  return std::make_unique<InProcessTransport>(std::move(handler), std::move(values));
 }
 
 TransportFactory HttpTransports() {
   return [](const std::string& host, int port) { return MakeHttpTransport(host, port, HttpOptionsFromEnvironment()); };
 }
 
-TransportFactory InProcessTransports(RequestHandler handler) {
-  return [handler = std::move(handler)](const std::string&, int) { return MakeInProcessTransport(handler); };
+TransportFactory InProcessTransports(RequestHandler handler, ValueHandler values) {
+  return [handler = std::move(handler), values = std::move(values)](const std::string&, int) {
+    return MakeInProcessTransport(handler, values);
+  };
 }
 
 Connection::Connection(std::string name, std::string module, TransportFactory transports)

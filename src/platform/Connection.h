@@ -5,8 +5,7 @@
 // A Connection takes its host and port just before it opens (the caller sets
 // them) and makes its transport with the factory it was given: HTTP/1.1 on a
 // kept-alive socket by default, or for example the in-process transport,
-// which hands the same encoded request to a server object living in this
-// process.
+// which hands the request to a server object living in this process.
 //
 // Call() returns the server's result; a failure answered by the server comes
 // back as a ServerFailure value for the result check to raise. A transport
@@ -103,15 +102,22 @@ std::unique_ptr<Transport> MakeHttpTransport(std::string host, int port, HttpOpt
 // Handles an encoded request and returns the encoded response (the server's
 // entry point); must not throw.
 using RequestHandler = std::function<std::string(std::string_view)>;
-std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler);
+// A server in this process. Every call is encoded and handed to `handler`,
+// unless `values` is given: then Call() hands it the request's values and
+// takes its answer's (a ServerFailure for a failure response), which must be
+// what `handler` would answer the encoding, and both cross as the wire would
+// carry them (WireCarry.h): the same values, checks and failures, without
+// the text. Exchange() always goes to `handler`.
+std::unique_ptr<Transport> MakeInProcessTransport(RequestHandler handler, ValueHandler values = {});
 
 // Makes the transport of a connection to host:port.
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, int port)>;
 // HTTP transports with the options of HttpOptionsFromEnvironment(), read
 // when a transport is made.
 TransportFactory HttpTransports();
-// Transports that hand every request to `handler` in this process.
-TransportFactory InProcessTransports(RequestHandler handler);
+// Transports that hand every request to a server in this process, as
+// MakeInProcessTransport.
+TransportFactory InProcessTransports(RequestHandler handler, ValueHandler values = {});
 
 class Connection {
  public:

@@ -3,18 +3,13 @@
 #include <nlohmann/json.hpp>
 
 #include "Errors.h"
+#include "WireRead.h"
 #include "WireWrite.h"
 
 namespace trd::wire {
 using json = nlohmann::json;
 
 namespace {
-
-// Bounds on what one message may declare, far above any method or table
-// (9 arguments, 10 columns at most) and checked before anything is decoded,
-// so that a hostile request is refused rather than expanded in memory.
-constexpr std::size_t kMaxArguments = 64;
-constexpr std::size_t kMaxFields = 1024;
 
 [[noreturn]] void Bad(const std::string& what) { throw ProtocolError("malformed message: " + what); }
 
@@ -49,10 +44,10 @@ std::vector<FieldDef> FieldsFromJson(const json& j) {
         !f[2].is_number_integer())
       Bad("a field definition is not [name, type, size]");
     // Read wide: a narrowing read would wrap a huge size into a plausible one.
-    std::int64_t size = f[2].is_number_unsigned() && f[2].get<std::uint64_t>() > 1'000'000
+    std::int64_t size = f[2].is_number_unsigned() && f[2].get<std::uint64_t>() > std::uint64_t(kMaxFieldSize)
                             ? -1
                             : f[2].get<std::int64_t>();
-    if (size < 0 || size > 1'000'000) Bad("a field size is out of range");
+    if (size < 0 || size > kMaxFieldSize) Bad("a field size is out of range");
     out.push_back(
         FieldDef{f[0].get<std::string>(), TypeFromName(f[1].get<std::string>()), int(size)});
   }
@@ -224,7 +219,17 @@ std::string EncodeRequest(const Request& r) {
   return out;
 }
 
+std::size_t EncodedRequestSize(const Request& r) {
+  // The text of EncodeRequest: {"args":[ a,b ],"method": m ,"module": m }
+  std::size_t n = std::string_view("{\"args\":[],\"method\":,\"module\":}").size();
+  for (std::size_t i = 0; i < r.args.size(); ++i) n += (i ? 1 : 0) + JsonValueSize(r.args[i]);
+  return n + JsonStringSize(r.method) + JsonStringSize(r.module);
+}
+
 Request DecodeRequest(std::string_view body) {
+  if (auto r = ReadRequest(body)) return std::move(*r);
+  // Anything the direct reader does not follow, malformed input included:
+  // the document path holds the accepted shapes and the messages.
   json j = json::parse(body, nullptr, /*allow_exceptions=*/false);
   if (j.is_discarded()) Bad("the request is not JSON");
   const json& m = Member(j, "module", "request");
@@ -261,6 +266,7 @@ std::string EncodeFailure(std::string_view message, std::string_view code) {
 }
 
 Value DecodeResponse(std::string_view body) {
+  if (auto v = ReadResult(body)) return std::move(*v);
   json j = json::parse(body, nullptr, false);
   if (j.is_discarded() || !j.is_object()) Bad("the response is not a JSON object");
   if (auto it = j.find("error"); it != j.end()) {

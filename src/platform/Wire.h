@@ -3,6 +3,8 @@
 // raises ProtocolError with a message naming what is wrong.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,13 @@
 #include "Value.h"
 
 namespace trd::wire {
+
+// Bounds on what one message may declare, far above any method or table
+// (9 arguments, 10 columns at most) and checked before anything is decoded,
+// so that a hostile request is refused rather than expanded in memory.
+inline constexpr std::size_t kMaxArguments = 64;
+inline constexpr std::size_t kMaxFields = 1024;
+inline constexpr std::int64_t kMaxFieldSize = 1'000'000;
 
 struct Request {
   std::string module;
@@ -28,6 +37,8 @@ nlohmann::json ChangeSetToJson(const ChangeSet& c);
 ChangeSet ChangeSetFromJson(const nlohmann::json& j);
 
 std::string EncodeRequest(const Request& r);
+// EncodeRequest(r).size(), without building the text.
+std::size_t EncodedRequestSize(const Request& r);
 Request DecodeRequest(std::string_view body);
 
 // A response carries either a result value or a failure: its message and,

@@ -8,7 +8,21 @@
 namespace trd::wire {
 namespace {
 
-void AppendDouble(std::string& out, double d) {
+// Where the writer puts its text: a string, or a count of the bytes it
+// would hold (the size of an encoding that is never built).
+struct ByteCount {
+  std::size_t n = 0;
+  ByteCount& operator+=(char) { ++n; return *this; }
+  ByteCount& operator+=(std::string_view s) { n += s.size(); return *this; }
+  void append(const char*, std::size_t k) { n += k; }
+  void append(const char* b, const char* e) { n += std::size_t(e - b); }
+};
+
+template <class Out>
+void AppendString(Out& out, std::string_view s);
+
+template <class Out>
+void AppendDouble(Out& out, double d) {
   if (!std::isfinite(d)) {  // JSON has no such numbers; same as the DOM writer
     out += "null";
     return;
@@ -21,18 +35,20 @@ void AppendDouble(std::string& out, double d) {
   if (s.find_first_of(".eE") == std::string_view::npos) out += ".0";
 }
 
-void AppendInt(std::string& out, std::int64_t i) {
+template <class Out>
+void AppendInt(Out& out, std::int64_t i) {
   char buf[24];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, i);
   out.append(buf, end);
 }
 
-void AppendFields(std::string& out, const std::vector<FieldDef>& fields) {
+template <class Out>
+void AppendFields(Out& out, const std::vector<FieldDef>& fields) {
   out += '[';
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) out += ',';
     out += '[';
-    AppendJsonString(out, fields[i].name);
+    AppendString(out, fields[i].name);
     out += ",\"";
     out += TypeName(fields[i].type);
     out += "\",";
@@ -42,20 +58,22 @@ void AppendFields(std::string& out, const std::vector<FieldDef>& fields) {
   out += ']';
 }
 
-void AppendRow(std::string& out, const Row& row) {
+template <class Out>
+void AppendRow(Out& out, const Row& row) {
   out += '[';
   for (std::size_t i = 0; i < row.size(); ++i) {
     if (i) out += ',';
     const FieldValue& v = row[i];
-    if (const auto* s = std::get_if<std::string>(&v)) AppendJsonString(out, *s);
+    if (const auto* s = std::get_if<std::string>(&v)) AppendString(out, *s);
     else if (const auto* d = std::get_if<double>(&v)) AppendDouble(out, *d);
-    else if (const auto* t = std::get_if<DateTime>(&v)) AppendJsonString(out, t->ToIso());
+    else if (const auto* t = std::get_if<DateTime>(&v)) AppendString(out, t->ToIso());
     else out += "null";
   }
   out += ']';
 }
 
-void AppendPacket(std::string& out, const Packet& p) {
+template <class Out>
+void AppendPacket(Out& out, const Packet& p) {
   out += "{\"fields\":";
   AppendFields(out, p.fields);
   out += ",\"rows\":[";
@@ -66,7 +84,8 @@ void AppendPacket(std::string& out, const Packet& p) {
   out += "]}";
 }
 
-void AppendChangeSet(std::string& out, const ChangeSet& c) {
+template <class Out>
+void AppendChangeSet(Out& out, const ChangeSet& c) {
   out += "{\"changes\":[";
   for (std::size_t i = 0; i < c.changes.size(); ++i) {
     const Change& ch = c.changes[i];
@@ -88,9 +107,8 @@ void AppendChangeSet(std::string& out, const ChangeSet& c) {
   out += '}';
 }
 
-}  // namespace
-
-void AppendJsonString(std::string& out, std::string_view s) {
+template <class Out>
+void AppendString(Out& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   std::size_t i = 0;
@@ -131,21 +149,22 @@ void AppendJsonString(std::string& out, std::string_view s) {
   out += '"';
 }
 
-void AppendJsonValue(std::string& out, const Value& v) {
+template <class Out>
+void AppendValue(Out& out, const Value& v) {
   std::visit(
       [&out](const auto& x) {
         using T = std::decay_t<decltype(x)>;
         if constexpr (std::is_same_v<T, std::monostate>) out += "null";
         else if constexpr (std::is_same_v<T, bool>) out += x ? "true" : "false";
         else if constexpr (std::is_same_v<T, std::int64_t>) AppendInt(out, x);
-        else if constexpr (std::is_same_v<T, std::string>) AppendJsonString(out, x);
+        else if constexpr (std::is_same_v<T, std::string>) AppendString(out, x);
         else if constexpr (std::is_same_v<T, double>) {
           out += "{\"float\":";
           AppendDouble(out, x);
           out += '}';
         } else if constexpr (std::is_same_v<T, DateTime>) {
           out += "{\"datetime\":";
-          AppendJsonString(out, x.ToIso());
+          AppendString(out, x.ToIso());
           out += '}';
         } else if constexpr (std::is_same_v<T, Packet>) {
           out += "{\"packet\":";
@@ -157,11 +176,29 @@ void AppendJsonValue(std::string& out, const Value& v) {
           out += '}';
         } else {
           out += "{\"failure\":";
-          AppendJsonString(out, x.message);
+          AppendString(out, x.message);
           out += '}';
         }
       },
       v);
+}
+
+}  // namespace
+
+void AppendJsonString(std::string& out, std::string_view s) { AppendString(out, s); }
+
+void AppendJsonValue(std::string& out, const Value& v) { AppendValue(out, v); }
+
+std::size_t JsonStringSize(std::string_view s) {
+  ByteCount count;
+  AppendString(count, s);
+  return count.n;
+}
+
+std::size_t JsonValueSize(const Value& v) {
+  ByteCount count;
+  AppendValue(count, v);
+  return count.n;
 }
 
 }  // namespace trd::wire

@@ -4,6 +4,7 @@
 // this path matters; decoding stays with the checked DOM reader in Wire.cpp.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,9 @@ namespace trd::wire {
 void AppendJsonString(std::string& out, std::string_view s);
 // Appends the JSON of a value in the tagged wire encoding.
 void AppendJsonValue(std::string& out, const Value& v);
+
+// The bytes those append, counted without writing them.
+std::size_t JsonStringSize(std::string_view s);
+std::size_t JsonValueSize(const Value& v);
 
 }  // namespace trd::wire

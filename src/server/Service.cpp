@@ -13,6 +13,7 @@
 #include "StorageChannel.h"
 #include "platform/Text.h"
 #include "platform/Wire.h"
+#include "platform/WireCarry.h"
 #include "protocol/Exchange.h"
 #include "protocol/Failures.h"
 #include "protocol/Methods.h"
@@ -392,9 +393,9 @@ std::string ParamList(Names params) {
   return s;
 }
 
-std::string FailureResponse(FailureCode code, std::string_view message) noexcept {
+std::string FailureResponse(const ServerFailure& failure) noexcept {
   try {
-    return EncodeFailure(code, message);
+    return wire::EncodeResult(failure);
   } catch (...) {
     return R"({"error":"internal error","code":"internal"})";
   }
@@ -450,13 +451,37 @@ Value Service::Call(std::string_view module, std::string_view method, std::span<
 std::string Service::Handle(std::string_view body, const Caller& caller) noexcept {
   std::string where;
   try {
-    if (body.size() > options_.max_request_bytes)
-      return FailureResponse(FailureCode::TooLarge, "request refused: " + std::to_string(body.size()) +
-                                                " bytes exceed the limit of " +
-                                                std::to_string(options_.max_request_bytes) + " bytes");
+    if (body.size() > options_.max_request_bytes) return FailureResponse(TooLarge(body.size()));
     wire::Request req = wire::DecodeRequest(body);
     where = req.module + "." + req.method + ": ";
     return wire::EncodeResult(Call(req.module, req.method, req.args, caller));
+  } catch (...) {
+    return FailureResponse(Failed(where));
+  }
+}
+
+Value Service::Answer(const wire::Request& request, const Caller& caller) noexcept {
+  std::string where;
+  try {
+    if (const std::size_t bytes = wire::EncodedRequestSize(request); bytes > options_.max_request_bytes)
+      return TooLarge(bytes);
+    std::optional<wire::Request> changed;
+    const wire::Request& req = wire::Carried(request, changed);
+    where = req.module + "." + req.method + ": ";
+    return Call(req.module, req.method, req.args, caller);
+  } catch (...) {
+    return Failed(where);
+  }
+}
+
+ServerFailure Service::TooLarge(std::size_t bytes) const {
+  return Failure(FailureCode::TooLarge, "request refused: " + std::to_string(bytes) + " bytes exceed the limit of " +
+                                            std::to_string(options_.max_request_bytes) + " bytes");
+}
+
+ServerFailure Service::Failed(const std::string& where) noexcept {
+  try {
+    throw;
   } catch (const DatabaseGoneError& e) {
     if (options_.log && !gone_logged_.exchange(true)) {
       try {
@@ -464,13 +489,13 @@ std::string Service::Handle(std::string_view body, const Caller& caller) noexcep
       } catch (...) {
       }
     }
-    return FailureResponse(FailureCode::Refused, where + e.what());
+    return Failure(FailureCode::Refused, where + e.what());
   } catch (const Error& e) {
-    return FailureResponse(CodeOf(e), where + e.what());
+    return Failure(CodeOf(e), where + e.what());
   } catch (const std::exception& e) {
-    return FailureResponse(FailureCode::Internal, where + "internal error: " + e.what());
+    return Failure(FailureCode::Internal, where + "internal error: " + e.what());
   } catch (...) {
-    return FailureResponse(FailureCode::Internal, where + "internal error");
+    return Failure(FailureCode::Internal, where + "internal error");
   }
 }
 
@@ -505,6 +530,10 @@ Workload Service::WorkloadOf(std::string_view body) noexcept {
 
 RequestHandler Service::Handler() {
   return [this](std::string_view body) { return Handle(body); };
+}
+
+ValueHandler Service::Values() {
+  return [this](const wire::Request& request) { return Answer(request); };
 }
 
 }  // namespace trd::server

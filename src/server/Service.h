@@ -1,7 +1,8 @@
 // The translation server's request handling: decodes a request, runs the
 // named method of one of the four data modules on the storage, and encodes
-// the response. Transport-free: the HTTP front and the in-process transport
-// both hand it the encoded request.
+// the response. Transport-free: the HTTP front hands it the encoded request,
+// the in-process transport the request's values (Answer), which are held to
+// the same limits and checks.
 //
 // Modules and methods: protocol/Methods.h (names compared ignoring ASCII
 // case); their arguments and results are described in docs/server.md.
@@ -64,6 +65,12 @@ class Service {
   // reads or writes anything.
   std::string Handle(std::string_view body, const Caller& caller = {}) noexcept;
 
+  // Handle() for a request given as values: the answer Handle() would encode
+  // (a ServerFailure for a failure response), with the same failures: the
+  // size limit counted on the request's encoding, the decoder's checks and
+  // changes (wire::Carried), then Call(). Never throws.
+  Value Answer(const wire::Request& request, const Caller& caller = {}) noexcept;
+
   // Runs one method and returns its result: a packet for the look-ups, null
   // for the methods that change data. Throws trd::Error subclasses
   // (protocol::ServerFailureError of code no_method for an unknown module or
@@ -83,6 +90,8 @@ class Service {
   // Handle() as a handler for MakeInProcessTransport. The service must outlive
   // every transport made with it.
   RequestHandler Handler();
+  // Answer() as the value handler of an in-process transport; likewise.
+  ValueHandler Values();
 
   // The user a request's token belongs to, when it is not the server's own
   // token (Users.h). Throws StorageError when the users cannot be read.
@@ -92,6 +101,11 @@ class Service {
   Database& Storage() { return *db_; }
 
  private:
+  ServerFailure TooLarge(std::size_t bytes) const;
+  // The failure answer of the exception being handled (called in a catch
+  // block); `where` ("MODULE.METHOD: ") starts its message.
+  ServerFailure Failed(const std::string& where) noexcept;
+
   std::shared_ptr<Database> db_;
   ServiceOptions options_;
   std::atomic<bool> gone_logged_{false};

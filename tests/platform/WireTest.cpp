@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Errors.h"
+#include "platform/WireCarry.h"
 #include "platform/WireWrite.h"
 
 namespace trd::wire {
@@ -108,6 +109,45 @@ TEST(WireMessage, RequestsAndResponsesRoundTrip) {
   // Bad UTF-8 in a text never stops the encoding.
   std::string bad = EncodeRequest(Request{"m", "f", {std::string("a\xFF")}});
   EXPECT_EQ(DecodeRequest(bad).args[0], Value(std::string("a\xEF\xBF\xBD")));
+}
+
+// Requests and responses are read straight from the text where their shape
+// allows; the values must be those of the document, whatever the members'
+// order, duplicates, extra members or number forms.
+TEST(WireMessage, DirectReadingGivesTheDocumentsValues) {
+  const std::string packet =
+      R"({"packet":{"fields":[["S","string",1000000],["N","float",0],["D","datetime",0]],"rows":[)"
+      R"(["\u00e9\"",3,"2020-01-02T03:04:05.006"],[null,-2.5e-3,null],["",18446744073709551615,null]]}})";
+  const std::string args = R"([1,-1,9223372036854775807,-9223372036854775808,1.5,true,null,"x\n",)"
+                           R"({"float":2},{"datetime":"2020-01-02T03:04:05.006"},{"failure":"y"},)" +
+                           packet + R"(,{"packet":{"fields":[],"rows":[[]]}}])";
+  const std::string requests[] = {
+      R"({"module":"m","method":"f","args":)" + args + "}",
+      R"({"args":)" + args + R"(,"method":"f","module":"m"})",
+      R"({"module":"x","method":"f","args":[1],"module":"m","args":)" + args + "}",
+      R"({"module":"m","method":"f","extra":[1],"args":[{"packet":{"rows":[[1]],"fields":[["N","float",0]]}}]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["N","float",0]],"rows":[[1]],"more":0}}]})",
+  };
+  for (const std::string& b : requests) {
+    SCOPED_TRACE(b);
+    const json doc = json::parse(b);
+    const Request r = DecodeRequest(b);
+    EXPECT_EQ(r.module, "m");
+    EXPECT_EQ(r.method, "f");
+    ASSERT_EQ(r.args.size(), doc["args"].size());
+    for (std::size_t i = 0; i < r.args.size(); ++i) EXPECT_EQ(r.args[i], FromJson(doc["args"][i]));
+  }
+  const std::string responses[] = {
+      R"({"result":)" + packet + "}",
+      R"({"result":18446744073709551615.0})",
+      R"({"result":1,"result":2})",
+      R"({"result":{"float":1},"error":"e"})",
+  };
+  for (const std::string& b : responses) {
+    SCOPED_TRACE(b);
+    const json doc = json::parse(b);
+    EXPECT_EQ(DecodeResponse(b), doc.contains("error") ? Value(ServerFailure{"e"}) : FromJson(doc["result"]));
+  }
 }
 
 TEST(WireMessage, MalformedRequestsRaiseProtocolError) {
@@ -215,6 +255,75 @@ TEST(WireWriter, InvalidUtf8BecomesReplacementCharacter) {
   Request back = DecodeRequest(EncodeRequest(r));
   EXPECT_EQ(back.module, "M\xEF\xBF\xBD");
   EXPECT_EQ(std::get<std::string>(back.args[0]), "\xEF\xBF\xBD");
+}
+
+// A call handed over in memory must get what the encoding would have given
+// the server and the client: the same values (changed where the text changes
+// them), the same refusals, the same size.
+TEST(WireCarry, InMemoryCallsGetWhatTheEncodingGives) {
+  const std::vector<FieldDef> text = {{"A", FieldType::String, 9}};
+  const Row stamp{DateTime::FromParts(2026, 1, 2)};
+  const std::vector<Value> args = {
+      SamplePacket(), SampleChangeSet(), std::string("a\xC3(b\xFF"), std::numeric_limits<double>::quiet_NaN(),
+      -std::numeric_limits<double>::infinity(), DateTime::FromParts(10000, 1, 1), DateTime::FromParts(-5, 3, 1),
+      Packet{text, {stamp}},                                    // a date-time in a text field comes back as text
+      Packet{text, {{2.5}}},                                    // refused: a number in a text field
+      Packet{{{"N", FieldType::Float, 0}}, {{std::numeric_limits<double>::infinity()}}},  // null
+      Packet{{{"A", FieldType::String, 2'000'000}}, {}},          // refused: field size
+      ChangeSet{text, {{ChangeKind::Insert, {std::string("dropped")}, {std::string("kept")}}}},
+      ServerFailure{"m", "width"}};  // the code is not written inside a message
+  std::vector<Request> requests;
+  for (const Value& v : args) requests.push_back({"M", "X", {std::string("first"), v}});
+  requests.push_back({"M\xFE", "X", {}});
+  requests.push_back({"M", "X", std::vector<Value>(kMaxArguments + 1)});
+  auto outcome = [](auto&& decode) -> std::variant<Request, std::string> {
+    try {
+      return decode();
+    } catch (const ProtocolError& e) {
+      return std::string(e.what());
+    }
+  };
+  for (const Request& r : requests) {
+    const std::string text_sent = EncodeRequest(r);
+    SCOPED_TRACE(text_sent.substr(0, 300));
+    EXPECT_EQ(EncodedRequestSize(r), text_sent.size());
+    const auto wire = outcome([&] { return DecodeRequest(text_sent); });
+    const auto carried = outcome([&] {
+      std::optional<Request> changed;
+      return Carried(r, changed);
+    });
+    ASSERT_EQ(wire.index(), carried.index());
+    if (const auto* message = std::get_if<std::string>(&wire)) {
+      EXPECT_EQ(std::get<std::string>(carried), *message);
+      continue;
+    }
+    const Request& a = std::get<Request>(wire);
+    const Request& b = std::get<Request>(carried);
+    EXPECT_EQ(a.module, b.module);
+    EXPECT_EQ(a.method, b.method);
+    EXPECT_EQ(a.args, b.args);
+  }
+  // Answers: a failure answer keeps its code; its text is mended like any.
+  std::vector<Value> answers = args;
+  answers.push_back(ServerFailure{"falhou \xC3", "key_taken"});
+  for (const Value& v : answers) {
+    SCOPED_TRACE(EncodeResult(v).substr(0, 300));
+    Value wire, carried;
+    std::string wire_failure, carried_failure;
+    try {
+      wire = DecodeResponse(EncodeResult(v));
+    } catch (const ProtocolError& e) {
+      wire_failure = e.what();
+    }
+    try {
+      carried = CarriedResult(v);
+    } catch (const ProtocolError& e) {
+      carried_failure = e.what();
+    }
+    EXPECT_EQ(carried, wire);
+    EXPECT_EQ(carried_failure, wire_failure);
+  }
+  EXPECT_TRUE(CrossesUnchanged(Request{"M", "X", {SamplePacket(), SampleChangeSet()}}));
 }
 
 }  // namespace
