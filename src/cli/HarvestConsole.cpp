@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <sstream>
 
 #include "platform/Path.h"
 #include "platform/Text.h"
@@ -55,10 +56,14 @@ void Console::SetProgressPosition(int position) {
   if (display_ == Display::Bar) {
     DrawBar();
   } else {
+    // One write a line: standard error is unbuffered, and a reader stamps
+    // each line as it arrives.
     const store::RunStats& s = store_.stats;
-    std::cerr << "[" << done_ << "/" << total_ << "] " << text::PathText(current_) << ": vistos " << s.texts_seen
-              << ", novos " << s.created << ", substituídos " << s.replaced << ", reaproveitados "
-              << s.translations_reused << std::endl;
+    std::ostringstream line;
+    line << "[" << done_ << "/" << total_ << "] " << text::PathText(current_) << ": vistos " << s.texts_seen
+         << ", novos " << s.created << ", substituídos " << s.replaced << ", reaproveitados " << s.translations_reused
+         << '\n';
+    std::cerr << line.view() << std::flush;
   }
 }
 
