@@ -391,7 +391,8 @@ std::unique_ptr<store::TextChannel> MakeChannel(RecordPath path, store::Store& s
                                                 const DateTimeText& dates, store::DryRun::Observer dry_run_notes) {
   switch (path) {
     case RecordPath::PerText: return std::make_unique<store::PerTextChannel>(store, dates);
-    case RecordPath::Batch: return std::make_unique<store::BatchChannel>(store, language);
+    case RecordPath::Batch:
+      return std::make_unique<store::BatchChannel>(store, language, store::PartSize{}, 1, store::Sending::Ahead);
     case RecordPath::TextCall: return std::make_unique<store::TextCallChannel>(store, language, dates);
     case RecordPath::DryRun: return std::make_unique<store::DryRunChannel>(store, dates, std::move(dry_run_notes));
   }

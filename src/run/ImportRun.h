@@ -141,7 +141,9 @@ class RunHost {
 // (`trd harvest`, tests): text by text, a file's texts in one call, each
 // text in one call, or a dry run (store/TextChannels.h). A file that fails while it is read sends
 // nothing on the batch path, and a file cut short by the cancel flag sends
-// the texts read before it.
+// the texts read before it. The batch path reads the next files while a
+// call is out (store::Sending::Ahead): a harvest's reading and the server's
+// storing overlap.
 enum class RecordPath { PerText, Batch, TextCall, DryRun };
 
 // The channel of `path` for a run of `language` (the record language);

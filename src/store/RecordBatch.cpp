@@ -45,12 +45,18 @@ bool RefusedAsMalformed(const std::exception_ptr& failure) {
 
 }  // namespace
 
-RecordBatch::RecordBatch(Store& store, std::string language, PartSize part, std::size_t first_call_texts)
+RecordBatch::RecordBatch(Store& store, std::string language, PartSize part, std::size_t first_call_texts,
+                         Sending sending)
     : store_(store),
       language_(std::move(language)),
       part_(part),
       records_{protocol::BatchRecordFields(), {}},
-      gather_texts_(std::max<std::size_t>(1, first_call_texts)) {}
+      gather_texts_(std::max<std::size_t>(1, first_call_texts)),
+      sending_(sending) {}
+
+RecordBatch::~RecordBatch() {
+  if (out_answer_.valid()) out_answer_.wait();
+}
 
 void RecordBatch::Start(AfterFailedFile after_failure) {
   Drop();
@@ -75,6 +81,7 @@ void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::De
     SendGathered();
   if (stopped_) return;
   if (over(reading_.rows, reading_bytes_)) SendPart();
+  if (stopped_) return;
   records_.rows.push_back({key.program, key.form, key.component, key.property, key.number, text.value,
                            Flag(declined == protocol::Declined::No),
                            Flag(look_up == protocol::TranslationLookUp::Yes)});
@@ -99,40 +106,73 @@ void RecordBatch::DropFile() {
 
 void RecordBatch::Flush() {
   if (!stopped_ && !files_.empty()) SendGathered();
+  if (out_) SettleOut();
 }
 
 void RecordBatch::Drop() {
+  if (out_) SettleOut();
   DropFile();
   records_.rows.clear();
   files_.clear();
   bytes_ = 0;
 }
 
-std::vector<FileFate> RecordBatch::TakeSettled() { return std::exchange(settled_, {}); }
+std::vector<FileFate> RecordBatch::TakeSettled() {
+  if (out_ && out_answer_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) SettleOut();
+  return std::exchange(settled_, {});
+}
 
 void RecordBatch::SendGathered() {
-  std::vector<File> files = std::exchange(files_, {});
+  if (out_) SettleOut();  // answered before the next goes out
+  if (stopped_) return;
+  Gathered g;
+  g.files = std::exchange(files_, {});
   std::size_t rows = 0;
-  std::vector<std::size_t> counts;  // of the files with rows
-  for (const File& f : files) {
+  for (const File& f : g.files) {
     rows += f.rows;
-    if (f.rows > 0) counts.push_back(f.rows);
+    if (f.rows > 0) g.counts.push_back(f.rows);
   }
   // The files' rows lead records_; those of the file being read stay.
-  std::vector<Row> sent(std::make_move_iterator(records_.rows.begin()),
-                        std::make_move_iterator(records_.rows.begin() + std::ptrdiff_t(rows)));
+  g.rows.assign(std::make_move_iterator(records_.rows.begin()),
+                std::make_move_iterator(records_.rows.begin() + std::ptrdiff_t(rows)));
   records_.rows.erase(records_.rows.begin(), records_.rows.begin() + std::ptrdiff_t(rows));
   bytes_ = reading_bytes_;
+  if (sending_ == Sending::InTurn || rows == 0) return Settle(std::move(g), std::nullopt);
 
+  // The call Settle would make first, made now on a thread of its own: every
+  // row, and the counts when several files have rows (one file's rows alone
+  // otherwise, as Settle sends it).
+  std::vector<std::size_t> counts = g.counts.size() > 1 && several_files_ ? g.counts : std::vector<std::size_t>{};
+  if (counts.empty() && g.counts.size() > 1) return Settle(std::move(g), std::nullopt);
+  ++calls_;
+  // Several files' rows are kept for a resend file by file.
+  std::vector<Row> rows_out = counts.empty() ? std::move(g.rows) : g.rows;
+  out_answer_ =
+      std::async(std::launch::async, [this, rows = std::move(rows_out), counts = std::move(counts)]() mutable {
+        return Send(std::move(rows), counts);
+      });
+  out_ = std::move(g);
+}
+
+void RecordBatch::SettleOut() {
+  Gathered g = std::move(*out_);
+  out_.reset();
+  {
+    shared::BusyGuard busy(store_.Services(), shared::ShowAviKind::Transfer);
+    out_answer_.wait();
+  }
+  Settle(std::move(g), std::move(out_answer_));
+}
+
+void RecordBatch::Settle(Gathered g, std::optional<std::future<Answer>> first) {
+  const std::size_t rows = g.rows.size();
   std::exception_ptr refused;  // the call of several files
-  if (counts.size() > 1 && several_files_) {
-    std::vector<Row> copy = sent;  // kept for a resend file by file
-    const Clock::time_point start = Clock::now();
+  if (g.counts.size() > 1 && several_files_) {
     try {
-      const Packet outcomes = Call(std::move(copy), counts);
-      Adapt(rows, Clock::now() - start);
+      // The rows are kept for a resend file by file.
+      const Packet outcomes = Check(first ? Take(first) : Call(g.rows, g.counts), rows, true);
       std::size_t at = 0;
-      for (const File& f : files) {
+      for (const File& f : g.files) {
         CountSkipped(f.skipped);
         Count(outcomes, at, f.rows);
         at += f.rows;
@@ -147,19 +187,19 @@ void RecordBatch::SendGathered() {
   // failed.
   bool each_stored = true;
   std::size_t at = 0;
-  for (const File& f : files) {
+  for (const File& f : g.files) {
     if (stopped_) break;
     try {
       // A file's texts left out count as they counted when the file was sent
       // alone: with its call, answered or not.
       CountSkipped(f.skipped);
       if (f.rows > 0) {
-        std::vector<Row> own(std::make_move_iterator(sent.begin() + std::ptrdiff_t(at)),
-                             std::make_move_iterator(sent.begin() + std::ptrdiff_t(at + f.rows)));
-        const Clock::time_point start = Clock::now();
-        const Packet outcomes = Call(std::move(own), {});
-        Adapt(f.rows, Clock::now() - start);
-        Count(outcomes, 0, f.rows);
+        Answer answer =
+            first ? Take(first)
+                  : Call(std::vector<Row>(std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at)),
+                                          std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at + f.rows))),
+                         {});
+        Count(Check(std::move(answer), f.rows, false), 0, f.rows);
       }
       settled_.push_back(nullptr);
     } catch (...) {
@@ -176,36 +216,46 @@ void RecordBatch::SendGathered() {
 }
 
 void RecordBatch::SendPart() {
+  if (out_) SettleOut();  // the parts and files before go first
+  if (stopped_) return;
   const File part = std::exchange(reading_, {});
   std::vector<Row> rows = std::move(records_.rows);
   records_.rows.clear();
   bytes_ = reading_bytes_ = 0;
   CountSkipped(part.skipped);
-  const Clock::time_point start = Clock::now();
-  const Packet outcomes = Call(std::move(rows), {});
-  Adapt(part.rows, Clock::now() - start);
-  Count(outcomes, 0, part.rows);
+  Count(Check(Call(std::move(rows), {}), part.rows, false), 0, part.rows);
 }
 
-Packet RecordBatch::Call(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
-  const std::size_t sent = rows.size();
-  const shared::Services& services = store_.Services();
+RecordBatch::Answer RecordBatch::Send(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
   std::vector<Value> args;  // emplaced: a list would copy every record
   args.reserve(3);
   args.emplace_back(language_);
-  args.emplace_back(Packet{records_.fields, std::move(rows)});
+  args.emplace_back(Packet{protocol::BatchRecordFields(), std::move(rows)});
   if (counts.size() > 1) args.emplace_back(protocol::FileCountsText(counts));
-  Value result;
-  {
-    shared::BusyGuard busy(services, shared::ShowAviKind::Transfer);
-    ++calls_;
-    result = store_.NetTradRelDfm.Call(protocol::kSetPropriedArq, std::move(args));
-  }
+  const Clock::time_point start = Clock::now();
+  Answer answer{store_.NetTradRelDfm.Call(protocol::kSetPropriedArq, std::move(args)), {}};
+  answer.took = Clock::now() - start;
+  return answer;
+}
+
+RecordBatch::Answer RecordBatch::Call(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
+  shared::BusyGuard busy(store_.Services(), shared::ShowAviKind::Transfer);
+  ++calls_;
+  return Send(std::move(rows), counts);
+}
+
+RecordBatch::Answer RecordBatch::Take(std::optional<std::future<Answer>>& first) {
+  std::future<Answer> answer = std::move(*first);
+  first.reset();
+  return answer.get();  // raises what the call raised
+}
+
+Packet RecordBatch::Check(Answer answer, std::size_t sent, bool several) {
+  Value& result = answer.result;
   // A call of several files that fails is sent again file by file: its
   // failure is no file's own, and is not shown.
-  if (const auto* failure = std::get_if<ServerFailure>(&result); failure && counts.size() > 1)
-    protocol::RaiseFailure(*failure);
-  services.CheckResultServ(result, true, 0);
+  if (const auto* failure = std::get_if<ServerFailure>(&result); failure && several) protocol::RaiseFailure(*failure);
+  store_.Services().CheckResultServ(result, true, 0);
   auto* outcomes = std::get_if<Packet>(&result);
   if (!outcomes || outcomes->rows.size() != sent || outcomes->fields != protocol::BatchResultFields())
     throw ServerError(std::string(protocol::kSetPropriedArq) + " did not return one outcome per record (" +
@@ -215,6 +265,7 @@ Packet RecordBatch::Call(std::vector<Row> rows, const std::vector<std::size_t>& 
     if (!name || !OutcomeNamed(*name))
       throw ServerError(std::string(protocol::kSetPropriedArq) + " returned an unknown outcome");
   }
+  Adapt(sent, answer.took);
   return std::move(*outcomes);
 }
 
@@ -230,10 +281,18 @@ void RecordBatch::Count(const Packet& outcomes, std::size_t from, std::size_t ro
     ++stats.texts_seen;
     switch (*OutcomeNamed(std::get<std::string>(row[protocol::kBatchOutcome]))) {
       case RecordOutcome::StoredAlready:
-      case RecordOutcome::StoredMeanwhile: ++stats.already_stored; break;
-      case RecordOutcome::Skipped: ++stats.skipped; break;
-      case RecordOutcome::Replaced: ++stats.replaced; [[fallthrough]];
-      case RecordOutcome::Created: ++stats.created; break;
+      case RecordOutcome::StoredMeanwhile:
+        ++stats.already_stored;
+        break;
+      case RecordOutcome::Skipped:
+        ++stats.skipped;
+        break;
+      case RecordOutcome::Replaced:
+        ++stats.replaced;
+        [[fallthrough]];
+      case RecordOutcome::Created:
+        ++stats.created;
+        break;
     }
     const auto* reused = std::get_if<std::string>(&row[protocol::kBatchTranslation]);
     if (reused && *reused == protocol::kYes) ++stats.translations_reused;

@@ -35,12 +35,25 @@
 // Counters (Store::stats) are counted from the outcomes, as the text-by-text
 // path counts the answers: every text seen; stored already or meanwhile;
 // created; replaced (a replace counts created too); translations reused.
+//
+// Sending::Ahead overlaps reading and storing: a call of gathered files goes
+// out on a thread of its own and the next files are read meanwhile; at most
+// one such call is out at a time, and it is answered (settled, resent file by
+// file on failure, counted) before the next goes out, before a part goes out,
+// and in Flush, Drop and Start; TakeSettled settles it once its answer is in.
+// What is stored and counted, and in what order, is what Sending::InTurn
+// gives; a failure that ends the run is found one call later, so the files
+// read meanwhile are dropped unsent. Only the call itself runs on that
+// thread, on the form connection, which nothing else may use meanwhile; the
+// result check, the busy indicator and the counters stay with the caller.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <exception>
+#include <future>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +75,10 @@ struct PartSize {
 // What a failed file does to the files done after it.
 enum class AfterFailedFile { Stop, NextFile };
 
+// Whether a call of gathered files is answered before the next file is read
+// (InTurn) or goes out while the next files are read (Ahead).
+enum class Sending { InTurn, Ahead };
+
 // A file's fate, in the order the files were done: null when its texts were
 // stored, else why it failed.
 using FileFate = std::exception_ptr;
@@ -73,7 +90,12 @@ class RecordBatch {
 
   // Sends through `store`'s form connection (NetTradRelDfm) for `language`;
   // the first call gathers `first_call_texts` texts (whole files).
-  RecordBatch(Store& store, std::string language, PartSize part = {}, std::size_t first_call_texts = 1);
+  RecordBatch(Store& store, std::string language, PartSize part = {}, std::size_t first_call_texts = 1,
+              Sending sending = Sending::InTurn);
+  // Waits for a call still out (its outcome is not counted).
+  ~RecordBatch();
+  RecordBatch(const RecordBatch&) = delete;
+  RecordBatch& operator=(const RecordBatch&) = delete;
 
   // A run starts: nothing is gathered, nothing stopped; the texts a call
   // gathers as they were.
@@ -109,11 +131,36 @@ class RecordBatch {
   };
   using Clock = std::chrono::steady_clock;
 
+  // The files gathered, taken out to be sent.
+  struct Gathered {
+    std::vector<File> files;
+    std::vector<Row> rows;            // theirs, in order
+    std::vector<std::size_t> counts;  // of the files with rows
+  };
+  // A call's answer (or what the call raised) and how long it took.
+  struct Answer {
+    Value result;
+    Clock::duration took{};
+  };
+
   void SendGathered();
   void SendPart();
+  // Settles `g`: counts the outcomes of its files, or their fates. `first`,
+  // when given, answers the call SendGathered makes first for `g` (every row,
+  // with `counts` when several files have rows), made already.
+  void Settle(Gathered g, std::optional<std::future<Answer>> first);
+  // Settles the call out (Sending::Ahead), if any, once it is answered.
+  void SettleOut();
   // One call of `rows`; `counts` its files' numbers of rows when several.
-  // Returns the outcomes, checked; raises what the call or the check raises.
-  Packet Call(std::vector<Row> rows, const std::vector<std::size_t>& counts);
+  // Touches nothing of the batch but the form connection and the language.
+  Answer Send(std::vector<Row> rows, const std::vector<std::size_t>& counts);
+  // Send, counted, under the busy indicator.
+  Answer Call(std::vector<Row> rows, const std::vector<std::size_t>& counts);
+  // The answer of the call out, once in; raises what the call raised.
+  static Answer Take(std::optional<std::future<Answer>>& first);
+  // The outcomes of a call of `sent` rows (of several files), checked;
+  // raises its failure or what the check raises.
+  Packet Check(Answer answer, std::size_t sent, bool several);
   // The outcomes of `rows` files' rows from `from` on.
   void Count(const Packet& outcomes, std::size_t from, std::size_t rows);
   void CountSkipped(long skipped);
@@ -132,6 +179,11 @@ class RecordBatch {
   bool stopped_ = false;          // a file failed and the run ends
   std::vector<FileFate> settled_;
   int calls_ = 0;
+  Sending sending_;
+  // The call out (Sending::Ahead): its files, and its answer to come. Last:
+  // a call still out is waited for before the rest goes.
+  std::optional<Gathered> out_;
+  std::future<Answer> out_answer_;
 };
 
 }  // namespace trd::store

@@ -31,8 +31,9 @@ void PerTextChannel::Take(const protocol::FoundText& text, protocol::TextWatcher
   ApplyRecordRule(staging, text.key, text.text);
 }
 
-BatchChannel::BatchChannel(Store& store, std::string language, PartSize part, std::size_t first_call_texts)
-    : batch_(store, std::move(language), part, first_call_texts) {}
+BatchChannel::BatchChannel(Store& store, std::string language, PartSize part, std::size_t first_call_texts,
+                           Sending sending)
+    : batch_(store, std::move(language), part, first_call_texts, sending) {}
 
 void BatchChannel::Take(const protocol::FoundText& text, protocol::TextWatcher& watcher) {
   watcher.Reached(protocol::TextStep::Gathered);

@@ -96,8 +96,10 @@ class PerTextChannel final : public TextChannel {
 class BatchChannel final : public TextChannel {
  public:
   // Sends through `store`'s form connection for `language` (the run's);
-  // the first call gathers `first_call_texts` texts (RecordBatch).
-  BatchChannel(Store& store, std::string language, PartSize part = {}, std::size_t first_call_texts = 1);
+  // the first call gathers `first_call_texts` texts; `sending` says whether
+  // the next files are read while a call is out (RecordBatch).
+  BatchChannel(Store& store, std::string language, PartSize part = {}, std::size_t first_call_texts = 1,
+               Sending sending = Sending::InTurn);
 
   void Start(AfterFailedFile after_failure) override { batch_.Start(after_failure); }
   // Gathers the text (a call or part goes out when it is full) and tells

@@ -207,7 +207,8 @@ TEST_F(RunTest, BatchesGoOutPerFileAndARefusedOneLeavesTheTableAsItWas) {
 // Files gathered into one call, one of which the server refuses: the call
 // is sent again file by file, the failure lands on its own file, and the
 // files around it are stored (or, when a failure ends the run, those after
-// it are not).
+// it are not). Alike whether the call is answered before the next file is
+// read or goes out while it is (the refusal then found a call later).
 TEST_F(RunTest, ARefusedFileInACallOfSeveralFailsAloneAndTheOthersAreStored) {
   SourceTree tree;
   std::vector<std::string> paths;
@@ -216,8 +217,16 @@ TEST_F(RunTest, ARefusedFileInACallOfSeveralFailsAloneAndTheOthersAreStored) {
                                FormText(std::string("frm") + n + ": TForm", std::string("Caption = 'Tela ") + n + "'")));
   paths[2] = tree.Write("Cli/Src/Longo.dfm", "object frmLongo: TForm\n  Caption = 'Primeiro'\n  object " +
                                                  std::string(51, 'x') + ": TLabel\n    Caption = 'Segundo'\n  end\nend\n");
-  for (const run::FileFailurePolicy policy : {run::FileFailurePolicy::EndRun, run::FileFailurePolicy::NextFile}) {
-    store::BatchChannel channel(store, "POR", {}, 64);  // every file in the first call
+  for (const auto& [policy, sending] : {std::pair{run::FileFailurePolicy::EndRun, store::Sending::InTurn},
+                                        std::pair{run::FileFailurePolicy::NextFile, store::Sending::InTurn},
+                                        std::pair{run::FileFailurePolicy::EndRun, store::Sending::Ahead},
+                                        std::pair{run::FileFailurePolicy::NextFile, store::Sending::Ahead}}) {
+    SCOPED_TRACE(sending == store::Sending::Ahead ? "ahead" : "in turn");
+    if (policy == run::FileFailurePolicy::EndRun)  // each pair starts on an empty table
+      server::OpenDatabase(server.DatabasePath())->Acquire()->Execute("DELETE FROM TRDPROPRIEDADE");
+    // Every file in the first call; ahead, the first two files in a call
+    // that is out while the next two are read.
+    store::BatchChannel channel(store, "POR", {}, sending == store::Sending::Ahead ? 3 : 64, sending);
     dialogs->answers = {shared::MsgAnswer::Yes};
     run::RunRequest request{store, channel, run::RunMessages(), paths,    "POR-Português", "POR", cancel, dates,
                             reports, run::ReportCancel::ReadToEnd, policy};
