@@ -310,7 +310,7 @@ TEST(FormBinary, NamesAreThoseFormTextReadsBack) {
     for (const auto& e : elements) v += Short(e);
     return stream(Prop("S", v + Bytes({0})));
   };
-  for (const std::string& bad : {"0a1", "1s", "12.5", "1234567890123456789"})
+  for (const char* bad : {"0a1", "1s", "12.5", "1234567890123456789"})
     EXPECT_THROW(ReadComponentStream(set({bad}), "f"), FormatError) << bad;
   // Identifiers spelled like the keywords of form text read back as those
   // keywords, so they are written in the keywords' spelling (found by
