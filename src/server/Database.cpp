@@ -20,20 +20,24 @@ void Transaction::Commit() {
   open_ = false;
 }
 
-std::int64_t Session::InsertNew(std::string_view table, std::span<const FieldDef> columns,
+std::string Session::InsertInto(std::string_view table, std::span<const FieldDef> columns,
                                 std::span<const Row> rows) {
-  std::string sql = "INSERT INTO " + std::string(table) + " (";
-  for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + columns[i].name;
-  sql += ") VALUES (";
-  for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
-  sql += ") ON CONFLICT DO NOTHING";
-  std::int64_t inserted = 0;
-  for (const Row& row : rows) {
+  for (const Row& row : rows)
     if (row.size() != columns.size())
       throw StorageError("a row of " + std::to_string(row.size()) + " values for " + std::to_string(columns.size()) +
                          " columns of " + std::string(table));
-    inserted += Execute(sql, row);
-  }
+  std::string sql = "INSERT INTO " + std::string(table) + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + columns[i].name;
+  return sql + ")";
+}
+
+std::int64_t Session::InsertNew(std::string_view table, std::span<const FieldDef> columns,
+                                std::span<const Row> rows) {
+  std::string sql = InsertInto(table, columns, rows) + " VALUES (";
+  for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
+  sql += ") ON CONFLICT DO NOTHING";
+  std::int64_t inserted = 0;
+  for (const Row& row : rows) inserted += Execute(sql, row);
   return inserted;
 }
 

@@ -109,6 +109,13 @@ class Session {
   // Which backend runs the SQL: for the few statements (an index, and the
   // look-up that uses it) that cannot be written the same way for all.
   virtual Backend Kind() const = 0;
+
+ protected:
+  // "INSERT INTO table (c1, c2, ...)", the start of InsertNew's statements,
+  // once each of `rows` holds a value per column; throws StorageError when
+  // one does not.
+  static std::string InsertInto(std::string_view table, std::span<const FieldDef> columns,
+                                std::span<const Row> rows);
 };
 
 // A database: hands out sessions. Thread-safe.

@@ -376,13 +376,7 @@ class PgSession final : public Session {
   std::int64_t InsertNew(std::string_view table, std::span<const FieldDef> columns,
                          std::span<const Row> rows) override {
     if (rows.empty()) return 0;
-    for (const Row& row : rows)
-      if (row.size() != columns.size())
-        throw StorageError("a row of " + std::to_string(row.size()) + " values for " +
-                           std::to_string(columns.size()) + " columns of " + std::string(table));
-    std::string sql = "INSERT INTO " + std::string(table) + " (";
-    for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + columns[i].name;
-    sql += ") SELECT * FROM unnest(";
+    std::string sql = InsertInto(table, columns, rows) + " SELECT * FROM unnest(";
     std::vector<FieldValue> arrays;
     arrays.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
