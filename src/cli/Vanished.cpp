@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
+#include <future>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string_view>
@@ -26,6 +29,10 @@ namespace trd::cli {
 namespace {
 
 using namespace protocol;
+
+// Coverage requests out at once while vanished records are looked for: a
+// server reads them side by side (it has a read connection per core).
+constexpr std::size_t kCountsAtOnce = 2;
 
 class Observer final : public Transport {
  public:
@@ -345,14 +352,36 @@ Vanished FindVanished(const ServerChoice& server, const SeenKeys& seen, const ru
     for (const std::string& p : programs) judge(p, records);
   } else {
     // The run's programs' counts, kMaxProgramsAsked programs at a time: the
-    // memory of a batch, whatever the tree's size.
+    // memory of a batch, whatever the tree's size. Counting is the server's
+    // walk over every record of the programs asked, most of this pass, so
+    // kCountsAtOnce batches are asked at once, each on a connection of its
+    // own (the server reads them on as many read connections), and judged in
+    // code order as their answers come.
     v.programs = read.size();
-    std::vector<std::string> asked;
-    for (auto it = read.begin(); it != read.end();) {
-      asked.clear();
-      for (; it != read.end() && asked.size() < kMaxProgramsAsked; ++it) asked.emplace_back(code(*it));
-      const std::map<std::string, double> records = records_of(client.Coverage(language, asked));
-      for (const std::string& p : asked) judge(p, records);
+    struct Asked {
+      std::vector<std::string> programs;
+      std::future<Packet> coverage;
+    };
+    std::vector<std::unique_ptr<ExchangeClient>> counters;
+    for (std::size_t k = 0; k < kCountsAtOnce; ++k) counters.push_back(std::make_unique<ExchangeClient>(server));
+    std::deque<Asked> out;  // in code order
+    std::size_t asked = 0;
+    auto it = read.begin();
+    auto ask = [&] {
+      Asked a;
+      for (; it != read.end() && a.programs.size() < kMaxProgramsAsked; ++it) a.programs.emplace_back(code(*it));
+      ExchangeClient& counter = *counters[asked++ % kCountsAtOnce];
+      a.coverage = std::async(std::launch::async, [&counter, &language, programs = a.programs] {
+        return counter.Coverage(language, programs);
+      });
+      out.push_back(std::move(a));
+    };
+    while (it != read.end() || !out.empty()) {
+      while (it != read.end() && out.size() < kCountsAtOnce) ask();
+      Asked a = std::move(out.front());
+      out.pop_front();
+      const std::map<std::string, double> records = records_of(a.coverage.get());
+      for (const std::string& p : a.programs) judge(p, records);
     }
   }
   flush();
