@@ -31,10 +31,11 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
 
 // Whether `record` holds `value` as its source text: RecordsOfKeyAndSource's
 // test, trailing blanks ignored on both sides.
-bool SourceIs(const Row& record, std::string_view value) {
-  const auto* source = std::get_if<std::string>(&record[kStAgrValProp]);
+bool SourceIs(const FieldValue& source_field, std::string_view value) {
+  const auto* source = std::get_if<std::string>(&source_field);
   return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(value);
 }
+bool SourceIs(const Row& record, std::string_view value) { return SourceIs(record[kStAgrValProp], value); }
 
 // The records of a batch's keys as its transaction sees them. A batch holds
 // one file's texts or several files' one after the other: the records of a
@@ -94,12 +95,15 @@ class HeldRecords {
     }
   }
 
-  // Whether K's record holds `value` (SourceIs).
+  // Whether K's record holds `value` (SourceIs). The one question of
+  // HeldFields::Source, asked of every text of a file already stored: no
+  // part of the key is copied to answer it.
   bool Holds(const RecordKey& key, std::string_view value) {
     Form* form = Covering(key);
     if (!form) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
     const auto it = form->held.find(PartOf(key));
-    return it != form->held.end() && SourceIs(it->second, value);
+    if (it == form->held.end()) return false;
+    return SourceIs(fields_ == HeldFields::All ? it->second[kStAgrValProp] : it->second.front(), value);
   }
   // K's record; nullopt when K holds none. HeldFields::All only.
   std::optional<Row> Of(const RecordKey& key) {
@@ -114,23 +118,27 @@ class HeldRecords {
     return it->second;
   }
   void Deleted(const RecordKey& key) {
-    if (Form* form = Covering(key)) form->held.erase(PartOf(key));
+    if (Form* form = Covering(key))
+      if (const auto it = form->held.find(PartOf(key)); it != form->held.end()) form->held.erase(it);
   }
   void Inserted(const RecordKey& key, const Row& row) {
-    if (Form* form = Covering(key)) form->held[PartOf(key)] = row;
+    if (Form* form = Covering(key)) form->held.insert_or_assign(PartCopy(key), row);
   }
   // K was found holding a record the batch did not know of: read it from
   // the table from now on.
   void Unknown(const RecordKey& key) {
-    if (Form* form = Covering(key)) form->unknown.insert(PartOf(key));
+    if (Form* form = Covering(key)) form->unknown.insert(PartCopy(key));
   }
 
  private:
   using FormKey = std::tuple<std::string, std::string, std::string>;  // program, form, language
   using Part = std::tuple<std::string, std::string, double>;          // component, property, number
+  using PartView = std::tuple<std::string_view, std::string_view, double>;
   struct Form {
-    std::map<Part, Row> held;
-    std::set<Part> unknown;
+    // Every field (HeldFields::All), or the source alone (Source: a row of
+    // one field).
+    std::map<Part, Row, std::less<>> held;
+    std::set<Part, std::less<>> unknown;
   };
   static constexpr std::size_t kFormsAtOnce = 64;
   // The key's remaining parts and the source, in this order.
@@ -196,22 +204,36 @@ class HeldRecords {
       form.held[Part{*component, *property, *number}] = std::move(read);
       return;
     }
-    Row row(TranslationTable().fields.size());
-    row[kStAgrValProp] = std::move(at(kStAgrValProp));
+    Row row;
+    row.push_back(std::move(at(kStAgrValProp)));
     form.held[Part{std::move(*component), std::move(*property), *number}] = std::move(row);
   }
 
   static FormKey FormOf(const RecordKey& key) { return {key.program, key.form, key.language}; }
-  static Part PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
+  static PartView PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
+  static Part PartCopy(const RecordKey& key) { return {key.component, key.property, key.number}; }
+  // The form of `key` when it was read, and `key` not found unknown since.
+  // The texts of a file come one after another: the form of the last look-up
+  // is tried first.
   Form* Covering(const RecordKey& key) {
-    const auto it = forms_.find(FormOf(key));
-    if (it == forms_.end() || it->second.unknown.contains(PartOf(key))) return nullptr;
-    return &it->second;
+    auto same = [&](const FormKey& f) {
+      return std::get<0>(f) == key.program && std::get<1>(f) == key.form && std::get<2>(f) == key.language;
+    };
+    if (last_ == forms_.end() || !same(last_->first)) {
+      const auto it = forms_.find(std::tuple<std::string_view, std::string_view, std::string_view>(
+          key.program, key.form, key.language));
+      if (it == forms_.end()) return nullptr;
+      last_ = it;
+    }
+    Form& form = last_->second;
+    if (!form.unknown.empty() && form.unknown.contains(PartOf(key))) return nullptr;
+    return &form;
   }
 
   Session& s_;
   HeldFields fields_;
-  std::map<FormKey, Form> forms_;
+  std::map<FormKey, Form, std::less<>> forms_;
+  std::map<FormKey, Form, std::less<>>::iterator last_ = forms_.end();
 };
 
 // The translations the batch's new records take (step 6): when the first is
