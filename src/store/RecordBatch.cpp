@@ -82,9 +82,17 @@ void RecordBatch::Add(const RecordKey& key, const RecordText& text, protocol::De
   if (stopped_) return;
   if (over(reading_.rows, reading_bytes_)) SendPart();
   if (stopped_) return;
-  records_.rows.push_back({key.program, key.form, key.component, key.property, key.number, text.value,
-                           Flag(declined == protocol::Declined::No),
-                           Flag(look_up == protocol::TranslationLookUp::Yes)});
+  // Each value copied once (a braced list would copy each twice).
+  Row& row = records_.rows.emplace_back();
+  row.reserve(protocol::BatchRecordFields().size());
+  row.emplace_back(key.program);
+  row.emplace_back(key.form);
+  row.emplace_back(key.component);
+  row.emplace_back(key.property);
+  row.emplace_back(key.number);
+  row.emplace_back(text.value);
+  row.emplace_back(Flag(declined == protocol::Declined::No));
+  row.emplace_back(Flag(look_up == protocol::TranslationLookUp::Yes));
   ++reading_.rows;
   bytes_ += bytes;
   reading_bytes_ += bytes;
