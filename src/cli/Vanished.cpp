@@ -79,6 +79,8 @@ class Observer final : public Transport {
     if (!language || !texts) return;
     const auto* outcomes = std::get_if<Packet>(&answer);
     if (outcomes && outcomes->rows.size() != texts->rows.size()) outcomes = nullptr;
+    RecordKey key;  // its strings' room reused from row to row
+    key.language = *language;
     for (std::size_t i = 0; i < texts->rows.size(); ++i) {
       const Row& row = texts->rows[i];
       if (row.size() <= std::size_t(kBatchNumber)) continue;
@@ -93,7 +95,12 @@ class Observer final : public Transport {
         if (const auto* name = std::get_if<std::string>(&outcomes->rows[i][kBatchOutcome]))
           if (auto outcome = store::OutcomeNamed(*name); outcome && *outcome != store::RecordOutcome::Skipped)
             held = KeyHeld::Yes;
-      seen_.Note(RecordKey{*t[0], *t[1], *t[2], *t[3], *number, *language}, held);
+      key.program = *t[0];
+      key.form = *t[1];
+      key.component = *t[2];
+      key.property = *t[3];
+      key.number = *number;
+      seen_.Note(key, held);
     }
   }
 

@@ -63,6 +63,8 @@ std::string KeyText(const protocol::RecordKey& key) {
   std::array<char, 32> number{};
   auto [end, ec] = std::to_chars(number.data(), number.data() + number.size(), key.number);
   std::string out;
+  out.reserve(key.program.size() + key.form.size() + key.component.size() + key.property.size() +
+              key.language.size() + 16);
   for (std::string_view field : {std::string_view(key.program), std::string_view(key.form),
                                  std::string_view(key.component), std::string_view(key.property)}) {
     AppendField(out, field);
