@@ -23,9 +23,8 @@ ServerChoice::ServerChoice(const ServerOptions& options) {
   else {
     // The server's storage work runs on this command's threads (a call out
     // while the next files are read, a new thread each): held to the
-    // server's few heap arenas as `trd serve` is, so that what the writer
-    // frees (its savepoint journal, up to 4 MiB a work) is reused, not kept
-    // idle in an arena per thread the run went through.
+    // server's few heap arenas as `trd serve` is, so that what a call frees
+    // is reused, not kept idle in an arena per thread the run went through.
     server::LimitHeapArenas();
     local_.emplace(OpenService(options.db.empty() ? "var/trd.sqlite" : options.db));
   }

@@ -84,21 +84,8 @@ std::optional<FileIdentity> IdentityAt(const std::string& path) {
 // writer of a harvest behind it; nothing here reads the statistics, so they
 // are off (before the library first initialises: a process that opened a
 // database earlier keeps its setting, which is only slower).
-//
-// Every work of a write group runs in a savepoint (WriterTurns.h), and SQLite
-// copies each page a savepoint changes into its sub-journal first, so that
-// the work alone can be undone. By default that journal moves to a temporary
-// file past 64 KiB: a write and, once evicted, a read system call per page,
-// a tenth of the server's time in a harvest and more with many harvests at
-// once. Held in memory up to kSubJournalInMemory instead (one savepoint is
-// open at a time, on the writer; a larger work's journal still goes to a
-// file, so memory stays bounded whatever a call holds).
-constexpr int kSubJournalInMemory = 4 << 20;
 void ConfigureLibraryOnce() {
-  static const bool configured = [] {
-    return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
-           sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kSubJournalInMemory) == SQLITE_OK;
-  }();
+  static const bool configured = [] { return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK; }();
   (void)configured;
 }
 
