@@ -102,8 +102,7 @@ class HeldRecords {
     Form* form = Covering(key);
     if (!form) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
     const auto it = form->held.find(PartOf(key));
-    if (it == form->held.end()) return false;
-    return SourceIs(fields_ == HeldFields::All ? it->second[kStAgrValProp] : it->second.front(), value);
+    return it != form->held.end() && SourceIs(SourceIn(it->second), value);
   }
   // K's record; nullopt when K holds none. HeldFields::All only.
   std::optional<Row> Of(const RecordKey& key) {
@@ -133,6 +132,7 @@ class HeldRecords {
  private:
   using FormKey = std::tuple<std::string, std::string, std::string>;  // program, form, language
   using Part = std::tuple<std::string, std::string, double>;          // component, property, number
+  using FormView = std::tuple<std::string_view, std::string_view, std::string_view>;
   using PartView = std::tuple<std::string_view, std::string_view, double>;
   struct Form {
     // Every field (HeldFields::All), or the source alone (Source: a row of
@@ -208,6 +208,10 @@ class HeldRecords {
     row.push_back(std::move(at(kStAgrValProp)));
     form.held[Part{std::move(*component), std::move(*property), *number}] = std::move(row);
   }
+  // The source of a row Keep kept.
+  const FieldValue& SourceIn(const Row& held) const {
+    return fields_ == HeldFields::All ? held[kStAgrValProp] : held.front();
+  }
 
   static FormKey FormOf(const RecordKey& key) { return {key.program, key.form, key.language}; }
   static PartView PartOf(const RecordKey& key) { return {key.component, key.property, key.number}; }
@@ -220,8 +224,7 @@ class HeldRecords {
       return std::get<0>(f) == key.program && std::get<1>(f) == key.form && std::get<2>(f) == key.language;
     };
     if (last_ == forms_.end() || !same(last_->first)) {
-      const auto it = forms_.find(std::tuple<std::string_view, std::string_view, std::string_view>(
-          key.program, key.form, key.language));
+      const auto it = forms_.find(FormView(key.program, key.form, key.language));
       if (it == forms_.end()) return nullptr;
       last_ = it;
     }
