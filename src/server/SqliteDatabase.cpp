@@ -217,6 +217,28 @@ class SqliteConnection {
 
   sqlite3* db() const { return db_; }
 
+  // Where the next write transaction keeps its savepoints' journal (the
+  // pages a savepoint or a statement changed, copied before the change, so
+  // that it alone can be undone). SQLite reads the setting as the transaction
+  // begins; it cannot change inside one.
+  // - File: in memory up to 64 KiB, then a temporary file: bounded memory
+  //   whatever one statement changes.
+  // - Memory: in memory, whatever its size. For a write group's works
+  //   (WriterTurns.h): each work is one savepoint of one call's records,
+  //   whose journal past 64 KiB cost a write and, once evicted, a read system
+  //   call per page (a tenth of the server's time in a harvest, a quarter
+  //   with many at once). It is freed at each work's end; its size is that
+  //   of the pages one call changes, bounded by the call's size limit. (A
+  //   larger threshold of the library's own is no way out: its journal then
+  //   moves to the file in one write larger than its files take, which fails
+  //   as "database or disk is full" and rolls the group's transaction back.)
+  enum class SubJournal { File, Memory };
+  void KeepSubJournal(SubJournal where) {
+    if (where == sub_journal_) return;
+    Exec(where == SubJournal::Memory ? "PRAGMA temp_store=MEMORY" : "PRAGMA temp_store=DEFAULT");
+    sub_journal_ = where;
+  }
+
   // Raises DatabaseGoneError when the file at the path is not the one opened.
   void CheckStillAtPath() const {
     if (!identity_ || IdentityAt(path_) == identity_) return;
@@ -230,6 +252,7 @@ class SqliteConnection {
   std::string path_;                       // absolute; empty in memory
   std::optional<FileIdentity> identity_;  // of the file opened; none in memory
   std::unordered_map<std::string, sqlite3_stmt*, StringHash, std::equal_to<>> cache_;
+  SubJournal sub_journal_ = SubJournal::File;
 };
 
 // The read connections of a file database, handed out one per session.
@@ -294,7 +317,8 @@ std::int64_t ExecuteOn(SqliteConnection& conn, std::string_view sql, std::span<c
 }
 
 // BEGIN IMMEDIATE on the writer, refused when the file is gone.
-void BeginWriting(SqliteConnection& conn) {
+void BeginWriting(SqliteConnection& conn, SqliteConnection::SubJournal journal) {
+  conn.KeepSubJournal(journal);
   conn.Exec("BEGIN IMMEDIATE");
   try {
     conn.CheckStillAtPath();
@@ -341,7 +365,7 @@ class SqliteSession final : public Session {
 
   void Begin() override {
     if (pool_) throw StorageError("a read session cannot begin a write transaction");
-    BeginWriting(conn_);
+    BeginWriting(conn_, SqliteConnection::SubJournal::File);
   }
   void Commit() override { conn_.Exec("COMMIT"); }
   void Rollback() override {
@@ -398,7 +422,7 @@ class TogetherSession final : public Session {
     turns_.Enter(WriterTurns::Kind::Together);
     if (!turns_.group()) {
       try {
-        BeginWriting(writer_);
+        BeginWriting(writer_, SqliteConnection::SubJournal::Memory);
       } catch (...) {
         turns_.Leave();
         throw;

@@ -274,6 +274,55 @@ TEST_P(Batch, TransactionsCommittedTogetherAreEachKeptOrUndoneAlone) {
   EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "created");
 }
 
+// The same with works that each change over a megabyte of stored pages
+// (their undo journal far past what a statement usually keeps), and one that
+// fails at its end and is undone after all it changed: the others are kept
+// whole, the failed one leaves every record as it was.
+TEST_P(Batch, LargeTransactionsCommittedTogetherAreEachKeptOrUndoneAlone) {
+  TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
+  auto served = Service::Open(file_db.Url());
+  Database& db = served->Storage();
+  constexpr int kWorks = 4, kRecords = 1500;
+  auto record = [](int work, int n, const std::string& text) {
+    Rec r;
+    r.program = "PROG" + std::to_string(work);
+    r.component = "CMP" + std::to_string(n);
+    r.source = r.value = text + std::string(300, char('a' + n % 26)) + std::to_string(n);
+    return r;
+  };
+  std::vector<Change> stored;
+  for (int w = 0; w < kWorks; ++w)
+    for (int n = 0; n < kRecords; ++n) stored.push_back(Insert(record(w, n, "antes ")));
+  ApplyChangeSet(*db.Acquire(), TranslationTable(), Changes(std::move(stored)));
+
+  constexpr int kFailing = 2;
+  auto holder = db.Acquire();
+  holder->Begin();
+  std::vector<std::future<void>> works;
+  for (int w = 0; w < kWorks; ++w)
+    works.push_back(std::async(std::launch::async, [&, w] {
+      std::vector<Change> changes;
+      for (int n = 0; n < kRecords; ++n) changes.push_back(Modify(record(w, n, "antes "), record(w, n, "depois ")));
+      if (w == kFailing) changes.push_back(Insert(record(w, 0, "depois ")));
+      ApplyChangeSet(*db.AcquireTogether(), TranslationTable(), Changes(std::move(changes)));
+    }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  holder->Commit();
+  holder.reset();
+  const FieldType count[] = {FieldType::Float};
+  for (int w = 0; w < kWorks; ++w) {
+    if (w == kFailing)
+      EXPECT_THROW(works[std::size_t(w)].get(), protocol::KeyTakenError);
+    else
+      EXPECT_NO_THROW(works[std::size_t(w)].get()) << "work " << w;
+    const FieldValue program[] = {"PROG" + std::to_string(w)};
+    const Row changed = db.AcquireReader()->Query(
+        "SELECT COUNT(*) FROM TRDPROPRIEDADE WHERE CDPROGRAMA = ? AND STAGRVALPROP LIKE 'depois %'", program,
+        count)[0];
+    EXPECT_EQ(std::get<double>(changed[0]), w == kFailing ? 0.0 : double(kRecords)) << "work " << w;
+  }
+}
+
 // A writer outside the batch's lock (a statement by itself, no Begin) that
 // stores one of the batch's keys after the batch read its form: each record
 // still gets the rule's outcome against what is stored, as one insert at a
