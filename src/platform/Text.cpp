@@ -59,11 +59,14 @@ std::string_view TrimTrailingBlanks(std::string_view s) {
 
 std::size_t Length(std::string_view s) {
   std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size(); i += SeqLen(s, i)) ++n;
+  for (std::size_t i = 0; i < s.size(); ++n)
+    i += static_cast<unsigned char>(s[i]) < 0x80 ? 1 : SeqLen(s, i);  // most texts are mostly ASCII
   return n;
 }
 
 std::string_view Left(std::string_view s, std::size_t n) {
+  // Every code point (and every malformed byte) takes at least one byte.
+  if (s.size() <= n) return s;
   std::size_t i = 0;
   while (n > 0 && i < s.size()) {
     i += SeqLen(s, i);
