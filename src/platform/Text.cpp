@@ -134,6 +134,10 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
 
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     std::size_t start = i;
     char32_t cp = DecodeUtf8(s, i);
     // A malformed sequence decodes to U+FFFD consuming one byte; a real
