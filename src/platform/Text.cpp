@@ -11,6 +11,7 @@ constexpr bool IsCont(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Byte length of the UTF-8 sequence starting with lead byte c, or 1 when c
 // cannot start one.
 std::size_t SeqLen(std::string_view s, std::size_t i) {
+  if (static_cast<unsigned char>(s[i]) < 0x80) return 1;  // most texts are mostly ASCII
   std::size_t i2 = i;
   DecodeUtf8(s, i2);
   return i2 - i;
@@ -59,8 +60,7 @@ std::string_view TrimTrailingBlanks(std::string_view s) {
 
 std::size_t Length(std::string_view s) {
   std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size(); ++n)
-    i += static_cast<unsigned char>(s[i]) < 0x80 ? 1 : SeqLen(s, i);  // most texts are mostly ASCII
+  for (std::size_t i = 0; i < s.size(); i += SeqLen(s, i)) ++n;
   return n;
 }
 
