@@ -206,6 +206,12 @@ Value FromJson(const json& j) {
 std::string EncodeRequest(const Request& r) {
   std::string out;
   out.reserve(64 + r.module.size() + r.method.size() + 32 * r.args.size());
+  EncodeRequestInto(r, out);
+  return out;
+}
+
+void EncodeRequestInto(const Request& r, std::string& out) {
+  out.clear();
   out += "{\"args\":[";
   for (std::size_t i = 0; i < r.args.size(); ++i) {
     if (i) out += ',';
@@ -216,7 +222,6 @@ std::string EncodeRequest(const Request& r) {
   out += ",\"module\":";
   AppendJsonString(out, r.module);
   out += '}';
-  return out;
 }
 
 std::size_t EncodedRequestSize(const Request& r) {

@@ -37,6 +37,10 @@ nlohmann::json ChangeSetToJson(const ChangeSet& c);
 ChangeSet ChangeSetFromJson(const nlohmann::json& j);
 
 std::string EncodeRequest(const Request& r);
+// EncodeRequest(r) into `out`, replacing what it held: a caller sending
+// request after request keeps one buffer's room instead of growing a new
+// text (of up to a megabyte) for each.
+void EncodeRequestInto(const Request& r, std::string& out);
 // EncodeRequest(r).size(), without building the text.
 std::size_t EncodedRequestSize(const Request& r);
 Request DecodeRequest(std::string_view body);
