@@ -98,9 +98,8 @@ class Session {
   // statistics, and a fresh table has none: the plans made then read the
   // wrong index for the rest of the run. So it takes the table's statistics
   // anew (ANALYZE) whenever the table has about doubled since they were last
-  // taken (from 1,000 rows on, until it has 16,000: a few times, each
-  // reading a bounded sample; PostgreSQL's autovacuum keeps them current
-  // after). SQLite's plans do not depend on statistics: nothing to do.
+  // taken (from 1,000 rows on; a few times per run, each reading a bounded
+  // sample). SQLite's plans do not depend on statistics: nothing to do.
   // Never throws: statistics not taken leave the plans as they were.
   virtual void Grew(std::string_view table, std::int64_t rows) {
     (void)table;

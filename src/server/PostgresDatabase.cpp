@@ -285,13 +285,6 @@ class StatisticsDue {
   // Below this size a table is read whole by any plan; statistics matter
   // once it has grown past it.
   static constexpr double kFirstRows = 1000;
-  // Past this size the statistics this server took tell the planner what it
-  // needs (which index reads fewest rows), and they scale with the table;
-  // PostgreSQL's own autovacuum keeps them current from then on. Taking
-  // them again at each doubling cost a first harvest of 100,000 texts a
-  // tenth of its backend time (ANALYZE reads a sample of 30,000 rows and
-  // digests the source text of each for the expression indexes).
-  static constexpr double kLastRows = 16000;
 
   bool Known(const std::string& table) {
     std::lock_guard lock(mutex_);
@@ -309,7 +302,7 @@ class StatisticsDue {
     std::lock_guard lock(mutex_);
     Growth& g = tables_[table];
     g.added += rows;
-    if (g.taking || g.analyzed >= kLastRows || g.added < std::max(kFirstRows, g.analyzed)) return false;
+    if (g.taking || g.added < std::max(kFirstRows, g.analyzed)) return false;
     g.taking = true;
     g.claimed = g.added;
     return true;
