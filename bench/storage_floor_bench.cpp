@@ -89,10 +89,13 @@ std::string Columns() {
   return s;
 }
 
+// Every column of every record.
+std::string SelectAll() { return "SELECT " + Columns() + " FROM " + trd::server::TranslationTable().name; }
+
 // Every record, kept for the insert floor (not timed).
 Rows ReadAll(const std::string& path) {
   Db db(path);
-  Stmt q(db.db, "SELECT " + Columns() + " FROM " + trd::server::TranslationTable().name);
+  Stmt q(db.db, SelectAll());
   Rows rows;
   const int n = sqlite3_column_count(q.s);
   while (sqlite3_step(q.s) == SQLITE_ROW) {
@@ -115,7 +118,7 @@ Rows ReadAll(const std::string& path) {
 double ReadFloor(const std::string& path) {
   Db db(path);
   const auto start = Clock::now();
-  Stmt q(db.db, "SELECT " + Columns() + " FROM " + trd::server::TranslationTable().name);
+  Stmt q(db.db, SelectAll());
   const int n = sqlite3_column_count(q.s);
   std::size_t bytes = 0;
   double numbers = 0;
