@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <limits>
 #include <future>
 #include <map>
 #include <memory>
@@ -164,9 +165,8 @@ void SeenKeys::Open(const std::string& program) {
   Close();
   program_ = program;
   open_ = true;
-  Block block;
-  if (Find(program, block))
-    ForEachLine(Bytes(block.lines_at, block.lines_size),
+  if (const Slot* slot = Find(program))
+    ForEachLine(Bytes(slot->lines_at, slot->lines_size),
                 [&](KeyHeld held, std::string_view key) { keys_.emplace(key, held); });
 }
 
@@ -183,17 +183,19 @@ void SeenKeys::Close() {
     if (h == KeyHeld::Yes) ++held;
   }
   keys_.clear();
-  const std::string header =
-      "P" + std::to_string(held) + " " + std::to_string(lines.size()) + " " + program_ + "\n";
-  Block ignored;
-  Slot* slot = Find(program_, ignored);  // a program noted again: its new block replaces the old
-  const std::uint64_t offset = end_;
-  Append(header + lines);
-  if (slot) {
-    slot->offset = offset;
+  const std::uint64_t lines_at = end_;
+  Append(lines);
+  if (Slot* slot = Find(program_)) {  // a program noted again: its new block replaces the old
+    slot->lines_at = lines_at;
+    slot->lines_size = lines.size();
+    slot->held = std::uint32_t(held);
     return;
   }
-  recent_.push_back({HashOf(program_), offset});
+  if (codes_.size() > std::numeric_limits<std::uint32_t>::max() - program_.size())
+    throw std::runtime_error("the run's programs' codes outgrew the seen keys' index");
+  const auto code_at = std::uint32_t(codes_.size());
+  codes_.append(program_).push_back('\0');
+  recent_.push_back({HashOf(program_), lines_at, lines.size(), std::uint32_t(held), code_at});
   if (recent_.size() < kRecentSlots) return;
   std::sort(recent_.begin(), recent_.end(), kByHash);
   const std::size_t middle = sorted_.size();
@@ -221,30 +223,19 @@ std::string SeenKeys::Bytes(std::uint64_t offset, std::uint64_t size) const {
   return bytes;
 }
 
-SeenKeys::Slot* SeenKeys::Find(const std::string& program, Block& block) const {
+SeenKeys::Slot* SeenKeys::Find(const std::string& program) const {
   const std::uint64_t hash = HashOf(program);
-  // A header: "P", two numbers of at most 20 digits each, two blanks, the
-  // program code and a line end.
+  // By the code's length, not its NUL alone: a code may hold any byte.
   auto matches = [&](const Slot& slot) {
-    const std::string header = Bytes(slot.offset, std::min<std::uint64_t>(end_ - slot.offset, 44 + program.size()));
-    const std::size_t blank = header.find(' ');
-    const std::size_t second = blank == std::string::npos ? blank : header.find(' ', blank + 1);
-    if (header.empty() || header[0] != 'P' || second == std::string::npos) return false;
-    // By the code's length, not a search for the line end: a code may hold any byte.
-    const std::size_t line_end = second + 1 + program.size();
-    if (line_end >= header.size() || header[line_end] != '\n' ||
-        std::string_view(header).substr(second + 1, program.size()) != program)
-      return false;
-    block.held = std::size_t(std::strtoull(header.c_str() + 1, nullptr, 10));
-    block.lines_size = std::strtoull(header.c_str() + blank + 1, nullptr, 10);
-    block.lines_at = slot.offset + line_end + 1;
-    return true;
+    return slot.hash == hash && codes_.size() - slot.code_at > program.size() &&
+           codes_[slot.code_at + program.size()] == '\0' &&
+           std::string_view(codes_).substr(slot.code_at, program.size()) == program;
   };
-  const Slot key{hash, 0};
+  const Slot key{hash};
   for (auto [it, end] = std::equal_range(sorted_.begin(), sorted_.end(), key, kByHash); it != end; ++it)
     if (matches(*it)) return &*it;
   for (Slot& slot : recent_)
-    if (slot.hash == hash && matches(slot)) return &slot;
+    if (matches(slot)) return &slot;
   return nullptr;
 }
 
@@ -254,8 +245,8 @@ std::size_t SeenKeys::HeldIn(const std::string& program) const {
     for (const auto& [key, h] : keys_) held += h == KeyHeld::Yes;
     return held;
   }
-  Block block;
-  return Find(program, block) ? block.held : 0;
+  const Slot* slot = Find(program);
+  return slot ? slot->held : 0;
 }
 
 ProgramKeys SeenKeys::KeysOf(const std::string& program) const {
@@ -264,11 +255,10 @@ ProgramKeys SeenKeys::KeysOf(const std::string& program) const {
     p.keys.emplace(key);
     p.forms.emplace(FormOfKeyText(key));
   };
-  Block block;
   if (open_ && program == program_) {
     for (const auto& [key, held] : keys_) take(held, key);
-  } else if (Find(program, block)) {
-    ForEachLine(Bytes(block.lines_at, block.lines_size), take);
+  } else if (const Slot* slot = Find(program)) {
+    ForEachLine(Bytes(slot->lines_at, slot->lines_size), take);
   }
   return p;
 }

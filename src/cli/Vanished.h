@@ -54,18 +54,17 @@ struct ProgramKeys {
   bool HasForm(const protocol::RecordKey& key) const;
 };
 
-// The run's seen keys, in memory that does not grow with the tree: only the
-// keys of the program being noted are held (a file's texts come together, so
-// a program's keys mostly do); when another program's key comes they are
-// written to an unnamed temporary file as one block: a header line
-// "P<held> <bytes> <program>" (how many of its keys are known to hold a
-// record, the length of the lines that follow), then one line per key ('1'
-// when it is known to hold a record, else '0', then its key text). In memory
-// each program keeps 16 bytes: the hash of its code and where its block
-// lies; a look-up reads the header to tell programs of one hash apart. A
-// program noted again later gets its keys back first, so that a key seen
-// twice is counted once, and its new block replaces the old one. Without a
-// temporary directory the blocks are kept in memory instead.
+// The run's seen keys, in memory that does not grow with the tree's texts:
+// only the keys of the program being noted are held (a file's texts come
+// together, so a program's keys mostly do); when another program's key comes
+// they are written to an unnamed temporary file as one block of lines, one
+// per key ('1' when it is known to hold a record, else '0', then its key
+// text). In memory each program keeps its code and 32 bytes: the hash of its
+// code, where its block lies and how many of its keys are known to hold a
+// record, so that HeldIn, asked of every program after the run, reads
+// nothing back. A program noted again later gets its keys back first, so
+// that a key seen twice is counted once, and its new block replaces the old
+// one. Without a temporary directory the blocks are kept in memory instead.
 class SeenKeys {
  public:
   SeenKeys();
@@ -84,18 +83,16 @@ class SeenKeys {
 
  private:
   struct Slot {
-    std::uint64_t hash = 0;    // of the program code
-    std::uint64_t offset = 0;  // of its block's header
-  };
-  struct Block {
-    std::size_t held = 0;
-    std::uint64_t lines_at = 0;  // the key lines' offset and length
+    std::uint64_t hash = 0;        // of the program code
+    std::uint64_t lines_at = 0;    // its block: the key lines' offset and length
     std::uint64_t lines_size = 0;
+    std::uint32_t held = 0;        // its keys known to hold a record
+    std::uint32_t code_at = 0;     // its code in codes_
   };
   void Open(const std::string& program);  // the program whose keys are noted
   void Close();                           // writes them out
-  // The slot of `program`'s block, and the block; nullptr when it has none.
-  Slot* Find(const std::string& program, Block& block) const;
+  // The slot of `program`'s block; nullptr when it has none.
+  Slot* Find(const std::string& program) const;
   std::string Bytes(std::uint64_t offset, std::uint64_t size) const;
   void Append(const std::string& bytes);
 
@@ -106,6 +103,7 @@ class SeenKeys {
   // from time to time.
   mutable std::vector<Slot> sorted_;
   mutable std::vector<Slot> recent_;
+  std::string codes_;  // every slot's program code, each followed by a NUL
   int file_ = -1;                                   // the temporary file; -1: spill_ instead
   std::uint64_t end_ = 0;                           // bytes written
   std::string spill_;
