@@ -258,6 +258,11 @@ Packet RecordsOfKey(Session& s, const RecordKey& key) {
   return Select(s, TranslationTable().fields, sql::RecordsOfKey(), params);
 }
 
+bool HoldsSource(const FieldValue& record_source, std::string_view source) {
+  const auto* held = std::get_if<std::string>(&record_source);
+  return held && text::TrimTrailingBlanks(*held) == text::TrimTrailingBlanks(source);
+}
+
 Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view source) {
   const auto& fields = TranslationTable().fields;
   source = text::TrimTrailingBlanks(source);

@@ -40,6 +40,8 @@ Packet RecordsOfKey(Session& s, const RecordKey& key);
 
 // The records of the key whose source text equals `source`, trailing blanks
 // ignored on both sides. A source longer than the column matches nothing.
+// HoldsSource is the same test of a record read already (its STAGRVALPROP).
+bool HoldsSource(const FieldValue& record_source, std::string_view source);
 Packet RecordsOfKeyAndSource(Session& s, const RecordKey& key, std::string_view source);
 
 // The translated record (state "T") of the language whose source text equals

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "HeldSources.h"
 #include "InsertsTogether.h"
 #include "Journal.h"
 #include "KeyCheck.h"
@@ -29,13 +30,8 @@ std::vector<FieldValue> KeyParams(const RecordKey& key) {
   return {key.program, key.form, key.component, key.property, key.number, key.language};
 }
 
-// Whether `record` holds `value` as its source text: RecordsOfKeyAndSource's
-// test, trailing blanks ignored on both sides.
-bool SourceIs(const FieldValue& source_field, std::string_view value) {
-  const auto* source = std::get_if<std::string>(&source_field);
-  return source && text::TrimTrailingBlanks(*source) == text::TrimTrailingBlanks(value);
-}
-bool SourceIs(const Row& record, std::string_view value) { return SourceIs(record[kStAgrValProp], value); }
+// Whether `record` holds `value` as its source text (HoldsSource).
+bool SourceIs(const Row& record, std::string_view value) { return HoldsSource(record[kStAgrValProp], value); }
 
 // The records of a batch's keys as its transaction sees them. A batch holds
 // one file's texts or several files' one after the other: the records of a
@@ -45,15 +41,12 @@ bool SourceIs(const Row& record, std::string_view value) { return SourceIs(recor
 // kept in step with the batch's own deletes and inserts. The write lock the
 // transaction holds keeps every other writer out meanwhile. A key of a form
 // no file of the batch began with, or one whose insert found it taken, is
-// read from the table as it comes.
-// What HeldRecords reads of each record: every field, or (for the look-ups
-// before any change, which only ask Holds) the source text alone, the other
-// fields left null.
-enum class HeldFields { All, Source };
-
+// read from the table as it comes. (The look-ups before the first change,
+// which only ask whether a text is stored, read the source texts alone:
+// HeldSources.h.)
 class HeldRecords {
  public:
-  explicit HeldRecords(Session& s, HeldFields fields = HeldFields::All) : s_(s), fields_(fields) {}
+  explicit HeldRecords(Session& s) : s_(s) {}
 
   // Reads the records of `first`'s (program, form, language), the form of a
   // file of the batch, unless they are held already.
@@ -61,15 +54,13 @@ class HeldRecords {
     const auto [form, fresh] = forms_.try_emplace(FormOf(first));
     if (!fresh) return;
     const FieldValue params[] = {first.program, first.form, first.language};
-    const bool all_fields = fields_ == HeldFields::All;
-    for (Row& read : s_.Query(all_fields ? AllOf(1) : SourceOf(), params, all_fields ? AllTypes() : SourceTypes()))
-      Keep(form->second, std::move(read));
+    for (Row& read : s_.Query(AllOf(1), params, AllTypes())) Keep(form->second, std::move(read));
   }
 
-  // Hold for the forms of every key of `firsts` at once (HeldFields::All
-  // only): a statement for up to kFormsAtOnce forms instead of one a form.
-  // The statement lists a power of two of forms (the last repeated), so that
-  // few distinct statements are prepared whatever the batch's count.
+  // Hold for the forms of every key of `firsts` at once: a statement for up
+  // to kFormsAtOnce forms instead of one a form. The statement lists a power
+  // of two of forms (the last repeated), so that few distinct statements are
+  // prepared whatever the batch's count.
   void HoldAll(std::span<const RecordKey> firsts) {
     std::vector<FormKey> wanted;
     for (const RecordKey& key : firsts)
@@ -95,16 +86,7 @@ class HeldRecords {
     }
   }
 
-  // Whether K's record holds `value` (SourceIs). The one question of
-  // HeldFields::Source, asked of every text of a file already stored: no
-  // part of the key is copied to answer it.
-  bool Holds(const RecordKey& key, std::string_view value) {
-    Form* form = Covering(key);
-    if (!form) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
-    const auto it = form->held.find(PartOf(key));
-    return it != form->held.end() && SourceIs(SourceIn(it->second), value);
-  }
-  // K's record; nullopt when K holds none. HeldFields::All only.
+  // K's record; nullopt when K holds none.
   std::optional<Row> Of(const RecordKey& key) {
     Form* form = Covering(key);
     if (!form) {
@@ -135,14 +117,10 @@ class HeldRecords {
   using FormView = std::tuple<std::string_view, std::string_view, std::string_view>;
   using PartView = std::tuple<std::string_view, std::string_view, double>;
   struct Form {
-    // Every field (HeldFields::All), or the source alone (Source: a row of
-    // one field).
-    std::map<Part, Row, std::less<>> held;
+    std::map<Part, Row, std::less<>> held;  // every field
     std::set<Part, std::less<>> unknown;
   };
   static constexpr std::size_t kFormsAtOnce = 64;
-  // The key's remaining parts and the source, in this order.
-  static constexpr RecordField kSourceFields[] = {kNmComponente, kNmPropriedade, kNrValorProp, kStAgrValProp};
 
   // Every field of the records of `forms` forms, their (program, form,
   // language) bound in this order.
@@ -171,46 +149,13 @@ class HeldRecords {
     }();
     return types;
   }
-  static const std::string& SourceOf() {
-    static const std::string sql = [] {
-      std::string columns;
-      for (RecordField f : kSourceFields) columns += (columns.empty() ? "" : ", ") + Column(f);
-      return "SELECT " + columns + " FROM " + TranslationTable().name + " WHERE " + Column(kCdPrograma) +
-             " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
-    }();
-    return sql;
-  }
-  static const std::vector<FieldType>& SourceTypes() {
-    static const std::vector<FieldType> types = [] {
-      std::vector<FieldType> t;
-      for (RecordField f : kSourceFields) t.push_back(TranslationTable().fields[std::size_t(f)].type);
-      return t;
-    }();
-    return types;
-  }
-
-  // Keeps a record read (every field, or kSourceFields) in its form.
-  void Keep(Form& form, Row read) {
-    const bool all_fields = fields_ == HeldFields::All;
-    auto at = [&](RecordField f) -> FieldValue& {
-      if (all_fields) return read[std::size_t(f)];
-      return read[std::size_t(std::find(std::begin(kSourceFields), std::end(kSourceFields), f) - kSourceFields)];
-    };
-    auto* component = std::get_if<std::string>(&at(kNmComponente));
-    auto* property = std::get_if<std::string>(&at(kNmPropriedade));
-    const auto* number = std::get_if<double>(&at(kNrValorProp));
+  // Keeps a record read in its form.
+  static void Keep(Form& form, Row read) {
+    const auto* component = std::get_if<std::string>(&read[kNmComponente]);
+    const auto* property = std::get_if<std::string>(&read[kNmPropriedade]);
+    const auto* number = std::get_if<double>(&read[kNrValorProp]);
     if (!component || !property || !number) return;  // never: key columns hold no nulls
-    if (all_fields) {
-      form.held[Part{*component, *property, *number}] = std::move(read);
-      return;
-    }
-    Row row;
-    row.push_back(std::move(at(kStAgrValProp)));
-    form.held[Part{std::move(*component), std::move(*property), *number}] = std::move(row);
-  }
-  // The source of a row Keep kept.
-  const FieldValue& SourceIn(const Row& held) const {
-    return fields_ == HeldFields::All ? held[kStAgrValProp] : held.front();
+    form.held[Part{*component, *property, *number}] = std::move(read);
   }
 
   static FormKey FormOf(const RecordKey& key) { return {key.program, key.form, key.language}; }
@@ -234,7 +179,6 @@ class HeldRecords {
   }
 
   Session& s_;
-  HeldFields fields_;
   std::map<FormKey, Form, std::less<>> forms_;
   std::map<FormKey, Form, std::less<>>::iterator last_ = forms_.end();
 };
@@ -412,7 +356,7 @@ Row ResultRow(const store::RecordResult& r) {
 
 // The outcome when nothing is written: stored already, or declined; nullopt
 // when the record needs a change.
-std::optional<store::RecordResult> WithoutChange(HeldRecords& stored, const BatchRecord& r) {
+std::optional<store::RecordResult> WithoutChange(HeldSources& stored, const BatchRecord& r) {
   const RecordText t(r.text);
   if (stored.Holds(r.key, t.value)) return store::RecordResult{store::RecordOutcome::StoredAlready};
   if (r.declined == Declined::Yes) return store::RecordResult{store::RecordOutcome::Skipped};
@@ -494,7 +438,7 @@ Packet Apply(Session& session, const std::vector<BatchRecord>& records, const At
     // Each file's records are read at once here too, on the read snapshot;
     // the write transaction reads them again on its own.
     SharedReads reads(session);
-    HeldRecords stored(session, HeldFields::Source);
+    HeldSources stored(session);
     for (; i < records.size(); ++i) {
       if (starts[i]) stored.Hold(records[i].key);
       std::optional<store::RecordResult> unchanged = WithoutChange(stored, records[i]);

@@ -180,31 +180,48 @@ TEST_P(Batch, UnlistedLanguagesAndUnusableKeysAreRefusedBeforeAnythingIsStored) 
 // A file whose texts are all stored already takes no write lock: it is
 // answered while another writer holds the lock; one with a new text waits
 // for it.
+// Every text of a file found stored is answered from what is read before any
+// change: a file of many records, its texts in no order of the key, texts
+// with trailing blanks, and a key of another form among them.
 TEST_P(Batch, AnUnchangedFileTakesNoWriteLock) {
   TestDatabase file_db(GetParam(), TestDatabase::Storage::File);
   auto served = Service::Open(file_db.Url());
-  Rec stored, fresh;
+  std::vector<Rec> file;
+  for (const char* component : {"LBLZ", "BTN10", "BTN2", "LBLA", "BTN1"})
+    for (double number : {10.0, 2.0, 0.0}) {
+      Rec r;
+      r.component = component;
+      r.number = number;
+      r.source = std::string("Texto ") + component + " " + std::to_string(int(number));
+      file.push_back(r);
+    }
+  file[4].source += "  ";
+  file[7].form = "FRMOUTRO";
+  Rec fresh;
   fresh.component = "BTNNEW";
-  auto send = [&](const Rec& r) {
+  auto send = [&](const std::vector<Rec>& recs) {
+    std::vector<Row> rows;
+    for (const Rec& r : recs) rows.push_back(BatchRow(r));
     return served->Call(kDfm, protocol::kSetPropriedArq,
-                        std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), {BatchRow(r)}}});
+                        std::vector<Value>{std::string("POR"), Packet{protocol::BatchRecordFields(), std::move(rows)}});
   };
-  send(stored);
+  send(file);
+  file[4].source.resize(file[4].source.size() - 2);  // stored with its blanks, sent without
 
   auto other = OpenDatabase(file_db.Url());
   auto writer = other->Acquire();
   writer->Begin();  // another writer holds the write lock
   const auto started = std::chrono::steady_clock::now();
-  Value v = send(stored);
+  Value v = send(file);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-  EXPECT_EQ(std::get<std::string>(std::get<Packet>(v).rows.at(0)[0]), "stored_already");
+  EXPECT_EQ(Outcomes(v), std::vector<std::string>(file.size(), "stored_already/N"));
 
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     writer->Commit();
   });
   const auto waited = std::chrono::steady_clock::now();
-  Value created = send(fresh);
+  Value created = send({fresh});
   release.join();
   EXPECT_GE(std::chrono::steady_clock::now() - waited, std::chrono::milliseconds(250));
   EXPECT_EQ(std::get<std::string>(std::get<Packet>(created).rows.at(0)[0]), "created");
