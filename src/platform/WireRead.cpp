@@ -1,311 +1,358 @@
 #include "WireRead.h"
 
+#include <charconv>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 namespace trd::wire {
 namespace {
-using json = nlohmann::json;
 
-enum class Message : std::uint8_t { Request, Response };
+namespace od = simdjson::ondemand;
 
-// What the next parse event must be. The messages' shapes are shallow and
-// fixed (a packet's cells are field values, never tagged values), so one
-// position is the whole state: no stack.
-enum class At : std::uint8_t {
-  Start,        // the message's object
-  TopKey,       // one of the message's members, or its end
-  Module,       // text
-  Method,       // text
-  ArgsStart,    // the arguments' array
-  Arg,          // an argument, or the arguments' end
-  Result,       // the response's value
-  Tag,          // the only member of a tagged value
-  TagFloat,     // a number
-  TagDateTime,  // an ISO 8601 text
-  TagFailure,   // text
-  TagPacket,    // the packet's object
-  TagEnd,       // the tagged value's end
-  PacketKey,    // "fields", "rows", or the packet's end
-  FieldsStart,  // the definitions' array
-  Field,        // a definition, or the definitions' end
-  FieldName,
-  FieldType,
-  FieldSize,
-  FieldEnd,
-  RowsStart,  // the rows' array
-  Row,        // a row, or the rows' end
-  Cell,       // a row's next value, or the row's end
-  Done,
+// Messages up to this size reuse a parser kept by the thread; larger ones
+// (a harvest's batch, an import) get one of their own, freed with them, so
+// that no thread keeps the room of the largest message it ever read.
+constexpr std::size_t kKeptParserBytes = 64 << 10;
+
+// Every read below stops at the first thing it does not expect (an error
+// code of the parser, a member it does not follow, a bound exceeded) by
+// answering false; the caller then takes the document path.
+
+// A JSON number as the document path reads it: a token without fraction or
+// exponent is an integer (a double when beyond 64 bits), any other a double,
+// correctly rounded; "-0" is the integer 0. The token is read here, not by
+// the parser, whose reading differs on such cases ("-0" a double; a
+// twenty-digit mantissa with a fraction read as 0 by Debian 12's version).
+struct Number {
+  enum class Kind { Signed, Unsigned, Float } kind = Kind::Signed;
+  std::int64_t i = 0;
+  std::uint64_t u = 0;
+  double d = 0;
+  double AsDouble() const { return kind == Kind::Signed ? double(i) : kind == Kind::Unsigned ? double(u) : d; }
 };
 
-// A SAX handler for nlohmann::json. Every event it does not expect returns
-// false, which stops the parse: the caller then takes the document path.
-class Reader {
- public:
-  using number_integer_t = json::number_integer_t;
-  using number_unsigned_t = json::number_unsigned_t;
-  using number_float_t = json::number_float_t;
-  using string_t = json::string_t;
-  using binary_t = json::binary_t;
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-  explicit Reader(Message m) : message_(m) {}
-
-  bool Finished() const { return at_ == At::Done; }
-  Request TakeRequest() { return std::move(request_); }
-  Value TakeResult() { return std::move(result_); }
-
-  bool null() {
-    if (at_ == At::Arg || at_ == At::Result) return Deliver(std::monostate{});
-    if (at_ == At::Cell) return NextField() && PutCell(FieldValue{});
-    return false;
+// JSON's grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+bool ParseNumber(std::string_view t, Number& out) {
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t' || t.back() == '\n' || t.back() == '\r'))
+    t.remove_suffix(1);
+  std::size_t at = 0;
+  auto digits = [&] {
+    const std::size_t from = at;
+    while (at < t.size() && IsDigit(t[at])) ++at;
+    return at > from;
+  };
+  if (at < t.size() && t[at] == '-') ++at;
+  const std::size_t int_at = at;
+  if (!digits() || (t[int_at] == '0' && at - int_at > 1)) return false;
+  bool integer = true;
+  if (at < t.size() && t[at] == '.') {
+    ++at;
+    if (!digits()) return false;
+    integer = false;
   }
-
-  bool boolean(bool b) { return (at_ == At::Arg || at_ == At::Result) && Deliver(b); }
-
-  bool number_integer(number_integer_t n) {
-    switch (at_) {
-      case At::Arg:
-      case At::Result: return Deliver(std::int64_t{n});
-      case At::FieldSize: return SetSize(n >= 0 && n <= kMaxFieldSize, n);
-      default: return Number(double(n));
-    }
+  if (at < t.size() && (t[at] == 'e' || t[at] == 'E')) {
+    ++at;
+    if (at < t.size() && (t[at] == '+' || t[at] == '-')) ++at;
+    if (!digits()) return false;
+    integer = false;
   }
-
-  bool number_unsigned(number_unsigned_t n) {
-    switch (at_) {
-      case At::Arg:
-      case At::Result: return n <= std::uint64_t(INT64_MAX) && Deliver(std::int64_t(n));
-      case At::FieldSize: return SetSize(n <= std::uint64_t(kMaxFieldSize), std::int64_t(n));
-      default: return Number(double(n));
-    }
-  }
-
-  bool number_float(number_float_t d, const string_t&) {
-    if (at_ == At::Arg || at_ == At::Result) return Deliver(double{d});
-    return at_ != At::FieldSize && Number(d);
-  }
-
-  bool string(string_t& s) {
-    switch (at_) {
-      case At::Arg:
-      case At::Result: return Deliver(std::move(s));
-      case At::Module: request_.module = std::move(s); at_ = At::TopKey; return true;
-      case At::Method: request_.method = std::move(s); at_ = At::TopKey; return true;
-      case At::TagDateTime: {
-        auto dt = DateTime::FromIso(s);
-        if (!dt) return false;
-        pending_ = *dt;
-        at_ = At::TagEnd;
+  if (at != t.size()) return false;
+  const char* first = t.data();
+  const char* last = t.data() + t.size();
+  if (integer) {
+    if (t[0] == '-') {
+      if (auto r = std::from_chars(first, last, out.i); r.ec == std::errc() && r.ptr == last) {
+        out.kind = Number::Kind::Signed;
         return true;
       }
-      case At::TagFailure: pending_ = ServerFailure{std::move(s)}; at_ = At::TagEnd; return true;
-      case At::FieldName: field_.name = std::move(s); at_ = At::FieldType; return true;
-      case At::FieldType:
-        if (s == "string") field_.type = FieldType::String;
-        else if (s == "float") field_.type = FieldType::Float;
-        else if (s == "datetime") field_.type = FieldType::DateTime;
-        else return false;
-        at_ = At::FieldSize;
-        return true;
-      case At::Cell: {
-        const FieldDef* f = NextField();
-        if (!f) return false;
-        if (f->type == FieldType::String) return PutCell(std::move(s));
-        if (f->type != FieldType::DateTime) return false;
-        auto dt = DateTime::FromIso(s);
-        return dt && PutCell(*dt);
-      }
-      default: return false;
-    }
-  }
-
-  bool binary(binary_t&) { return false; }
-
-  bool start_object(std::size_t) {
-    switch (at_) {
-      case At::Start: at_ = At::TopKey; return true;
-      case At::Arg:
-      case At::Result: at_ = At::Tag; return true;
-      case At::TagPacket:
-        packet_ = Packet{};
-        seen_fields_ = seen_rows_ = false;
-        at_ = At::PacketKey;
-        return true;
-      default: return false;
-    }
-  }
-
-  bool key(string_t& k) {
-    switch (at_) {
-      case At::TopKey: return TopKey(k);
-      case At::Tag:
-        if (k == "float") at_ = At::TagFloat;
-        else if (k == "datetime") at_ = At::TagDateTime;
-        else if (k == "failure") at_ = At::TagFailure;
-        else if (k == "packet") at_ = At::TagPacket;
-        else return false;  // a change set lists its changes before its fields
-        return true;
-      case At::PacketKey:
-        if (k == "fields" && !seen_fields_) {
-          seen_fields_ = true;
-          at_ = At::FieldsStart;
-          return true;
-        }
-        if (k == "rows" && seen_fields_ && !seen_rows_) {
-          seen_rows_ = true;
-          at_ = At::RowsStart;
-          return true;
-        }
-        return false;
-      default: return false;
-    }
-  }
-
-  bool end_object() {
-    switch (at_) {
-      case At::TopKey:
-        if (message_ == Message::Request ? !(seen_module_ && seen_method_ && seen_args_) : !seen_result_)
-          return false;
-        at_ = At::Done;
-        return true;
-      case At::TagEnd: return Deliver(std::move(pending_));
-      case At::PacketKey:
-        if (!seen_fields_ || !seen_rows_) return false;
-        pending_ = std::move(packet_);
-        at_ = At::TagEnd;
-        return true;
-      default: return false;
-    }
-  }
-
-  bool start_array(std::size_t) {
-    switch (at_) {
-      case At::ArgsStart: at_ = At::Arg; return true;
-      case At::FieldsStart: at_ = At::Field; return true;
-      case At::Field:
-        if (packet_.fields.size() >= kMaxFields) return false;
-        field_ = FieldDef{};
-        at_ = At::FieldName;
-        return true;
-      case At::RowsStart: at_ = At::Row; return true;
-      case At::Row:
-        row_ = trd::Row{};
-        row_.reserve(packet_.fields.size());
-        at_ = At::Cell;
-        return true;
-      default: return false;
-    }
-  }
-
-  bool end_array() {
-    switch (at_) {
-      case At::Arg: at_ = At::TopKey; return true;
-      case At::Field: at_ = At::PacketKey; return true;
-      case At::FieldEnd: packet_.fields.push_back(std::move(field_)); at_ = At::Field; return true;
-      case At::Row: at_ = At::PacketKey; return true;
-      case At::Cell:
-        if (row_.size() != packet_.fields.size()) return false;
-        packet_.rows.push_back(std::move(row_));
-        at_ = At::Row;
-        return true;
-      default: return false;
-    }
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
-
- private:
-  bool TopKey(const string_t& k) {
-    if (message_ == Message::Response) {
-      if (k != "result" || seen_result_) return false;
-      seen_result_ = true;
-      at_ = At::Result;
+    } else if (auto r = std::from_chars(first, last, out.u); r.ec == std::errc() && r.ptr == last) {
+      out.kind = Number::Kind::Unsigned;
       return true;
     }
-    if (k == "module" && !seen_module_) {
-      seen_module_ = true;
-      at_ = At::Module;
-    } else if (k == "method" && !seen_method_) {
-      seen_method_ = true;
-      at_ = At::Method;
-    } else if (k == "args" && !seen_args_) {
-      seen_args_ = true;
-      at_ = At::ArgsStart;
+  }
+  const auto r = std::from_chars(first, last, out.d);
+  out.kind = Number::Kind::Float;
+  return r.ec == std::errc() && r.ptr == last;  // out of range: the document path's
+}
+
+bool ReadNumber(od::value& v, Number& out) {
+  od::json_type type;
+  return !v.type().get(type) && type == od::json_type::number && ParseNumber(v.raw_json_token(), out);
+}
+
+bool IsNull(od::value& v) {
+  bool null = false;
+  return !v.is_null().get(null) && null;
+}
+
+bool ReadText(od::value& v, std::string& out) {
+  std::string_view s;
+  if (v.get_string().get(s)) return false;
+  out.assign(s);
+  return true;
+}
+
+bool ReadDateTime(od::value& v, DateTime& out) {
+  std::string_view s;
+  if (v.get_string().get(s)) return false;
+  const auto dt = DateTime::FromIso(std::string(s));
+  if (!dt) return false;
+  out = *dt;
+  return true;
+}
+
+// A definition: [name, "string"|"float"|"datetime", size].
+bool ReadField(od::value& v, FieldDef& f) {
+  od::array a;
+  if (v.get_array().get(a)) return false;
+  int at = 0;
+  for (auto item : a) {
+    od::value x;
+    if (item.get(x)) return false;
+    if (at == 0) {
+      if (!ReadText(x, f.name)) return false;
+    } else if (at == 1) {
+      std::string_view type;
+      if (x.get_string().get(type)) return false;
+      if (type == "string") f.type = FieldType::String;
+      else if (type == "float") f.type = FieldType::Float;
+      else if (type == "datetime") f.type = FieldType::DateTime;
+      else return false;
+    } else if (at == 2) {
+      Number n;
+      if (!ReadNumber(x, n)) return false;
+      if (n.kind == Number::Kind::Signed && n.i >= 0 && n.i <= kMaxFieldSize) f.size = int(n.i);
+      else if (n.kind == Number::Kind::Unsigned && n.u <= std::uint64_t(kMaxFieldSize)) f.size = int(n.u);
+      else return false;
     } else {
       return false;
     }
+    ++at;
+  }
+  return at == 3;
+}
+
+bool ReadCell(od::value& v, const FieldDef& f, Row& row) {
+  od::json_type type;
+  if (v.type().get(type)) return false;
+  if (type == od::json_type::null) {
+    if (!IsNull(v)) return false;
+    row.emplace_back();
     return true;
   }
-
-  // A complete value: an argument, or the response's result.
-  bool Deliver(Value v) {
-    if (message_ == Message::Response) {
-      result_ = std::move(v);
-      at_ = At::TopKey;
+  switch (f.type) {
+    case FieldType::String: {
+      std::string s;
+      if (type != od::json_type::string || !ReadText(v, s)) return false;
+      row.emplace_back(std::move(s));
       return true;
     }
-    if (request_.args.size() >= kMaxArguments) return false;
-    request_.args.push_back(std::move(v));
-    at_ = At::Arg;
-    return true;
-  }
-
-  // A number where no integer is wanted: a float tag's, or a float field's.
-  bool Number(double d) {
-    if (at_ == At::TagFloat) {
-      pending_ = d;
-      at_ = At::TagEnd;
+    case FieldType::Float: {
+      Number n;
+      if (!ReadNumber(v, n)) return false;
+      row.emplace_back(n.AsDouble());
       return true;
     }
-    if (at_ != At::Cell) return false;
-    const FieldDef* f = NextField();
-    return f && f->type == FieldType::Float && PutCell(d);
+    case FieldType::DateTime: {
+      DateTime dt;
+      if (type != od::json_type::string || !ReadDateTime(v, dt)) return false;
+      row.emplace_back(dt);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A packet: {"fields": [...], "rows": [...]}, the fields first.
+bool ReadPacket(od::value& v, Packet& p) {
+  od::object o;
+  if (v.get_object().get(o)) return false;
+  bool seen_fields = false, seen_rows = false;
+  for (auto member : o) {
+    std::string_view key;
+    if (member.unescaped_key().get(key)) return false;
+    od::value x;
+    if (member.value().get(x)) return false;
+    if (key == "fields" && !seen_fields) {
+      seen_fields = true;
+      od::array fields;
+      if (x.get_array().get(fields)) return false;
+      for (auto item : fields) {
+        od::value d;
+        if (item.get(d) || p.fields.size() >= kMaxFields) return false;
+        FieldDef f;
+        if (!ReadField(d, f)) return false;
+        p.fields.push_back(std::move(f));
+      }
+    } else if (key == "rows" && seen_fields && !seen_rows) {
+      seen_rows = true;
+      od::array rows;
+      if (x.get_array().get(rows)) return false;
+      for (auto item : rows) {
+        od::array cells;
+        if (item.get_array().get(cells)) return false;
+        Row& row = p.rows.emplace_back();
+        row.reserve(p.fields.size());
+        for (auto cell : cells) {
+          od::value c;
+          if (cell.get(c) || row.size() >= p.fields.size() || !ReadCell(c, p.fields[row.size()], row)) return false;
+        }
+        if (row.size() != p.fields.size()) return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  return seen_fields && seen_rows;
+}
+
+// An argument or a result: a JSON scalar, or a tagged value of one member
+// ("float", "datetime", "failure", "packet"; a change set is the document
+// path's).
+bool ReadValue(od::value& v, Value& out) {
+  od::json_type type;
+  if (v.type().get(type)) return false;
+  switch (type) {
+    case od::json_type::null:
+      if (!IsNull(v)) return false;
+      out = std::monostate{};
+      return true;
+    case od::json_type::boolean: {
+      bool b;
+      if (v.get_bool().get(b)) return false;
+      out = b;
+      return true;
+    }
+    case od::json_type::number: {
+      Number n;
+      if (!ReadNumber(v, n)) return false;
+      if (n.kind == Number::Kind::Signed) out = n.i;
+      else if (n.kind == Number::Kind::Unsigned && n.u <= std::uint64_t(INT64_MAX)) out = std::int64_t(n.u);
+      else if (n.kind == Number::Kind::Float) out = n.d;
+      else return false;
+      return true;
+    }
+    case od::json_type::string: {
+      std::string s;
+      if (!ReadText(v, s)) return false;
+      out = std::move(s);
+      return true;
+    }
+    case od::json_type::array: return false;
+    case od::json_type::object: break;
+  }
+  od::object o;
+  if (v.get_object().get(o)) return false;
+  bool seen = false;
+  for (auto member : o) {
+    std::string_view tag;
+    if (seen || member.unescaped_key().get(tag)) return false;
+    seen = true;
+    od::value x;
+    if (member.value().get(x)) return false;
+    if (tag == "float") {
+      Number n;
+      if (!ReadNumber(x, n)) return false;
+      out = n.AsDouble();
+    } else if (tag == "datetime") {
+      DateTime dt;
+      if (!ReadDateTime(x, dt)) return false;
+      out = dt;
+    } else if (tag == "failure") {
+      std::string s;
+      if (!ReadText(x, s)) return false;
+      out = ServerFailure{std::move(s)};
+    } else if (tag == "packet") {
+      Packet p;
+      if (!ReadPacket(x, p)) return false;
+      out = std::move(p);
+    } else {
+      return false;
+    }
+  }
+  return seen;
+}
+
+// The parser for a message of `size` bytes (kKeptParserBytes).
+class ParserFor {
+ public:
+  explicit ParserFor(std::size_t size) {
+    if (size > kKeptParserBytes) own_ = std::make_unique<od::parser>();
+  }
+  od::parser& operator*() {
+    thread_local od::parser kept;
+    return own_ ? *own_ : kept;
   }
 
-  bool SetSize(bool in_range, std::int64_t n) {
-    if (!in_range) return false;
-    field_.size = int(n);
-    at_ = At::FieldEnd;
-    return true;
-  }
-
-  // The field the row's next value is for; null when the row is full.
-  const FieldDef* NextField() const {
-    return row_.size() < packet_.fields.size() ? &packet_.fields[row_.size()] : nullptr;
-  }
-
-  bool PutCell(FieldValue v) {
-    row_.push_back(std::move(v));
-    return true;
-  }
-
-  Message message_;
-  At at_ = At::Start;
-  bool seen_module_ = false, seen_method_ = false, seen_args_ = false, seen_result_ = false;
-  bool seen_fields_ = false, seen_rows_ = false;
-  Request request_;
-  Value result_;
-  Value pending_;  // a tagged value, until its object ends
-  Packet packet_;
-  FieldDef field_;
-  trd::Row row_;
+ private:
+  std::unique_ptr<od::parser> own_;
 };
+
+// Reads the message's object with `member(key, value)` for each member, then
+// makes sure nothing follows it.
+template <typename Member>
+bool ReadMessage(std::string_view body, Member member) {
+  const simdjson::padded_string text(body);
+  ParserFor parser(body.size());
+  od::document doc;
+  if ((*parser).iterate(text).get(doc)) return false;
+  od::object o;
+  if (doc.get_object().get(o)) return false;
+  for (auto field : o) {
+    std::string_view key;
+    if (field.unescaped_key().get(key)) return false;
+    od::value v;
+    if (field.value().get(v) || !member(key, v)) return false;
+  }
+  // Past the object's end: no more tokens (the location is out of bounds).
+  const char* after = nullptr;
+  return doc.current_location().get(after) != simdjson::SUCCESS;
+}
 
 }  // namespace
 
 std::optional<Request> ReadRequest(std::string_view body) {
-  Reader r(Message::Request);
-  if (!json::sax_parse(body, &r) || !r.Finished()) return std::nullopt;
-  return r.TakeRequest();
+  Request r;
+  bool seen_module = false, seen_method = false, seen_args = false;
+  const bool read = ReadMessage(body, [&](std::string_view key, od::value& v) {
+    if (key == "module" && !seen_module) {
+      seen_module = true;
+      return ReadText(v, r.module);
+    }
+    if (key == "method" && !seen_method) {
+      seen_method = true;
+      return ReadText(v, r.method);
+    }
+    if (key != "args" || seen_args) return false;
+    seen_args = true;
+    od::array args;
+    if (v.get_array().get(args)) return false;
+    for (auto item : args) {
+      od::value a;
+      if (item.get(a) || r.args.size() >= kMaxArguments) return false;
+      if (!ReadValue(a, r.args.emplace_back())) return false;
+    }
+    return true;
+  });
+  if (!read || !seen_module || !seen_method || !seen_args) return std::nullopt;
+  return r;
 }
 
 std::optional<Value> ReadResult(std::string_view body) {
-  Reader r(Message::Response);
-  if (!json::sax_parse(body, &r) || !r.Finished()) return std::nullopt;
-  return r.TakeResult();
+  Value result;
+  bool seen = false;
+  const bool read = ReadMessage(body, [&](std::string_view key, od::value& v) {
+    if (key != "result" || seen) return false;
+    seen = true;
+    return ReadValue(v, result);
+  });
+  if (!read || !seen) return std::nullopt;
+  return result;
 }
 
 }  // namespace trd::wire

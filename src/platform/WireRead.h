@@ -1,5 +1,7 @@
 // Decoding the wire's usual messages straight from the text into values,
-// without a JSON document in between (every text is built once).
+// without a JSON document in between (every text is built once), with
+// simdjson's on-demand reader (its portable kernel: the reader's kernel is
+// chosen when this is compiled, and the build targets every x86-64).
 //
 // Contract: each function returns a value only for a message it reads
 // completely and finds well-formed; the value is then exactly the one

@@ -127,6 +127,16 @@ TEST(WireMessage, DirectReadingGivesTheDocumentsValues) {
       R"({"module":"x","method":"f","args":[1],"module":"m","args":)" + args + "}",
       R"({"module":"m","method":"f","extra":[1],"args":[{"packet":{"rows":[[1]],"fields":[["N","float",0]]}}]})",
       R"({"module":"m","method":"f","args":[{"packet":{"fields":[["N","float",0]],"rows":[[1]],"more":0}}]})",
+      // Number forms: "-0" is the integer 0, in a float field +0; integers
+      // beyond 64 bits are doubles; long mantissas are rounded as the
+      // document rounds them.
+      R"({"module":"m","method":"f","args":[-0,-0.0,1E2,0.1,123456789012345678901234,-9223372036854775809,)"
+      R"({"float":-0},{"packet":{"fields":[["N","float",0]],"rows":[[-0],[18446744073709551615.0],[1e-3],)"
+      R"([123456789012345678901234.5],[2.2250738585072011e-308]]}}]})",
+      // Escapes in texts and in member names, blanks between every token, a
+      // byte order mark.
+      "\xEF\xBB\xBF{ \"mod\\u0075le\" : \"m\" ,\n\"method\":\"f\", \"args\" : [ 1 , \"\\u00e9\\ud83d\\ude00\\u0000\\/\" ,\r\n"
+      "{ \"packet\" : { \"fields\" : [ [ \"S\" , \"string\" , 10 ] ] , \"rows\" : [ [ \"a\\tb\" ] , [ null ] ] } } ] }  \n",
   };
   for (const std::string& b : requests) {
     SCOPED_TRACE(b);
@@ -190,6 +200,18 @@ TEST(WireMessage, MalformedRequestsRaiseProtocolError) {
       R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[{"kind":"insert"}]}}]})",
       R"({"module":"m","method":"f","args":[{"delta":{"fields":[],"changes":[[]]}}]})",
       "{\"module\":\"m\xFF\",\"method\":\"f\",\"args\":[]}",
+      // Texts JSON does not allow, numbers outside its grammar, anything after
+      // the message.
+      "{\"module\":\"m\tx\",\"method\":\"f\",\"args\":[]}",
+      R"({"module":"\ud800","method":"f","args":[]})",
+      R"({"module":"m","method":"f","args":[01]})",
+      R"({"module":"m","method":"f","args":[1.]})",
+      R"({"module":"m","method":"f","args":[.5]})",
+      R"({"module":"m","method":"f","args":[+1]})",
+      R"({"module":"m","method":"f","args":[-]})",
+      R"({"module":"m","method":"f","args":[{"packet":{"fields":[["N","float",0]],"rows":[[1e]]}}]})",
+      R"({"module":"m","method":"f","args":[]} x)",
+      R"({"module":"m","method":"f","args":[]}})",
   };
   for (const char* b : bodies) {
     SCOPED_TRACE(b);
