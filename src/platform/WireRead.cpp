@@ -97,6 +97,32 @@ bool ReadText(od::value& v, std::string& out) {
   return true;
 }
 
+// each(item) for every item of the array `v`, while it answers true.
+template <typename Each>
+bool ForEachItem(od::value& v, Each each) {
+  od::array a;
+  if (v.get_array().get(a)) return false;
+  for (auto item : a) {
+    od::value x;
+    if (item.get(x) || !each(x)) return false;
+  }
+  return true;
+}
+
+// each(name, value) for every member of the object `v`, while it answers
+// true.
+template <typename Each, typename Object>
+bool ForEachMember(Object& v, Each each) {
+  od::object o;
+  if (v.get_object().get(o)) return false;
+  for (auto member : o) {
+    std::string_view key;
+    od::value x;
+    if (member.unescaped_key().get(key) || member.value().get(x) || !each(key, x)) return false;
+  }
+  return true;
+}
+
 bool ReadDateTime(od::value& v, DateTime& out) {
   std::string_view s;
   if (v.get_string().get(s)) return false;
@@ -108,12 +134,8 @@ bool ReadDateTime(od::value& v, DateTime& out) {
 
 // A definition: [name, "string"|"float"|"datetime", size].
 bool ReadField(od::value& v, FieldDef& f) {
-  od::array a;
-  if (v.get_array().get(a)) return false;
   int at = 0;
-  for (auto item : a) {
-    od::value x;
-    if (item.get(x)) return false;
+  const bool read = ForEachItem(v, [&](od::value& x) {
     if (at == 0) {
       if (!ReadText(x, f.name)) return false;
     } else if (at == 1) {
@@ -133,8 +155,9 @@ bool ReadField(od::value& v, FieldDef& f) {
       return false;
     }
     ++at;
-  }
-  return at == 3;
+    return true;
+  });
+  return read && at == 3;
 }
 
 bool ReadCell(od::value& v, const FieldDef& f, Row& row) {
@@ -170,45 +193,33 @@ bool ReadCell(od::value& v, const FieldDef& f, Row& row) {
 
 // A packet: {"fields": [...], "rows": [...]}, the fields first.
 bool ReadPacket(od::value& v, Packet& p) {
-  od::object o;
-  if (v.get_object().get(o)) return false;
   bool seen_fields = false, seen_rows = false;
-  for (auto member : o) {
-    std::string_view key;
-    if (member.unescaped_key().get(key)) return false;
-    od::value x;
-    if (member.value().get(x)) return false;
+  auto field = [&](od::value& d) {
+    FieldDef f;
+    if (p.fields.size() >= kMaxFields || !ReadField(d, f)) return false;
+    p.fields.push_back(std::move(f));
+    return true;
+  };
+  auto row = [&](od::value& cells) {
+    Row& r = p.rows.emplace_back();
+    r.reserve(p.fields.size());
+    return ForEachItem(cells, [&](od::value& c) {
+             return r.size() < p.fields.size() && ReadCell(c, p.fields[r.size()], r);
+           }) &&
+           r.size() == p.fields.size();
+  };
+  const bool read = ForEachMember(v, [&](std::string_view key, od::value& x) {
     if (key == "fields" && !seen_fields) {
       seen_fields = true;
-      od::array fields;
-      if (x.get_array().get(fields)) return false;
-      for (auto item : fields) {
-        od::value d;
-        if (item.get(d) || p.fields.size() >= kMaxFields) return false;
-        FieldDef f;
-        if (!ReadField(d, f)) return false;
-        p.fields.push_back(std::move(f));
-      }
-    } else if (key == "rows" && seen_fields && !seen_rows) {
-      seen_rows = true;
-      od::array rows;
-      if (x.get_array().get(rows)) return false;
-      for (auto item : rows) {
-        od::array cells;
-        if (item.get_array().get(cells)) return false;
-        Row& row = p.rows.emplace_back();
-        row.reserve(p.fields.size());
-        for (auto cell : cells) {
-          od::value c;
-          if (cell.get(c) || row.size() >= p.fields.size() || !ReadCell(c, p.fields[row.size()], row)) return false;
-        }
-        if (row.size() != p.fields.size()) return false;
-      }
-    } else {
-      return false;
+      return ForEachItem(x, field);
     }
-  }
-  return seen_fields && seen_rows;
+    if (key == "rows" && seen_fields && !seen_rows) {
+      seen_rows = true;
+      return ForEachItem(x, row);
+    }
+    return false;
+  });
+  return read && seen_fields && seen_rows;
 }
 
 // An argument or a result: a JSON scalar, or a tagged value of one member
@@ -246,15 +257,10 @@ bool ReadValue(od::value& v, Value& out) {
     case od::json_type::array: return false;
     case od::json_type::object: break;
   }
-  od::object o;
-  if (v.get_object().get(o)) return false;
   bool seen = false;
-  for (auto member : o) {
-    std::string_view tag;
-    if (seen || member.unescaped_key().get(tag)) return false;
+  const bool read = ForEachMember(v, [&](std::string_view tag, od::value& x) {
+    if (seen) return false;
     seen = true;
-    od::value x;
-    if (member.value().get(x)) return false;
     if (tag == "float") {
       Number n;
       if (!ReadNumber(x, n)) return false;
@@ -274,8 +280,9 @@ bool ReadValue(od::value& v, Value& out) {
     } else {
       return false;
     }
-  }
-  return seen;
+    return true;
+  });
+  return read && seen;
 }
 
 // The parser for a message of `size` bytes (kKeptParserBytes).
@@ -301,14 +308,7 @@ bool ReadMessage(std::string_view body, Member member) {
   ParserFor parser(body.size());
   od::document doc;
   if ((*parser).iterate(text).get(doc)) return false;
-  od::object o;
-  if (doc.get_object().get(o)) return false;
-  for (auto field : o) {
-    std::string_view key;
-    if (field.unescaped_key().get(key)) return false;
-    od::value v;
-    if (field.value().get(v) || !member(key, v)) return false;
-  }
+  if (!ForEachMember(doc, member)) return false;
   // Past the object's end: no more tokens (the location is out of bounds).
   const char* after = nullptr;
   return doc.current_location().get(after) != simdjson::SUCCESS;
@@ -330,14 +330,9 @@ std::optional<Request> ReadRequest(std::string_view body) {
     }
     if (key != "args" || seen_args) return false;
     seen_args = true;
-    od::array args;
-    if (v.get_array().get(args)) return false;
-    for (auto item : args) {
-      od::value a;
-      if (item.get(a) || r.args.size() >= kMaxArguments) return false;
-      if (!ReadValue(a, r.args.emplace_back())) return false;
-    }
-    return true;
+    return ForEachItem(v, [&](od::value& a) {
+      return r.args.size() < kMaxArguments && ReadValue(a, r.args.emplace_back());
+    });
   });
   if (!read || !seen_module || !seen_method || !seen_args) return std::nullopt;
   return r;

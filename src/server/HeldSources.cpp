@@ -58,8 +58,9 @@ void HeldSources::Hold(const protocol::RecordKey& first) {
 }
 
 bool HeldSources::Holds(const protocol::RecordKey& key, std::string_view value) {
-  const std::vector<Held>* held = Covering(key);
-  if (!held) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
+  const auto form = FormOfKey(forms_, last_, key);
+  if (form == forms_.end()) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
+  const std::vector<Held>* held = &form->second;
   struct Part {
     std::string_view component, property;
     double number;
@@ -68,18 +69,6 @@ bool HeldSources::Holds(const protocol::RecordKey& key, std::string_view value) 
                                    [](const Held& h, const Part& p) { return PartBefore(h, p); });
   if (it == held->end() || PartBefore(part, *it)) return false;
   return HoldsSource(it->source, value);
-}
-
-const std::vector<HeldSources::Held>* HeldSources::Covering(const protocol::RecordKey& key) {
-  auto same = [&](const FormKey& f) {
-    return std::get<0>(f) == key.program && std::get<1>(f) == key.form && std::get<2>(f) == key.language;
-  };
-  if (last_ == forms_.end() || !same(last_->first)) {
-    const auto it = forms_.find(FormView(key.program, key.form, key.language));
-    if (it == forms_.end()) return nullptr;
-    last_ = it;
-  }
-  return &last_->second;
 }
 
 }  // namespace trd::server

@@ -23,6 +23,22 @@
 
 namespace trd::server {
 
+// The entry of `key`'s (program, form, language) in `forms` (a map keyed by
+// those three texts, in this order, with a transparent comparison), or
+// forms.end(). The texts of a file come one after another, so `last`, the
+// entry found before, is tried first; it is moved to the entry found.
+template <typename Forms>
+typename Forms::iterator FormOfKey(Forms& forms, typename Forms::iterator& last, const protocol::RecordKey& key) {
+  const auto same = [&](const auto& f) {
+    return std::get<0>(f) == key.program && std::get<1>(f) == key.form && std::get<2>(f) == key.language;
+  };
+  if (last != forms.end() && same(last->first)) return last;
+  const auto it = forms.find(std::tuple<std::string_view, std::string_view, std::string_view>(key.program, key.form,
+                                                                                              key.language));
+  if (it != forms.end()) last = it;
+  return it;
+}
+
 class HeldSources {
  public:
   explicit HeldSources(Session& s) : s_(s) {}
@@ -42,13 +58,7 @@ class HeldSources {
     FieldValue source;
   };
   using FormKey = std::tuple<std::string, std::string, std::string>;  // program, form, language
-  using FormView = std::tuple<std::string_view, std::string_view, std::string_view>;
   using Forms = std::map<FormKey, std::vector<Held>, std::less<>>;
-
-  // The records of `key`'s form when they were read; nullptr otherwise. The
-  // texts of a file come one after another: the last form found is tried
-  // first.
-  const std::vector<Held>* Covering(const protocol::RecordKey& key);
 
   Session& s_;
   Forms forms_;

@@ -114,7 +114,6 @@ class HeldRecords {
  private:
   using FormKey = std::tuple<std::string, std::string, std::string>;  // program, form, language
   using Part = std::tuple<std::string, std::string, double>;          // component, property, number
-  using FormView = std::tuple<std::string_view, std::string_view, std::string_view>;
   using PartView = std::tuple<std::string_view, std::string_view, double>;
   struct Form {
     std::map<Part, Row, std::less<>> held;  // every field
@@ -165,15 +164,9 @@ class HeldRecords {
   // The texts of a file come one after another: the form of the last look-up
   // is tried first.
   Form* Covering(const RecordKey& key) {
-    auto same = [&](const FormKey& f) {
-      return std::get<0>(f) == key.program && std::get<1>(f) == key.form && std::get<2>(f) == key.language;
-    };
-    if (last_ == forms_.end() || !same(last_->first)) {
-      const auto it = forms_.find(FormView(key.program, key.form, key.language));
-      if (it == forms_.end()) return nullptr;
-      last_ = it;
-    }
-    Form& form = last_->second;
+    const auto it = FormOfKey(forms_, last_, key);
+    if (it == forms_.end()) return nullptr;
+    Form& form = it->second;
     if (!form.unknown.empty() && form.unknown.contains(PartOf(key))) return nullptr;
     return &form;
   }
