@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
-#include <limits>
 #include <future>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>

@@ -32,6 +32,12 @@ struct Number {
   std::uint64_t u = 0;
   double d = 0;
   double AsDouble() const { return kind == Kind::Signed ? double(i) : kind == Kind::Unsigned ? double(u) : d; }
+  // The integer as a signed 64-bit value; false for a double or one beyond.
+  bool AsInt64(std::int64_t& out) const {
+    if (kind == Kind::Float || (kind == Kind::Unsigned && u > std::uint64_t(INT64_MAX))) return false;
+    out = kind == Kind::Signed ? i : std::int64_t(u);
+    return true;
+  }
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -147,10 +153,9 @@ bool ReadField(od::value& v, FieldDef& f) {
       else return false;
     } else if (at == 2) {
       Number n;
-      if (!ReadNumber(x, n)) return false;
-      if (n.kind == Number::Kind::Signed && n.i >= 0 && n.i <= kMaxFieldSize) f.size = int(n.i);
-      else if (n.kind == Number::Kind::Unsigned && n.u <= std::uint64_t(kMaxFieldSize)) f.size = int(n.u);
-      else return false;
+      std::int64_t size = 0;
+      if (!ReadNumber(x, n) || !n.AsInt64(size) || size < 0 || size > kMaxFieldSize) return false;
+      f.size = int(size);
     } else {
       return false;
     }
@@ -241,11 +246,11 @@ bool ReadValue(od::value& v, Value& out) {
     }
     case od::json_type::number: {
       Number n;
+      std::int64_t i = 0;
       if (!ReadNumber(v, n)) return false;
-      if (n.kind == Number::Kind::Signed) out = n.i;
-      else if (n.kind == Number::Kind::Unsigned && n.u <= std::uint64_t(INT64_MAX)) out = std::int64_t(n.u);
+      if (n.AsInt64(i)) out = i;
       else if (n.kind == Number::Kind::Float) out = n.d;
-      else return false;
+      else return false;  // an integer past INT64_MAX: the document path's
       return true;
     }
     case od::json_type::string: {
@@ -285,29 +290,16 @@ bool ReadValue(od::value& v, Value& out) {
   return read && seen;
 }
 
-// The parser for a message of `size` bytes (kKeptParserBytes).
-class ParserFor {
- public:
-  explicit ParserFor(std::size_t size) {
-    if (size > kKeptParserBytes) own_ = std::make_unique<od::parser>();
-  }
-  od::parser& operator*() {
-    thread_local od::parser kept;
-    return own_ ? *own_ : kept;
-  }
-
- private:
-  std::unique_ptr<od::parser> own_;
-};
-
 // Reads the message's object with `member(key, value)` for each member, then
 // makes sure nothing follows it.
 template <typename Member>
 bool ReadMessage(std::string_view body, Member member) {
   const simdjson::padded_string text(body);
-  ParserFor parser(body.size());
+  thread_local od::parser kept;
+  std::unique_ptr<od::parser> own;  // kKeptParserBytes
+  od::parser& parser = body.size() > kKeptParserBytes ? *(own = std::make_unique<od::parser>()) : kept;
   od::document doc;
-  if ((*parser).iterate(text).get(doc)) return false;
+  if (parser.iterate(text).get(doc)) return false;
   if (!ForEachMember(doc, member)) return false;
   // Past the object's end: no more tokens (the location is out of bounds).
   const char* after = nullptr;

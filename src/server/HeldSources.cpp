@@ -16,8 +16,7 @@ const std::string& SourcesOfForm() {
   static const std::string sql = [] {
     std::string columns;
     for (RecordField f : kFields) columns += (columns.empty() ? "" : ", ") + Column(f);
-    return "SELECT " + columns + " FROM " + TranslationTable().name + " WHERE " + Column(kCdPrograma) +
-           " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+    return "SELECT " + columns + " FROM " + TranslationTable().name + " WHERE " + FormCondition();
   }();
   return sql;
 }
@@ -40,6 +39,12 @@ bool PartBefore(const A& a, const B& b) {
 
 }  // namespace
 
+const std::string& FormCondition() {
+  static const std::string condition =
+      Column(kCdPrograma) + " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+  return condition;
+}
+
 void HeldSources::Hold(const protocol::RecordKey& first) {
   const auto [form, fresh] = forms_.try_emplace(FormKey{first.program, first.form, first.language});
   if (!fresh) return;
@@ -60,14 +65,14 @@ void HeldSources::Hold(const protocol::RecordKey& first) {
 bool HeldSources::Holds(const protocol::RecordKey& key, std::string_view value) {
   const auto form = FormOfKey(forms_, last_, key);
   if (form == forms_.end()) return !RecordsOfKeyAndSource(s_, key, value).rows.empty();
-  const std::vector<Held>* held = &form->second;
+  const std::vector<Held>& held = form->second;
   struct Part {
     std::string_view component, property;
     double number;
   } const part{key.component, key.property, key.number};
-  const auto it = std::lower_bound(held->begin(), held->end(), part,
+  const auto it = std::lower_bound(held.begin(), held.end(), part,
                                    [](const Held& h, const Part& p) { return PartBefore(h, p); });
-  if (it == held->end() || PartBefore(part, *it)) return false;
+  if (it == held.end() || PartBefore(part, *it)) return false;
   return HoldsSource(it->source, value);
 }
 

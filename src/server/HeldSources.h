@@ -39,6 +39,10 @@ typename Forms::iterator FormOfKey(Forms& forms, typename Forms::iterator& last,
   return it;
 }
 
+// "CDPROGRAMA = ? AND NMFORMULARIO = ? AND IDIDIOMA = ?": the records of one
+// form, its (program, form, language) bound in this order.
+const std::string& FormCondition();
+
 class HeldSources {
  public:
   explicit HeldSources(Session& s) : s_(s) {}

@@ -132,7 +132,7 @@ class HeldRecords {
     std::string& sql = it->second;
     sql = "SELECT " + protocol::ColumnList(TranslationTable().fields) + " FROM " + TranslationTable().name + " WHERE ";
     if (forms == 1) {
-      sql += Column(kCdPrograma) + " = ? AND " + Column(kNmFormulario) + " = ? AND " + Column(kIdIdioma) + " = ?";
+      sql += FormCondition();
       return sql;
     }
     sql += "(" + Column(kCdPrograma) + ", " + Column(kNmFormulario) + ", " + Column(kIdIdioma) + ") IN (";
