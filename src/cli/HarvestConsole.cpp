@@ -79,7 +79,7 @@ void Console::FileStarting(int, const std::string& path, run::FileKind) {
   if (display_ == Display::Bar) DrawBar();
 }
 
-void Console::Status(const std::string&) {
+void Console::ProcessEvents() {
   Poll();
   if (display_ == Display::Bar && Clock::now() - drawn_ > std::chrono::milliseconds(100)) DrawBar();
 }

@@ -46,8 +46,11 @@ class Console final : public shared::Dialogs, public run::RunHost {
   void EnterRunning() override { interrupts_.emplace(); }
   void LeaveRunning() override;
   void FileStarting(int, const std::string& path, run::FileKind) override;
-  void Status(const std::string&) override;
-  void ProcessEvents() override { Poll(); }
+  // The bar shows the file, not the text: no status line is built.
+  bool ShowsStatus() const override { return false; }
+  // Called for every text: polls for Ctrl-C and redraws the bar now and then
+  // while a long file is read.
+  void ProcessEvents() override;
 
  private:
   enum class Display { Bar, Lines };

@@ -13,22 +13,29 @@ namespace {
 constexpr char kSeparator = '/';
 constexpr char kHex[] = "0123456789ABCDEF";
 
-bool Kept(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-         c == '-' || c == '+';
-}
+constexpr std::array<bool, 256> kKept = [] {
+  std::array<bool, 256> kept{};
+  for (int c = 0; c < 256; ++c)
+    kept[std::size_t(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-' || c == '+';
+  return kept;
+}();
 
+bool Kept(char c) { return kKept[static_cast<unsigned char>(c)]; }
+
+// A key is written for every text a harvest sends: the kept characters go
+// out a run at a time.
 void AppendField(std::string& out, std::string_view field) {
-  for (char c : field) {
-    if (Kept(c)) {
-      out += c;
-    } else {
-      auto b = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
+  std::size_t run = 0;  // the first kept character not yet written
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (Kept(field[i])) continue;
+    out.append(field.substr(run, i - run));
+    const auto b = static_cast<unsigned char>(field[i]);
+    const char escaped[] = {'%', kHex[b >> 4], kHex[b & 15]};
+    out.append(escaped, sizeof escaped);
+    run = i + 1;
   }
+  out.append(field.substr(run));
 }
 
 int HexValue(char c) {

@@ -88,6 +88,13 @@ class TextsReadSink final : public protocol::TextSink {
   int total_ = 0;
 };
 
+// The scanners' status sink: none for a host that does not show the line,
+// so that none is built.
+shared::StatusSink StatusOf(RunHost& host) {
+  if (!host.ShowsStatus()) return {};
+  return [&host](const std::string& s) { host.Status(s); };
+}
+
 class FileLoop {
  public:
   // The language box text was checked before the loop (ReadSelection).
@@ -97,14 +104,13 @@ class FileLoop {
         texts_read_(request.channel, host),
         follow_texts_(host.ProgressBy() == ProgressUnit::Texts),
         scan_{follow_texts_ ? static_cast<protocol::TextSink&>(texts_read_) : request.channel, request.cancel,
-              request.language, request.dates,
-              [&host](const std::string& s) { host.Status(s); }, [&host] { host.ProcessEvents(); }},
+              request.language, request.dates, StatusOf(host), [&host] { host.ProcessEvents(); }},
         report_{request.channel,
                 request.store.Services(),
                 request.messages,
                 report::LanguageCheck::Known,
                 request.language,
-                [&host](const std::string& s) { host.Status(s); },
+                StatusOf(host),
                 [&host] { host.ProcessEvents(); },
                 [&host] { host.FocusLanguageBox(); }} {
     if (request.report_cancel == ReportCancel::BeforeNextText)

@@ -131,7 +131,9 @@ class RunHost {
   // being read have been taken (above). Called once per text: keep it cheap.
   virtual ProgressUnit ProgressBy() const { return ProgressUnit::Files; }
   virtual void TextsRead(int read, int total) {}
-  // The scanners' status line.
+  // The scanners' status line, a text of every text read: built only for a
+  // host that shows it (ShowsStatus); ProcessEvents follows each one anyway.
+  virtual bool ShowsStatus() const { return true; }
   virtual void Status(const std::string& line) {}
   // Lets pending user events run (a cancel button may set the flag here).
   virtual void ProcessEvents() {}
