@@ -275,9 +275,17 @@ void Connection::Open() {
 
 void Connection::Close() { transport_.reset(); }
 
-Value Connection::Call(std::string_view method, std::vector<Value> args) {
+Value Connection::Call(std::string_view method, std::vector<Value> args) { return CallKeeping(method, args); }
+
+Value Connection::CallKeeping(std::string_view method, std::vector<Value>& args) {
   Open();
-  Value result = transport_->Call(wire::Request{module_, std::string(method), std::move(args)});
+  // The transports read the request without changing it (Transport::Call).
+  struct GiveBack {
+    wire::Request request;
+    std::vector<Value>& args;
+    ~GiveBack() { args = std::move(request.args); }
+  } lent{wire::Request{module_, std::string(method), std::move(args)}, args};
+  Value result = transport_->Call(lent.request);
   if (OnResult) OnResult(method, result);
   return result;
 }

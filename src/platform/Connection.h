@@ -141,6 +141,9 @@ class Connection {
   // Calls a method of the module's server object. Opens the connection first
   // when it is closed.
   Value Call(std::string_view method, std::vector<Value> args);
+  // Call, leaving `args` as they were when it returns or throws: for a caller
+  // that may send them again, without a copy of them kept aside.
+  Value CallKeeping(std::string_view method, std::vector<Value>& args);
 
   // Observes every answered call (after decoding, before any result check);
   // used for run statistics. Must not throw.

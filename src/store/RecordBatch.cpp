@@ -149,26 +149,25 @@ void RecordBatch::SendGathered() {
 
   // The call Settle would make first, made now on a thread of its own: every
   // row, and the counts when several files have rows (one file's rows alone
-  // otherwise, as Settle sends it).
+  // otherwise, as Settle sends it). The rows are the call's until it is
+  // answered (SettleOut waits for it before it touches them), and come back
+  // for a resend file by file.
   std::vector<std::size_t> counts = g.counts.size() > 1 && several_files_ ? g.counts : std::vector<std::size_t>{};
   if (counts.empty() && g.counts.size() > 1) return Settle(std::move(g), std::nullopt);
   ++calls_;
-  // Several files' rows are kept for a resend file by file.
-  std::vector<Row> rows_out = counts.empty() ? std::move(g.rows) : g.rows;
-  out_answer_ =
-      std::async(std::launch::async, [this, rows = std::move(rows_out), counts = std::move(counts)]() mutable {
-        return Send(std::move(rows), counts);
-      });
   out_ = std::move(g);
+  out_answer_ = std::async(std::launch::async, [this, rows = &out_->rows, counts = std::move(counts)] {
+    return Send(*rows, counts);
+  });
 }
 
 void RecordBatch::SettleOut() {
-  Gathered g = std::move(*out_);
-  out_.reset();
   {
     shared::BusyGuard busy(store_.Services(), shared::ShowAviKind::Transfer);
     out_answer_.wait();
   }
+  Gathered g = std::move(*out_);  // the call gave its rows back
+  out_.reset();
   Settle(std::move(g), std::move(out_answer_));
 }
 
@@ -202,11 +201,11 @@ void RecordBatch::Settle(Gathered g, std::optional<std::future<Answer>> first) {
       // alone: with its call, answered or not.
       CountSkipped(f.skipped);
       if (f.rows > 0) {
-        Answer answer =
-            first ? Take(first)
-                  : Call(std::vector<Row>(std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at)),
-                                          std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at + f.rows))),
-                         {});
+        std::vector<Row> own;
+        if (!first)
+          own.assign(std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at)),
+                     std::make_move_iterator(g.rows.begin() + std::ptrdiff_t(at + f.rows)));
+        Answer answer = first ? Take(first) : Call(own, {});
         Count(Check(std::move(answer), f.rows, false), 0, f.rows);
       }
       settled_.push_back(nullptr);
@@ -231,25 +230,30 @@ void RecordBatch::SendPart() {
   records_.rows.clear();
   bytes_ = reading_bytes_ = 0;
   CountSkipped(part.skipped);
-  Count(Check(Call(std::move(rows), {}), part.rows, false), 0, part.rows);
+  Count(Check(Call(rows, {}), part.rows, false), 0, part.rows);
 }
 
-RecordBatch::Answer RecordBatch::Send(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
+RecordBatch::Answer RecordBatch::Send(std::vector<Row>& rows, const std::vector<std::size_t>& counts) {
   std::vector<Value> args;  // emplaced: a list would copy every record
   args.reserve(3);
   args.emplace_back(language_);
   args.emplace_back(Packet{protocol::BatchRecordFields(), std::move(rows)});
   if (counts.size() > 1) args.emplace_back(protocol::FileCountsText(counts));
+  struct GiveBack {  // CallKeeping leaves the arguments as they were
+    std::vector<Value>& args;
+    std::vector<Row>& rows;
+    ~GiveBack() { rows = std::move(std::get<Packet>(args[1]).rows); }
+  } give_back{args, rows};
   const Clock::time_point start = Clock::now();
-  Answer answer{store_.NetTradRelDfm.Call(protocol::kSetPropriedArq, std::move(args)), {}};
+  Answer answer{store_.NetTradRelDfm.CallKeeping(protocol::kSetPropriedArq, args), {}};
   answer.took = Clock::now() - start;
   return answer;
 }
 
-RecordBatch::Answer RecordBatch::Call(std::vector<Row> rows, const std::vector<std::size_t>& counts) {
+RecordBatch::Answer RecordBatch::Call(std::vector<Row>& rows, const std::vector<std::size_t>& counts) {
   shared::BusyGuard busy(store_.Services(), shared::ShowAviKind::Transfer);
   ++calls_;
-  return Send(std::move(rows), counts);
+  return Send(rows, counts);
 }
 
 RecordBatch::Answer RecordBatch::Take(std::optional<std::future<Answer>>& first) {

@@ -152,10 +152,12 @@ class RecordBatch {
   // Settles the call out (Sending::Ahead), if any, once it is answered.
   void SettleOut();
   // One call of `rows`; `counts` its files' numbers of rows when several.
-  // Touches nothing of the batch but the form connection and the language.
-  Answer Send(std::vector<Row> rows, const std::vector<std::size_t>& counts);
+  // The rows are as they were when it returns or throws (a failed call of
+  // several files is sent again file by file). Touches nothing of the batch
+  // but the form connection and the language.
+  Answer Send(std::vector<Row>& rows, const std::vector<std::size_t>& counts);
   // Send, counted, under the busy indicator.
-  Answer Call(std::vector<Row> rows, const std::vector<std::size_t>& counts);
+  Answer Call(std::vector<Row>& rows, const std::vector<std::size_t>& counts);
   // The answer of the call out, once in; raises what the call raised.
   static Answer Take(std::optional<std::future<Answer>>& first);
   // The outcomes of a call of `sent` rows (of several files), checked;
