@@ -1,6 +1,8 @@
 #include "StorageChannel.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -358,6 +360,21 @@ std::optional<store::RecordResult> WithoutChange(HeldSources& stored, const Batc
 
 }  // namespace
 
+namespace {
+
+// "record 3 of 40", written in `room`: each record of a batch is named so for
+// its refusals, which are rare, so without an allocation.
+std::string_view RecordOfN(std::array<char, 64>& room, std::size_t i, std::size_t n) {
+  constexpr int kDigits = 20;  // of the largest std::size_t
+  char* p = std::copy_n("record ", 7, room.data());
+  p = std::to_chars(p, p + kDigits, i).ptr;
+  p = std::copy_n(" of ", 4, p);
+  p = std::to_chars(p, p + kDigits, n).ptr;
+  return {room.data(), std::size_t(p - room.data())};
+}
+
+}  // namespace
+
 std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& language) {
   using namespace protocol;
   const std::vector<FieldDef>& expected = BatchRecordFields();
@@ -373,21 +390,24 @@ std::vector<BatchRecord> ReadBatch(const Packet& packet, const std::string& lang
   records.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     const Row& row = packet.rows[i];
-    const std::string what = "record " + std::to_string(i + 1) + " of " + std::to_string(n);
-    if (row.size() != expected.size()) throw ProtocolError(what + " does not match the fields");
+    std::array<char, 64> what_room;
+    const std::string_view what = RecordOfN(what_room, i + 1, n);
+    if (row.size() != expected.size()) throw ProtocolError(std::string(what) + " does not match the fields");
     auto text = [&](int at) -> const std::string& {
       const auto* s = std::get_if<std::string>(&row[std::size_t(at)]);
-      if (!s) throw ProtocolError(what + ": " + expected[std::size_t(at)].name + " must be text");
+      if (!s) throw ProtocolError(std::string(what) + ": " + expected[std::size_t(at)].name + " must be text");
       CheckFits(expected[std::size_t(at)], *s, what);
       return *s;
     };
     auto flag = [&](int at) {
       const std::string& s = text(at);
-      if (s != kYes && s != kNo) throw ProtocolError(what + ": " + expected[std::size_t(at)].name + " must be S or N");
+      if (s != kYes && s != kNo)
+        throw ProtocolError(std::string(what) + ": " + expected[std::size_t(at)].name + " must be S or N");
       return s == kYes;
     };
     const auto* number = std::get_if<double>(&row[kBatchNumber]);
-    if (!number || !std::isfinite(*number)) throw ProtocolError(what + ": NRVALORPROP must be a finite number");
+    if (!number || !std::isfinite(*number))
+      throw ProtocolError(std::string(what) + ": NRVALORPROP must be a finite number");
     BatchRecord r;
     r.key = {text(kBatchProgram), text(kBatchForm), text(kBatchComponent), text(kBatchProperty), *number, language};
     CheckKeyParts(r.key, what);
