@@ -358,10 +358,6 @@ std::optional<store::RecordResult> WithoutChange(HeldSources& stored, const Batc
   return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 // "record 3 of 40", written in `room`: each record of a batch is named so for
 // its refusals, which are rare, so without an allocation.
 std::string_view RecordOfN(std::array<char, 64>& room, std::size_t i, std::size_t n) {
